@@ -1,0 +1,180 @@
+#include "bridge/dispatch.h"
+
+#include <array>
+#include <utility>
+
+#include "bridge/host_slots.h"
+#include "bridge/log.h"
+#include "bridge/tasks.h"
+#include "bridge/text.h"
+#include "client/epoch.h"
+#include "client/update.h"
+#include "client/verify.h"
+#include "install/engine.h"
+#include "install/progress.h"
+#include "install/state.h"
+#include "launch/discovery.h"
+#include "launch/game.h"
+#include "platform/shell.h"
+#include "service/account_commands.h"
+#include "service/news.h"
+
+namespace tarn {
+namespace {
+
+// The operator's outside addresses behind the page's "link.open" keys.
+constexpr std::array<std::pair<std::string_view, std::string_view>, 4> kLinks{{
+    {"site", "https://tarn.example/"},
+    {"forum", "https://forum.tarn.example/"},
+    {"tg", "https://t.me/tarn_example"},
+    {"ds", "https://discord.gg/tarn-example"},
+}};
+
+void RunPushAll(const Workers& w) {
+  if (w.isClientInstalled()) {
+    {
+      std::lock_guard lock(InstallLock());
+      TheInstallState().stage = "готово";
+    }
+    w.postInstallEvent();
+    w.postEpoch();
+    w.pushNews();
+    w.pushAccounts();
+    w.pushEnv();
+    w.checkForUpdate();
+  } else {
+    w.pushNews();
+    w.refreshInstallScreen();
+  }
+}
+
+// Each handler receives the payload and the workers; the table order is the
+// order names are tried in, and no name appears twice.
+using Handler = void (*)(std::string_view payload, const Workers& w);
+
+struct Entry {
+  std::string_view name;
+  Handler handler;
+};
+
+constexpr Entry kCommands[] = {
+    {"ui.ready", [](std::string_view, const Workers& w) { PushAll(w); }},
+    {"accounts.refresh", [](std::string_view, const Workers& w) { RunAsync([f = w.pushAccounts] { f(); }); }},
+    {"link.open",
+     [](std::string_view payload, const Workers&) {
+       const std::string key = JsonString(payload, "name");
+       const std::string_view target = LinkTarget(key);
+       if (!target.empty()) ShellOpen(std::string(target));
+     }},
+    {"open.clientdir",
+     [](std::string_view, const Workers& w) {
+       const std::string dir = w.findClientDir();
+       if (!dir.empty()) ShellOpen(FolderTarget(dir));
+     }},
+    {"open.log",
+     [](std::string_view, const Workers&) {
+       const ShellTarget viewer = TextViewerFor(LogPath());
+       ShellOpen(viewer.target, viewer.params);
+     }},
+    {"account.add",
+     [](std::string_view payload, const Workers& w) {
+       RunAsync([f = w.addAccount, login = JsonString(payload, "login"),
+                 password = JsonString(payload, "password")] { f(login, password); });
+     }},
+    {"account.remove",
+     [](std::string_view payload, const Workers& w) {
+       RunAsync([f = w.removeAccount, login = JsonString(payload, "login")] { f(login); });
+     }},
+    {"cabinet.open",
+     [](std::string_view payload, const Workers& w) {
+       RunAsync([f = w.openCabinet, login = JsonString(payload, "login")] { f(login); });
+     }},
+    {"game.launch",
+     [](std::string_view payload, const Workers& w) {
+       RunAsync([w, login = JsonString(payload, "login"), character = JsonString(payload, "character")] {
+         w.launchGame(login, PasswordFor(w.loadAccounts(), login), character);
+       });
+     }},
+    {"client.verify", [](std::string_view, const Workers& w) { RunAsync([f = w.verifyClient] { f(); }); }},
+    {"client.update", [](std::string_view, const Workers& w) { RunAsync([f = w.updateClient] { f(); }); }},
+    {"install.begin", [](std::string_view, const Workers& w) { RunAsync([f = w.runInstall] { f(true); }); }},
+    {"install.resume",
+     [](std::string_view, const Workers& w) {
+       InstallFlags& flags = TheInstallFlags();
+       if (flags.installRunning.load()) {
+         flags.pauseRequested.exchange(false);
+       } else {
+         RunAsync([f = w.runInstall] { f(false); });
+       }
+     }},
+    {"install.pause", [](std::string_view, const Workers&) { TheInstallFlags().pauseRequested.exchange(true); }},
+    {"install.stop",
+     [](std::string_view, const Workers&) {
+       TheInstallFlags().stopRequested.exchange(true);
+       TheInstallFlags().pauseRequested.exchange(false);  // a paused install wakes up to stop
+     }},
+    {"install.folder", [](std::string_view, const Workers& w) { RunAsync([f = w.runInstall] { f(true); }); }},
+};
+
+}  // namespace
+
+CommandText SplitCommand(std::string_view command) {
+  const size_t lf = command.find('\n');
+  if (lf == std::string_view::npos) return {command, {}};
+  return {command.substr(0, lf), command.substr(lf + 1)};
+}
+
+const Workers& RealWorkers() {
+  static const Workers workers{
+      .pushAccounts = PushAccounts,
+      .addAccount = AddAccount,
+      .removeAccount = RemoveAccount,
+      .openCabinet = OpenCabinet,
+      .loadAccounts = LoadAccounts,
+      .launchGame = LaunchGame,
+      .verifyClient = VerifyClient,
+      .updateClient = UpdateClient,
+      .runInstall = RunInstall,
+      .findClientDir = FindClientDir,
+      .isClientInstalled = IsClientInstalled,
+      .postInstallEvent = PostInstallEvent,
+      .postEpoch = PostEpoch,
+      .pushNews = PushNews,
+      .pushEnv = PushEnv,
+      .checkForUpdate = CheckForUpdate,
+      .refreshInstallScreen = RefreshInstallScreen,
+  };
+  return workers;
+}
+
+void Dispatch(std::string_view command) { Dispatch(command, RealWorkers()); }
+
+void Dispatch(std::string_view command, const Workers& workers) {
+  const CommandText text = SplitCommand(command);
+  for (const Entry& entry : kCommands) {
+    if (entry.name == text.name) {
+      entry.handler(text.payload, workers);
+      return;
+    }
+  }
+}
+
+void PushAll() { PushAll(RealWorkers()); }
+
+void PushAll(const Workers& workers) {
+  RunAsync([workers] { RunPushAll(workers); });
+}
+
+std::string_view LinkTarget(std::string_view key) {
+  for (const auto& [name, target] : kLinks)
+    if (name == key) return target;
+  return {};
+}
+
+std::string PasswordFor(const std::vector<Account>& accounts, std::string_view login) {
+  for (const Account& a : accounts)
+    if (a.login == login) return a.password;
+  return {};
+}
+
+}  // namespace tarn

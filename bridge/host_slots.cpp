@@ -1,0 +1,58 @@
+#include "bridge/host_slots.h"
+
+#include <memory>
+#include <mutex>
+
+namespace tarn {
+namespace {
+
+// The slots are written once by the host and then only read, but tests
+// install fresh slots between cases while tasks of an earlier case may still
+// read them; a shared snapshot under a short lock keeps both cases sound.
+struct Slots {
+  std::mutex mutex;
+  std::shared_ptr<const HostSlots> current;
+};
+
+Slots& TheSlots() {
+  static Slots* slots = new Slots;  // never destroyed: detached tasks may post during exit
+  return *slots;
+}
+
+std::shared_ptr<const HostSlots> Snapshot() {
+  Slots& s = TheSlots();
+  std::lock_guard lock(s.mutex);
+  return s.current;
+}
+
+}  // namespace
+
+void InstallHostSlots(HostSlots slots) {
+  auto fresh = std::make_shared<const HostSlots>(std::move(slots));
+  Slots& s = TheSlots();
+  std::lock_guard lock(s.mutex);
+  s.current = std::move(fresh);
+}
+
+void PostToUi(const std::string& event) {
+  const auto slots = Snapshot();
+  if (slots && slots->post) slots->post(event);
+}
+
+void ShellOpen(const std::string& target, const std::string& params) {
+  const auto slots = Snapshot();
+  if (slots && slots->open) slots->open(target, params);
+}
+
+std::optional<std::string> PickFolder(const FolderDialog& dialog) {
+  const auto slots = Snapshot();
+  if (slots && slots->pickFolder) return slots->pickFolder(dialog);
+  return std::nullopt;
+}
+
+std::string DataFolder() {
+  const auto slots = Snapshot();
+  return slots ? slots->dataFolder : std::string();
+}
+
+}  // namespace tarn

@@ -1,0 +1,46 @@
+#pragma once
+// What the host (window or headless) lends the core: the road for Events to
+// the page, the desktop shell, the folder dialog and the data folder. A host
+// installs them once, before the page can send its first Command; until
+// then Events are dropped and shell requests do nothing.
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace tarn {
+
+struct FolderDialog {
+  std::string title;
+  std::string acceptLabel;
+  std::string startFolder;
+};
+
+struct HostSlots {
+  // Delivers one Event text to the page. Called from any thread; must not
+  // block on the page, and must keep the order of one thread's posts.
+  std::function<void(const std::string& event)> post;
+  // Hands a target (address, folder, program) with its parameter string to
+  // the desktop. The result is not reported.
+  std::function<void(const std::string& target, const std::string& params)> open;
+  // Asks the player for a folder; nullopt when cancelled or unavailable.
+  // Called from a task thread: the host moves the dialog to its UI thread.
+  std::function<std::optional<std::string>(const FolderDialog& dialog)> pickFolder;
+  // Holds accounts.dat, install.cfg and install.done.
+  std::string dataFolder;
+};
+
+void InstallHostSlots(HostSlots slots);
+
+// Hands an Event text to the page from any thread, without waiting.
+void PostToUi(const std::string& event);
+
+// Hands a target to the desktop shell; nothing happens without a host.
+void ShellOpen(const std::string& target, const std::string& params = {});
+
+// Shows the host's folder dialog; nullopt without a host.
+std::optional<std::string> PickFolder(const FolderDialog& dialog);
+
+// The data folder the host set up; empty before that.
+std::string DataFolder();
+
+}  // namespace tarn

@@ -1,0 +1,72 @@
+#include "bridge/log.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+
+#include "bridge/text.h"
+#include "platform/file.h"
+#include "platform/paths.h"
+
+namespace tarn {
+namespace {
+
+std::string FormatV(const char* format, va_list args) {
+  va_list copy;
+  va_copy(copy, args);
+  char small[1024];
+  const int n = std::vsnprintf(small, sizeof small, format, copy);
+  va_end(copy);
+  if (n < 0) return {};
+  if (static_cast<size_t>(n) < sizeof small) return std::string(small, static_cast<size_t>(n));
+  std::string big(static_cast<size_t>(n) + 1, '\0');
+  std::vsnprintf(big.data(), big.size(), format, args);
+  big.resize(static_cast<size_t>(n));
+  return big;
+}
+
+}  // namespace
+
+std::string LogPath() { return JoinPath(ExeDir(), "launcher.log"); }
+
+std::string LogLineBytes(const std::string& text) {
+  std::u16string units = Utf8ToWide(text);
+  if (units.size() > kLogLineUnits) {
+    size_t cut = kLogLineUnits;
+    // Never leave half a surrogate pair at the end of a line.
+    if (units[cut - 1] >= 0xD800 && units[cut - 1] <= 0xDBFF) --cut;
+    units.resize(cut);
+  }
+  units += u"\r\n";
+  std::string bytes;
+  bytes.reserve(units.size() * 2);
+  for (char16_t u : units) {
+    bytes += static_cast<char>(u & 0xFF);
+    bytes += static_cast<char>(u >> 8);
+  }
+  return bytes;
+}
+
+void LogLine(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const std::string text = FormatV(format, args);
+  va_end(args);
+  AppendToFile(LogPath(), LogLineBytes(text), WriteSharing::Shared);
+}
+
+void LogHostLine(const char* format, ...) {
+  static std::once_flag reset;
+  static std::string path;
+  std::call_once(reset, [] {
+    path = LogPath();
+    RemoveFile(path);
+  });
+  va_list args;
+  va_start(args, format);
+  const std::string text = FormatV(format, args);
+  va_end(args);
+  AppendToFile(path, LogLineBytes(text), WriteSharing::Exclusive);
+}
+
+}  // namespace tarn

@@ -1,0 +1,34 @@
+#pragma once
+// launcher.log: a plain diagnostic log beside the executable that a player
+// can show to support. UTF-16LE without a byte-order mark, CR LF line ends,
+// no time stamps or levels. Each line is one open-append-close, so the file
+// can be read or even deleted while the program runs.
+#include <string>
+
+#if defined(__GNUC__)
+#define TARN_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#else
+#define TARN_PRINTF(fmt, args)
+#endif
+
+namespace tarn {
+
+// Longest line text in UTF-16 units; longer output is cut without a mark.
+inline constexpr size_t kLogLineUnits = 1023;
+
+// ExeDir + launcher.log.
+std::string LogPath();
+
+// Appends one printf-formatted line (%s takes UTF-8). Never reports failure:
+// a line that cannot be written is dropped.
+void LogLine(const char* format, ...) TARN_PRINTF(1, 2);
+
+// The window host's writer: its first call in the process empties the file,
+// so each run's log begins with the host's first diagnostic line.
+void LogHostLine(const char* format, ...) TARN_PRINTF(1, 2);
+
+// The exact bytes one line of text becomes in the file: UTF-16LE, cut to
+// kLogLineUnits units without splitting a surrogate pair, then CR LF.
+std::string LogLineBytes(const std::string& text);
+
+}  // namespace tarn

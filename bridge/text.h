@@ -1,0 +1,49 @@
+#pragma once
+// Text helpers shared by every subsystem. Inside the program text is UTF-8;
+// UTF-16 appears only at boundaries that are UTF-16 by nature (Win32, the
+// web view, the bytes of launcher.log). Events are written from fixed
+// templates and incoming JSON is read one field at a time: there is no JSON
+// tree anywhere, so these few functions define the wire format.
+#include <string>
+#include <string_view>
+
+namespace tarn {
+
+// UTF-16 to UTF-8. An unpaired surrogate becomes U+FFFD; no byte-order mark
+// is added.
+std::string WideToUtf8(std::u16string_view text);
+
+// UTF-8 to UTF-16. Each maximal ill-formed subsequence becomes one U+FFFD;
+// a leading byte-order mark is kept like any other character.
+std::u16string Utf8ToWide(std::string_view text);
+
+// Replaces ill-formed UTF-8 the way Utf8ToWide does, so the result is always
+// valid UTF-8. Valid input comes back unchanged.
+std::string SanitizeUtf8(std::string_view text);
+
+// Makes text safe between the double quotes of a JSON string: tab, line
+// feed, carriage return, quote and backslash get their short escapes, every
+// other control character below U+0020 becomes \u00xx (lower-case hex), and
+// everything else passes unchanged (the slash too). Ill-formed UTF-8 is
+// replaced by U+FFFD so that an Event is always valid JSON.
+std::string JsonEscape(std::string_view text);
+
+// Reads the raw text of one value from a JSON text: the first occurrence of
+// "key": anywhere in the text, at any depth. Strings come back without
+// their quotes and with their escapes undecoded, arrays and objects whole,
+// bare values up to the next , } CR or LF. Empty when the key is missing or
+// the value is not closed. Service fragments are passed on verbatim through
+// this, so it must stay raw.
+std::string JsonField(std::string_view json, std::string_view key);
+
+// Decodes the escapes of a JSON string body (\" \\ \/ \b \f \n \r \t and
+// \uXXXX with surrogate pairs). An unpaired surrogate becomes U+FFFD; an
+// unknown or truncated escape is kept as it stands. The result is valid
+// UTF-8.
+std::string JsonUnescape(std::string_view raw);
+
+// The decoded string value of one field: JsonUnescape(JsonField(...)).
+// This is what a Command's payload fields mean to the workers.
+std::string JsonString(std::string_view json, std::string_view key);
+
+}  // namespace tarn

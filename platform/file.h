@@ -1,0 +1,26 @@
+#pragma once
+// Small whole-operation file calls: each opens, acts and closes, so no
+// handle outlives the call.
+#include <string>
+#include <string_view>
+
+namespace tarn {
+
+// Whether other writers may open the file while an append is in progress.
+// Only Windows enforces this; POSIX has no mandatory sharing.
+enum class WriteSharing { Shared, Exclusive };
+
+// Appends bytes at the end of the file in a single write, creating it when
+// missing. False when the file cannot be opened or the write is short.
+bool AppendToFile(const std::string& path, std::string_view bytes, WriteSharing sharing);
+
+// Deletes a file. False when it did not exist or could not be removed.
+bool RemoveFile(const std::string& path);
+
+// Reads a whole file. False when it cannot be opened or read.
+bool ReadWholeFile(const std::string& path, std::string& bytes);
+
+// Creates one folder level. True when the folder exists afterwards.
+bool MakeFolder(const std::string& path);
+
+}  // namespace tarn

@@ -1,0 +1,255 @@
+#include "bridge/dispatch.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "bridge/host_slots.h"
+#include "bridge/log.h"
+#include "bridge/tasks.h"
+#include "install/state.h"
+#include "platform/shell.h"
+
+namespace tarn {
+namespace {
+
+// Every call that reaches a worker or the desktop, in arrival order.
+struct Calls {
+  std::mutex mutex;
+  std::vector<std::string> list;
+  bool clientInstalled = false;
+  std::string clientDir;
+  std::vector<Account> accounts;
+
+  void Add(std::string call) {
+    std::lock_guard lock(mutex);
+    list.push_back(std::move(call));
+  }
+};
+
+Calls* calls = nullptr;
+
+Workers Recording() {
+  return Workers{
+      .pushAccounts = [] { calls->Add("pushAccounts"); },
+      .addAccount = [](const std::string& l, const std::string& p) { calls->Add("addAccount|" + l + "|" + p); },
+      .removeAccount = [](const std::string& l) { calls->Add("removeAccount|" + l); },
+      .openCabinet = [](const std::string& l) { calls->Add("openCabinet|" + l); },
+      .loadAccounts =
+          [] {
+            calls->Add("loadAccounts");
+            return calls->accounts;
+          },
+      .launchGame = [](const std::string& l, const std::string& p,
+                       const std::string& c) { calls->Add("launchGame|" + l + "|" + p + "|" + c); },
+      .verifyClient = [] { calls->Add("verifyClient"); },
+      .updateClient = [] { calls->Add("updateClient"); },
+      .runInstall = [](bool pick) { calls->Add(pick ? "runInstall|pick" : "runInstall|saved"); },
+      .findClientDir =
+          [] {
+            calls->Add("findClientDir");
+            return calls->clientDir;
+          },
+      .isClientInstalled =
+          [] {
+            calls->Add("isClientInstalled");
+            return calls->clientInstalled;
+          },
+      .postInstallEvent = [] { calls->Add("postInstallEvent"); },
+      .postEpoch = [] { calls->Add("postEpoch"); },
+      .pushNews = [] { calls->Add("pushNews"); },
+      .pushEnv = [] { calls->Add("pushEnv"); },
+      .checkForUpdate = [] { calls->Add("checkForUpdate"); },
+      .refreshInstallScreen = [] { calls->Add("refreshInstallScreen"); },
+  };
+}
+
+class DispatchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    calls = &calls_;
+    InstallHostSlots({.post = {},
+                      .open = [](const std::string& t, const std::string& p) { calls->Add("open|" + t + "|" + p); },
+                      .pickFolder = {},
+                      .dataFolder = {}});
+    InstallFlags& f = TheInstallFlags();
+    f.installRunning.exchange(false);
+    f.pauseRequested.exchange(false);
+    f.stopRequested.exchange(false);
+  }
+  void TearDown() override {
+    WaitForTasks();
+    InstallHostSlots({});
+    calls = nullptr;
+  }
+
+  // Dispatches and waits for the tasks the command started.
+  std::vector<std::string> Run(std::string_view command) {
+    Dispatch(command, Recording());
+    WaitForTasks();
+    std::lock_guard lock(calls_.mutex);
+    return std::exchange(calls_.list, {});
+  }
+
+  Calls calls_;
+};
+
+using V = std::vector<std::string>;
+
+TEST(SplitCommand, SplitsAtTheFirstLineFeedOnly) {
+  EXPECT_EQ(SplitCommand("ui.ready").name, "ui.ready");
+  EXPECT_EQ(SplitCommand("ui.ready").payload, "");
+  EXPECT_EQ(SplitCommand("ui.ready\n").name, "ui.ready");
+  EXPECT_EQ(SplitCommand("ui.ready\n").payload, "");
+  EXPECT_EQ(SplitCommand("a\nb\nc").name, "a");
+  EXPECT_EQ(SplitCommand("a\nb\nc").payload, "b\nc");
+  EXPECT_EQ(SplitCommand("\n{}").name, "");
+  EXPECT_EQ(SplitCommand("a\r\n{}").name, "a\r");
+}
+
+TEST_F(DispatchTest, NamesMatchWholeExactlyAndCaseSensitively) {
+  EXPECT_EQ(Run("client.verify"), V{"verifyClient"});
+  EXPECT_EQ(Run("client.verify\n"), V{"verifyClient"});
+  EXPECT_EQ(Run("client.verify\r"), V{});
+  EXPECT_EQ(Run("Client.Verify"), V{});
+  EXPECT_EQ(Run(" client.verify"), V{});
+  EXPECT_EQ(Run("client.verif"), V{});
+  EXPECT_EQ(Run("client.verify.x"), V{});
+  EXPECT_EQ(Run(""), V{});
+  EXPECT_EQ(Run("\nclient.verify"), V{});
+  // The window commands are served by the host; Dispatch ignores them.
+  EXPECT_EQ(Run("window.close"), V{});
+  EXPECT_EQ(Run("window.drag"), V{});
+  EXPECT_EQ(Run("window.minimize"), V{});
+}
+
+TEST_F(DispatchTest, EveryTaskCommandReachesItsWorkerWithItsFields) {
+  EXPECT_EQ(Run("accounts.refresh"), V{"pushAccounts"});
+  EXPECT_EQ(Run("account.add\n{\"login\":\"ivan\",\"password\":\"secret\"}"), V{"addAccount|ivan|secret"});
+  EXPECT_EQ(Run("account.remove\n{\"login\":\"ivan\"}"), V{"removeAccount|ivan"});
+  EXPECT_EQ(Run("cabinet.open\n{\"login\":\"ivan\"}"), V{"openCabinet|ivan"});
+  EXPECT_EQ(Run("client.verify"), V{"verifyClient"});
+  EXPECT_EQ(Run("client.update"), V{"updateClient"});
+  EXPECT_EQ(Run("install.begin"), V{"runInstall|pick"});
+  EXPECT_EQ(Run("install.folder"), V{"runInstall|pick"});
+  EXPECT_EQ(Run("install.resume"), V{"runInstall|saved"});
+}
+
+TEST_F(DispatchTest, MissingPayloadOrFieldsGiveEmptyValues) {
+  EXPECT_EQ(Run("account.add"), V{"addAccount||"});
+  EXPECT_EQ(Run("account.add\nnot json"), V{"addAccount||"});
+  EXPECT_EQ(Run("account.add\n{\"login\":\"ivan\"}"), V{"addAccount|ivan|"});
+  EXPECT_EQ(Run("account.remove\n{\"login\" : \"ivan\"}"), V{"removeAccount|"});
+}
+
+TEST_F(DispatchTest, PayloadEscapesAreDecoded) {
+  // The page escapes a quote and a backslash in a password; the worker must
+  // see the password the player typed, not its JSON spelling.
+  EXPECT_EQ(Run(R"(account.add
+{"login":"\u0438\u0432\u0430\u043d","password":"a\"b\\c\/d"})"),
+            V{"addAccount|иван|a\"b\\c/d"});
+  EXPECT_EQ(Run("account.add\n{\"login\":\"x\",\"password\":\"\\ud83d\\ude00\"}"),
+            V{"addAccount|x|\xF0\x9F\x98\x80"});
+}
+
+TEST_F(DispatchTest, GameLaunchTakesThePasswordOfTheFirstAccountWithThatLogin) {
+  calls_.accounts = {{"Ivan", "upper"}, {"ivan", "first"}, {"ivan", "second"}};
+  EXPECT_EQ(Run("game.launch\n{\"login\":\"ivan\",\"character\":\"Воин\"}"),
+            (V{"loadAccounts", "launchGame|ivan|first|Воин"}));
+  EXPECT_EQ(Run("game.launch\n{\"login\":\"nobody\",\"character\":\"x\"}"),
+            (V{"loadAccounts", "launchGame|nobody||x"}));
+}
+
+TEST_F(DispatchTest, LinkOpenOpensOnlyKnownKeys) {
+  for (const char* key : {"site", "forum", "tg", "ds"}) {
+    const std::string target(LinkTarget(key));
+    ASSERT_EQ(target.rfind("https://", 0), 0u) << key;
+    EXPECT_EQ(Run(std::string("link.open\n{\"name\":\"") + key + "\"}"), V{"open|" + target + "|"});
+  }
+  EXPECT_EQ(Run("link.open\n{\"name\":\"FORUM\"}"), V{});
+  EXPECT_EQ(Run("link.open\n{\"name\":\"\"}"), V{});
+  EXPECT_EQ(Run("link.open"), V{});
+  EXPECT_EQ(Run("link.open\n{\"name\" : \"site\"}"), V{});
+}
+
+TEST_F(DispatchTest, OpenClientDirOpensOnlyAFoundFolder) {
+  EXPECT_EQ(Run("open.clientdir"), V{"findClientDir"});
+  calls_.clientDir = "/games/Тарн";
+  EXPECT_EQ(Run("open.clientdir"), (V{"findClientDir", "open|" + FolderTarget("/games/Тарн") + "|"}));
+}
+
+TEST_F(DispatchTest, OpenLogShowsTheLogBesideTheProgram) {
+  const ShellTarget viewer = TextViewerFor(LogPath());
+  EXPECT_EQ(Run("open.log"), V{"open|" + viewer.target + "|" + viewer.params});
+}
+
+TEST_F(DispatchTest, InstallFlags) {
+  InstallFlags& f = TheInstallFlags();
+  // Pause with no run sets the flag; it has no lasting effect (a run clears it).
+  EXPECT_EQ(Run("install.pause"), V{});
+  EXPECT_TRUE(f.pauseRequested.load());
+
+  // Stop during a pause: stop set, pause cleared so the install wakes up.
+  EXPECT_EQ(Run("install.stop"), V{});
+  EXPECT_TRUE(f.stopRequested.load());
+  EXPECT_FALSE(f.pauseRequested.load());
+
+  // Resume during a running, paused install wakes it and starts nothing.
+  f.installRunning.exchange(true);
+  f.pauseRequested.exchange(true);
+  EXPECT_EQ(Run("install.resume"), V{});
+  EXPECT_FALSE(f.pauseRequested.load());
+  EXPECT_TRUE(f.installRunning.load());
+
+  // Resume with no run starts one into the saved folder.
+  f.installRunning.exchange(false);
+  EXPECT_EQ(Run("install.resume"), V{"runInstall|saved"});
+
+  // Begin and folder always start a run; the engine itself refuses a second one.
+  f.installRunning.exchange(true);
+  EXPECT_EQ(Run("install.begin"), V{"runInstall|pick"});
+}
+
+TEST_F(DispatchTest, InitialPushWithoutAnInstalledClient) {
+  EXPECT_EQ(Run("ui.ready"), (V{"isClientInstalled", "pushNews", "refreshInstallScreen"}));
+}
+
+TEST_F(DispatchTest, InitialPushWithAnInstalledClient) {
+  calls_.clientInstalled = true;
+  {
+    std::lock_guard lock(InstallLock());
+    TheInstallState().stage = "неизвестно";
+  }
+  EXPECT_EQ(Run("ui.ready\n"), (V{"isClientInstalled", "postInstallEvent", "postEpoch", "pushNews", "pushAccounts",
+                                  "pushEnv", "checkForUpdate"}));
+  std::lock_guard lock(InstallLock());
+  EXPECT_EQ(TheInstallState().stage, "готово");
+}
+
+TEST_F(DispatchTest, RealWorkersAreAllWired) {
+  const Workers& w = RealWorkers();
+  for (auto* p : {reinterpret_cast<const void*>(w.pushAccounts), reinterpret_cast<const void*>(w.addAccount),
+                  reinterpret_cast<const void*>(w.removeAccount), reinterpret_cast<const void*>(w.openCabinet),
+                  reinterpret_cast<const void*>(w.loadAccounts), reinterpret_cast<const void*>(w.launchGame),
+                  reinterpret_cast<const void*>(w.verifyClient), reinterpret_cast<const void*>(w.updateClient),
+                  reinterpret_cast<const void*>(w.runInstall), reinterpret_cast<const void*>(w.findClientDir),
+                  reinterpret_cast<const void*>(w.isClientInstalled),
+                  reinterpret_cast<const void*>(w.postInstallEvent), reinterpret_cast<const void*>(w.postEpoch),
+                  reinterpret_cast<const void*>(w.pushNews), reinterpret_cast<const void*>(w.pushEnv),
+                  reinterpret_cast<const void*>(w.checkForUpdate),
+                  reinterpret_cast<const void*>(w.refreshInstallScreen)})
+    EXPECT_NE(p, nullptr);
+}
+
+TEST(PasswordFor, ExactLoginOnly) {
+  const std::vector<Account> accounts{{"a", "1"}, {"A", "2"}, {"a ", "3"}};
+  EXPECT_EQ(PasswordFor(accounts, "a"), "1");
+  EXPECT_EQ(PasswordFor(accounts, "A"), "2");
+  EXPECT_EQ(PasswordFor(accounts, "b"), "");
+  EXPECT_EQ(PasswordFor({}, ""), "");
+}
+
+}  // namespace
+}  // namespace tarn

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, running and testing the launcher needs.
+# Idempotent: apt-get skips what is already installed, so running it twice is harmless.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config git
+  # tests and benchmarks
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  # network, crypto, operator service
+  libcurl4-openssl-dev libssl-dev openssl curl libcpp-httplib-dev
+  # window host
+  libgtk-3-dev libwebkit2gtk-4.1-dev xvfb xauth x11-utils xdotool imagemagick dbus-x11
+  # Windows backend: cross compiler and a runtime to test it
+  g++-mingw-w64-x86-64-posix wine64
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "setup: all packages present"
+  exit 0
+fi
+
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
