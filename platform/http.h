@@ -1,0 +1,58 @@
+#pragma once
+// One plain-HTTP/1.1 request and its response, on a connection of its own.
+// Nothing is shared between calls: no connection reuse, no cookies, no
+// proxy. The caller sees the response as it arrives, so small answers and
+// large downloads go through the same road.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarn {
+
+// How long each step of an exchange may take. The send and receive limits
+// are stall limits: they end the exchange when no byte moves for that long,
+// so a slow but steady transfer is never cut.
+struct HttpTimeouts {
+  int resolveMs = 5000;
+  int connectMs = 5000;
+  int sendMs = 15000;
+  int receiveMs = 30000;
+};
+
+struct HttpRequest {
+  std::string host;    // name or address, without scheme or port
+  uint16_t port = 80;
+  std::string method;  // "GET", "POST", ...
+  std::string target;  // path and query as they go on the request line
+  // Extra header lines ("Name: value", no line end). Nothing else is added
+  // beyond what HTTP itself needs (Host, Content-Length, the user agent):
+  // no Accept, no Expect, no Content-Type unless given here.
+  std::vector<std::string> headers;
+  std::string_view body;  // sent in one piece; empty sends no body
+  std::string userAgent;
+  HttpTimeouts timeouts;
+};
+
+// Receives the final response (redirects are followed, as the Windows
+// transport does by default). Either member may be left empty.
+struct HttpSink {
+  // Called once before the first body byte, or at the end for a response
+  // without a body. contentLength is -1 when the response does not announce
+  // it. Returning false abandons the exchange.
+  std::function<bool(uint32_t status, int64_t contentLength)> head;
+  // Called with each piece of the body in arrival order. Returning false
+  // stops reading.
+  std::function<bool(std::string_view bytes)> body;
+};
+
+// Sends the request on a direct connection (the environment's proxy
+// settings are ignored) and hands the response to the sink. Returns the
+// status code, or 0 when no status was read: no connection, a failed send,
+// a time-out before the answer, or a status line that is not HTTP. A body
+// that ends early, stalls, or is stopped by the sink still returns the
+// status; the sink has then seen only what arrived.
+uint32_t SendHttpRequest(const HttpRequest& request, const HttpSink& sink);
+
+}  // namespace tarn

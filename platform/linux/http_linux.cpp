@@ -1,0 +1,217 @@
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <mutex>
+
+#include "platform/http.h"
+
+namespace tarn {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+#ifndef CURL_WRITEFUNC_ERROR
+#define CURL_WRITEFUNC_ERROR 0xFFFFFFFF  // before libcurl 7.87 any short count is an error
+#endif
+
+// curl_global_init is not thread-safe in every libcurl this builds against,
+// and the first requests may come from several tasks at once.
+void InitCurlOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct EasyDeleter {
+  void operator()(CURL* h) const { curl_easy_cleanup(h); }
+};
+struct ListDeleter {
+  void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
+using Easy = std::unique_ptr<CURL, EasyDeleter>;
+using HeaderList = std::unique_ptr<curl_slist, ListDeleter>;
+
+bool AppendHeader(HeaderList& list, const std::string& line) {
+  curl_slist* grown = curl_slist_append(list.get(), line.c_str());
+  if (!grown) return false;
+  list.release();
+  list.reset(grown);
+  return true;
+}
+
+bool HasHeader(const std::vector<std::string>& headers, std::string_view name) {
+  for (const std::string& h : headers) {
+    if (h.size() <= name.size() || h[name.size()] != ':') continue;
+    if (std::equal(name.begin(), name.end(), h.begin(),
+                   [](char a, char b) { return (a | 0x20) == (b | 0x20); }))
+      return true;
+  }
+  return false;
+}
+
+// The request target goes on the wire as given, except bytes a URL cannot
+// carry at all (controls, space, non-ASCII, and '#', which would silently
+// cut the target short); those are percent-encoded.
+std::string BuildUrl(const HttpRequest& request) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string url = "http://";
+  const bool v6 = request.host.find(':') != std::string::npos;
+  if (v6) url += '[';
+  url += request.host;
+  if (v6) url += ']';
+  url += ':' + std::to_string(request.port);
+  if (request.target.empty() || request.target.front() != '/') url += '/';
+  for (unsigned char c : request.target) {
+    if (c <= 0x20 || c >= 0x7F || c == '#') {
+      url += '%';
+      url += kHex[c >> 4];
+      url += kHex[c & 0xF];
+    } else {
+      url += static_cast<char>(c);
+    }
+  }
+  return url;
+}
+
+// What the callbacks of one exchange share.
+struct Exchange {
+  CURL* handle = nullptr;
+  const HttpSink* sink = nullptr;
+  const HttpTimeouts* timeouts = nullptr;
+  curl_off_t bodySize = 0;
+  bool headDone = false;
+  bool headRefused = false;
+  // Stall clocks: the last time a request byte left and a response byte
+  // (header or body) arrived.
+  curl_off_t lastSent = -1;
+  Clock::time_point sentAt = Clock::now();
+  Clock::time_point receivedAt = Clock::now();
+  bool sendStalled = false;
+  bool receiveStalled = false;
+
+  // Hands the status to the sink once, before the body.
+  bool Head() {
+    if (headDone) return !headRefused;
+    headDone = true;
+    long status = 0;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK) length = -1;
+    if (sink->head) headRefused = !sink->head(static_cast<uint32_t>(status), static_cast<int64_t>(length));
+    return !headRefused;
+  }
+};
+
+size_t OnHeader(char*, size_t size, size_t count, void* user) {
+  static_cast<Exchange*>(user)->receivedAt = Clock::now();
+  return size * count;
+}
+
+size_t OnBody(char* data, size_t size, size_t count, void* user) {
+  auto* x = static_cast<Exchange*>(user);
+  const size_t n = size * count;
+  x->receivedAt = Clock::now();
+  if (!x->Head()) return CURL_WRITEFUNC_ERROR;
+  if (x->sink->body && !x->sink->body(std::string_view(data, n))) return CURL_WRITEFUNC_ERROR;
+  return n;
+}
+
+// libcurl has one stall limit for the whole exchange; the two phases get
+// their own here. While request bytes are still going out the send limit
+// applies, afterwards the receive limit, each measured from the last byte
+// that moved in its direction.
+int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t ulnow) {
+  auto* x = static_cast<Exchange*>(user);
+  const Clock::time_point now = Clock::now();
+  if (ulnow != x->lastSent) {
+    x->lastSent = ulnow;
+    x->sentAt = now;
+    if (ulnow >= x->bodySize) x->receivedAt = now;  // waiting for the answer starts now
+  }
+  using std::chrono::milliseconds;
+  if (ulnow < x->bodySize) {
+    if (now - x->sentAt > milliseconds(x->timeouts->sendMs)) {
+      x->sendStalled = true;
+      return 1;
+    }
+  } else if (now - x->receivedAt > milliseconds(x->timeouts->receiveMs)) {
+    x->receiveStalled = true;
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+uint32_t SendHttpRequest(const HttpRequest& request, const HttpSink& sink) {
+  InitCurlOnce();
+  Easy easy(curl_easy_init());
+  if (!easy) return 0;
+  CURL* h = easy.get();
+
+  Exchange x;
+  x.handle = h;
+  x.sink = &sink;
+  x.timeouts = &request.timeouts;
+  x.bodySize = static_cast<curl_off_t>(request.body.size());
+
+  const std::string url = BuildUrl(request);
+  HeaderList headers;
+  for (const std::string& line : request.headers)
+    if (!AppendHeader(headers, line)) return 0;
+  // libcurl adds these on its own; an empty value removes them so the
+  // request carries only what the caller asked for.
+  for (const char* name : {"Accept", "Expect", "Content-Type"})
+    if (!HasHeader(request.headers, name) && !AppendHeader(headers, std::string(name) + ":")) return 0;
+
+  const std::string& method = request.method;
+  bool ok = curl_easy_setopt(h, CURLOPT_URL, url.c_str()) == CURLE_OK;
+  ok = ok && curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK;
+  ok = ok && curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK;
+  // The environment's http_proxy, ALL_PROXY and the like must never route
+  // the launcher's traffic elsewhere.
+  ok = ok && curl_easy_setopt(h, CURLOPT_PROXY, "") == CURLE_OK;
+  ok = ok && curl_easy_setopt(h, CURLOPT_NOPROXY, "*") == CURLE_OK;
+  ok = ok && curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)) == CURLE_OK;
+  ok = ok && curl_easy_setopt(h, CURLOPT_PATH_AS_IS, 1L) == CURLE_OK;
+  ok = ok && curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK;
+  ok = ok && curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L) == CURLE_OK;
+  ok = ok && curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
+  ok = ok && curl_easy_setopt(h, CURLOPT_USERAGENT, request.userAgent.c_str()) == CURLE_OK;
+  ok = ok && curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK;
+  // The resolver has no limit of its own in libcurl: name lookup and
+  // connection share one.
+  ok = ok && curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
+                              static_cast<long>(request.timeouts.resolveMs) + request.timeouts.connectMs) == CURLE_OK;
+  ok = ok && curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L) == CURLE_OK;
+  ok = ok && curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, OnProgress) == CURLE_OK;
+  ok = ok && curl_easy_setopt(h, CURLOPT_XFERINFODATA, &x) == CURLE_OK;
+  ok = ok && curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, OnHeader) == CURLE_OK;
+  ok = ok && curl_easy_setopt(h, CURLOPT_HEADERDATA, &x) == CURLE_OK;
+  ok = ok && curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, OnBody) == CURLE_OK;
+  ok = ok && curl_easy_setopt(h, CURLOPT_WRITEDATA, &x) == CURLE_OK;
+  if (!request.body.empty() || method == "POST") {
+    // POSTFIELDS does not copy: the body outlives the call.
+    ok = ok && curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.empty() ? "" : request.body.data()) == CURLE_OK;
+    ok = ok && curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, x.bodySize) == CURLE_OK;
+    if (method != "POST") ok = ok && curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, method.c_str()) == CURLE_OK;
+  } else if (method == "GET") {
+    ok = ok && curl_easy_setopt(h, CURLOPT_HTTPGET, 1L) == CURLE_OK;
+  } else if (method == "HEAD") {
+    ok = ok && curl_easy_setopt(h, CURLOPT_NOBODY, 1L) == CURLE_OK;
+  } else {
+    ok = ok && curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, method.c_str()) == CURLE_OK;
+  }
+  if (!ok) return 0;
+
+  // The outcome of the transfer itself does not decide the result: a body
+  // cut short or stopped by the sink still leaves the status that was read.
+  curl_easy_perform(h);
+  long status = 0;
+  if (curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status <= 0) return 0;
+  if (!x.headDone) x.Head();
+  return static_cast<uint32_t>(status);
+}
+
+}  // namespace tarn

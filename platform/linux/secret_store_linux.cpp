@@ -1,0 +1,263 @@
+#include <fcntl.h>
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/rand.h>
+#include <pwd.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "platform/secret_store.h"
+
+namespace tarn {
+namespace {
+
+constexpr std::string_view kMagic = "TRS1";  // format marker of a sealed blob
+constexpr size_t kKeyBytes = 32;
+constexpr size_t kNonceBytes = 12;
+constexpr size_t kTagBytes = 16;
+constexpr char kKeyFileName[] = "user.key";
+
+struct Fd {
+  int fd = -1;
+  explicit Fd(int f) : fd(f) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+// The key never lingers in freed memory.
+struct Key {
+  std::array<unsigned char, kKeyBytes> bytes{};
+  Key() = default;
+  Key(const Key&) = delete;
+  Key& operator=(const Key&) = delete;
+  ~Key() { OPENSSL_cleanse(bytes.data(), bytes.size()); }
+};
+
+struct CipherDeleter {
+  void operator()(EVP_CIPHER_CTX* c) const { EVP_CIPHER_CTX_free(c); }
+};
+using Cipher = std::unique_ptr<EVP_CIPHER_CTX, CipherDeleter>;
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+// Without this a power cut after a rename or link could bring back the
+// folder as it was before.
+void SyncFolder(const std::string& folder) {
+  Fd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.fd >= 0) fsync(dir.fd);
+}
+
+// The base of the user's data folders, as the XDG rules name it: a relative
+// XDG_DATA_HOME is to be ignored.
+std::string DataHome() {
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  if (xdg && xdg[0] == '/') return xdg;
+  std::string home;
+  if (const char* h = std::getenv("HOME"); h && h[0] == '/') {
+    home = h;
+  } else {
+    std::vector<char> buf(16384);
+    passwd pw{};
+    passwd* found = nullptr;
+    if (getpwuid_r(geteuid(), &pw, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir)
+      home = found->pw_dir;
+  }
+  if (home.empty() || home[0] != '/') return {};
+  return home + "/.local/share";
+}
+
+// Creates every missing level of folder; the levels made here are private.
+bool MakeFolders(const std::string& folder) {
+  struct stat st{};
+  if (stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  const std::string parent = FolderOf(folder);
+  if (parent != folder && !MakeFolders(parent)) return false;
+  if (mkdir(folder.c_str(), 0700) == 0) return true;
+  return errno == EEXIST && stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The key's own folder: made private when missing, and tightened when it
+// is ours but open to others.
+std::string KeyFolder() {
+  const std::string base = DataHome();
+  if (base.empty()) return {};
+  const std::string folder = base + "/tarn-launcher";
+  if (!MakeFolders(folder)) return {};
+  struct stat st{};
+  if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()) return {};
+  if ((st.st_mode & 077) != 0 && chmod(folder.c_str(), 0700) != 0) return {};
+  return folder;
+}
+
+enum class KeyRead { Ok, Missing, Unusable };
+
+// Accepts only a regular file of the right size that belongs to this user:
+// anything else could be a key planted by someone else.
+KeyRead ReadKey(const std::string& path, Key& key) {
+  Fd f(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (f.fd < 0) return errno == ENOENT ? KeyRead::Missing : KeyRead::Unusable;
+  struct stat st{};
+  if (fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() ||
+      st.st_size != static_cast<off_t>(kKeyBytes))
+    return KeyRead::Unusable;
+  size_t got = 0;
+  while (got < kKeyBytes) {
+    const ssize_t n = read(f.fd, key.bytes.data() + got, kKeyBytes - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return KeyRead::Unusable;
+    got += static_cast<size_t>(n);
+  }
+  return KeyRead::Ok;
+}
+
+// Publishes a fresh key under its final name only when no key is there yet:
+// the key is written whole to a private temporary file first, then linked
+// into place, which fails when another process got there first. Whoever
+// loses the race reads the winner's key, so every process ends with the
+// same one.
+bool CreateKey(const std::string& folder, const std::string& path) {
+  Key fresh;
+  if (RAND_bytes(fresh.bytes.data(), static_cast<int>(fresh.bytes.size())) != 1) return false;
+  std::string temp = folder + "/.user.key.XXXXXX";
+  Fd f(mkostemp(temp.data(), O_CLOEXEC));
+  if (f.fd < 0) return false;
+  const std::string_view bytes(reinterpret_cast<const char*>(fresh.bytes.data()), fresh.bytes.size());
+  const bool written = fchmod(f.fd, 0600) == 0 && WriteAll(f.fd, bytes) && fsync(f.fd) == 0;
+  if (!written) {
+    unlink(temp.c_str());
+    return false;
+  }
+  int linked = link(temp.c_str(), path.c_str());
+  if (linked != 0 && (errno == EPERM || errno == EOPNOTSUPP)) {
+    // File systems without hard links still offer an exclusive rename.
+    linked = renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE);
+  }
+  const int err = linked == 0 ? 0 : errno;
+  unlink(temp.c_str());
+  if (linked == 0) SyncFolder(folder);
+  return linked == 0 || err == EEXIST;
+}
+
+bool LoadOrCreateKey(Key& key) {
+  const std::string folder = KeyFolder();
+  if (folder.empty()) return false;
+  const std::string path = folder + "/" + kKeyFileName;
+  switch (ReadKey(path, key)) {
+    case KeyRead::Ok:
+      return true;
+    case KeyRead::Unusable:
+      // A damaged or foreign key is left for the user to see: replacing it
+      // would make every password sealed with the real one unreadable.
+      return false;
+    case KeyRead::Missing:
+      break;
+  }
+  return CreateKey(folder, path) && ReadKey(path, key) == KeyRead::Ok;
+}
+
+const unsigned char* Bytes(std::string_view s) { return reinterpret_cast<const unsigned char*>(s.data()); }
+
+}  // namespace
+
+bool ProtectForUser(std::string_view plain, std::string_view description, std::string& sealed) {
+  sealed.clear();
+  Key key;
+  if (!LoadOrCreateKey(key)) return false;
+  std::array<unsigned char, kNonceBytes> nonce{};
+  if (RAND_bytes(nonce.data(), static_cast<int>(nonce.size())) != 1) return false;
+
+  Cipher ctx(EVP_CIPHER_CTX_new());
+  if (!ctx) return false;
+  std::string out(kMagic);
+  out.append(reinterpret_cast<const char*>(nonce.data()), nonce.size());
+  const size_t head = out.size();
+  out.resize(head + plain.size() + kTagBytes);
+  auto* cipherText = reinterpret_cast<unsigned char*>(out.data() + head);
+  int len = 0, fin = 0;
+  const bool ok =
+      EVP_EncryptInit_ex(ctx.get(), EVP_aes_256_gcm(), nullptr, key.bytes.data(), nonce.data()) == 1 &&
+      EVP_EncryptUpdate(ctx.get(), nullptr, &len, Bytes(description), static_cast<int>(description.size())) == 1 &&
+      EVP_EncryptUpdate(ctx.get(), cipherText, &len, Bytes(plain), static_cast<int>(plain.size())) == 1 &&
+      EVP_EncryptFinal_ex(ctx.get(), cipherText + len, &fin) == 1 && static_cast<size_t>(len + fin) == plain.size() &&
+      EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_GET_TAG, static_cast<int>(kTagBytes), cipherText + plain.size()) == 1;
+  if (!ok) return false;
+  sealed = std::move(out);
+  return true;
+}
+
+bool UnprotectForUser(std::string_view sealed, std::string_view description, std::string& plain) {
+  plain.clear();
+  if (sealed.size() < kMagic.size() + kNonceBytes + kTagBytes || sealed.substr(0, kMagic.size()) != kMagic)
+    return false;
+  Key key;
+  if (!LoadOrCreateKey(key)) return false;
+  const std::string_view nonce = sealed.substr(kMagic.size(), kNonceBytes);
+  const std::string_view body = sealed.substr(kMagic.size() + kNonceBytes);
+  const std::string_view cipherText = body.substr(0, body.size() - kTagBytes);
+  std::string tag(body.substr(cipherText.size()));
+
+  Cipher ctx(EVP_CIPHER_CTX_new());
+  if (!ctx) return false;
+  std::string out(cipherText.size(), '\0');
+  auto* outBytes = reinterpret_cast<unsigned char*>(out.data());
+  int len = 0, fin = 0;
+  const bool ok =
+      EVP_DecryptInit_ex(ctx.get(), EVP_aes_256_gcm(), nullptr, key.bytes.data(), Bytes(nonce)) == 1 &&
+      EVP_DecryptUpdate(ctx.get(), nullptr, &len, Bytes(description), static_cast<int>(description.size())) == 1 &&
+      EVP_DecryptUpdate(ctx.get(), outBytes, &len, Bytes(cipherText), static_cast<int>(cipherText.size())) == 1 &&
+      EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_TAG, static_cast<int>(kTagBytes), tag.data()) == 1 &&
+      // The tag check happens here: a wrong key or any changed byte fails.
+      EVP_DecryptFinal_ex(ctx.get(), outBytes + len, &fin) == 1;
+  if (!ok) {
+    OPENSSL_cleanse(out.data(), out.size());
+    return false;
+  }
+  out.resize(static_cast<size_t>(len + fin));
+  plain = std::move(out);
+  return true;
+}
+
+bool ReplacePrivateFile(const std::string& path, std::string_view bytes) {
+  // A unique temporary name, so two writers never share a temporary file;
+  // the last rename wins whole.
+  std::string temp = path + ".XXXXXX";
+  Fd f(mkostemp(temp.data(), O_CLOEXEC));
+  if (f.fd < 0) return false;
+  const bool written = fchmod(f.fd, 0600) == 0 && WriteAll(f.fd, bytes) && fsync(f.fd) == 0;
+  const bool closed = close(f.fd) == 0;
+  f.fd = -1;
+  if (!written || !closed || rename(temp.c_str(), path.c_str()) != 0) {
+    unlink(temp.c_str());
+    return false;
+  }
+  SyncFolder(FolderOf(path));
+  return true;
+}
+
+}  // namespace tarn
