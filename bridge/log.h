@@ -5,7 +5,11 @@
 // can be read or even deleted while the program runs.
 #include <string>
 
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+// MinGW's "printf" archetype is the old Microsoft runtime's, which knows no
+// %zu; the log formats with MinGW's standard printf, so check against that.
+#define TARN_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#elif defined(__GNUC__)
 #define TARN_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 #else
 #define TARN_PRINTF(fmt, args)

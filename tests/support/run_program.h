@@ -9,12 +9,16 @@ struct ProgramRun {
   int exitCode = -1;
   std::string out;  // standard output
   std::string err;  // standard error
-  std::vector<std::string> lines() const;  // stdout split at line feeds
+  // stdout split at line feeds; the CR of a Windows CR LF line end is
+  // dropped, so the same expectations hold for both builds.
+  std::vector<std::string> lines() const;
 };
 
-// Runs a program with the given text on its standard input and waits for
-// it to end.
-ProgramRun RunProgram(const std::filesystem::path& program, const std::string& input);
+// Runs a program with the given arguments and the given text on its
+// standard input, and waits for it to end. Output goes through files, so a
+// chatty program never blocks on a full pipe.
+ProgramRun RunProgram(const std::filesystem::path& program, const std::string& input,
+                      const std::vector<std::string>& args = {});
 
 // The Command text as a line of the headless host's script.
 std::string ScriptLine(const std::string& command);

@@ -1,0 +1,54 @@
+#!/bin/sh
+# Runs a Windows program of the cross build under Wine, headless. The prefix
+# lives in the build folder (the program's nearest ancestor that holds
+# CMakeCache.txt), so nothing outside the build is touched and removing the
+# build folder removes the prefix too. TARN_WINEPREFIX overrides the choice.
+set -eu
+
+if [ $# -lt 1 ]; then
+  echo "usage: wine-run.sh PROGRAM.exe [ARGS...]" >&2
+  exit 2
+fi
+
+wine=""
+for candidate in /usr/lib/wine/wine64 "$(command -v wine64 || true)" "$(command -v wine || true)"; do
+  if [ -n "$candidate" ] && [ -x "$candidate" ]; then wine=$candidate; break; fi
+done
+if [ -z "$wine" ]; then
+  echo "wine-run.sh: no wine64 found (install the wine64 package)" >&2
+  exit 127
+fi
+wineserver=$(dirname "$wine")/wineserver
+[ -x "$wineserver" ] || wineserver=$(command -v wineserver || echo wineserver)
+
+if [ -z "${TARN_WINEPREFIX:-}" ]; then
+  dir=$(cd "$(dirname "$1")" && pwd)
+  while [ "$dir" != "/" ] && [ ! -f "$dir/CMakeCache.txt" ]; do dir=$(dirname "$dir"); done
+  if [ "$dir" = "/" ]; then
+    echo "wine-run.sh: $1 is not inside a build folder; set TARN_WINEPREFIX" >&2
+    exit 2
+  fi
+  TARN_WINEPREFIX=$dir/wine-prefix
+fi
+
+export WINEPREFIX="$TARN_WINEPREFIX"
+export WINEDEBUG=-all
+export WINEARCH=win64
+# No Mono or Gecko installers (they would ask through a window) and no display.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+
+# The first start creates the prefix, which takes a while; parallel tests
+# must not each start creating it, so the first one does it under a lock.
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  mkdir -p "$WINEPREFIX"
+  (
+    flock 9
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+      "$wine" wineboot --init >/dev/null 2>&1 || true
+      "$wineserver" -w
+    fi
+  ) 9>"$WINEPREFIX.lock"
+fi
+
+exec "$wine" "$@"

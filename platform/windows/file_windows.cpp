@@ -1,0 +1,65 @@
+#include <windows.h>
+
+#include <string>
+
+#include "platform/file.h"
+#include "platform/windows/wide.h"
+
+namespace tarn {
+namespace {
+
+// Owns a file handle for the length of one call.
+struct Handle {
+  HANDLE h;
+  explicit Handle(HANDLE handle) : h(handle) {}
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() {
+    if (ok()) CloseHandle(h);
+  }
+  bool ok() const { return h != INVALID_HANDLE_VALUE && h != nullptr; }
+};
+
+}  // namespace
+
+bool AppendToFile(const std::string& path, std::string_view bytes, WriteSharing sharing) {
+  if (bytes.size() > MAXDWORD) return false;
+  const DWORD share = sharing == WriteSharing::Shared ? (FILE_SHARE_READ | FILE_SHARE_WRITE) : FILE_SHARE_READ;
+  // Append-only access makes the system place every write at the end of the
+  // file, so one line from each of several writers lands whole.
+  Handle f(CreateFileW(ToWide(path).c_str(), FILE_APPEND_DATA, share, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                       nullptr));
+  if (!f.ok()) return false;
+  DWORD written = 0;
+  if (!WriteFile(f.h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) return false;
+  return written == bytes.size();
+}
+
+bool RemoveFile(const std::string& path) { return DeleteFileW(ToWide(path).c_str()) != 0; }
+
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
+  bytes.clear();
+  Handle f(CreateFileW(ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!f.ok()) return false;
+  char buf[8192];
+  for (;;) {
+    DWORD n = 0;
+    if (!ReadFile(f.h, buf, sizeof buf, &n, nullptr)) {
+      bytes.clear();
+      return false;
+    }
+    if (n == 0) return true;
+    bytes.append(buf, n);
+  }
+}
+
+bool MakeFolder(const std::string& path) {
+  const std::wstring wide = ToWide(path);
+  if (CreateDirectoryW(wide.c_str(), nullptr)) return true;
+  if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+}  // namespace tarn

@@ -1,0 +1,35 @@
+#include <windows.h>
+
+#include <string>
+
+#include "platform/paths.h"
+#include "platform/windows/wide.h"
+
+namespace tarn {
+
+std::string ExeDir() {
+  // MAX_PATH units cover almost every install; a deeper folder would come
+  // back cut short and silently point the log and the data folder at a
+  // different place, so the buffer grows until the whole path fits.
+  std::wstring buf(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+    if (n == 0) return {};
+    if (n < buf.size()) {
+      buf.resize(n);
+      break;
+    }
+    if (buf.size() >= 32768) return {};  // longer than any Win32 path
+    buf.resize(buf.size() * 2);
+  }
+  const size_t slash = buf.find_last_of(L"\\/");
+  if (slash == std::wstring::npos) return {};
+  // A drive root keeps its separator ("C:\"), or it would name the current
+  // folder of that drive instead.
+  if (slash > 0 && buf[slash - 1] == L':') return FromWide(std::wstring_view(buf).substr(0, slash + 1));
+  return FromWide(std::wstring_view(buf).substr(0, slash));
+}
+
+char NativeSeparator() { return '\\'; }
+
+}  // namespace tarn

@@ -1,0 +1,84 @@
+// Starting a program on Windows: CreateProcessW with inheritable file
+// handles as its standard streams; there is no POSIX shell to redirect.
+#include <windows.h>
+
+#include "support/run_program.h"
+#include "support/temp_dir.h"
+
+namespace tarn::test {
+namespace {
+
+struct Handle {
+  HANDLE h = INVALID_HANDLE_VALUE;
+  Handle() = default;
+  explicit Handle(HANDLE handle) : h(handle) {}
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() {
+    if (h != INVALID_HANDLE_VALUE && h != nullptr) CloseHandle(h);
+  }
+};
+
+HANDLE OpenInherited(const std::filesystem::path& path, bool write) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  return CreateFileW(path.wstring().c_str(), write ? GENERIC_WRITE : GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                     &inherit, write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// Quotes one argument by the rules CommandLineToArgvW and the C runtime use
+// to split a command line: backslashes are literal unless they precede a
+// quote.
+std::wstring QuoteArg(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
+  std::wstring out = L"\"";
+  size_t slashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++slashes;
+      continue;
+    }
+    out.append(c == L'"' ? slashes * 2 + 1 : slashes, L'\\');
+    slashes = 0;
+    out += c;
+  }
+  out.append(slashes * 2, L'\\');
+  return out + L"\"";
+}
+
+}  // namespace
+
+ProgramRun RunProgram(const std::filesystem::path& program, const std::string& input,
+                      const std::vector<std::string>& args) {
+  TempDir io;
+  WriteFile(io.path() / "in", input);
+  ProgramRun run;
+  {
+    Handle in(OpenInherited(io.path() / "in", false));
+    Handle out(OpenInherited(io.path() / "out", true));
+    Handle err(OpenInherited(io.path() / "err", true));
+    if (in.h == INVALID_HANDLE_VALUE || out.h == INVALID_HANDLE_VALUE || err.h == INVALID_HANDLE_VALUE) return run;
+
+    std::wstring commandLine = QuoteArg(program.wstring());
+    for (const std::string& arg : args) commandLine += L" " + QuoteArg(Utf8Path(arg).wstring());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = in.h;
+    startup.hStdOutput = out.h;
+    startup.hStdError = err.h;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(program.wstring().c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                        nullptr, nullptr, &startup, &process))
+      return run;
+    Handle processHandle(process.hProcess);
+    Handle threadHandle(process.hThread);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    if (GetExitCodeProcess(process.hProcess, &code)) run.exitCode = static_cast<int>(code);
+  }
+  run.out = ReadFile(io.path() / "out");
+  run.err = ReadFile(io.path() / "err");
+  return run;
+}
+
+}  // namespace tarn::test
