@@ -1,0 +1,43 @@
+// tarn-launcher: the launcher a player starts on a Linux desktop. One copy
+// per machine; its window is a web view showing the page in ui/.
+#include <gtk/gtk.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "host/common/window_layout.h"
+#include "host/gtk/single_instance.h"
+#include "host/gtk/ui_folder.h"
+#include "host/gtk/window_host.h"
+#include "platform/paths.h"
+
+int main() {
+  using namespace tarn;
+  // The guard comes first: a second copy must not touch the display at all,
+  // only ask the first one to show itself.
+  InstanceClaim claim = ClaimSingleInstance(kSingleInstanceName);
+  if (claim.role == InstanceRole::Other) return 0;
+
+  g_set_prgname("tarn-launcher");
+  // The command line is not the program's to read; GTK gets none either.
+  if (!gtk_init_check(nullptr, nullptr)) {
+    std::fputs("tarn-launcher: не удалось подключиться к графическому дисплею\n", stderr);
+    return 1;
+  }
+  // Window managers and the tests find the window by this class, as the
+  // Windows program's window is found by its window class. GTK sets its own
+  // during start-up, so this comes after it.
+  gdk_set_program_class(std::string(kWindowClass).c_str());
+
+  const std::string exeDir = ExeDir();
+  if (!StartWindowHost({.exeDir = exeDir, .uiFolder = FindUiFolder(exeDir), .instanceListener = claim.listener.get(), .command = {}}))
+    return 1;
+  gtk_main();
+
+  // Tasks still running end with the process, as closing the window on
+  // Windows ends them; exiting without destructors keeps them from running
+  // into torn-down statics in the meantime.
+  std::fflush(nullptr);
+  std::_Exit(0);
+}
