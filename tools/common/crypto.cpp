@@ -1,0 +1,183 @@
+#include "tools/common/crypto.h"
+
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
+
+#include <fstream>
+#include <memory>
+#include <vector>
+
+namespace tarn::tools {
+namespace {
+
+struct BioFree {
+  void operator()(BIO* b) const { BIO_free(b); }
+};
+struct PkeyFree {
+  void operator()(EVP_PKEY* k) const { EVP_PKEY_free(k); }
+};
+struct MdCtxFree {
+  void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
+};
+using BioPtr = std::unique_ptr<BIO, BioFree>;
+using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
+using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, MdCtxFree>;
+
+std::string LastOpenSslError() {
+  const unsigned long code = ERR_get_error();
+  ERR_clear_error();
+  if (code == 0) return "unknown OpenSSL error";
+  char text[256];
+  ERR_error_string_n(code, text, sizeof text);
+  return text;
+}
+
+std::string Hex(const unsigned char* bytes, size_t n) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(n * 2);
+  for (size_t i = 0; i < n; ++i) {
+    out += digits[bytes[i] >> 4];
+    out += digits[bytes[i] & 15];
+  }
+  return out;
+}
+
+BioPtr MemoryBio(std::string_view text) { return BioPtr(BIO_new_mem_buf(text.data(), static_cast<int>(text.size()))); }
+
+std::string BioText(BIO* bio) {
+  char* data = nullptr;
+  const long n = BIO_get_mem_data(bio, &data);
+  return n > 0 ? std::string(data, static_cast<size_t>(n)) : std::string();
+}
+
+PkeyPtr ReadPublicKey(std::string_view pem) {
+  BioPtr bio = MemoryBio(pem);
+  if (!bio) return nullptr;
+  return PkeyPtr(PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));
+}
+
+}  // namespace
+
+std::string Md5Hex(std::string_view bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int n = 0;
+  if (EVP_Digest(bytes.data(), bytes.size(), digest, &n, EVP_md5(), nullptr) != 1) return {};
+  return Hex(digest, n);
+}
+
+bool FileMd5Hex(const std::filesystem::path& file, std::string& hex) {
+  hex.clear();
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return false;
+  MdCtxPtr ctx(EVP_MD_CTX_new());
+  if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) != 1) return false;
+  std::vector<char> buffer(1 << 20);
+  while (in) {
+    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    const auto got = in.gcount();
+    if (got > 0 && EVP_DigestUpdate(ctx.get(), buffer.data(), static_cast<size_t>(got)) != 1) return false;
+  }
+  // A stream that stopped for anything but the end of the file has not
+  // seen the whole file, so its digest would describe something else.
+  if (!in.eof() || in.bad()) return false;
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int n = 0;
+  if (EVP_DigestFinal_ex(ctx.get(), digest, &n) != 1) return false;
+  hex = Hex(digest, n);
+  return true;
+}
+
+bool GenerateKeyPair(std::string& privatePem, std::string& publicPem, std::string& error) {
+  PkeyPtr key(EVP_RSA_gen(2048));
+  if (!key) {
+    error = "cannot generate an RSA key: " + LastOpenSslError();
+    return false;
+  }
+  BioPtr priv(BIO_new(BIO_s_mem()));
+  BioPtr pub(BIO_new(BIO_s_mem()));
+  if (!priv || !pub || PEM_write_bio_PrivateKey(priv.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1 ||
+      PEM_write_bio_PUBKEY(pub.get(), key.get()) != 1) {
+    error = "cannot write the key pair: " + LastOpenSslError();
+    return false;
+  }
+  privatePem = BioText(priv.get());
+  publicPem = BioText(pub.get());
+  return true;
+}
+
+bool SignRsaMd5(std::string_view privatePem, std::string_view data, std::string& signature, std::string& error) {
+  signature.clear();
+  BioPtr bio = MemoryBio(privatePem);
+  PkeyPtr key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+  if (!key) {
+    error = "cannot read the private key (expected an unencrypted PEM private key): " + LastOpenSslError();
+    return false;
+  }
+  if (EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_RSA) {
+    error = "the private key is not an RSA key";
+    return false;
+  }
+  if (EVP_PKEY_get_bits(key.get()) != 2048) {
+    error = "the private key has " + std::to_string(EVP_PKEY_get_bits(key.get())) +
+            " bits; the launcher accepts RSA-2048 only";
+    return false;
+  }
+  MdCtxPtr ctx(EVP_MD_CTX_new());
+  EVP_PKEY_CTX* pctx = nullptr;  // owned by ctx
+  if (!ctx || EVP_DigestSignInit(ctx.get(), &pctx, EVP_md5(), nullptr, key.get()) != 1 ||
+      EVP_PKEY_CTX_set_rsa_padding(pctx, RSA_PKCS1_PADDING) != 1) {
+    error = "cannot start signing: " + LastOpenSslError();
+    return false;
+  }
+  size_t length = 0;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
+  if (EVP_DigestSign(ctx.get(), nullptr, &length, bytes, data.size()) != 1) {
+    error = "cannot sign: " + LastOpenSslError();
+    return false;
+  }
+  std::string out(length, '\0');
+  if (EVP_DigestSign(ctx.get(), reinterpret_cast<unsigned char*>(out.data()), &length, bytes, data.size()) != 1) {
+    error = "cannot sign: " + LastOpenSslError();
+    return false;
+  }
+  out.resize(length);
+  signature = std::move(out);
+  return true;
+}
+
+bool VerifyRsaMd5(std::string_view publicPem, std::string_view data, std::string_view signature, std::string& error) {
+  PkeyPtr key = ReadPublicKey(publicPem);
+  if (!key || EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_RSA) {
+    ERR_clear_error();
+    error = "the public key is not a \"PUBLIC KEY\" PEM block of an RSA key";
+    return false;
+  }
+  MdCtxPtr ctx(EVP_MD_CTX_new());
+  EVP_PKEY_CTX* pctx = nullptr;
+  if (!ctx || EVP_DigestVerifyInit(ctx.get(), &pctx, EVP_md5(), nullptr, key.get()) != 1 ||
+      EVP_PKEY_CTX_set_rsa_padding(pctx, RSA_PKCS1_PADDING) != 1) {
+    error = "cannot start the check: " + LastOpenSslError();
+    return false;
+  }
+  const int rc = EVP_DigestVerify(ctx.get(), reinterpret_cast<const unsigned char*>(signature.data()), signature.size(),
+                                  reinterpret_cast<const unsigned char*>(data.data()), data.size());
+  ERR_clear_error();
+  if (rc != 1) {
+    error = "the signature does not match: the list was changed after signing, or signed with another key";
+    return false;
+  }
+  return true;
+}
+
+int PublicKeyBits(std::string_view publicPem) {
+  PkeyPtr key = ReadPublicKey(publicPem);
+  ERR_clear_error();
+  if (!key || EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_RSA) return 0;
+  return EVP_PKEY_get_bits(key.get());
+}
+
+}  // namespace tarn::tools

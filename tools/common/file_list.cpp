@@ -1,0 +1,287 @@
+#include "tools/common/file_list.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <map>
+#include <system_error>
+
+#include "tools/common/base64.h"
+#include "tools/common/crypto.h"
+
+namespace tarn::tools {
+namespace fs = std::filesystem;
+namespace {
+
+std::vector<std::string_view> Tokens(std::string_view line) {
+  std::vector<std::string_view> tokens;
+  size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    const size_t start = i;
+    while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
+    if (i > start) tokens.push_back(line.substr(start, i - start));
+  }
+  return tokens;
+}
+
+bool IsHex32(std::string_view s) {
+  return s.size() == 32 && std::all_of(s.begin(), s.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+}
+
+// A path the launcher would join to its client folder and write to: it must
+// stay inside that folder.
+bool IsSafeListPath(std::string_view path) {
+  if (path.empty() || path.front() == '/' || path.front() == '\\') return false;
+  if (path.size() >= 2 && path[1] == ':') return false;  // a drive letter
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find_first_of("/\\", start);
+    if (end == std::string_view::npos) end = path.size();
+    const std::string_view part = path.substr(start, end - start);
+    if (part.empty() || part == "." || part == "..") return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsValidUtf8(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    size_t n;
+    unsigned min;
+    unsigned cp;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if ((c & 0xE0) == 0xC0) {
+      n = 1, min = 0x80, cp = c & 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+      n = 2, min = 0x800, cp = c & 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+      n = 3, min = 0x10000, cp = c & 0x07;
+    } else {
+      return false;
+    }
+    if (i + n >= text.size()) return false;
+    for (size_t k = 1; k <= n; ++k) {
+      const auto d = static_cast<unsigned char>(text[i + k]);
+      if ((d & 0xC0) != 0x80) return false;
+      cp = cp << 6 | (d & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += n + 1;
+  }
+  return true;
+}
+
+bool CollectClientFiles(const fs::path& clientDir, std::vector<ListFile>& files, std::string& error) {
+  files.clear();
+  std::error_code ec;
+  if (!fs::is_directory(clientDir, ec)) {
+    error = "not a folder: " + clientDir.string();
+    return false;
+  }
+  fs::recursive_directory_iterator it(clientDir, ec), end;
+  for (; !ec && it != end; it.increment(ec)) {
+    const fs::directory_entry& entry = *it;
+    const std::string rel = fs::relative(entry.path(), clientDir).generic_string();
+    if (entry.is_symlink(ec)) {
+      error = "symbolic link in the client folder (publish real files only): " + rel;
+      return false;
+    }
+    if (entry.is_directory(ec)) continue;
+    if (!entry.is_regular_file(ec)) {
+      error = "not a regular file: " + rel;
+      return false;
+    }
+    if (!IsValidUtf8(rel)) {
+      error = "file name is not UTF-8: " + rel;
+      return false;
+    }
+    if (rel.find('\\') != std::string::npos) {
+      error = "file name holds a backslash, which the launcher reads as a folder separator: " + rel;
+      return false;
+    }
+    ListFile file;
+    file.path = rel;
+    file.size = entry.file_size(ec);
+    if (ec || !FileMd5Hex(entry.path(), file.md5)) {
+      error = "cannot read: " + rel;
+      return false;
+    }
+    files.push_back(std::move(file));
+  }
+  if (ec) {
+    error = "cannot list the client folder: " + ec.message();
+    return false;
+  }
+  std::sort(files.begin(), files.end(), [](const ListFile& a, const ListFile& b) { return a.path < b.path; });
+  return true;
+}
+
+std::string ListText(int build, bool noPacks, const std::vector<ListFile>& files) {
+  std::string text = "# " + std::to_string(build) + "\n";
+  if (noPacks) text += "# " + std::string(kNoPacksComment) + "\n";
+  for (const ListFile& f : files) {
+    text += f.md5 + " " + std::to_string(f.size) + " " + EncodeBase64(f.path) + "\n";
+  }
+  return text;
+}
+
+bool SignList(std::string_view listText, std::string_view privatePem, std::string& document, std::string& error) {
+  std::string signedBytes(listText);
+  std::erase(signedBytes, '\r');
+  // The marker must not occur inside the list, or the launcher would cut
+  // the list there.
+  if (signedBytes.find(kSignatureMarker) != std::string::npos) {
+    error = "the list text contains the signature marker";
+    return false;
+  }
+  if (!signedBytes.empty() && signedBytes.back() != '\n') signedBytes += '\n';
+  std::string signature;
+  if (!SignRsaMd5(privatePem, signedBytes, signature, error)) return false;
+  const std::string b64 = EncodeBase64(signature);
+  document = signedBytes;
+  document += kSignatureMarker;
+  document += '\n';
+  for (size_t i = 0; i < b64.size(); i += 64) document += b64.substr(i, 64) + "\n";
+  return true;
+}
+
+ListCheck CheckList(std::string_view document, std::string_view publicPem) {
+  ListCheck check;
+  const size_t marker = document.find(kSignatureMarker);
+  std::string signedBytes(document.substr(0, marker == std::string_view::npos ? document.size() : marker));
+  std::erase(signedBytes, '\r');
+
+  if (marker == std::string_view::npos) {
+    check.problems.push_back("no signature block: the marker \"" + std::string(kSignatureMarker) + "\" is missing");
+  } else {
+    std::string signature;
+    const std::string_view sigText = document.substr(marker + kSignatureMarker.size());
+    if (!DecodeBase64(sigText, signature)) {
+      check.problems.push_back("the signature after the marker is not valid Base64 (a second marker, or text after it?)");
+    } else if (signature.empty()) {
+      check.problems.push_back("the signature block is empty");
+    } else {
+      const int bits = PublicKeyBits(publicPem);
+      std::string error;
+      if (bits == 0) {
+        check.problems.push_back("the public key is not a \"PUBLIC KEY\" PEM block of an RSA key");
+      } else {
+        if (bits != 2048) check.problems.push_back("the public key has " + std::to_string(bits) + " bits; the launcher expects RSA-2048");
+        if (signature.size() * 8 != static_cast<size_t>(bits)) {
+          check.problems.push_back("the signature is " + std::to_string(signature.size()) + " bytes; a key of " +
+                                   std::to_string(bits) + " bits makes " + std::to_string(bits / 8));
+        } else if (!VerifyRsaMd5(publicPem, signedBytes, signature, error)) {
+          check.problems.push_back(error);
+        } else {
+          check.signatureOk = true;
+        }
+      }
+    }
+    if (marker > 0 && document[marker - 1] != '\n') check.notes.push_back("the marker does not start a line");
+  }
+
+  bool sizeSeen = false;
+  bool sizeMissing = false;
+  bool dataSeen = false;
+  std::map<std::string, size_t> seen;
+  size_t lineNo = 0;
+  size_t start = 0;
+  while (start < signedBytes.size()) {
+    size_t end = signedBytes.find('\n', start);
+    if (end == std::string::npos) end = signedBytes.size();
+    std::string_view line(signedBytes.data() + start, end - start);
+    start = end + 1;
+    ++lineNo;
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) line.remove_suffix(1);
+    if (line.empty()) continue;
+    const std::string where = "line " + std::to_string(lineNo) + ": ";
+    if (line.front() == '#') {
+      std::string_view rest = line.substr(1);
+      while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) rest.remove_prefix(1);
+      if (rest.starts_with(kNoPacksComment)) {
+        check.hasPacks = false;
+      } else if (check.build < 0 && !rest.empty() && rest.front() >= '0' && rest.front() <= '9') {
+        int build = 0;
+        auto [p, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), build);
+        if (ec != std::errc()) check.problems.push_back(where + "the build number does not fit a 32-bit number");
+        check.build = ec == std::errc() ? build : 0;
+      }
+      continue;
+    }
+    dataSeen = true;
+    const auto tokens = Tokens(line);
+    if (tokens.size() < 2) {
+      check.problems.push_back(where + "a data line needs at least a checksum and a path; the launcher skips it");
+      continue;
+    }
+    ListFile file;
+    file.md5 = std::string(tokens[0]);
+    std::string_view pathToken = tokens[1];
+    if (tokens.size() >= 3) {
+      sizeSeen = true;
+      pathToken = tokens[2];
+      auto [p, ec] = std::from_chars(tokens[1].data(), tokens[1].data() + tokens[1].size(), file.size);
+      if (ec != std::errc() || p != tokens[1].data() + tokens[1].size()) {
+        check.problems.push_back(where + "the size \"" + std::string(tokens[1]) + "\" is not a decimal number");
+      }
+    } else {
+      sizeMissing = true;
+    }
+    if (!IsHex32(file.md5)) check.problems.push_back(where + "the checksum is not 32 hexadecimal digits");
+    if (!DecodeBase64(pathToken, file.path) || file.path.empty()) {
+      check.problems.push_back(where + "the path is not valid Base64; the launcher skips this file");
+      continue;
+    }
+    if (!IsValidUtf8(file.path)) check.problems.push_back(where + "the path is not UTF-8");
+    if (!IsSafeListPath(file.path)) {
+      check.problems.push_back(where + "the path \"" + file.path + "\" would leave the client folder");
+    }
+    std::replace(file.path.begin(), file.path.end(), '\\', '/');
+    if (auto [it, fresh] = seen.emplace(file.path, lineNo); !fresh) {
+      check.problems.push_back(where + "\"" + file.path + "\" is listed twice (first on line " + std::to_string(it->second) + ")");
+    }
+    check.totalSize += file.size;
+    check.entries.push_back(std::move(file));
+  }
+  check.sizesKnown = sizeSeen && !sizeMissing;
+  if (!check.sizesKnown) check.totalSize = 0;
+  if (sizeMissing) check.notes.push_back("some lines carry no size: the launcher cannot show download totals");
+  if (check.build < 0) check.notes.push_back("no build number comment: the installer will not know the build");
+  if (!check.hasPacks) check.notes.push_back("marked \"" + std::string(kNoPacksComment) + "\": the launcher refuses to install from it");
+  if (!dataSeen) check.problems.push_back("the list names no files");
+  check.ok = check.signatureOk && check.problems.empty();
+  return check;
+}
+
+std::vector<std::string> CompareWithClient(const ListCheck& list, const fs::path& clientDir) {
+  std::vector<std::string> differences;
+  for (const ListFile& entry : list.entries) {
+    const fs::path file = clientDir / fs::path(entry.path);
+    std::error_code ec;
+    if (!fs::is_regular_file(file, ec)) {
+      differences.push_back("missing: " + entry.path);
+      continue;
+    }
+    const uint64_t size = fs::file_size(file, ec);
+    std::string md5;
+    if (list.sizesKnown && size != entry.size) {
+      differences.push_back("size differs: " + entry.path + " (list " + std::to_string(entry.size) + ", folder " +
+                            std::to_string(size) + ")");
+    } else if (!FileMd5Hex(file, md5)) {
+      differences.push_back("unreadable: " + entry.path);
+    } else if (!std::equal(md5.begin(), md5.end(), entry.md5.begin(), entry.md5.end(),
+                           [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b)); })) {
+      differences.push_back("content differs: " + entry.path);
+    }
+  }
+  return differences;
+}
+
+}  // namespace tarn::tools

@@ -1,0 +1,93 @@
+#include "tools/common/site.h"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "tools/common/file_list.h"
+
+namespace tarn::tools {
+namespace fs = std::filesystem;
+
+fs::path SiteClientDir(const fs::path& site) { return site / "client"; }
+fs::path SiteUpdateDir(const fs::path& site) { return site / "TRN"; }
+fs::path SiteListPath(const fs::path& site) { return site / "TRN" / "element" / "files.md5"; }
+fs::path SiteVersionPath(const fs::path& site) { return site / "TRN" / "element" / "version"; }
+fs::path SiteAccountsPath(const fs::path& site) { return site / "accounts.json"; }
+fs::path SiteNewsPath(const fs::path& site) { return site / "news.json"; }
+
+bool WriteFileAtomic(const fs::path& path, std::string_view bytes, std::string& error) {
+  std::error_code ec;
+  if (path.has_parent_path()) fs::create_directories(path.parent_path(), ec);
+  const fs::path temp = path.string() + ".tmp-" + std::to_string(::getpid());
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.flush();
+    if (!out) {
+      error = "cannot write " + temp.string();
+      fs::remove(temp, ec);
+      return false;
+    }
+  }
+  fs::rename(temp, path, ec);
+  if (ec) {
+    error = "cannot replace " + path.string() + ": " + ec.message();
+    fs::remove(temp, ec);
+    return false;
+  }
+  return true;
+}
+
+bool ReadWholeFile(const fs::path& path, std::string& bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream s;
+  s << in.rdbuf();
+  bytes = s.str();
+  return !in.bad();
+}
+
+bool PublishSite(const fs::path& site, std::string_view privatePem, int build, bool noPacks, size_t& fileCount,
+                 std::string& error) {
+  std::vector<ListFile> files;
+  if (!CollectClientFiles(SiteClientDir(site), files, error)) return false;
+  std::string document;
+  if (!SignList(ListText(build, noPacks, files), privatePem, document, error)) return false;
+  // The list goes first: a launcher that sees the new build number must
+  // find the list that belongs to it.
+  if (!WriteFileAtomic(SiteListPath(site), document, error)) return false;
+  if (!WriteFileAtomic(SiteVersionPath(site), std::to_string(build) + "\n", error)) return false;
+  fileCount = files.size();
+  return true;
+}
+
+Resolve ResolveInside(const fs::path& root, std::string_view relative, fs::path& file) {
+  if (relative.empty() || relative.front() == '/' || relative.front() == '\\') return Resolve::Refused;
+  if (relative.find('\0') != std::string_view::npos) return Resolve::Refused;
+  fs::path joined = root;
+  size_t start = 0;
+  while (start <= relative.size()) {
+    size_t end = relative.find_first_of("/\\", start);
+    if (end == std::string_view::npos) end = relative.size();
+    const std::string_view part = relative.substr(start, end - start);
+    if (part.empty() || part == "." || part == "..") return Resolve::Refused;
+    joined /= fs::path(std::string(part));
+    start = end + 1;
+  }
+  std::error_code ec;
+  const fs::path realRoot = fs::canonical(root, ec);
+  if (ec) return Resolve::NotFound;
+  const fs::path real = fs::canonical(joined, ec);
+  if (ec) return Resolve::NotFound;
+  // A symbolic link inside the folder must not lead out of it.
+  const auto rel = real.lexically_relative(realRoot);
+  if (rel.empty() || *rel.begin() == "..") return Resolve::Refused;
+  if (!fs::is_regular_file(real, ec)) return Resolve::NotFound;
+  file = real;
+  return Resolve::Ok;
+}
+
+}  // namespace tarn::tools

@@ -1,0 +1,39 @@
+#pragma once
+// The layout of a site folder, the one thing the publisher and the service
+// agree on:
+//   client/                  the game client, served file by file
+//   TRN/element/files.md5    the signed file list
+//   TRN/element/version      the build number
+//   accounts.json            accounts, passwords and characters
+//   news.json                {"news":[...]}, served as it stands
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace tarn::tools {
+
+std::filesystem::path SiteClientDir(const std::filesystem::path& site);
+std::filesystem::path SiteUpdateDir(const std::filesystem::path& site);  // TRN/
+std::filesystem::path SiteListPath(const std::filesystem::path& site);
+std::filesystem::path SiteVersionPath(const std::filesystem::path& site);
+std::filesystem::path SiteAccountsPath(const std::filesystem::path& site);
+std::filesystem::path SiteNewsPath(const std::filesystem::path& site);
+
+// Writes a whole file through a temporary file and a rename, so that a
+// running service never serves half of it.
+bool WriteFileAtomic(const std::filesystem::path& path, std::string_view bytes, std::string& error);
+bool ReadWholeFile(const std::filesystem::path& path, std::string& bytes);
+
+// Signs the site's client folder into its list and writes its build number.
+bool PublishSite(const std::filesystem::path& site, std::string_view privatePem, int build, bool noPacks,
+                 size_t& fileCount, std::string& error);
+
+enum class Resolve { Ok, Refused, NotFound };
+
+// Turns a relative path from a request ("/" or "\" separators, UTF-8) into a
+// file inside root. Refused for rooted paths, empty, "." or ".." parts, NUL
+// bytes, and anything whose real location (symbolic links followed) is not
+// below root; NotFound when no regular file is there.
+Resolve ResolveInside(const std::filesystem::path& root, std::string_view relative, std::filesystem::path& file);
+
+}  // namespace tarn::tools

@@ -1,0 +1,232 @@
+// tarn-publish: the operator's tool for the signed file list.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tools/common/crypto.h"
+#include "tools/common/file_list.h"
+#include "tools/common/site.h"
+#include "tools/publish/demo_site.h"
+
+namespace fs = std::filesystem;
+using namespace tarn::tools;
+
+namespace {
+
+const char kUsage[] =
+    "usage:\n"
+    "  tarn-publish keygen --private FILE --public FILE [--force]\n"
+    "      make an RSA-2048 key pair; build the launcher with -DTARN_LIST_KEY=<public FILE>\n"
+    "  tarn-publish list --client DIR --key PRIVATE.pem --build N [--no-packs] --out FILE|-\n"
+    "      sign the files of a client folder into a list\n"
+    "  tarn-publish site --site DIR --key PRIVATE.pem --build N [--no-packs]\n"
+    "      sign DIR/client into DIR/TRN/element/files.md5 and write DIR/TRN/element/version\n"
+    "  tarn-publish check --list FILE --key PUBLIC.pem [--client DIR]\n"
+    "      check a list's signature and content (and a client folder against it)\n"
+    "  tarn-publish demo --site DIR [--key PRIVATE.pem] [--build N] [--size-mib N] [--files N] [--seed N] [--force]\n"
+    "      make the demo site (default: the demo key, build 3, about 50 MiB in about 300 files)\n";
+
+int Usage(const std::string& message) {
+  std::fprintf(stderr, "tarn-publish: %s\n%s", message.c_str(), kUsage);
+  return 2;
+}
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "tarn-publish: %s\n", message.c_str());
+  return 1;
+}
+
+// "--name value" options and "--flag" switches after the command word.
+struct Options {
+  std::map<std::string, std::string> values;
+  std::map<std::string, bool> switches;
+  std::string error;
+
+  bool Parse(const std::vector<std::string>& args, const std::vector<std::string>& valued,
+             const std::vector<std::string>& flags) {
+    for (size_t i = 0; i < args.size(); ++i) {
+      const std::string& a = args[i];
+      if (std::find(flags.begin(), flags.end(), a) != flags.end()) {
+        switches[a] = true;
+      } else if (std::find(valued.begin(), valued.end(), a) != valued.end()) {
+        if (i + 1 >= args.size()) {
+          error = a + " needs a value";
+          return false;
+        }
+        values[a] = args[++i];
+      } else {
+        error = "unknown option: " + a;
+        return false;
+      }
+    }
+    return true;
+  }
+  bool Has(const std::string& k) const { return values.count(k) > 0; }
+  const std::string& Get(const std::string& k) const { return values.at(k); }
+  bool On(const std::string& k) const { return switches.count(k) > 0; }
+};
+
+template <typename T>
+bool Number(const std::string& text, T& value) {
+  auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return ec == std::errc() && p == text.data() + text.size();
+}
+
+bool Missing(const Options& o, const std::vector<std::string>& required, std::string& which) {
+  for (const auto& r : required) {
+    if (!o.Has(r)) {
+      which = r + " is required";
+      return true;
+    }
+  }
+  return false;
+}
+
+int KeyGen(const Options& o) {
+  std::string why;
+  if (Missing(o, {"--private", "--public"}, why)) return Usage(why);
+  const fs::path privatePath = o.Get("--private");
+  const fs::path publicPath = o.Get("--public");
+  std::error_code ec;
+  if (!o.On("--force") && (fs::exists(privatePath, ec) || fs::exists(publicPath, ec))) {
+    return Fail("a key file already exists; refusing to overwrite it without --force");
+  }
+  std::string privatePem;
+  std::string publicPem;
+  if (!GenerateKeyPair(privatePem, publicPem, why)) return Fail(why);
+  // The private key is readable by its owner only from the first byte on.
+  const mode_t old = ::umask(077);
+  const bool written = WriteFileAtomic(privatePath, privatePem, why);
+  ::umask(old);
+  if (!written || !WriteFileAtomic(publicPath, publicPem, why)) return Fail(why);
+  std::printf("private key: %s (keep it secret; it signs the lists)\npublic key:  %s (build it into the launcher)\n",
+              privatePath.c_str(), publicPath.c_str());
+  return 0;
+}
+
+bool ReadKey(const Options& o, std::string& pem, std::string& why) {
+  if (!ReadWholeFile(o.Get("--key"), pem) || pem.empty()) {
+    why = "cannot read the key " + o.Get("--key");
+    return false;
+  }
+  return true;
+}
+
+int List(const Options& o) {
+  std::string why;
+  if (Missing(o, {"--client", "--key", "--build", "--out"}, why)) return Usage(why);
+  int build = 0;
+  if (!Number(o.Get("--build"), build) || build < 0) return Usage("--build wants a number of 0 or more");
+  std::string pem;
+  if (!ReadKey(o, pem, why)) return Fail(why);
+  std::vector<ListFile> files;
+  if (!CollectClientFiles(o.Get("--client"), files, why)) return Fail(why);
+  std::string document;
+  if (!SignList(ListText(build, o.On("--no-packs"), files), pem, document, why)) return Fail(why);
+  if (o.Get("--out") == "-") {
+    std::fwrite(document.data(), 1, document.size(), stdout);
+  } else if (!WriteFileAtomic(o.Get("--out"), document, why)) {
+    return Fail(why);
+  }
+  std::fprintf(stderr, "signed %zu files, build %d\n", files.size(), build);
+  return 0;
+}
+
+int Site(const Options& o) {
+  std::string why;
+  if (Missing(o, {"--site", "--key", "--build"}, why)) return Usage(why);
+  int build = 0;
+  if (!Number(o.Get("--build"), build) || build < 0) return Usage("--build wants a number of 0 or more");
+  std::string pem;
+  if (!ReadKey(o, pem, why)) return Fail(why);
+  size_t count = 0;
+  if (!PublishSite(o.Get("--site"), pem, build, o.On("--no-packs"), count, why)) return Fail(why);
+  std::printf("published %zu files as build %d in %s\n", count, build, o.Get("--site").c_str());
+  return 0;
+}
+
+int Check(const Options& o) {
+  std::string why;
+  if (Missing(o, {"--list", "--key"}, why)) return Usage(why);
+  std::string document;
+  std::string pem;
+  if (!ReadWholeFile(o.Get("--list"), document)) return Fail("cannot read the list " + o.Get("--list"));
+  if (!ReadKey(o, pem, why)) return Fail(why);
+  const ListCheck check = CheckList(document, pem);
+  for (const auto& p : check.problems) std::printf("problem: %s\n", p.c_str());
+  for (const auto& n : check.notes) std::printf("note: %s\n", n.c_str());
+  bool clientOk = true;
+  if (o.Has("--client")) {
+    for (const auto& d : CompareWithClient(check, o.Get("--client"))) {
+      std::printf("client: %s\n", d.c_str());
+      clientOk = false;
+    }
+  }
+  std::printf("signature: %s\nbuild: %d\nfiles: %zu\ntotal bytes: %llu%s\n", check.signatureOk ? "valid" : "INVALID",
+              check.build, check.entries.size(), static_cast<unsigned long long>(check.totalSize),
+              check.sizesKnown ? "" : " (sizes not known)");
+  const bool ok = check.ok && clientOk;
+  std::printf("%s\n", ok ? "list OK" : "list REFUSED");
+  return ok ? 0 : 1;
+}
+
+int Demo(const Options& o) {
+  std::string why;
+  if (Missing(o, {"--site"}, why)) return Usage(why);
+  DemoOptions demo;
+  demo.site = o.Get("--site");
+  demo.force = o.On("--force");
+  const std::string key = o.Has("--key") ? o.Get("--key") : std::string(TARN_DEMO_KEY_DIR "/demo-list-private.pem");
+  if (!ReadWholeFile(key, demo.privatePem) || demo.privatePem.empty()) return Fail("cannot read the key " + key);
+  if (o.Has("--build") && (!Number(o.Get("--build"), demo.build) || demo.build < 0)) return Usage("bad --build");
+  if (o.Has("--size-mib") && !Number(o.Get("--size-mib"), demo.sizeMib)) return Usage("bad --size-mib");
+  if (o.Has("--files") && (!Number(o.Get("--files"), demo.files) || demo.files < 0)) return Usage("bad --files");
+  if (o.Has("--seed") && !Number(o.Get("--seed"), demo.seed)) return Usage("bad --seed");
+  DemoSummary summary;
+  if (!MakeDemoSite(demo, summary, why)) return Fail(why);
+  std::printf("demo site in %s: %zu files, %llu bytes, build %d\n"
+              "run it with: tarn-service --site %s\n",
+              demo.site.c_str(), summary.files, static_cast<unsigned long long>(summary.bytes), demo.build,
+              demo.site.c_str());
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage("no command");
+  const std::string command = argv[1];
+  const std::vector<std::string> args(argv + 2, argv + argc);
+  if (command == "--help" || command == "-h" || command == "help") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  Options o;
+  bool parsed = false;
+  int (*run)(const Options&) = nullptr;
+  if (command == "keygen") {
+    parsed = o.Parse(args, {"--private", "--public"}, {"--force"});
+    run = KeyGen;
+  } else if (command == "list") {
+    parsed = o.Parse(args, {"--client", "--key", "--build", "--out"}, {"--no-packs"});
+    run = List;
+  } else if (command == "site") {
+    parsed = o.Parse(args, {"--site", "--key", "--build"}, {"--no-packs"});
+    run = Site;
+  } else if (command == "check") {
+    parsed = o.Parse(args, {"--list", "--key", "--client"}, {});
+    run = Check;
+  } else if (command == "demo") {
+    parsed = o.Parse(args, {"--site", "--key", "--build", "--size-mib", "--files", "--seed"}, {"--force"});
+    run = Demo;
+  } else {
+    return Usage("unknown command: " + command);
+  }
+  if (!parsed) return Usage(o.error);
+  return run(o);
+}

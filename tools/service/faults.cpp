@@ -1,0 +1,172 @@
+#include "tools/service/faults.h"
+
+#include <charconv>
+#include <sstream>
+
+namespace tarn::tools {
+namespace {
+
+template <typename T>
+bool ParseNumber(std::string_view text, T& value) {
+  auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return ec == std::errc() && p == text.data() + text.size();
+}
+
+// Splits "VALUE*N" into VALUE and N; without a count, times stays -1.
+bool SplitTimes(std::string_view text, std::string& value, int& times) {
+  times = -1;
+  const size_t star = text.rfind('*');
+  if (star != std::string_view::npos && star + 1 < text.size()) {
+    int n = 0;
+    if (ParseNumber(text.substr(star + 1), n)) {
+      if (n <= 0) return false;
+      value = std::string(text.substr(0, star));
+      times = n;
+      return true;
+    }
+  }
+  value = std::string(text);
+  return true;
+}
+
+bool Use(int& times) {
+  if (times == 0) return false;
+  if (times > 0) --times;
+  return true;
+}
+
+}  // namespace
+
+bool ParseFaultFlag(const std::vector<std::string>& args, size_t& i, FaultRules& rules, bool& matched, std::string& error) {
+  matched = false;
+  if (i >= args.size()) return true;
+  std::string flag = args[i];
+  std::string value;
+  bool inlineValue = false;
+  if (const size_t eq = flag.find('='); flag.starts_with("--") && eq != std::string::npos) {
+    value = flag.substr(eq + 1);
+    flag.resize(eq);
+    inlineValue = true;
+  }
+  static const char* kWithValue[] = {"--cut-after", "--status", "--corrupt", "--throttle", "--delay"};
+  bool needsValue = false;
+  for (const char* f : kWithValue) needsValue |= flag == f;
+  if (!needsValue && flag != "--ignore-range") return true;
+  matched = true;
+  if (needsValue && !inlineValue) {
+    if (i + 1 >= args.size()) {
+      error = flag + " needs a value";
+      return false;
+    }
+    value = args[++i];
+  }
+  ++i;
+  std::string body;
+  int times = -1;
+  if (flag == "--ignore-range") {
+    rules.ignoreRange = true;
+  } else if (flag == "--cut-after") {
+    if (!SplitTimes(value, body, times) || !ParseNumber(body, rules.cutAfter) || rules.cutAfter < 0) {
+      error = "--cut-after wants BYTES[*N], got " + value;
+      return false;
+    }
+    rules.cutTimes = times;
+  } else if (flag == "--status") {
+    FaultRules::Status s;
+    const size_t eq = value.rfind('=');
+    if (eq == std::string::npos || eq == 0 || !SplitTimes(std::string_view(value).substr(eq + 1), body, s.times) ||
+        !ParseNumber(body, s.code) || s.code < 100 || s.code > 599) {
+      error = "--status wants MATCH=CODE[*N], got " + value;
+      return false;
+    }
+    s.match = value.substr(0, eq);
+    rules.statuses.push_back(std::move(s));
+  } else if (flag == "--corrupt") {
+    FaultRules::Corrupt c;
+    if (!SplitTimes(value, c.path, c.times) || c.path.empty()) {
+      error = "--corrupt wants PATH[*N], got " + value;
+      return false;
+    }
+    for (char& ch : c.path) {
+      if (ch == '\\') ch = '/';
+    }
+    rules.corrupts.push_back(std::move(c));
+  } else if (flag == "--throttle") {
+    if (!ParseNumber(value, rules.throttle)) {
+      error = "--throttle wants BYTES_PER_SECOND, got " + value;
+      return false;
+    }
+  } else if (flag == "--delay") {
+    if (!ParseNumber(value, rules.delayMs) || rules.delayMs < 0) {
+      error = "--delay wants MILLISECONDS, got " + value;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ParseFaultText(std::string_view text, FaultRules& rules, std::string& error) {
+  std::vector<std::string> args;
+  std::istringstream in{std::string(text)};
+  for (std::string word; in >> word;) args.push_back(word);
+  FaultRules parsed;
+  for (size_t i = 0; i < args.size();) {
+    bool matched = false;
+    if (!ParseFaultFlag(args, i, parsed, matched, error)) return false;
+    if (!matched) {
+      error = "not a fault flag: " + args[i];
+      return false;
+    }
+  }
+  rules = std::move(parsed);
+  return true;
+}
+
+std::string DescribeFaults(const FaultRules& rules) {
+  auto times = [](int t) { return t < 0 ? std::string() : "*" + std::to_string(t); };
+  std::string out;
+  if (rules.cutAfter >= 0) out += "--cut-after " + std::to_string(rules.cutAfter) + times(rules.cutTimes) + "\n";
+  if (rules.ignoreRange) out += "--ignore-range\n";
+  for (const auto& s : rules.statuses) out += "--status " + s.match + "=" + std::to_string(s.code) + times(s.times) + "\n";
+  for (const auto& c : rules.corrupts) out += "--corrupt " + c.path + times(c.times) + "\n";
+  if (rules.throttle > 0) out += "--throttle " + std::to_string(rules.throttle) + "\n";
+  if (rules.delayMs > 0) out += "--delay " + std::to_string(rules.delayMs) + "\n";
+  return out;
+}
+
+void FaultState::Replace(FaultRules rules) {
+  std::lock_guard guard(lock_);
+  rules_ = std::move(rules);
+}
+
+FaultRules FaultState::Snapshot() const {
+  std::lock_guard guard(lock_);
+  return rules_;
+}
+
+int FaultState::TakeStatus(std::string_view path, std::string_view target, std::string_view listPath) {
+  std::lock_guard guard(lock_);
+  for (auto& s : rules_.statuses) {
+    const bool hit = s.match == path || s.match == target || (!listPath.empty() && s.match == listPath);
+    if (hit && Use(s.times)) return s.code;
+  }
+  return 0;
+}
+
+bool FaultState::TakeCut(uint64_t bodyLength, uint64_t& cutAfter) {
+  std::lock_guard guard(lock_);
+  if (rules_.cutAfter < 0 || bodyLength <= static_cast<uint64_t>(rules_.cutAfter)) return false;
+  if (!Use(rules_.cutTimes)) return false;
+  cutAfter = static_cast<uint64_t>(rules_.cutAfter);
+  return true;
+}
+
+bool FaultState::TakeCorrupt(std::string_view listPath) {
+  std::lock_guard guard(lock_);
+  for (auto& c : rules_.corrupts) {
+    if ((c.path == "*" || c.path == listPath) && Use(c.times)) return true;
+  }
+  return false;
+}
+
+}  // namespace tarn::tools
