@@ -9,7 +9,7 @@ packages=(
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   # network, crypto, operator service
-  libcurl4-openssl-dev libssl-dev openssl curl libcpp-httplib-dev
+  libcurl4-openssl-dev libssl-dev openssl curl libcpp-httplib-dev nlohmann-json3-dev
   # window host
   libgtk-3-dev libwebkit2gtk-4.1-dev xvfb xauth x11-utils xdotool imagemagick dbus-x11
   # Windows backend: cross compiler and a runtime to test it
