@@ -1,9 +1,16 @@
 #pragma once
 // The installed "epoch" (client build) and the service's current one.
+#include <cstdint>
+#include <string>
 
 namespace tarn {
 
-// Posts the "epoch" Event.
+// The "epoch" Event for an installed build (-1: none readable) and the
+// service's build (-1: unknown).
+std::string EpochEvent(int32_t local, int32_t remote);
+
+// Reads the installed build, asks the service for its build and posts the
+// "epoch" Event. The Event is always posted.
 void PostEpoch();
 
 }  // namespace tarn

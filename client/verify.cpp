@@ -1,8 +1,137 @@
 #include "client/verify.h"
 
-namespace tarn {
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
 
-// Not built yet: verifies nothing.
-void VerifyClient() {}
+#include "bridge/host_slots.h"
+#include "bridge/log.h"
+#include "bridge/text.h"
+#include "client/checksum.h"
+#include "client/update.h"
+#include "launch/discovery.h"
+#include "service/http.h"
+
+namespace tarn {
+namespace {
+
+// At most this many mismatches get a row of their own; the rest are
+// counted in one summary row.
+constexpr size_t kMismatchRows = 12;
+
+// No real percentage takes this value, so the first file always shows.
+constexpr uint32_t kNoPercentShown = 999;
+
+std::string Format(const char* format, ...) TARN_PRINTF(1, 2);
+
+std::string Format(const char* format, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  const int n = std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  if (n <= 0) return {};
+  return std::string(text, std::min(static_cast<size_t>(n), sizeof text - 1));
+}
+
+}  // namespace
+
+std::string MakeStateRow(const std::string& state, const std::string& label, const std::string& text) {
+  return R"({"state":")" + state + R"(","label":")" + JsonEscape(label) + R"(","text":")" + JsonEscape(text) +
+         "\"}";
+}
+
+void PostVerifyRows(const StatusRows& rows) {
+  std::string event = R"({"verify":[)";
+  for (size_t i = 0; i < rows.size(); ++i) {
+    if (i > 0) event += ',';
+    event += rows[i];
+  }
+  event += "]}";
+  PostToUi(event);
+}
+
+void PostProgress(const std::string& status, uint32_t percent, bool ready) {
+  // Callers pass fixed texts, for which escaping changes nothing; it keeps
+  // the Event valid JSON should one ever carry a quote.
+  PostToUi(R"({"progress":{"status":")" + JsonEscape(status) + R"(","percent":)" + std::to_string(percent) +
+           R"(,"ready":)" + (ready ? "true" : "false") + "}}");
+}
+
+std::vector<std::string> FindMismatches(const std::string& clientDir, const std::vector<FileEntry>& entries,
+                                        const std::function<void(size_t done, size_t total)>& afterFile) {
+  std::vector<std::string> mismatches;
+  std::string hex;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const FileEntry& entry = entries[i];
+    if (!FileMd5Hex(ClientFilePath(clientDir, entry.path), hex) || !SameChecksum(hex, entry.md5))
+      mismatches.push_back(entry.path);
+    if (afterFile) afterFile(i + 1, entries.size());
+  }
+  return mismatches;
+}
+
+void VerifyClient() {
+  StatusRows rows;
+  rows.push_back(MakeStateRow("run", "Получаю список файлов", "Жду"));
+  PostVerifyRows(rows);
+
+  std::string body;
+  uint32_t status = 0;
+  if (!HttpCall("GET", "/TRN/element/files.md5", "", body, status) || status != 200) {
+    rows.back() = MakeStateRow("bad", "Патч-сервер не отвечает", "Ошибка");
+    PostVerifyRows(rows);
+    return;
+  }
+  std::string signedText;
+  if (!VerifyListSignature(body, signedText)) {
+    rows.back() = MakeStateRow("bad", "Подпись списка неверна — список отвергнут", "Ошибка");
+    PostVerifyRows(rows);
+    return;
+  }
+  rows.back() = MakeStateRow("ok", "Список получен, подпись верна", "Готово");
+  body.clear();
+  const std::vector<FileEntry> entries = ParseFileList(signedText).entries;
+
+  const std::string clientDir = FindClientDir();
+  if (clientDir.empty()) {
+    rows.push_back(MakeStateRow("bad", "Не найден каталог клиента", "Ошибка"));
+    PostVerifyRows(rows);
+    return;
+  }
+  if (entries.empty()) {
+    rows.push_back(MakeStateRow("ok", "Список пуст — проверять нечего", "Готово"));
+    PostVerifyRows(rows);
+    return;
+  }
+
+  rows.push_back(MakeStateRow("run", "Сверяю файлы", "0%"));
+  PostVerifyRows(rows);
+  // The page hears of progress once per whole percent, however long the
+  // list: at most 101 updates.
+  uint32_t shown = kNoPercentShown;
+  const std::vector<std::string> mismatches = FindMismatches(clientDir, entries, [&](size_t done, size_t total) {
+    const auto percent = static_cast<uint32_t>(done * 100 / total);
+    if (percent == shown) return;
+    shown = percent;
+    rows.back() = MakeStateRow("run", Format("Сверяю файлы — %zu из %zu", done, total), Format("%u%%", percent));
+    PostVerifyRows(rows);
+    PostProgress("Проверка клиента", percent, false);
+  });
+  rows.back() = MakeStateRow("ok", Format("Проверено файлов: %zu", entries.size()), "Готово");
+
+  if (mismatches.empty()) {
+    rows.push_back(MakeStateRow("ok", "Расхождений нет — клиент целый", "Готово"));
+    CheckForUpdate();
+    PostVerifyRows(rows);
+    return;
+  }
+  for (size_t i = 0; i < mismatches.size() && i < kMismatchRows; ++i)
+    rows.push_back(MakeStateRow("bad", mismatches[i] + " — не совпала контрольная сумма", "Перекачаю"));
+  if (mismatches.size() > kMismatchRows)
+    rows.push_back(MakeStateRow("bad", Format("…и ещё %zu файлов", mismatches.size() - kMismatchRows), "Перекачаю"));
+  PostProgress("Найдены расхождения", 100, true);
+  PostVerifyRows(rows);
+}
 
 }  // namespace tarn

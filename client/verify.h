@@ -1,10 +1,39 @@
 #pragma once
-// Verification of an installed client against the signed list of checksums.
+// Verification of an installed client against the signed list of
+// checksums, and the status rows and "progress" Events that verification,
+// update and game launch share with the page.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "client/file_list.h"
 
 namespace tarn {
 
-// Hashes every listed file and posts the "verify" rows and "progress";
-// a clean client goes on to the update check.
+// One run's status rows, each a compact JSON object from MakeStateRow.
+using StatusRows = std::vector<std::string>;
+
+// {"state":"<state>","label":"<label>","text":"<text>"}; state is one of
+// "run", "ok", "bad" and goes in as it stands, label and text are escaped.
+std::string MakeStateRow(const std::string& state, const std::string& label, const std::string& text);
+
+// Posts {"verify":[rows...]}: the run's whole list at this moment.
+void PostVerifyRows(const StatusRows& rows);
+
+// Posts {"progress":{"status":"...","percent":N,"ready":true|false}}.
+void PostProgress(const std::string& status, uint32_t percent, bool ready);
+
+// Hashes every entry's file below clientDir once, in list order, and
+// returns the list paths of those that are missing, unreadable or differ
+// (checksums compared without regard to letter case; sizes are not
+// compared). afterFile, when given, hears (done, total) after each file.
+std::vector<std::string> FindMismatches(const std::string& clientDir, const std::vector<FileEntry>& entries,
+                                        const std::function<void(size_t done, size_t total)>& afterFile);
+
+// The task behind "client.verify": fetches and checks the list, hashes the
+// client and shows the outcome as status rows; a clean client goes on to
+// the update check. Never changes a file.
 void VerifyClient();
 
 }  // namespace tarn

@@ -1,9 +1,62 @@
 #include "launch/discovery.h"
 
-namespace tarn {
+#include <array>
+#include <string_view>
 
-// Not built yet: no client is ever found.
-std::string FindClientDir() { return {}; }
-bool IsClientInstalled() { return false; }
+#include "bridge/log.h"
+#include "install/config.h"
+#include "platform/file_ops.h"
+#include "platform/paths.h"
+
+namespace tarn {
+namespace {
+
+constexpr std::string_view kClientExe = "ElementClient.exe";
+
+// Below each folder of the search, in the order they are tried; an empty
+// entry is the folder itself.
+constexpr std::array<std::array<std::string_view, 2>, 4> kClientSuffixes{{
+    {"", ""},
+    {"install", "element"},
+    {"element", ""},
+    {"client-dev", ""},
+}};
+
+// The base folder and up to five above it.
+constexpr int kSearchLevels = 6;
+
+bool HoldsClient(const std::string& folder) { return IsFile(JoinPath(folder, kClientExe)); }
+
+}  // namespace
+
+std::string SearchClientDirFrom(const std::string& base) {
+  std::string level = base;
+  for (int count = 0; count < kSearchLevels && !level.empty(); ++count) {
+    for (const auto& suffix : kClientSuffixes) {
+      std::string candidate = level;
+      for (std::string_view part : suffix)
+        if (!part.empty()) candidate = JoinPath(candidate, part);
+      if (HoldsClient(candidate)) return FullPath(candidate);
+    }
+    level = SearchParent(level);
+  }
+  return {};
+}
+
+std::string SearchClientDir() { return SearchClientDirFrom(ExeDir()); }
+
+std::string FindClientDir() {
+  const std::string recorded = GetConfigValue("path");
+  if (!recorded.empty() && HoldsClient(recorded)) return recorded;
+  std::string found = SearchClientDir();
+  if (found.empty()) LogLine("клиент не найден: ни записи об установке, ни рядом с лаунчером");
+  return found;
+}
+
+bool IsClientInstalled() {
+  const std::string recorded = GetConfigValue("path");
+  if (!recorded.empty()) return GetConfigValue("state") == "готово" && HoldsClient(recorded);
+  return !SearchClientDir().empty();
+}
 
 }  // namespace tarn

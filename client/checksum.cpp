@@ -1,0 +1,127 @@
+#include "client/checksum.h"
+
+#include <array>
+#include <climits>
+#include <cstdio>
+#include <string_view>
+
+#include "bridge/log.h"
+#include "launch/discovery.h"
+#include "platform/crypto.h"
+#include "platform/file.h"
+#include "platform/file_ops.h"
+#include "platform/paths.h"
+
+namespace tarn {
+namespace {
+
+// Where a client keeps version.sw, relative to a folder of the search, in
+// the order they are tried.
+constexpr std::array<std::array<std::string_view, 4>, 3> kVersionSuffixes{{
+    {"config", "element", "version.sw", ""},
+    {"install", "config", "element", "version.sw"},
+    {"client", "config", "element", "version.sw"},
+}};
+
+// The client folder and up to four above it.
+constexpr int kVersionSearchFolders = 5;
+
+// Only the number at the start of the file counts; the client's own
+// second field and anything after it are never read.
+constexpr size_t kVersionReadBytes = 63;
+
+std::string JoinAll(std::string folder, const std::array<std::string_view, 4>& parts) {
+  for (std::string_view part : parts)
+    if (!part.empty()) folder = JoinPath(folder, part);
+  return folder;
+}
+
+std::string DefaultVersionFile(const std::string& clientDir) { return JoinAll(clientDir, kVersionSuffixes[0]); }
+
+}  // namespace
+
+int32_t LeadingNumber(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  int64_t value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10 + (text[i] - '0');
+    if (value > static_cast<int64_t>(INT32_MAX) + 1) break;
+  }
+  if (negative) value = -value;
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}
+
+namespace {
+
+// Creates every missing folder on the way to the folder that holds
+// filePath. True when that folder exists afterwards.
+bool MakeParentFolders(const std::string& filePath) {
+  const char sep = NativeSeparator();
+  const size_t last = filePath.rfind(sep);
+  if (last == std::string::npos || last == 0) return true;
+  const std::string folder = filePath.substr(0, last);
+  // Levels that already exist (a drive, the root) simply fail to be made
+  // again; only the last level's answer matters.
+  for (size_t pos = folder.find(sep, 1); pos != std::string::npos; pos = folder.find(sep, pos + 1))
+    MakeFolder(folder.substr(0, pos));
+  return MakeFolder(folder);
+}
+
+}  // namespace
+
+bool FileMd5Hex(const std::string& path, std::string& hex) {
+  hex.clear();
+  Md5Digest digest{};
+  if (!Md5OfFile(path, digest)) return false;
+  static constexpr char kHex[] = "0123456789abcdef";
+  hex.reserve(32);
+  for (unsigned char b : digest) {
+    hex += kHex[b >> 4];
+    hex += kHex[b & 0xF];
+  }
+  return true;
+}
+
+std::string FindVersionFile() {
+  const std::string clientDir = FindClientDir();
+  if (clientDir.empty()) return {};
+  std::string folder = clientDir;
+  for (int level = 0; level < kVersionSearchFolders && !folder.empty(); ++level) {
+    for (const auto& suffix : kVersionSuffixes) {
+      const std::string candidate = JoinAll(folder, suffix);
+      if (!IsFile(candidate)) continue;
+      const std::string full = FullPath(candidate);
+      if (full.empty()) continue;
+      LogLine("файл версии: %s", full.c_str());
+      return full;
+    }
+    folder = SearchParent(folder);
+  }
+  return DefaultVersionFile(clientDir);
+}
+
+int32_t ReadClientVersion() {
+  const std::string path = FindVersionFile();
+  if (path.empty()) return -1;
+  std::string bytes;
+  if (!ReadWholeFile(path, bytes)) return -1;
+  return LeadingNumber(std::string_view(bytes).substr(0, kVersionReadBytes));
+}
+
+bool WriteClientVersion(int32_t build) {
+  const std::string path = FindVersionFile();
+  if (path.empty()) return false;
+  MakeParentFolders(path);
+  char text[32];
+  const int n = std::snprintf(text, sizeof text, "%d 0\n", build);
+  if (n <= 0 || !ReplaceFileAtomically(path, std::string_view(text, static_cast<size_t>(n)))) return false;
+  LogLine("версия клиента проставлена: %d", build);
+  return true;
+}
+
+}  // namespace tarn

@@ -1,0 +1,36 @@
+#pragma once
+// File checksums and the installed client's version file, version.sw,
+// which holds the client's build number as "%d 0\n".
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tarn {
+
+// C atoi: blanks skipped, an optional sign, the digits up to the first other
+// character, 0 without any. Beyond the 32-bit range the value holds at the
+// range's end instead of being undefined.
+int32_t LeadingNumber(std::string_view text);
+
+// The MD5 of the file as 32 lower-case hex digits. False with hex empty
+// when the file cannot be opened or read to its end.
+bool FileMd5Hex(const std::string& path, std::string& hex);
+
+// The version file of the client found by FindClientDir: the first of
+// config/element, install/config/element and client/config/element that
+// holds a version.sw, in the client folder or up to four folders above it
+// (never the file-system root). Without one, the path where it belongs:
+// the client folder + config/element/version.sw. Empty without a client.
+std::string FindVersionFile();
+
+// The installed build number: the leading number of the version file's
+// first 63 bytes (0 when there is none). -1 without a client or a
+// readable version file.
+int32_t ReadClientVersion();
+
+// Stamps build into the version file, creating its folders when needed.
+// The file is replaced whole, so a reader or a crash never sees half of it.
+// False without a client or when the file could not be written.
+bool WriteClientVersion(int32_t build);
+
+}  // namespace tarn

@@ -1,0 +1,212 @@
+#include "client/file_list.h"
+
+#include <algorithm>
+#include <array>
+#include <limits>
+
+#include "bridge/text.h"
+#include "platform/crypto.h"
+#include "platform/paths.h"
+
+namespace tarn {
+namespace {
+
+// The UTF-8 bytes of "без паков": exactly 17, compared byte for byte.
+constexpr std::string_view kNoPacks = "\xD0\xB1\xD0\xB5\xD0\xB7 \xD0\xBF\xD0\xB0\xD0\xBA\xD0\xBE\xD0\xB2";
+static_assert(kNoPacks.size() == 17);
+
+constexpr std::array<signed char, 256> MakeBase64Table() {
+  std::array<signed char, 256> t{};
+  for (auto& v : t) v = -1;
+  constexpr std::string_view alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  for (size_t i = 0; i < alphabet.size(); ++i) t[static_cast<unsigned char>(alphabet[i])] = static_cast<signed char>(i);
+  return t;
+}
+constexpr auto kBase64 = MakeBase64Table();
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Leading decimal digits; overflow holds at the top of the range rather
+// than wrapping, so a corrupt figure never turns into a small one.
+uint64_t LeadingUnsigned(std::string_view text) {
+  uint64_t value = 0;
+  constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
+  for (char c : text) {
+    if (!IsDigit(c)) break;
+    const uint64_t digit = static_cast<uint64_t>(c - '0');
+    if (value > (kMax - digit) / 10) return kMax;
+    value = value * 10 + digit;
+  }
+  return value;
+}
+
+int32_t LeadingBuild(std::string_view text) {
+  const uint64_t value = LeadingUnsigned(text);
+  return value > static_cast<uint64_t>(std::numeric_limits<int32_t>::max()) ? std::numeric_limits<int32_t>::max()
+                                                                             : static_cast<int32_t>(value);
+}
+
+std::vector<std::string_view> Tokens(std::string_view line) {
+  std::vector<std::string_view> tokens;
+  size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    const size_t start = i;
+    while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
+    if (i > start) tokens.push_back(line.substr(start, i - start));
+  }
+  return tokens;
+}
+
+void ReadComment(std::string_view text, FileList& list) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  if (text.empty()) return;
+  if (text.substr(0, kNoPacks.size()) == kNoPacks) {
+    list.hasPacks = false;
+  } else if (list.version < 0 && IsDigit(text.front())) {
+    list.version = LeadingBuild(text);
+  }
+}
+
+}  // namespace
+
+bool DecodeBase64(std::string_view text, std::string& out) {
+  out.clear();
+  std::string bytes;
+  bytes.reserve(text.size() / 4 * 3 + 2);
+  uint32_t group = 0;
+  int held = 0;      // sextets in group
+  int padding = 0;   // '=' seen so far
+  size_t sextets = 0;
+  for (char c : text) {
+    if (IsBlank(c)) continue;
+    if (c == '=') {
+      ++padding;
+      if (padding > 2) return false;
+      continue;
+    }
+    const int value = kBase64[static_cast<unsigned char>(c)];
+    if (value < 0 || padding > 0) return false;  // data after padding
+    group = (group << 6) | static_cast<uint32_t>(value);
+    ++held;
+    ++sextets;
+    if (held == 4) {
+      bytes += static_cast<char>((group >> 16) & 0xFF);
+      bytes += static_cast<char>((group >> 8) & 0xFF);
+      bytes += static_cast<char>(group & 0xFF);
+      group = 0;
+      held = 0;
+    }
+  }
+  // One sextet alone cannot carry a byte; padding must fill the last group
+  // exactly when it is present.
+  if (held == 1 || (padding > 0 && (sextets + static_cast<size_t>(padding)) % 4 != 0)) return false;
+  if (held == 2) {
+    bytes += static_cast<char>((group >> 4) & 0xFF);
+  } else if (held == 3) {
+    bytes += static_cast<char>((group >> 10) & 0xFF);
+    bytes += static_cast<char>((group >> 2) & 0xFF);
+  }
+  out = std::move(bytes);
+  return true;
+}
+
+bool VerifyListSignature(std::string_view body, std::string_view publicKeyPem, std::string& signedText) {
+  signedText.clear();
+  if (body.size() < kSignatureMarker.size()) return false;
+  const size_t marker = body.find(kSignatureMarker);
+  if (marker == std::string_view::npos) return false;
+
+  std::string text;
+  text.reserve(marker);
+  for (char c : body.substr(0, marker))
+    if (c != '\r') text += c;
+
+  std::string signature;
+  if (!DecodeBase64(body.substr(marker + kSignatureMarker.size()), signature) || signature.empty()) return false;
+  if (!VerifyRsaMd5Signature(publicKeyPem, text, signature)) return false;
+  signedText = std::move(text);
+  return true;
+}
+
+bool IsContainedListPath(std::string_view path) {
+  if (path.empty()) return false;
+  // A colon is a drive letter or an alternate data stream on Windows. A
+  // control character is never part of a Windows file name, a NUL would
+  // silently name a shorter path, and a line break would split the line of
+  // the install journal that records the file.
+  for (char c : path)
+    if (c == ':' || static_cast<unsigned char>(c) < 0x20) return false;
+  size_t start = 0;
+  for (;;) {
+    const size_t end = path.find('\\', start);
+    const std::string_view segment = path.substr(start, end == std::string_view::npos ? path.npos : end - start);
+    if (segment.empty() || segment == "." || segment == "..") return false;
+    if (end == std::string_view::npos) return true;
+    start = end + 1;
+  }
+}
+
+FileList ParseFileList(std::string_view signedText) {
+  FileList list;
+  bool sizeSeen = false;
+  bool sizeMissing = false;
+  size_t start = 0;
+  while (start < signedText.size()) {
+    size_t end = signedText.find('\n', start);
+    if (end == std::string_view::npos) end = signedText.size();
+    std::string_view line = signedText.substr(start, end - start);
+    start = end + 1;
+
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.remove_suffix(1);
+    if (line.empty()) continue;
+    if (line.front() == '#') {
+      ReadComment(line.substr(1), list);
+      continue;
+    }
+
+    const std::vector<std::string_view> tokens = Tokens(line);
+    if (tokens.size() < 2) continue;
+    FileEntry entry;
+    entry.md5 = std::string(tokens[0]);
+    std::string_view pathToken;
+    if (tokens.size() == 2) {
+      sizeMissing = true;
+      pathToken = tokens[1];
+    } else {
+      sizeSeen = true;
+      entry.size = LeadingUnsigned(tokens[1]);
+      pathToken = tokens[2];
+    }
+    std::string decoded;
+    if (!DecodeBase64(pathToken, decoded) || decoded.empty()) continue;
+    entry.path = SanitizeUtf8(decoded);
+    std::replace(entry.path.begin(), entry.path.end(), '/', '\\');
+    if (!IsContainedListPath(entry.path)) continue;
+    list.totalSize += entry.size;
+    list.entries.push_back(std::move(entry));
+  }
+  list.sizesKnown = sizeSeen && !sizeMissing;
+  if (!list.sizesKnown) list.totalSize = 0;
+  return list;
+}
+
+std::string ClientFilePath(const std::string& folder, std::string_view listPath) {
+  std::string native(listPath);
+  std::replace(native.begin(), native.end(), '\\', NativeSeparator());
+  return JoinPath(folder, native);
+}
+
+bool SameChecksum(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace tarn

@@ -1,0 +1,61 @@
+#pragma once
+// The signed list of client files that the operator's service publishes as
+// "/TRN/element/files.md5": the list text, then the marker
+// "-----BEGIN ELEMENT SIGNATURE-----" and a Base64 RSA signature (PKCS #1
+// v1.5 over the MD5 of every byte before the marker, CR bytes removed).
+// Nothing in a list is used before its signature verifies against the key
+// built into the launcher.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarn {
+
+struct FileEntry {
+  std::string md5;   // the list's first token as written; case not folded
+  uint64_t size = 0; // 0 when the line carries no size
+  std::string path;  // relative to the client folder, '\' separated
+};
+
+struct FileList {
+  int32_t version = -1;   // first numeric comment; -1 without one
+  bool hasPacks = true;   // false after a "# без паков" comment
+  bool sizesKnown = false;
+  uint64_t totalSize = 0; // 0 unless sizesKnown
+  std::vector<FileEntry> entries;  // document order, duplicates kept
+};
+
+inline constexpr std::string_view kSignatureMarker = "-----BEGIN ELEMENT SIGNATURE-----";
+
+// Standard Base64 with "=" padding. Spaces, tabs, CR and LF are skipped
+// wherever they stand; any other character outside the alphabet, padding
+// anywhere but the end, or a length no encoder produces fails. The padding
+// may be left off. Empty input decodes to no bytes and succeeds.
+bool DecodeBase64(std::string_view text, std::string& bytes);
+
+// Checks body against the built-in key. On success signedText holds the
+// list text with every CR removed; on any failure it is empty.
+bool VerifyListSignature(std::string_view body, std::string& signedText);
+
+// The same check against a given "PUBLIC KEY" PEM text.
+bool VerifyListSignature(std::string_view body, std::string_view publicKeyPem, std::string& signedText);
+
+// Reads a verified list text. Never fails: blank lines, comments that mean
+// nothing, data lines with fewer than two tokens, path tokens that do not
+// decode, and paths that could reach outside the client folder (an empty,
+// "." or ".." segment, a leading separator, a drive letter or any colon, a
+// control character) are skipped.
+FileList ParseFileList(std::string_view signedText);
+
+// Whether a list path stays inside the folder it is joined to.
+bool IsContainedListPath(std::string_view path);
+
+// The native path of a list entry below folder: its '\' separators become
+// the platform's own only here, when the disk is touched.
+std::string ClientFilePath(const std::string& folder, std::string_view listPath);
+
+// ASCII case-insensitive equality of two checksum texts.
+bool SameChecksum(std::string_view a, std::string_view b);
+
+}  // namespace tarn

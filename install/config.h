@@ -1,0 +1,43 @@
+#pragma once
+// What the installer remembers between runs, in the data folder:
+// install.cfg, key=value lines ("path", "state", "version") saying where
+// the client is installed and whether that install finished; and
+// install.done, the journal of files an unfinished install already found
+// correct, one "md5<TAB>list path" line each, so a resumed install need not
+// hash them again.
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+namespace tarn {
+
+// Serialises every read and every read-change-write of install.cfg. Never
+// taken while InstallLock is held.
+std::mutex& ConfigLock();
+
+// data folder + install.cfg / install.done. The data folder is the host's;
+// without a host it is the "data" folder beside the executable.
+std::string InstallConfigPath();
+std::string InstallJournalPath();
+
+// The value of the first line whose key is exactly key (case counts); empty
+// when there is none or the file cannot be read. Values come back as
+// written: not trimmed, and an "=" inside a value is kept.
+std::string GetConfigValue(const std::string& key);
+
+// Sets every line of key to key=value, or appends one, and rewrites the
+// file with CR LF line ends, dropping blank lines but keeping lines without
+// "=". The file is replaced whole, so a crash leaves the old or the new
+// content. Failures are not reported: the old file stays as it was.
+void SetConfigValue(const std::string& key, const std::string& value);
+
+// List path -> checksum text, the last line for a path winning. Lines
+// without a TAB are ignored; a missing file gives an empty map.
+using InstallJournal = std::unordered_map<std::string, std::string>;
+InstallJournal LoadInstallJournal();
+
+// Appends "md5<TAB>path\r\n" in one write. Failures are not reported: a
+// lost line only costs hashing that file again on the next resume.
+void AppendInstallJournal(const std::string& path, const std::string& md5);
+
+}  // namespace tarn

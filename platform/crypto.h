@@ -1,0 +1,27 @@
+#pragma once
+// Digests and signature checks over the platform's crypto library. Only
+// plain bytes cross this header, so no library type reaches the logic.
+#include <array>
+#include <string>
+#include <string_view>
+
+namespace tarn {
+
+using Md5Digest = std::array<unsigned char, 16>;
+
+// MD5 of a whole file, read front to back in 1 MiB pieces through a single
+// buffer with a sequential-read hint, so a large pack archive is never held
+// in memory. False when the file cannot be opened, a read fails part-way
+// (a digest of the bytes read so far would describe a file that does not
+// exist), or the digest cannot be computed; digest is then unspecified.
+bool Md5OfFile(const std::string& path, Md5Digest& digest);
+
+// Whether signature is an RSASSA-PKCS1-v1_5 signature with MD5 over data,
+// checked with the RSA key of publicKeyPem (a "PUBLIC KEY" PEM block, that
+// is an X.509 SubjectPublicKeyInfo). The signature is in PKCS #1 order, most
+// significant byte first. False for every failure alike: key text that does
+// not decode, a key that is not RSA, a signature of the wrong length, or a
+// mismatch.
+bool VerifyRsaMd5Signature(std::string_view publicKeyPem, std::string_view data, std::string_view signature);
+
+}  // namespace tarn

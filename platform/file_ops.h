@@ -1,0 +1,31 @@
+#pragma once
+// File-system questions and the crash-safe replace that the client and
+// install records need beyond the whole-operation calls of file.h.
+#include <string>
+#include <string_view>
+
+namespace tarn {
+
+// Whether path names an existing file that is not a folder (links are
+// followed). A folder that merely carries a file's name does not count.
+bool IsFile(const std::string& path);
+
+// The absolute, lexically normalised form of path: "." and ".." segments
+// resolved as text, links left alone, no trailing separator except for the
+// root. Empty when it cannot be formed (Windows: 260 units or more).
+std::string FullPath(const std::string& path);
+
+// The folder above folder, for searches that climb towards the root but
+// must never reach it: empty when folder has no separator, or when the
+// parent would be the file-system root ("/" on Linux, a drive root such as
+// "C:\" on Windows).
+std::string SearchParent(const std::string& folder);
+
+// Replaces the file's whole content so that a crash at any moment leaves
+// either the old content or the new, never a mixture: the bytes go to a
+// temporary file in the same folder, are flushed to disk, and the temporary
+// file is renamed over path. False (the old file untouched, no temporary
+// file left behind) when any step fails.
+bool ReplaceFileAtomically(const std::string& path, std::string_view bytes);
+
+}  // namespace tarn

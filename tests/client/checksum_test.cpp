@@ -1,0 +1,177 @@
+// File checksums and the client's version file, against real files.
+#include "client/checksum.h"
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <sys/stat.h>
+
+#include <climits>
+#include <filesystem>
+
+#include "bridge/host_slots.h"
+#include "install/config.h"
+#include "support/temp_dir.h"
+
+namespace tarn {
+namespace {
+
+HostSlots DataOnly(const std::string& folder) {
+  HostSlots slots;
+  slots.dataFolder = folder;
+  return slots;
+}
+
+namespace fs = std::filesystem;
+using test::ReadFile;
+using test::WriteFile;
+
+std::string Md5Reference(const std::string& bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int n = 0;
+  EVP_Digest(bytes.data(), bytes.size(), digest, &n, EVP_md5(), nullptr);
+  std::string hex;
+  char two[3];
+  for (unsigned i = 0; i < n; ++i) {
+    std::snprintf(two, sizeof two, "%02x", digest[i]);
+    hex += two;
+  }
+  return hex;
+}
+
+TEST(FileMd5Hex, HashesEmptySmallAndMultiPieceFiles) {
+  test::TempDir dir;
+  std::string big(3 * (1 << 20) + 5, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 7919) >> 3);
+  const std::pair<std::string, std::string> files[] = {
+      {"empty", ""}, {"abc", "abc"}, {"big", big}, {"exact", std::string(1 << 20, 'x')}};
+  for (const auto& [name, bytes] : files) WriteFile(dir.path() / name, bytes);
+
+  std::string hex;
+  ASSERT_TRUE(FileMd5Hex((dir.path() / "empty").string(), hex));
+  EXPECT_EQ(hex, "d41d8cd98f00b204e9800998ecf8427e");
+  ASSERT_TRUE(FileMd5Hex((dir.path() / "abc").string(), hex));
+  EXPECT_EQ(hex, "900150983cd24fb0d6963f7d28e17f72");
+  for (const auto& [name, bytes] : files) {
+    ASSERT_TRUE(FileMd5Hex((dir.path() / name).string(), hex)) << name;
+    EXPECT_EQ(hex, Md5Reference(bytes)) << name;
+  }
+}
+
+TEST(FileMd5Hex, FilesThatCannotBeReadGiveNoChecksum) {
+  test::TempDir dir;
+  fs::create_directory(dir.path() / "folder");
+  for (const fs::path& p : {dir.path() / "missing", dir.path() / "folder", fs::path()}) {
+    std::string hex = "stale";
+    EXPECT_FALSE(FileMd5Hex(p.string(), hex)) << p;
+    EXPECT_EQ(hex, "") << p;
+  }
+}
+
+// A client below a temporary root, found through the install record, the
+// way the launcher finds an installed client.
+class VersionFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InstallHostSlots(DataOnly((root_.path() / "data").string()));
+    client_ = root_.path() / "a" / "b" / "c" / "d" / "e" / "client";
+    WriteFile(client_ / "ElementClient.exe", "MZ");
+    SetConfigValue("path", client_.string());
+  }
+  void TearDown() override { InstallHostSlots({}); }
+  fs::path Default() const { return client_ / "config" / "element" / "version.sw"; }
+
+  test::TempDir root_;
+  fs::path client_;
+};
+
+TEST_F(VersionFile, ReadsTheLeadingNumber) {
+  struct Case {
+    std::string bytes;
+    int32_t build;
+  };
+  for (const Case& c : {Case{"123 0\n", 123}, Case{"  \t42 0\n", 42}, Case{"-7 0\n", -7}, Case{"abc 5", 0},
+                        Case{"", 0}, Case{"99999999999 0\n", INT32_MAX}, Case{"-99999999999", INT32_MIN},
+                        Case{std::string(63, ' ') + "5", 0}, Case{std::string(62, ' ') + "5", 5}}) {
+    WriteFile(Default(), c.bytes);
+    EXPECT_EQ(ReadClientVersion(), c.build) << '"' << c.bytes << '"';
+  }
+  EXPECT_EQ(LeadingNumber("+8x"), 8);
+}
+
+TEST_F(VersionFile, WithoutAFileItsDefaultPlaceIsNamedAndNothingIsRead) {
+  EXPECT_EQ(FindVersionFile(), Default().string());
+  EXPECT_EQ(ReadClientVersion(), -1);
+  // A folder in the version file's place is not a version file.
+  fs::create_directories(Default());
+  EXPECT_EQ(ReadClientVersion(), -1);
+}
+
+TEST_F(VersionFile, SearchPrefersTheNearestFolderThenTheCandidateOrder) {
+  const fs::path third = client_ / "client" / "config" / "element" / "version.sw";
+  WriteFile(third, "3 0\n");
+  EXPECT_EQ(FindVersionFile(), third.string());
+  const fs::path second = client_ / "install" / "config" / "element" / "version.sw";
+  WriteFile(second, "2 0\n");
+  EXPECT_EQ(FindVersionFile(), second.string());
+  WriteFile(Default(), "1 0\n");
+  EXPECT_EQ(ReadClientVersion(), 1);
+
+  fs::remove_all(client_ / "config");
+  fs::remove_all(client_ / "install");
+  fs::remove_all(client_ / "client");
+  const fs::path parents = client_.parent_path() / "install" / "config" / "element" / "version.sw";
+  WriteFile(parents, "20 0\n");
+  EXPECT_EQ(ReadClientVersion(), 20);
+}
+
+TEST_F(VersionFile, SearchClimbsFourFoldersAndNoFurther) {
+  // client, e, d, c, b are searched; a is the sixth folder.
+  WriteFile(root_.path() / "a" / "config" / "element" / "version.sw", "6 0\n");
+  EXPECT_EQ(ReadClientVersion(), -1);
+  WriteFile(root_.path() / "a" / "b" / "config" / "element" / "version.sw", "5 0\n");
+  EXPECT_EQ(ReadClientVersion(), 5);
+}
+
+TEST_F(VersionFile, FoundPathIsAbsoluteAndNormalised) {
+  SetConfigValue("path", (client_ / ".." / "client").string());
+  WriteFile(Default(), "4 0\n");
+  EXPECT_EQ(FindVersionFile(), Default().string());
+}
+
+TEST_F(VersionFile, WritingCreatesTheFoldersAndReplacesTheWholeFile) {
+  ASSERT_TRUE(WriteClientVersion(17));
+  EXPECT_EQ(ReadFile(Default()), "17 0\n");
+  EXPECT_EQ(ReadClientVersion(), 17);
+
+  // A longer file is replaced, not overwritten in place: a second name for
+  // the old file still shows the old bytes, and no temporary file remains.
+  WriteFile(Default(), "123456789 0 and a long tail\n");
+  fs::create_hard_link(Default(), root_.path() / "old-link");
+  ASSERT_TRUE(WriteClientVersion(-3));
+  EXPECT_EQ(ReadFile(Default()), "-3 0\n");
+  EXPECT_EQ(ReadFile(root_.path() / "old-link"), "123456789 0 and a long tail\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(Default().parent_path()), fs::directory_iterator()), 1);
+}
+
+TEST_F(VersionFile, WritingGoesWhereTheFileWasFound) {
+  const fs::path second = client_ / "install" / "config" / "element" / "version.sw";
+  WriteFile(second, "1 0\n");
+  ASSERT_TRUE(WriteClientVersion(2));
+  EXPECT_EQ(ReadFile(second), "2 0\n");
+  EXPECT_FALSE(fs::exists(Default()));
+}
+
+TEST_F(VersionFile, NothingWithoutAClient) {
+  fs::remove(client_ / "ElementClient.exe");
+  EXPECT_EQ(FindVersionFile(), "");
+  EXPECT_EQ(ReadClientVersion(), -1);
+  EXPECT_FALSE(WriteClientVersion(1));
+}
+
+TEST_F(VersionFile, WriteFailsWhenTheFolderCannotBeMade) {
+  WriteFile(client_ / "config", "a file where the folder should be");
+  EXPECT_FALSE(WriteClientVersion(1));
+}
+
+}  // namespace
+}  // namespace tarn

@@ -1,0 +1,45 @@
+// Many tasks changing install.cfg at once lose nothing: each whole
+// read-change-write is one step for the others.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bridge/host_slots.h"
+#include "install/config.h"
+#include "support/temp_dir.h"
+
+namespace tarn {
+namespace {
+
+HostSlots DataOnly(const std::string& folder) {
+  HostSlots slots;
+  slots.dataFolder = folder;
+  return slots;
+}
+
+TEST(InstallConfigConcurrency, ParallelSettersKeepEveryKey) {
+  test::TempDir root;
+  InstallHostSlots(DataOnly(root.str()));
+  constexpr int kThreads = 8, kKeys = 25;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([t] {
+      for (int k = 0; k < kKeys; ++k) {
+        SetConfigValue("k" + std::to_string(t) + "-" + std::to_string(k), std::to_string(k));
+        SetConfigValue("shared", std::to_string(t));
+        GetConfigValue("shared");
+      }
+    });
+  for (auto& th : threads) th.join();
+  for (int t = 0; t < kThreads; ++t)
+    for (int k = 0; k < kKeys; ++k)
+      EXPECT_EQ(GetConfigValue("k" + std::to_string(t) + "-" + std::to_string(k)), std::to_string(k));
+  const std::string text = test::ReadFile(root.path() / "install.cfg");
+  EXPECT_EQ(text.find("shared="), text.rfind("shared="));
+  InstallHostSlots({});
+}
+
+}  // namespace
+}  // namespace tarn

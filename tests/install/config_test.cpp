@@ -1,0 +1,94 @@
+// install.cfg and install.done as real files in a data folder of the
+// test's own.
+#include "install/config.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "bridge/host_slots.h"
+#include "support/temp_dir.h"
+
+namespace tarn {
+namespace {
+
+HostSlots DataOnly(const std::string& folder) {
+  HostSlots slots;
+  slots.dataFolder = folder;
+  return slots;
+}
+
+namespace fs = std::filesystem;
+using test::ReadFile;
+using test::WriteFile;
+
+class InstallConfig : public ::testing::Test {
+ protected:
+  void SetUp() override { InstallHostSlots(DataOnly(data_.string())); }
+  void TearDown() override { InstallHostSlots({}); }
+  fs::path Cfg() const { return data_ / "install.cfg"; }
+  fs::path Journal() const { return data_ / "install.done"; }
+
+  test::TempDir root_;
+  fs::path data_ = root_.path() / "data";
+};
+
+TEST_F(InstallConfig, HandEditedFilesReadAndAreRewrittenClean) {
+  WriteFile(Cfg(), "free text\n\npath=/games/a\r\nstate=идёт\r\r\n\nPath=/other\nversion=3=4\nnote=  blanks  \n");
+  EXPECT_EQ(GetConfigValue("path"), "/games/a");
+  EXPECT_EQ(GetConfigValue("Path"), "/other");
+  EXPECT_EQ(GetConfigValue("state"), "идёт");
+  EXPECT_EQ(GetConfigValue("version"), "3=4");
+  EXPECT_EQ(GetConfigValue("note"), "  blanks  ");
+  EXPECT_EQ(GetConfigValue("free text"), "");
+  EXPECT_EQ(GetConfigValue("absent"), "");
+  EXPECT_EQ(GetConfigValue(""), "");
+
+  SetConfigValue("state", "готово");
+  EXPECT_EQ(ReadFile(Cfg()),
+            "free text\r\npath=/games/a\r\nstate=готово\r\nPath=/other\r\nversion=3=4\r\nnote=  blanks  \r\n");
+  SetConfigValue("new", "x");
+  EXPECT_EQ(ReadFile(Cfg()).substr(ReadFile(Cfg()).size() - 7), "new=x\r\n");
+}
+
+TEST_F(InstallConfig, TheFirstOfRepeatedKeysCountsAndSettingRewritesThemAll) {
+  WriteFile(Cfg(), "path=a\r\nstate=идёт\r\npath=b\r\n");
+  EXPECT_EQ(GetConfigValue("path"), "a");
+  SetConfigValue("path", "c");
+  EXPECT_EQ(ReadFile(Cfg()), "path=c\r\nstate=идёт\r\npath=c\r\n");
+}
+
+TEST_F(InstallConfig, SettingMakesTheDataFolderAndReplacesTheFileWhole) {
+  EXPECT_EQ(GetConfigValue("path"), "");
+  SetConfigValue("path", "/games/Игры/ТАРН");
+  EXPECT_EQ(ReadFile(Cfg()), "path=/games/Игры/ТАРН\r\n");
+
+  // The old file stays intact under another name: the new content went to
+  // a new file that was renamed into place, and no temporary file remains.
+  fs::create_hard_link(Cfg(), root_.path() / "old");
+  SetConfigValue("state", "идёт");
+  EXPECT_EQ(ReadFile(root_.path() / "old"), "path=/games/Игры/ТАРН\r\n");
+  EXPECT_EQ(ReadFile(Cfg()), "path=/games/Игры/ТАРН\r\nstate=идёт\r\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(data_), fs::directory_iterator()), 1);
+}
+
+TEST_F(InstallConfig, JournalAppendsLinesAndTheLastLineForAPathWins) {
+  EXPECT_TRUE(LoadInstallJournal().empty());
+  AppendInstallJournal("data\\models\\Игрок.pck", "ABCDEF");
+  AppendInstallJournal("element\\a.txt", "11");
+  AppendInstallJournal("data\\models\\Игрок.pck", "abcdef");
+  EXPECT_EQ(ReadFile(Journal()),
+            "ABCDEF\tdata\\models\\Игрок.pck\r\n11\telement\\a.txt\r\nabcdef\tdata\\models\\Игрок.pck\r\n");
+  const InstallJournal journal = LoadInstallJournal();
+  EXPECT_EQ(journal, (InstallJournal{{"data\\models\\Игрок.pck", "abcdef"}, {"element\\a.txt", "11"}}));
+}
+
+TEST_F(InstallConfig, JournalLinesWithoutATabAreIgnored) {
+  WriteFile(Journal(), "no tab here\naa\tx\tstill x\n\nbb\ty\r\n\tz\n");
+  EXPECT_EQ(LoadInstallJournal(), (InstallJournal{{"x\tstill x", "aa"}, {"y", "bb"}, {"z", ""}}));
+  EXPECT_EQ(InstallJournalPath(), (data_ / "install.done").string());
+  EXPECT_EQ(InstallConfigPath(), (data_ / "install.cfg").string());
+}
+
+}  // namespace
+}  // namespace tarn
