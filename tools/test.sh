@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Sets up the machine, then builds and runs every test:
-#   1. the whole suite with warnings as errors;
-#   2. the whole suite again under AddressSanitizer + UndefinedBehaviorSanitizer;
-#   3. the concurrency tests under ThreadSanitizer.
+#   1. the Windows cross build (mingw-w64) and its suite under Wine;
+#   2. the whole suite with warnings as errors, which also compares its
+#      headless host with the Windows one;
+#   3. the whole suite again under AddressSanitizer + UndefinedBehaviorSanitizer;
+#   4. the concurrency tests under ThreadSanitizer.
 # Each build has its own folder under build/, so reruns are incremental.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,7 +27,11 @@ suite() {  # name, ctest arguments..., -- cmake arguments...
   (cd "build/$name" && "${norandom[@]}" ctest -j "$jobs" --output-on-failure "${ctest_args[@]}")
 }
 
-suite release -- -DCMAKE_BUILD_TYPE=RelWithDebInfo
+windows_start=$SECONDS
+suite windows -- -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
+echo "== windows build and suite took $((SECONDS - windows_start)) s"
+
+suite release -- -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_WINDOWS_BUILD="$PWD/build/windows"
 suite asan -- -DCMAKE_BUILD_TYPE=Debug -DTARN_SANITIZE=address
 suite tsan -L concurrency -- -DCMAKE_BUILD_TYPE=Debug -DTARN_SANITIZE=thread
 echo "== all tests passed"

@@ -1,0 +1,148 @@
+// The Windows build of the headless host, run under Wine, must answer a
+// script of the bridge core's Commands exactly as the Linux build does. Only
+// what legitimately differs between the platforms is normalised: the form of
+// the executable's folder and the viewer that opens the log.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "bridge/dispatch.h"
+#include "bridge/text.h"
+#include "platform/shell.h"
+#include "support/run_program.h"
+#include "support/temp_dir.h"
+
+namespace tarn {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ScriptLine;
+
+// Both copies sit in a folder whose name is not ASCII, so the folder of the
+// executable travels through UTF-16 on Windows before it reaches any output.
+constexpr const char* kFolder = "Игры ТАРН";
+
+struct Outcome {
+  int exitCode = -1;
+  std::vector<std::string> out;
+  std::string err;
+  std::string log;  // launcher.log, byte for byte
+  bool dataFolder = false;
+};
+
+// Replaces every occurrence of from by to.
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
+  if (from.empty()) return text;
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+// The folder as a Windows program under Wine sees it: drive Z: is the Unix
+// root.
+std::string WineForm(const std::string& unixPath) { return "Z:" + ReplaceAll(unixPath, "/", "\\"); }
+
+class HeadlessParity : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // The copy of the .exe lives outside the Windows build folder, so the
+    // Wine wrapper is told which prefix to use.
+    setenv("TARN_WINEPREFIX", TARN_WINE_PREFIX, 1);
+    linuxExe_ = Install(linuxDir_, TARN_HEADLESS);
+    windowsExe_ = Install(windowsDir_, TARN_HEADLESS_EXE);
+  }
+
+  static fs::path Install(const test::TempDir& dir, const char* program) {
+    const fs::path folder = dir.path() / test::Utf8Path(kFolder);
+    fs::create_directories(folder);
+    const fs::path exe = folder / fs::path(program).filename();
+    fs::copy_file(program, exe);
+    return exe;
+  }
+
+  // Runs one build and rewrites what is allowed to differ into placeholders.
+  static Outcome Run(const fs::path& exe, const std::string& script, const std::string& exeDir,
+                     const std::string& openLog, const std::vector<std::string>& args = {},
+                     const fs::path& program = {}) {
+    const test::ProgramRun run = test::RunProgram(program.empty() ? exe : program, script, args);
+    Outcome o;
+    o.exitCode = run.exitCode;
+    for (std::string line : run.lines()) {
+      line = ReplaceAll(line, openLog, "{\"host\":{\"open\":\"<log viewer>\"}}");
+      o.out.push_back(ReplaceAll(line, JsonEscape(exeDir), "<exe dir>"));
+    }
+    o.err = ReplaceAll(run.err, "\r\n", "\n");
+    o.log = test::ReadFile(exe.parent_path() / "launcher.log");
+    o.dataFolder = fs::is_directory(exe.parent_path() / "data");
+    return o;
+  }
+
+  Outcome RunLinux(const std::string& script) {
+    const std::string dir = test::PathUtf8(linuxExe_.parent_path());
+    const ShellTarget viewer = TextViewerFor(dir + "/launcher.log");
+    return Run(linuxExe_, script, dir,
+               R"({"host":{"open":")" + JsonEscape(viewer.target) + R"(","params":")" + JsonEscape(viewer.params) +
+                   "\"}}");
+  }
+
+  Outcome RunWindows(const std::string& script) {
+    const std::string dir = WineForm(test::PathUtf8(windowsExe_.parent_path()));
+    const std::string openLog =
+        R"({"host":{"open":"notepad.exe","params":")" + JsonEscape(dir + "\\launcher.log") + "\"}}";
+    return Run(windowsExe_, script, dir, openLog, {test::PathUtf8(windowsExe_)}, TARN_WINE_RUN);
+  }
+
+  test::TempDir linuxDir_, windowsDir_;
+  fs::path linuxExe_, windowsExe_;
+};
+
+void ExpectSame(const Outcome& linux, const Outcome& windows) {
+  EXPECT_EQ(windows.exitCode, linux.exitCode);
+  EXPECT_EQ(windows.out, linux.out);
+  EXPECT_EQ(windows.err, linux.err);
+  EXPECT_EQ(windows.log, linux.log) << "launcher.log differs";
+  EXPECT_EQ(windows.dataFolder, linux.dataFolder);
+}
+
+TEST_F(HeadlessParity, BridgeCoreCommandsAnswerAlike) {
+  std::string script = ScriptLine("window.drag") + ScriptLine("window.minimize");
+  for (const char* key : {"site", "forum", "tg", "ds", "SITE", "", "сайт"})
+    script += ScriptLine(std::string("link.open\n{\"name\":\"") + key + "\"}");
+  script += ScriptLine("link.open\n{\"name\":\"f\\u006frum\"}") + ScriptLine("link.open\n{\"name\":\"site") +
+            ScriptLine("link.open") + ScriptLine("open.log") + ScriptLine("open.log\n{\"ignored\":1}") +
+            ScriptLine("install.pause") + ScriptLine("install.stop") + ScriptLine("no.such.command") +
+            ScriptLine("команда") + ScriptLine("window.drag\r") +
+            // Lines the host rejects, each with its own complaint on stderr.
+            "window.drag\n:bogus\n\"unterminated\n\n" + ":sleep 1\n:pick C:\\games\n:pick-cancel\n:wait\n" +
+            ScriptLine("window.close") + ScriptLine("link.open\n{\"name\":\"site\"}");
+  const Outcome linux = RunLinux(script);
+  const Outcome windows = RunWindows(script);
+
+  ASSERT_EQ(linux.exitCode, 0) << linux.err;
+  // The script really exercised what it is meant to: links, the log viewer
+  // in the executable's folder, and window.close ending the run.
+  ASSERT_GE(linux.out.size(), 8u);
+  EXPECT_EQ(linux.out.back(), R"({"host":{"window":"close"}})");
+  EXPECT_EQ(std::count(linux.out.begin(), linux.out.end(), R"({"host":{"open":"<log viewer>"}})"), 2);
+  ExpectSame(linux, windows);
+}
+
+TEST_F(HeadlessParity, EmptyScriptWritesTheSameLogAndFolders) {
+  test::WriteFile(linuxExe_.parent_path() / "launcher.log", "earlier run");
+  test::WriteFile(windowsExe_.parent_path() / "launcher.log", "earlier run");
+  const Outcome linux = RunLinux("");
+  const Outcome windows = RunWindows("");
+  EXPECT_EQ(linux.exitCode, 0);
+  EXPECT_TRUE(linux.out.empty());
+  EXPECT_FALSE(linux.log.empty());
+  EXPECT_EQ(linux.log.find("earlier"), std::string::npos);
+  EXPECT_TRUE(linux.dataFolder);
+  ExpectSame(linux, windows);
+}
+
+}  // namespace
+}  // namespace tarn
