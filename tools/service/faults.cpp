@@ -1,7 +1,6 @@
 #include "tools/service/faults.h"
 
 #include <charconv>
-#include <sstream>
 
 namespace tarn::tools {
 namespace {
@@ -106,9 +105,30 @@ bool ParseFaultFlag(const std::vector<std::string>& args, size_t& i, FaultRules&
 }
 
 bool ParseFaultText(std::string_view text, FaultRules& rules, std::string& error) {
+  // Words separated by white space; double quotes keep a value with spaces
+  // (a file path) together.
   std::vector<std::string> args;
-  std::istringstream in{std::string(text)};
-  for (std::string word; in >> word;) args.push_back(word);
+  std::string word;
+  bool inWord = false;
+  bool quoted = false;
+  for (char c : text) {
+    if (c == '"') {
+      quoted = !quoted;
+      inWord = true;
+    } else if (!quoted && (c == ' ' || c == '\t' || c == '\n' || c == '\r')) {
+      if (inWord) args.push_back(word);
+      word.clear();
+      inWord = false;
+    } else {
+      word += c;
+      inWord = true;
+    }
+  }
+  if (quoted) {
+    error = "unbalanced double quote";
+    return false;
+  }
+  if (inWord) args.push_back(word);
   FaultRules parsed;
   for (size_t i = 0; i < args.size();) {
     bool matched = false;

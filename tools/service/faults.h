@@ -44,7 +44,9 @@ struct FaultRules {
 // argument that is not a fault flag and leaves i there. False, with error,
 // for a fault flag with a bad value.
 bool ParseFaultFlag(const std::vector<std::string>& args, size_t& i, FaultRules& rules, bool& matched, std::string& error);
-bool ParseFaultText(std::string_view text, FaultRules& rules, std::string& error);  // whitespace-separated flags
+// The same flags as one text, separated by white space; "double quotes"
+// keep a value with spaces together.
+bool ParseFaultText(std::string_view text, FaultRules& rules, std::string& error);
 std::string DescribeFaults(const FaultRules& rules);
 
 // The faults in force, shared by the request threads. Each "take" answers

@@ -1,0 +1,247 @@
+// The publisher's lists, checked by an independent verifier (the openssl
+// command line) and by the publisher's own checker.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "cli.h"
+#include "support/service_fixture.h"
+#include "support/temp_dir.h"
+#include "tools/common/base64.h"
+#include "tools/common/file_list.h"
+
+namespace tarn::test {
+namespace {
+namespace fs = std::filesystem;
+
+const std::string kMarker = "-----BEGIN ELEMENT SIGNATURE-----";
+
+std::string Publish(const std::string& args) { return Quote(PublishProgram().string()) + " " + args; }
+
+class PublishTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    client = dir.path() / "client";
+    WriteFile(client / "ElementClient.exe", "stand-in");
+    WriteFile(client / "element" / "Мир 1" / "зона 07.dat", std::string(70000, 'x'));
+    WriteFile(client / "element" / "пустой.bin", "");
+    WriteFile(client / "a b" / "c d" / "e.txt", "nested with spaces\n");
+    const auto keys = RunShell(Publish("keygen --private " + Quote((dir.path() / "priv.pem").string()) + " --public " +
+                                       Quote((dir.path() / "pub.pem").string())));
+    ASSERT_EQ(keys.code, 0) << keys.out;
+  }
+
+  std::string MakeList(const std::string& extra = "") {
+    const fs::path out = dir.path() / "files.md5";
+    const auto run = RunShell(Publish("list --client " + Quote(client.string()) + " --key " +
+                                      Quote((dir.path() / "priv.pem").string()) + " --build 7 --out " +
+                                      Quote(out.string()) + " " + extra));
+    EXPECT_EQ(run.code, 0) << run.out;
+    return ReadFile(out);
+  }
+
+  Shell Check(const std::string& document, const std::string& key = "pub.pem") {
+    WriteFile(dir.path() / "check.md5", document);
+    return RunShell(Publish("check --list " + Quote((dir.path() / "check.md5").string()) + " --key " +
+                            Quote((dir.path() / key).string())));
+  }
+
+  // Verifies a list with openssl alone: the bytes before the marker with CR
+  // removed, against the Base64 after it.
+  Shell OpensslVerify(const std::string& document) {
+    const size_t marker = document.find(kMarker);
+    std::string signedBytes = document.substr(0, marker);
+    std::erase(signedBytes, '\r');
+    WriteFile(dir.path() / "signed.txt", signedBytes);
+    WriteFile(dir.path() / "sig.b64", document.substr(marker + kMarker.size()));
+    const std::string d = Quote(dir.path().string());
+    return RunShell("cd " + d + " && openssl base64 -d -in sig.b64 -out sig.bin && "
+                    "openssl dgst -md5 -verify pub.pem -signature sig.bin signed.txt");
+  }
+
+  TempDir dir;
+  fs::path client;
+};
+
+TEST_F(PublishTest, OpensslVerifiesTheSignatureAndEveryLineDescribesItsFile) {
+  const std::string list = MakeList();
+  ASSERT_NE(list.find(kMarker), std::string::npos);
+  EXPECT_TRUE(list.starts_with("# 7\n"));
+  EXPECT_NE(list.find("\n" + kMarker + "\n"), std::string::npos) << "the marker starts its own line";
+  const auto verify = OpensslVerify(list);
+  EXPECT_EQ(verify.code, 0) << verify.out;
+  EXPECT_NE(verify.out.find("Verified OK"), std::string::npos);
+
+  // The same check the other way round: openssl signs the same bytes with
+  // the same key and gets the same signature (PKCS #1 v1.5 is deterministic).
+  const auto sign = RunShell("cd " + Quote(dir.path().string()) +
+                             " && openssl dgst -md5 -sign priv.pem -out mine.bin signed.txt && cmp -s mine.bin sig.bin");
+  EXPECT_EQ(sign.code, 0) << sign.out;
+
+  // Every data line: MD5 as md5sum computes it, the size, and the path.
+  size_t lines = 0;
+  const std::string body = list.substr(0, list.find(kMarker));
+  size_t start = 0;
+  while (start < body.size()) {
+    const size_t end = body.find('\n', start);
+    const std::string line = body.substr(start, end - start);
+    start = end + 1;
+    if (line.starts_with("#")) continue;
+    ++lines;
+    const size_t s1 = line.find(' ');
+    const size_t s2 = line.find(' ', s1 + 1);
+    std::string path;
+    ASSERT_TRUE(tools::DecodeBase64(line.substr(s2 + 1), path)) << line;
+    const fs::path file = client / fs::path(path);
+    ASSERT_TRUE(fs::is_regular_file(file)) << path;
+    EXPECT_EQ(std::stoull(line.substr(s1 + 1, s2 - s1 - 1)), fs::file_size(file)) << path;
+    const auto md5 = RunShell("md5sum " + Quote(file.string()));
+    EXPECT_EQ(md5.out.substr(0, 32), line.substr(0, s1)) << path;
+  }
+  EXPECT_EQ(lines, 4u);
+  EXPECT_NE(body.find(tools::EncodeBase64("element/Мир 1/зона 07.dat")), std::string::npos);
+}
+
+TEST_F(PublishTest, PublicKeyHasTheShapeTheLauncherBuildsIn) {
+  const std::string pem = ReadFile(dir.path() / "pub.pem");
+  EXPECT_EQ(pem.size(), 451u);
+  EXPECT_TRUE(pem.starts_with("-----BEGIN PUBLIC KEY-----\n"));
+  EXPECT_TRUE(pem.ends_with("-----END PUBLIC KEY-----\n"));
+  EXPECT_EQ(fs::status(dir.path() / "priv.pem").permissions() & fs::perms::group_all, fs::perms::none);
+  // A second keygen must not destroy the key that signed what is out there.
+  const auto again = RunShell(Publish("keygen --private " + Quote((dir.path() / "priv.pem").string()) + " --public " +
+                                      Quote((dir.path() / "other.pem").string())));
+  EXPECT_NE(again.code, 0);
+}
+
+TEST_F(PublishTest, CheckerAcceptsWhatTheLauncherAcceptsAndRefusesTampering) {
+  const std::string list = MakeList();
+  EXPECT_EQ(Check(list).code, 0) << Check(list).out;
+
+  // CR LF line ends in transit do not matter: CRs are not signed.
+  std::string crlf;
+  for (char c : list) {
+    if (c == '\n') crlf += '\r';
+    crlf += c;
+  }
+  EXPECT_EQ(Check(crlf).code, 0) << Check(crlf).out;
+
+  std::string changed = list;
+  changed[list.find('\n') + 3] ^= 1;  // one byte of the first checksum
+  auto run = Check(changed);
+  EXPECT_EQ(run.code, 1);
+  EXPECT_NE(run.out.find("signature does not match"), std::string::npos) << run.out;
+
+  std::string noLf = list;
+  noLf.erase(list.find(kMarker) - 1, 1);  // the LF before the marker is signed too
+  EXPECT_EQ(Check(noLf).code, 1);
+
+  run = Check(list + kMarker + "\n");
+  EXPECT_EQ(run.code, 1);
+  EXPECT_NE(run.out.find("not valid Base64"), std::string::npos) << run.out;
+
+  run = Check(list.substr(0, list.find(kMarker)));
+  EXPECT_EQ(run.code, 1);
+  EXPECT_NE(run.out.find("marker"), std::string::npos) << run.out;
+
+  run = Check(list, "other-pub.pem");  // missing key file
+  EXPECT_NE(run.code, 0);
+  const auto other = RunShell(Publish("keygen --private " + Quote((dir.path() / "other-priv.pem").string()) +
+                                      " --public " + Quote((dir.path() / "other-pub.pem").string())));
+  ASSERT_EQ(other.code, 0);
+  run = Check(list, "other-pub.pem");
+  EXPECT_EQ(run.code, 1);
+  EXPECT_NE(run.out.find("another key"), std::string::npos) << run.out;
+}
+
+TEST_F(PublishTest, CheckerNamesListsThatAreSignedButUnsafe) {
+  const std::string priv = ReadFile(dir.path() / "priv.pem");
+  const std::string md5(32, 'a');
+  const std::string text = "# 5\n# без паков\n" + md5 + " 3 " + tools::EncodeBase64("../outside.txt") + "\n" + md5 +
+                           " 3 " + tools::EncodeBase64("a\\b.txt") + "\n" + md5 + " 3 " + tools::EncodeBase64("a/b.txt") +
+                           "\n" + md5 + " " + tools::EncodeBase64("nosize") + "\n";
+  std::string document;
+  std::string error;
+  ASSERT_TRUE(tools::SignList(text, priv, document, error)) << error;
+  const tools::ListCheck check = tools::CheckList(document, ReadFile(dir.path() / "pub.pem"));
+  EXPECT_TRUE(check.signatureOk);
+  EXPECT_FALSE(check.ok);
+  EXPECT_FALSE(check.hasPacks);
+  EXPECT_EQ(check.build, 5);
+  EXPECT_FALSE(check.sizesKnown);
+  EXPECT_EQ(check.totalSize, 0u);
+  std::string all;
+  for (const auto& p : check.problems) all += p + "\n";
+  EXPECT_NE(all.find("would leave the client folder"), std::string::npos) << all;
+  EXPECT_NE(all.find("listed twice"), std::string::npos) << "a\\b and a/b are the same file to the launcher\n" << all;
+}
+
+TEST_F(PublishTest, NoPacksListCarriesTheComment) {
+  const std::string list = MakeList("--no-packs");
+  EXPECT_TRUE(list.starts_with("# 7\n# без паков\n"));
+  EXPECT_EQ(OpensslVerify(list).code, 0);
+  const auto run = Check(list);
+  EXPECT_EQ(run.code, 0) << run.out;
+  EXPECT_NE(run.out.find("refuses to install"), std::string::npos);
+}
+
+TEST_F(PublishTest, RefusesClientFilesTheLauncherCouldNotInstallFaithfully) {
+  WriteFile(client / "back\\slash.txt", "x");
+  std::vector<tools::ListFile> files;
+  std::string error;
+  EXPECT_FALSE(tools::CollectClientFiles(client, files, error));
+  EXPECT_NE(error.find("backslash"), std::string::npos) << error;
+  fs::remove(client / "back\\slash.txt");
+
+  fs::create_symlink("/etc/hostname", client / "link");
+  EXPECT_FALSE(tools::CollectClientFiles(client, files, error));
+  EXPECT_NE(error.find("symbolic link"), std::string::npos) << error;
+  fs::remove(client / "link");
+
+  EXPECT_TRUE(tools::CollectClientFiles(client, files, error)) << error;
+  const auto site = RunShell(Publish("list --client " + Quote((dir.path() / "nothing").string()) + " --key " +
+                                     Quote((dir.path() / "priv.pem").string()) + " --build 1 --out -"));
+  EXPECT_EQ(site.code, 1);
+}
+
+TEST(DemoSite, OneCommandMakesAVerifiableSiteAndTheSameSeedTheSameList) {
+  TempDir dir;
+  const fs::path site = dir.path() / "site";
+  ASSERT_TRUE(MakeDemoSite(site, {"--size-mib", "3", "--files", "120"}));
+  const fs::path client = site / "client";
+  const auto check = RunShell(Quote(PublishProgram().string()) + " check --list " +
+                              Quote((site / "TRN/element/files.md5").string()) + " --key " +
+                              Quote(DemoPublicKey().string()) + " --client " + Quote(client.string()));
+  EXPECT_EQ(check.code, 0) << check.out;
+  EXPECT_NE(check.out.find("build: 3"), std::string::npos) << check.out;
+  EXPECT_EQ(ReadFile(site / "TRN/element/version"), "3\n");
+
+  size_t files = 0;
+  uint64_t bytes = 0;
+  bool cyrillicAndSpace = false;
+  int depth = 0;
+  for (const auto& e : fs::recursive_directory_iterator(client)) {
+    if (!e.is_regular_file()) continue;
+    ++files;
+    bytes += e.file_size();
+    const std::string rel = fs::relative(e.path(), client).string();
+    cyrillicAndSpace |= rel.find(' ') != std::string::npos && rel.find("Мир") != std::string::npos;
+    depth = std::max(depth, static_cast<int>(std::distance(fs::relative(e.path(), client).begin(), fs::relative(e.path(), client).end())));
+  }
+  EXPECT_GE(files, 100u);
+  EXPECT_NEAR(static_cast<double>(bytes), 3.0 * 1024 * 1024, 0.2 * 1024 * 1024);
+  EXPECT_TRUE(cyrillicAndSpace);
+  EXPECT_GE(depth, 4);
+  EXPECT_EQ(access((client / "ElementClient.exe").c_str(), X_OK), 0);
+  EXPECT_NE(ReadFile(site / "accounts.json").find("\"roles\""), std::string::npos);
+  EXPECT_NE(ReadFile(site / "news.json").find("\"news\""), std::string::npos);
+
+  EXPECT_FALSE(MakeDemoSite(site, {"--size-mib", "3", "--files", "120"})) << "an existing site is not replaced silently";
+  const fs::path again = dir.path() / "again";
+  ASSERT_TRUE(MakeDemoSite(again, {"--size-mib", "3", "--files", "120"}));
+  EXPECT_EQ(ReadFile(site / "TRN/element/files.md5"), ReadFile(again / "TRN/element/files.md5"));
+}
+
+}  // namespace
+}  // namespace tarn::test
