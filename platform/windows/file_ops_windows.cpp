@@ -1,14 +1,57 @@
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+
 #include "platform/file_ops.h"
+#include "platform/windows/wide.h"
 
 namespace tarn {
+namespace {
 
-// TODO: GetFileAttributesW, true when it succeeds without
-// FILE_ATTRIBUTE_DIRECTORY. Until then no file is seen.
-bool IsFile(const std::string&) { return false; }
+struct Handle {
+  HANDLE h;
+  explicit Handle(HANDLE handle) : h(handle) {}
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() { Close(); }
+  bool ok() const { return h != INVALID_HANDLE_VALUE && h != nullptr; }
+  bool Close() {
+    const bool closed = !ok() || CloseHandle(h) != 0;
+    h = INVALID_HANDLE_VALUE;
+    return closed;
+  }
+};
 
-// TODO: GetFullPathNameW with a 260-unit buffer, empty when it does not
-// fit. Until then no path is normalised.
-std::string FullPath(const std::string&) { return {}; }
+bool WriteAll(HANDLE file, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const DWORD chunk = bytes.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(bytes.size());
+    DWORD written = 0;
+    if (!WriteFile(file, bytes.data(), chunk, &written, nullptr) || written == 0) return false;
+    bytes.remove_prefix(written);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsFile(const std::string& path) {
+  if (path.empty()) return false;
+  const DWORD attributes = GetFileAttributesW(ToWide(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::string FullPath(const std::string& path) {
+  if (path.empty()) return {};
+  wchar_t buf[MAX_PATH];
+  const DWORD n = GetFullPathNameW(ToWide(path).c_str(), MAX_PATH, buf, nullptr);
+  // A result that does not fit comes back as the size it would need.
+  if (n == 0 || n >= MAX_PATH) return {};
+  std::wstring full(buf, n);
+  // A drive root keeps its backslash ("C:\"); any other folder loses it.
+  while (full.size() > 3 && full.back() == L'\\') full.pop_back();
+  return FromWide(full);
+}
 
 // Pure text, so the same on every Windows: a last backslash at index 0, 1
 // or 2 means the parent is a drive root (or there is none), which a search
@@ -19,10 +62,25 @@ std::string SearchParent(const std::string& folder) {
   return folder.substr(0, slash);
 }
 
-// TODO: CreateFileW of a unique temporary file in the same folder,
-// WriteFile, FlushFileBuffers, then MoveFileExW with
-// MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH. Until then nothing is
-// replaced.
-bool ReplaceFileAtomically(const std::string&, std::string_view) { return false; }
+bool ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
+  // A name of this process and call alone, so two writers of the same file
+  // never write into each other's temporary file; the last move wins whole.
+  static std::atomic<unsigned long> counter{0};
+  const std::wstring target = ToWide(path);
+  const std::wstring temp = target + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                            std::to_wstring(counter.fetch_add(1)) + L".tmp";
+  Handle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.ok()) return false;
+  const bool written = WriteAll(file.h, bytes) && FlushFileBuffers(file.h) != 0;
+  const bool closed = file.Close();
+  // MOVEFILE_WRITE_THROUGH returns only once the rename is on disk, which
+  // is what a power cut right afterwards needs.
+  if (!written || !closed ||
+      !MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    DeleteFileW(temp.c_str());
+    return false;
+  }
+  return true;
+}
 
 }  // namespace tarn
