@@ -57,7 +57,7 @@ bool CanConnect(int port) {
 
 // A minimal HTTP exchange, enough for the control endpoint; the status
 // code, or 0.
-int PostText(int port, const std::string& path, const std::string& body) {
+int Exchange(int port, const std::string& method, const std::string& path, const std::string& body) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return 0;
   sockaddr_in addr{};
@@ -66,7 +66,7 @@ int PostText(int port, const std::string& path, const std::string& body) {
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   int status = 0;
   if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-    const std::string request = "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nContent-Length: " +
+    const std::string request = method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nContent-Length: " +
                                 std::to_string(body.size()) + "\r\n\r\n" + body;
     if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
       std::string answer;
@@ -192,10 +192,15 @@ std::string ServiceProcess::Url(std::string_view path) const {
 }
 
 bool ServiceProcess::SetFaults(const std::string& flags) {
-  return running() && PostText(port_, "/control/faults", flags) == 200;
+  return running() && Exchange(port_, "POST", "/control/faults", flags) == 200;
 }
 
-std::string ServiceProcess::AccessLogText() const { return work_ ? ReadFile(work_->path() / "access.log") : ""; }
+std::string ServiceProcess::AccessLogText() const {
+  if (!work_) return "";
+  // Requests still being answered get their lines first.
+  if (running()) Exchange(port_, "GET", "/control/sync", "");
+  return ReadFile(work_->path() / "access.log");
+}
 
 std::vector<AccessEntry> ServiceProcess::AccessLog() const {
   std::vector<AccessEntry> entries;

@@ -82,6 +82,8 @@ class ServiceProcess {
   // spaces); an empty text clears them.
   bool SetFaults(const std::string& flags);
 
+  // The log lines of every request answered so far (waiting up to 5 s for
+  // requests in flight); requests to /control are not logged.
   std::string AccessLogText() const;
   std::vector<AccessEntry> AccessLog() const;
   // Body bytes sent to requests whose target starts with prefix.

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -30,6 +31,8 @@ namespace {
 // server answers a connection on one thread, from routing through the body
 // to the log line, so a thread-local count needs no lock.
 thread_local uint64_t tBodyBytes = 0;
+// Whether the current thread's request was counted as in flight.
+thread_local bool tInFlight = false;
 
 class AccessLog {
  public:
@@ -177,8 +180,14 @@ class Service {
       return PreRoute(req, res);
     });
     server.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
-      log_.Write(req, res.status, tBodyBytes);
+      if (!req.path.starts_with("/control/")) log_.Write(req, res.status, tBodyBytes);
       tBodyBytes = 0;
+      if (tInFlight) {
+        tInFlight = false;
+        std::lock_guard guard(flightLock_);
+        --inFlight_;
+        flightDone_.notify_all();
+      }
     });
     server.Post("/api/auth", [this](const httplib::Request& req, httplib::Response& res) { Auth(req, res); });
     server.Post("/api/ticket", [this](const httplib::Request& req, httplib::Response& res) { Ticket(req, res); });
@@ -187,6 +196,15 @@ class Service {
     server.Get("/api/file", [this](const httplib::Request& req, httplib::Response& res) { ClientFile(req, res); });
     server.Get("/TRN/(.+)", [this](const httplib::Request& req, httplib::Response& res) { UpdateFile(req, res); });
     if (config_.control) {
+      // The log line of a request is written after its last byte went out,
+      // so a client can be done before the line is there. A test reads the
+      // log after this answer, which waits until no request is in flight.
+      server.Get("/control/sync", [this](const httplib::Request&, httplib::Response& res) {
+        std::unique_lock guard(flightLock_);
+        const bool idle = flightDone_.wait_for(guard, std::chrono::seconds(5), [this] { return inFlight_ == 0; });
+        guard.unlock();
+        Answer(res, idle ? 200 : 503, "text/plain; charset=utf-8", idle ? "idle\n" : "busy\n");
+      });
       server.Get("/control/faults", [this](const httplib::Request&, httplib::Response& res) {
         Answer(res, 200, "text/plain; charset=utf-8", DescribeFaults(faults_.Snapshot()));
       });
@@ -205,6 +223,11 @@ class Service {
   httplib::Server::HandlerResponse PreRoute(const httplib::Request& req, httplib::Response& res) {
     tBodyBytes = 0;
     if (req.path.starts_with("/control/")) return httplib::Server::HandlerResponse::Unhandled;
+    {
+      std::lock_guard guard(flightLock_);
+      ++inFlight_;
+      tInFlight = true;
+    }
     const FaultRules snapshot = faults_.Snapshot();
     if (snapshot.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(snapshot.delayMs));
     std::string listPath;
@@ -434,6 +457,9 @@ class Service {
   FaultState faults_;
   std::mutex ticketsLock_;
   std::map<std::string, Issued> tickets_;
+  std::mutex flightLock_;
+  std::condition_variable flightDone_;
+  int inFlight_ = 0;
 };
 
 }  // namespace
