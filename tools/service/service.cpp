@@ -480,6 +480,13 @@ int RunService(const ServiceConfig& config) {
     return 2;
   }
   httplib::Server server;
+  // Address reuse only: a restart must not wait for the last run's closed
+  // connections to time out, but a second service must not share the port
+  // (the library's default, port reuse, would let it).
+  server.set_socket_options([](socket_t sock) {
+    const int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   Service service(config);
   std::string error;
   if (!service.Setup(server, error)) {
