@@ -487,6 +487,13 @@ int RunService(const ServiceConfig& config) {
     const int yes = 1;
     setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   });
+  // Each connection holds a thread while it is open, and a throttled or
+  // delayed answer holds it for long: more threads than the library's few,
+  // so that a test's parallel tasks do not wait in line for each other.
+  server.new_task_queue = [] { return new httplib::ThreadPool(32); };
+  // Headers and body go out in separate writes; without this a client that
+  // delays its acknowledgements would stall every small answer.
+  server.set_tcp_nodelay(true);
   Service service(config);
   std::string error;
   if (!service.Setup(server, error)) {
