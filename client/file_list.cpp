@@ -142,7 +142,10 @@ bool IsContainedListPath(std::string_view path) {
   for (;;) {
     const size_t end = path.find('\\', start);
     const std::string_view segment = path.substr(start, end == std::string_view::npos ? path.npos : end - start);
-    if (segment.empty() || segment == "." || segment == "..") return false;
+    // Windows drops trailing dots and blanks from a name, so ". ." or
+    // "..." could come to mean the folder above; a name of only dots and
+    // blanks is never a real client file.
+    if (segment.find_first_not_of(". ") == std::string_view::npos) return false;
     if (end == std::string_view::npos) return true;
     start = end + 1;
   }

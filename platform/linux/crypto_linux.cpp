@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <openssl/bio.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <unistd.h>
@@ -36,9 +37,21 @@ struct FreePkey {
 
 using MdCtx = std::unique_ptr<EVP_MD_CTX, FreeMdCtx>;
 
+// OpenSSL queues an error on the calling thread for every failed step and
+// keeps it until someone clears it. Failures here are answers, not errors
+// to report, so the queue is emptied on the way out; otherwise a stale
+// entry would surface in the next OpenSSL user on this thread (libcurl).
+struct ClearErrorsOnExit {
+  ClearErrorsOnExit() = default;
+  ClearErrorsOnExit(const ClearErrorsOnExit&) = delete;
+  ClearErrorsOnExit& operator=(const ClearErrorsOnExit&) = delete;
+  ~ClearErrorsOnExit() { ERR_clear_error(); }
+};
+
 }  // namespace
 
 bool Md5OfFile(const std::string& path, Md5Digest& digest) {
+  const ClearErrorsOnExit clear;
   Fd file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.fd < 0) return false;
   // The kernel reads further ahead for a file announced as sequential,
@@ -66,6 +79,7 @@ bool Md5OfFile(const std::string& path, Md5Digest& digest) {
 
 bool VerifyRsaMd5Signature(std::string_view publicKeyPem, std::string_view data, std::string_view signature) {
   if (publicKeyPem.empty() || signature.empty()) return false;
+  const ClearErrorsOnExit clear;
   std::unique_ptr<BIO, FreeBio> bio(BIO_new_mem_buf(publicKeyPem.data(), static_cast<int>(publicKeyPem.size())));
   if (!bio) return false;
   std::unique_ptr<EVP_PKEY, FreePkey> key(PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));

@@ -201,7 +201,7 @@ TEST(ParseFileList, PathsThatCouldLeaveTheClientFolderAreDropped) {
   std::string text;
   for (std::string_view bad : std::initializer_list<std::string_view>{"../evil.dll", "a/../../evil", "a/..", "..", ".", "./a", "a/./b", "/etc/passwd",
                                "\\Windows\\evil", "C:/evil", "C:evil", "a/b:stream", "a//b", "a/", "a\\\\b",
-                               "a\nb", std::string_view("a\0b", 3), "tab\there"})
+                               "a\nb", std::string_view("a\0b", 3), "tab\there", "a/.../b", "a/.. /b", " "})
     text += Line("bad", "1", bad);
   text += Line("good", "1", "..hidden/a..b/.c");
   const FileList list = Parse(text);
