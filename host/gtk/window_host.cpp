@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <utility>
 
 #include "bridge/dispatch.h"
@@ -61,6 +62,7 @@ struct Host {
   GtkWidget* window = nullptr;
   WebKitWebView* view = nullptr;
   bool pageCommitted = false;
+  std::thread::id mainThread;
 };
 
 Host& TheHost() {
@@ -167,7 +169,7 @@ gboolean ShowFolderChooser(gpointer data) {
 // to the main loop and waits there for the answer. The main thread itself
 // (never the case today) asks directly rather than waiting on itself.
 std::optional<std::string> PickFolderOnMainThread(const FolderDialog& dialog) {
-  if (g_main_context_is_owner(g_main_context_default())) {
+  if (std::this_thread::get_id() == TheHost().mainThread) {
     GObjectPtr<GtkFileChooserNative> chooser(NewFolderChooser(dialog));
     const gint response = gtk_native_dialog_run(GTK_NATIVE_DIALOG(chooser.get()));
     return ChosenFolder(chooser.get(), response);
@@ -175,7 +177,9 @@ std::optional<std::string> PickFolderOnMainThread(const FolderDialog& dialog) {
   auto request = std::make_unique<FolderRequest>();
   request->dialog = dialog;
   std::future<std::optional<std::string>> answer = request->answer.get_future();
-  g_main_context_invoke(nullptr, ShowFolderChooser, request.release());
+  // An idle source, not g_main_context_invoke: between two turns of the
+  // loop the latter would run the dialog right here on the task's thread.
+  g_idle_add_full(G_PRIORITY_DEFAULT, ShowFolderChooser, request.release(), nullptr);
   return answer.get();
 }
 
@@ -491,6 +495,7 @@ bool StartWindowHost(WindowHostSetup setup) {
   host = Host{};
   host.setup = std::move(setup);
   host.uiPrefix = UiPrefix();
+  host.mainThread = std::this_thread::get_id();
 
   g_object_set(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", TRUE, nullptr);
   host.window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
