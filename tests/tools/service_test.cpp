@@ -108,6 +108,11 @@ TEST_F(ServiceTest, WholeFileRangesAndUnsatisfiableOffsets) {
     EXPECT_EQ(Status(), 416) << offset;
     EXPECT_EQ(Header("Content-Range"), "bytes */100000") << offset;
   }
+  // A client that percent-encodes the padding gets the same file.
+  std::string encoded = FileTarget("ElementClient.exe");
+  encoded.replace(encoded.find('='), 1, "%3D");
+  EXPECT_EQ(Curl("", encoded).out, "stand-in");
+
   // An empty file: the whole of it is nothing, and any offset is past it.
   ASSERT_EQ(Curl("-o " + Quote(Out("empty").string()), FileTarget("empty.dat")).code, 0);
   EXPECT_EQ(Status(), 200);

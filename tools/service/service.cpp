@@ -105,6 +105,27 @@ std::string HtmlPage(std::string_view title, std::string_view body) {
          "</title></head>\n<body><h1>" + HtmlEscape(title) + "</h1>\n" + std::string(body) + "</body></html>\n";
 }
 
+// "%XX" escapes decoded; "+" stays a plus sign, which Base64 needs. A
+// broken escape is kept as it stands.
+std::string PercentDecode(std::string_view text) {
+  auto hex = [](char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && hex(text[i + 1]) >= 0 && hex(text[i + 2]) >= 0) {
+      out += static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
 // The raw value of one query parameter, percent-decoded. The library's own
 // parsing turns "+" into a space and splits at every "=", which would break
 // a Base64 value with padding.
@@ -117,7 +138,7 @@ std::string QueryValue(const std::string& target, std::string_view key) {
     const size_t amp = query.find('&');
     const std::string_view pair = query.substr(0, amp);
     if (pair.size() > key.size() && pair.starts_with(key) && pair[key.size()] == '=') {
-      return httplib::detail::decode_url(std::string(pair.substr(key.size() + 1)), false);
+      return PercentDecode(pair.substr(key.size() + 1));
     }
     if (amp == std::string_view::npos) break;
     query.remove_prefix(amp + 1);
