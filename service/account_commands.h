@@ -1,17 +1,32 @@
 #pragma once
 // The page's account commands: each checks accounts against the operator's
 // account service and reports through the "accounts" and "toast" Events.
+// All of them block on the network and run as background tasks.
 #include <string>
+#include <string_view>
 
 namespace tarn {
 
-// Posts the "accounts" Event with every stored account and its characters.
+// The body of an "/api/auth" or "/api/ticket" request, JSON without
+// spaces; fresh asks the service for the account's characters.
+enum class AuthFreshness { Plain, Fresh };
+std::string AuthRequestBody(std::string_view login, std::string_view password,
+                            AuthFreshness fresh = AuthFreshness::Plain);
+
+// {"accounts":[{"login":"L","chars":C},...]} in store order, each account
+// checked with the service one after another; C is the service's "roles"
+// when the check passed and that is a JSON array or object, else [].
+std::string BuildAccountsEvent();
+
+// Posts the "accounts" Event.
 void PushAccounts();
 
-// Checks login and password with the service, stores them on success.
+// Checks login and password with the service and stores them on success
+// (replacing the password of every stored account with that login), then
+// posts the refreshed list and a toast.
 void AddAccount(const std::string& login, const std::string& password);
 
-// Removes every stored account with this login.
+// Removes every stored account with this login and posts the list again.
 void RemoveAccount(const std::string& login);
 
 }  // namespace tarn

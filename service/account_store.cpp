@@ -1,8 +1,125 @@
 #include "service/account_store.h"
 
-namespace tarn {
+#include <mutex>
 
-// The encrypted store is not built yet: there are no accounts.
-std::vector<Account> LoadAccounts() { return {}; }
+#include "bridge/host_slots.h"
+#include "bridge/text.h"
+#include "platform/file.h"
+#include "platform/paths.h"
+#include "platform/secret_store.h"
+
+namespace tarn {
+namespace {
+
+// Bound to every sealed password, so a blob sealed for another purpose of
+// the same user does not open as a password.
+constexpr std::string_view kSealDescription = "ТАРН: пароль аккаунта";
+
+// Held for one whole load or one whole save, so a load never sees a file
+// that this process is half-way through replacing.
+std::mutex& StoreLock() {
+  static auto* lock = new std::mutex;  // never destroyed: detached tasks may still load at exit
+  return *lock;
+}
+
+// Held for a whole load–change–save; always taken before StoreLock.
+std::mutex& ChangeLock() {
+  static auto* lock = new std::mutex;
+  return *lock;
+}
+
+std::string DataFolderPath() {
+  std::string folder = DataFolder();
+  return folder.empty() ? JoinPath(ExeDir(), "data") : folder;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::vector<Account> ParseAccounts(std::string_view bytes) {
+  const std::string text = SanitizeUtf8(bytes);
+  std::vector<Account> accounts;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string_view line(text.data() + start, end - start);
+    start = end + 1;
+    while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    const size_t tab = line.find('\t');
+    if (line.empty() || tab == std::string_view::npos || tab == 0) continue;
+    accounts.push_back({std::string(line.substr(0, tab)), UnprotectPassword(line.substr(tab + 1))});
+  }
+  return accounts;
+}
+
+}  // namespace
+
+std::string AccountsPath() { return JoinPath(DataFolderPath(), "accounts.dat"); }
+
+std::string ProtectPassword(std::string_view password) {
+  std::string sealed;
+  if (!ProtectForUser(password, kSealDescription, sealed)) return {};
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string hex;
+  hex.reserve(sealed.size() * 2);
+  for (unsigned char b : sealed) {
+    hex += kHex[b >> 4];
+    hex += kHex[b & 0xF];
+  }
+  return hex;
+}
+
+std::string UnprotectPassword(std::string_view hex) {
+  if (hex.size() % 2 != 0) return {};
+  std::string sealed;
+  sealed.reserve(hex.size() / 2);
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    const int hi = HexValue(hex[i]);
+    const int lo = HexValue(hex[i + 1]);
+    int value = 0;
+    if (hi >= 0) value = lo >= 0 ? hi * 16 + lo : hi;
+    sealed += static_cast<char>(value);
+  }
+  std::string plain;
+  if (!UnprotectForUser(sealed, kSealDescription, plain)) return {};
+  return SanitizeUtf8(plain);
+}
+
+std::vector<Account> LoadAccounts() {
+  std::lock_guard lock(StoreLock());
+  std::string bytes;
+  if (!ReadWholeFile(AccountsPath(), bytes)) return {};
+  return ParseAccounts(bytes);
+}
+
+bool SaveAccounts(const std::vector<Account>& accounts) {
+  std::lock_guard lock(StoreLock());
+  std::string text;
+  for (const Account& a : accounts) {
+    const std::string hex = ProtectPassword(a.password);
+    // Writing the line without its password would lose it while the
+    // player is told the account was stored.
+    if (hex.empty()) return false;
+    text += a.login;
+    text += '\t';
+    text += hex;
+    text += "\r\n";
+  }
+  const std::string folder = DataFolderPath();
+  MakeFolder(folder);
+  return ReplacePrivateFile(JoinPath(folder, "accounts.dat"), text);
+}
+
+bool ChangeAccounts(const std::function<bool(std::vector<Account>& accounts)>& change) {
+  std::lock_guard lock(ChangeLock());
+  std::vector<Account> accounts = LoadAccounts();
+  if (!change(accounts)) return true;
+  return SaveAccounts(accounts);
+}
 
 }  // namespace tarn

@@ -1,17 +1,51 @@
 #pragma once
-// The stored accounts: logins with passwords encrypted for the current OS
-// user, in the data folder.
+// The stored accounts: logins with passwords sealed for the current OS
+// user, in accounts.dat in the data folder. There is no cache: every reader
+// loads the whole file and every change rewrites it whole.
+//
+// accounts.dat is UTF-8 without a byte-order mark, one line per account:
+// the login, a TAB, the sealed password as lowercase hexadecimal, CR LF
+// (the last line too). An empty list is a file of zero bytes.
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarn {
 
 struct Account {
-  std::string login;
-  std::string password;
+  std::string login;     // as typed; compared exactly, case included
+  std::string password;  // plain while in memory
+  bool operator==(const Account&) const = default;
 };
 
-// Every stored account in file order; problems give a shorter or empty list.
+// The data folder's accounts.dat.
+std::string AccountsPath();
+
+// The password sealed for the current user, as lowercase hex; empty when
+// it cannot be sealed.
+std::string ProtectPassword(std::string_view password);
+
+// The password back from its hex form; empty for odd-length text, or when
+// the bytes were sealed by another user or machine or were damaged. A pair
+// that is not wholly hexadecimal counts by its valid leading digit, if any.
+std::string UnprotectPassword(std::string_view hex);
+
+// Every stored account in file order. Never fails: a missing file is an
+// empty list, lines without a TAB or with an empty login are skipped, and a
+// password that cannot be opened comes back empty with its login kept.
 std::vector<Account> LoadAccounts();
+
+// Replaces the stored list. The old file stays whole unless the new one
+// was written completely: false when the data folder, the new file or a
+// password's sealing failed.
+bool SaveAccounts(const std::vector<Account>& accounts);
+
+// One whole load, change and save, serialised against every other change in
+// this process, so that commands running side by side never lose each
+// other's work. change answers whether it changed anything; when it did
+// not, nothing is written. True when nothing needed saving or the save
+// succeeded. change must not call back into the store.
+bool ChangeAccounts(const std::function<bool(std::vector<Account>& accounts)>& change);
 
 }  // namespace tarn

@@ -1,9 +1,47 @@
 #include "service/news.h"
 
+#include <vector>
+
+#include "bridge/host_slots.h"
+#include "bridge/text.h"
+#include "service/account_commands.h"
+#include "service/account_store.h"
+#include "service/http.h"
+#include "service/json_fragment.h"
+
 namespace tarn {
 
-// Not built yet: no news, no cabinet.
-void PushNews() {}
-void OpenCabinet(const std::string&) {}
+std::string CabinetAddress(std::string_view ticket) {
+  return "http://" + std::string(ServiceHost) + ":" + std::to_string(ServicePort) + "/cabinet?t=" +
+         std::string(ticket);
+}
+
+void PushNews() {
+  std::string response;
+  uint32_t status = 0;
+  const bool ok = HttpCall("GET", "/api/news", {}, response, status);
+  const std::string news = ok && status == 200 ? ServiceFragmentOrEmptyList(JsonField(response, "news")) : "[]";
+  PostToUi(R"({"news":)" + news + '}');
+}
+
+void OpenCabinet(const std::string& login) {
+  // The first stored account of that login decides, as for the game.
+  std::string password;
+  bool found = false;
+  for (const Account& a : LoadAccounts()) {
+    if (a.login == login) {
+      password = a.password;
+      found = true;
+      break;
+    }
+  }
+  if (!found || password.empty()) return;
+  std::string response;
+  uint32_t status = 0;
+  if (!HttpCall("POST", "/api/ticket", AuthRequestBody(login, password), response, status) || status != 200) return;
+  const std::string ticket = SanitizeUtf8(JsonField(response, "ticket"));
+  if (ticket.empty()) return;
+  ShellOpen(CabinetAddress(ticket));
+}
 
 }  // namespace tarn

@@ -1,15 +1,22 @@
 #pragma once
 // News from the operator's service and the web cabinet opened with a
-// one-time ticket.
+// one-time ticket. Both block on the network and run as background tasks.
 #include <string>
+#include <string_view>
 
 namespace tarn {
 
-// Fetches the news and posts the "news" Event.
+// Fetches the news and posts {"news":V}: the service's "news" value when
+// the request passed and it is a JSON array or object, else [].
 void PushNews();
 
-// Asks the service for a ticket for this login and opens the cabinet page
-// in the default browser.
+// Asks the service for a ticket with this login's stored password and hands
+// the cabinet address to the desktop's browser. Ends silently on any
+// failure: unknown login, no stored password, refusal, no ticket.
 void OpenCabinet(const std::string& login);
+
+// The cabinet page on the service endpoint for a ticket, which is appended
+// exactly as received.
+std::string CabinetAddress(std::string_view ticket);
 
 }  // namespace tarn

@@ -1,0 +1,252 @@
+// The raw transport against a scripted server on a free loopback port:
+// what comes back for every way an answer can go wrong, and what the
+// request looks like on the wire.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "loopback_server.h"
+#include "platform/http.h"
+
+namespace tarn {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Answer;
+using test::LoopbackServer;
+using test::Reply;
+using test::SeenRequest;
+
+struct Got {
+  uint32_t status = 0;
+  uint32_t headStatus = 0;
+  int64_t contentLength = -2;
+  int heads = 0;
+  std::string body;
+};
+
+Got Send(uint16_t port, std::string method, std::string target, std::string_view body = {},
+         HttpTimeouts timeouts = {}) {
+  Got got;
+  HttpRequest request;
+  request.host = "127.0.0.1";
+  request.port = port;
+  request.method = std::move(method);
+  request.target = std::move(target);
+  request.body = body;
+  request.userAgent = "TransportTest/1";
+  request.timeouts = timeouts;
+  HttpSink sink;
+  sink.head = [&](uint32_t status, int64_t length) {
+    ++got.heads;
+    got.headStatus = status;
+    got.contentLength = length;
+    return true;
+  };
+  sink.body = [&](std::string_view bytes) {
+    got.body.append(bytes);
+    return true;
+  };
+  got.status = SendHttpRequest(request, sink);
+  return got;
+}
+
+TEST(HttpTransport, NothingListeningGivesNoStatusAndNoCallbacks) {
+  const Got got = Send(test::UnusedPort(), "GET", "/api/news");
+  EXPECT_EQ(got.status, 0u);
+  EXPECT_EQ(got.heads, 0);
+  EXPECT_EQ(got.body, "");
+}
+
+TEST(HttpTransport, EveryStatusComesBackWithItsWholeBody) {
+  const std::string json = R"({"error":"bad credentials","roles":[]})";
+  LoopbackServer server([&](const SeenRequest& r) {
+    if (r.target == "/401") return Reply(401, json);
+    if (r.target == "/500") return Reply(500, "oops");
+    return Reply(200, "");
+  });
+  ASSERT_TRUE(server.listening());
+
+  Got got = Send(server.port(), "POST", "/401", "{}");
+  EXPECT_EQ(got.status, 401u);
+  EXPECT_EQ(got.body, json);
+  EXPECT_EQ(got.heads, 1);
+  EXPECT_EQ(got.headStatus, 401u);
+  EXPECT_EQ(got.contentLength, static_cast<int64_t>(json.size()));
+
+  got = Send(server.port(), "GET", "/500");
+  EXPECT_EQ(got.status, 500u);
+  EXPECT_EQ(got.body, "oops");
+
+  // An empty body still announces the status, once.
+  got = Send(server.port(), "GET", "/empty");
+  EXPECT_EQ(got.status, 200u);
+  EXPECT_EQ(got.heads, 1);
+  EXPECT_EQ(got.body, "");
+}
+
+TEST(HttpTransport, ABodyCutShortKeepsTheStatusAndWhatArrived) {
+  LoopbackServer server([](const SeenRequest&) {
+    return Answer{"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n" + std::string(40, 'a')};
+  });
+  const Got got = Send(server.port(), "GET", "/f");
+  EXPECT_EQ(got.status, 200u);
+  EXPECT_EQ(got.body, std::string(40, 'a'));
+  EXPECT_EQ(got.contentLength, 100);
+}
+
+TEST(HttpTransport, AnAnswerThatIsNotHttpGivesNoStatus) {
+  for (const std::string bytes : {"HTTP/1.1 abc OK\r\nContent-Length: 2\r\n\r\nhi", "hello there\r\n\r\nhi",
+                                  "HTTP/1.1 000 Zero\r\nContent-Length: 2\r\n\r\nhi"}) {
+    LoopbackServer server([&](const SeenRequest&) { return Answer{bytes}; });
+    const Got got = Send(server.port(), "GET", "/");
+    EXPECT_EQ(got.status, 0u) << bytes;
+  }
+}
+
+TEST(HttpTransport, LargeAndChunkedBodiesArriveWholeAndInOrder) {
+  std::string big;
+  for (int i = 0; i < 300000; ++i) big += std::to_string(i % 10);
+  LoopbackServer server([&](const SeenRequest& r) {
+    if (r.target == "/plain") return Reply(200, big);
+    std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n";
+    for (size_t at = 0; at < big.size(); at += 7777) {
+      const std::string piece = big.substr(at, 7777);
+      char size[16];
+      std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
+      chunked += size + piece + "\r\n";
+    }
+    chunked += "0\r\n\r\n";
+    return Answer{chunked};
+  });
+  Got got = Send(server.port(), "GET", "/plain");
+  EXPECT_EQ(got.status, 200u);
+  EXPECT_TRUE(got.body == big) << got.body.size();
+  got = Send(server.port(), "GET", "/chunked");
+  EXPECT_EQ(got.status, 200u);
+  EXPECT_EQ(got.contentLength, -1);
+  EXPECT_TRUE(got.body == big) << got.body.size();
+}
+
+TEST(HttpTransport, StallsEndTheExchangeButKeepWhatWasRead) {
+  const HttpTimeouts quick{.resolveMs = 1000, .connectMs = 1000, .sendMs = 1000, .receiveMs = 300};
+  // No answer at all within the receive limit: nothing was read.
+  {
+    LoopbackServer server([](const SeenRequest&) {
+      Answer a = Reply(200, "late");
+      a.delay = 2500ms;
+      return a;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const Got got = Send(server.port(), "GET", "/", {}, quick);
+    EXPECT_EQ(got.status, 0u);
+    EXPECT_EQ(got.body, "");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2400ms);
+  }
+  // A body that stops half-way: the status and the first half stay.
+  {
+    LoopbackServer server([](const SeenRequest&) {
+      return Answer{"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nhalf.", 2500ms};
+    });
+    const Got got = Send(server.port(), "GET", "/", {}, quick);
+    EXPECT_EQ(got.status, 200u);
+    EXPECT_EQ(got.body, "half.");
+  }
+}
+
+TEST(HttpTransport, TheSinkCanStopReadingAndRefuseTheHead) {
+  LoopbackServer server([](const SeenRequest&) { return Reply(200, std::string(200000, 'x')); });
+  HttpRequest request;
+  request.host = "127.0.0.1";
+  request.port = server.port();
+  request.method = "GET";
+  request.target = "/";
+  size_t pieces = 0, bytes = 0;
+  HttpSink stopAfterOne;
+  stopAfterOne.body = [&](std::string_view b) {
+    ++pieces;
+    bytes += b.size();
+    return false;
+  };
+  EXPECT_EQ(SendHttpRequest(request, stopAfterOne), 200u);
+  EXPECT_EQ(pieces, 1u);
+  EXPECT_LT(bytes, 200000u);
+
+  pieces = 0;
+  HttpSink refuse;
+  refuse.head = [](uint32_t, int64_t) { return false; };
+  refuse.body = [&](std::string_view) {
+    ++pieces;
+    return true;
+  };
+  EXPECT_EQ(SendHttpRequest(request, refuse), 200u);
+  EXPECT_EQ(pieces, 0u);
+}
+
+TEST(HttpTransport, TheRequestCarriesOnlyWhatWasAskedFor) {
+  LoopbackServer server([](const SeenRequest&) { return Reply(200, "ok"); });
+  // A body above a megabyte would make a default libcurl wait for
+  // "100 Continue" first, which a plain server never sends.
+  const std::string bigBody(1500000, 'b');
+  Send(server.port(), "GET", "/api/news");
+  Send(server.port(), "POST", "/api/auth", bigBody);
+  Send(server.port(), "POST", "/empty");
+  Send(server.port(), "GET", "/a b/../c?q=\xd0\x96#x");
+  const auto seen = server.requests();
+  ASSERT_EQ(seen.size(), 4u);
+
+  bool found = true;
+  EXPECT_EQ(seen[0].head.substr(0, seen[0].head.find("\r\n")), "GET /api/news HTTP/1.1");
+  EXPECT_EQ(seen[0].Header("User-Agent"), "TransportTest/1");
+  EXPECT_EQ(seen[0].Header("Host"), "127.0.0.1:" + std::to_string(server.port()));
+  for (const char* absent : {"Accept", "Content-Type", "Content-Length", "Expect", "Proxy-Connection"}) {
+    seen[0].Header(absent, &found);
+    EXPECT_FALSE(found) << absent;
+  }
+  EXPECT_EQ(seen[0].body, "");
+
+  EXPECT_EQ(seen[1].method, "POST");
+  EXPECT_TRUE(seen[1].body == bigBody) << seen[1].body.size();
+  seen[1].Header("Expect", &found);
+  EXPECT_FALSE(found);
+  seen[1].Header("Content-Type", &found);
+  EXPECT_FALSE(found) << "the transport adds no type of its own";
+
+  EXPECT_EQ(seen[2].Header("Content-Length"), "0");
+  seen[2].Header("Content-Type", &found);
+  EXPECT_FALSE(found);
+
+  // The target goes out as given, dot segments included; only what cannot
+  // travel in a request line is encoded.
+  EXPECT_EQ(seen[3].target, "/a%20b/../c?q=%D0%96%23x");
+}
+
+TEST(HttpTransport, ProxySettingsOfTheEnvironmentAreIgnored) {
+  LoopbackServer proxy([](const SeenRequest&) { return Reply(502, "via proxy"); });
+  LoopbackServer server([](const SeenRequest&) { return Reply(200, "direct"); });
+  const std::string proxyUrl = "http://127.0.0.1:" + std::to_string(proxy.port());
+  const char* vars[] = {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"};
+  for (const char* v : vars) setenv(v, proxyUrl.c_str(), 1);
+  setenv("no_proxy", "", 1);
+  const Got got = Send(server.port(), "GET", "/api/news");
+  for (const char* v : vars) unsetenv(v);
+  unsetenv("no_proxy");
+  EXPECT_EQ(got.status, 200u);
+  EXPECT_EQ(got.body, "direct");
+  EXPECT_TRUE(proxy.requests().empty());
+}
+
+TEST(HttpTransport, RedirectsAreFollowedToTheFinalAnswer) {
+  LoopbackServer server([](const SeenRequest& r) {
+    if (r.target == "/old") return Reply(302, "moved", "Location: /new\r\n");
+    return Reply(200, "here");
+  });
+  const Got got = Send(server.port(), "GET", "/old");
+  EXPECT_EQ(got.status, 200u);
+  EXPECT_EQ(got.body, "here");
+  EXPECT_EQ(got.heads, 1);
+}
+
+}  // namespace
+}  // namespace tarn
