@@ -110,7 +110,7 @@ TEST_F(ServiceTest, WholeFileRangesAndUnsatisfiableOffsets) {
   }
   // A client that percent-encodes the padding gets the same file.
   std::string encoded = FileTarget("ElementClient.exe");
-  encoded.replace(encoded.find('='), 1, "%3D");
+  encoded.replace(encoded.rfind('='), 1, "%3D");
   EXPECT_EQ(Curl("", encoded).out, "stand-in");
 
   // An empty file: the whole of it is nothing, and any offset is past it.
@@ -142,8 +142,10 @@ TEST_F(ServiceTest, PathsLeavingTheClientFolderAreRefused) {
   EXPECT_EQ(Status(), 404);
   Curl("-o /dev/null", FileTarget("element"));
   EXPECT_EQ(Status(), 404) << "a folder is not a file";
-  Curl("-o /dev/null", "/api/file?n=%%%");
-  EXPECT_EQ(Status(), 400);
+  for (const char* bad : {"/api/file?n=%%%", "/api/file?n=", "/api/file"}) {
+    Curl("-o /dev/null", bad);
+    EXPECT_EQ(Status(), 400) << bad;
+  }
   Curl("--path-as-is -o /dev/null", "/TRN/../secret.txt");
   EXPECT_NE(Status(), 200);
 }

@@ -378,7 +378,7 @@ class Service {
 
   void ClientFile(const httplib::Request& req, httplib::Response& res) {
     std::string listPath;
-    if (!DecodeFileToken(QueryValue(req.target, "n"), listPath)) {
+    if (!DecodeFileToken(QueryValue(req.target, "n"), listPath) || listPath.empty()) {
       return Answer(res, 400, "text/plain; charset=utf-8", "the n parameter is not a file token\n");
     }
     std::replace(listPath.begin(), listPath.end(), '\\', '/');
