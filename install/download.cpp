@@ -1,0 +1,270 @@
+#include "install/download.h"
+
+#include <chrono>
+#include <optional>
+#include <utility>
+
+#include "client/checksum.h"
+#include "client/file_list.h"
+#include "platform/download.h"
+#include "platform/file.h"
+#include "platform/output_file.h"
+#include "platform/paths.h"
+#include "service/http.h"
+
+namespace tarn {
+namespace {
+
+// The downloader waits longer than HttpCall: a large file may sit behind a
+// slow disk on the server. Send and receive become one stall limit, the
+// longer of the two, because a GET sends nothing worth timing separately.
+constexpr uint32_t kResolveMs = 10000;
+constexpr uint32_t kConnectMs = 15000;
+constexpr uint32_t kReceiveMs = 60000;
+constexpr size_t kReadBufferBytes = 262144;
+constexpr auto kProgressInterval = std::chrono::milliseconds(200);
+
+using Clock = std::chrono::steady_clock;
+
+// How the service answered the request.
+enum class Answer {
+  None,                // no usable answer arrived
+  Body,                // 200 or an acceptable 206: the body goes into the ".part" file
+  NothingAfterOffset,  // 416: the ".part" file already holds everything
+  Refused,             // any other status
+  WrongRange,          // a 206 that does not continue where the ".part" file ends
+};
+
+struct Transfer {
+  Transfer(DownloadFlags f, const ProgressCallback& p, uint64_t size, std::string partPath, uint64_t from)
+      : flags(f), progress(p), expectedSize(size), part(std::move(partPath)), offset(from) {}
+
+  DownloadFlags flags;
+  const ProgressCallback& progress;
+  uint64_t expectedSize;
+  std::string part;
+  uint64_t offset;
+
+  Answer answer = Answer::None;
+  std::optional<DownloadResult> ended;  // set when the transfer is ended from here
+  OutputFile file;
+  Clock::time_point lastProgress;
+
+  std::optional<DownloadResult> Requested() const {
+    if (flags.stop.load()) return DownloadResult::Stopped;
+    if (flags.pause.load()) return DownloadResult::Paused;
+    return std::nullopt;
+  }
+
+  bool OnHead(const StreamHead& head) {
+    switch (head.status) {
+      case 416:
+        answer = Answer::NothingAfterOffset;
+        return false;
+      case 200:
+        offset = 0;  // the whole file comes, so any earlier ".part" file is void
+        break;
+      case 206:
+        // A server that continues elsewhere than asked would splice foreign
+        // bytes into the file; the ".part" file cannot be trusted after that.
+        if (head.rangeFirst < 0 || static_cast<uint64_t>(head.rangeFirst) != offset) {
+          answer = Answer::WrongRange;
+          return false;
+        }
+        break;
+      default:
+        answer = Answer::Refused;
+        return false;
+    }
+    answer = Answer::Body;
+    if (!OpenOutputFile(part, offset, file)) {
+      ended = DownloadResult::WriteError;
+      return false;
+    }
+    lastProgress = Clock::now();
+    return true;
+  }
+
+  bool OnData(std::string_view bytes) {
+    if (StopIfRequested()) return false;
+    // Bytes past the known size mean the file is not the one listed, and a
+    // server that never stops would otherwise fill the disk.
+    if (expectedSize != 0 && bytes.size() > expectedSize - offset) {
+      ended = DownloadResult::Corrupt;
+      return false;
+    }
+    switch (WriteOutputFile(file, bytes)) {
+      case WriteStatus::Ok:
+        break;
+      case WriteStatus::DiskFull:
+        ended = DownloadResult::DiskFull;
+        return false;
+      case WriteStatus::Failed:
+        ended = DownloadResult::WriteError;
+        return false;
+    }
+    offset += bytes.size();
+    if (progress) {
+      const Clock::time_point now = Clock::now();
+      if (now - lastProgress >= kProgressInterval) {
+        lastProgress = now;
+        progress(offset);
+      }
+    }
+    return true;
+  }
+
+  bool OnIdle() { return !StopIfRequested(); }
+
+  bool StopIfRequested() {
+    const std::optional<DownloadResult> request = Requested();
+    if (request) ended = request;
+    return request.has_value();
+  }
+
+  // Closes the ".part" file after the transfer, its data on the disk unless
+  // the file is about to be thrown away.
+  void Finish() {
+    if (!file.isOpen()) return;
+    if (ended == DownloadResult::Corrupt) {
+      file = OutputFile();
+    } else {
+      const WriteStatus committed = CommitOutputFile(file);
+      if (!ended && committed != WriteStatus::Ok)
+        ended = committed == WriteStatus::DiskFull ? DownloadResult::DiskFull : DownloadResult::WriteError;
+    }
+    if (progress) progress(offset);
+  }
+};
+
+bool IsSeparator(char c) { return c == '/' || c == NativeSeparator(); }
+
+// Checks the finished ".part" file and moves it over the target.
+DownloadResult CheckAndPlace(const std::string& part, const std::string& targetPath, std::string_view expectedMd5) {
+  if (!expectedMd5.empty()) {
+    std::string hex;
+    if (!FileMd5Hex(part, hex) || !SameChecksum(hex, expectedMd5)) {
+      RemoveFile(part);
+      return DownloadResult::Corrupt;
+    }
+  }
+  return MoveFileOver(part, targetPath) ? DownloadResult::Ok : DownloadResult::WriteError;
+}
+
+}  // namespace
+
+std::string DownloadResultText(DownloadResult code) {
+  switch (code) {
+    case DownloadResult::Ok:
+      return "Готово";
+    case DownloadResult::Paused:
+      return "Загрузка приостановлена. Скачанное сохранено — продолжим с того же места.";
+    case DownloadResult::Stopped:
+      return "Загрузка остановлена. Скачанное сохранено — продолжим с того же места.";
+    case DownloadResult::NetworkError:
+      return "Оборвалась связь с сервером. Проверьте подключение к интернету и нажмите «Продолжить» — загрузка "
+             "пойдёт с того места, где остановилась.";
+    case DownloadResult::ServerRefused:
+      return "Сервер обновлений ответил отказом. Обычно это значит, что идут работы — попробуйте через несколько "
+             "минут.";
+    case DownloadResult::WriteError:
+      return "Не удалось записать файл на диск. Проверьте, что папка игры доступна для записи и не защищена "
+             "антивирусом.";
+    case DownloadResult::DiskFull:
+      return "На диске закончилось место. Освободите его и нажмите «Продолжить».";
+    case DownloadResult::Corrupt:
+      return "Скачанный файл повреждён — контрольная сумма не сошлась. Нажмите «Продолжить», файл будет скачан "
+             "заново.";
+  }
+  return "Неизвестная ошибка";
+}
+
+std::string PartPath(const std::string& targetPath) { return targetPath + ".part"; }
+
+DownloadResult DownloadFile(const std::string& requestPath, const std::string& targetPath,
+                            std::string_view expectedMd5, uint64_t expectedSize, DownloadFlags flags,
+                            const ProgressCallback& progress) {
+  if (flags.stop.load()) return DownloadResult::Stopped;
+  if (!EnsureParentDirs(targetPath)) return DownloadResult::WriteError;
+
+  const std::string part = PartPath(targetPath);
+  const int64_t partSize = FileSize(part);
+  uint64_t offset = partSize > 0 ? static_cast<uint64_t>(partSize) : 0;
+  if (expectedSize != 0 && offset > expectedSize) {
+    RemoveFile(part);
+    offset = 0;
+  }
+
+  Transfer t(flags, progress, expectedSize, part, offset);
+  StreamRequest request;
+  request.host = std::string(ServiceHost);
+  request.port = ServicePort;
+  request.target = requestPath;
+  request.rangeFrom = offset;
+  request.userAgent = std::string(ServiceUserAgent);
+  request.resolveMs = kResolveMs;
+  request.connectMs = kConnectMs;
+  request.stallMs = kReceiveMs;
+  request.bufferBytes = kReadBufferBytes;
+  const StreamEnd end = StreamGet(request, StreamSink{
+                                               .head = [&t](const StreamHead& h) { return t.OnHead(h); },
+                                               .data = [&t](std::string_view b) { return t.OnData(b); },
+                                               .idle = [&t] { return t.OnIdle(); },
+                                           });
+  t.Finish();
+
+  switch (t.answer) {
+    case Answer::Refused:
+      return DownloadResult::ServerRefused;
+    case Answer::WrongRange:
+      RemoveFile(part);
+      return DownloadResult::NetworkError;
+    default:
+      break;
+  }
+  if (t.ended) {
+    if (*t.ended == DownloadResult::Corrupt) RemoveFile(part);
+    return *t.ended;
+  }
+  if (end == StreamEnd::BadReply) return DownloadResult::ServerRefused;
+  if (end != StreamEnd::Complete && t.answer != Answer::NothingAfterOffset) return DownloadResult::NetworkError;
+
+  if (t.answer == Answer::NothingAfterOffset) {
+    if (FileSize(part) < 0) return DownloadResult::NetworkError;
+    // The server has nothing past the ".part" file, yet the list wants a
+    // different size: no resume can finish this file, so start it afresh.
+    if (expectedSize != 0 && t.offset != expectedSize) {
+      RemoveFile(part);
+      return DownloadResult::Corrupt;
+    }
+    // An earlier run wrote this file; its data must be on the disk before
+    // the file takes the target's name.
+    const WriteStatus synced = SyncFileToDisk(part);
+    if (synced != WriteStatus::Ok)
+      return synced == WriteStatus::DiskFull ? DownloadResult::DiskFull : DownloadResult::WriteError;
+  } else {
+    if (t.answer != Answer::Body) return DownloadResult::NetworkError;
+    if (expectedSize != 0 && t.offset < expectedSize) return DownloadResult::NetworkError;
+    if (FileSize(part) < 0) return DownloadResult::NetworkError;
+  }
+  return CheckAndPlace(part, targetPath, expectedMd5);
+}
+
+bool EnsureParentDirs(const std::string& filePath) {
+  size_t last = std::string::npos;
+  for (size_t i = 0; i < filePath.size(); ++i)
+    if (IsSeparator(filePath[i])) last = i;
+  if (filePath.empty() || last == std::string::npos) return true;
+  const std::string dir = filePath.substr(0, last);
+  if (dir.empty()) return true;  // a file directly in the root
+  for (size_t i = 1; i <= dir.size(); ++i) {
+    if (i < dir.size() && !IsSeparator(dir[i])) continue;
+    const std::string level = dir.substr(0, i);
+    // A drive prefix such as "D:" is not a folder to create.
+    if (level.back() == ':' || IsSeparator(level.back())) continue;
+    MakeFolder(level);
+  }
+  return MakeFolder(dir);
+}
+
+}  // namespace tarn

@@ -1,0 +1,60 @@
+#pragma once
+// The resumable downloader: one file of the game client from the service
+// into its place on disk, through a ".part" file beside the target that a
+// later call continues with a range request. The caller decides about
+// retries and messages; this only reports what happened.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace tarn {
+
+// Fixed values: the install engine stores and compares them.
+enum class DownloadResult : int {
+  Ok = 0,             // complete, checked and in place
+  Paused = 1,         // the pause request was seen; the ".part" file keeps what arrived
+  Stopped = 2,        // the stop request was seen
+  NetworkError = 3,   // no connection, a broken one, or less than expected
+  ServerRefused = 4,  // an answer other than 200, 206 or 416
+  WriteError = 5,     // a folder, the ".part" file or the target could not be written
+  DiskFull = 6,
+  Corrupt = 7,        // the finished file is wrong; its ".part" file is gone
+};
+
+// The player's text for a result; "Неизвестная ошибка" for any other value.
+std::string DownloadResultText(DownloadResult code);
+
+// The caller's pause and stop requests. They are read at the start of the
+// call and between network reads, so a request takes effect once the read
+// in progress ends (or within about a second while the network is silent).
+struct DownloadFlags {
+  const std::atomic<bool>& pause;
+  const std::atomic<bool>& stop;
+};
+
+// Receives the number of bytes of the target held so far, counting what an
+// earlier ".part" file already held; at most one call per 200 ms during a
+// transfer, and one more when the transfer ends. Runs on the downloading
+// thread. May be empty.
+using ProgressCallback = std::function<void(uint64_t receivedBytes)>;
+
+// The ".part" file that holds the first bytes of targetPath while it
+// downloads.
+std::string PartPath(const std::string& targetPath);
+
+// Fetches requestPath (path and query on the service) into targetPath.
+// expectedMd5 empty skips the checksum test; expectedSize 0 means the size is
+// unknown. The ".part" file survives every result but Ok and Corrupt, so the
+// next call continues where this one ended. Two calls for the same target
+// must not run at once.
+DownloadResult DownloadFile(const std::string& requestPath, const std::string& targetPath,
+                            std::string_view expectedMd5, uint64_t expectedSize, DownloadFlags flags,
+                            const ProgressCallback& progress);
+
+// Creates every missing folder on the way to the folder that holds filePath.
+// True when that folder exists afterwards, and for a bare file name.
+bool EnsureParentDirs(const std::string& filePath);
+
+}  // namespace tarn

@@ -1,0 +1,56 @@
+#pragma once
+// A streaming HTTP GET for the resumable downloader: the body is handed out
+// piece by piece as it arrives, never held whole, and the caller can end the
+// transfer between two pieces. Each call has a connection of its own; no
+// proxy is ever used, whatever the environment says.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace tarn {
+
+struct StreamRequest {
+  std::string host;  // a literal address or a name
+  uint16_t port = 0;
+  std::string target;        // path and query, sent as they stand
+  uint64_t rangeFrom = 0;    // 0 sends no Range header
+  std::string userAgent;
+  uint32_t resolveMs = 0;    // the connect phase may take resolveMs + connectMs
+  uint32_t connectMs = 0;
+  uint32_t stallMs = 0;      // the longest time without a single byte moving
+  size_t bufferBytes = 0;    // the largest piece handed to data()
+};
+
+// What is known of the response once its header has arrived.
+struct StreamHead {
+  uint32_t status = 0;
+  // First byte position of a Content-Range header of the form
+  // "bytes FIRST-LAST/SIZE"; -1 when the header is missing or unreadable.
+  int64_t rangeFirst = -1;
+};
+
+// The caller's side of a transfer. Any handler returning false ends the
+// transfer at once with StreamEnd::Cancelled. The handlers run on the
+// calling thread.
+struct StreamSink {
+  // Called once, before the first body byte (or after the whole response
+  // when the body is empty).
+  std::function<bool(const StreamHead&)> head;
+  // Called with every piece of the body in order.
+  std::function<bool(std::string_view)> data;
+  // Polled while waiting for the network, at least once a second, so a
+  // pause or stop does not wait for the next piece.
+  std::function<bool()> idle;
+};
+
+enum class StreamEnd {
+  Complete,   // the whole response arrived
+  Cancelled,  // a handler asked to stop
+  BadReply,   // the server answered something that is not HTTP
+  Failed,     // no connection, a time-out, or the response broke off
+};
+
+StreamEnd StreamGet(const StreamRequest& request, const StreamSink& sink);
+
+}  // namespace tarn

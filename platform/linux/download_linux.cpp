@@ -1,0 +1,159 @@
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/download.h"
+
+namespace tarn {
+namespace {
+
+// libcurl's global set-up is not safe to race with the first easy handle of
+// another thread, so it happens once, whoever gets here first.
+void InitCurlOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct EasyDeleter {
+  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+struct ListDeleter {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using Easy = std::unique_ptr<CURL, EasyDeleter>;
+using HeaderList = std::unique_ptr<curl_slist, ListDeleter>;
+
+struct Transfer {
+  const StreamSink& sink;
+  CURL* easy;
+  int64_t rangeFirst = -1;
+  bool headDelivered = false;
+  bool cancelled = false;
+};
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+  return true;
+}
+
+// "Content-Range: bytes FIRST-LAST/SIZE" gives FIRST; any other form,
+// including the "bytes */SIZE" of a 416, gives -1.
+int64_t RangeFirst(std::string_view value) {
+  while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+  if (!StartsWithNoCase(value, "bytes")) return -1;
+  value.remove_prefix(5);
+  if (value.empty() || (value.front() != ' ' && value.front() != '\t')) return -1;
+  while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+  int64_t first = -1;
+  const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), first);
+  if (ec != std::errc() || end == value.data() + value.size() || *end != '-' || first < 0) return -1;
+  return first;
+}
+
+// Hands the head to the caller once. False when the caller wants no body.
+bool DeliverHead(Transfer& t) {
+  if (t.headDelivered) return true;
+  t.headDelivered = true;
+  long status = 0;
+  if (curl_easy_getinfo(t.easy, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status < 0) status = 0;
+  StreamHead head;
+  head.status = static_cast<uint32_t>(status);
+  head.rangeFirst = t.rangeFirst;
+  if (t.sink.head && !t.sink.head(head)) {
+    t.cancelled = true;
+    return false;
+  }
+  return true;
+}
+
+size_t OnHeader(char* buffer, size_t size, size_t count, void* user) {
+  auto& t = *static_cast<Transfer*>(user);
+  const std::string_view line(buffer, size * count);
+  // Every status line starts a new response (an interim 100 comes first),
+  // so only the last response's Content-Range counts.
+  if (StartsWithNoCase(line, "http/")) t.rangeFirst = -1;
+  if (StartsWithNoCase(line, "content-range:")) t.rangeFirst = RangeFirst(line.substr(14));
+  return size * count;
+}
+
+size_t OnBody(char* buffer, size_t size, size_t count, void* user) {
+  auto& t = *static_cast<Transfer*>(user);
+  const size_t bytes = size * count;
+  if (!DeliverHead(t)) return 0;
+  if (t.sink.data && !t.sink.data(std::string_view(buffer, bytes))) {
+    t.cancelled = true;
+    return 0;  // any count but the one offered aborts the transfer
+  }
+  return bytes;
+}
+
+int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  auto& t = *static_cast<Transfer*>(user);
+  if (t.sink.idle && !t.sink.idle()) {
+    t.cancelled = true;
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+StreamEnd StreamGet(const StreamRequest& request, const StreamSink& sink) {
+  InitCurlOnce();
+  Easy easy(curl_easy_init());
+  if (!easy) return StreamEnd::Failed;
+  CURL* e = easy.get();
+  Transfer t{sink, e};
+
+  const std::string url = "http://" + request.host + ":" + std::to_string(request.port) + request.target;
+  const std::string range = std::to_string(request.rangeFrom) + "-";
+  // curl offers "Accept: */*" on its own; the request carries no accept list.
+  HeaderList headers(curl_slist_append(nullptr, "Accept:"));
+  const long stallSeconds = std::max<long>(1, static_cast<long>((request.stallMs + 999) / 1000));
+
+  curl_easy_setopt(e, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
+  curl_easy_setopt(e, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+  curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http");
+  // An empty proxy and a bypass for every host: the environment's proxy
+  // variables never reroute the launcher's own service.
+  curl_easy_setopt(e, CURLOPT_PROXY, "");
+  curl_easy_setopt(e, CURLOPT_NOPROXY, "*");
+  curl_easy_setopt(e, CURLOPT_USERAGENT, request.userAgent.c_str());
+  curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers.get());
+  curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.resolveMs) + request.connectMs);
+  curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, stallSeconds);
+  if (request.bufferBytes > 0) curl_easy_setopt(e, CURLOPT_BUFFERSIZE, static_cast<long>(request.bufferBytes));
+  if (request.rangeFrom > 0) curl_easy_setopt(e, CURLOPT_RANGE, range.c_str());
+  curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, OnHeader);
+  curl_easy_setopt(e, CURLOPT_HEADERDATA, &t);
+  curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, OnBody);
+  curl_easy_setopt(e, CURLOPT_WRITEDATA, &t);
+  curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, OnProgress);
+  curl_easy_setopt(e, CURLOPT_XFERINFODATA, &t);
+  curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+
+  const CURLcode code = curl_easy_perform(e);
+  if (t.cancelled) return StreamEnd::Cancelled;
+  switch (code) {
+    case CURLE_OK:
+      // A response without a body never reached the body handler.
+      return DeliverHead(t) ? StreamEnd::Complete : StreamEnd::Cancelled;
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_UNSUPPORTED_PROTOCOL:  // what curl says to an HTTP/0.9 answer
+      return StreamEnd::BadReply;
+    default:
+      return StreamEnd::Failed;
+  }
+}
+
+}  // namespace tarn

@@ -1,0 +1,98 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <utility>
+
+#include "platform/output_file.h"
+
+namespace tarn {
+namespace {
+
+WriteStatus StatusOf(int error) {
+  return error == ENOSPC || error == EDQUOT ? WriteStatus::DiskFull : WriteStatus::Failed;
+}
+
+}  // namespace
+
+OutputFile::~OutputFile() {
+  if (isOpen()) close(static_cast<int>(handle_));
+}
+
+OutputFile::OutputFile(OutputFile&& other) noexcept : handle_(other.release()) {}
+
+OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
+  if (this != &other) adopt(other.release());
+  return *this;
+}
+
+void OutputFile::adopt(intptr_t handle) {
+  if (isOpen()) close(static_cast<int>(handle_));
+  handle_ = handle;
+}
+
+intptr_t OutputFile::release() { return std::exchange(handle_, kClosed); }
+
+bool OpenOutputFile(const std::string& path, uint64_t offset, OutputFile& file) {
+  file.adopt(-1);
+  const int flags = O_WRONLY | O_CLOEXEC | (offset == 0 ? O_CREAT | O_TRUNC : 0);
+  const int fd = open(path.c_str(), flags, 0644);
+  if (fd < 0) return false;
+  file.adopt(fd);
+  if (offset > 0 && lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
+    file.adopt(-1);
+    return false;
+  }
+  return true;
+}
+
+WriteStatus WriteOutputFile(OutputFile& file, std::string_view bytes) {
+  if (!file.isOpen()) return WriteStatus::Failed;
+  const int fd = static_cast<int>(file.handle());
+  while (!bytes.empty()) {
+    const ssize_t n = write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return StatusOf(errno);
+    }
+    // A short write without an error is how a full disk shows itself first;
+    // the next write names the cause.
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+  return WriteStatus::Ok;
+}
+
+WriteStatus CommitOutputFile(OutputFile& file) {
+  if (!file.isOpen()) return WriteStatus::Failed;
+  const int fd = static_cast<int>(file.release());
+  // fdatasync covers the data and the size, which is all a reader needs;
+  // some file systems only report a full disk here or at close.
+  WriteStatus status = WriteStatus::Ok;
+  if (fdatasync(fd) != 0) status = StatusOf(errno);
+  if (close(fd) != 0 && status == WriteStatus::Ok) status = StatusOf(errno);
+  return status;
+}
+
+WriteStatus SyncFileToDisk(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return WriteStatus::Failed;
+  OutputFile file;
+  file.adopt(fd);
+  return CommitOutputFile(file);
+}
+
+int64_t FileSize(const std::string& path) {
+  struct stat st{};
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
+bool MoveFileOver(const std::string& from, const std::string& to) {
+  // rename replaces the target in one step, whatever its mode, so there is
+  // never a moment without a file at "to".
+  return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+}  // namespace tarn

@@ -1,0 +1,58 @@
+#pragma once
+// A file written piece by piece that must be on the disk before anything
+// reports it complete: the downloader's ".part" files.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tarn {
+
+enum class WriteStatus { Ok, Failed, DiskFull };
+
+// Owns one file open for writing. Going away closes it without forcing its
+// data to disk; CommitOutputFile is the way to finish a file that counts.
+class OutputFile {
+ public:
+  OutputFile() = default;
+  ~OutputFile();
+  OutputFile(OutputFile&& other) noexcept;
+  OutputFile& operator=(OutputFile&& other) noexcept;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  bool isOpen() const { return handle_ != kClosed; }
+  intptr_t handle() const { return handle_; }
+  void adopt(intptr_t handle);
+  intptr_t release();
+
+ private:
+  static constexpr intptr_t kClosed = -1;
+  intptr_t handle_ = kClosed;
+};
+
+// Opens path for writing while others may read it. With offset 0 the file is
+// created, or emptied when it exists; otherwise it must exist, and writing
+// continues at offset. False when the file cannot be opened or positioned.
+bool OpenOutputFile(const std::string& path, uint64_t offset, OutputFile& file);
+
+// Writes all bytes at the current position. DiskFull when the disk (or the
+// user's quota) ran out, Failed for any other error.
+WriteStatus WriteOutputFile(OutputFile& file, std::string_view bytes);
+
+// Forces the file's data to the disk and closes it: a file renamed after
+// this never comes back after a power cut as a name over missing data. The
+// file is closed whatever the result.
+WriteStatus CommitOutputFile(OutputFile& file);
+
+// Forces the data of an existing file to the disk without changing it.
+WriteStatus SyncFileToDisk(const std::string& path);
+
+// Size in bytes of a regular file; -1 when it is missing or not a file.
+int64_t FileSize(const std::string& path);
+
+// Gives the file at from the name to, taking the place of a file already
+// there even when that one is read-only. False (from untouched) when the
+// move fails.
+bool MoveFileOver(const std::string& from, const std::string& to);
+
+}  // namespace tarn

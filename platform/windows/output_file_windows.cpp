@@ -1,0 +1,100 @@
+#include <windows.h>
+
+#include <string>
+#include <utility>
+
+#include "platform/output_file.h"
+#include "platform/windows/wide.h"
+
+namespace tarn {
+namespace {
+
+HANDLE AsHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+WriteStatus StatusOf(DWORD error) {
+  return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ? WriteStatus::DiskFull : WriteStatus::Failed;
+}
+
+}  // namespace
+
+OutputFile::~OutputFile() {
+  if (isOpen()) CloseHandle(AsHandle(handle_));
+}
+
+OutputFile::OutputFile(OutputFile&& other) noexcept : handle_(other.release()) {}
+
+OutputFile& OutputFile::operator=(OutputFile&& other) noexcept {
+  if (this != &other) adopt(other.release());
+  return *this;
+}
+
+void OutputFile::adopt(intptr_t handle) {
+  if (isOpen()) CloseHandle(AsHandle(handle_));
+  handle_ = handle;
+}
+
+intptr_t OutputFile::release() { return std::exchange(handle_, kClosed); }
+
+bool OpenOutputFile(const std::string& path, uint64_t offset, OutputFile& file) {
+  file.adopt(-1);
+  const HANDLE h = CreateFileW(ToWide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                               offset == 0 ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  file.adopt(reinterpret_cast<intptr_t>(h));
+  if (offset > 0) {
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<LONGLONG>(offset);
+    if (!SetFilePointerEx(h, to, nullptr, FILE_BEGIN)) {
+      file.adopt(-1);
+      return false;
+    }
+  }
+  return true;
+}
+
+WriteStatus WriteOutputFile(OutputFile& file, std::string_view bytes) {
+  if (!file.isOpen()) return WriteStatus::Failed;
+  while (!bytes.empty()) {
+    const DWORD chunk = bytes.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(bytes.size());
+    DWORD written = 0;
+    if (!WriteFile(AsHandle(file.handle()), bytes.data(), chunk, &written, nullptr)) return StatusOf(GetLastError());
+    if (written == 0) return WriteStatus::Failed;
+    bytes.remove_prefix(written);
+  }
+  return WriteStatus::Ok;
+}
+
+WriteStatus CommitOutputFile(OutputFile& file) {
+  if (!file.isOpen()) return WriteStatus::Failed;
+  const HANDLE h = AsHandle(file.release());
+  WriteStatus status = WriteStatus::Ok;
+  if (!FlushFileBuffers(h)) status = StatusOf(GetLastError());
+  if (!CloseHandle(h) && status == WriteStatus::Ok) status = WriteStatus::Failed;
+  return status;
+}
+
+WriteStatus SyncFileToDisk(const std::string& path) {
+  // Flushing needs write access, though nothing is written.
+  const HANDLE h = CreateFileW(ToWide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return WriteStatus::Failed;
+  OutputFile file;
+  file.adopt(reinterpret_cast<intptr_t>(h));
+  return CommitOutputFile(file);
+}
+
+int64_t FileSize(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(ToWide(path).c_str(), GetFileExInfoStandard, &data)) return -1;
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return -1;
+  return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+}
+
+bool MoveFileOver(const std::string& from, const std::string& to) {
+  const std::wstring target = ToWide(to);
+  // A read-only target refuses to be replaced; its attributes go first.
+  SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+  return MoveFileExW(ToWide(from).c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+}  // namespace tarn

@@ -1,0 +1,421 @@
+// The resumable downloader against a loopback server that answers exactly as
+// each test says, on real files in a temporary folder.
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "install/download.h"
+#include "install/download_test_server.h"
+#include "support/temp_dir.h"
+
+namespace tarn {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FileReply;
+using test::Head;
+using test::Reply;
+using test::ScriptedServer;
+using test::SeenRequest;
+
+std::string Bytes(size_t size, unsigned seed = 7) {
+  std::mt19937 gen(seed);
+  std::string s(size, '\0');
+  for (char& c : s) c = static_cast<char>(gen());
+  return s;
+}
+
+std::string Md5Hex(const std::string& data) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(data.data(), data.size(), digest, &length, EVP_md5(), nullptr);
+  static const char* hex = "0123456789abcdef";
+  std::string text;
+  for (unsigned i = 0; i < length; ++i) {
+    text += hex[digest[i] >> 4];
+    text += hex[digest[i] & 15];
+  }
+  return text;
+}
+
+// Compares file contents without printing megabytes of bytes on failure.
+::testing::AssertionResult Same(const std::string& actual, const std::string& expected) {
+  if (actual == expected) return ::testing::AssertionSuccess();
+  size_t at = 0;
+  while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) ++at;
+  return ::testing::AssertionFailure() << actual.size() << " bytes where " << expected.size()
+                                       << " were expected; first difference at " << at;
+}
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+class Download : public ::testing::Test {
+ protected:
+  // A download into dir/sub/game.pck with the test's flags; every
+  // progress value is recorded.
+  DownloadResult Get(std::string_view md5, uint64_t size) {
+    return DownloadFile("/api/file?n=Z2FtZS5wY2s=", target_, md5, size, {pause_, stop_},
+                        [this](uint64_t n) { progress_.push_back(n); });
+  }
+  DownloadResult Get(const std::string& file) { return Get(Md5Hex(file), file.size()); }
+
+  std::string Target() const { return test::ReadFile(target_); }
+  std::string Part() const { return test::ReadFile(part_); }
+  bool HasPart() const { return fs::exists(part_); }
+  void MakePart(const std::string& bytes) {
+    fs::create_directories(fs::path(part_).parent_path());
+    test::WriteFile(part_, bytes);
+  }
+
+  test::TempDir dir_;
+  std::string target_ = (dir_.path() / "sub" / "game.pck").string();
+  std::string part_ = target_ + ".part";
+  std::atomic<bool> pause_{false};
+  std::atomic<bool> stop_{false};
+  std::vector<uint64_t> progress_;
+};
+
+TEST_F(Download, FreshFileHasNoRangeHeaderAndLeavesNoPartFile) {
+  const std::string file = Bytes(1'000'000);
+  ScriptedServer server([&](const SeenRequest& r) { return FileReply(file, r); });
+  ASSERT_TRUE(server.listening());
+
+  // An upper-case checksum in the list still matches.
+  EXPECT_EQ(Get(Upper(Md5Hex(file)), file.size()), DownloadResult::Ok);
+  EXPECT_TRUE(Same(Target(), file));
+  EXPECT_FALSE(HasPart());
+  ASSERT_EQ(server.requests().size(), 1u);
+  EXPECT_FALSE(server.requests()[0].hasRange);
+  EXPECT_EQ(server.requests()[0].target, "/api/file?n=Z2FtZS5wY2s=");
+  ASSERT_FALSE(progress_.empty());
+  EXPECT_EQ(progress_.back(), file.size());
+}
+
+TEST_F(Download, EmptyFileAndUnknownSizeWithoutChecksum) {
+  {
+    ScriptedServer server([&](const SeenRequest& r) { return FileReply("", r); });
+    EXPECT_EQ(Get(Md5Hex(""), 0), DownloadResult::Ok);
+    EXPECT_TRUE(fs::exists(target_));
+    EXPECT_EQ(Target(), "");
+  }
+  // With neither size nor checksum, whatever a complete answer holds is taken.
+  const std::string file = Bytes(5000);
+  fs::remove(target_);
+  ScriptedServer server([&](const SeenRequest& r) { return FileReply(file, r); });
+  EXPECT_EQ(Get("", 0), DownloadResult::Ok);
+  EXPECT_TRUE(Same(Target(), file));
+}
+
+TEST_F(Download, ResumesFromThePartFileAndCountsProgressFromIt) {
+  const std::string file = Bytes(3'000'000);
+  MakePart(file.substr(0, 1000));
+  ScriptedServer server([&](const SeenRequest& r) {
+    Reply reply = FileReply(file, r);
+    reply.pause = std::chrono::milliseconds(60);  // long enough for throttled progress calls
+    reply.pieceBytes = 400'000;
+    return reply;
+  });
+
+  EXPECT_EQ(Get(file), DownloadResult::Ok);
+  EXPECT_TRUE(Same(Target(), file));
+  ASSERT_EQ(server.requests().size(), 1u);
+  EXPECT_EQ(server.requests()[0].range, "bytes=1000-");
+  EXPECT_EQ(server.bodyBytesSent(), file.size() - 1000);
+  ASSERT_GE(progress_.size(), 2u);
+  EXPECT_GT(progress_.front(), 1000u);
+  EXPECT_TRUE(std::is_sorted(progress_.begin(), progress_.end()));
+  EXPECT_EQ(progress_.back(), file.size());
+}
+
+TEST_F(Download, AServerIgnoringRangeStartsTheFileOver) {
+  const std::string file = Bytes(200'000);
+  MakePart(std::string(1000, 'x'));  // wrong bytes that a 200 must not keep
+  ScriptedServer server([&](const SeenRequest&) { return FileReply(file, SeenRequest{}); });
+  EXPECT_EQ(Get(file), DownloadResult::Ok);
+  EXPECT_TRUE(Same(Target(), file));
+  EXPECT_EQ(server.requests()[0].range, "bytes=1000-");
+}
+
+TEST_F(Download, A206ThatDoesNotContinueAtTheOffsetIsRefusedAndThePartDropped) {
+  const std::string file = Bytes(100'000);
+  MakePart(file.substr(0, 1000));
+  const std::vector<std::string> wrongHeads = {
+      // Starts at 0 though 1000 was asked for.
+      Head(206, 100'000, "Content-Range: bytes 0-99999/100000\r\n"),
+      // No Content-Range at all.
+      Head(206, 99'000),
+  };
+  for (const std::string& head : wrongHeads) {
+    MakePart(file.substr(0, 1000));
+    ScriptedServer server([&](const SeenRequest&) {
+      Reply reply;
+      reply.head = head;
+      reply.body = file.substr(0, 99'000);
+      return reply;
+    });
+    EXPECT_EQ(Get(file), DownloadResult::NetworkError) << head;
+    EXPECT_FALSE(HasPart()) << head;
+    EXPECT_FALSE(fs::exists(target_));
+  }
+  // So the next attempt starts from nothing.
+  ScriptedServer server([&](const SeenRequest& r) { return FileReply(file, r); });
+  EXPECT_EQ(Get(file), DownloadResult::Ok);
+  EXPECT_FALSE(server.requests()[0].hasRange);
+  EXPECT_TRUE(Same(Target(), file));
+}
+
+TEST_F(Download, A416ForACompletePartFilePlacesItWithoutTransfer) {
+  const std::string file = Bytes(50'000);
+  MakePart(file);
+  ScriptedServer server([&](const SeenRequest& r) { return FileReply(file, r); });
+  EXPECT_EQ(Get(file), DownloadResult::Ok);
+  EXPECT_TRUE(Same(Target(), file));
+  EXPECT_EQ(server.requests()[0].range, "bytes=50000-");
+  EXPECT_EQ(server.bodyBytesSent(), 0u);
+  EXPECT_TRUE(progress_.empty());
+}
+
+TEST_F(Download, A416ThatCannotFinishTheFileIsCorruptEvenWithoutAChecksum) {
+  const std::string file = Bytes(50'000);
+  MakePart(file.substr(0, 20'000));
+  // The server's copy is shorter than the list says.
+  ScriptedServer server([&](const SeenRequest& r) { return FileReply(file.substr(0, 20'000), r); });
+  EXPECT_EQ(Get("", file.size()), DownloadResult::Corrupt);
+  EXPECT_FALSE(fs::exists(target_));
+  EXPECT_FALSE(HasPart());
+}
+
+TEST_F(Download, APartFileLongerThanTheFileIsDroppedBeforeAsking) {
+  const std::string file = Bytes(10'000);
+  MakePart(Bytes(20'000, 3));
+  ScriptedServer server([&](const SeenRequest& r) { return FileReply(file, r); });
+  EXPECT_EQ(Get(file), DownloadResult::Ok);
+  EXPECT_FALSE(server.requests()[0].hasRange);
+  EXPECT_TRUE(Same(Target(), file));
+}
+
+TEST_F(Download, ABodyCutShortKeepsWhatArrivedAndTheNextCallResumes) {
+  const std::string file = Bytes(800'000);
+  int call = 0;
+  ScriptedServer server([&](const SeenRequest& r) {
+    Reply reply = FileReply(file, r);
+    if (call++ == 0) reply.cutAfter = 300'000;
+    return reply;
+  });
+  EXPECT_EQ(Get(file), DownloadResult::NetworkError);
+  EXPECT_TRUE(Same(Part(), file.substr(0, 300'000)));
+  EXPECT_FALSE(fs::exists(target_));
+  EXPECT_EQ(progress_.back(), 300'000u);
+
+  EXPECT_EQ(Get(file), DownloadResult::Ok);
+  EXPECT_EQ(server.requests()[1].range, "bytes=300000-");
+  EXPECT_EQ(server.bodyBytesSent(), file.size());  // nothing was sent twice
+  EXPECT_TRUE(Same(Target(), file));
+
+  // With the size unknown the cut still shows: the answer announced more.
+  fs::remove(target_);
+  call = 0;
+  EXPECT_EQ(Get(Md5Hex(file), 0), DownloadResult::NetworkError);
+  EXPECT_TRUE(HasPart());
+}
+
+TEST_F(Download, AChecksumMismatchDropsThePartAndKeepsTheOldTarget) {
+  const std::string file = Bytes(100'000);
+  fs::create_directories(fs::path(target_).parent_path());
+  test::WriteFile(target_, "old content");
+  std::string damaged = file;
+  damaged[5000] ^= 1;
+  ScriptedServer server([&](const SeenRequest& r) { return FileReply(damaged, r); });
+  EXPECT_EQ(Get(file), DownloadResult::Corrupt);
+  EXPECT_FALSE(HasPart());
+  EXPECT_EQ(Target(), "old content");
+}
+
+TEST_F(Download, AReadOnlyTargetIsReplaced) {
+  const std::string file = Bytes(10'000);
+  fs::create_directories(fs::path(target_).parent_path());
+  test::WriteFile(target_, "old");
+  fs::permissions(target_, fs::perms::owner_read);
+  ScriptedServer server([&](const SeenRequest& r) { return FileReply(file, r); });
+  EXPECT_EQ(Get(file), DownloadResult::Ok);
+  EXPECT_TRUE(Same(Target(), file));
+}
+
+TEST_F(Download, StopBeforeTheCallTouchesNothing) {
+  ScriptedServer server([&](const SeenRequest& r) { return FileReply("x", r); });
+  stop_ = true;
+  EXPECT_EQ(Get("x"), DownloadResult::Stopped);
+  EXPECT_FALSE(fs::exists(fs::path(target_).parent_path()));
+  EXPECT_TRUE(server.requests().empty());
+  EXPECT_TRUE(progress_.empty());
+}
+
+TEST_F(Download, PauseAndStopDuringATransferKeepThePartForLater) {
+  const std::string file = Bytes(2'000'000);
+  for (std::atomic<bool>* flag : {&pause_, &stop_}) {
+    pause_ = false;
+    stop_ = false;
+    progress_.clear();
+    ScriptedServer server([&](const SeenRequest& r) {
+      Reply reply = FileReply(file, r);
+      reply.pieceBytes = 100'000;
+      reply.pause = std::chrono::milliseconds(20);
+      reply.afterPiece = [&](uint64_t sent) {
+        if (sent >= 500'000) *flag = true;
+      };
+      return reply;
+    });
+    const DownloadResult expected = flag == &pause_ ? DownloadResult::Paused : DownloadResult::Stopped;
+    EXPECT_EQ(Get(file), expected);
+    const uint64_t kept = fs::file_size(part_);
+    EXPECT_GE(kept, 400'000u);
+    EXPECT_LT(kept, file.size());
+    EXPECT_TRUE(Same(Part(), file.substr(0, kept)));
+    ASSERT_FALSE(progress_.empty());
+    EXPECT_EQ(progress_.back(), kept);
+  }
+  // Stopped at the start of the second round, the part file kept growing
+  // from the first; clearing the flags lets it finish.
+  pause_ = false;
+  stop_ = false;
+  ScriptedServer server([&](const SeenRequest& r) { return FileReply(file, r); });
+  EXPECT_EQ(Get(file), DownloadResult::Ok);
+  EXPECT_TRUE(Same(Target(), file));
+}
+
+TEST_F(Download, APauseIsSeenWhileTheServerIsSilent) {
+  const std::string file = Bytes(300'000);
+  ScriptedServer server([&](const SeenRequest& r) {
+    Reply reply = FileReply(file, r);
+    reply.pieceBytes = 100'000;
+    reply.pause = std::chrono::milliseconds(4000);
+    reply.afterPiece = [&](uint64_t) { pause_ = true; };
+    return reply;
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Get(file), DownloadResult::Paused);
+  // Well before the server's next piece, let alone the 60 s stall limit.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3500));
+  // The piece that came with the request may or may not have been taken.
+  const std::string part = Part();
+  EXPECT_TRUE(part.empty() || Same(part, file.substr(0, 100'000)));
+}
+
+TEST_F(Download, RefusedStatusesKeepThePartFile) {
+  const std::string file = Bytes(10'000);
+  for (const std::string& head : std::vector<std::string>{Head(404, 0), Head(500, 5), Head(302, 0, "Location: /elsewhere\r\n")}) {
+    MakePart(file.substr(0, 100));
+    ScriptedServer server([&](const SeenRequest&) {
+      Reply reply;
+      reply.head = head;
+      reply.body = head.find("500") != std::string::npos ? "oops!" : "";
+      return reply;
+    });
+    EXPECT_EQ(Get(file), DownloadResult::ServerRefused) << head;
+    EXPECT_TRUE(Same(Part(), file.substr(0, 100)));
+  }
+  // A status line that is not HTTP at all.
+  ScriptedServer server([&](const SeenRequest&) {
+    Reply reply;
+    reply.head = "SPDY/9 what\r\n";
+    return reply;
+  });
+  EXPECT_EQ(Get(file), DownloadResult::ServerRefused);
+  EXPECT_TRUE(Same(Part(), file.substr(0, 100)));
+}
+
+TEST_F(Download, NoServerIsANetworkError) {
+  EXPECT_EQ(Get("abc"), DownloadResult::NetworkError);
+  EXPECT_FALSE(fs::exists(target_));
+}
+
+TEST_F(Download, EndlessDataNeverGrowsPastTheExpectedSize) {
+  const std::string file = Bytes(100'000);
+  ScriptedServer server([&](const SeenRequest&) {
+    Reply reply;
+    reply.head = Head(200, -1);  // no length: the body ends when the server closes
+    reply.body = file;
+    reply.endless = true;
+    reply.pieceBytes = 30'000;
+    return reply;
+  });
+  EXPECT_EQ(Get(file), DownloadResult::Corrupt);
+  EXPECT_FALSE(HasPart());
+  EXPECT_FALSE(fs::exists(target_));
+  for (uint64_t n : progress_) EXPECT_LE(n, file.size());
+}
+
+TEST_F(Download, AFolderThatCannotBeMadeIsAWriteError) {
+  test::WriteFile(dir_.path() / "sub", "a file where the folder should be");
+  ScriptedServer server([&](const SeenRequest& r) { return FileReply("x", r); });
+  EXPECT_EQ(Get("x"), DownloadResult::WriteError);
+  EXPECT_TRUE(server.requests().empty());
+}
+
+// A small file system of its own, so that the disk really runs full.
+class SmallDisk {
+ public:
+  explicit SmallDisk(const fs::path& at) : at_(at) {
+    fs::create_directories(at_);
+    mounted_ = mount("tmpfs", at_.c_str(), "tmpfs", 0, "size=256k") == 0;
+    if (!mounted_) why_ = std::strerror(errno);
+  }
+  ~SmallDisk() {
+    if (mounted_) umount2(at_.c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return mounted_; }
+  const std::string& why() const { return why_; }
+
+ private:
+  fs::path at_;
+  bool mounted_ = false;
+  std::string why_;
+};
+
+TEST_F(Download, AFullDiskIsDiskFullAndNothingIsPlaced) {
+  SmallDisk disk(dir_.path() / "small");
+  if (!disk.mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here (" << disk.why() << "); needs CAP_SYS_ADMIN";
+  const std::string file = Bytes(1'000'000);
+  const std::string target = (dir_.path() / "small" / "client" / "big.pck").string();
+  ScriptedServer server([&](const SeenRequest& r) { return FileReply(file, r); });
+  EXPECT_EQ(DownloadFile("/api/file?n=x", target, Md5Hex(file), file.size(), {pause_, stop_}, {}),
+            DownloadResult::DiskFull);
+  EXPECT_FALSE(fs::exists(target));
+  EXPECT_EQ(DownloadResultText(DownloadResult::DiskFull),
+            "На диске закончилось место. Освободите его и нажмите «Продолжить».");
+}
+
+TEST(EnsureParentDirs, CreatesEveryLevelAndTellsWhetherTheFolderIsThere) {
+  test::TempDir dir;
+  const fs::path file = dir.path() / "a" / "b" / "c.txt";
+  EXPECT_TRUE(EnsureParentDirs(file.string()));
+  EXPECT_TRUE(fs::is_directory(dir.path() / "a" / "b"));
+  EXPECT_TRUE(EnsureParentDirs(file.string()));  // existing folders are fine
+  EXPECT_TRUE(EnsureParentDirs("c.txt"));
+  EXPECT_TRUE(EnsureParentDirs(""));
+
+  test::WriteFile(dir.path() / "plain", "");
+  EXPECT_FALSE(EnsureParentDirs((dir.path() / "plain" / "x" / "c.txt").string()));
+}
+
+TEST(DownloadResultText, UnknownCodesHaveTheirOwnText) {
+  EXPECT_EQ(DownloadResultText(DownloadResult::Ok), "Готово");
+  EXPECT_EQ(DownloadResultText(static_cast<DownloadResult>(8)), "Неизвестная ошибка");
+  EXPECT_EQ(DownloadResultText(static_cast<DownloadResult>(-1)), "Неизвестная ошибка");
+}
+
+}  // namespace
+}  // namespace tarn
