@@ -1,9 +1,226 @@
 #include "client/update.h"
 
-namespace tarn {
+#include <atomic>
+#include <vector>
 
-// Not built yet: nothing is updated or checked.
-void UpdateClient() {}
-void CheckForUpdate() {}
+#include "bridge/host_slots.h"
+#include "bridge/log.h"
+#include "client/checksum.h"
+#include "client/epoch.h"
+#include "client/file_list.h"
+#include "client/verify.h"
+#include "install/download.h"
+#include "install/state.h"
+#include "launch/discovery.h"
+#include "service/http.h"
+
+namespace tarn {
+namespace {
+
+constexpr std::string_view kListTarget = "/TRN/element/files.md5";
+constexpr std::string_view kVersionTarget = "/TRN/element/version";
+
+// The page gets a row and a "progress" only for every 64th file checked, so a
+// long list does not flood it.
+constexpr size_t kCheckReportEvery = 64;
+
+std::atomic<bool>& UpdateRunning() {
+  static std::atomic<bool> running{false};
+  return running;
+}
+
+// The service's build number; false when it cannot be asked.
+bool FetchServerBuild(int32_t& build) {
+  std::string body;
+  uint32_t status = 0;
+  if (!HttpCall("GET", kVersionTarget, "", body, status) || status != 200) return false;
+  build = LeadingNumber(body);
+  return true;
+}
+
+void StampServerBuild() {
+  int32_t build = 0;
+  if (FetchServerBuild(build)) WriteClientVersion(build);
+}
+
+std::string Percent(size_t percent) { return std::to_string(percent) + "%"; }
+
+std::string OfCount(std::string_view what, size_t done, size_t total) {
+  return std::string(what) + " — " + std::to_string(done) + " из " + std::to_string(total);
+}
+
+void RunUpdate() {
+  StatusRows rows;
+  const auto post = [&rows] { PostVerifyRows(rows); };
+
+  rows.push_back(MakeStateRow("run", "Получаю список файлов", "Жду"));
+  post();
+  std::string body;
+  uint32_t status = 0;
+  if (!HttpCall("GET", kListTarget, "", body, status) || status != 200) {
+    rows.back() = MakeStateRow("bad", "Сервер обновлений не отвечает", "Ошибка");
+    post();
+    return;
+  }
+  std::string signedText;
+  if (!VerifyListSignature(body, signedText)) {
+    rows.back() = MakeStateRow("bad", "Подпись списка неверна — обновление отменено", "Ошибка");
+    post();
+    return;
+  }
+  rows.back() = MakeStateRow("ok", "Список получен, подпись верна", "Готово");
+  const std::vector<FileEntry> entries = ParseFileList(signedText).entries;
+
+  const std::string clientDir = FindClientDir();
+  if (clientDir.empty() || entries.empty()) {
+    rows.push_back(MakeStateRow("bad", "Нечего обновлять", "Готово"));
+    post();
+    return;
+  }
+
+  rows.push_back(MakeStateRow("run", "Сверяю файлы", "0%"));
+  post();
+  std::vector<FileEntry> toUpdate;
+  const size_t total = entries.size();
+  for (size_t i = 0; i < total; ++i) {
+    std::string hex;
+    // A file that cannot be read counts as different and is fetched again.
+    if (!FileMd5Hex(ClientFilePath(clientDir, entries[i].path), hex) || !SameChecksum(hex, entries[i].md5))
+      toUpdate.push_back(entries[i]);
+    if (i % kCheckReportEvery == 0) {
+      const size_t percent = (i + 1) * 100 / total;
+      rows.back() = MakeStateRow("run", OfCount("Сверяю файлы", i + 1, total), Percent(percent));
+      post();
+      PostProgress("Проверка перед обновлением", static_cast<uint32_t>(percent), false);
+    }
+  }
+
+  if (toUpdate.empty()) {
+    StampServerBuild();
+    rows.back() = MakeStateRow("ok", "Все файлы на месте", "Готово");
+    rows.push_back(MakeStateRow("ok", "Клиент приведён к версии сервера", "Готово"));
+    PostEpoch();
+    CheckForUpdate();
+    PostProgress("Клиент актуален", 100, true);
+    post();
+    return;
+  }
+
+  const size_t count = toUpdate.size();
+  rows.back() = MakeStateRow("ok", "Требуют обновления: " + std::to_string(count) + " файлов", "Готово");
+  constexpr size_t kDownloadRow = 2;
+  rows.push_back(MakeStateRow("run", "Загружаю", "0%"));
+  post();
+
+  // An update cannot be paused or stopped: its flags stay clear.
+  const std::atomic<bool> pause{false};
+  const std::atomic<bool> stop{false};
+  size_t failures = 0;
+  for (size_t j = 0; j < count; ++j) {
+    const FileEntry& entry = toUpdate[j];
+    const DownloadResult result = DownloadFile(FileRequestPath(entry.path), ClientFilePath(clientDir, entry.path),
+                                               entry.md5, entry.size, {pause, stop}, {});
+    if (result != DownloadResult::Ok) {
+      const std::string text = DownloadResultText(result);
+      LogLine("не обновился %s: %s", entry.path.c_str(), text.c_str());
+      ++failures;
+      rows.push_back(MakeStateRow("bad", entry.path + " — " + text, "Ошибка"));
+    }
+    const size_t percent = (j + 1) * 100 / count;
+    rows[kDownloadRow] =
+        MakeStateRow(failures > 0 ? "bad" : "run", OfCount("Загружаю", j + 1, count), Percent(percent));
+    post();
+    PostProgress("Обновление клиента", static_cast<uint32_t>(percent), false);
+  }
+
+  if (failures > 0) {
+    // The old build number stays, so the next check still offers the update.
+    rows[kDownloadRow] = MakeStateRow("bad", "Обновление завершено с ошибками", "Ошибки");
+    PostProgress("Обновление завершено с ошибками", 100, true);
+  } else {
+    rows[kDownloadRow] = MakeStateRow("ok", "Все файлы обновлены", "Готово");
+    StampServerBuild();
+    PostEpoch();
+    CheckForUpdate();
+    PostProgress("Клиент обновлён", 100, true);
+  }
+  post();
+}
+
+}  // namespace
+
+void UpdateClient() {
+  if (TheInstallFlags().installRunning.load()) {
+    LogLine("обновление не начато: идёт установка");
+    return;
+  }
+  if (UpdateRunning().exchange(true)) {
+    LogLine("обновление не начато: предыдущее ещё идёт");
+    return;
+  }
+  struct Release {
+    ~Release() { UpdateRunning().exchange(false); }
+  } release;
+  RunUpdate();
+}
+
+void CheckForUpdate() {
+  int32_t remote = 0;
+  if (!FetchServerBuild(remote)) {
+    PostProgress("Сервер обновлений недоступен", 0, true);
+    return;
+  }
+  const int32_t local = ReadClientVersion();
+  if (remote == 0) {
+    PostUpdateStatus(local, remote);
+    PostProgress("Идёт обслуживание сервера", 0, false);
+  } else if (local < 0) {
+    PostUpdateStatus(local, remote);
+    PostProgress("Не найден файл версии клиента", 0, true);
+  } else if (local == remote) {
+    PostUpdateStatus(local, remote);
+    PostProgress("Клиент актуален", 100, true);
+  } else if (remote < local) {
+    PostUpdateStatus(local, remote);
+    PostProgress("Версия сервера ниже версии клиента", 100, true);
+  } else {
+    PostProgress("Доступно обновление: " + std::to_string(local) + " → " + std::to_string(remote), 0, false);
+    PostToUi(R"({"update":{"available":true}})");
+  }
+}
+
+void PostUpdateStatus(int32_t local, int32_t remote) {
+  PostToUi(R"({"update":{"available":false,"local":)" + std::to_string(local) + R"(,"remote":)" +
+           std::to_string(remote) + "}}");
+}
+
+std::string FileRequestPath(std::string_view listPath) {
+  // The service's own alphabet: Base64 with "-" and "_" in place of "+" and
+  // "/", and the "=" padding kept.
+  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+  std::string target = "/api/file?n=";
+  const auto byte = [&listPath](size_t i) { return static_cast<unsigned char>(listPath[i]); };
+  size_t i = 0;
+  for (; i + 2 < listPath.size(); i += 3) {
+    const uint32_t v = (byte(i) << 16) | (byte(i + 1) << 8) | byte(i + 2);
+    target += kAlphabet[v >> 18];
+    target += kAlphabet[(v >> 12) & 63];
+    target += kAlphabet[(v >> 6) & 63];
+    target += kAlphabet[v & 63];
+  }
+  if (i + 1 == listPath.size()) {
+    const uint32_t v = byte(i) << 16;
+    target += kAlphabet[v >> 18];
+    target += kAlphabet[(v >> 12) & 63];
+    target += "==";
+  } else if (i + 2 == listPath.size()) {
+    const uint32_t v = (byte(i) << 16) | (byte(i + 1) << 8);
+    target += kAlphabet[v >> 18];
+    target += kAlphabet[(v >> 12) & 63];
+    target += kAlphabet[(v >> 6) & 63];
+    target += '=';
+  }
+  return target;
+}
 
 }  // namespace tarn

@@ -1,12 +1,28 @@
 #pragma once
 // Repair and update of an installed client, and the check for a newer build.
+#include <cstdint>
+#include <string>
+#include <string_view>
 
 namespace tarn {
 
-// Downloads again every listed file that differs and stamps the new build.
+// The task behind "client.update": fetches and checks the list, downloads
+// again every listed file whose checksum differs and, when none failed,
+// stamps the service's build into the version file. Reports through status
+// rows and "progress". A second update asked for while one runs, or while
+// an install runs, is turned away (logged), because both would write the
+// same files and ".part" files at once.
 void UpdateClient();
 
-// Compares the installed build with the service's and posts "update".
+// Asks the service for its build, compares it with the installed one and
+// posts "update" and "progress".
 void CheckForUpdate();
+
+// Posts {"update":{"available":false,"local":L,"remote":R}}.
+void PostUpdateStatus(int32_t local, int32_t remote);
+
+// "/api/file?n=" and the list path's UTF-8 in Base64 with "=" padding, "+"
+// and "/" written as "-" and "_" so that the query needs no escaping.
+std::string FileRequestPath(std::string_view listPath);
 
 }  // namespace tarn

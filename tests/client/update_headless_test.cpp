@@ -1,0 +1,264 @@
+// The client update and the update check end to end: the headless launcher
+// in a folder of its own against the reference service on its fixed
+// endpoint, with lists signed by the publisher and the demo key the launcher
+// is built with.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bridge/log.h"
+#include "bridge/text.h"
+#include "client/file_list.h"
+#include "client/update.h"
+#include "install/download.h"
+#include "support/run_program.h"
+#include "support/service_fixture.h"
+#include "support/temp_dir.h"
+
+namespace tarn {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadFile;
+using test::ScriptLine;
+using test::WriteFile;
+
+std::string Row(const std::string& state, const std::string& label, const std::string& text) {
+  return R"({"state":")" + state + R"(","label":")" + JsonEscape(label) + R"(","text":")" + JsonEscape(text) + "\"}";
+}
+
+std::string Verify(const std::vector<std::string>& rows) {
+  std::string e = R"({"verify":[)";
+  for (size_t i = 0; i < rows.size(); ++i) e += (i ? "," : "") + rows[i];
+  return e + "]}";
+}
+
+std::string Progress(const std::string& status, int percent, bool ready) {
+  return R"({"progress":{"status":")" + status + R"(","percent":)" + std::to_string(percent) + R"(,"ready":)" +
+         (ready ? "true" : "false") + "}}";
+}
+
+std::string NoUpdate(int local, int remote) {
+  return R"({"update":{"available":false,"local":)" + std::to_string(local) + R"(,"remote":)" +
+         std::to_string(remote) + "}}";
+}
+
+const std::string kFetching = Row("run", "Получаю список файлов", "Жду");
+const std::string kListOk = Row("ok", "Список получен, подпись верна", "Готово");
+
+// A list path ('\' separated) as a path below folder.
+fs::path Below(const fs::path& folder, std::string listPath) {
+  for (char& c : listPath)
+    if (c == '\\') c = '/';
+  return folder / test::Utf8Path(listPath);
+}
+
+std::string Slashed(std::string listPath) {
+  for (char& c : listPath)
+    if (c == '\\') c = '/';
+  return listPath;
+}
+
+bool StartsWith(const std::string& s, std::string_view prefix) { return s.rfind(prefix, 0) == 0; }
+
+std::vector<std::string> Only(const std::vector<std::string>& lines, std::vector<std::string_view> prefixes) {
+  std::vector<std::string> kept;
+  for (const std::string& line : lines)
+    for (std::string_view p : prefixes)
+      if (StartsWith(line, p)) kept.push_back(line);
+  return kept;
+}
+
+class UpdateEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // See the verification tests: OpenSSL's per-thread state of a task that
+    // is ending when the host exits is memory at exit, not a leak.
+    WriteFile(root_.path() / "lsan.supp", "leak:libcrypto.so\n");
+    const char* options = std::getenv("LSAN_OPTIONS");
+    const std::string suppressions = "suppressions=" + (root_.path() / "lsan.supp").string();
+    setenv("LSAN_OPTIONS", options ? (std::string(options) + ":" + suppressions).c_str() : suppressions.c_str(), 1);
+    ASSERT_TRUE(test::MakeDemoSite(site_, {"--size-mib", "1", "--files", "8"}));
+    fs::remove_all(site_ / "client");
+    fs::create_directories(root_.path() / "launcher" / "data");
+    exe_ = root_.path() / "launcher" / fs::path(TARN_HEADLESS).filename();
+    fs::copy_file(TARN_HEADLESS, exe_);
+    WriteFile(root_.path() / "launcher" / "data" / "install.cfg", "path=" + game_.string() + "\r\nstate=готово\r\n");
+  }
+
+  // Publishes files (list path with '/', content) as the site's client and
+  // installs an identical copy as the launcher's client.
+  void Publish(const std::vector<std::pair<std::string, std::string>>& files, int build) {
+    for (const auto& [path, bytes] : files) WriteFile(site_ / "client" / test::Utf8Path(path), bytes);
+    ASSERT_TRUE(test::PublishSite(site_, build));
+    fs::remove_all(game_);
+    fs::create_directories(game_.parent_path());
+    fs::copy(site_ / "client", game_, fs::copy_options::recursive);
+  }
+  void StartService(const std::vector<std::string>& faults = {}) {
+    test::ServiceOptions options;
+    options.site = site_;
+    options.args = faults;
+    ASSERT_TRUE(service_.Start(options)) << service_.error();
+  }
+  std::vector<std::string> Run(const std::string& command) {
+    const auto run = test::RunProgram(exe_, ScriptLine(command) + ":wait\n");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    return run.lines();
+  }
+  std::vector<FileEntry> Entries() {
+    std::string text;
+    EXPECT_TRUE(VerifyListSignature(ReadFile(site_ / "TRN" / "element" / "files.md5"), text));
+    return ParseFileList(text).entries;
+  }
+  fs::path VersionFile() const { return game_ / "config" / "element" / "version.sw"; }
+  void SetLocalBuild(const std::string& text) { WriteFile(VersionFile(), text); }
+  void SetServerBuild(const std::string& text) { WriteFile(site_ / "TRN" / "element" / "version", text); }
+  std::string Log() const { return ReadFile(root_.path() / "launcher" / "launcher.log"); }
+
+  test::TempDir root_;
+  fs::path site_ = root_.path() / "site";
+  fs::path game_ = root_.path() / "Игры" / "ТАРН";
+  fs::path exe_;
+  test::ServiceProcess service_;
+};
+
+TEST_F(UpdateEndToEnd, NothingToUpdateStampsTheServerBuild) {
+  ASSERT_NO_FATAL_FAILURE(Publish({{"ElementClient.exe", "MZ"}, {"data/a.pck", "aaaa"}, {"b.txt", "b"}}, 5));
+  SetLocalBuild("3 0\n");
+  ASSERT_NO_FATAL_FAILURE(StartService());
+
+  const auto lines = Run("client.update");
+  const std::vector<std::string> expected = {
+      Verify({kFetching}),
+      Verify({kListOk, Row("run", "Сверяю файлы", "0%")}),
+      Verify({kListOk, Row("run", "Сверяю файлы — 1 из 3", "33%")}),
+      Progress("Проверка перед обновлением", 33, false),
+  };
+  ASSERT_GT(lines.size(), expected.size() + 4);
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 4), expected);
+  // Then the epoch of the stamped build and the check agreeing with it.
+  EXPECT_TRUE(StartsWith(lines[4], R"({"epoch":)")) << lines[4];
+  EXPECT_NE(lines[4].find(R"("build":5,"remote":5)"), std::string::npos) << lines[4];
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 5, lines.end()),
+            (std::vector<std::string>{
+                NoUpdate(5, 5),
+                Progress("Клиент актуален", 100, true),
+                Progress("Клиент актуален", 100, true),
+                Verify({kListOk, Row("ok", "Все файлы на месте", "Готово"),
+                        Row("ok", "Клиент приведён к версии сервера", "Готово")}),
+            }));
+  EXPECT_EQ(ReadFile(VersionFile()), "5 0\n");
+  EXPECT_EQ(service_.BytesSent("/api/file"), 0u);
+}
+
+TEST_F(UpdateEndToEnd, TwoOfFiveFailingAreShownLoggedAndLeaveTheBuildAlone) {
+  // Two names whose request tokens carry "-" and "_" where Base64 has "+"
+  // and "/", so the service must decode what the launcher encodes.
+  ASSERT_NO_FATAL_FAILURE(Publish({{"ElementClient.exe", "MZ v2"},
+                                   {"data/~ы?.bin", std::string(70'000, 'q')},
+                                   {"data/ы~~.bin", "plus"},
+                                   {"тест?.dat", "slash"},
+                                   {"data/big.pck", std::string(600'000, 'b')}},
+                                  7));
+  SetLocalBuild("6 0\n");
+  const std::vector<FileEntry> entries = Entries();
+  ASSERT_EQ(entries.size(), 5u);
+  // Every local file differs from the list.
+  for (const FileEntry& e : entries) WriteFile(Below(game_, e.path), "old");
+  // The second and fourth files in list order are refused by the service.
+  const std::string failA = entries[1].path;
+  const std::string failB = entries[3].path;
+  ASSERT_NO_FATAL_FAILURE(StartService({"--status", Slashed(failA) + "=500", "--status", Slashed(failB) + "=404"}));
+
+  const auto lines = Run("client.update");
+  const std::string refused = DownloadResultText(DownloadResult::ServerRefused);
+  const std::string head = Row("ok", "Требуют обновления: 5 файлов", "Готово");
+  std::vector<std::string> expected = {
+      Verify({kFetching}),
+      Verify({kListOk, Row("run", "Сверяю файлы", "0%")}),
+      Verify({kListOk, Row("run", "Сверяю файлы — 1 из 5", "20%")}),
+      Progress("Проверка перед обновлением", 20, false),
+      Verify({kListOk, head, Row("run", "Загружаю", "0%")}),
+  };
+  std::vector<std::string> failed;
+  for (size_t j = 0; j < 5; ++j) {
+    if (j == 1 || j == 3) failed.push_back(Row("bad", entries[j].path + " — " + refused, "Ошибка"));
+    std::vector<std::string> rows = {kListOk, head,
+                                     Row(failed.empty() ? "run" : "bad",
+                                         "Загружаю — " + std::to_string(j + 1) + " из 5",
+                                         std::to_string((j + 1) * 20) + "%")};
+    rows.insert(rows.end(), failed.begin(), failed.end());
+    expected.push_back(Verify(rows));
+    expected.push_back(Progress("Обновление клиента", static_cast<int>((j + 1) * 20), false));
+  }
+  std::vector<std::string> last = {kListOk, head, Row("bad", "Обновление завершено с ошибками", "Ошибки")};
+  last.insert(last.end(), failed.begin(), failed.end());
+  expected.push_back(Progress("Обновление завершено с ошибками", 100, true));
+  expected.push_back(Verify(last));
+  EXPECT_EQ(lines, expected);
+
+  // The three good files are in place; the two refused ones are untouched.
+  for (size_t j : {0, 2, 4})
+    EXPECT_EQ(ReadFile(Below(game_, entries[j].path)), ReadFile(Below(site_ / "client", entries[j].path)))
+        << entries[j].path;
+  EXPECT_EQ(ReadFile(Below(game_, failA)), "old");
+  EXPECT_EQ(ReadFile(VersionFile()), "6 0\n");
+  const std::string log = Log();
+  for (const std::string& path : {failA, failB})
+    EXPECT_NE(log.find(LogLineBytes("не обновился " + path + ": " + refused)), std::string::npos) << path;
+  // No token carried a character that a query would have to escape.
+  size_t fileRequests = 0;
+  for (const test::AccessEntry& e : service_.AccessLog()) {
+    if (!StartsWith(e.target, "/api/file?n=")) continue;
+    ++fileRequests;
+    EXPECT_EQ(e.target.find_first_of("+/", 12), std::string::npos) << e.target;
+  }
+  EXPECT_EQ(fileRequests, 5u);
+}
+
+TEST_F(UpdateEndToEnd, TheUpdateCheckTable) {
+  ASSERT_NO_FATAL_FAILURE(Publish({{"ElementClient.exe", "MZ"}}, 3));
+  ASSERT_NO_FATAL_FAILURE(StartService());
+  const std::vector<std::string_view> kinds = {R"({"update")", R"({"progress")"};
+  struct Case {
+    const char* name;
+    const char* local;  // nullptr: no version file
+    const char* remote;
+    std::vector<std::string> events;
+  };
+  const std::vector<Case> cases = {
+      {"maintenance", "3 0\n", "0", {NoUpdate(3, 0), Progress("Идёт обслуживание сервера", 0, false)}},
+      {"no digits is maintenance too", "3 0\n", "soon", {NoUpdate(3, 0), Progress("Идёт обслуживание сервера", 0, false)}},
+      {"no version file", nullptr, "3", {NoUpdate(-1, 3), Progress("Не найден файл версии клиента", 0, true)}},
+      {"same", "3 0\n", "3\n", {NoUpdate(3, 3), Progress("Клиент актуален", 100, true)}},
+      {"older", "3 0\n", "2", {NoUpdate(3, 2), Progress("Версия сервера ниже версии клиента", 100, true)}},
+      {"newer", "5 0\n", "7", {Progress("Доступно обновление: 5 → 7", 0, false), R"({"update":{"available":true}})"}},
+  };
+  for (const Case& c : cases) {
+    fs::remove(VersionFile());
+    if (c.local) SetLocalBuild(c.local);
+    SetServerBuild(c.remote);
+    EXPECT_EQ(Only(Run("ui.ready"), kinds), c.events) << c.name;
+  }
+  service_.Stop();
+  EXPECT_EQ(Only(Run("ui.ready"), kinds),
+            std::vector<std::string>{Progress("Сервер обновлений недоступен", 0, true)});
+}
+
+TEST(FileRequestPath, IsUrlSafeBase64WithPadding) {
+  EXPECT_EQ(FileRequestPath(""), "/api/file?n=");
+  EXPECT_EQ(FileRequestPath("a"), "/api/file?n=YQ==");
+  EXPECT_EQ(FileRequestPath("ab"), "/api/file?n=YWI=");
+  EXPECT_EQ(FileRequestPath("abc"), "/api/file?n=YWJj");
+  // Base64 "ZGF0YVx+0Ys/LmJpbg==": both substitutions, padding kept, and
+  // the list's backslash encoded as it stands.
+  EXPECT_EQ(FileRequestPath("data\\~ы?.bin"), "/api/file?n=ZGF0YVx-0Ys_LmJpbg==");
+}
+
+}  // namespace
+}  // namespace tarn
