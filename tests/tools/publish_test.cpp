@@ -155,6 +155,19 @@ TEST_F(PublishTest, CheckerAcceptsWhatTheLauncherAcceptsAndRefusesTampering) {
   EXPECT_NE(run.out.find("another key"), std::string::npos) << run.out;
 }
 
+TEST_F(PublishTest, CheckerComparesAClientFolderWithTheList) {
+  WriteFile(dir.path() / "files.md5", MakeList());
+  const std::string check = "check --list " + Quote((dir.path() / "files.md5").string()) + " --key " +
+                            Quote((dir.path() / "pub.pem").string()) + " --client " + Quote(client.string());
+  EXPECT_EQ(RunShell(Publish(check)).code, 0);
+  WriteFile(client / "ElementClient.exe", "stand-ix");  // same size, other bytes
+  fs::remove(client / "element" / "пустой.bin");
+  const auto run = RunShell(Publish(check));
+  EXPECT_EQ(run.code, 1);
+  EXPECT_NE(run.out.find("content differs: ElementClient.exe"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("missing: element/пустой.bin"), std::string::npos) << run.out;
+}
+
 TEST_F(PublishTest, CheckerNamesListsThatAreSignedButUnsafe) {
   const std::string priv = ReadFile(dir.path() / "priv.pem");
   const std::string md5(32, 'a');
