@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # toolchain
-  build-essential cmake ninja-build pkg-config git
+  build-essential cmake ninja-build pkg-config git iproute2 util-linux
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   # network, crypto, operator service

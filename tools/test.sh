@@ -16,6 +16,15 @@ jobs=$(nproc)
 norandom=()
 if setarch "$(uname -m)" -R true 2>/dev/null; then norandom=(setarch "$(uname -m)" -R); fi
 
+# The launcher talks to its service on a fixed loopback port. Where the
+# kernel allows it, every suite runs in a network namespace of its own, so a
+# program on this machine that holds the port cannot disturb the tests, and
+# the tests cannot disturb it.
+isolate=()
+if unshare -n sh -c 'ip link set lo up' 2>/dev/null; then
+  isolate=(unshare -n sh -c 'ip link set lo up && exec "$@"' isolated)
+fi
+
 suite() {  # name, ctest arguments..., -- cmake arguments...
   local name=$1; shift
   local ctest_args=()
@@ -24,7 +33,7 @@ suite() {  # name, ctest arguments..., -- cmake arguments...
   echo "== $name"
   cmake -S . -B "build/$name" -G Ninja -DTARN_WERROR=ON "$@" >/dev/null
   cmake --build "build/$name" -j "$jobs"
-  (cd "build/$name" && "${norandom[@]}" ctest -j "$jobs" --output-on-failure "${ctest_args[@]}")
+  (cd "build/$name" && "${isolate[@]}" "${norandom[@]}" ctest -j "$jobs" --output-on-failure "${ctest_args[@]}")
 }
 
 windows_start=$SECONDS
