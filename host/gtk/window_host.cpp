@@ -261,6 +261,17 @@ const char* RequestUri(WebKitNavigationAction* action) {
   return request ? webkit_uri_request_get_uri(request) : nullptr;
 }
 
+// WebKitGTK asks about the navigations of every frame and does not say
+// which frame navigates, so an outside address loaded by an iframe (a video
+// in a news item, say) or by a script looks just like the page leaving.
+// Only a link, a form or a player's gesture goes on to the browser; the
+// rest is just stopped, so content never opens browser tabs by itself.
+bool StartedByThePlayer(WebKitNavigationAction* action) {
+  const WebKitNavigationType type = webkit_navigation_action_get_navigation_type(action);
+  return type == WEBKIT_NAVIGATION_TYPE_LINK_CLICKED || type == WEBKIT_NAVIGATION_TYPE_FORM_SUBMITTED ||
+         webkit_navigation_action_is_user_gesture(action);
+}
+
 // Keeps the view on the program's own page: web addresses leave for the
 // browser, other schemes go nowhere, and new windows are never made here.
 gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type, gpointer) {
@@ -273,7 +284,7 @@ gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPo
       case NavigationVerdict::Allow: webkit_policy_decision_use(decision); break;
       case NavigationVerdict::CancelAndOpen:
         webkit_policy_decision_ignore(decision);
-        ShellOpen(uri);
+        if (StartedByThePlayer(action)) ShellOpen(uri);
         break;
       case NavigationVerdict::Cancel: webkit_policy_decision_ignore(decision); break;
     }
@@ -288,6 +299,15 @@ gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPo
     return TRUE;
   }
   return FALSE;
+}
+
+// A script's window.open arrives here rather than as a new-window
+// decision; it gets the same answer: the address goes to the desktop and no
+// window is made.
+GtkWidget* OnCreateWindow(WebKitWebView*, WebKitNavigationAction* action, gpointer) {
+  const char* uri = RequestUri(action);
+  if (uri && *uri) ShellOpen(uri);
+  return nullptr;
 }
 
 void OnDownloadStarted(WebKitWebContext*, WebKitDownload* download, gpointer) { webkit_download_cancel(download); }
@@ -422,6 +442,7 @@ gboolean CreateWebView(gpointer) {
   g_signal_connect(host.view, "context-menu", G_CALLBACK(RefuseContextMenu), nullptr);
   g_signal_connect(host.view, "notify::zoom-level", G_CALLBACK(KeepZoomAtOne), nullptr);
   g_signal_connect(host.view, "decide-policy", G_CALLBACK(OnDecidePolicy), nullptr);
+  g_signal_connect(host.view, "create", G_CALLBACK(OnCreateWindow), nullptr);
   g_signal_connect(host.view, "load-changed", G_CALLBACK(OnLoadChanged), nullptr);
   g_signal_connect(host.view, "web-process-terminated", G_CALLBACK(OnWebProcessTerminated), nullptr);
 

@@ -239,7 +239,8 @@ TEST_F(Launcher, StringCommandsReachDispatchAndOtherMessagesAreIgnored) {
 
 TEST_F(Launcher, OnlyThePageItselfIsShownAndWebAddressesLeaveForTheBrowser) {
   // Each step waits for the one before, and the last proves the page never
-  // left: it reports its own address after every link was tried.
+  // left: it reports its own address after every link was tried. An iframe
+  // of an outside site and a script's redirect are stopped, not opened.
   WritePage(R"(
     <a id="web" href="https://example.org/news?id=1">web</a>
     <a id="plain" href="http://example.org/plain">plain</a>
@@ -248,12 +249,15 @@ TEST_F(Launcher, OnlyThePageItselfIsShownAndWebAddressesLeaveForTheBrowser) {
     <a id="file" href="file:///etc/hostname">file</a>
     <a id="save" href="payload.bin" download="payload.bin">save</a>
     <a id="blank" href="mailto:window@example.org" target="_blank">new window</a>
+    <iframe src="https://embedded.example/video"></iframe>
     <script>
     const steps = ['web', 'plain', 'mail', 'caps', 'file', 'save', 'blank'];
     let i = 0;
     (function next() {
       if (i < steps.length) { document.getElementById(steps[i++]).click(); setTimeout(next, 250); return; }
-      setTimeout(() => { location.href = 'https://report.example/?at=' + encodeURIComponent(location.href); }, 500);
+      // Content that navigates on its own opens nothing.
+      location.href = 'https://redirect.example/';
+      setTimeout(() => window.open('https://report.example/?at=' + encodeURIComponent(location.href)), 500);
     })();
     </script>)");
   test::WriteFile(app_ / "ui" / "payload.bin", std::string(4096, 'x'));
@@ -274,12 +278,12 @@ TEST_F(Launcher, OnlyThePageItselfIsShownAndWebAddressesLeaveForTheBrowser) {
 }
 
 TEST_F(Launcher, PageComesFromBesideTheProgramThenTwoLevelsUpElseTheErrorPageShows) {
-  WritePage("<script>location.href = 'https://report.example/up'</script>", root_.path() / "a" / "ui");
+  WritePage("<script>window.open('https://report.example/up')</script>", root_.path() / "a" / "ui");
   {
     auto launcher = Start();
     EXPECT_TRUE(WaitForOpened("https://report.example/up"));
   }
-  WritePage("<script>location.href = 'https://report.example/beside'</script>");
+  WritePage("<script>window.open('https://report.example/beside')</script>");
   {
     auto launcher = Start();
     EXPECT_TRUE(WaitForOpened("https://report.example/beside"));
@@ -336,7 +340,7 @@ TEST_F(Launcher, PageDragsMinimizesAndClosesTheWindow) {
       w.postMessage('window.minimize');
       w.postMessage('window.close');
     });
-    location.href = 'https://report.example/listening';
+    window.open('https://report.example/listening');
   </script>)");
   auto launcher = Start();
   const std::string window = WaitForWindow();
