@@ -238,9 +238,10 @@ TEST(DemoSite, OneCommandMakesAVerifiableSiteAndTheSameSeedTheSameList) {
     if (!e.is_regular_file()) continue;
     ++files;
     bytes += e.file_size();
-    const std::string rel = fs::relative(e.path(), client).string();
+    const fs::path relPath = fs::relative(e.path(), client);
+    const std::string rel = relPath.string();
     cyrillicAndSpace |= rel.find(' ') != std::string::npos && rel.find("Мир") != std::string::npos;
-    depth = std::max(depth, static_cast<int>(std::distance(fs::relative(e.path(), client).begin(), fs::relative(e.path(), client).end())));
+    depth = std::max(depth, static_cast<int>(std::distance(relPath.begin(), relPath.end())));
   }
   EXPECT_GE(files, 100u);
   EXPECT_NEAR(static_cast<double>(bytes), 3.0 * 1024 * 1024, 0.2 * 1024 * 1024);
