@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/file_ops.h"
+#include "platform/windows/replace_file.h"
 #include "platform/windows/wide.h"
 
 namespace tarn {
@@ -62,14 +63,14 @@ std::string SearchParent(const std::string& folder) {
   return folder.substr(0, slash);
 }
 
-bool ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
+bool ReplaceFileWithSecurity(const std::string& path, std::string_view bytes, SECURITY_ATTRIBUTES* security) {
   // A name of this process and call alone, so two writers of the same file
   // never write into each other's temporary file; the last move wins whole.
   static std::atomic<unsigned long> counter{0};
   const std::wstring target = ToWide(path);
   const std::wstring temp = target + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" +
                             std::to_wstring(counter.fetch_add(1)) + L".tmp";
-  Handle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  Handle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.ok()) return false;
   const bool written = WriteAll(file.h, bytes) && FlushFileBuffers(file.h) != 0;
   const bool closed = file.Close();
@@ -81,6 +82,10 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
     return false;
   }
   return true;
+}
+
+bool ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
+  return ReplaceFileWithSecurity(path, bytes, nullptr);
 }
 
 }  // namespace tarn

@@ -1,26 +1,98 @@
+#include <windows.h>
+// windows.h first: the crypto and security headers build on its types.
+#include <dpapi.h>
+#include <sddl.h>
+
+#include <string>
+#include <vector>
+
 #include "platform/secret_store.h"
+#include "platform/windows/replace_file.h"
+#include "platform/windows/wide.h"
 
 namespace tarn {
+namespace {
 
-// TODO: CryptProtectData over plain with description as the data
-// description, no entropy, no prompt, CRYPTPROTECT_UI_FORBIDDEN, then
-// LocalFree of the blob. Until then nothing can be sealed.
-bool ProtectForUser(std::string_view, std::string_view, std::string& sealed) {
+// Frees a buffer that a Win32 call allocated with LocalAlloc, wiping it
+// first when it held a secret.
+struct LocalBuffer {
+  void* p = nullptr;
+  size_t wipe = 0;
+  LocalBuffer() = default;
+  LocalBuffer(const LocalBuffer&) = delete;
+  LocalBuffer& operator=(const LocalBuffer&) = delete;
+  ~LocalBuffer() {
+    if (!p) return;
+    if (wipe) SecureZeroMemory(p, wipe);
+    LocalFree(p);
+  }
+};
+
+DATA_BLOB Blob(std::string_view bytes) {
+  return {static_cast<DWORD>(bytes.size()), reinterpret_cast<BYTE*>(const_cast<char*>(bytes.data()))};
+}
+
+// The current user's SID in its text form ("S-1-5-21-..."); empty when the
+// process token cannot tell.
+std::wstring CurrentUserSid() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::vector<unsigned char> info(size);
+  std::wstring text;
+  if (size && GetTokenInformation(token, TokenUser, info.data(), size, &size)) {
+    LocalBuffer sid;
+    if (ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(info.data())->User.Sid,
+                               reinterpret_cast<wchar_t**>(&sid.p)))
+      text = static_cast<wchar_t*>(sid.p);
+  }
+  CloseHandle(token);
+  return text;
+}
+
+}  // namespace
+
+bool ProtectForUser(std::string_view plain, std::string_view description, std::string& sealed) {
   sealed.clear();
-  return false;
+  if (plain.size() > MAXDWORD) return false;
+  DATA_BLOB in = Blob(plain);
+  DATA_BLOB out{};
+  if (!CryptProtectData(&in, ToWide(description).c_str(), nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN,
+                        &out))
+    return false;
+  LocalBuffer owned;
+  owned.p = out.pbData;
+  sealed.assign(reinterpret_cast<const char*>(out.pbData), out.cbData);
+  return true;
 }
 
-// TODO: CryptUnprotectData without description, entropy or prompt,
-// CRYPTPROTECT_UI_FORBIDDEN, then LocalFree. Until then nothing opens.
-bool UnprotectForUser(std::string_view, std::string_view, std::string& plain) {
+bool UnprotectForUser(std::string_view sealed, std::string_view, std::string& plain) {
   plain.clear();
-  return false;
+  if (sealed.empty() || sealed.size() > MAXDWORD) return false;
+  DATA_BLOB in = Blob(sealed);
+  DATA_BLOB out{};
+  // The description travels inside the blob and is checked by nobody here:
+  // the data-protection key already ties the bytes to this user.
+  if (!CryptUnprotectData(&in, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &out)) return false;
+  LocalBuffer owned;
+  owned.p = out.pbData;
+  owned.wipe = out.cbData;
+  plain.assign(reinterpret_cast<const char*>(out.pbData), out.cbData);
+  return true;
 }
 
-// TODO: CreateFileW of a unique temporary file in the same folder with a
-// security descriptor granting only the current user, WriteFile,
-// FlushFileBuffers, then MoveFileExW with MOVEFILE_REPLACE_EXISTING |
-// MOVEFILE_WRITE_THROUGH. Until then nothing is replaced.
-bool ReplacePrivateFile(const std::string&, std::string_view) { return false; }
+bool ReplacePrivateFile(const std::string& path, std::string_view bytes) {
+  const std::wstring sid = CurrentUserSid();
+  if (sid.empty()) return false;
+  // A protected DACL with one entry: full access for the current user, and
+  // nothing inherited from the folder.
+  const std::wstring sddl = L"D:P(A;;FA;;;" + sid + L")";
+  LocalBuffer descriptor;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor.p, nullptr))
+    return false;
+  SECURITY_ATTRIBUTES security{sizeof security, descriptor.p, FALSE};
+  return ReplaceFileWithSecurity(path, bytes, &security);
+}
 
 }  // namespace tarn
