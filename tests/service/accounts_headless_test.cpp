@@ -1,0 +1,183 @@
+// The account, news and cabinet commands end to end: the headless launcher
+// in a folder of its own, scripted like a page, against the reference
+// service on the launcher's port.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+
+#include "bridge/host_slots.h"
+#include "bridge/text.h"
+#include "platform/http.h"
+#include "service/account_store.h"
+#include "support/run_program.h"
+#include "support/service_fixture.h"
+#include "support/temp_dir.h"
+
+namespace tarn {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ScriptLine;
+using V = std::vector<std::string>;
+
+constexpr char kAdded[] = R"({"screen":"acc","toast":{"kind":"ok","text":"Аккаунт добавлен"}})";
+constexpr char kRejected[] = R"({"toast":{"kind":"error","text":"Неверный логин или пароль"}})";
+
+// A login and password with everything that has to survive two layers of
+// JSON escaping and the store: quotes, backslashes, Cyrillic, a space.
+const std::string kLogin = "Игрок \"1\"";
+const std::string kPassword = "a\"b\\c пароль";
+const std::string kRoles = R"([{"level":12,"name":"Лучник"}])";
+const std::string kNews = R"([ {"title":"Осада", "text":"в субботу"},{"title":"Патч"} ])";
+
+int Mode(const fs::path& p) {
+  struct stat st{};
+  return stat(p.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 0777) : -1;
+}
+
+std::string Payload(const std::string& login, const std::string& password) {
+  return "{\"login\":\"" + JsonEscape(login) + "\",\"password\":\"" + JsonEscape(password) + "\"}";
+}
+
+class AccountsEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    exe_ = dir_.path() / "launcher" / fs::path(TARN_HEADLESS).filename();
+    fs::create_directories(exe_.parent_path());
+    fs::copy_file(TARN_HEADLESS, exe_);
+    site_ = dir_.path() / "site";
+    fs::create_directories(site_ / "client");
+    test::WriteFile(site_ / "accounts.json", R"({"accounts":[{"login":")" + JsonEscape(kLogin) + R"(","password":")" +
+                                                 JsonEscape(kPassword) + R"(","roles":)" + kRoles +
+                                                 R"(},{"login":"demo","password":"demo","roles":["Воин"]}]})");
+    test::WriteFile(site_ / "news.json", R"({"news":)" + kNews + "}");
+    UseUser("user-a");
+  }
+  void TearDown() override { unsetenv("XDG_DATA_HOME"); }
+
+  // The launcher runs as this OS user: its key lives in that user's folder.
+  void UseUser(const std::string& name) {
+    keyHome_ = dir_.path() / name;
+    setenv("XDG_DATA_HOME", keyHome_.c_str(), 1);
+  }
+
+  // The Events and host lines this feature produces, in order; Events of
+  // other subsystems (the initial push sends more) are left out.
+  V Run(const std::string& script) {
+    const test::ProgramRun run = test::RunProgram(exe_, script);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    V mine;
+    for (const std::string& line : run.lines())
+      for (const char* prefix : {"{\"accounts\"", "{\"toast\"", "{\"screen\"", "{\"news\"", "{\"host\":{\"open\""})
+        if (line.rfind(prefix, 0) == 0) mine.push_back(line);
+    return mine;
+  }
+
+  fs::path AccountsFile() const { return exe_.parent_path() / "data" / "accounts.dat"; }
+
+  test::TempDir dir_;
+  fs::path exe_;
+  fs::path site_;
+  fs::path keyHome_;
+};
+
+uint32_t Get(const std::string& address, std::string& body) {
+  const std::string prefix = "http://127.0.0.1:8090";
+  HttpRequest request;
+  request.host = "127.0.0.1";
+  request.port = 8090;
+  request.method = "GET";
+  request.target = address.substr(prefix.size());
+  HttpSink sink;
+  sink.body = [&](std::string_view b) {
+    body.append(b);
+    return true;
+  };
+  return SendHttpRequest(request, sink);
+}
+
+TEST_F(AccountsEndToEnd, AddRefreshCabinetRemoveAndNews) {
+  test::ServiceProcess service;
+  ASSERT_TRUE(service.Start(site_)) << service.error();
+
+  const V lines = Run(ScriptLine("account.add\n" + Payload(kLogin, "wrong")) + ":wait\n" +
+                      ScriptLine("account.add\n" + Payload(kLogin, kPassword)) + ":wait\n" +
+                      ScriptLine("account.add\n" + Payload("demo", "demo")) + ":wait\n" +
+                      ScriptLine("cabinet.open\n{\"login\":\"" + JsonEscape(kLogin) + "\"}") + ":wait\n" +
+                      ScriptLine("account.remove\n{\"login\":\"demo\"}") + ":wait\n" + ScriptLine("ui.ready") +
+                      ":wait\n");
+  const std::string first = R"({"login":")" + JsonEscape(kLogin) + R"(","chars":)" + kRoles + "}";
+  ASSERT_EQ(lines.size(), 8u) << ::testing::PrintToString(lines);
+  EXPECT_EQ(lines[0], kRejected);
+  EXPECT_EQ(lines[1], R"({"accounts":[)" + first + "]}");
+  EXPECT_EQ(lines[2], kAdded);
+  EXPECT_EQ(lines[3], R"({"accounts":[)" + first + R"(,{"login":"demo","chars":["Воин"]}]})");
+  EXPECT_EQ(lines[4], kAdded);
+  EXPECT_EQ(lines[6], R"({"accounts":[)" + first + "]}");
+  EXPECT_EQ(lines[7], R"({"news":)" + kNews + "}") << "the news arrive character for character";
+
+  // The cabinet address names the service endpoint and a fresh ticket,
+  // which the service honours once.
+  std::smatch m;
+  static const std::regex open(R"re(\{"host":\{"open":"(http://127\.0\.0\.1:8090/cabinet\?t=[0-9a-f]{32})","params":""\}\})re");
+  ASSERT_TRUE(std::regex_match(lines[5], m, open)) << lines[5];
+  std::string page;
+  EXPECT_EQ(Get(m[1].str(), page), 200u);
+  EXPECT_NE(page.find("Игрок"), std::string::npos) << page;
+  page.clear();
+  EXPECT_EQ(Get(m[1].str(), page), 403u);
+
+  // What is left on disk: the one account, readable by its owner only,
+  // with the password the service accepted.
+  EXPECT_EQ(Mode(AccountsFile()), 0600);
+  EXPECT_EQ(Mode(keyHome_ / "tarn-launcher" / "user.key"), 0600);
+  EXPECT_EQ(Mode(keyHome_ / "tarn-launcher"), 0700);
+  const std::string bytes = test::ReadFile(AccountsFile());
+  EXPECT_EQ(bytes.rfind(kLogin + "\t", 0), 0u);
+  EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 1);
+  EXPECT_EQ(bytes.find("пароль"), std::string::npos);
+}
+
+TEST_F(AccountsEndToEnd, ServiceDownOrFailingGivesEmptyListsAndNoCabinet) {
+  // A stored account from an earlier run, sealed for this user.
+  InstallHostSlots({.post = {}, .open = {}, .pickFolder = {}, .dataFolder = AccountsFile().parent_path().string()});
+  fs::create_directories(AccountsFile().parent_path());
+  ASSERT_TRUE(SaveAccounts({{"demo", "demo"}}));
+  InstallHostSlots({});
+
+  const std::string script = ScriptLine("accounts.refresh") + ":wait\n" + ScriptLine("ui.ready") + ":wait\n" +
+                             ScriptLine("account.add\n" + Payload("demo", "demo")) + ":wait\n" +
+                             ScriptLine("cabinet.open\n{\"login\":\"demo\"}") + ":wait\n";
+  const V down = {R"({"accounts":[{"login":"demo","chars":[]}]})", R"({"news":[]})", kRejected};
+  EXPECT_EQ(Run(script), down) << "no service at all";
+
+  test::ServiceProcess service;
+  test::ServiceOptions failing;
+  failing.site = site_;
+  failing.args = {"--status", "/api/news=503", "--status", "/api/auth=500", "--status", "/api/ticket=500"};
+  ASSERT_TRUE(service.Start(failing)) << service.error();
+  EXPECT_EQ(Run(script), down) << "every request answered with an error";
+  const std::string bytes = test::ReadFile(AccountsFile());
+  EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 1) << "nothing stored by the refused add";
+}
+
+TEST_F(AccountsEndToEnd, AFileFromAnotherUserKeepsLoginsButAsksNoTicket) {
+  test::ServiceProcess service;
+  ASSERT_TRUE(service.Start(site_)) << service.error();
+  ASSERT_EQ(Run(ScriptLine("account.add\n" + Payload("demo", "demo")) + ":wait\n").back(), kAdded);
+
+  UseUser("user-b");
+  const V lines = Run(ScriptLine("accounts.refresh") + ":wait\n" + ScriptLine("cabinet.open\n{\"login\":\"demo\"}") +
+                      ":wait\n");
+  // The password could not be opened: the check fails, the login stays.
+  EXPECT_EQ(lines, V{R"({"accounts":[{"login":"demo","chars":[]}]})"});
+  size_t tickets = 0;
+  for (const test::AccessEntry& e : service.AccessLog()) tickets += e.target == "/api/ticket";
+  EXPECT_EQ(tickets, 0u);
+}
+
+}  // namespace
+}  // namespace tarn
