@@ -37,6 +37,7 @@ void TaskBody(void* arg) {
     LogLine("задача прервана исключением");
   }
   delete task;
+  ReleaseThreadState();
   Finished();
 }
 

@@ -10,4 +10,10 @@ using ThreadEntry = void (*)(void* arg);
 // the thread cannot be created; entry is then never called.
 bool StartDetachedThread(ThreadEntry entry, void* arg);
 
+// Frees what libraries keep per thread (on Linux, OpenSSL's error queue and
+// caches). A task calls it as it ends, before it counts as finished: the
+// library's own clean-up would run only after the thread is gone, and a
+// process that exits right after its last task would leave that behind.
+void ReleaseThreadState();
+
 }  // namespace tarn

@@ -1,3 +1,4 @@
+#include <openssl/crypto.h>
 #include <pthread.h>
 
 #include "platform/thread.h"
@@ -29,5 +30,7 @@ bool StartDetachedThread(ThreadEntry entry, void* arg) {
   pthread_detach(thread);
   return true;
 }
+
+void ReleaseThreadState() { OPENSSL_thread_stop(); }
 
 }  // namespace tarn

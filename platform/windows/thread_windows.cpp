@@ -35,4 +35,8 @@ bool StartDetachedThread(ThreadEntry entry, void* arg) {
   return true;
 }
 
+// Nothing to free: the Windows backend's crypto and HTTP calls keep no
+// per-thread state of their own.
+void ReleaseThreadState() {}
+
 }  // namespace tarn
