@@ -1,0 +1,331 @@
+// Download speed: the launcher's resumable downloader beside the curl
+// command line, fetching the same files one after another from the same
+// reference service on the loopback, in one run; then a resume, counted in
+// the service's access log. Not part of the test command at full size; see
+// docs/performance.md for how to run it.
+//
+//   tarn-download-bench [--large-mib=N] [--large-files=N] [--small-files=N]
+//                       [--small-bytes=N] [--rounds=N] [--curl-each=0|1] [--work=DIR]
+//
+// Contenders, each timed by wall clock and by the CPU time of whoever
+// downloads: the launcher (one DownloadFile per file: its own connection,
+// ".part" file, flush to disk, MD5 check, rename); curl once per file; one
+// curl for all files on a kept connection; and that curl followed by
+// "sync --data" over its files, which matches the launcher's durability.
+//
+// Needs 127.0.0.1:8090 free: it starts the reference service there.
+#include <openssl/evp.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "client/update.h"
+#include "install/download.h"
+#include "support/service_fixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+struct Options {
+  uint64_t largeMib = 256;
+  uint64_t largeFiles = 4;
+  uint64_t smallFiles = 2000;
+  uint64_t smallBytes = 4096;
+  int rounds = 3;
+  bool curlEach = true;  // a process per file is slow: 2,000 of them take minutes
+  fs::path work = fs::temp_directory_path() / "tarn-download-bench";
+};
+
+struct File {
+  std::string listPath;  // '/' separated below the site's client folder
+  uint64_t size = 0;
+  std::string md5;
+};
+
+bool Flag(const std::string& arg, const char* name, std::string& value) {
+  const std::string prefix = std::string("--") + name + "=";
+  if (arg.rfind(prefix, 0) != 0) return false;
+  value = arg.substr(prefix.size());
+  return true;
+}
+
+std::string Md5Hex(const fs::path& path) {
+  EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+  EVP_DigestInit_ex(ctx, EVP_md5(), nullptr);
+  std::ifstream in(path, std::ios::binary);
+  std::vector<char> buf(1 << 20);
+  while (in) {
+    in.read(buf.data(), static_cast<std::streamsize>(buf.size()));
+    EVP_DigestUpdate(ctx, buf.data(), static_cast<size_t>(in.gcount()));
+  }
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned len = 0;
+  EVP_DigestFinal_ex(ctx, digest, &len);
+  EVP_MD_CTX_free(ctx);
+  std::string hex;
+  for (unsigned i = 0; i < len; ++i) {
+    static const char* d = "0123456789abcdef";
+    hex += d[digest[i] >> 4];
+    hex += d[digest[i] & 15];
+  }
+  return hex;
+}
+
+void WriteRandom(const fs::path& path, uint64_t size, uint64_t& seed) {
+  fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary);
+  std::vector<uint64_t> block(1 << 17);
+  for (uint64_t done = 0; done < size;) {
+    for (uint64_t& w : block) {
+      seed ^= seed << 13;
+      seed ^= seed >> 7;
+      seed ^= seed << 17;
+      w = seed;
+    }
+    const uint64_t n = std::min<uint64_t>(size - done, block.size() * sizeof(uint64_t));
+    out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(n));
+    done += n;
+  }
+}
+
+std::vector<File> MakeFiles(const fs::path& client, const std::string& folder, uint64_t count, uint64_t size,
+                            uint64_t seed) {
+  std::vector<File> files;
+  for (uint64_t i = 0; i < count; ++i) {
+    File f;
+    f.listPath = folder + "/" + std::to_string(i / 100) + "/file" + std::to_string(i) + ".dat";
+    f.size = size;
+    WriteRandom(client / f.listPath, size, seed);
+    f.md5 = Md5Hex(client / f.listPath);
+    files.push_back(f);
+  }
+  return files;
+}
+
+std::string ListPath(std::string p) {
+  std::replace(p.begin(), p.end(), '/', '\\');
+  return p;
+}
+
+// One DownloadFile per file, as the install engine and the update run them.
+bool LauncherRound(const std::vector<File>& files, const fs::path& into) {
+  fs::remove_all(into);
+  const std::atomic<bool> pause{false};
+  const std::atomic<bool> stop{false};
+  for (const File& f : files) {
+    const tarn::DownloadResult r = tarn::DownloadFile(tarn::FileRequestPath(ListPath(f.listPath)),
+                                                      (into / f.listPath).string(), f.md5, f.size, {pause, stop}, {});
+    if (r != tarn::DownloadResult::Ok) {
+      std::fprintf(stderr, "launcher: %s: result %d\n", f.listPath.c_str(), static_cast<int>(r));
+      return false;
+    }
+  }
+  return true;
+}
+
+int RunCommand(const std::vector<std::string>& argv) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string Url(const File& f) {
+  return "http://127.0.0.1:8090" + tarn::FileRequestPath(ListPath(f.listPath));
+}
+
+// One curl process per file: what a script fetching the files one after
+// another does.
+bool CurlEachRound(const std::vector<File>& files, const fs::path& into) {
+  fs::remove_all(into);
+  for (const File& f : files) {
+    fs::create_directories((into / f.listPath).parent_path());
+    if (RunCommand({"curl", "-sSf", "--noproxy", "*", "-o", (into / f.listPath).string(), Url(f)}) != 0) return false;
+  }
+  return true;
+}
+
+// One curl process for all files, still one after another, but on a kept
+// connection and without a process start per file.
+bool CurlOnceRound(const std::vector<File>& files, const fs::path& into) {
+  fs::remove_all(into);
+  const fs::path config = into.string() + ".curlrc";
+  {
+    std::ofstream out(config);
+    for (const File& f : files) {
+      fs::create_directories((into / f.listPath).parent_path());
+      out << "url = \"" << Url(f) << "\"\noutput = \"" << (into / f.listPath).string() << "\"\n";
+    }
+  }
+  return RunCommand({"curl", "-sSf", "--noproxy", "*", "-K", config.string()}) == 0;
+}
+
+double CpuSeconds(int who) {
+  rusage u{};
+  getrusage(who, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+struct Timing {
+  double wall = -1;  // median over the rounds
+  double cpu = -1;   // median CPU time (user + system) of whoever downloads
+};
+
+// The launcher downloads in this process; curl in child processes, whose
+// CPU time is counted once they have been waited for. The service's own
+// time is in neither.
+// The same, then its files flushed to the disk as the launcher flushes each
+// finished file before giving it its name: the like-for-like figure for
+// durability.
+bool CurlOnceSyncedRound(const std::vector<File>& files, const fs::path& into) {
+  if (!CurlOnceRound(files, into)) return false;
+  std::vector<std::string> argv = {"sync", "--data"};
+  for (const File& f : files) argv.push_back((into / f.listPath).string());
+  return RunCommand(argv) == 0;
+}
+
+template <typename F>
+Timing Measure(int rounds, int who, F&& round) {
+  std::vector<double> walls, cpus;
+  for (int i = 0; i < rounds; ++i) {
+    const double cpu0 = CpuSeconds(who);
+    const auto start = Clock::now();
+    if (!round()) return {};
+    walls.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+    cpus.push_back(CpuSeconds(who) - cpu0);
+  }
+  std::sort(walls.begin(), walls.end());
+  std::sort(cpus.begin(), cpus.end());
+  return {walls[walls.size() / 2], cpus[cpus.size() / 2]};
+}
+
+bool SameFiles(const std::vector<File>& files, const fs::path& dir) {
+  for (const File& f : files)
+    if (Md5Hex(dir / f.listPath) != f.md5) return false;
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    std::string v;
+    const std::string arg = argv[i];
+    if (Flag(arg, "large-mib", v)) o.largeMib = std::stoull(v);
+    else if (Flag(arg, "large-files", v)) o.largeFiles = std::stoull(v);
+    else if (Flag(arg, "small-files", v)) o.smallFiles = std::stoull(v);
+    else if (Flag(arg, "small-bytes", v)) o.smallBytes = std::stoull(v);
+    else if (Flag(arg, "rounds", v)) o.rounds = std::stoi(v);
+    else if (Flag(arg, "curl-each", v)) o.curlEach = v != "0";
+    else if (Flag(arg, "work", v)) o.work = v;
+    else {
+      std::fprintf(stderr, "unknown argument %s\n", arg.c_str());
+      return 2;
+    }
+  }
+  fs::remove_all(o.work);
+  const fs::path site = o.work / "site";
+  fs::create_directories(site / "TRN" / "element");
+  std::ofstream(site / "TRN" / "element" / "version") << "3\n";
+  const std::vector<File> large =
+      MakeFiles(site / "client", "packs", o.largeFiles, (o.largeMib << 20) / std::max<uint64_t>(1, o.largeFiles), 1);
+  const std::vector<File> small = MakeFiles(site / "client", "configs", o.smallFiles, o.smallBytes, 2);
+
+  tarn::test::ServiceProcess service;
+  tarn::test::ServiceOptions options;
+  options.site = site;
+  if (!service.Start(options)) {
+    std::fprintf(stderr, "cannot start the reference service: %s\n", service.error().c_str());
+    return 1;
+  }
+
+  struct Set {
+    const char* name;
+    const std::vector<File>& files;
+  };
+  bool ok = true;
+  std::printf("wall and CPU seconds, median of %d rounds; ratios are curl / launcher\n", o.rounds);
+  std::printf("%-20s %6s | %9s %8s | %9s %8s | %9s %8s | %9s | %6s %6s %6s %6s %6s\n", "set", "files", "launcher",
+              "cpu", "curl each", "cpu", "curl once", "cpu", "+sync", "each", "each", "once", "once", "+sync");
+  std::printf("%-20s %6s | %9s %8s | %9s %8s | %9s %8s | %9s | %6s %6s %6s %6s %6s\n", "", "", "wall", "", "wall", "",
+              "wall", "", "wall", "wall", "cpu", "wall", "cpu", "wall");
+  for (const Set& s : {Set{"large", large}, Set{"small", small}}) {
+    uint64_t bytes = 0;
+    for (const File& f : s.files) bytes += f.size;
+    const fs::path into = o.work / "out";
+    // The check of the result is outside the timing.
+    bool same = true;
+    const Timing launcher = Measure(o.rounds, RUSAGE_SELF, [&] { return LauncherRound(s.files, into); });
+    same = same && SameFiles(s.files, into);
+    Timing each;
+    if (o.curlEach) {
+      each = Measure(o.rounds, RUSAGE_CHILDREN, [&] { return CurlEachRound(s.files, into); });
+      same = same && SameFiles(s.files, into);
+    }
+    const Timing once = Measure(o.rounds, RUSAGE_CHILDREN, [&] { return CurlOnceRound(s.files, into); });
+    same = same && SameFiles(s.files, into);
+    const Timing synced = Measure(o.rounds, RUSAGE_CHILDREN, [&] { return CurlOnceSyncedRound(s.files, into); });
+    same = same && SameFiles(s.files, into);
+    if (launcher.wall < 0 || (o.curlEach && each.wall < 0) || once.wall < 0 || synced.wall < 0 || !same) ok = false;
+    char name[64];
+    std::snprintf(name, sizeof name, "%s %.1f MiB", s.name, static_cast<double>(bytes) / (1 << 20));
+    std::printf("%-20s %6zu | %9.3f %8.3f | %9.3f %8.3f | %9.3f %8.3f | %9.3f | %6.2f %6.2f %6.2f %6.2f %6.2f\n",
+                name, s.files.size(), launcher.wall, launcher.cpu, each.wall, each.cpu, once.wall, once.cpu,
+                synced.wall, each.wall / launcher.wall, each.cpu / launcher.cpu, once.wall / launcher.wall,
+                once.cpu / launcher.cpu, synced.wall / launcher.wall);
+  }
+
+  // A resume: the first answer is cut after a third of the file, the second
+  // call must ask only for the rest.
+  const File& big = large.front();
+  const uint64_t cut = big.size / 3;
+  service.SetFaults("--cut-after " + std::to_string(cut) + "*1");
+  const fs::path target = o.work / "resume" / "big.pck";
+  const std::atomic<bool> pause{false};
+  const std::atomic<bool> stop{false};
+  const auto first = tarn::DownloadFile(tarn::FileRequestPath(ListPath(big.listPath)), target.string(), big.md5,
+                                        big.size, {pause, stop}, {});
+  const uint64_t kept = fs::exists(target.string() + ".part") ? fs::file_size(target.string() + ".part") : 0;
+  const auto second = tarn::DownloadFile(tarn::FileRequestPath(ListPath(big.listPath)), target.string(), big.md5,
+                                         big.size, {pause, stop}, {});
+  std::printf("\nresume of %s (%llu bytes): first call result %d, .part kept %llu bytes; second call result %d\n",
+              big.listPath.c_str(), static_cast<unsigned long long>(big.size), static_cast<int>(first),
+              static_cast<unsigned long long>(kept), static_cast<int>(second));
+  std::printf("access log of the two requests:\n");
+  const auto log = service.AccessLog();
+  uint64_t sent = 0;
+  for (size_t i = log.size() >= 2 ? log.size() - 2 : 0; i < log.size(); ++i) {
+    std::printf("  %s status %d range %s bytes %llu\n", log[i].method.c_str(), log[i].status, log[i].range.c_str(),
+                static_cast<unsigned long long>(log[i].bytes));
+    sent += log[i].bytes;
+  }
+  std::printf("  total sent %llu = file size %llu: %s\n", static_cast<unsigned long long>(sent),
+              static_cast<unsigned long long>(big.size), sent == big.size ? "nothing sent twice" : "MISMATCH");
+  if (second != tarn::DownloadResult::Ok || sent != big.size || Md5Hex(target) != big.md5) ok = false;
+
+  service.Stop();
+  fs::remove_all(o.work);
+  std::printf("%s\n", ok ? "ok" : "FAILED");
+  return ok ? 0 : 1;
+}
