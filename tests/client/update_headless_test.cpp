@@ -221,6 +221,21 @@ TEST_F(UpdateEndToEnd, TwoOfFiveFailingAreShownLoggedAndLeaveTheBuildAlone) {
   EXPECT_EQ(fileRequests, 5u);
 }
 
+TEST_F(UpdateEndToEnd, ASecondUpdateWhileOneRunsIsTurnedAway) {
+  ASSERT_NO_FATAL_FAILURE(Publish({{"ElementClient.exe", "MZ"}, {"data/a.pck", std::string(100'000, 'a')}}, 4));
+  WriteFile(game_ / "data" / "a.pck", "old");
+  // Every answer waits, so the first update is still running when the
+  // second is asked for; both would write the same ".part" file.
+  ASSERT_NO_FATAL_FAILURE(StartService({"--delay", "300"}));
+  const auto run = test::RunProgram(exe_, ScriptLine("client.update") + ScriptLine("client.update") + ":wait\n");
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  const auto runs = Only(run.lines(), {Verify({kFetching})});
+  EXPECT_EQ(runs.size(), 1u);
+  EXPECT_NE(Log().find(LogLineBytes("обновление не начато: предыдущее ещё идёт")), std::string::npos);
+  EXPECT_EQ(ReadFile(game_ / "data" / "a.pck"), std::string(100'000, 'a'));
+  EXPECT_EQ(ReadFile(VersionFile()), "4 0\n");
+}
+
 TEST_F(UpdateEndToEnd, TheUpdateCheckTable) {
   ASSERT_NO_FATAL_FAILURE(Publish({{"ElementClient.exe", "MZ"}}, 3));
   ASSERT_NO_FATAL_FAILURE(StartService());
