@@ -12,6 +12,7 @@
 #include "bridge/text.h"
 #include "platform/http.h"
 #include "service/account_store.h"
+#include "service/http.h"
 #include "support/run_program.h"
 #include "support/service_fixture.h"
 #include "support/temp_dir.h"
@@ -177,6 +178,28 @@ TEST_F(AccountsEndToEnd, AFileFromAnotherUserKeepsLoginsButAsksNoTicket) {
   size_t tickets = 0;
   for (const test::AccessEntry& e : service.AccessLog()) tickets += e.target == "/api/ticket";
   EXPECT_EQ(tickets, 0u);
+}
+
+TEST_F(AccountsEndToEnd, HttpCallKeepsWhatARealServiceSentBeforeItHungUp) {
+  std::string content;
+  for (int i = 0; i < 5000; ++i) content += static_cast<char>('a' + i % 26);
+  test::WriteFile(site_ / "client" / "data.bin", content);
+  test::ServiceProcess service;
+  test::ServiceOptions cutting;
+  cutting.site = site_;
+  cutting.args = {"--cut-after", "1000*1"};
+  ASSERT_TRUE(service.Start(cutting)) << service.error();
+
+  std::string body;
+  uint32_t status = 0;
+  EXPECT_TRUE(HttpCall("GET", test::FileTarget("data.bin"), {}, body, status));
+  EXPECT_EQ(status, 200u);
+  EXPECT_EQ(body, content.substr(0, 1000));
+  // The fault was for one answer only: the next one is whole.
+  EXPECT_TRUE(HttpCall("GET", test::FileTarget("data.bin"), {}, body, status));
+  EXPECT_EQ(body, content);
+  EXPECT_TRUE(HttpCall("GET", "/no/such/path", {}, body, status));
+  EXPECT_EQ(status, 404u);
 }
 
 }  // namespace
