@@ -9,21 +9,12 @@
 #include <memory>
 
 #include "platform/crypto.h"
+#include "platform/linux/posix_io.h"
 
 namespace tarn {
 namespace {
 
 constexpr size_t kReadPiece = 1 << 20;
-
-struct Fd {
-  int fd = -1;
-  explicit Fd(int f) : fd(f) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() {
-    if (fd >= 0) close(fd);
-  }
-};
 
 struct FreeMdCtx {
   void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }

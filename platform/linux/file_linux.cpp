@@ -5,21 +5,12 @@
 #include <cerrno>
 
 #include "platform/file.h"
+#include "platform/linux/posix_io.h"
 
 namespace tarn {
 namespace {
 
 // Owns a POSIX descriptor for the length of one call.
-struct Fd {
-  int fd = -1;
-  explicit Fd(int f) : fd(f) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() {
-    if (fd >= 0) close(fd);
-  }
-};
-
 }  // namespace
 
 bool AppendToFile(const std::string& path, std::string_view bytes, WriteSharing) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/secret_store.h"
+#include "platform/linux/posix_io.h"
 
 namespace tarn {
 namespace {
@@ -23,16 +24,6 @@ constexpr size_t kKeyBytes = 32;
 constexpr size_t kNonceBytes = 12;
 constexpr size_t kTagBytes = 16;
 constexpr char kKeyFileName[] = "user.key";
-
-struct Fd {
-  int fd = -1;
-  explicit Fd(int f) : fd(f) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() {
-    if (fd >= 0) close(fd);
-  }
-};
 
 // The key never lingers in freed memory.
 struct Key {
@@ -47,31 +38,6 @@ struct CipherDeleter {
   void operator()(EVP_CIPHER_CTX* c) const { EVP_CIPHER_CTX_free(c); }
 };
 using Cipher = std::unique_ptr<EVP_CIPHER_CTX, CipherDeleter>;
-
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
-// Without this a power cut after a rename or link could bring back the
-// folder as it was before.
-void SyncFolder(const std::string& folder) {
-  Fd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.fd >= 0) fsync(dir.fd);
-}
 
 // The base of the user's data folders, as the XDG rules name it: a relative
 // XDG_DATA_HOME is to be ignored.
@@ -244,20 +210,7 @@ bool UnprotectForUser(std::string_view sealed, std::string_view description, std
 }
 
 bool ReplacePrivateFile(const std::string& path, std::string_view bytes) {
-  // A unique temporary name, so two writers never share a temporary file;
-  // the last rename wins whole.
-  std::string temp = path + ".XXXXXX";
-  Fd f(mkostemp(temp.data(), O_CLOEXEC));
-  if (f.fd < 0) return false;
-  const bool written = fchmod(f.fd, 0600) == 0 && WriteAll(f.fd, bytes) && fsync(f.fd) == 0;
-  const bool closed = close(f.fd) == 0;
-  f.fd = -1;
-  if (!written || !closed || rename(temp.c_str(), path.c_str()) != 0) {
-    unlink(temp.c_str());
-    return false;
-  }
-  SyncFolder(FolderOf(path));
-  return true;
+  return ReplaceFileWithMode(path, bytes, 0600);
 }
 
 }  // namespace tarn

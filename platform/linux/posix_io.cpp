@@ -1,0 +1,60 @@
+#include "platform/linux/posix_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace tarn {
+
+Fd::~Fd() { Close(); }
+
+bool Fd::Close() {
+  if (fd < 0) return true;
+  const bool closed = close(fd) == 0;
+  fd = -1;
+  return closed;
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+void SyncFolder(const std::string& folder) {
+  Fd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.fd >= 0) fsync(dir.fd);
+}
+
+bool ReplaceFileWithMode(const std::string& path, std::string_view bytes, mode_t mode) {
+  // A unique temporary name, so two writers of the same file never write
+  // into each other's temporary file; the last rename wins whole.
+  std::string temp = path + ".XXXXXX";
+  Fd file(mkostemp(temp.data(), O_CLOEXEC));
+  if (file.fd < 0) return false;
+  const bool written = fchmod(file.fd, mode) == 0 && WriteAll(file.fd, bytes) && fsync(file.fd) == 0;
+  const bool closed = file.Close();
+  if (!written || !closed || rename(temp.c_str(), path.c_str()) != 0) {
+    unlink(temp.c_str());
+    return false;
+  }
+  SyncFolder(FolderOf(path));
+  return true;
+}
+
+}  // namespace tarn

@@ -1,0 +1,40 @@
+#pragma once
+// POSIX descriptor helpers shared by the Linux backend's files. Internal to
+// the backend: logic code never sees a descriptor.
+#include <sys/types.h>
+
+#include <string>
+#include <string_view>
+
+namespace tarn {
+
+// Owns one descriptor for the length of a call; -1 means none.
+struct Fd {
+  int fd = -1;
+  explicit Fd(int f) : fd(f) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd();
+  // Closes now and tells whether the close succeeded: on some file systems
+  // a failed close is the first news of a failed write.
+  bool Close();
+};
+
+// Writes every byte, retrying short writes and interruptions.
+bool WriteAll(int fd, std::string_view bytes);
+
+// The folder part of path: "." without a slash, "/" for a file at the root.
+std::string FolderOf(const std::string& path);
+
+// Flushes a folder's entries, so that a rename or link in it survives a
+// power cut.
+void SyncFolder(const std::string& folder);
+
+// Replaces path's whole content so that a crash at any moment leaves the old
+// content or the new: the bytes go to a uniquely named temporary file in the
+// same folder with the given permissions, are flushed, and the file is
+// renamed over path, then the folder is flushed. False (old file untouched,
+// no temporary file left) when any step fails.
+bool ReplaceFileWithMode(const std::string& path, std::string_view bytes, mode_t mode);
+
+}  // namespace tarn
