@@ -7,41 +7,34 @@
 
 #include "bridge/text.h"
 #include "platform/paths.h"
+#include "support/launcher.h"
 #include "support/temp_dir.h"
 
 namespace tarn {
 namespace {
 
-// What a reader of the file sees: the bytes as UTF-16LE units.
-std::u16string Units(const std::string& bytes) {
-  std::u16string out;
-  for (size_t i = 0; i + 1 < bytes.size(); i += 2)
-    out += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                 (static_cast<unsigned char>(bytes[i + 1]) << 8));
-  return out;
-}
 
 TEST(LogLineBytes, Utf16LittleEndianWithCrLfAndNoBom) {
   const std::string bytes = LogLineBytes("видим   1");
   EXPECT_EQ(bytes.size(), (9u + 2u) * 2u);
-  EXPECT_EQ(Units(bytes), u"видим   1\r\n");
+  EXPECT_EQ(test::LogUnits(bytes), u"видим   1\r\n");
   // "в" is U+0432: low byte first, and no byte-order mark in front.
   EXPECT_EQ(static_cast<unsigned char>(bytes[0]), 0x32);
   EXPECT_EQ(static_cast<unsigned char>(bytes[1]), 0x04);
 }
 
 TEST(LogLineBytes, CutsAt1023UnitsWithoutSplittingASurrogatePair) {
-  EXPECT_EQ(Units(LogLineBytes(std::string(2000, 'x'))), std::u16string(1023, u'x') + u"\r\n");
-  EXPECT_EQ(Units(LogLineBytes(std::string(1023, 'x'))).size(), 1025u);
+  EXPECT_EQ(test::LogUnits(LogLineBytes(std::string(2000, 'x'))), std::u16string(1023, u'x') + u"\r\n");
+  EXPECT_EQ(test::LogUnits(LogLineBytes(std::string(1023, 'x'))).size(), 1025u);
   // 1000 Cyrillic letters count 1000 units, not 2000 bytes.
   std::string cyr;
   for (int i = 0; i < 1100; ++i) cyr += "ж";
-  EXPECT_EQ(Units(LogLineBytes(cyr)).size(), 1023u + 2u);
+  EXPECT_EQ(test::LogUnits(LogLineBytes(cyr)).size(), 1023u + 2u);
   // An astral character straddling the cut is dropped whole.
   const std::string straddle = std::string(1022, 'x') + "\xF0\x9F\x98\x80";
-  EXPECT_EQ(Units(LogLineBytes(straddle)), std::u16string(1022, u'x') + u"\r\n");
+  EXPECT_EQ(test::LogUnits(LogLineBytes(straddle)), std::u16string(1022, u'x') + u"\r\n");
   const std::string fits = std::string(1021, 'x') + "\xF0\x9F\x98\x80" + "tail";
-  EXPECT_EQ(Units(LogLineBytes(fits)).size(), 1023u + 2u);
+  EXPECT_EQ(test::LogUnits(LogLineBytes(fits)).size(), 1023u + 2u);
   EXPECT_EQ(LogLineBytes(""), std::string("\r\0\n\0", 4));
 }
 
@@ -55,19 +48,19 @@ TEST(LauncherLog, FileBesideTheProgramResetOncePerRun) {
   LogHostLine("клиент  %dx%d", 1000, 620);
   LogHostLine("bounds  hr=0x%08X -> %dx%d", 0u, 1000, 620);
   LogLine("%s %zu %llu", "строка", size_t{7}, 1ull << 40);
-  EXPECT_EQ(Units(test::ReadFile(path)),
+  EXPECT_EQ(test::LogUnits(test::ReadFile(path)),
             u"клиент  1000x620\r\nbounds  hr=0x00000000 -> 1000x620\r\nстрока 7 1099511627776\r\n");
 
   // Deleting the file while running: the next line starts a new file.
   std::filesystem::remove(path);
   LogLine("после удаления");
-  EXPECT_EQ(Units(test::ReadFile(path)), u"после удаления\r\n");
+  EXPECT_EQ(test::LogUnits(test::ReadFile(path)), u"после удаления\r\n");
 
   // Long formatted output is cut; the next line is whole again.
   std::filesystem::remove(path);
   LogLine("%s", std::string(2000, 'y').c_str());
   LogHostLine("%d", 1);
-  EXPECT_EQ(Units(test::ReadFile(path)), std::u16string(1023, u'y') + u"\r\n1\r\n");
+  EXPECT_EQ(test::LogUnits(test::ReadFile(path)), std::u16string(1023, u'y') + u"\r\n1\r\n");
 }
 
 }  // namespace

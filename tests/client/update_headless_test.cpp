@@ -15,6 +15,7 @@
 #include "client/file_list.h"
 #include "client/update.h"
 #include "install/download.h"
+#include "support/launcher.h"
 #include "support/run_program.h"
 #include "support/service_fixture.h"
 #include "support/temp_dir.h"
@@ -27,20 +28,9 @@ using test::ReadFile;
 using test::ScriptLine;
 using test::WriteFile;
 
-std::string Row(const std::string& state, const std::string& label, const std::string& text) {
-  return R"({"state":")" + state + R"(","label":")" + JsonEscape(label) + R"(","text":")" + JsonEscape(text) + "\"}";
-}
-
-std::string Verify(const std::vector<std::string>& rows) {
-  std::string e = R"({"verify":[)";
-  for (size_t i = 0; i < rows.size(); ++i) e += (i ? "," : "") + rows[i];
-  return e + "]}";
-}
-
-std::string Progress(const std::string& status, int percent, bool ready) {
-  return R"({"progress":{"status":")" + status + R"(","percent":)" + std::to_string(percent) + R"(,"ready":)" +
-         (ready ? "true" : "false") + "}}";
-}
+using test::Progress;
+using test::Row;
+using test::Verify;
 
 std::string NoUpdate(int local, int remote) {
   return R"({"update":{"available":false,"local":)" + std::to_string(local) + R"(,"remote":)" +

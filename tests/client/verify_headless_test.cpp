@@ -13,6 +13,7 @@
 #include "bridge/text.h"
 #include "client/file_list.h"
 #include "list_signing.h"
+#include "support/launcher.h"
 #include "support/run_program.h"
 #include "support/service_fixture.h"
 #include "support/temp_dir.h"
@@ -25,20 +26,9 @@ using test::ReadFile;
 using test::ScriptLine;
 using test::WriteFile;
 
-std::string Row(const std::string& state, const std::string& label, const std::string& text) {
-  return R"({"state":")" + state + R"(","label":")" + JsonEscape(label) + R"(","text":")" + JsonEscape(text) + "\"}";
-}
-
-std::string Verify(const std::vector<std::string>& rows) {
-  std::string e = R"({"verify":[)";
-  for (size_t i = 0; i < rows.size(); ++i) e += (i ? "," : "") + rows[i];
-  return e + "]}";
-}
-
-std::string Progress(const std::string& status, int percent, bool ready) {
-  return R"({"progress":{"status":")" + status + R"(","percent":)" + std::to_string(percent) + R"(,"ready":)" +
-         (ready ? "true" : "false") + "}}";
-}
+using test::Progress;
+using test::Row;
+using test::Verify;
 
 const std::string kFetching = Row("run", "Получаю список файлов", "Жду");
 const std::string kListOk = Row("ok", "Список получен, подпись верна", "Готово");

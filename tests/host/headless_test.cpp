@@ -7,6 +7,7 @@
 
 #include "bridge/dispatch.h"
 #include "bridge/text.h"
+#include "support/launcher.h"
 #include "support/run_program.h"
 #include "support/temp_dir.h"
 
@@ -25,14 +26,7 @@ class Headless : public ::testing::Test {
     fs::copy_file(TARN_HEADLESS, exe_);
   }
   test::ProgramRun Run(const std::string& script) { return test::RunProgram(exe_, script); }
-  std::u16string Log() const {
-    const std::string bytes = test::ReadFile(dir_.path() / "launcher.log");
-    std::u16string units;
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
-      units += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                     (static_cast<unsigned char>(bytes[i + 1]) << 8));
-    return units;
-  }
+  std::u16string Log() const { return test::LogUnits(test::ReadFile(dir_.path() / "launcher.log")); }
 
   test::TempDir dir_;
   fs::path exe_;

@@ -8,16 +8,13 @@
 
 #include "bridge/host_slots.h"
 #include "install/config.h"
+#include "support/launcher.h"
 #include "support/temp_dir.h"
 
 namespace tarn {
 namespace {
 
-HostSlots DataOnly(const std::string& folder) {
-  HostSlots slots;
-  slots.dataFolder = folder;
-  return slots;
-}
+using test::DataOnly;
 
 TEST(InstallConfigConcurrency, ParallelSettersKeepEveryKey) {
   test::TempDir root;

@@ -7,16 +7,13 @@
 #include <filesystem>
 
 #include "bridge/host_slots.h"
+#include "support/launcher.h"
 #include "support/temp_dir.h"
 
 namespace tarn {
 namespace {
 
-HostSlots DataOnly(const std::string& folder) {
-  HostSlots slots;
-  slots.dataFolder = folder;
-  return slots;
-}
+using test::DataOnly;
 
 namespace fs = std::filesystem;
 using test::ReadFile;

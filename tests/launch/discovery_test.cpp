@@ -9,16 +9,13 @@
 #include "bridge/host_slots.h"
 #include "install/config.h"
 #include "platform/file_ops.h"
+#include "support/launcher.h"
 #include "support/temp_dir.h"
 
 namespace tarn {
 namespace {
 
-HostSlots DataOnly(const std::string& folder) {
-  HostSlots slots;
-  slots.dataFolder = folder;
-  return slots;
-}
+using test::DataOnly;
 
 namespace fs = std::filesystem;
 

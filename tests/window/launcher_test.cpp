@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bridge/dispatch.h"
+#include "support/launcher.h"
 #include "support/temp_dir.h"
 #include "x_session.h"
 
@@ -129,11 +130,7 @@ class Launcher : public ::testing::Test {
   }
 
   std::vector<std::string> LogLines() {
-    const std::string bytes = test::ReadFile(app_ / "launcher.log");
-    std::u16string units;
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
-      units += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                     (static_cast<unsigned char>(bytes[i + 1]) << 8));
+    const std::u16string units = test::LogUnits(test::ReadFile(app_ / "launcher.log"));
     std::vector<std::string> lines;
     std::string line;
     for (size_t i = 0; i < units.size(); ++i) {
