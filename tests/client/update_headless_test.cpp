@@ -66,12 +66,6 @@ std::vector<std::string> Only(const std::vector<std::string>& lines, std::vector
 class UpdateEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
-    // See the verification tests: OpenSSL's per-thread state of a task that
-    // is ending when the host exits is memory at exit, not a leak.
-    WriteFile(root_.path() / "lsan.supp", "leak:libcrypto.so\n");
-    const char* options = std::getenv("LSAN_OPTIONS");
-    const std::string suppressions = "suppressions=" + (root_.path() / "lsan.supp").string();
-    setenv("LSAN_OPTIONS", options ? (std::string(options) + ":" + suppressions).c_str() : suppressions.c_str(), 1);
     ASSERT_TRUE(test::MakeDemoSite(site_, {"--size-mib", "1", "--files", "8"}));
     fs::remove_all(site_ / "client");
     fs::create_directories(root_.path() / "launcher" / "data");

@@ -38,16 +38,6 @@ bool StartsWith(const std::string& s, std::string_view prefix) { return s.rfind(
 class VerifyEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
-    // A task's thread counts as finished just before the thread itself
-    // ends, so the headless host may exit while OpenSSL still holds that
-    // thread's error-queue state (made by libcurl's start-up), and a
-    // sanitized launcher reports it as a leak. That is memory at exit, not a
-    // leak of a running launcher; the crypto code is checked for leaks in
-    // process by the unit tests.
-    WriteFile(root_.path() / "lsan.supp", "leak:libcrypto.so\n");
-    const char* options = std::getenv("LSAN_OPTIONS");
-    const std::string suppressions = "suppressions=" + (root_.path() / "lsan.supp").string();
-    setenv("LSAN_OPTIONS", options ? (std::string(options) + ":" + suppressions).c_str() : suppressions.c_str(), 1);
     ASSERT_TRUE(test::MakeDemoSite(site_, {"--size-mib", "1", "--files", "8"}));
     fs::remove_all(site_ / "client");
   }
