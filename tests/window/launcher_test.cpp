@@ -234,6 +234,22 @@ TEST_F(Launcher, StringCommandsReachDispatchAndOtherMessagesAreIgnored) {
                                                          std::string(LinkTarget("tg"))}));
 }
 
+TEST_F(Launcher, AnEventFromATaskReachesThePageAsAnObject) {
+  // "ui.ready" starts the initial push on a task; with no client it posts
+  // the news Event (an empty list when no service answers), which must
+  // arrive parsed.
+  WritePage(R"(<script>
+    const w = window.chrome.webview;
+    w.addEventListener('message', e => {
+      if (e.data && Array.isArray(e.data.news))
+        window.open('https://report.example/event?type=' + typeof e.data + '&news=array');
+    });
+    w.postMessage("ui.ready");
+  </script>)");
+  auto launcher = Start();
+  EXPECT_TRUE(WaitForOpened("https://report.example/event?type=object&news=array"));
+}
+
 TEST_F(Launcher, OnlyThePageItselfIsShownAndWebAddressesLeaveForTheBrowser) {
   // Each step waits for the one before, and the last proves the page never
   // left: it reports its own address after every link was tried. An iframe
