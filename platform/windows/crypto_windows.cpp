@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/crypto.h"
+#include "platform/windows/handle.h"
 #include "platform/windows/wide.h"
 
 namespace tarn {
@@ -32,22 +33,12 @@ struct Hash {
   }
 };
 
-struct File {
-  HANDLE h;
-  explicit File(HANDLE handle) : h(handle) {}
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
-  ~File() {
-    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-  }
-};
-
 }  // namespace
 
 bool Md5OfFile(const std::string& path, Md5Digest& digest) {
-  File file(CreateFileW(ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (file.h == INVALID_HANDLE_VALUE) return false;
+  Handle file(CreateFileW(ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file.ok()) return false;
   Provider provider;
   Hash hash;
   if (!CryptAcquireContextW(&provider.h, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) return false;

@@ -4,25 +4,12 @@
 #include <string>
 
 #include "platform/file_ops.h"
+#include "platform/windows/handle.h"
 #include "platform/windows/replace_file.h"
 #include "platform/windows/wide.h"
 
 namespace tarn {
 namespace {
-
-struct Handle {
-  HANDLE h;
-  explicit Handle(HANDLE handle) : h(handle) {}
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  ~Handle() { Close(); }
-  bool ok() const { return h != INVALID_HANDLE_VALUE && h != nullptr; }
-  bool Close() {
-    const bool closed = !ok() || CloseHandle(h) != 0;
-    h = INVALID_HANDLE_VALUE;
-    return closed;
-  }
-};
 
 bool WriteAll(HANDLE file, std::string_view bytes) {
   while (!bytes.empty()) {

@@ -3,24 +3,10 @@
 #include <string>
 
 #include "platform/file.h"
+#include "platform/windows/handle.h"
 #include "platform/windows/wide.h"
 
 namespace tarn {
-namespace {
-
-// Owns a file handle for the length of one call.
-struct Handle {
-  HANDLE h;
-  explicit Handle(HANDLE handle) : h(handle) {}
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  ~Handle() {
-    if (ok()) CloseHandle(h);
-  }
-  bool ok() const { return h != INVALID_HANDLE_VALUE && h != nullptr; }
-};
-
-}  // namespace
 
 bool AppendToFile(const std::string& path, std::string_view bytes, WriteSharing sharing) {
   if (bytes.size() > MAXDWORD) return false;
