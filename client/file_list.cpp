@@ -47,18 +47,6 @@ int32_t LeadingBuild(std::string_view text) {
                                                                              : static_cast<int32_t>(value);
 }
 
-std::vector<std::string_view> Tokens(std::string_view line) {
-  std::vector<std::string_view> tokens;
-  size_t i = 0;
-  while (i < line.size()) {
-    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
-    const size_t start = i;
-    while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
-    if (i > start) tokens.push_back(line.substr(start, i - start));
-  }
-  return tokens;
-}
-
 void ReadComment(std::string_view text, FileList& list) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
   if (text.empty()) return;
@@ -70,6 +58,42 @@ void ReadComment(std::string_view text, FileList& list) {
 }
 
 }  // namespace
+
+std::vector<std::string_view> ListLineTokens(std::string_view line) {
+  std::vector<std::string_view> tokens;
+  size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    const size_t start = i;
+    while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
+    if (i > start) tokens.push_back(line.substr(start, i - start));
+  }
+  return tokens;
+}
+
+std::string EncodeBase64(std::string_view bytes) {
+  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  const auto byte = [&bytes](size_t k) { return static_cast<uint32_t>(static_cast<unsigned char>(bytes[k])); };
+  size_t i = 0;
+  for (; i + 3 <= bytes.size(); i += 3) {
+    const uint32_t v = byte(i) << 16 | byte(i + 1) << 8 | byte(i + 2);
+    out += kAlphabet[v >> 18 & 63];
+    out += kAlphabet[v >> 12 & 63];
+    out += kAlphabet[v >> 6 & 63];
+    out += kAlphabet[v & 63];
+  }
+  const size_t rest = bytes.size() - i;
+  if (rest > 0) {
+    const uint32_t v = byte(i) << 16 | (rest == 2 ? byte(i + 1) << 8 : 0);
+    out += kAlphabet[v >> 18 & 63];
+    out += kAlphabet[v >> 12 & 63];
+    out += rest == 2 ? kAlphabet[v >> 6 & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
 
 bool DecodeBase64(std::string_view text, std::string& out) {
   out.clear();
@@ -169,7 +193,7 @@ FileList ParseFileList(std::string_view signedText) {
       continue;
     }
 
-    const std::vector<std::string_view> tokens = Tokens(line);
+    const std::vector<std::string_view> tokens = ListLineTokens(line);
     if (tokens.size() < 2) continue;
     FileEntry entry;
     entry.md5 = std::string(tokens[0]);

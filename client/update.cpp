@@ -196,31 +196,13 @@ void PostUpdateStatus(int32_t local, int32_t remote) {
 
 std::string FileRequestPath(std::string_view listPath) {
   // The service's own alphabet: Base64 with "-" and "_" in place of "+" and
-  // "/", and the "=" padding kept.
-  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-  std::string target = "/api/file?n=";
-  const auto byte = [&listPath](size_t i) { return static_cast<unsigned char>(listPath[i]); };
-  size_t i = 0;
-  for (; i + 2 < listPath.size(); i += 3) {
-    const uint32_t v = (byte(i) << 16) | (byte(i + 1) << 8) | byte(i + 2);
-    target += kAlphabet[v >> 18];
-    target += kAlphabet[(v >> 12) & 63];
-    target += kAlphabet[(v >> 6) & 63];
-    target += kAlphabet[v & 63];
+  // "/", so the value needs no percent-encoding; the "=" padding stays.
+  std::string token = EncodeBase64(listPath);
+  for (char& c : token) {
+    if (c == '+') c = '-';
+    if (c == '/') c = '_';
   }
-  if (i + 1 == listPath.size()) {
-    const uint32_t v = byte(i) << 16;
-    target += kAlphabet[v >> 18];
-    target += kAlphabet[(v >> 12) & 63];
-    target += "==";
-  } else if (i + 2 == listPath.size()) {
-    const uint32_t v = (byte(i) << 16) | (byte(i + 1) << 8);
-    target += kAlphabet[v >> 18];
-    target += kAlphabet[(v >> 12) & 63];
-    target += kAlphabet[(v >> 6) & 63];
-    target += '=';
-  }
-  return target;
+  return "/api/file?n=" + token;
 }
 
 }  // namespace tarn

@@ -13,18 +13,6 @@ namespace tarn::tools {
 namespace fs = std::filesystem;
 namespace {
 
-std::vector<std::string_view> Tokens(std::string_view line) {
-  std::vector<std::string_view> tokens;
-  size_t i = 0;
-  while (i < line.size()) {
-    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
-    const size_t start = i;
-    while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
-    if (i > start) tokens.push_back(line.substr(start, i - start));
-  }
-  return tokens;
-}
-
 bool IsHex32(std::string_view s) {
   return s.size() == 32 && std::all_of(s.begin(), s.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
 }
@@ -216,7 +204,7 @@ ListCheck CheckList(std::string_view document, std::string_view publicPem) {
       continue;
     }
     dataSeen = true;
-    const auto tokens = Tokens(line);
+    const auto tokens = ListLineTokens(line);
     if (tokens.size() < 2) {
       check.problems.push_back(where + "a data line needs at least a checksum and a path; the launcher skips it");
       continue;
