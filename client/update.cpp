@@ -80,20 +80,16 @@ void RunUpdate() {
 
   rows.push_back(MakeStateRow("run", "Сверяю файлы", "0%"));
   post();
+  // A file that cannot be read counts as different and is fetched again.
   std::vector<FileEntry> toUpdate;
-  const size_t total = entries.size();
-  for (size_t i = 0; i < total; ++i) {
-    std::string hex;
-    // A file that cannot be read counts as different and is fetched again.
-    if (!FileMd5Hex(ClientFilePath(clientDir, entries[i].path), hex) || !SameChecksum(hex, entries[i].md5))
-      toUpdate.push_back(entries[i]);
-    if (i % kCheckReportEvery == 0) {
-      const size_t percent = (i + 1) * 100 / total;
-      rows.back() = MakeStateRow("run", OfCount("Сверяю файлы", i + 1, total), Percent(percent));
-      post();
-      PostProgress("Проверка перед обновлением", static_cast<uint32_t>(percent), false);
-    }
-  }
+  for (size_t i : FindMismatchedEntries(clientDir, entries, [&](size_t done, size_t total) {
+         if ((done - 1) % kCheckReportEvery != 0) return;
+         const size_t percent = done * 100 / total;
+         rows.back() = MakeStateRow("run", OfCount("Сверяю файлы", done, total), Percent(percent));
+         post();
+         PostProgress("Проверка перед обновлением", static_cast<uint32_t>(percent), false);
+       }))
+    toUpdate.push_back(entries[i]);
 
   if (toUpdate.empty()) {
     StampServerBuild();

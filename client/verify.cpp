@@ -6,6 +6,7 @@
 
 #include "bridge/host_slots.h"
 #include "bridge/log.h"
+#include "bridge/parallel.h"
 #include "bridge/text.h"
 #include "client/checksum.h"
 #include "client/update.h"
@@ -58,17 +59,31 @@ void PostProgress(const std::string& status, uint32_t percent, bool ready) {
            R"(,"ready":)" + (ready ? "true" : "false") + "}}");
 }
 
+std::vector<size_t> FindMismatchedEntries(const std::string& clientDir, const std::vector<FileEntry>& entries,
+                                          const std::function<void(size_t done, size_t total)>& afterFile) {
+  // One byte per entry, each written by the thread that hashed it and read
+  // here only after that file is reported finished.
+  std::vector<char> differs(entries.size(), 0);
+  std::vector<size_t> mismatched;
+  ForEachInParallel(
+      entries.size(),
+      [&](size_t i) {
+        std::string hex;
+        const FileEntry& entry = entries[i];
+        differs[i] = !FileMd5Hex(ClientFilePath(clientDir, entry.path), hex) || !SameChecksum(hex, entry.md5);
+      },
+      [&](size_t i) {
+        if (differs[i]) mismatched.push_back(i);
+        if (afterFile) afterFile(i + 1, entries.size());
+      });
+  return mismatched;
+}
+
 std::vector<std::string> FindMismatches(const std::string& clientDir, const std::vector<FileEntry>& entries,
                                         const std::function<void(size_t done, size_t total)>& afterFile) {
-  std::vector<std::string> mismatches;
-  std::string hex;
-  for (size_t i = 0; i < entries.size(); ++i) {
-    const FileEntry& entry = entries[i];
-    if (!FileMd5Hex(ClientFilePath(clientDir, entry.path), hex) || !SameChecksum(hex, entry.md5))
-      mismatches.push_back(entry.path);
-    if (afterFile) afterFile(i + 1, entries.size());
-  }
-  return mismatches;
+  std::vector<std::string> paths;
+  for (size_t i : FindMismatchedEntries(clientDir, entries, afterFile)) paths.push_back(entries[i].path);
+  return paths;
 }
 
 void VerifyClient() {

@@ -24,10 +24,15 @@ void PostVerifyRows(const StatusRows& rows);
 // Posts {"progress":{"status":"...","percent":N,"ready":true|false}}.
 void PostProgress(const std::string& status, uint32_t percent, bool ready);
 
-// Hashes every entry's file below clientDir once, in list order, and
-// returns the list paths of those that are missing, unreadable or differ
-// (checksums compared without regard to letter case; sizes are not
-// compared). afterFile, when given, hears (done, total) after each file.
+// Hashes every entry's file below clientDir once, several files at a time
+// on all cores, and returns the indices (rising) of the entries whose files
+// are missing, unreadable or differ (checksums compared without regard to
+// letter case; sizes are not compared). afterFile, when given, hears
+// (done, total) on the calling thread after each file, in list order.
+std::vector<size_t> FindMismatchedEntries(const std::string& clientDir, const std::vector<FileEntry>& entries,
+                                          const std::function<void(size_t done, size_t total)>& afterFile);
+
+// The same, as the entries' list paths.
 std::vector<std::string> FindMismatches(const std::string& clientDir, const std::vector<FileEntry>& entries,
                                         const std::function<void(size_t done, size_t total)>& afterFile);
 
