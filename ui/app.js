@@ -69,7 +69,8 @@ function renderNews(news) {
     if (str(item.text)) article.append(el('p', '', str(item.text)));
     list.append(article);
   }
-  $('news-empty').hidden = list.childNodes.length > 0;
+  list.hidden = list.childNodes.length === 0;
+  $('news-empty').hidden = !list.hidden;
 }
 
 // ---- accounts and play ---------------------------------------------------
@@ -258,7 +259,7 @@ function renderInstall(install) {
       'offer-text',
       resume
         ? 'Уже скачанное сохранено — установку можно продолжить с того же места.'
-        : 'Игра будет установлена в папку ниже. Её можно сменить.',
+        : 'Папку можно оставить или выбрать другую.',
     );
     setText('offer-path', path || 'не выбрана');
     setText('offer-size', sizeOrUnknown(total));

@@ -440,9 +440,9 @@ describe('player page', { skip: startFailure ? `Chromium cannot start: ${startFa
       assert.deepEqual(await p.sent(), [`account.remove\n${JSON.stringify({ login: img })}`]);
 
       await showTab(page, 'Клиент');
-      assert.equal(await page.textContent('#env-dir'), long);
+      assert.equal(await visibleText(page, '#env-dir'), long);
       assert.equal(await page.textContent('#env-server'), img);
-      assert.equal(await page.textContent('#epoch-label'), img);
+      assert.equal(await visibleText(page, '#epoch-label'), img);
       assert.deepEqual(await page.locator('#verify-rows .label').allTextContents(), [long, script]);
       assert.deepEqual(await page.locator('#verify-rows li').evaluateAll((l) => l.map((e) => e.className)), ['row run', 'row bad']);
       await assertFits(page, 'client with hostile text');

@@ -124,6 +124,18 @@ export async function overflowProblems(page) {
         if (/(auto|scroll)/.test(style.overflowX) && e.scrollWidth > e.clientWidth + 1) {
           problems.push(`${describe(e)} scrolls sideways (${e.scrollWidth} > ${e.clientWidth})`);
         }
+        // A control cut off by a panel that does not scroll cannot be reached.
+        if (e.matches('button, select, input')) {
+          for (let a = e.parentElement; a && a !== document.body; a = a.parentElement) {
+            const s = getComputedStyle(a);
+            if (/(auto|scroll)/.test(s.overflowY + s.overflowX)) break;
+            if (s.overflowY === 'visible' && s.overflowX === 'visible') continue;
+            const outer = a.getBoundingClientRect();
+            if (box.left < outer.left - 0.5 || box.top < outer.top - 0.5 || box.right > outer.right + 0.5 || box.bottom > outer.bottom + 0.5) {
+              problems.push(`${describe(e)} is cut off by ${describe(a)}`);
+            }
+          }
+        }
         let clipped = false;
         for (let a = e.parentElement; a && a !== document.body; a = a.parentElement) {
           const s = getComputedStyle(a);
