@@ -338,13 +338,19 @@ function renderProgress(progress) {
     const node = $(id);
     node.textContent = status;
     node.classList.toggle('ready', ready);
-    node.classList.toggle('muted', false);
+    node.classList.remove('muted', 'hint');
   }
 }
 
 const ROW_STATES = ['run', 'ok', 'bad'];
 
 function renderVerify(rows) {
+  // The first rows of a run replace the hint on how to start one.
+  const status = $('progress-status');
+  if (status.classList.contains('hint')) {
+    status.classList.remove('hint');
+    status.textContent = '';
+  }
   const list = $('verify-rows');
   list.replaceChildren();
   for (const row of Array.isArray(rows) ? rows : []) {

@@ -116,7 +116,6 @@ describe('player page', { skip: startFailure ? `Chromium cannot start: ${startFa
         ['3', '3', '—', 'День 35 из 61'],
       );
       await p.deliver(
-        { epoch: { index: 0, label: 'версия не определена', next: '1.3.8', days: 35, cycle: 61, build: -1, remote: -1 } },
         { progress: { status: 'Найдены расхождения', percent: 100, ready: true } },
         {
           verify: [
@@ -128,10 +127,6 @@ describe('player page', { skip: startFailure ? `Chromium cannot start: ${startFa
         },
         { update: { available: true } },
       );
-      assert.deepEqual(
-        await page.locator('#epoch-build, #epoch-remote, #epoch-next').allTextContents(),
-        ['не определена', 'сервер недоступен', '1.3.8'],
-      );
       assert.deepEqual(await page.locator('#verify-rows li').evaluateAll((l) => l.map((e) => e.className)), [
         'row ok', 'row ok', 'row bad', 'row run',
       ]);
@@ -142,7 +137,12 @@ describe('player page', { skip: startFailure ? `Chromium cannot start: ${startFa
       assert.match(await page.getAttribute('#client-update', 'class'), /primary/);
       await assertFits(page, 'client screen');
       await shoot(page, 'client');
-      await p.deliver({ update: { available: false, local: 3, remote: 3 } });
+      await p.deliver({ epoch: { index: 0, label: 'версия не определена', next: '1.3.8', days: 35, cycle: 61, build: -1, remote: -1 } });
+      assert.deepEqual(
+        await page.locator('#epoch-build, #epoch-remote, #epoch-next').allTextContents(),
+        ['не определена', 'сервер недоступен', '1.3.8'],
+      );
+      await p.deliver(readyEvents[1], { update: { available: false, local: 3, remote: 3 } });
       assert.equal(await page.locator('#update-note').isVisible(), false);
 
       await showTab(page, 'Главная');
@@ -273,6 +273,7 @@ describe('player page', { skip: startFailure ? `Chromium cannot start: ${startFa
     ];
     const allButtons = ['#install-begin', '#install-resume', '#install-folder', '#install-pause', '#install-continue', '#install-stop', '#install-retry', '#play'];
     try {
+      await p.deliver(readyEvents[2]);
       for (const [name, event, section, texts, buttons] of stages) {
         await p.deliver({ install: event });
         const shown = await page.locator('#install > .stage').evaluateAll((l) => l.filter((e) => !e.hidden).map((e) => `#${e.id}`));

@@ -157,7 +157,7 @@ export async function overflowProblems(page) {
 
 export async function shoot(page, name) {
   mkdirSync(shotFolder, { recursive: true });
-  await page.screenshot({ path: join(shotFolder, `${name}.png`) });
+  await page.screenshot({ path: join(shotFolder, `${name}.png`), animations: 'disabled' });
 }
 
 // A full picture of an installed client, as the launcher sends it at start.
