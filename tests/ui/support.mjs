@@ -163,9 +163,7 @@ export async function shoot(page, name) {
 // A full picture of an installed client, as the launcher sends it at start.
 export const readyEvents = [
   { install: install('готово', { path: '/home/player/Games/Тарн', totalBytes: 3435973837, doneBytes: 3435973837 }) },
-  {
-    epoch: { index: 2, label: '1.4.0 · Излом', next: '', days: 35, cycle: 61, build: 3, remote: 3 },
-  },
+  { epoch: { index: 2, label: '1.4.0 · Излом', next: '', days: 35, cycle: 61, build: 3, remote: 3 } },
   {
     news: [
       { date: '2026-12-01', tag: 'Обновление', title: 'Эпоха «Излом» открыта', text: 'Новые земли, новые пути.' },
@@ -174,13 +172,7 @@ export const readyEvents = [
   },
   {
     accounts: [
-      {
-        login: 'demo',
-        chars: [
-          { name: 'Арвен', class: 'Лучница', level: 42 },
-          { name: 'Торин', class: 'Воин', level: 17 },
-        ],
-      },
+      { login: 'demo', chars: [{ name: 'Арвен', class: 'Лучница', level: 42 }, { name: 'Торин', class: 'Воин', level: 17 }] },
       { login: 'тестер', chars: [{ name: 'Ёжик в тумане', class: 'Жрец', level: 1 }] },
       { login: 'novice', chars: [] },
     ],
@@ -190,20 +182,8 @@ export const readyEvents = [
   { progress: { status: 'Клиент актуален', percent: 100, ready: true } },
 ];
 
+// The install Event with every key the launcher always sends.
 export function install(stage, fields = {}) {
-  return {
-    stage,
-    path: '',
-    file: '',
-    error: '',
-    totalBytes: 0,
-    doneBytes: 0,
-    freeBytes: 0,
-    totalFiles: 0,
-    doneFiles: 0,
-    speed: 0,
-    eta: -1,
-    version: -1,
-    ...fields,
-  };
+  const idle = { path: '', file: '', error: '', totalBytes: 0, doneBytes: 0, freeBytes: 0, totalFiles: 0, doneFiles: 0 };
+  return { stage, ...idle, speed: 0, eta: -1, version: -1, ...fields };
 }
