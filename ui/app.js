@@ -107,7 +107,20 @@ function renderAccounts(list) {
     cabinet.addEventListener('click', () => send('cabinet.open', { login: account.login }));
     const remove = el('button', 'small-btn danger', 'Удалить');
     remove.type = 'button';
-    remove.addEventListener('click', () => send('account.remove', { login: account.login }));
+    // A stray click must not cost the player a stored password: the first
+    // click only asks, the second within a few seconds removes.
+    remove.addEventListener('click', () => {
+      if (remove.dataset.armed) {
+        send('account.remove', { login: account.login });
+        return;
+      }
+      remove.dataset.armed = '1';
+      remove.textContent = 'Точно удалить?';
+      setTimeout(() => {
+        delete remove.dataset.armed;
+        remove.textContent = 'Удалить';
+      }, 3000);
+    });
     head.append(cabinet, remove);
     row.append(head);
     if (account.chars.length === 0) {

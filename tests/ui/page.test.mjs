@@ -240,7 +240,8 @@ describe('player page', { skip: startFailure ? `Chromium cannot start: ${startFa
       await expectCommand('#accounts-refresh', 'accounts.refresh');
       const row = (login) => `#acc-list .account:has(.login:text-is("${login}"))`;
       await expectCommand(`${row('тестер')} button:text-is("Кабинет")`, 'cabinet.open\n{"login":"тестер"}');
-      await expectCommand(`${row('novice')} button:text-is("Удалить")`, 'account.remove\n{"login":"novice"}');
+      await expectCommand(`${row('novice')} button:text-is("Удалить")`, null, 'the first click only asks');
+      await expectCommand(`${row('novice')} button:text-is("Точно удалить?")`, 'account.remove\n{"login":"novice"}');
       const login = 'новый "игрок" \\ №1';
       const password = 'пароль с "кавычками"\t и \\';
       await expectCommand('#acc-add', null, 'no account.add without a login');
@@ -322,6 +323,7 @@ describe('player page', { skip: startFailure ? `Chromium cannot start: ${startFa
       await screen(page, 'hostile-accounts');
       await p.clearSent();
       await page.click(`#acc-list .account >> nth=0 >> button:text-is("Удалить")`);
+      await page.click(`#acc-list .account >> nth=0 >> button:text-is("Точно удалить?")`);
       assert.deepEqual(await p.sent(), [`account.remove\n${JSON.stringify({ login: img })}`]);
 
       await showTab(page, 'Клиент');
