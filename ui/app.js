@@ -199,6 +199,19 @@ function addAccount(event) {
     return;
   }
   send('account.add', { login, password });
+  setAdding(true);
+}
+
+// The check takes a round trip to the account service; until its toast
+// arrives the button says so, and a second click cannot send the same
+// account again. A lost answer frees the button after a while.
+let addingTimer = 0;
+function setAdding(busy) {
+  const button = $('acc-add');
+  button.disabled = busy;
+  button.textContent = busy ? 'Проверяю…' : 'Добавить';
+  clearTimeout(addingTimer);
+  if (busy) addingTimer = setTimeout(() => setAdding(false), 20000);
 }
 
 // ---- toasts --------------------------------------------------------------
@@ -214,6 +227,7 @@ function showToast(toast) {
   setTimeout(dismiss, kind === 'error' ? 6000 : 4000);
   box.append(node);
   while (box.childElementCount > 3) box.firstElementChild.remove();
+  setAdding(false);
   if (kind === 'ok') {
     $('acc-login').value = '';
     $('acc-password').value = '';

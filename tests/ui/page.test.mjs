@@ -249,6 +249,10 @@ describe('player page', { skip: startFailure ? `Chromium cannot start: ${startFa
       await expectCommand('#acc-add', null, 'no account.add without a password');
       await page.fill('#acc-password', password);
       await expectCommand(() => page.press('#acc-password', 'Enter'), `account.add\n${JSON.stringify({ login, password })}`);
+      await expectShown(page, { '#acc-add': 'Проверяю…' });
+      await expectCommand(() => page.press('#acc-password', 'Enter'), null, 'no second account.add while the first is checked');
+      await p.deliver({ toast: { kind: 'error', text: 'Неверный логин или пароль' } });
+      assert.deepEqual([await page.inputValue('#acc-password'), await page.locator('#acc-add').isEnabled()], [password, true]);
 
       await showTab(page, 'Клиент');
       for (const [id, command] of [['client-verify', 'client.verify'], ['client-update', 'client.update'], ['open-clientdir', 'open.clientdir'], ['open-log', 'open.log']]) {
