@@ -14,7 +14,11 @@ packages=(
   libgtk-3-dev libwebkit2gtk-4.1-dev xvfb xauth x11-utils xdotool imagemagick dbus-x11
   # Windows backend: cross compiler and a runtime to test it
   g++-mingw-w64-x86-64-posix wine64
+  # the page's browser tests (playwright-core itself comes from npm, pinned in tests/ui)
+  chromium nodejs
 )
+# A Node.js from elsewhere brings its own npm, which Debian's npm would conflict with.
+command -v npm >/dev/null 2>&1 || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do

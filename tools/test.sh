@@ -2,7 +2,7 @@
 # Sets up the machine, then builds and runs every test:
 #   1. the Windows cross build (mingw-w64) and its suite under Wine;
 #   2. the whole suite with warnings as errors, which also compares its
-#      headless host with the Windows one;
+#      headless host with the Windows one; then the page in Chromium;
 #   3. the whole suite again under AddressSanitizer + UndefinedBehaviorSanitizer;
 #   4. the concurrency tests under ThreadSanitizer.
 # Each build has its own folder under build/, so reruns are incremental.
@@ -41,6 +41,8 @@ suite windows -- -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE=cmake/
 echo "== windows build and suite took $((SECONDS - windows_start)) s"
 
 suite release -- -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_WINDOWS_BUILD="$PWD/build/windows"
+echo "== page in Chromium (screenshots in build/ui-tests)"
+./tests/ui/run.sh
 suite asan -- -DCMAKE_BUILD_TYPE=Debug -DTARN_SANITIZE=address
 suite tsan -L concurrency -- -DCMAKE_BUILD_TYPE=Debug -DTARN_SANITIZE=thread
 echo "== all tests passed"
