@@ -18,7 +18,7 @@ constexpr std::string_view kClientExe = "ElementClient.exe";
 // Game packs the player set aside; their mere presence tells the client to
 // look for packs elsewhere.
 constexpr std::string_view kSetAsidePacks = "_disabled-*.pck";
-constexpr char kNotFound[] = R"({"progress":{"status":"Не найден ElementClient.exe","percent":0,"ready":false})";
+constexpr char kNotFound[] = R"({"progress":{"status":"Не найден ElementClient.exe","percent":0,"ready":false}})";
 constexpr char kStartFailed[] = "Не удалось запустить игру";
 // What launcher.log shows in place of a password.
 constexpr std::string_view kPasswordMask = "***";
