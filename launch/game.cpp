@@ -78,7 +78,7 @@ std::string GameCommandLine(const GameCall& call) {
   std::string line;
   // Room for the worst case up front: growing would leave copies of the
   // password behind in freed memory.
-  line.reserve(64 + call.clientDir.size() + 2 * (call.login.size() + call.password.size() + call.character.size()));
+  line.reserve(96 + call.clientDir.size() + 2 * (call.login.size() + call.password.size() + call.character.size()));
   line += '"';
   line += JoinPath(call.clientDir, kClientExe);
   line += "\" startbypatcher";

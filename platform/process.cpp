@@ -10,6 +10,10 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 std::vector<std::string> SplitCommandLine(std::string_view line) {
   std::vector<std::string> args;
   if (line.empty()) return args;
+  // The pieces may carry a password: room for all of them up front, so no
+  // growing leaves copies behind in freed memory for the caller's wipe to
+  // miss. Arguments are separated by at least one blank.
+  args.reserve(line.size() / 2 + 2);
 
   // The program name knows no escapes: a path cannot hold a double quote.
   size_t i = 0;
@@ -24,13 +28,17 @@ std::vector<std::string> SplitCommandLine(std::string_view line) {
   while (i < line.size() && IsBlank(line[i])) ++i;
 
   std::string arg;
+  arg.reserve(line.size());
   bool inArg = false;
   bool quoted = false;
   while (i < line.size()) {
     const char c = line[i];
     if (IsBlank(c) && !quoted) {
-      if (inArg) args.push_back(std::move(arg));
-      arg.clear();
+      if (inArg) {
+        args.push_back(std::move(arg));
+        arg = std::string();
+        arg.reserve(line.size());
+      }
       inArg = false;
       ++i;
       continue;
