@@ -68,12 +68,6 @@ struct WipedText {
 
 }  // namespace
 
-std::string QuotedValue(std::string_view value) {
-  std::string out;
-  AppendValue(out, value);
-  return out;
-}
-
 std::string GameCommandLine(const GameCall& call) {
   std::string line;
   // Room for the worst case up front: growing would leave copies of the

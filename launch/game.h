@@ -30,12 +30,6 @@ struct GameCall {
 // the Windows argument rules, so the game still reads it as one argument.
 std::string GameCommandLine(const GameCall& call);
 
-// The value as it goes between the double quotes of a piece: unchanged
-// unless it holds a double quote or ends in a backslash; then every quote
-// gets a backslash, and the backslashes before a quote or at the end are
-// doubled.
-std::string QuotedValue(std::string_view value);
-
 // Whether the game may be started with these values: none may hold NUL
 // (the command line ends there on Windows), and the login and character,
 // which come from the page, hold no control character at all.

@@ -72,8 +72,6 @@ TEST(GameCommandLine, EveryValueSplitsBackIntoOneArgument) {
     EXPECT_EQ(SplitCommandLine(line), (Args{JoinPath(dir, "ElementClient.exe"), "startbypatcher", "sepfile",
                                             "user:" + v, "pwd:" + v, "role:" + v}))
         << line;
-    const bool escaped = v.find('"') != std::string::npos || v.back() == '\\';
-    EXPECT_EQ(QuotedValue(v) == v, !escaped) << v;
   }
 }
 
@@ -81,13 +79,9 @@ TEST(LaunchValues, RefuseNulAnywhereAndControlCharactersFromThePage) {
   using namespace std::string_literals;
   EXPECT_TRUE(LaunchValuesAcceptable("demo", "pw \t\n\"\\", "Арина ~"));
   EXPECT_TRUE(LaunchValuesAcceptable("", "", ""));
-  EXPECT_FALSE(LaunchValuesAcceptable("de\0mo"s, "pw", ""));
   EXPECT_FALSE(LaunchValuesAcceptable("demo", "p\0w"s, ""));
-  EXPECT_FALSE(LaunchValuesAcceptable("demo", "pw", "a\0"s));
-  for (const char* bad : {"a\tb", "a\nb", "a\rb", "\x1b[31m", "a\x7f"}) {
-    EXPECT_FALSE(LaunchValuesAcceptable(bad, "pw", "")) << bad;
-    EXPECT_FALSE(LaunchValuesAcceptable("demo", "pw", bad)) << bad;
-  }
+  for (const std::string& bad : {"a\0"s, "a\tb"s, "a\nb"s, "a\rb"s, "\x1b[31m"s, "a\x7f"s})
+    EXPECT_FALSE(LaunchValuesAcceptable(bad, "pw", "") || LaunchValuesAcceptable("demo", "pw", bad)) << bad;
 }
 
 class EnvEvent : public ::testing::Test {
