@@ -35,17 +35,23 @@ const std::string kFailed = test::Progress("Не удалось запустит
 const std::string kPassword = "Секрет-42 \"x\"";  // looked for in launcher.log
 const std::string kHostile = "p\\ \"q\\";
 
-// Working folder, its pid, its parent's, then every argument, NUL-separated;
-// written under another name first, so a reader never sees half.
+// Working folder, its pid, its parent's, then every argument, each ended by
+// NUL, then a line feed; written under another name first, so a reader
+// never sees half.
 constexpr char kScriptStandIn[] =
     "#!/bin/sh\n"
     "dir=$(dirname \"$0\")\n"
     "printf '%s\\0' \"$(pwd -P)\" \"$$\" \"$PPID\" \"$@\" > \"$dir/record.tmp\"\n"
+    "echo >> \"$dir/record.tmp\"\n"
     "mv \"$dir/record.tmp\" \"$dir/record\"\n";
 
-std::optional<std::string> WaitForFile(const fs::path& file, std::chrono::seconds limit) {
+// The file's content once it holds the needle and ends in a line feed.
+std::optional<std::string> WaitForFile(const fs::path& file, std::chrono::seconds limit, std::string_view needle = "") {
   for (auto end = std::chrono::steady_clock::now() + limit; std::chrono::steady_clock::now() < end;) {
-    if (fs::exists(file)) return ReadFile(file);
+    if (fs::exists(file)) {
+      std::string bytes = ReadFile(file);
+      if (bytes.find(needle) != std::string::npos && !bytes.empty() && bytes.back() == '\n') return bytes;
+    }
     std::this_thread::sleep_for(20ms);
   }
   return std::nullopt;
@@ -216,7 +222,8 @@ TEST_F(GameLaunch, TheDemoClientRunThroughWineSeesTheBuiltLine) {
   unsetenv("WAYLAND_DISPLAY");
 
   EXPECT_EQ(Launch("a\"b", "Ёж \\"), Args{kStarted});
-  const auto record = WaitForFile(game_ / "launch-record.txt", 90s);  // a fresh prefix takes a while
+  // A fresh prefix takes a while.
+  const auto record = WaitForFile(game_ / "launch-record.txt", 90s, "\ncommand line: ");
   ASSERT_TRUE(record) << "the stand-in did not run under wine";
   const std::string folderTag = "folder: ", lineTag = "\ncommand line: ";
   const size_t at = record->find(lineTag);

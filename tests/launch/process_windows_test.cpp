@@ -69,9 +69,10 @@ class WindowsLaunch : public ::testing::Test {
   void TearDown() override { InstallHostSlots({}); }
   std::optional<std::string> WaitForRecord() {
     for (int i = 0; i < 1500; ++i) {
+      // Whole once the command line and its line feed are in.
       if (fs::exists(game_ / "launch-record.txt")) {
-        std::this_thread::sleep_for(100ms);  // written in one go, but not atomically
-        return test::ReadFile(game_ / "launch-record.txt");
+        std::string record = test::ReadFile(game_ / "launch-record.txt");
+        if (record.find("\ncommand line: ") != std::string::npos && record.back() == '\n') return record;
       }
       std::this_thread::sleep_for(20ms);
     }
