@@ -1,9 +1,128 @@
 #include "launch/game.h"
 
-namespace tarn {
+#include <cstdio>
 
-// Not built yet: starts nothing.
-void LaunchGame(const std::string&, const std::string&, const std::string&) {}
-void PushEnv() {}
+#include "bridge/host_slots.h"
+#include "bridge/log.h"
+#include "bridge/text.h"
+#include "client/verify.h"
+#include "launch/discovery.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "service/http.h"
+
+namespace tarn {
+namespace {
+
+constexpr std::string_view kClientExe = "ElementClient.exe";
+// Game packs the player set aside; their mere presence tells the client to
+// look for packs elsewhere.
+constexpr std::string_view kSetAsidePacks = "_disabled-*.pck";
+constexpr char kNotFound[] = R"({"progress":{"status":"Не найден ElementClient.exe","percent":0,"ready":false}})";
+constexpr char kStartFailed[] = "Не удалось запустить игру";
+// What launcher.log shows in place of a password.
+constexpr std::string_view kPasswordMask = "***";
+
+// The game reads its command line by the Windows argument rules, where a
+// backslash only means something before a double quote: a value without a
+// quote and without a trailing backslash needs nothing, and any other gets
+// its quotes escaped and the backslashes that precede them doubled.
+void AppendValue(std::string& out, std::string_view value) {
+  if (value.find('"') == std::string_view::npos && (value.empty() || value.back() != '\\')) {
+    out += value;
+    return;
+  }
+  size_t slashes = 0;
+  for (char c : value) {
+    if (c == '\\') {
+      ++slashes;
+      continue;
+    }
+    out.append(c == '"' ? slashes * 2 + 1 : slashes, '\\');
+    out += c;
+    slashes = 0;
+  }
+  out.append(slashes * 2, '\\');  // the closing quote follows
+}
+
+void AppendPiece(std::string& out, std::string_view key, std::string_view value) {
+  if (value.empty()) return;
+  out += ' ';
+  out += key;
+  out += ":\"";
+  AppendValue(out, value);
+  out += '"';
+}
+
+bool HoldsControl(std::string_view text) {
+  for (unsigned char c : text)
+    if (c < 0x20 || c == 0x7F) return true;
+  return false;
+}
+
+// The command line holds the plain password: it is wiped on every way out.
+struct WipedText {
+  std::string text;
+  ~WipedText() { WipeText(text); }
+};
+
+}  // namespace
+
+std::string GameCommandLine(const GameCall& call) {
+  std::string line;
+  // Room for the worst case up front: growing would leave copies of the
+  // password behind in freed memory.
+  line.reserve(96 + call.clientDir.size() + 2 * (call.login.size() + call.password.size() + call.character.size()));
+  line += '"';
+  line += JoinPath(call.clientDir, kClientExe);
+  line += "\" startbypatcher";
+  if (call.sepfile) line += " sepfile";
+  AppendPiece(line, "user", call.login);
+  AppendPiece(line, "pwd", call.password);
+  AppendPiece(line, "role", call.character);
+  return line;
+}
+
+bool LaunchValuesAcceptable(std::string_view login, std::string_view password, std::string_view character) {
+  return !HoldsControl(login) && !HoldsControl(character) && password.find('\0') == std::string_view::npos;
+}
+
+void LaunchGame(const std::string& login, const std::string& password, const std::string& character) {
+  const std::string dir = FindClientDir();
+  if (dir.empty()) {
+    PostToUi(kNotFound);
+    return;
+  }
+  if (!LaunchValuesAcceptable(login, password, character)) {
+    LogLine("запуск игры отклонён: управляющий символ в логине или имени персонажа, или NUL в пароле");
+    PostProgress(kStartFailed, 0, true);
+    return;
+  }
+  GameCall call{dir, FolderHasMatch(dir, kSetAsidePacks), login, password, character};
+  if (call.sepfile) LogLine("обнаружены отодвинутые паки — добавляю sepfile");
+  LogLine("запуск игры: логин=%s персонаж=%s", login.c_str(), character.empty() ? "(не выбран)" : character.c_str());
+  WipedText line{GameCommandLine(call)};
+
+  const StartedProcess started = StartProgram(JoinPath(dir, kClientExe), line.text, dir);
+  if (started.started) {
+    LogLine("клиент запущен, pid=%u", started.pid);
+    PostProgress("Игра запущена", 100, true);
+    return;
+  }
+  // Support reads the log: it gets the line as built, all but the password.
+  call.password = password.empty() ? "" : kPasswordMask;
+  LogLine("CreateProcess не удался, код %u; строка: %s", started.error, GameCommandLine(call).c_str());
+  PostProgress(kStartFailed, 0, true);
+}
+
+void PushEnv() {
+  std::string dir = FindClientDir();
+  if (dir.empty()) dir = "не найдена";
+  char server[128];
+  std::snprintf(server, sizeof server, "%.*s:%d", static_cast<int>(ServiceHost.size()), ServiceHost.data(),
+                static_cast<int>(ServicePort));
+  PostToUi(R"({"env":{"clientDir":")" + JsonEscape(dir) + R"(","server":")" + JsonEscape(server) +
+           R"(","launcher":"1.0"}})");
+}
 
 }  // namespace tarn

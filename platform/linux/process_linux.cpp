@@ -1,0 +1,168 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdlib>
+
+#include "platform/file_ops.h"
+#include "platform/process.h"
+#include "platform/thread.h"
+
+extern char** environ;
+
+namespace tarn {
+namespace {
+
+struct Folder {
+  DIR* dir;
+  ~Folder() {
+    if (dir != nullptr) closedir(dir);
+  }
+};
+
+struct FileActions {
+  posix_spawn_file_actions_t actions;
+  int status = posix_spawn_file_actions_init(&actions);
+  ~FileActions() {
+    if (status == 0) posix_spawn_file_actions_destroy(&actions);
+  }
+};
+
+struct SpawnAttributes {
+  posix_spawnattr_t attributes;
+  int status = posix_spawnattr_init(&attributes);
+  ~SpawnAttributes() {
+    if (status == 0) posix_spawnattr_destroy(&attributes);
+  }
+};
+
+// The argument texts carry the password: they are wiped however the start
+// ends.
+struct Arguments {
+  std::vector<std::string> texts;
+  ~Arguments() {
+    for (std::string& text : texts) WipeText(text);
+  }
+};
+
+// A Windows executable begins with the DOS header's "MZ". A file that
+// cannot be read is left to the start itself, which says why it fails.
+bool IsWindowsExecutable(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char magic[2] = {};
+  const ssize_t n = read(fd, magic, sizeof magic);
+  close(fd);
+  return n == 2 && magic[0] == 'M' && magic[1] == 'Z';
+}
+
+// The first executable regular file named name in a PATH folder. Empty and
+// relative PATH entries are skipped: they would depend on the working
+// folder.
+std::string FindOnPath(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::string_view folders = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+  while (!folders.empty()) {
+    const size_t colon = folders.find(':');
+    const std::string_view folder = folders.substr(0, colon);
+    folders = colon == std::string_view::npos ? std::string_view{} : folders.substr(colon + 1);
+    if (folder.empty() || folder[0] != '/') continue;
+    std::string candidate = std::string(folder) + "/" + name;
+    struct stat info {};
+    if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(candidate.c_str(), X_OK) == 0)
+      return candidate;
+  }
+  return {};
+}
+
+// Each started game has a thread that waits for it alone, so it never
+// stays behind as a zombie, and no other child of the process is reaped
+// by mistake.
+void Reap(void* arg) {
+  const pid_t pid = static_cast<pid_t>(reinterpret_cast<intptr_t>(arg));
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  ReleaseThreadState();
+}
+
+StartedProcess Failed(int error) { return {false, 0, static_cast<uint32_t>(error)}; }
+
+}  // namespace
+
+bool FolderHasMatch(const std::string& folder, std::string_view pattern) {
+  Folder listing{opendir(folder.c_str())};
+  if (listing.dir == nullptr) return false;
+  const std::string wanted(pattern);
+  while (const dirent* entry = readdir(listing.dir)) {
+    if (fnmatch(wanted.c_str(), entry->d_name, FNM_CASEFOLD) == 0) return true;
+  }
+  return false;
+}
+
+StartedProcess StartProgram(const std::string& application, const std::string& commandLine,
+                            const std::string& workingFolder) {
+  Arguments args{SplitCommandLine(commandLine)};
+  if (args.texts.empty() || args.texts[0] != application) return Failed(EINVAL);
+
+  // The working folder changes before the program is looked up, so a
+  // relative path must not reach the start.
+  const std::string program = FullPath(application);
+  if (program.empty()) return Failed(EINVAL);
+  args.texts[0] = program;
+  std::string executable = program;
+  if (IsWindowsExecutable(program)) {
+    executable = FindOnPath("wine");
+    if (executable.empty()) return Failed(ENOENT);
+    args.texts.insert(args.texts.begin(), executable);
+  }
+  std::vector<char*> argv;
+  argv.reserve(args.texts.size() + 1);
+  for (std::string& text : args.texts) argv.push_back(text.data());
+  argv.push_back(nullptr);
+
+  // The game gets no descriptor of the launcher: standard streams lead
+  // nowhere (a headless launcher's output is its Event stream) and every
+  // other descriptor is closed, whatever its close-on-exec flag says.
+  FileActions actions;
+  if (actions.status != 0) return Failed(actions.status);
+  posix_spawn_file_actions_t* fa = &actions.actions;
+  int error = posix_spawn_file_actions_addchdir_np(fa, workingFolder.c_str());
+  if (error == 0) error = posix_spawn_file_actions_addopen(fa, 0, "/dev/null", O_RDONLY, 0);
+  if (error == 0) error = posix_spawn_file_actions_addopen(fa, 1, "/dev/null", O_WRONLY, 0);
+  if (error == 0) error = posix_spawn_file_actions_adddup2(fa, 1, 2);
+  if (error == 0) error = posix_spawn_file_actions_addclosefrom_np(fa, 3);
+  if (error != 0) return Failed(error);
+
+  // Signal dispositions and the mask the launcher set up for itself (an
+  // ignored SIGPIPE, blocked signals of helper threads) are not the game's.
+  // A session of its own keeps the game running when the launcher's
+  // terminal goes away.
+  SpawnAttributes attributes;
+  if (attributes.status != 0) return Failed(attributes.status);
+  sigset_t none;
+  sigset_t all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  posix_spawnattr_setsigmask(&attributes.attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes.attributes, &all);
+  posix_spawnattr_setflags(&attributes.attributes,
+                           POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
+
+  pid_t pid = 0;
+  error = posix_spawn(&pid, executable.c_str(), fa, &attributes.attributes, argv.data(), environ);
+  if (error != 0) return Failed(error);
+  // Without a thread the game still runs; it only stays a zombie after it
+  // ends, until the launcher exits.
+  StartDetachedThread(Reap, reinterpret_cast<void*>(static_cast<intptr_t>(pid)));
+  return {true, static_cast<uint32_t>(pid), 0};
+}
+
+}  // namespace tarn

@@ -1,0 +1,50 @@
+#pragma once
+// Starting the game client: the look for set-aside packs in its folder, and
+// the process start itself. The launcher neither waits for nor watches what
+// it starts; the game outlives the launcher.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarn {
+
+// Whether any entry of folder matches pattern, a file name with '*'
+// wildcards. Letter case does not count, as on the game's own file systems.
+// False when the folder cannot be read.
+bool FolderHasMatch(const std::string& folder, std::string_view pattern);
+
+struct StartedProcess {
+  bool started = false;
+  uint32_t pid = 0;    // when started
+  uint32_t error = 0;  // the system's error code when not
+};
+
+// Starts application with commandLine, whose first piece is application in
+// double quotes and the rest the arguments as the Windows argument rules
+// split them. The program runs in workingFolder with the launcher's
+// environment and none of its handles, and is not waited for.
+//
+// On Linux a Windows executable (a file beginning with "MZ") is started
+// through `wine` found on PATH, any other program directly; both get the
+// arguments split from commandLine. A commandLine that does not begin with
+// the quoted application is refused, since its split would not give the
+// arguments it was built from.
+StartedProcess StartProgram(const std::string& application, const std::string& commandLine,
+                            const std::string& workingFolder);
+
+// Splits a command line by the rules a Windows program's start-up code
+// applies (CommandLineToArgvW): the program name first (up to the next
+// double quote when it begins with one, otherwise up to a space or tab),
+// then arguments separated by spaces and tabs, where double quotes group,
+// 2n backslashes before a quote give n and a grouping quote, 2n+1 give n
+// and a literal quote, other backslashes are literal, and a doubled quote
+// inside a group gives a literal quote and ends the group. Empty for an
+// empty line.
+std::vector<std::string> SplitCommandLine(std::string_view line);
+
+// Overwrites text's characters with zeros in a way the compiler may not
+// leave out, for text that held a password.
+void WipeText(std::string& text);
+
+}  // namespace tarn

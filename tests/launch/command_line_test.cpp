@@ -1,0 +1,113 @@
+// The game's command line: how it is built, how the Windows argument rules
+// split it, and that every value reaches the game as one argument.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "bridge/host_slots.h"
+#include "install/config.h"
+#include "launch/game.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "support/launcher.h"
+#include "support/temp_dir.h"
+
+namespace tarn {
+namespace {
+
+using Args = std::vector<std::string>;
+
+TEST(SplitCommandLine, FollowsTheWindowsArgumentRules) {
+  const struct {
+    std::string line;
+    Args args;
+  } cases[] = {
+      {"", {}},
+      {R"("C:\a b\x.exe" one  two)", {R"(C:\a b\x.exe)", "one", "two"}},
+      {"x.exe\ta", {"x.exe", "a"}},
+      // The program name knows no escapes and ends at its closing quote.
+      {R"("C:\dir\"rest x)", {R"(C:\dir\)", "rest", "x"}},
+      {R"("")", {""}},
+      {"p   ", {"p"}},
+      {R"(p "a b" c)", {"p", "a b", "c"}},
+      {R"(p a\\\"b)", {"p", R"(a\"b)"}},
+      {R"(p a\\"b c")", {"p", R"(a\b c)"}},
+      {R"(p a\b a\\ \)", {"p", R"(a\b)", R"(a\\)", R"(\)"}},
+      {R"(p user:"a\"b" pwd:"x\\")", {"p", R"(user:a"b)", R"(pwd:x\)"}},
+      {R"(p "" x)", {"p", "", "x"}},
+      // A doubled quote inside a group is a quote and ends the group.
+      {R"(p "a""b" c)", {"p", R"(a"b c)"}},
+      {R"(p """" x)", {"p", R"(" x)"}},
+      {R"(p """ x)", {"p", R"(")", "x"}},
+      {"p \"open end", {"p", "open end"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SplitCommandLine(c.line), c.args) << c.line;
+}
+
+TEST(GameCommandLine, IsBuiltPieceByPieceWithValuesAsTheyStand) {
+  const std::string exe = "\"" + JoinPath("/Игры/ТАРН", "ElementClient.exe") + "\"";
+  auto line = [](bool sepfile, std::string_view login, std::string_view password, std::string_view character) {
+    return GameCommandLine({"/Игры/ТАРН", sepfile, login, password, character});
+  };
+  EXPECT_EQ(line(false, "demo", "pw", "Арина"), exe + R"( startbypatcher user:"demo" pwd:"pw" role:"Арина")");
+  EXPECT_EQ(line(true, "", "", ""), exe + " startbypatcher sepfile");
+  EXPECT_EQ(line(true, "", "", "Ёж"), exe + R"( startbypatcher sepfile role:"Ёж")");
+  EXPECT_EQ(line(false, "u", "", ""), exe + R"( startbypatcher user:"u")");
+  // Spaces, inner backslashes and other punctuation pass byte for byte.
+  EXPECT_EQ(line(false, "a b", R"(C:\x\y z%'^&)", "\\\\srv\\a"),
+            exe + R"( startbypatcher user:"a b" pwd:"C:\x\y z%'^&" role:"\\srv\a")");
+  // Only a quote or a trailing backslash makes a value escaped.
+  EXPECT_EQ(line(false, R"(a"b)", R"(x\")", R"(c\\)"),
+            exe + R"( startbypatcher user:"a\"b" pwd:"x\\\"" role:"c\\\\")");
+}
+
+TEST(GameCommandLine, EveryValueSplitsBackIntoOneArgument) {
+  const std::string hostile[] = {"\"",      "\\",        "\\\\",        "\\\"",         "a\"b",     "\"\" x",
+                                 "\\\\\"\\\\", " ",         "a\tb",        "a\\",          "Ёж\\\"",   "\"\"\"",
+                                 "x y\\\\",  "line\nnext", "\\\" pwd:\"x", "пароль 123", "C:\\dir\\x"};
+  const std::string dir = JoinPath(JoinPath("/tmp", "Игры ТАРН"), "client");
+  for (const std::string& v : hostile) {
+    const std::string line = GameCommandLine({dir, true, v, v, v});
+    EXPECT_EQ(SplitCommandLine(line), (Args{JoinPath(dir, "ElementClient.exe"), "startbypatcher", "sepfile",
+                                            "user:" + v, "pwd:" + v, "role:" + v}))
+        << line;
+  }
+}
+
+TEST(LaunchValues, RefuseNulAnywhereAndControlCharactersFromThePage) {
+  using namespace std::string_literals;
+  EXPECT_TRUE(LaunchValuesAcceptable("demo", "pw \t\n\"\\", "Арина ~"));
+  EXPECT_TRUE(LaunchValuesAcceptable("", "", ""));
+  EXPECT_FALSE(LaunchValuesAcceptable("demo", "p\0w"s, ""));
+  for (const std::string& bad : {"a\0"s, "a\tb"s, "a\nb"s, "a\rb"s, "\x1b[31m"s, "a\x7f"s})
+    EXPECT_FALSE(LaunchValuesAcceptable(bad, "pw", "") || LaunchValuesAcceptable("demo", "pw", bad)) << bad;
+}
+
+class EnvEvent : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    HostSlots slots = test::DataOnly(test::PathUtf8(dir_.path() / "data"));
+    slots.post = [this](const std::string& event) { events_.push_back(event); };
+    InstallHostSlots(std::move(slots));
+  }
+  void TearDown() override { InstallHostSlots({}); }
+  test::TempDir dir_;
+  std::vector<std::string> events_;
+};
+
+TEST_F(EnvEvent, NamesTheClientFolderEscapedOrSaysItIsMissing) {
+  PushEnv();  // no record, and nothing near the test program
+  const std::string client = test::PathUtf8(dir_.path() / "Игры ТАРН" / "клиент");
+  test::WriteFile(test::Utf8Path(client) / "ElementClient.exe", "MZ");
+  SetConfigValue("path", client);
+  PushEnv();
+  std::string escaped;
+  for (char c : client) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  EXPECT_EQ(events_, (std::vector<std::string>{
+                         R"({"env":{"clientDir":"не найдена","server":"127.0.0.1:8090","launcher":"1.0"}})",
+                         R"({"env":{"clientDir":")" + escaped + R"(","server":"127.0.0.1:8090","launcher":"1.0"}})"}));
+}
+
+}  // namespace
+}  // namespace tarn

@@ -1,0 +1,240 @@
+// "game.launch" end to end: the headless launcher in a folder of its own
+// starts the client its install record names. Stand-ins write down how they
+// were started: a shell script, and the demo's Windows program under wine.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <future>
+#include <optional>
+#include <thread>
+
+#include "bridge/host_slots.h"
+#include "bridge/text.h"
+#include "launch/game.h"
+#include "platform/process.h"
+#include "service/account_store.h"
+#include "support/launcher.h"
+#include "support/run_program.h"
+#include "support/service_fixture.h"
+#include "support/temp_dir.h"
+
+namespace tarn {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Args = std::vector<std::string>;
+using test::ReadFile;
+using test::WriteFile;
+
+const std::string kStarted = test::Progress("Игра запущена", 100, true);
+const std::string kFailed = test::Progress("Не удалось запустить игру", 0, true);
+const std::string kPassword = "Секрет-42 \"x\"";  // looked for in launcher.log
+const std::string kHostile = "p\\ \"q\\";
+
+// Working folder, its pid, its parent's, then every argument, each ended by
+// NUL, then a line feed; written under another name first, so a reader
+// never sees half.
+constexpr char kScriptStandIn[] =
+    "#!/bin/sh\n"
+    "dir=$(dirname \"$0\")\n"
+    "printf '%s\\0' \"$(pwd -P)\" \"$$\" \"$PPID\" \"$@\" > \"$dir/record.tmp\"\n"
+    "echo >> \"$dir/record.tmp\"\n"
+    "mv \"$dir/record.tmp\" \"$dir/record\"\n";
+
+// The file's content once it holds the needle and ends in a line feed.
+std::optional<std::string> WaitForFile(const fs::path& file, std::chrono::seconds limit, std::string_view needle = "") {
+  for (auto end = std::chrono::steady_clock::now() + limit; std::chrono::steady_clock::now() < end;) {
+    if (fs::exists(file)) {
+      std::string bytes = ReadFile(file);
+      if (bytes.find(needle) != std::string::npos && !bytes.empty() && bytes.back() == '\n') return bytes;
+    }
+    std::this_thread::sleep_for(20ms);
+  }
+  return std::nullopt;
+}
+
+std::string FindOnPath(const std::string& name) {
+  std::string_view rest = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+  for (size_t colon = 0; !rest.empty(); rest = colon == rest.npos ? "" : rest.substr(colon + 1)) {
+    colon = rest.find(':');
+    const std::string candidate = std::string(rest.substr(0, colon)) + "/" + name;
+    if (access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return {};
+}
+
+// Stops the wine server of the test's own prefix however the test ends.
+struct WineServerStop {
+  fs::path prefix;
+  ~WineServerStop() {
+    std::string server = FindOnPath("wineserver");
+    if (server.empty()) server = "/usr/lib/wine/wineserver";
+    const std::string env = "WINEPREFIX='" + prefix.string() + "' ";
+    [[maybe_unused]] int rc = std::system((env + server + " -k 2>/dev/null; " + env + server + " -w").c_str());
+  }
+};
+
+// How wine shows a path to a Windows program.
+std::string WinePath(const fs::path& path) {
+  std::string text = "Z:" + path.string();
+  for (char& c : text) c = c == '/' ? '\\' : c;
+  return text;
+}
+
+class GameLaunch : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("XDG_DATA_HOME", (root_.path() / "xdg").c_str(), 1);
+    fs::create_directories(launcher_ / "data");
+    fs::create_directories(game_);
+    fs::copy_file(TARN_HEADLESS, exe_);
+    WriteFile(launcher_ / "data" / "install.cfg", "path=" + game_.string() + "\r\nstate=готово\r\n");
+    InstallHostSlots(test::DataOnly((launcher_ / "data").string()));
+    ASSERT_TRUE(SaveAccounts({{"demo", kPassword}, {"a\"b", kHostile}}));
+    InstallHostSlots({});
+  }
+  void PutClient(const std::string& bytes, fs::perms mode = fs::perms::owner_all) {
+    WriteFile(game_ / "ElementClient.exe", bytes);
+    fs::permissions(game_ / "ElementClient.exe", mode);
+  }
+  // One launcher run with one "game.launch" and then the tail; its Events.
+  Args Launch(const std::string& login, const std::string& character, const std::string& tail = "") {
+    fs::remove(game_ / "record");
+    const auto run = test::RunProgram(exe_, test::ScriptLine("game.launch\n{\"login\":\"" + JsonEscape(login) +
+                                                             "\",\"character\":\"" + JsonEscape(character) + "\"}") +
+                                                ":wait\n" + tail);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    return run.lines();
+  }
+  // The script stand-in's record: folder, pid, parent pid, arguments.
+  Args Record() {
+    const auto bytes = WaitForFile(game_ / "record", 10s);
+    Args parts;
+    for (size_t start = 0, end; bytes && (end = bytes->find('\0', start)) != std::string::npos; start = end + 1)
+      parts.push_back(bytes->substr(start, end - start));
+    return parts;
+  }
+  std::string Log() { return WideToUtf8(test::LogUnits(ReadFile(launcher_ / "launcher.log"))); }
+
+  test::TempDir root_;
+  fs::path launcher_ = root_.path() / "launcher";
+  fs::path exe_ = launcher_ / "tarn-headless";
+  fs::path game_ = root_.path() / "Игры ТАРН" / "client";
+};
+
+TEST_F(GameLaunch, TheGameGetsEveryValueAsOneArgumentInItsOwnFolder) {
+  PutClient(kScriptStandIn);
+  WriteFile(game_ / "disabled-old.pck", "");  // near misses of a set-aside pack
+  WriteFile(game_ / "_disabled-old.pck.bak", "");
+  const struct {
+    std::string login, character;
+    bool setAside;
+    Args args;
+  } cases[] = {
+      {"demo", "Арина", false, {"startbypatcher", "user:demo", "pwd:" + kPassword, "role:Арина"}},
+      {"demo", "", true, {"startbypatcher", "sepfile", "user:demo", "pwd:" + kPassword}},
+      {"a\"b", "x\\\\", true, {"startbypatcher", "sepfile", "user:a\"b", "pwd:" + kHostile, "role:x\\\\"}},
+      {"не сохранён", "", true, {"startbypatcher", "sepfile", "user:не сохранён"}},
+      {"", "Ёж \"в\" тумане", true, {"startbypatcher", "sepfile", "role:Ёж \"в\" тумане"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.login + " / " + c.character);
+    if (c.setAside) WriteFile(game_ / "_DISABLED-old.Pck", "");
+    EXPECT_EQ(Launch(c.login, c.character), Args{kStarted});
+    const Args record = Record();
+    ASSERT_GE(record.size(), 3u) << "the stand-in did not run";
+    EXPECT_EQ(record[0], fs::canonical(game_).string());
+    EXPECT_EQ(Args(record.begin() + 3, record.end()), c.args);
+    const std::string log = Log();
+    EXPECT_NE(log.find("запуск игры: логин=" + c.login + " персонаж=" +
+                       (c.character.empty() ? "(не выбран)" : c.character) + "\r\nклиент запущен, pid=" + record[1] +
+                       "\r\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("добавляю sepfile") != std::string::npos, c.setAside) << log;
+    EXPECT_EQ(log.find("Секрет"), std::string::npos) << log;
+  }
+}
+
+TEST_F(GameLaunch, WhatCannotStartIsReportedWithoutThePassword) {
+  fs::rename(launcher_ / "data" / "install.cfg", root_.path() / "install.cfg");
+  EXPECT_EQ(Launch("demo", "Арина"), Args{test::Progress("Не найден ElementClient.exe", 0, false)});
+  EXPECT_NE(Log().find("клиент не найден"), std::string::npos);
+  fs::rename(root_.path() / "install.cfg", launcher_ / "data" / "install.cfg");
+
+  // Control characters from the page never reach the game.
+  PutClient(kScriptStandIn);
+  EXPECT_EQ(Launch("demo", "Ар\nина"), Args{kFailed});
+  EXPECT_EQ(Launch("de\x01mo", ""), Args{kFailed});
+  EXPECT_NE(Log().find("запуск игры отклонён"), std::string::npos);
+
+  // A file the system will not start; the log keeps the line, password masked.
+  const std::string exe = (game_ / "ElementClient.exe").string();
+  PutClient(kScriptStandIn, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(Launch("demo", "Арина"), Args{kFailed});
+  const std::string log = Log();
+  EXPECT_NE(log.find("CreateProcess не удался, код 13; строка: \"" + exe +
+                     "\" startbypatcher user:\"demo\" pwd:\"***\" role:\"Арина\"\r\n"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("Секрет"), std::string::npos) << log;
+
+  // A Windows program with no wine to run it.
+  PutClient("MZ\x90", fs::perms::owner_read | fs::perms::owner_write);
+  const std::string path = std::getenv("PATH");
+  setenv("PATH", (root_.path() / "no-wine").c_str(), 1);
+  EXPECT_EQ(Launch("", ""), Args{kFailed});
+  setenv("PATH", path.c_str(), 1);
+  EXPECT_NE(Log().find("код 2; строка: \"" + exe + "\" startbypatcher\r\n"), std::string::npos);
+
+  std::this_thread::sleep_for(200ms);
+  EXPECT_FALSE(fs::exists(game_ / "record")) << "nothing refused may have started";
+}
+
+TEST_F(GameLaunch, AGameThatEndsIsReapedWhileTheLauncherRuns) {
+  PutClient(kScriptStandIn);
+  auto launcher = std::async(std::launch::async, [this] { return Launch("demo", "", ":sleep 3000\n"); });
+  const Args record = Record();
+  ASSERT_GE(record.size(), 3u);
+  bool reaped = false;  // a zombie keeps its /proc entry
+  for (int i = 0; i < 100 && !(reaped = !fs::exists("/proc/" + record[1])); ++i) std::this_thread::sleep_for(20ms);
+  EXPECT_TRUE(fs::exists("/proc/" + record[2])) << "the launcher was to run on";
+  EXPECT_TRUE(reaped) << "the ended game stays a zombie";
+  EXPECT_EQ(launcher.get(), Args{kStarted});
+}
+
+TEST_F(GameLaunch, TheDemoClientRunThroughWineSeesTheBuiltLine) {
+  if (FindOnPath("wine").empty()) GTEST_SKIP() << "no wine on PATH (tools/setup.sh installs it)";
+  const fs::path site = root_.path() / "site";
+  ASSERT_TRUE(test::MakeDemoSite(site, {"--size-mib", "1", "--files", "8"}));
+  fs::copy_file(site / "client" / "ElementClient.exe", game_ / "ElementClient.exe");
+  fs::permissions(game_ / "ElementClient.exe", fs::perms::owner_read | fs::perms::owner_write);  // as downloaded
+  WriteFile(game_ / "_disabled-1.pck", "");
+  WineServerStop stop{root_.path() / "wine"};
+  setenv("WINEPREFIX", stop.prefix.c_str(), 1);
+  setenv("WINEDEBUG", "-all", 1);
+  setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);  // no installer dialogs
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+
+  EXPECT_EQ(Launch("a\"b", "Ёж \\"), Args{kStarted});
+  // A fresh prefix takes a while.
+  const auto record = WaitForFile(game_ / "launch-record.txt", 90s, "\ncommand line: ");
+  ASSERT_TRUE(record) << "the stand-in did not run under wine";
+  const std::string folderTag = "folder: ", lineTag = "\ncommand line: ";
+  const size_t at = record->find(lineTag);
+  ASSERT_TRUE(record->rfind(folderTag, 0) == 0 && at != std::string::npos && record->back() == '\n') << *record;
+  EXPECT_EQ(record->substr(folderTag.size(), at - folderTag.size()), WinePath(game_));
+  Args seen = SplitCommandLine(record->substr(at + lineTag.size(), record->size() - at - lineTag.size() - 1));
+  Args built = SplitCommandLine(GameCommandLine({game_.string(), true, "a\"b", kHostile, "Ёж \\"}));
+  ASSERT_FALSE(seen.empty() || built.empty());
+  EXPECT_EQ(seen[0], WinePath(game_ / "ElementClient.exe"));
+  EXPECT_EQ(Args(seen.begin() + 1, seen.end()), Args(built.begin() + 1, built.end())) << *record;
+}
+
+}  // namespace
+}  // namespace tarn
