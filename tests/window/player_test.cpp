@@ -1,0 +1,126 @@
+// The player's whole path through the real window: the shipped page, the
+// reference service with its demo site, a click on "Установить", a folder
+// chosen in the real GTK dialog, the install to the end, then "Играть"
+// starting the demo's stand-in game through wine. The test sees the page
+// only as a player does (pixels, clicks, keys) plus the launcher's log,
+// whose stage lines say when each screen is up.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "launcher_fixture.h"
+#include "support/service_fixture.h"
+
+namespace tarn {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using test::Capture;
+using test::WaitUntil;
+
+// Where the page puts its buttons: at the foot of the right-hand panel, so
+// they stay put while the figures above them change.
+constexpr int kInstallX = 703, kInstallY = 531;  // "Установить"
+constexpr int kPlayX = 802, kPlayY = 486;         // "Играть"
+
+class PlayerPath : public test::Launcher {
+ protected:
+  void SetUp() override {
+    Launcher::SetUp();
+    fs::copy(TARN_UI_SOURCE, app_ / "ui", fs::copy_options::recursive);
+    prefix_ = root_.path() / "wine";
+  }
+
+  void TearDown() override {
+    // The stand-in game runs under a wine server of the test's own prefix.
+    Capture("WINEPREFIX='" + prefix_.string() + "' wineserver -k >/dev/null 2>&1; WINEPREFIX='" +
+            prefix_.string() + "' wineserver -w >/dev/null 2>&1");
+  }
+
+  std::vector<std::string> PlayerEnvironment() const {
+    std::vector<std::string> env = Environment();
+    env.push_back("WINEPREFIX=" + prefix_.string());
+    env.push_back("WINEDEBUG=-all");
+    env.push_back("WINEDLLOVERRIDES=mscoree,mshtml=");  // no installer dialogs in a test
+    return env;
+  }
+
+  bool LogHas(const std::string& text) {
+    for (const std::string& line : LogLines())
+      if (line.find(text) != std::string::npos) return true;
+    return false;
+  }
+
+  bool WaitForLog(const std::string& text, std::chrono::milliseconds timeout = 30s) {
+    return WaitUntil([&] { return LogHas(text); }, timeout);
+  }
+
+  void Click(const std::string& window, int x, int y) {
+    X("xdotool mousemove --window " + window + " " + std::to_string(x) + " " + std::to_string(y) + " click 1");
+  }
+
+  void Shot(const std::string& name) {
+    Capture("DISPLAY=" + xvfb_->display() + " import -window root " + TARN_SCREENSHOT_DIR "/player-" + name +
+            ".png");
+  }
+
+  fs::path prefix_;
+};
+
+TEST_F(PlayerPath, InstallsTheDemoClientFromThePageAndStartsTheGame) {
+  const fs::path site = root_.path() / "site";
+  ASSERT_TRUE(test::MakeDemoSite(site, {"--size-mib", "2"}));
+  test::ServiceProcess service;
+  ASSERT_TRUE(service.Start(site)) << service.error();
+
+  auto launcher = std::make_unique<test::Child>((app_ / "tarn-launcher").string(), app_.string(),
+                                                PlayerEnvironment());
+  const std::string window = WaitForWindow();
+  ASSERT_FALSE(window.empty());
+  ASSERT_TRUE(WaitForLog("установка: нет")) << "the install offer never came";
+  std::this_thread::sleep_for(500ms);  // the page paints the offer
+  Shot("1-offer");
+
+  Click(window, kInstallX, kInstallY);
+  std::string dialog;
+  ASSERT_TRUE(WaitUntil([&] { return !(dialog = X("xdotool search --onlyvisible --name 'Куда установить игру'")).empty(); },
+                        20s))
+      << "no folder dialog";
+  dialog = dialog.substr(0, dialog.find('\n'));
+  const fs::path games = root_.path() / "games";
+  fs::create_directories(games);
+  std::this_thread::sleep_for(500ms);
+  Shot("2-dialog");
+  // The location field takes a typed path; Enter accepts the folder.
+  X("xdotool windowactivate --sync " + dialog + " key --clearmodifiers ctrl+l");
+  X("xdotool type --delay 5 '" + games.string() + "'");
+  X("xdotool key Return");
+  if (!WaitUntil([&] { return X("xdotool search --onlyvisible --name 'Куда установить игру'").empty(); }, 3s))
+    X("xdotool key Return");
+
+  ASSERT_TRUE(WaitForLog("установка: готово", 120s)) << "the install did not finish";
+  std::this_thread::sleep_for(500ms);
+  Shot("3-ready");
+  const fs::path client = games / "ТАРН";
+  for (const auto& item : fs::recursive_directory_iterator(site / "client")) {
+    if (!item.is_regular_file()) continue;
+    const fs::path installed = client / fs::relative(item.path(), site / "client");
+    EXPECT_EQ(test::ReadFile(installed), test::ReadFile(item.path())) << installed;
+  }
+  EXPECT_FALSE(fs::exists(app_ / "data" / "install.done"));
+
+  Click(window, kPlayX, kPlayY);
+  const fs::path record = client / "launch-record.txt";
+  ASSERT_TRUE(WaitUntil([&] { return fs::exists(record) && test::ReadFile(record).find("command line:") != std::string::npos; },
+                        60s))
+      << "the stand-in game never started";
+  const std::string recorded = test::ReadFile(record);
+  EXPECT_NE(recorded.find("ElementClient.exe\" startbypatcher"), std::string::npos) << recorded;
+  EXPECT_TRUE(WaitForLog("клиент запущен"));
+  Shot("4-played");
+}
+
+}  // namespace
+}  // namespace tarn
