@@ -120,10 +120,7 @@ openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$work/list-pr
 openssl pkey -in "$work/list-private.pem" -pubout -out "$work/list-public.pem"
 mkdir -p "$build"
 cp "$work/list-public.pem" "$build/list-public.pem"  # the build reads the key again on every reconfigure
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_WERROR=ON -DBUILD_TESTING=OFF \
-  -DTARN_LIST_KEY="$build/list-public.pem" >/dev/null
-rm -f "$build"/*.deb
-cmake --build "$build" --target package -j "$(nproc)"
+"$root/tools/package/build-debs.sh" "$build" -DTARN_WERROR=ON -DTARN_LIST_KEY="$build/list-public.pem" >/dev/null
 launcher_deb=$(ls "$build"/tarn-launcher_*.deb)
 tools_deb=$(ls "$build"/tarn-operator-tools_*.deb)
 depends=$(dpkg-deb -f "$launcher_deb" Depends)
