@@ -27,7 +27,7 @@ std::string FormatV(const char* format, va_list args) {
 
 }  // namespace
 
-std::string LogPath() { return JoinPath(ExeDir(), "launcher.log"); }
+std::string LogPath() { return JoinPath(StateDir(), "launcher.log"); }
 
 std::string LogLineBytes(const std::string& text) {
   std::u16string units = Utf8ToWide(text);

@@ -20,7 +20,8 @@ namespace tarn {
 // Longest line text in UTF-16 units; longer output is cut without a mark.
 inline constexpr size_t kLogLineUnits = 1023;
 
-// ExeDir + launcher.log.
+// StateDir + launcher.log: beside the program, or in the user's data folder
+// for an installed copy.
 std::string LogPath();
 
 // Appends one printf-formatted line (%s takes UTF-8). Never reports failure:

@@ -13,10 +13,35 @@ if(NOT _tarn_list_key MATCHES "^-----BEGIN PUBLIC KEY-----\n[A-Za-z0-9+/=\n]+---
   message(FATAL_ERROR "TARN_LIST_KEY: ${TARN_LIST_KEY} is not a single \"PUBLIC KEY\" PEM block "
     "(make one with: tarn-publish keygen, or openssl pkey -pubout)")
 endif()
-if(TARN_LIST_KEY STREQUAL "${CMAKE_SOURCE_DIR}/tools/demo/keys/demo-list-public.pem")
+# The demo key is recognised by its content, so a copy of it under another
+# name is still the demo key.
+file(READ "${CMAKE_SOURCE_DIR}/tools/demo/keys/demo-list-public.pem" _tarn_demo_key)
+string(REPLACE "\r" "" _tarn_demo_key "${_tarn_demo_key}")
+string(STRIP "${_tarn_list_key}" _tarn_key_a)
+string(STRIP "${_tarn_demo_key}" _tarn_key_b)
+if(_tarn_key_a STREQUAL _tarn_key_b)
+  set(TARN_LIST_KEY_IS_DEMO ON)
   message(STATUS "List key: the DEMO key (set TARN_LIST_KEY for a real deployment)")
 else()
+  set(TARN_LIST_KEY_IS_DEMO OFF)
   message(STATUS "List key: ${TARN_LIST_KEY}")
+endif()
+
+# Anyone can sign lists with the demo key: its private half is in this
+# repository. Building and testing with it is harmless, but what leaves the
+# build tree (an install, a package) trusts it on a player's machine, so
+# that takes an explicit demo build. The check is an install rule of every
+# component, registered before any other, so nothing is copied first.
+option(TARN_DEMO "Allow installing and packaging a build that trusts the demo list key" OFF)
+if(TARN_LIST_KEY_IS_DEMO AND NOT TARN_DEMO)
+  set(_tarn_demo_refusal "message(FATAL_ERROR \"This build trusts the DEMO list key, whose private half is \
+public. Configure with -DTARN_LIST_KEY=<your public key> for a real package, or with -DTARN_DEMO=ON for a \
+demo package.\")")
+  foreach(_tarn_component launcher tools)
+    install(CODE "${_tarn_demo_refusal}" COMPONENT ${_tarn_component})
+  endforeach()
+elseif(TARN_DEMO AND NOT TARN_LIST_KEY_IS_DEMO)
+  message(STATUS "TARN_DEMO is on but the list key is not the demo key: packages are not marked as demo")
 endif()
 
 set(_tarn_list_key_source "${CMAKE_BINARY_DIR}/generated/list_key.cpp")

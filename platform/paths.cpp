@@ -10,3 +10,9 @@ std::string JoinPath(std::string_view dir, std::string_view name) {
 }
 
 }  // namespace tarn
+
+namespace tarn {
+
+std::string StateDir() { return StateDirFor(ExeDir()); }
+
+}  // namespace tarn

@@ -3,8 +3,10 @@
 #   1. the Windows cross build (mingw-w64) and its suite under Wine;
 #   2. the whole suite with warnings as errors, which also compares its
 #      headless host with the Windows one; then the page in Chromium;
-#   3. the whole suite again under AddressSanitizer + UndefinedBehaviorSanitizer;
-#   4. the concurrency tests under ThreadSanitizer.
+#   3. the Debian packages: built, checked with lintian, installed, started
+#      as two throwaway players under Xvfb, and removed (as root only);
+#   4. the whole suite again under AddressSanitizer + UndefinedBehaviorSanitizer;
+#   5. the concurrency tests under ThreadSanitizer.
 # Each build has its own folder under build/, so reruns are incremental.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -43,6 +45,10 @@ echo "== windows build and suite took $((SECONDS - windows_start)) s"
 suite release -- -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_WINDOWS_BUILD="$PWD/build/windows"
 echo "== page in Chromium (screenshots in build/ui-tests)"
 ./tests/ui/run.sh
+echo "== package"
+package_start=$SECONDS
+./tests/package/package_test.sh build/package
+echo "== packages built, installed, started and removed in $((SECONDS - package_start)) s"
 suite asan -- -DCMAKE_BUILD_TYPE=Debug -DTARN_SANITIZE=address
 suite tsan -L concurrency -- -DCMAKE_BUILD_TYPE=Debug -DTARN_SANITIZE=thread
 echo "== all tests passed"

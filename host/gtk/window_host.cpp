@@ -421,7 +421,7 @@ WebKitUserContentManager* NewContentManager() {
 // the meantime can already present the still empty window.
 gboolean CreateWebView(gpointer) {
   Host& host = TheHost();
-  const std::string dataFolder = JoinPath(host.setup.exeDir, "data");
+  const std::string dataFolder = JoinPath(StateDirFor(host.setup.exeDir), "data");
   MakeFolder(dataFolder);
   const std::string profileFolder = JoinPath(dataFolder, "webview");
 

@@ -8,7 +8,7 @@
 namespace tarn {
 
 struct WindowHostSetup {
-  std::string exeDir;    // holds data/ and launcher.log
+  std::string exeDir;    // the program's folder; data/ goes to StateDirFor(exeDir)
   std::string uiFolder;  // served under the UI prefix
   // Readable when a later copy asks for the window; -1 for none. Not owned.
   int instanceListener = -1;

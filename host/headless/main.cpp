@@ -100,7 +100,7 @@ bool Directive(const std::string& line) {
 }
 
 int Run() {
-  const std::string dataFolder = JoinPath(ExeDir(), "data");
+  const std::string dataFolder = JoinPath(StateDir(), "data");
   MakeFolder(dataFolder);
   InstallHostSlots({
       .post = [](const std::string& event) { WriteLine(event); },

@@ -30,6 +30,10 @@ std::string ExeDir() {
   return FromWide(std::wstring_view(buf).substr(0, slash));
 }
 
+// The program's folder is the player's to write to wherever it was put,
+// so its state always stays beside it.
+std::string StateDirFor(const std::string& exeDir) { return exeDir; }
+
 char NativeSeparator() { return '\\'; }
 
 }  // namespace tarn
