@@ -12,18 +12,13 @@ packages=(
   libcurl4-openssl-dev libssl-dev openssl curl libcpp-httplib-dev nlohmann-json3-dev
   # window host
   libgtk-3-dev libwebkit2gtk-4.1-dev xvfb xauth x11-utils xdotool imagemagick dbus-x11
-<<<<<<< HEAD
+  # Debian packages: shared-library dependencies, package and desktop-entry checks
+  dpkg-dev lintian desktop-file-utils
   # Windows backend: cross compiler and a runtime to test it; `wine` on PATH
   # also starts a Windows game client (and the demo's stand-in) on Linux
   g++-mingw-w64-x86-64-posix wine64 wine
   # the page's browser tests (playwright-core itself comes from npm, pinned in tests/ui)
   chromium nodejs
-=======
-  # Debian packages: shared-library dependencies, package and desktop-entry checks
-  dpkg-dev lintian desktop-file-utils
-  # Windows backend: cross compiler and a runtime to test it
-  g++-mingw-w64-x86-64-posix wine64
->>>>>>> h-package
 )
 # A Node.js from elsewhere brings its own npm, which Debian's npm would conflict with.
 command -v npm >/dev/null 2>&1 || packages+=(npm)
