@@ -44,6 +44,12 @@ struct StreamSink {
   std::function<bool()> idle;
 };
 
+// FIRST of a Content-Range value of the form "bytes FIRST-LAST/SIZE"
+// (blanks around "bytes" allowed, the unit in any case); -1 for any other
+// form, including the "bytes */SIZE" of a 416. Pure text work, shared by
+// every backend.
+int64_t ContentRangeFirst(std::string_view value);
+
 enum class StreamEnd {
   Complete,   // the whole response arrived
   Cancelled,  // a handler asked to stop
