@@ -4,7 +4,11 @@
 #   2. the whole suite with warnings as errors, which also compares its
 #      headless host with the Windows one;
 #   3. the whole suite again under AddressSanitizer + UndefinedBehaviorSanitizer;
-#   4. the concurrency tests under ThreadSanitizer.
+#   4. the concurrency tests under ThreadSanitizer;
+#   5. every fuzz target for a short fixed number of runs over its seeds
+#      (clang's libFuzzer, ASan + UBSan; tools/fuzz.sh).
+# A suite fails, too, when a tarn-service it started is still running after
+# it: every test stops what it starts.
 # Each build has its own folder under build/, so reruns are incremental.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,6 +29,16 @@ if unshare -n sh -c 'ip link set lo up' 2>/dev/null; then
   isolate=(unshare -n sh -c 'ip link set lo up && exec "$@"' isolated)
 fi
 
+# The reference services of one build that are running now, one pid a line.
+services_of() {  # build name
+  local exe="$PWD/build/$1/tools/tarn-service" pid path
+  for pid in $(pgrep -x tarn-service || true); do
+    path=$(readlink "/proc/$pid/exe" 2>/dev/null) || continue
+    [ "${path% (deleted)}" = "$exe" ] && echo "$pid"
+  done
+  return 0
+}
+
 suite() {  # name, ctest arguments..., -- cmake arguments...
   local name=$1; shift
   local ctest_args=()
@@ -33,7 +47,18 @@ suite() {  # name, ctest arguments..., -- cmake arguments...
   echo "== $name"
   cmake -S . -B "build/$name" -G Ninja -DTARN_WERROR=ON "$@" >/dev/null
   cmake --build "build/$name" -j "$jobs"
+  local before survivors
+  before=$(services_of "$name")
   (cd "build/$name" && "${isolate[@]}" "${norandom[@]}" ctest -j "$jobs" --output-on-failure "${ctest_args[@]}")
+  survivors=$(comm -13 <(echo "$before" | sort) <(services_of "$name" | sort) | tr '\n' ' ')
+  if [ -n "${survivors// /}" ]; then
+    echo "== $name: tarn-service outlived its suite:"
+    # shellcheck disable=SC2086
+    ps -o pid=,args= -p "$(echo $survivors | tr " " ",")" || true
+    # shellcheck disable=SC2086
+    kill -KILL $survivors 2>/dev/null || true
+    return 1
+  fi
 }
 
 windows_start=$SECONDS
@@ -43,4 +68,6 @@ echo "== windows build and suite took $((SECONDS - windows_start)) s"
 suite release -- -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_WINDOWS_BUILD="$PWD/build/windows"
 suite asan -- -DCMAKE_BUILD_TYPE=Debug -DTARN_SANITIZE=address
 suite tsan -L concurrency -- -DCMAKE_BUILD_TYPE=Debug -DTARN_SANITIZE=thread
+echo "== fuzz"
+./tools/fuzz.sh -runs=20000
 echo "== all tests passed"
