@@ -2,7 +2,8 @@
 // A streaming HTTP GET for the resumable downloader: the body is handed out
 // piece by piece as it arrives, never held whole, and the caller can end the
 // transfer between two pieces. Each call has a connection of its own; no
-// proxy is ever used, whatever the environment says.
+// proxy is ever used, whatever the environment says, and redirects are
+// never followed (a 3xx is handed to head() as its own status).
 #include <cstdint>
 #include <functional>
 #include <string>

@@ -69,5 +69,5 @@ suite release -- -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_WINDOWS_BUILD="$PWD/bu
 suite asan -- -DCMAKE_BUILD_TYPE=Debug -DTARN_SANITIZE=address
 suite tsan -L concurrency -- -DCMAKE_BUILD_TYPE=Debug -DTARN_SANITIZE=thread
 echo "== fuzz"
-./tools/fuzz.sh -runs=20000
+"${norandom[@]}" ./tools/fuzz.sh -runs=20000
 echo "== all tests passed"
