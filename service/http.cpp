@@ -42,8 +42,9 @@ bool HttpCall(std::string_view method, std::string_view path, std::string_view b
     return true;
   };
   status = SendHttpRequest(request, sink);
-  if (tooBig) {
-    // Half a document is no document; nothing of it is handed on.
+  if (tooBig || status == 0) {
+    // Half a document is no document: past its ceiling or its deadline,
+    // nothing of it is handed on.
     response.clear();
     status = 0;
   }

@@ -34,8 +34,9 @@ size_t SmallDocumentCap(std::string_view path);
 // every body byte that arrived and the status code. True exactly when a
 // status was read; the status itself is not judged, so callers check for
 // 200. A body cut short still gives true with the bytes that arrived.
-// False, with nothing kept, when the answer is larger than its ceiling or
-// does not arrive whole within kSmallRequestTotalMs. Redirects are not
+// False, with nothing kept, whenever no status was read, and when the
+// answer is larger than its ceiling or does not arrive whole within
+// kSmallRequestTotalMs. Redirects are not
 // followed: a 3xx is a status like any other.
 bool HttpCall(std::string_view method, std::string_view path, std::string_view body, std::string& response,
               uint32_t& status);

@@ -2,6 +2,7 @@
 // it: the result rule and the request the service sees.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 
 #include "loopback_server.h"
@@ -109,6 +110,25 @@ TEST(HttpCall, ARedirectToAnotherPortIsNotFollowed) {
   EXPECT_TRUE(HttpCall("POST", "/api/auth", R"({"login":"a","password":"stored secret"})", body, status));
   EXPECT_EQ(status, 307u);
   EXPECT_TRUE(thief.requests().empty()) << "the password went to " << thief.port();
+}
+
+TEST(HttpCall, ATrickledAnswerFailsAtTheOverallDeadline) {
+  test::TempDir dir;
+  std::filesystem::create_directories(dir.path() / "site");
+  test::ServiceProcess service;
+  test::ServiceOptions options;
+  options.site = dir.path() / "site";
+  options.args = {"--trickle", "/TRN/element/version=1000"};
+  ASSERT_TRUE(service.Start(options)) << service.error();
+  std::string body;
+  uint32_t status = 0;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(HttpCall("GET", "/TRN/element/version", {}, body, status));
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(status, 0u);
+  EXPECT_EQ(body, "");
+  EXPECT_GE(took, std::chrono::milliseconds(kSmallRequestTotalMs - 500));
+  EXPECT_LT(took, std::chrono::milliseconds(kSmallRequestTotalMs + 10000));
 }
 
 }  // namespace
