@@ -109,8 +109,8 @@ int32_t ReadClientVersion() {
   const std::string path = FindVersionFile();
   if (path.empty()) return -1;
   std::string bytes;
-  if (!ReadWholeFile(path, bytes)) return -1;
-  return LeadingNumber(std::string_view(bytes).substr(0, kVersionReadBytes));
+  if (!ReadFileStart(path, kVersionReadBytes, bytes)) return -1;
+  return LeadingNumber(bytes);
 }
 
 bool WriteClientVersion(int32_t build) {

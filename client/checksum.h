@@ -13,7 +13,8 @@ namespace tarn {
 int32_t LeadingNumber(std::string_view text);
 
 // The MD5 of the file as 32 lower-case hex digits. False with hex empty
-// when the file cannot be opened or read to its end.
+// when the file is not a regular file or cannot be opened or read to its
+// end.
 bool FileMd5Hex(const std::string& path, std::string& hex);
 
 // The version file of the client found by FindClientDir: the first of
@@ -24,8 +25,9 @@ bool FileMd5Hex(const std::string& path, std::string& hex);
 std::string FindVersionFile();
 
 // The installed build number: the leading number of the version file's
-// first 63 bytes (0 when there is none). -1 without a client or a
-// readable version file.
+// first 63 bytes (0 when there is none); nothing past them is read. -1
+// without a client or a readable regular version file (a FIFO or device
+// of that name is refused, never waited on).
 int32_t ReadClientVersion();
 
 // Stamps build into the version file, creating its folders when needed.

@@ -36,12 +36,13 @@ enum class Answer {
 };
 
 struct Transfer {
-  Transfer(DownloadFlags f, const ProgressCallback& p, uint64_t size, std::string partPath, uint64_t from)
+  Transfer(DownloadFlags f, const ProgressCallback& p, std::optional<uint64_t> size, std::string partPath,
+           uint64_t from)
       : flags(f), progress(p), expectedSize(size), part(std::move(partPath)), offset(from) {}
 
   DownloadFlags flags;
   const ProgressCallback& progress;
-  uint64_t expectedSize;
+  std::optional<uint64_t> expectedSize;  // none when the list does not say
   std::string part;
   uint64_t offset;
 
@@ -57,25 +58,20 @@ struct Transfer {
   }
 
   bool OnHead(const StreamHead& head) {
-    switch (head.status) {
-      case 416:
+    switch (JudgeDownloadHead(head.status, head.rangeFirst, offset)) {
+      case DownloadHead::NothingAfterOffset:
         answer = Answer::NothingAfterOffset;
         return false;
-      case 200:
-        offset = 0;  // the whole file comes, so any earlier ".part" file is void
-        break;
-      case 206:
-        // A server that continues elsewhere than asked would splice foreign
-        // bytes into the file; the ".part" file cannot be trusted after that.
-        if (head.rangeFirst < 0 || static_cast<uint64_t>(head.rangeFirst) != offset) {
-          answer = Answer::WrongRange;
-          return false;
-        }
-        break;
-      default:
+      case DownloadHead::WrongRange:
+        answer = Answer::WrongRange;
+        return false;
+      case DownloadHead::Refused:
         answer = Answer::Refused;
         return false;
+      case DownloadHead::Body:
+        break;
     }
+    if (head.status == 200) offset = 0;  // the whole file comes, so any earlier ".part" file is void
     answer = Answer::Body;
     if (!OpenOutputFile(part, offset, file)) {
       ended = DownloadResult::WriteError;
@@ -89,7 +85,7 @@ struct Transfer {
     if (StopIfRequested()) return false;
     // Bytes past the known size mean the file is not the one listed, and a
     // server that never stops would otherwise fill the disk.
-    if (expectedSize != 0 && bytes.size() > expectedSize - offset) {
+    if (expectedSize && bytes.size() > *expectedSize - offset) {
       ended = DownloadResult::Corrupt;
       return false;
     }
@@ -153,6 +149,22 @@ DownloadResult CheckAndPlace(const std::string& part, const std::string& targetP
 
 }  // namespace
 
+DownloadHead JudgeDownloadHead(uint32_t status, int64_t rangeFirst, uint64_t offset) {
+  switch (status) {
+    case 416:
+      return DownloadHead::NothingAfterOffset;
+    case 200:
+      return DownloadHead::Body;
+    case 206:
+      // A server that continues elsewhere than asked would splice foreign
+      // bytes into the file; the ".part" file cannot be trusted after that.
+      return rangeFirst >= 0 && static_cast<uint64_t>(rangeFirst) == offset ? DownloadHead::Body
+                                                                              : DownloadHead::WrongRange;
+    default:
+      return DownloadHead::Refused;
+  }
+}
+
 std::string DownloadResultText(DownloadResult code) {
   switch (code) {
     case DownloadResult::Ok:
@@ -183,19 +195,21 @@ std::string PartPath(const std::string& targetPath) { return targetPath + ".part
 
 DownloadResult DownloadFile(const std::string& requestPath, const std::string& targetPath,
                             std::string_view expectedMd5, uint64_t expectedSize, DownloadFlags flags,
-                            const ProgressCallback& progress) {
+                            const ProgressCallback& progress, bool sizeKnown) {
   if (flags.stop.load()) return DownloadResult::Stopped;
+  std::optional<uint64_t> size;
+  if (sizeKnown || expectedSize != 0) size = expectedSize;
   if (!EnsureParentDirs(targetPath)) return DownloadResult::WriteError;
 
   const std::string part = PartPath(targetPath);
   const int64_t partSize = FileSize(part);
   uint64_t offset = partSize > 0 ? static_cast<uint64_t>(partSize) : 0;
-  if (expectedSize != 0 && offset > expectedSize) {
+  if (size && offset > *size) {
     RemoveFile(part);
     offset = 0;
   }
 
-  Transfer t(flags, progress, expectedSize, part, offset);
+  Transfer t(flags, progress, size, part, offset);
   StreamRequest request;
   request.host = std::string(ServiceHost);
   request.port = ServicePort;
@@ -233,7 +247,7 @@ DownloadResult DownloadFile(const std::string& requestPath, const std::string& t
     if (FileSize(part) < 0) return DownloadResult::NetworkError;
     // The server has nothing past the ".part" file, yet the list wants a
     // different size: no resume can finish this file, so start it afresh.
-    if (expectedSize != 0 && t.offset != expectedSize) {
+    if (size && t.offset != *size) {
       RemoveFile(part);
       return DownloadResult::Corrupt;
     }
@@ -244,7 +258,7 @@ DownloadResult DownloadFile(const std::string& requestPath, const std::string& t
       return synced == WriteStatus::DiskFull ? DownloadResult::DiskFull : DownloadResult::WriteError;
   } else {
     if (t.answer != Answer::Body) return DownloadResult::NetworkError;
-    if (expectedSize != 0 && t.offset < expectedSize) return DownloadResult::NetworkError;
+    if (size && t.offset < *size) return DownloadResult::NetworkError;
     if (FileSize(part) < 0) return DownloadResult::NetworkError;
   }
   return CheckAndPlace(part, targetPath, expectedMd5);

@@ -23,6 +23,17 @@ enum class DownloadResult : int {
   Corrupt = 7,        // the finished file is wrong; its ".part" file is gone
 };
 
+// What the head of the service's answer means for a transfer that
+// continues a ".part" file of offset bytes; rangeFirst is the first byte
+// the answer's Content-Range names, -1 without one.
+enum class DownloadHead {
+  Body,                // 200 (the whole file, from the start) or a 206 that continues at offset
+  NothingAfterOffset,  // 416: the ".part" file already holds everything
+  Refused,             // any other status
+  WrongRange,          // a 206 that continues elsewhere: its bytes would be spliced in wrongly
+};
+DownloadHead JudgeDownloadHead(uint32_t status, int64_t rangeFirst, uint64_t offset);
+
 // The player's text for a result; "Неизвестная ошибка" for any other value.
 std::string DownloadResultText(DownloadResult code);
 
@@ -45,13 +56,15 @@ using ProgressCallback = std::function<void(uint64_t receivedBytes)>;
 std::string PartPath(const std::string& targetPath);
 
 // Fetches requestPath (path and query on the service) into targetPath.
-// expectedMd5 empty skips the checksum test; expectedSize 0 means the size is
-// unknown. The ".part" file survives every result but Ok and Corrupt, so the
-// next call continues where this one ended. Two calls for the same target
-// must not run at once.
+// expectedMd5 empty skips the checksum test. expectedSize 0 means the size is
+// unknown, unless sizeKnown says the list carries sizes: then it is exact,
+// 0 included, and a single byte more is Corrupt (an endless body never
+// fills the disk). The ".part" file survives every result but Ok and
+// Corrupt, so the next call continues where this one ended. Two calls for
+// the same target must not run at once.
 DownloadResult DownloadFile(const std::string& requestPath, const std::string& targetPath,
                             std::string_view expectedMd5, uint64_t expectedSize, DownloadFlags flags,
-                            const ProgressCallback& progress);
+                            const ProgressCallback& progress, bool sizeKnown = false);
 
 // Creates every missing folder on the way to the folder that holds filePath.
 // True when that folder exists afterwards, and for a bare file name.

@@ -11,7 +11,8 @@ using Md5Digest = std::array<unsigned char, 16>;
 
 // MD5 of a whole file, read front to back in 1 MiB pieces through a single
 // buffer with a sequential-read hint, so a large pack archive is never held
-// in memory. False when the file cannot be opened, a read fails part-way
+// in memory. False when the file cannot be opened or is not a regular file
+// (a FIFO or device of that name is never waited on), a read fails part-way
 // (a digest of the bytes read so far would describe a file that does not
 // exist), or the digest cannot be computed; digest is then unspecified.
 bool Md5OfFile(const std::string& path, Md5Digest& digest);

@@ -2,7 +2,8 @@
 // A streaming HTTP GET for the resumable downloader: the body is handed out
 // piece by piece as it arrives, never held whole, and the caller can end the
 // transfer between two pieces. Each call has a connection of its own; no
-// proxy is ever used, whatever the environment says.
+// proxy is ever used, whatever the environment says, and redirects are
+// never followed (a 3xx is handed to head() as its own status).
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -43,6 +44,12 @@ struct StreamSink {
   // pause or stop does not wait for the next piece.
   std::function<bool()> idle;
 };
+
+// FIRST of a Content-Range value of the form "bytes FIRST-LAST/SIZE"
+// (blanks around "bytes" allowed, the unit in any case); -1 for any other
+// form, including the "bytes */SIZE" of a 416. Pure text work, shared by
+// every backend.
+int64_t ContentRangeFirst(std::string_view value);
 
 enum class StreamEnd {
   Complete,   // the whole response arrived

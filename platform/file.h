@@ -17,8 +17,14 @@ bool AppendToFile(const std::string& path, std::string_view bytes, WriteSharing 
 // Deletes a file. False when it did not exist or could not be removed.
 bool RemoveFile(const std::string& path);
 
-// Reads a whole file. False when it cannot be opened or read.
+// Reads a whole file. False when it cannot be opened or read, or is not a
+// regular file: a FIFO or device of that name is refused, never waited on.
 bool ReadWholeFile(const std::string& path, std::string& bytes);
+
+// Reads at most maxBytes from the start of a regular file, for records
+// whose first bytes are all that counts: a huge file of that name costs no
+// more than a small one. False as for ReadWholeFile.
+bool ReadFileStart(const std::string& path, size_t maxBytes, std::string& bytes);
 
 // Creates one folder level. True when the folder exists afterwards.
 bool MakeFolder(const std::string& path);

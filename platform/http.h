@@ -13,12 +13,16 @@ namespace tarn {
 
 // How long each step of an exchange may take. The send and receive limits
 // are stall limits: they end the exchange when no byte moves for that long,
-// so a slow but steady transfer is never cut.
+// so a slow but steady transfer is never cut. totalMs bounds the whole
+// exchange, from the start of the connection to the last body byte, so a
+// server that trickles a byte now and then cannot hold a caller forever;
+// 0 means no overall limit (downloads of any size).
 struct HttpTimeouts {
   int resolveMs = 5000;
   int connectMs = 5000;
   int sendMs = 15000;
   int receiveMs = 30000;
+  int totalMs = 0;
 };
 
 struct HttpRequest {
@@ -35,8 +39,10 @@ struct HttpRequest {
   HttpTimeouts timeouts;
 };
 
-// Receives the final response (redirects are followed, as the Windows
-// transport does by default). Either member may be left empty.
+// Receives the response. Redirects are never followed: a 3xx comes back as
+// its own status with its own body, so a request (and the password in its
+// body) never goes anywhere but the address it was made for. Either member
+// may be left empty.
 struct HttpSink {
   // Called once before the first body byte, or at the end for a response
   // without a body. contentLength is -1 when the response does not announce
@@ -52,7 +58,9 @@ struct HttpSink {
 // status code, or 0 when no status was read: no connection, a failed send,
 // a time-out before the answer, or a status line that is not HTTP. A body
 // that ends early, stalls, or is stopped by the sink still returns the
-// status; the sink has then seen only what arrived.
+// status; the sink has then seen only what arrived. When timeouts.totalMs
+// runs out the result is 0 even if a status was read: a caller that set an
+// overall limit wants the whole answer in time or none of it.
 uint32_t SendHttpRequest(const HttpRequest& request, const HttpSink& sink);
 
 }  // namespace tarn

@@ -30,9 +30,11 @@ class OutputFile {
   intptr_t handle_ = kClosed;
 };
 
-// Opens path for writing while others may read it. With offset 0 the file is
-// created, or emptied when it exists; otherwise it must exist, and writing
-// continues at offset. False when the file cannot be opened or positioned.
+// Opens path for writing while others may read it, never through a link
+// and only as a regular file. With offset 0 the file is made anew, taking
+// the place of whatever held the name (a link is replaced, not followed);
+// otherwise it must exist as a regular file, and writing continues at
+// offset. False when the file cannot be opened or positioned.
 bool OpenOutputFile(const std::string& path, uint64_t offset, OutputFile& file);
 
 // Writes all bytes at the current position. DiskFull when the disk (or the
@@ -47,12 +49,14 @@ WriteStatus CommitOutputFile(OutputFile& file);
 // Forces the data of an existing file to the disk without changing it.
 WriteStatus SyncFileToDisk(const std::string& path);
 
-// Size in bytes of a regular file; -1 when it is missing or not a file.
+// Size in bytes of a regular file; -1 when it is missing, not a file, or a
+// link (links are not followed).
 int64_t FileSize(const std::string& path);
 
 // Gives the file at from the name to, taking the place of a file already
 // there even when that one is read-only. False (from untouched) when the
-// move fails.
+// move fails or from is not a regular file: a link never takes a target's
+// place.
 bool MoveFileOver(const std::string& from, const std::string& to);
 
 }  // namespace tarn

@@ -21,11 +21,15 @@ bool Passed(bool ok, uint32_t status) { return ok && status == 200; }
 
 // A login must come back from accounts.dat as it went in: the file's own
 // separators inside it would cut it, or hand its password to another line.
-bool StorableLogin(std::string_view login) {
-  return !login.empty() && login.find_first_of("\t\r\n") == std::string_view::npos;
-}
+bool StorableLogin(std::string_view login) { return !login.empty() && !HasControlCharacter(login); }
 
 }  // namespace
+
+bool HasControlCharacter(std::string_view text) {
+  for (const char c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
+  return false;
+}
 
 std::string AuthRequestBody(std::string_view login, std::string_view password, AuthFreshness fresh) {
   std::string body = R"({"login":")" + JsonEscape(login) + R"(","password":")" + JsonEscape(password) + '"';
@@ -55,7 +59,7 @@ std::string BuildAccountsEvent() {
 void PushAccounts() { PostToUi(BuildAccountsEvent()); }
 
 void AddAccount(const std::string& login, const std::string& password) {
-  if (!StorableLogin(login)) {
+  if (!StorableLogin(login) || HasControlCharacter(password)) {
     PostToUi(kRejectedEvent);
     return;
   }
@@ -71,10 +75,11 @@ void AddAccount(const std::string& login, const std::string& password) {
     for (Account& a : accounts) {
       if (a.login == login) {
         a.password = password;
+        a.unopened.clear();
         matched = true;
       }
     }
-    if (!matched) accounts.push_back({login, password});
+    if (!matched) accounts.push_back({login, password, {}});
     return true;
   });
   if (!saved) LogLine("Не удалось сохранить %s", AccountsPath().c_str());
@@ -83,6 +88,8 @@ void AddAccount(const std::string& login, const std::string& password) {
 }
 
 void RemoveAccount(const std::string& login) {
+  // No stored login holds one, so there is nothing such a login can name.
+  if (HasControlCharacter(login)) return;
   const bool saved = ChangeAccounts([&](std::vector<Account>& accounts) {
     const auto gone = std::erase_if(accounts, [&](const Account& a) { return a.login == login; });
     return gone > 0;

@@ -7,6 +7,12 @@
 
 namespace tarn {
 
+// Whether text holds a control character (NUL, TAB, line ends, DEL...).
+// No login, password or character name may: they would cut a stored line,
+// the game's command line or the C strings of the platform short. Commands
+// that meet one refuse the way they refuse any other bad value.
+bool HasControlCharacter(std::string_view text);
+
 // The body of an "/api/auth" or "/api/ticket" request, JSON without
 // spaces; fresh asks the service for the account's characters.
 enum class AuthFreshness { Plain, Fresh };

@@ -40,21 +40,23 @@ int HexValue(char c) {
   return -1;
 }
 
-std::vector<Account> ParseAccounts(std::string_view bytes) {
-  const std::string text = SanitizeUtf8(bytes);
-  std::vector<Account> accounts;
-  size_t start = 0;
-  while (start <= text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string_view line(text.data() + start, end - start);
-    start = end + 1;
-    while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    const size_t tab = line.find('\t');
-    if (line.empty() || tab == std::string_view::npos || tab == 0) continue;
-    accounts.push_back({std::string(line.substr(0, tab)), UnprotectPassword(line.substr(tab + 1))});
+// The hex text back to the sealed bytes and open them. False when the text
+// has an odd length or the bytes do not open for this user.
+bool OpenPassword(std::string_view hex, std::string& plain) {
+  plain.clear();
+  if (hex.size() % 2 != 0) return false;
+  std::string sealed;
+  sealed.reserve(hex.size() / 2);
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    const int hi = HexValue(hex[i]);
+    const int lo = HexValue(hex[i + 1]);
+    int value = 0;
+    if (hi >= 0) value = lo >= 0 ? hi * 16 + lo : hi;
+    sealed += static_cast<char>(value);
   }
-  return accounts;
+  if (!UnprotectForUser(sealed, kSealDescription, plain)) return false;
+  plain = SanitizeUtf8(plain);
+  return true;
 }
 
 }  // namespace
@@ -75,33 +77,46 @@ std::string ProtectPassword(std::string_view password) {
 }
 
 std::string UnprotectPassword(std::string_view hex) {
-  if (hex.size() % 2 != 0) return {};
-  std::string sealed;
-  sealed.reserve(hex.size() / 2);
-  for (size_t i = 0; i < hex.size(); i += 2) {
-    const int hi = HexValue(hex[i]);
-    const int lo = HexValue(hex[i + 1]);
-    int value = 0;
-    if (hi >= 0) value = lo >= 0 ? hi * 16 + lo : hi;
-    sealed += static_cast<char>(value);
-  }
   std::string plain;
-  if (!UnprotectForUser(sealed, kSealDescription, plain)) return {};
-  return SanitizeUtf8(plain);
+  OpenPassword(hex, plain);
+  return plain;
+}
+
+std::vector<Account> ParseAccountsFile(std::string_view bytes) {
+  const std::string text = SanitizeUtf8(bytes);
+  std::vector<Account> accounts;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string_view line(text.data() + start, end - start);
+    start = end + 1;
+    while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    const size_t tab = line.find('\t');
+    if (line.empty() || tab == std::string_view::npos || tab == 0) continue;
+    accounts.push_back({std::string(line.substr(0, tab)), {}, std::string(line.substr(tab + 1))});
+  }
+  return accounts;
 }
 
 std::vector<Account> LoadAccounts() {
   std::lock_guard lock(StoreLock());
   std::string bytes;
   if (!ReadWholeFile(AccountsPath(), bytes)) return {};
-  return ParseAccounts(bytes);
+  std::vector<Account> accounts = ParseAccountsFile(bytes);
+  for (Account& a : accounts)
+    if (OpenPassword(a.unopened, a.password)) a.unopened.clear();
+  return accounts;
 }
 
 bool SaveAccounts(const std::vector<Account>& accounts) {
   std::lock_guard lock(StoreLock());
   std::string text;
   for (const Account& a : accounts) {
-    const std::string hex = ProtectPassword(a.password);
+    // A password this user cannot open is still the player's: sealing the
+    // empty text over it would destroy it for the user who can.
+    const bool keep = a.password.empty() && !a.unopened.empty();
+    const std::string hex = keep ? a.unopened : ProtectPassword(a.password);
     // Writing the line without its password would lose it while the
     // player is told the account was stored.
     if (hex.empty()) return false;

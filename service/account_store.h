@@ -16,6 +16,11 @@ namespace tarn {
 struct Account {
   std::string login;     // as typed; compared exactly, case included
   std::string password;  // plain while in memory
+  // The stored text of a password that could not be opened here (sealed
+  // under another user or key, or damaged), kept so that every save writes
+  // it back unchanged and the right user gets it back. Empty otherwise;
+  // whoever sets a new password clears it.
+  std::string unopened{};
   bool operator==(const Account&) const = default;
 };
 
@@ -31,14 +36,21 @@ std::string ProtectPassword(std::string_view password);
 // that is not wholly hexadecimal counts by its valid leading digit, if any.
 std::string UnprotectPassword(std::string_view hex);
 
+// The accounts of an accounts.dat text, nothing unsealed yet: every
+// password empty and the text after the login's TAB in unopened. Lines
+// without a TAB or with an empty login are skipped.
+std::vector<Account> ParseAccountsFile(std::string_view bytes);
+
 // Every stored account in file order. Never fails: a missing file is an
 // empty list, lines without a TAB or with an empty login are skipped, and a
-// password that cannot be opened comes back empty with its login kept.
+// password that cannot be opened comes back empty with its login kept and
+// its stored text in unopened.
 std::vector<Account> LoadAccounts();
 
-// Replaces the stored list. The old file stays whole unless the new one
-// was written completely: false when the data folder, the new file or a
-// password's sealing failed.
+// Replaces the stored list. An account with an empty password and an
+// unopened text keeps that text as it stands. The old file stays whole
+// unless the new one was written completely: false when the data folder,
+// the new file or a password's sealing failed.
 bool SaveAccounts(const std::vector<Account>& accounts);
 
 // One whole load, change and save, serialised against every other change in

@@ -4,6 +4,12 @@
 
 namespace tarn {
 
+size_t SmallDocumentCap(std::string_view path) {
+  // The signed list names every file of the client; the biggest real one is
+  // a few hundred KiB. Everything else is a short JSON text or a number.
+  return path.starts_with(kFileListPath) ? kFileListCapBytes : kSmallDocumentCapBytes;
+}
+
 bool HttpCall(std::string_view method, std::string_view path, std::string_view body, std::string& response,
               uint32_t& status) {
   response.clear();
@@ -15,16 +21,33 @@ bool HttpCall(std::string_view method, std::string_view path, std::string_view b
   request.target = std::string(path);
   request.body = body;
   request.userAgent = std::string(ServiceUserAgent);
-  request.timeouts = {.resolveMs = 5000, .connectMs = 5000, .sendMs = 15000, .receiveMs = 30000};
+  request.timeouts = {
+      .resolveMs = 5000, .connectMs = 5000, .sendMs = 15000, .receiveMs = 30000, .totalMs = kSmallRequestTotalMs};
   // The service reads the body as UTF-8 JSON; a request without a body
   // says nothing about a type it does not carry.
   if (!body.empty()) request.headers.push_back("Content-Type: application/json; charset=utf-8");
+  const size_t cap = SmallDocumentCap(path);
+  bool tooBig = false;
   HttpSink sink;
-  sink.body = [&response](std::string_view bytes) {
+  sink.head = [&](uint32_t, int64_t contentLength) {
+    tooBig = contentLength > 0 && static_cast<uint64_t>(contentLength) > cap;
+    return !tooBig;
+  };
+  sink.body = [&](std::string_view bytes) {
+    if (bytes.size() > cap - response.size()) {
+      tooBig = true;
+      return false;
+    }
     response.append(bytes);
     return true;
   };
   status = SendHttpRequest(request, sink);
+  if (tooBig || status == 0) {
+    // Half a document is no document: past its ceiling or its deadline,
+    // nothing of it is handed on.
+    response.clear();
+    status = 0;
+  }
   return status != 0;
 }
 

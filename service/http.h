@@ -12,11 +12,32 @@ inline constexpr std::string_view ServiceHost = "127.0.0.1";
 inline constexpr uint16_t ServicePort = 8090;
 inline constexpr std::string_view ServiceUserAgent = "TarnLauncher/1.0";
 
+// The signed file list; the one document allowed to be large.
+inline constexpr std::string_view kFileListPath = "/TRN/element/files.md5";
+
+// Every answer HttpCall takes is held whole in memory, so each has a ceiling
+// far above any real document: past it the call fails instead of letting a
+// broken or hostile service grow the process without end.
+inline constexpr size_t kFileListCapBytes = 4u << 20;      // the signed list
+inline constexpr size_t kSmallDocumentCapBytes = 1u << 20;  // auth, news, ticket, version
+
+// The whole of one call, connection to last byte: a service that trickles
+// its answer fails the call instead of holding a task (and the screen that
+// waits for it) for minutes. The per-step limits stay as they are.
+inline constexpr int kSmallRequestTotalMs = 20000;
+
+// The ceiling for the answer to path (with or without its query).
+size_t SmallDocumentCap(std::string_view path);
+
 // Sends method and path (with its query) to the service, with body as JSON
 // when it is not empty. response and status are cleared first, then hold
 // every body byte that arrived and the status code. True exactly when a
 // status was read; the status itself is not judged, so callers check for
 // 200. A body cut short still gives true with the bytes that arrived.
+// False, with nothing kept, whenever no status was read, and when the
+// answer is larger than its ceiling or does not arrive whole within
+// kSmallRequestTotalMs. Redirects are not
+// followed: a 3xx is a status like any other.
 bool HttpCall(std::string_view method, std::string_view path, std::string_view body, std::string& response,
               uint32_t& status);
 

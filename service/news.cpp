@@ -25,6 +25,7 @@ void PushNews() {
 }
 
 void OpenCabinet(const std::string& login) {
+  if (HasControlCharacter(login)) return;
   // The first stored account of that login decides, as for the game.
   std::string password;
   bool found = false;

@@ -8,6 +8,8 @@ packages=(
   build-essential cmake ninja-build pkg-config git iproute2 util-linux
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  # fuzzing: clang and its libFuzzer runtime
+  clang libclang-rt-14-dev
   # network, crypto, operator service
   libcurl4-openssl-dev libssl-dev openssl curl libcpp-httplib-dev nlohmann-json3-dev
   # window host

@@ -6,7 +6,11 @@
 #   3. the Debian packages: built, checked with lintian, installed, started
 #      as two throwaway players under Xvfb, and removed (as root only);
 #   4. the whole suite again under AddressSanitizer + UndefinedBehaviorSanitizer;
-#   5. the concurrency tests under ThreadSanitizer.
+#   5. the concurrency tests under ThreadSanitizer;
+#   6. every fuzz target for a short fixed number of runs over its seeds
+#      (clang's libFuzzer, ASan + UBSan; tools/fuzz.sh).
+# A suite fails, too, when a tarn-service it started is still running after
+# it: every test stops what it starts.
 # Each build has its own folder under build/, so reruns are incremental.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,6 +31,16 @@ if unshare -n sh -c 'ip link set lo up' 2>/dev/null; then
   isolate=(unshare -n sh -c 'ip link set lo up && exec "$@"' isolated)
 fi
 
+# The reference services of one build that are running now, one pid a line.
+services_of() {  # build name
+  local exe="$PWD/build/$1/tools/tarn-service" pid path
+  for pid in $(pgrep -x tarn-service || true); do
+    path=$(readlink "/proc/$pid/exe" 2>/dev/null) || continue
+    [ "${path% (deleted)}" = "$exe" ] && echo "$pid"
+  done
+  return 0
+}
+
 suite() {  # name, ctest arguments..., -- cmake arguments...
   local name=$1; shift
   local ctest_args=()
@@ -35,7 +49,18 @@ suite() {  # name, ctest arguments..., -- cmake arguments...
   echo "== $name"
   cmake -S . -B "build/$name" -G Ninja -DTARN_WERROR=ON "$@" >/dev/null
   cmake --build "build/$name" -j "$jobs"
+  local before survivors
+  before=$(services_of "$name")
   (cd "build/$name" && "${isolate[@]}" "${norandom[@]}" ctest -j "$jobs" --output-on-failure "${ctest_args[@]}")
+  survivors=$(comm -13 <(echo "$before" | sort) <(services_of "$name" | sort) | tr '\n' ' ')
+  if [ -n "${survivors// /}" ]; then
+    echo "== $name: tarn-service outlived its suite:"
+    # shellcheck disable=SC2086
+    ps -o pid=,args= -p "$(echo $survivors | tr " " ",")" || true
+    # shellcheck disable=SC2086
+    kill -KILL $survivors 2>/dev/null || true
+    return 1
+  fi
 }
 
 windows_start=$SECONDS
@@ -51,4 +76,6 @@ package_start=$SECONDS
 echo "== packages built, installed, started and removed in $((SECONDS - package_start)) s"
 suite asan -- -DCMAKE_BUILD_TYPE=Debug -DTARN_SANITIZE=address
 suite tsan -L concurrency -- -DCMAKE_BUILD_TYPE=Debug -DTARN_SANITIZE=thread
+echo "== fuzz"
+"${norandom[@]}" ./tools/fuzz.sh -runs=20000
 echo "== all tests passed"

@@ -27,4 +27,16 @@ NavigationVerdict DecideNavigation(std::string_view address, std::string_view ui
   return NavigationVerdict::Cancel;
 }
 
+bool MayOpenNewWindowAddress(std::string_view address) {
+  for (const char c : address)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
+  auto hasScheme = [address](std::string_view scheme) {
+    if (address.size() <= scheme.size()) return false;
+    for (size_t i = 0; i < scheme.size(); ++i)
+      if ((address[i] | 0x20) != scheme[i] && address[i] != scheme[i]) return false;
+    return true;
+  };
+  return hasScheme("https://") || hasScheme("http://") || hasScheme("mailto:");
+}
+
 }  // namespace tarn

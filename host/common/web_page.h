@@ -30,4 +30,12 @@ enum class NavigationVerdict {
 // (so another case of the host, or the host without its slash, is not ours).
 NavigationVerdict DecideNavigation(std::string_view address, std::string_view uiPrefix);
 
+// Whether an address the page asks to open in a new window may be handed
+// to the desktop (ShellOpen): only web pages (http:, https:) and mail
+// (mailto:), the scheme in any case. Anything else goes nowhere: file: and
+// smb: would open, or on Windows run, what they name; javascript: and
+// data: carry code; a program's own scheme starts that program. An address
+// with a control character in it is refused too.
+bool MayOpenNewWindowAddress(std::string_view address);
+
 }  // namespace tarn

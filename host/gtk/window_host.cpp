@@ -295,18 +295,18 @@ gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPo
         webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
     const std::string uri = RequestUri(action) ? RequestUri(action) : "";
     webkit_policy_decision_ignore(decision);
-    if (!uri.empty()) ShellOpen(uri);
+    if (MayOpenNewWindowAddress(uri)) ShellOpen(uri);
     return TRUE;
   }
   return FALSE;
 }
 
 // A script's window.open arrives here rather than as a new-window
-// decision; it gets the same answer: the address goes to the desktop and no
-// window is made.
+// decision; it gets the same answer: a web or mail address goes to the
+// desktop, nothing else does, and no window is made.
 GtkWidget* OnCreateWindow(WebKitWebView*, WebKitNavigationAction* action, gpointer) {
   const char* uri = RequestUri(action);
-  if (uri && *uri) ShellOpen(uri);
+  if (uri && MayOpenNewWindowAddress(uri)) ShellOpen(uri);
   return nullptr;
 }
 

@@ -43,7 +43,7 @@ struct ClearErrorsOnExit {
 
 bool Md5OfFile(const std::string& path, Md5Digest& digest) {
   const ClearErrorsOnExit clear;
-  Fd file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  Fd file(OpenRegularFile(path, O_RDONLY));
   if (file.fd < 0) return false;
   // The kernel reads further ahead for a file announced as sequential,
   // which is most of the speed of hashing a whole client.

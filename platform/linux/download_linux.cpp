@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -43,20 +42,6 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return true;
 }
 
-// "Content-Range: bytes FIRST-LAST/SIZE" gives FIRST; any other form,
-// including the "bytes */SIZE" of a 416, gives -1.
-int64_t RangeFirst(std::string_view value) {
-  while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
-  if (!StartsWithNoCase(value, "bytes")) return -1;
-  value.remove_prefix(5);
-  if (value.empty() || (value.front() != ' ' && value.front() != '\t')) return -1;
-  while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
-  int64_t first = -1;
-  const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), first);
-  if (ec != std::errc() || end == value.data() + value.size() || *end != '-' || first < 0) return -1;
-  return first;
-}
-
 // Hands the head to the caller once. False when the caller wants no body.
 bool DeliverHead(Transfer& t) {
   if (t.headDelivered) return true;
@@ -79,7 +64,7 @@ size_t OnHeader(char* buffer, size_t size, size_t count, void* user) {
   // Every status line starts a new response (an interim 100 comes first),
   // so only the last response's Content-Range counts.
   if (StartsWithNoCase(line, "http/")) t.rangeFirst = -1;
-  if (StartsWithNoCase(line, "content-range:")) t.rangeFirst = RangeFirst(line.substr(14));
+  if (StartsWithNoCase(line, "content-range:")) t.rangeFirst = ContentRangeFirst(line.substr(14));
   return size * count;
 }
 

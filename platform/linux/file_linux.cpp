@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/file.h"
@@ -10,11 +11,27 @@
 namespace tarn {
 namespace {
 
-// Owns a POSIX descriptor for the length of one call.
+// Reads from fd until its end or maxBytes.
+bool ReadUpTo(int fd, size_t maxBytes, std::string& bytes) {
+  char buf[8192];
+  while (bytes.size() < maxBytes) {
+    const ssize_t n = read(fd, buf, std::min(sizeof buf, maxBytes - bytes.size()));
+    if (n == 0) return true;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      bytes.clear();
+      return false;
+    }
+    bytes.append(buf, static_cast<size_t>(n));
+  }
+  return true;
+}
+
 }  // namespace
 
 bool AppendToFile(const std::string& path, std::string_view bytes, WriteSharing) {
-  Fd f(open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  // Never through a link, and never into a FIFO that would hold the caller.
+  Fd f(OpenRegularFile(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW, 0644));
   if (f.fd < 0) return false;
   // O_APPEND makes one write land whole at the end, so lines of concurrent
   // writers never interleave inside each other.
@@ -29,18 +46,16 @@ bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
 
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
   bytes.clear();
-  Fd f(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  Fd f(OpenRegularFile(path, O_RDONLY));
   if (f.fd < 0) return false;
-  char buf[8192];
-  for (;;) {
-    const ssize_t n = read(f.fd, buf, sizeof buf);
-    if (n == 0) return true;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.append(buf, static_cast<size_t>(n));
-  }
+  return ReadUpTo(f.fd, std::string::npos, bytes);
+}
+
+bool ReadFileStart(const std::string& path, size_t maxBytes, std::string& bytes) {
+  bytes.clear();
+  Fd f(OpenRegularFile(path, O_RDONLY));
+  if (f.fd < 0) return false;
+  return ReadUpTo(f.fd, maxBytes, bytes);
 }
 
 bool MakeFolder(const std::string& path) {

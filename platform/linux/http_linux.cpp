@@ -168,15 +168,15 @@ uint32_t SendHttpRequest(const HttpRequest& request, const HttpSink& sink) {
   const std::string& method = request.method;
   bool ok = curl_easy_setopt(h, CURLOPT_URL, url.c_str()) == CURLE_OK;
   ok = ok && curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK;
-  ok = ok && curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK;
   // The environment's http_proxy, ALL_PROXY and the like must never route
   // the launcher's traffic elsewhere.
   ok = ok && curl_easy_setopt(h, CURLOPT_PROXY, "") == CURLE_OK;
   ok = ok && curl_easy_setopt(h, CURLOPT_NOPROXY, "*") == CURLE_OK;
   ok = ok && curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)) == CURLE_OK;
   ok = ok && curl_easy_setopt(h, CURLOPT_PATH_AS_IS, 1L) == CURLE_OK;
-  ok = ok && curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK;
-  ok = ok && curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L) == CURLE_OK;
+  // A redirect would carry the request, its body with a stored password
+  // included, to whatever address the answer names.
+  ok = ok && curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK;
   ok = ok && curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
   ok = ok && curl_easy_setopt(h, CURLOPT_USERAGENT, request.userAgent.c_str()) == CURLE_OK;
   ok = ok && curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK;
@@ -184,6 +184,8 @@ uint32_t SendHttpRequest(const HttpRequest& request, const HttpSink& sink) {
   // connection share one.
   ok = ok && curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
                               static_cast<long>(request.timeouts.resolveMs) + request.timeouts.connectMs) == CURLE_OK;
+  if (request.timeouts.totalMs > 0)
+    ok = ok && curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(request.timeouts.totalMs)) == CURLE_OK;
   ok = ok && curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L) == CURLE_OK;
   ok = ok && curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, OnProgress) == CURLE_OK;
   ok = ok && curl_easy_setopt(h, CURLOPT_XFERINFODATA, &x) == CURLE_OK;
@@ -207,7 +209,11 @@ uint32_t SendHttpRequest(const HttpRequest& request, const HttpSink& sink) {
 
   // The outcome of the transfer itself does not decide the result: a body
   // cut short or stopped by the sink still leaves the status that was read.
-  curl_easy_perform(h);
+  const CURLcode code = curl_easy_perform(h);
+  // The stall limits end a transfer through the progress callback, so a
+  // time-out here is the overall limit (or the connect limit, before any
+  // status): either way the answer did not come whole in time.
+  if (code == CURLE_OPERATION_TIMEDOUT && request.timeouts.totalMs > 0) return 0;
   long status = 0;
   if (curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status <= 0) return 0;
   if (!x.headDone) x.Head();

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "platform/linux/posix_io.h"
 #include "platform/output_file.h"
 
 namespace tarn {
@@ -37,8 +38,15 @@ intptr_t OutputFile::release() { return std::exchange(handle_, kClosed); }
 
 bool OpenOutputFile(const std::string& path, uint64_t offset, OutputFile& file) {
   file.adopt(-1);
-  const int flags = O_WRONLY | O_CLOEXEC | (offset == 0 ? O_CREAT | O_TRUNC : 0);
-  const int fd = open(path.c_str(), flags, 0644);
+  int fd = -1;
+  if (offset == 0) {
+    // Whatever holds the name goes, a link included (only the link itself),
+    // and the file made in its place is new: O_EXCL never follows a link.
+    if (unlink(path.c_str()) != 0 && errno != ENOENT) return false;
+    fd = OpenRegularFile(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0644);
+  } else {
+    fd = OpenRegularFile(path, O_WRONLY | O_NOFOLLOW);
+  }
   if (fd < 0) return false;
   file.adopt(fd);
   if (offset > 0 && lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
@@ -76,7 +84,7 @@ WriteStatus CommitOutputFile(OutputFile& file) {
 }
 
 WriteStatus SyncFileToDisk(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = OpenRegularFile(path, O_RDONLY | O_NOFOLLOW);
   if (fd < 0) return WriteStatus::Failed;
   OutputFile file;
   file.adopt(fd);
@@ -84,12 +92,18 @@ WriteStatus SyncFileToDisk(const std::string& path) {
 }
 
 int64_t FileSize(const std::string& path) {
+  // A link is not a file here: the downloader must never resume into, or
+  // size itself by, whatever a link points at.
   struct stat st{};
-  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
   return static_cast<int64_t>(st.st_size);
 }
 
 bool MoveFileOver(const std::string& from, const std::string& to) {
+  // Only a regular file takes the target's place, never a link to
+  // something elsewhere.
+  struct stat st{};
+  if (lstat(from.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   // rename replaces the target in one step, whatever its mode, so there is
   // never a moment without a file at "to".
   return std::rename(from.c_str(), to.c_str()) == 0;

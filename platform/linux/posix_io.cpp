@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <utility>
 
 namespace tarn {
 
@@ -16,6 +17,16 @@ bool Fd::Close() {
   const bool closed = close(fd) == 0;
   fd = -1;
   return closed;
+}
+
+int OpenRegularFile(const std::string& path, int flags, mode_t mode) {
+  Fd file(open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, mode));
+  if (file.fd < 0) return -1;
+  struct stat st{};
+  if (fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  const int status = fcntl(file.fd, F_GETFL);
+  if (status < 0 || fcntl(file.fd, F_SETFL, status & ~O_NONBLOCK) != 0) return -1;
+  return std::exchange(file.fd, -1);
 }
 
 bool WriteAll(int fd, std::string_view bytes) {

@@ -20,6 +20,13 @@ struct Fd {
   bool Close();
 };
 
+// Opens path with flags (O_CLOEXEC added) only when it is a regular file,
+// or -1. A FIFO or device of that name is never waited on: the open does
+// not block (O_NONBLOCK, cleared again once the file is known to be
+// regular) and anything but a regular file is closed at once. Pass
+// O_NOFOLLOW as well where a link must not be followed either.
+int OpenRegularFile(const std::string& path, int flags, mode_t mode = 0);
+
 // Writes every byte, retrying short writes and interruptions.
 bool WriteAll(int fd, std::string_view bytes);
 

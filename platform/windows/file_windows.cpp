@@ -40,6 +40,26 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
   }
 }
 
+bool ReadFileStart(const std::string& path, size_t maxBytes, std::string& bytes) {
+  bytes.clear();
+  Handle f(CreateFileW(ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // A pipe or a device behind that name would hold the caller.
+  if (!f.ok() || GetFileType(f.h) != FILE_TYPE_DISK) return false;
+  char buf[8192];
+  while (bytes.size() < maxBytes) {
+    const size_t want = maxBytes - bytes.size() < sizeof buf ? maxBytes - bytes.size() : sizeof buf;
+    DWORD n = 0;
+    if (!ReadFile(f.h, buf, static_cast<DWORD>(want), &n, nullptr)) {
+      bytes.clear();
+      return false;
+    }
+    if (n == 0) break;
+    bytes.append(buf, n);
+  }
+  return true;
+}
+
 bool MakeFolder(const std::string& path) {
   const std::wstring wide = ToWide(path);
   if (CreateDirectoryW(wide.c_str(), nullptr)) return true;

@@ -15,6 +15,22 @@ WriteStatus StatusOf(DWORD error) {
   return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ? WriteStatus::DiskFull : WriteStatus::Failed;
 }
 
+// Whether an open handle is a plain file on a disk: not a link or junction
+// (opened as itself with FILE_FLAG_OPEN_REPARSE_POINT), a folder, a pipe or
+// a device.
+bool IsPlainDiskFile(HANDLE h) {
+  if (GetFileType(h) != FILE_TYPE_DISK) return false;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(h, &info)) return false;
+  return (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+}
+
+bool IsPlainFileName(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0;
+}
+
 }  // namespace
 
 OutputFile::~OutputFile() {
@@ -37,9 +53,20 @@ intptr_t OutputFile::release() { return std::exchange(handle_, kClosed); }
 
 bool OpenOutputFile(const std::string& path, uint64_t offset, OutputFile& file) {
   file.adopt(-1);
-  const HANDLE h = CreateFileW(ToWide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                               offset == 0 ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const std::wstring wide = ToWide(path);
+  // A fresh file takes the place of whatever held the name; a link there is
+  // deleted as itself, never followed.
+  if (offset == 0 && !DeleteFileW(wide.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND &&
+      GetLastError() != ERROR_PATH_NOT_FOUND)
+    return false;
+  const HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                               offset == 0 ? CREATE_NEW : OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
+  if (!IsPlainDiskFile(h)) {
+    CloseHandle(h);
+    return false;
+  }
   file.adopt(reinterpret_cast<intptr_t>(h));
   if (offset > 0) {
     LARGE_INTEGER to;
@@ -76,25 +103,28 @@ WriteStatus CommitOutputFile(OutputFile& file) {
 WriteStatus SyncFileToDisk(const std::string& path) {
   // Flushing needs write access, though nothing is written.
   const HANDLE h = CreateFileW(ToWide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) return WriteStatus::Failed;
   OutputFile file;
   file.adopt(reinterpret_cast<intptr_t>(h));
+  if (!IsPlainDiskFile(h)) return WriteStatus::Failed;
   return CommitOutputFile(file);
 }
 
 int64_t FileSize(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (!GetFileAttributesExW(ToWide(path).c_str(), GetFileExInfoStandard, &data)) return -1;
-  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return -1;
+  if (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return -1;
   return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
 }
 
 bool MoveFileOver(const std::string& from, const std::string& to) {
+  const std::wstring source = ToWide(from);
+  if (!IsPlainFileName(source)) return false;
   const std::wstring target = ToWide(to);
   // A read-only target refuses to be replaced; its attributes go first.
   SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
-  return MoveFileExW(ToWide(from).c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 }  // namespace tarn

@@ -5,8 +5,15 @@
 #include <openssl/evp.h>
 #include <sys/stat.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <climits>
 #include <filesystem>
+#include <functional>
+#include <thread>
 
 #include "bridge/host_slots.h"
 #include "install/config.h"
@@ -93,6 +100,50 @@ TEST_F(VersionFile, ReadsTheLeadingNumber) {
     EXPECT_EQ(ReadClientVersion(), c.build) << '"' << c.bytes << '"';
   }
   EXPECT_EQ(LeadingNumber("+8x"), 8);
+}
+
+// Whether work ends on its own within a few seconds. When it does not, it
+// is waiting for a writer of the FIFO; one comes and goes, so the work
+// ends and the test can fail instead of hanging.
+bool EndsWithoutAWriter(const fs::path& fifo, const std::function<void()>& work) {
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    work();
+    done = true;
+  });
+  for (int i = 0; i < 300 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const bool ended = done.load();
+  if (!ended) {
+    const int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) close(fd);
+  }
+  worker.join();
+  return ended;
+}
+
+TEST_F(VersionFile, OnlyRegularFilesAreReadAndAFifoIsNeverWaitedOn) {
+  fs::create_directories(Default().parent_path());
+  ASSERT_EQ(mkfifo(Default().c_str(), 0644), 0);
+  int32_t version = 0;
+  EXPECT_TRUE(EndsWithoutAWriter(Default(), [&] { version = ReadClientVersion(); }));
+  EXPECT_EQ(version, -1);
+  std::string hex = "stale";
+  bool hashed = true;
+  EXPECT_TRUE(EndsWithoutAWriter(Default(), [&] { hashed = FileMd5Hex(Default().string(), hex); }));
+  EXPECT_FALSE(hashed);
+  EXPECT_EQ(hex, "");
+
+  // A device behind a link is no file either; a link to a regular file is.
+  fs::remove(Default());
+  fs::create_symlink("/dev/null", Default());
+  EXPECT_EQ(ReadClientVersion(), -1);
+  EXPECT_FALSE(FileMd5Hex(Default().string(), hex));
+  fs::remove(Default());
+  WriteFile(root_.path() / "kept-elsewhere.sw", "77 0\n");
+  fs::create_symlink(root_.path() / "kept-elsewhere.sw", Default());
+  EXPECT_EQ(ReadClientVersion(), 77);
+  EXPECT_TRUE(FileMd5Hex(Default().string(), hex));
+  EXPECT_EQ(hex, Md5Reference("77 0\n"));
 }
 
 TEST_F(VersionFile, WithoutAFileItsDefaultPlaceIsNamedAndNothingIsRead) {

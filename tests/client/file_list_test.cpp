@@ -20,7 +20,10 @@ TEST(DecodeBase64, DecodesPaddedUnpaddedAndBrokenText) {
   };
   for (const Case& c : {Case{"", ""}, Case{"YQ==", "a"}, Case{"YWI=", "ab"}, Case{"YWJj", "abc"},
                         Case{"YQ", "a"}, Case{"YWI", "ab"}, Case{" Y W\r\nJj\t", "abc"},
-                        Case{"\n  YWJjZA==  \r\n", "abcd"}, Case{"+/+/", "\xfb\xff\xbf"}}) {
+                        Case{"\n  YWJjZA==  \r\n", "abcd"}, Case{"+/+/", "\xfb\xff\xbf"},
+                        // Bits no encoder sets in a last letter are ignored, as
+                        // platform decoders do (found by fuzzing).
+                        Case{"YR", "a"}, Case{"YWJ=", "ab"}}) {
     std::string out = "stale";
     EXPECT_TRUE(DecodeBase64(c.text, out)) << c.text;
     EXPECT_EQ(out, c.bytes) << c.text;

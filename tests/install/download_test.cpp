@@ -360,6 +360,60 @@ TEST_F(Download, EndlessDataNeverGrowsPastTheExpectedSize) {
   for (uint64_t n : progress_) EXPECT_LE(n, file.size());
 }
 
+TEST_F(Download, AListedSizeOfZeroMeansNoBytesAtAll) {
+  // The list carries sizes, and this file's is 0: one byte more is a wrong
+  // file, and an endless body must not fill the disk.
+  {
+    ScriptedServer server([&](const SeenRequest&) {
+      Reply reply;
+      reply.head = Head(200, -1);
+      reply.body = Bytes(50'000);
+      reply.endless = true;
+      return reply;
+    });
+    EXPECT_EQ(DownloadFile("/api/file?n=eA==", target_, "", 0, {pause_, stop_}, {}, true), DownloadResult::Corrupt);
+    EXPECT_FALSE(HasPart());
+    EXPECT_FALSE(fs::exists(target_));
+    EXPECT_LT(server.bodyBytesSent(), 64u << 20);
+  }
+  ScriptedServer server([&](const SeenRequest& r) { return FileReply("", r); });
+  EXPECT_EQ(DownloadFile("/api/file?n=eA==", target_, "", 0, {pause_, stop_}, {}, true), DownloadResult::Ok);
+  EXPECT_EQ(fs::file_size(target_), 0u);
+}
+
+TEST_F(Download, NothingIsWrittenThroughALinkAndNoLinkTakesTheTargetsPlace) {
+  const std::string file = Bytes(200'000);
+  ScriptedServer server([&](const SeenRequest& r) { return FileReply(file, r); });
+  fs::create_directories(fs::path(part_).parent_path());
+  const fs::path outside = dir_.path() / "outside";
+  // A ".part" that points at a complete copy elsewhere: trusting it would
+  // resume (or, after a 416, move the link itself) into the target's place.
+  test::WriteFile(outside, file);
+  fs::create_symlink(outside, part_);
+  EXPECT_EQ(Get(file), DownloadResult::Ok);
+  EXPECT_TRUE(Same(Target(), file));
+  EXPECT_FALSE(fs::is_symlink(target_));
+  EXPECT_TRUE(Same(test::ReadFile(outside), file));
+  EXPECT_FALSE(server.requests().back().hasRange);
+
+  // One that points at a file of somebody else's: it is left as it was.
+  fs::remove(target_);
+  test::WriteFile(outside, "precious");
+  fs::create_symlink(outside, part_);
+  EXPECT_EQ(Get(file), DownloadResult::Ok);
+  EXPECT_EQ(test::ReadFile(outside), "precious");
+  EXPECT_TRUE(Same(Target(), file));
+
+  // A dangling one would otherwise create its file outside the folder.
+  fs::remove(target_);
+  const fs::path nowhere = dir_.path() / "made-outside";
+  fs::create_symlink(nowhere, part_);
+  EXPECT_EQ(Get(file), DownloadResult::Ok);
+  EXPECT_FALSE(fs::exists(nowhere));
+  EXPECT_FALSE(fs::is_symlink(target_));
+  EXPECT_FALSE(HasPart());
+}
+
 TEST_F(Download, AFolderThatCannotBeMadeIsAWriteError) {
   test::WriteFile(dir_.path() / "sub", "a file where the folder should be");
   ScriptedServer server([&](const SeenRequest& r) { return FileReply("x", r); });

@@ -5,6 +5,7 @@
 
 #include "bridge/dispatch.h"
 #include "bridge/tasks.h"
+#include "bridge/text.h"
 #include "fake_service.h"
 #include "service/account_commands.h"
 #include "service/account_store.h"
@@ -94,6 +95,33 @@ TEST_F(Commands, AddRefusedByTheServiceOrUnstorableStoresNothing) {
   EXPECT_FALSE(std::filesystem::exists(AccountsFile()));
 }
 
+TEST_F(Commands, ControlCharactersInAPayloadAreRefusedBeforeAnythingIsStoredOrSent) {
+  // Decoded from their escapes, a NUL or another control character would
+  // cut a stored line or the game's command line short.
+  for (const char* login : {"nul\\u0000login", "bell\\u0007", "del\\u007f"}) {
+    service_.SetAccount(JsonUnescape(login), "pw", "{}");
+    Run(std::string("account.add\n{\"login\":\"") + login + "\",\"password\":\"pw\"}");
+  }
+  service_.SetAccount("fine", std::string("p\0w", 3), "{}");
+  Run("account.add\n{\"login\":\"fine\",\"password\":\"p\\u0000w\"}");
+  Run("account.add\n{\"login\":\"fine\",\"password\":\"tab\\tin\"}");
+  EXPECT_EQ(Events(), V(5, kRejected));
+  EXPECT_TRUE(service_.requests().empty());
+  EXPECT_FALSE(std::filesystem::exists(AccountsFile()));
+
+  // Removal and the cabinet do nothing at all for such a login, not even
+  // when a stored login would match up to the NUL.
+  ASSERT_TRUE(SaveAccounts({{"dup", "pw"}}));
+  service_.SetAccount("dup", "pw", "{}");
+  const std::string before = ReadFile(AccountsFile());
+  Run("account.remove\n{\"login\":\"dup\\u0000\"}");
+  Run("cabinet.open\n{\"login\":\"dup\\u0000x\"}");
+  EXPECT_EQ(ReadFile(AccountsFile()), before);
+  EXPECT_EQ(Events().size(), 5u);
+  EXPECT_TRUE(service_.requests().empty());
+  EXPECT_TRUE(recorder_->Opened().empty());
+}
+
 TEST_F(Commands, AddReplacesThePasswordOfEveryEntryOfThatLogin) {
   service_.SetAccount("twice", "new", "{}");
   ASSERT_TRUE(SaveAccounts({{"twice", "old1"}, {"other", "o"}, {"twice", "old2"}}));
@@ -119,7 +147,7 @@ TEST_F(Commands, RemoveTakesEveryEntryAndAnUnknownLoginChangesNothing) {
 }
 
 TEST_F(Commands, AwkwardPasswordsTravelFromPageToStoreToServiceUnchanged) {
-  const std::string password = "a\"b\\c Пароль\t!";
+  const std::string password = "a\"b\\c Пароль !";
   const std::string login = "Игрок \"1\"";
   service_.SetAccount(login, password, R"({"roles":[]})");
   Run("account.add\n{\"login\":\"" + JsonEscape(login) + "\",\"password\":\"" + JsonEscape(password) + "\"}");
@@ -128,7 +156,7 @@ TEST_F(Commands, AwkwardPasswordsTravelFromPageToStoreToServiceUnchanged) {
   // The refresh that followed passed the service's own decoding too.
   EXPECT_EQ(Events()[0], R"({"accounts":[{"login":"Игрок \"1\"","chars":[]}]})");
   EXPECT_EQ(service_.requests("/api/auth").back().body,
-            R"({"login":"Игрок \"1\"","password":"a\"b\\c Пароль\t!","fresh":true})");
+            R"({"login":"Игрок \"1\"","password":"a\"b\\c Пароль !","fresh":true})");
 }
 
 TEST_F(Commands, AnAccountThatCannotBeSavedIsNotReportedAsAdded) {

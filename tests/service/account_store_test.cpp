@@ -167,10 +167,15 @@ TEST_F(AccountStore, DamagedLinesAreSkippedAndUnreadablePasswordsComeBackEmpty) 
             "with\ttab\t" + good + "\r\n"
             "bad\xff" "utf\t" + good + "\r\n"
             "last\t" + good);
+  // What does not open is kept as it was stored, to be written back as is.
   const std::vector<Account> expected = {
-      {"zz", ""},  {"odd", ""},  {"crcr", "secret"}, {"upper", "secret"}, {"with", ""},
-      {"bad\xEF\xBF\xBDutf", "secret"},  {"last", "secret"},
+      {"zz", "", "zz"},          {"odd", "", good.substr(1)},           {"crcr", "secret", ""},
+      {"upper", "secret", ""},   {"with", "", "tab\t" + good},           {"bad\xEF\xBF\xBDutf", "secret", ""},
+      {"last", "secret", ""},
   };
+  EXPECT_EQ(LoadAccounts(), expected);
+  // Saved again and read back, nothing is lost.
+  ASSERT_TRUE(SaveAccounts(LoadAccounts()));
   EXPECT_EQ(LoadAccounts(), expected);
 }
 
@@ -201,10 +206,36 @@ TEST_F(AccountStore, NonHexPairsCountByTheirValidLeadingDigit) {
   FAIL() << "no seal held a byte in 0x01..0x0f";
 }
 
-TEST_F(AccountStore, AFileFromAnotherUserKeepsLoginsButNotPasswords) {
+TEST_F(AccountStore, PasswordsThatDoNotOpenSurviveEverySaveOfAnotherUser) {
   ASSERT_TRUE(SaveAccounts({{"a", "one"}, {"b", "two"}}));
+  const std::string mine = ReadFile(AccountsFile());
   UseKeyHome("other-user");
-  EXPECT_EQ(LoadAccounts(), (std::vector<Account>{{"a", ""}, {"b", ""}}));
+  for (const Account& a : LoadAccounts()) {
+    EXPECT_EQ(a.password, "");
+    EXPECT_FALSE(a.unopened.empty());
+  }
+  // Another user adds an account: the two passwords they cannot open go
+  // back to the file byte for byte.
+  ASSERT_TRUE(ChangeAccounts([](std::vector<Account>& list) {
+    list.push_back({"c", "three", {}});
+    return true;
+  }));
+  EXPECT_EQ(ReadFile(AccountsFile()).substr(0, mine.size()), mine);
+
+  // Back as their owner, both open again; now c is the stranger's.
+  UseKeyHome("home-a");
+  const std::vector<Account> back = LoadAccounts();
+  ASSERT_EQ(back.size(), 3u);
+  EXPECT_EQ(back[0], (Account{"a", "one", ""}));
+  EXPECT_EQ(back[1], (Account{"b", "two", ""}));
+  EXPECT_EQ(back[2].password, "");
+  // A new password given by the player replaces what did not open.
+  ASSERT_TRUE(ChangeAccounts([](std::vector<Account>& list) {
+    list[2].password = "mine now";
+    list[2].unopened.clear();
+    return true;
+  }));
+  EXPECT_EQ(LoadAccounts()[2], (Account{"c", "mine now", ""}));
 }
 
 TEST_F(AccountStore, AFailedSaveLeavesTheOldFileWhole) {

@@ -42,6 +42,13 @@ World& TheWorld() {
     options.site = site;
     options.port = 0;
     w->serviceUp = w->service.Start(options);
+    // The world lives until the very end of the program, but neither its
+    // service nor its folder may outlive the run.
+    std::atexit([] {
+      TheWorld().service.Stop();
+      std::error_code ec;
+      fs::remove_all(TheWorld().dir.path(), ec);
+    });
     return w;
   }();
   return *world;

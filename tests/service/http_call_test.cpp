@@ -2,8 +2,13 @@
 // it: the result rule and the request the service sees.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+
 #include "loopback_server.h"
 #include "service/http.h"
+#include "support/service_fixture.h"
+#include "support/temp_dir.h"
 
 namespace tarn {
 namespace {
@@ -59,6 +64,71 @@ TEST(HttpCall, JsonTypeOnlyWithABodyAndTheLaunchersOwnAgent) {
     EXPECT_FALSE(found) << r.head;
     EXPECT_EQ(r.body, "");
   }
+}
+
+TEST(HttpCall, AnswersBeyondTheirCeilingFailWithNothingKept) {
+  test::TempDir dir;
+  const std::filesystem::path site = dir.path() / "site";
+  std::filesystem::create_directories(site / "TRN" / "element");
+  // Just under the list's ceiling passes; the same size as a build number
+  // does not.
+  const std::string list(kFileListCapBytes - 10, 'l');
+  test::WriteFile(site / "TRN" / "element" / "files.md5", list);
+  test::WriteFile(site / "TRN" / "element" / "version", std::string(kSmallDocumentCapBytes + 1, '7'));
+  test::ServiceProcess service;
+  test::ServiceOptions options;
+  options.site = site;
+  options.args = {"--endless", "/api/news", "--endless", "/api/auth"};
+  ASSERT_TRUE(service.Start(options)) << service.error();
+
+  std::string body = "old";
+  uint32_t status = 7;
+  EXPECT_TRUE(HttpCall("GET", "/TRN/element/files.md5", {}, body, status));
+  EXPECT_EQ(status, 200u);
+  EXPECT_TRUE(body == list) << body.size();
+  for (const char* path : {"/TRN/element/version", "/api/news"}) {
+    EXPECT_FALSE(HttpCall("GET", path, {}, body, status)) << path;
+    EXPECT_EQ(status, 0u);
+    EXPECT_EQ(body, "");
+  }
+  EXPECT_FALSE(HttpCall("POST", "/api/auth", R"({"login":"a","password":"b"})", body, status));
+  // The endless answers were given up soon after their ceiling.
+  EXPECT_LT(service.BytesSent("/api/news"), 8u * kSmallDocumentCapBytes);
+}
+
+TEST(HttpCall, ARedirectToAnotherPortIsNotFollowed) {
+  LoopbackServer thief([](const SeenRequest&) { return Reply(200, R"({"roles":[]})"); });
+  test::TempDir dir;
+  std::filesystem::create_directories(dir.path() / "site");
+  test::ServiceProcess service;
+  test::ServiceOptions options;
+  options.site = dir.path() / "site";
+  options.args = {"--redirect", "/api/auth=" + std::to_string(thief.port())};
+  ASSERT_TRUE(service.Start(options)) << service.error();
+  std::string body;
+  uint32_t status = 0;
+  EXPECT_TRUE(HttpCall("POST", "/api/auth", R"({"login":"a","password":"stored secret"})", body, status));
+  EXPECT_EQ(status, 307u);
+  EXPECT_TRUE(thief.requests().empty()) << "the password went to " << thief.port();
+}
+
+TEST(HttpCall, ATrickledAnswerFailsAtTheOverallDeadline) {
+  test::TempDir dir;
+  std::filesystem::create_directories(dir.path() / "site");
+  test::ServiceProcess service;
+  test::ServiceOptions options;
+  options.site = dir.path() / "site";
+  options.args = {"--trickle", "/TRN/element/version=1000"};
+  ASSERT_TRUE(service.Start(options)) << service.error();
+  std::string body;
+  uint32_t status = 0;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(HttpCall("GET", "/TRN/element/version", {}, body, status));
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(status, 0u);
+  EXPECT_EQ(body, "");
+  EXPECT_GE(took, std::chrono::milliseconds(kSmallRequestTotalMs - 500));
+  EXPECT_LT(took, std::chrono::milliseconds(kSmallRequestTotalMs + 10000));
 }
 
 }  // namespace

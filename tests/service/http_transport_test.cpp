@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "loopback_server.h"
 #include "platform/http.h"
+#include "support/service_fixture.h"
+#include "support/temp_dir.h"
 
 namespace tarn {
 namespace {
@@ -237,15 +240,41 @@ TEST(HttpTransport, ProxySettingsOfTheEnvironmentAreIgnored) {
   EXPECT_TRUE(proxy.requests().empty());
 }
 
-TEST(HttpTransport, RedirectsAreFollowedToTheFinalAnswer) {
-  LoopbackServer server([](const SeenRequest& r) {
-    if (r.target == "/old") return Reply(302, "moved", "Location: /new\r\n");
-    return Reply(200, "here");
+TEST(HttpTransport, ARedirectComesBackAsItselfAndTheBodyGoesNowhereElse) {
+  LoopbackServer elsewhere([](const SeenRequest&) { return Reply(200, "stolen"); });
+  const std::string there = "http://127.0.0.1:" + std::to_string(elsewhere.port());
+  LoopbackServer server([&](const SeenRequest& r) {
+    if (r.target == "/same") return Reply(302, "moved", "Location: /new\r\n");
+    return Reply(307, "gone", "Location: " + there + r.target + "\r\n");
   });
-  const Got got = Send(server.port(), "GET", "/old");
-  EXPECT_EQ(got.status, 200u);
-  EXPECT_EQ(got.body, "here");
+  Got got = Send(server.port(), "POST", "/api/auth", R"({"login":"a","password":"secret"})");
+  EXPECT_EQ(got.status, 307u);
+  EXPECT_EQ(got.body, "gone");
   EXPECT_EQ(got.heads, 1);
+  got = Send(server.port(), "GET", "/same");
+  EXPECT_EQ(got.status, 302u);
+  EXPECT_EQ(got.body, "moved");
+  EXPECT_TRUE(elsewhere.requests().empty());
+  EXPECT_EQ(server.requests().size(), 2u) << "not even the same server is asked twice";
+}
+
+TEST(HttpTransport, TheOverallLimitEndsATrickleThatNoStallLimitCatches) {
+  test::TempDir dir;
+  std::filesystem::create_directories(dir.path() / "site");
+  test::ServiceProcess service;
+  test::ServiceOptions options;
+  options.site = dir.path() / "site";
+  options.port = 0;
+  options.args = {"--trickle", "/api/news=50"};
+  ASSERT_TRUE(service.Start(options)) << service.error();
+  HttpTimeouts timeouts{.resolveMs = 1000, .connectMs = 1000, .sendMs = 1000, .receiveMs = 1000, .totalMs = 1200};
+  const auto start = std::chrono::steady_clock::now();
+  const Got got = Send(static_cast<uint16_t>(service.port()), "GET", "/api/news", {}, timeouts);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(got.status, 0u) << "a status was read, but the answer never came whole";
+  EXPECT_FALSE(got.body.empty()) << "bytes did arrive: the stall limit alone would never have ended this";
+  EXPECT_GE(took, 1100ms);
+  EXPECT_LT(took, 5s);
 }
 
 }  // namespace

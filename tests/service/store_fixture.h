@@ -19,7 +19,9 @@
 namespace tarn {
 
 // Readable failure messages for account lists.
-inline void PrintTo(const Account& a, std::ostream* os) { *os << '{' << a.login << ", " << a.password << '}'; }
+inline void PrintTo(const Account& a, std::ostream* os) {
+  *os << '{' << a.login << ", " << a.password << ", " << a.unopened << '}';
+}
 
 }  // namespace tarn
 

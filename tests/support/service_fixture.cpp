@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -117,6 +118,7 @@ bool ServiceProcess::Start(const ServiceOptions& options) {
                                    "--control"};
   argv.insert(argv.end(), options.args.begin(), options.args.end());
 
+  const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid < 0) {
     error_ = "fork failed";
@@ -126,6 +128,10 @@ bool ServiceProcess::Start(const ServiceOptions& options) {
     // A group of its own, so that Stop reaches the service and anything it
     // might start, and a test's Ctrl+C does not hit it twice.
     setpgid(0, 0);
+    // The service never outlives the test that started it, even one that
+    // crashed, was killed, or never stopped it: it ends with its parent.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(127);
     const int out = open((work_->path() / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = open((work_->path() / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (out >= 0) dup2(out, 1);

@@ -57,7 +57,9 @@ struct AccessEntry {
 class ServiceProcess {
  public:
   ServiceProcess();
-  ~ServiceProcess();  // stops the service
+  // Stops the service. A service whose test process ends without stopping
+  // it (a crash, a kill, an object never destroyed) is killed with it.
+  ~ServiceProcess();
   ServiceProcess(const ServiceProcess&) = delete;
   ServiceProcess& operator=(const ServiceProcess&) = delete;
 
@@ -72,6 +74,7 @@ class ServiceProcess {
   void Stop();
 
   bool running() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
   int port() const { return port_; }
   const std::string& error() const { return error_; }
   // "http://127.0.0.1:PORT" + path.

@@ -3,6 +3,16 @@
 #include "support/service_fixture.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
 
 #include "cli.h"
 #include "support/temp_dir.h"
@@ -30,6 +40,47 @@ TEST(ServiceFixture, ServesTheDemoSiteOnTheLauncherPortAndFreesItOnStop) {
     EXPECT_NE(RunShell("curl -sS -o /dev/null http://127.0.0.1:8090/api/news").code, 0);
     EXPECT_NE(service.AccessLogText().find("POST /api/auth 200"), std::string::npos) << "readable after the stop";
   }
+}
+
+TEST(ServiceFixture, AServiceNeverOutlivesTheProgramThatForgotToStopIt) {
+  TempDir dir;
+  std::filesystem::create_directories(dir.path() / "site");
+  int pipeFds[2];
+  ASSERT_EQ(pipe(pipeFds), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // A test program that starts a service and ends without a word: its
+    // temporary files land in dir, which the parent removes.
+    setenv("TMPDIR", dir.path().c_str(), 1);
+    close(pipeFds[0]);
+    auto* leaked = new ServiceProcess;
+    ServiceOptions options;
+    options.site = dir.path() / "site";
+    options.port = 0;
+    const pid_t pid = leaked->Start(options) ? leaked->pid() : -1;
+    (void)!write(pipeFds[1], &pid, sizeof pid);
+    _exit(0);
+  }
+  close(pipeFds[1]);
+  pid_t service = -1;
+  ASSERT_EQ(read(pipeFds[0], &service, sizeof service), static_cast<ssize_t>(sizeof service));
+  close(pipeFds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_GT(service, 0) << "the service did not start";
+  bool gone = false;
+  for (int i = 0; i < 500 && !gone; ++i) {
+    // The orphan is reaped by init (or a subreaper); until then it is a
+    // zombie, which counts as gone.
+    std::string state;
+    std::ifstream stat("/proc/" + std::to_string(service) + "/stat");
+    std::string skip;
+    gone = !(stat >> skip >> skip >> state) || state == "Z";
+    if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(gone) << "tarn-service " << service << " outlived its test program";
+  if (!gone) kill(-service, SIGKILL);
 }
 
 }  // namespace

@@ -53,6 +53,19 @@ TEST(NavigationPolicy, WebAddressesOpenAndOtherSchemesGoNowhere) {
   EXPECT_EQ(DecideNavigation("tarn://tarn.local/index.html", ""), NavigationVerdict::Cancel);
 }
 
+TEST(NavigationPolicy, NewWindowsReachTheDesktopOnlyForWebAndMailAddresses) {
+  for (const char* open : {"https://example.org/", "http://example.org/a?b#c", "mailto:a@b.c", "HTTPS://example.org/",
+                           "Mailto:a@b.c", "hTtP://x"})
+    EXPECT_TRUE(MayOpenNewWindowAddress(open)) << open;
+  for (const char* nowhere :
+       {"file:///C:/Windows/System32/calc.exe", "file://server/share/x.exe", "smb://server/share", "\\\\server\\share",
+        "javascript:alert(1)", "data:text/html,<script>1</script>", "ms-settings:", "steam://run/1", "tarn://tarn.local/",
+        "ftp://example.org/", "about:blank", "C:\\Windows\\notepad.exe", "https:example.org", "https://", "mailto:",
+        " https://example.org/", "https://example.org/\nfile:///x", "", "http:/", "httpsx://a"})
+    EXPECT_FALSE(MayOpenNewWindowAddress(nowhere)) << nowhere;
+  EXPECT_FALSE(MayOpenNewWindowAddress(std::string_view("https://a\0b", 11)));
+}
+
 TEST(ErrorPage, CarriesTheStatusNumberAtTheEnd) {
   const std::string page = ErrorPageHtml(303);
   EXPECT_TRUE(page.starts_with("<!doctype html><meta charset='utf-8'><style>"));

@@ -51,10 +51,12 @@ class Launcher : public ::testing::Test {
     WriteFile(root_.path() / "data/applications/fake-handler.desktop",
                     "[Desktop Entry]\nType=Application\nName=Handler\n"
                     "Exec=sh -c 'printf \"%%s\\\\n\" \"$1\" >> " + Opened().string() + "' sh %u\n"
-                    "MimeType=x-scheme-handler/https;x-scheme-handler/http;x-scheme-handler/mailto;\n");
+                    "MimeType=x-scheme-handler/https;x-scheme-handler/http;x-scheme-handler/mailto;"
+                    "x-scheme-handler/tarn-test;text/plain;\n");
     WriteFile(root_.path() / "config/mimeapps.list",
                     "[Default Applications]\nx-scheme-handler/https=fake-handler.desktop\n"
-                    "x-scheme-handler/http=fake-handler.desktop\nx-scheme-handler/mailto=fake-handler.desktop\n");
+                    "x-scheme-handler/http=fake-handler.desktop\nx-scheme-handler/mailto=fake-handler.desktop\n"
+                    "x-scheme-handler/tarn-test=fake-handler.desktop\ntext/plain=fake-handler.desktop\n");
   }
 
   fs::path Opened() const { return root_.path() / "opened.txt"; }

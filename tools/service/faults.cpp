@@ -47,7 +47,8 @@ bool ParseFaultFlag(const std::vector<std::string>& args, size_t& i, FaultRules&
     flag.resize(eq);
     inlineValue = true;
   }
-  static const char* kWithValue[] = {"--cut-after", "--status", "--corrupt", "--throttle", "--delay"};
+  static const char* kWithValue[] = {"--cut-after", "--status",  "--corrupt", "--throttle",
+                                     "--delay",     "--endless", "--trickle", "--redirect"};
   bool needsValue = false;
   for (const char* f : kWithValue) needsValue |= flag == f;
   if (!needsValue && flag != "--ignore-range") return true;
@@ -90,6 +91,25 @@ bool ParseFaultFlag(const std::vector<std::string>& args, size_t& i, FaultRules&
       if (ch == '\\') ch = '/';
     }
     rules.corrupts.push_back(std::move(c));
+  } else if (flag == "--endless") {
+    FaultRules::Endless e;
+    if (!SplitTimes(value, e.match, e.times) || e.match.empty()) {
+      error = "--endless wants MATCH[*N], got " + value;
+      return false;
+    }
+    rules.endless.push_back(std::move(e));
+  } else if (flag == "--trickle" || flag == "--redirect") {
+    const size_t eq = value.rfind('=');
+    int number = 0;
+    if (eq == std::string::npos || eq == 0 || !SplitTimes(std::string_view(value).substr(eq + 1), body, times) ||
+        !ParseNumber(body, number) || number <= 0 || (flag == "--redirect" && number > 65535)) {
+      error = flag + (flag == "--trickle" ? " wants MATCH=MS[*N], got " : " wants MATCH=PORT[*N], got ") + value;
+      return false;
+    }
+    if (flag == "--trickle")
+      rules.trickles.push_back({value.substr(0, eq), number, times});
+    else
+      rules.redirects.push_back({value.substr(0, eq), number, times});
   } else if (flag == "--throttle") {
     if (!ParseNumber(value, rules.throttle)) {
       error = "--throttle wants BYTES_PER_SECOND, got " + value;
@@ -149,6 +169,11 @@ std::string DescribeFaults(const FaultRules& rules) {
   if (rules.ignoreRange) out += "--ignore-range\n";
   for (const auto& s : rules.statuses) out += "--status " + s.match + "=" + std::to_string(s.code) + times(s.times) + "\n";
   for (const auto& c : rules.corrupts) out += "--corrupt " + c.path + times(c.times) + "\n";
+  for (const auto& e : rules.endless) out += "--endless " + e.match + times(e.times) + "\n";
+  for (const auto& t : rules.trickles)
+    out += "--trickle " + t.match + "=" + std::to_string(t.everyMs) + times(t.times) + "\n";
+  for (const auto& r : rules.redirects)
+    out += "--redirect " + r.match + "=" + std::to_string(r.port) + times(r.times) + "\n";
   if (rules.throttle > 0) out += "--throttle " + std::to_string(rules.throttle) + "\n";
   if (rules.delayMs > 0) out += "--delay " + std::to_string(rules.delayMs) + "\n";
   return out;
@@ -187,6 +212,18 @@ bool FaultState::TakeCorrupt(std::string_view listPath) {
     if ((c.path == "*" || c.path == listPath) && Use(c.times)) return true;
   }
   return false;
+}
+
+FaultState::Special FaultState::TakeSpecial(std::string_view path, std::string_view target) {
+  std::lock_guard guard(lock_);
+  auto hit = [&](const std::string& match) { return match == path || match == target; };
+  for (auto& e : rules_.endless)
+    if (hit(e.match) && Use(e.times)) return {Special::Endless, 0};
+  for (auto& t : rules_.trickles)
+    if (hit(t.match) && Use(t.times)) return {Special::Trickle, t.everyMs};
+  for (auto& r : rules_.redirects)
+    if (hit(r.match) && Use(r.times)) return {Special::Redirect, r.port};
+  return {};
 }
 
 }  // namespace tarn::tools

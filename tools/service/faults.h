@@ -32,6 +32,27 @@ struct FaultRules {
     int times = -1;
   };
   std::vector<Corrupt> corrupts;
+  // Answers that never end, for a request path or whole target: an endless
+  // body of 200, one byte every everyMs milliseconds (a trickle that no
+  // stall limit catches), or a 307 to the same target on another port of
+  // the loopback.
+  struct Endless {
+    std::string match;
+    int times = -1;
+  };
+  std::vector<Endless> endless;
+  struct Trickle {
+    std::string match;
+    int everyMs = 0;
+    int times = -1;
+  };
+  std::vector<Trickle> trickles;
+  struct Redirect {
+    std::string match;
+    int port = 0;
+    int times = -1;
+  };
+  std::vector<Redirect> redirects;
   // Limit file answers to this many bytes per second.
   uint64_t throttle = 0;
   // Wait this long before answering any request.
@@ -40,6 +61,7 @@ struct FaultRules {
 
 // Reads fault flags ("--cut-after N", "--ignore-range", "--status
 // MATCH=CODE", "--corrupt PATH", "--throttle BYTES_PER_SEC", "--delay MS",
+// "--endless MATCH", "--trickle MATCH=MS", "--redirect MATCH=PORT",
 // also written --flag=value) from args starting at i. Stops at the first
 // argument that is not a fault flag and leaves i there. False, with error,
 // for a fault flag with a bad value.
@@ -58,6 +80,12 @@ class FaultState {
   int TakeStatus(std::string_view path, std::string_view target, std::string_view listPath);  // 0: none
   bool TakeCut(uint64_t bodyLength, uint64_t& cutAfter);
   bool TakeCorrupt(std::string_view listPath);
+  // The answer that replaces the normal one, if any of these faults applies.
+  struct Special {
+    enum Kind { None, Endless, Trickle, Redirect } kind = None;
+    int value = 0;  // milliseconds between bytes, or the port
+  };
+  Special TakeSpecial(std::string_view path, std::string_view target);
 
  private:
   mutable std::mutex lock_;

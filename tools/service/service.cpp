@@ -259,7 +259,38 @@ class Service {
       Answer(res, code, "text/plain; charset=utf-8", "injected status " + std::to_string(code) + "\n");
       return httplib::Server::HandlerResponse::Handled;
     }
+    if (const FaultState::Special special = faults_.TakeSpecial(req.path, req.target);
+        special.kind != FaultState::Special::None) {
+      AnswerSpecial(special, req, res);
+      return httplib::Server::HandlerResponse::Handled;
+    }
     return httplib::Server::HandlerResponse::Unhandled;
+  }
+
+  // Answers that a sound service never gives: they end only when the client
+  // gives up (a write fails) or the service stops.
+  void AnswerSpecial(const FaultState::Special& special, const httplib::Request& req, httplib::Response& res) {
+    if (special.kind == FaultState::Special::Redirect) {
+      res.set_header("Location", "http://127.0.0.1:" + std::to_string(special.value) + req.target);
+      return Answer(res, 307, "text/plain; charset=utf-8", "moved\n");
+    }
+    res.status = 200;
+    if (special.kind == FaultState::Special::Endless) {
+      res.set_chunked_content_provider("application/octet-stream", [](size_t, httplib::DataSink& sink) {
+        static const std::string block(65536, 'x');
+        if (!sink.write(block.data(), block.size())) return false;
+        tBodyBytes += block.size();
+        return true;
+      });
+      return;
+    }
+    const auto every = std::chrono::milliseconds(special.value);
+    res.set_chunked_content_provider("application/octet-stream", [every](size_t, httplib::DataSink& sink) {
+      std::this_thread::sleep_for(every);
+      if (!sink.write(" ", 1)) return false;
+      ++tBodyBytes;
+      return true;
+    });
   }
 
   // Reads accounts.json afresh for every check, so an operator's edit takes

@@ -1,0 +1,45 @@
+// install.cfg and install.done as the installer reads and rewrites them, on
+// real files in a scratch data folder.
+#include <string>
+
+#include "bridge/host_slots.h"
+#include "fuzz.h"
+#include "install/config.h"
+#include "platform/file.h"
+#include "platform/file_ops.h"
+
+using namespace tarn;
+using fuzz::Check;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const bool slots = [] {
+    InstallHostSlots({.post = {}, .open = {}, .pickFolder = {}, .dataFolder = fuzz::ScratchFolder().string()});
+    return true;
+  }();
+  (void)slots;
+  std::string_view input = fuzz::Bytes(data, size);
+  const std::string key(fuzz::Head(input));
+  const std::string content(input);
+
+  // install.cfg: a key is set over whatever the file held, every other line
+  // survives, and the value reads back exactly.
+  ReplaceFileAtomically(InstallConfigPath(), content);
+  const std::string before = GetConfigValue(key);
+  Check(before.find('\n') == std::string::npos, "a value is one line");
+  const std::string value = "v=" + std::to_string(size);
+  if (!key.empty() && key.find_first_of("=\r\n") == std::string::npos) {
+    SetConfigValue(key, value);
+    Check(GetConfigValue(key) == value, "a value set reads back");
+    std::string text;
+    Check(ReadWholeFile(InstallConfigPath(), text), "install.cfg is readable after a set");
+    Check(text.ends_with("\r\n") && text.find("\r\n\r\n") == std::string::npos, "CR LF lines, none blank");
+  }
+
+  // install.done: every line with a TAB is one entry; the last one counts.
+  ReplaceFileAtomically(InstallJournalPath(), content);
+  for (const auto& [path, md5] : LoadInstallJournal()) {
+    Check(md5.find_first_of("\t\n") == std::string::npos, "a checksum text holds no TAB or LF");
+    Check(path.find('\n') == std::string::npos, "a journal path holds no LF");
+  }
+  return 0;
+}
