@@ -112,22 +112,30 @@ void RunUpdate() {
   const std::atomic<bool> pause{false};
   const std::atomic<bool> stop{false};
   size_t failures = 0;
+  const auto failed = [&](const FileEntry& entry, DownloadResult result) {
+    const std::string text = DownloadResultText(result);
+    LogLine("не обновился %s: %s", entry.path.c_str(), text.c_str());
+    ++failures;
+    rows.push_back(MakeStateRow("bad", entry.path + " — " + text, "Ошибка"));
+  };
+  // A file whose flush or rename fails after its bytes arrived is reported
+  // here, later than its transfer, and counts as not updated all the same.
+  DownloadSession session([&](const PlacedFile& placed) {
+    if (placed.result != DownloadResult::Ok) failed(toUpdate[placed.tag], placed.result);
+  });
   for (size_t j = 0; j < count; ++j) {
     const FileEntry& entry = toUpdate[j];
-    const DownloadResult result = DownloadFile(FileRequestPath(entry.path), ClientFilePath(clientDir, entry.path),
-                                               entry.md5, entry.size, {pause, stop}, {});
-    if (result != DownloadResult::Ok) {
-      const std::string text = DownloadResultText(result);
-      LogLine("не обновился %s: %s", entry.path.c_str(), text.c_str());
-      ++failures;
-      rows.push_back(MakeStateRow("bad", entry.path + " — " + text, "Ошибка"));
-    }
+    const DownloadResult result = session.Download(FileRequestPath(entry.path), ClientFilePath(clientDir, entry.path),
+                                                   entry.md5, entry.size, {pause, stop}, {}, false, j);
+    if (result != DownloadResult::Ok) failed(entry, result);
     const size_t percent = (j + 1) * 100 / count;
     rows[kDownloadRow] =
         MakeStateRow(failures > 0 ? "bad" : "run", OfCount("Загружаю", j + 1, count), Percent(percent));
     post();
     PostProgress("Обновление клиента", static_cast<uint32_t>(percent), false);
   }
+  // The build number is stamped only once every file is on the disk.
+  session.Drain();
 
   if (failures > 0) {
     // The old build number stays, so the next check still offers the update.

@@ -1,15 +1,18 @@
 #include "install/download.h"
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
+#include <system_error>
 #include <utility>
 
-#include "client/checksum.h"
 #include "client/file_list.h"
+#include "platform/crypto.h"
 #include "platform/download.h"
 #include "platform/file.h"
 #include "platform/output_file.h"
 #include "platform/paths.h"
+#include "platform/thread.h"
 #include "service/http.h"
 
 namespace tarn {
@@ -37,8 +40,10 @@ enum class Answer {
 
 struct Transfer {
   Transfer(DownloadFlags f, const ProgressCallback& p, std::optional<uint64_t> size, std::string partPath,
-           uint64_t from)
-      : flags(f), progress(p), expectedSize(size), part(std::move(partPath)), offset(from) {}
+           uint64_t from, bool check)
+      : flags(f), progress(p), expectedSize(size), part(std::move(partPath)), offset(from) {
+    if (check) hash.emplace();
+  }
 
   DownloadFlags flags;
   const ProgressCallback& progress;
@@ -46,6 +51,9 @@ struct Transfer {
   std::string part;
   uint64_t offset;
 
+  // The checksum grows with the bytes as they arrive, so the finished
+  // file is never read back; none when there is nothing to compare with.
+  std::optional<Md5Stream> hash;
   Answer answer = Answer::None;
   std::optional<DownloadResult> ended;  // set when the transfer is ended from here
   OutputFile file;
@@ -77,6 +85,9 @@ struct Transfer {
       ended = DownloadResult::WriteError;
       return false;
     }
+    // What an earlier call kept is hashed once, here; a prefix that cannot
+    // be read spoils the sum, and the file ends up Corrupt and fetched anew.
+    if (hash && offset > 0) hash->UpdateFromFile(part, offset);
     lastProgress = Clock::now();
     return true;
   }
@@ -99,6 +110,7 @@ struct Transfer {
         ended = DownloadResult::WriteError;
         return false;
     }
+    if (hash) hash->Update(bytes);
     offset += bytes.size();
     if (progress) {
       const Clock::time_point now = Clock::now();
@@ -118,34 +130,140 @@ struct Transfer {
     return request.has_value();
   }
 
-  // Closes the ".part" file after the transfer, its data on the disk unless
-  // the file is about to be thrown away.
+  // Closes the ".part" file after a transfer that did not bring the whole
+  // file, its data on the disk unless the file is about to be thrown away:
+  // the next call resumes from it.
   void Finish() {
     if (!file.isOpen()) return;
     if (ended == DownloadResult::Corrupt) {
       file = OutputFile();
     } else {
       const WriteStatus committed = CommitOutputFile(file);
-      if (!ended && committed != WriteStatus::Ok)
-        ended = committed == WriteStatus::DiskFull ? DownloadResult::DiskFull : DownloadResult::WriteError;
+      if (!ended && committed != WriteStatus::Ok) ended = Failure(committed);
     }
     if (progress) progress(offset);
+  }
+
+  static DownloadResult Failure(WriteStatus status) {
+    return status == WriteStatus::DiskFull ? DownloadResult::DiskFull : DownloadResult::WriteError;
+  }
+
+  // Whether the sum of everything now in the ".part" file is expectedMd5.
+  bool Matches(std::string_view expectedMd5) {
+    if (!hash) return true;
+    Md5Digest digest{};
+    if (!hash->Finish(digest)) return false;
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char b : digest) {
+      hex += kHex[b >> 4];
+      hex += kHex[b & 15];
+    }
+    return SameChecksum(hex, expectedMd5);
   }
 };
 
 bool IsSeparator(char c) { return c == '/' || c == NativeSeparator(); }
 
-// Checks the finished ".part" file and moves it over the target.
-DownloadResult CheckAndPlace(const std::string& part, const std::string& targetPath, std::string_view expectedMd5) {
-  if (!expectedMd5.empty()) {
-    std::string hex;
-    if (!FileMd5Hex(part, hex) || !SameChecksum(hex, expectedMd5)) {
+// The whole file is in its ".part" file: forces it to the disk (when it is
+// still open, through that handle; otherwise by name) and gives it the
+// target's name, in that order, so a name never sits on data a power cut
+// could take back.
+DownloadResult FlushAndRename(OutputFile& file, const std::string& part, const std::string& target) {
+  const WriteStatus flushed = file.isOpen() ? CommitOutputFile(file) : SyncFileToDisk(part);
+  if (flushed != WriteStatus::Ok) return Transfer::Failure(flushed);
+  return MoveFileOver(part, target) ? DownloadResult::Ok : DownloadResult::WriteError;
+}
+
+// Fetches and checks one file into its ".part" file. Ok: the ".part" file
+// holds exactly the listed bytes, not yet forced to the disk; file is still
+// open on it when this call wrote it.
+DownloadResult Receive(const std::string& requestPath, const std::string& targetPath, std::string_view expectedMd5,
+                       uint64_t expectedSize, DownloadFlags flags, const ProgressCallback& progress, bool sizeKnown,
+                       OutputFile& file) {
+  if (flags.stop.load()) return DownloadResult::Stopped;
+  std::optional<uint64_t> size;
+  if (sizeKnown || expectedSize != 0) size = expectedSize;
+  if (!EnsureParentDirs(targetPath)) return DownloadResult::WriteError;
+
+  const std::string part = PartPath(targetPath);
+  const int64_t partSize = FileSize(part);
+  uint64_t offset = partSize > 0 ? static_cast<uint64_t>(partSize) : 0;
+  if (size && offset > *size) {
+    RemoveFile(part);
+    offset = 0;
+  }
+
+  Transfer t(flags, progress, size, part, offset, !expectedMd5.empty());
+  StreamRequest request;
+  request.host = std::string(ServiceHost);
+  request.port = ServicePort;
+  request.target = requestPath;
+  request.rangeFrom = offset;
+  request.userAgent = std::string(ServiceUserAgent);
+  request.resolveMs = kResolveMs;
+  request.connectMs = kConnectMs;
+  request.stallMs = kReceiveMs;
+  request.bufferBytes = kReadBufferBytes;
+  const StreamEnd end = StreamGet(request, StreamSink{
+                                               .head = [&t](const StreamHead& h) { return t.OnHead(h); },
+                                               .data = [&t](std::string_view b) { return t.OnData(b); },
+                                               .idle = [&t] { return t.OnIdle(); },
+                                           });
+  // A whole body stays open for the flush that follows; anything less is
+  // closed here, on the disk, for the next call to resume.
+  const bool whole = !t.ended && end == StreamEnd::Complete && t.answer == Answer::Body && t.file.isOpen() &&
+                     (!size || t.offset >= *size);
+  if (whole) {
+    if (progress) progress(t.offset);
+  } else {
+    t.Finish();
+  }
+
+  switch (t.answer) {
+    case Answer::Refused:
+      return DownloadResult::ServerRefused;
+    case Answer::WrongRange:
+      RemoveFile(part);
+      return DownloadResult::NetworkError;
+    default:
+      break;
+  }
+  if (t.ended) {
+    if (*t.ended == DownloadResult::Corrupt) RemoveFile(part);
+    return *t.ended;
+  }
+  if (end == StreamEnd::BadReply) return DownloadResult::ServerRefused;
+  if (end != StreamEnd::Complete && t.answer != Answer::NothingAfterOffset) return DownloadResult::NetworkError;
+
+  if (t.answer == Answer::NothingAfterOffset) {
+    if (FileSize(part) < 0) return DownloadResult::NetworkError;
+    // The server has nothing past the ".part" file, yet the list wants a
+    // different size: no resume can finish this file, so start it afresh.
+    if (size && t.offset != *size) {
       RemoveFile(part);
       return DownloadResult::Corrupt;
     }
+    // An earlier call wrote all of it; its sum is that of the file as it is.
+    if (t.hash) t.hash->UpdateFromFile(part, t.offset);
+  } else {
+    if (t.answer != Answer::Body) return DownloadResult::NetworkError;
+    if (size && t.offset < *size) return DownloadResult::NetworkError;
+    if (FileSize(part) < 0) return DownloadResult::NetworkError;
   }
-  return MoveFileOver(part, targetPath) ? DownloadResult::Ok : DownloadResult::WriteError;
+  if (!t.Matches(expectedMd5)) {
+    t.file = OutputFile();
+    RemoveFile(part);
+    return DownloadResult::Corrupt;
+  }
+  file = std::move(t.file);
+  return DownloadResult::Ok;
 }
+
+// Files handed to the companion and not yet placed, at most: each keeps a
+// descriptor open, and a companion this far behind means the disk, not the
+// network, sets the pace.
+constexpr size_t kMaxPending = 64;
 
 }  // namespace
 
@@ -196,72 +314,121 @@ std::string PartPath(const std::string& targetPath) { return targetPath + ".part
 DownloadResult DownloadFile(const std::string& requestPath, const std::string& targetPath,
                             std::string_view expectedMd5, uint64_t expectedSize, DownloadFlags flags,
                             const ProgressCallback& progress, bool sizeKnown) {
-  if (flags.stop.load()) return DownloadResult::Stopped;
-  std::optional<uint64_t> size;
-  if (sizeKnown || expectedSize != 0) size = expectedSize;
-  if (!EnsureParentDirs(targetPath)) return DownloadResult::WriteError;
+  OutputFile file;
+  const DownloadResult received =
+      Receive(requestPath, targetPath, expectedMd5, expectedSize, flags, progress, sizeKnown, file);
+  if (received != DownloadResult::Ok) return received;
+  return FlushAndRename(file, PartPath(targetPath), targetPath);
+}
 
-  const std::string part = PartPath(targetPath);
-  const int64_t partSize = FileSize(part);
-  uint64_t offset = partSize > 0 ? static_cast<uint64_t>(partSize) : 0;
-  if (size && offset > *size) {
-    RemoveFile(part);
-    offset = 0;
+DownloadSession::DownloadSession(PlacedCallback placed, BeforeFlush beforeFlush)
+    : placed_(std::move(placed)), beforeFlush_(std::move(beforeFlush)) {}
+
+DownloadSession::~DownloadSession() {
+  {
+    std::lock_guard lock(lock_);
+    quit_ = true;
   }
+  work_.notify_all();
+  if (companion_.joinable()) companion_.join();
+}
 
-  Transfer t(flags, progress, size, part, offset);
-  StreamRequest request;
-  request.host = std::string(ServiceHost);
-  request.port = ServicePort;
-  request.target = requestPath;
-  request.rangeFrom = offset;
-  request.userAgent = std::string(ServiceUserAgent);
-  request.resolveMs = kResolveMs;
-  request.connectMs = kConnectMs;
-  request.stallMs = kReceiveMs;
-  request.bufferBytes = kReadBufferBytes;
-  const StreamEnd end = StreamGet(request, StreamSink{
-                                               .head = [&t](const StreamHead& h) { return t.OnHead(h); },
-                                               .data = [&t](std::string_view b) { return t.OnData(b); },
-                                               .idle = [&t] { return t.OnIdle(); },
-                                           });
-  t.Finish();
-
-  switch (t.answer) {
-    case Answer::Refused:
-      return DownloadResult::ServerRefused;
-    case Answer::WrongRange:
-      RemoveFile(part);
-      return DownloadResult::NetworkError;
-    default:
-      break;
+DownloadResult DownloadSession::Download(const std::string& requestPath, const std::string& targetPath,
+                                         std::string_view expectedMd5, uint64_t expectedSize, DownloadFlags flags,
+                                         const ProgressCallback& progress, bool sizeKnown, size_t tag) {
+  Poll();
+  // A target listed twice must not be fetched into a ".part" file that is
+  // still waiting for its flush and rename; and the companion may not fall
+  // further behind than kMaxPending files.
+  WaitUntil([&] {
+    return busy_ < kMaxPending && std::find(targets_.begin(), targets_.end(), targetPath) == targets_.end();
+  });
+  Pending pending;
+  const DownloadResult result =
+      Receive(requestPath, targetPath, expectedMd5, expectedSize, flags, progress, sizeKnown, pending.file);
+  if (result == DownloadResult::Ok) {
+    pending.tag = tag;
+    pending.part = PartPath(targetPath);
+    pending.target = targetPath;
+    HandOver(std::move(pending));
   }
-  if (t.ended) {
-    if (*t.ended == DownloadResult::Corrupt) RemoveFile(part);
-    return *t.ended;
-  }
-  if (end == StreamEnd::BadReply) return DownloadResult::ServerRefused;
-  if (end != StreamEnd::Complete && t.answer != Answer::NothingAfterOffset) return DownloadResult::NetworkError;
+  Poll();
+  return result;
+}
 
-  if (t.answer == Answer::NothingAfterOffset) {
-    if (FileSize(part) < 0) return DownloadResult::NetworkError;
-    // The server has nothing past the ".part" file, yet the list wants a
-    // different size: no resume can finish this file, so start it afresh.
-    if (size && t.offset != *size) {
-      RemoveFile(part);
-      return DownloadResult::Corrupt;
+void DownloadSession::Poll() {
+  std::deque<PlacedFile> reports;
+  {
+    std::lock_guard lock(lock_);
+    reports.swap(done_);
+  }
+  for (const PlacedFile& report : reports)
+    if (placed_) placed_(report);
+}
+
+void DownloadSession::Drain() {
+  WaitUntil([this] { return busy_ == 0; });
+  Poll();
+}
+
+void DownloadSession::WaitUntil(const std::function<bool()>& ready) {
+  std::unique_lock lock(lock_);
+  while (!ready()) {
+    progress_.wait(lock);
+    if (done_.empty()) continue;
+    // Reports go out while waiting, so the caller's record keeps pace.
+    std::deque<PlacedFile> reports;
+    reports.swap(done_);
+    lock.unlock();
+    for (const PlacedFile& report : reports)
+      if (placed_) placed_(report);
+    lock.lock();
+  }
+}
+
+void DownloadSession::HandOver(Pending pending) {
+  if (!companion_.joinable()) {
+    try {
+      companion_ = std::thread([this] { FlushLoop(); });
+    } catch (const std::system_error&) {
+      // No thread to spare: the flush happens here, as a lone download's does.
+      FlushAndPlace(pending);
+      std::lock_guard lock(lock_);
+      done_.push_back({pending.tag, pending.result});
+      return;
     }
-    // An earlier run wrote this file; its data must be on the disk before
-    // the file takes the target's name.
-    const WriteStatus synced = SyncFileToDisk(part);
-    if (synced != WriteStatus::Ok)
-      return synced == WriteStatus::DiskFull ? DownloadResult::DiskFull : DownloadResult::WriteError;
-  } else {
-    if (t.answer != Answer::Body) return DownloadResult::NetworkError;
-    if (size && t.offset < *size) return DownloadResult::NetworkError;
-    if (FileSize(part) < 0) return DownloadResult::NetworkError;
   }
-  return CheckAndPlace(part, targetPath, expectedMd5);
+  {
+    std::lock_guard lock(lock_);
+    targets_.push_back(pending.target);
+    ++busy_;
+    queued_.push_back(std::move(pending));
+  }
+  work_.notify_one();
+}
+
+void DownloadSession::FlushAndPlace(Pending& pending) const {
+  if (beforeFlush_) beforeFlush_(pending.part);
+  pending.result = FlushAndRename(pending.file, pending.part, pending.target);
+}
+
+void DownloadSession::FlushLoop() {
+  std::unique_lock lock(lock_);
+  for (;;) {
+    work_.wait(lock, [this] { return quit_ || !queued_.empty(); });
+    if (queued_.empty()) break;  // quit_ with nothing left to do
+    Pending pending = std::move(queued_.front());
+    queued_.pop_front();
+    lock.unlock();
+    FlushAndPlace(pending);
+    lock.lock();
+    targets_.erase(std::find(targets_.begin(), targets_.end(), pending.target));
+    --busy_;
+    done_.push_back({pending.tag, pending.result});
+    progress_.notify_all();
+  }
+  lock.unlock();
+  ReleaseThreadState();
 }
 
 bool EnsureParentDirs(const std::string& filePath) {

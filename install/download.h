@@ -4,10 +4,17 @@
 // later call continues with a range request. The caller decides about
 // retries and messages; this only reports what happened.
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
+
+#include "platform/output_file.h"
 
 namespace tarn {
 
@@ -65,6 +72,78 @@ std::string PartPath(const std::string& targetPath);
 DownloadResult DownloadFile(const std::string& requestPath, const std::string& targetPath,
                             std::string_view expectedMd5, uint64_t expectedSize, DownloadFlags flags,
                             const ProgressCallback& progress, bool sizeKnown = false);
+
+// What a DownloadSession tells of a file once it is done with it.
+struct PlacedFile {
+  size_t tag = 0;  // the caller's tag from DownloadSession::Download
+  // Ok: the data is on the disk and the file has the target's name.
+  // WriteError or DiskFull: the flush or the rename failed; the ".part"
+  // file stays for the next call to finish.
+  DownloadResult result = DownloadResult::Ok;
+};
+using PlacedCallback = std::function<void(const PlacedFile&)>;
+// Runs on the flushing thread just before a finished ".part" file's data
+// is forced to the disk; may be empty. A test uses it to watch the order of
+// the steps or to hold the flush back.
+using BeforeFlush = std::function<void(const std::string& partPath)>;
+
+// The downloads of one task, one file after another, with the flush to
+// the disk taken off the critical path. Download returns as soon as a
+// file's bytes are in its ".part" file and match the checksum; a companion
+// thread then forces the data to the disk while the next file arrives, and
+// only after that gives the ".part" file the target's name. placed hears of
+// every file Download returned Ok for, once its rename is done (or its flush
+// failed), in the order the files were downloaded, always on the caller's
+// thread: from Download (before and after its transfer), Poll and Drain.
+// So a caller that records finished files from placed never records one
+// whose name sits on data not yet on the disk. One thread uses a session;
+// the transfers reuse that thread's kept connection.
+class DownloadSession {
+ public:
+  explicit DownloadSession(PlacedCallback placed, BeforeFlush beforeFlush = {});
+  // Finishes every flush and rename still running, without reporting them
+  // any more: the caller may already be gone. Call Drain first to hear them.
+  ~DownloadSession();
+  DownloadSession(const DownloadSession&) = delete;
+  DownloadSession& operator=(const DownloadSession&) = delete;
+
+  // DownloadFile's transfer and check, with its arguments and results, but
+  // Ok means "received and checked": the file is placed later and reported
+  // with tag. A target still waiting for its flush is finished first.
+  DownloadResult Download(const std::string& requestPath, const std::string& targetPath, std::string_view expectedMd5,
+                          uint64_t expectedSize, DownloadFlags flags, const ProgressCallback& progress,
+                          bool sizeKnown, size_t tag);
+  // Reports the files placed so far without waiting.
+  void Poll();
+  // Waits until every file handed over is placed or has failed, and
+  // reports them.
+  void Drain();
+
+ private:
+  struct Pending {
+    size_t tag = 0;
+    std::string part;
+    std::string target;
+    OutputFile file;  // closed for a ".part" file an earlier call completed
+    DownloadResult result = DownloadResult::Ok;
+  };
+  void HandOver(Pending pending);
+  void FlushLoop();
+  void FlushAndPlace(Pending& pending) const;
+  void WaitUntil(const std::function<bool()>& ready);
+
+  PlacedCallback placed_;
+  BeforeFlush beforeFlush_;
+  std::mutex lock_;
+  std::condition_variable work_;      // the companion has something to do
+  std::condition_variable progress_;  // a file was placed
+  std::deque<Pending> queued_;        // guarded by lock_
+  std::deque<PlacedFile> done_;       // guarded by lock_
+  std::vector<std::string> targets_;  // guarded by lock_: handed over, not yet reported
+  size_t busy_ = 0;                   // guarded by lock_: queued or being flushed
+  bool quit_ = false;                 // guarded by lock_
+  std::thread companion_;
+};
 
 // Creates every missing folder on the way to the folder that holds filePath.
 // True when that folder exists afterwards, and for a bare file name.

@@ -2,6 +2,8 @@
 // Digests and signature checks over the platform's crypto library. Only
 // plain bytes cross this header, so no library type reaches the logic.
 #include <array>
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -16,6 +18,32 @@ using Md5Digest = std::array<unsigned char, 16>;
 // (a digest of the bytes read so far would describe a file that does not
 // exist), or the digest cannot be computed; digest is then unspecified.
 bool Md5OfFile(const std::string& path, Md5Digest& digest);
+
+// MD5 of bytes that arrive piece by piece, such as a download, so the
+// finished file never has to be read back. A step that fails spoils the
+// stream: every later call is ignored and Finish says false.
+class Md5Stream {
+ public:
+  Md5Stream();
+  ~Md5Stream();
+  Md5Stream(Md5Stream&& other) noexcept;
+  Md5Stream& operator=(Md5Stream&& other) noexcept;
+  Md5Stream(const Md5Stream&) = delete;
+  Md5Stream& operator=(const Md5Stream&) = delete;
+
+  void Update(std::string_view bytes);
+  // Feeds the first length bytes of the regular file at path (a resumed
+  // download's earlier part). False, and the stream spoilt, when the file
+  // cannot be read or holds fewer bytes.
+  bool UpdateFromFile(const std::string& path, uint64_t length);
+  // The digest of everything fed so far; false when any step failed. The
+  // stream is spent afterwards.
+  bool Finish(Md5Digest& digest);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 // Whether signature is an RSASSA-PKCS1-v1_5 signature with MD5 over data,
 // checked with the RSA key of publicKeyPem (a "PUBLIC KEY" PEM block, that

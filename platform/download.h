@@ -1,9 +1,13 @@
 #pragma once
 // A streaming HTTP GET for the resumable downloader: the body is handed out
 // piece by piece as it arrives, never held whole, and the caller can end the
-// transfer between two pieces. Each call has a connection of its own; no
-// proxy is ever used, whatever the environment says, and redirects are
-// never followed (a 3xx is handed to head() as its own status).
+// transfer between two pieces. Calls on one thread share a kept connection:
+// when the previous call on this thread ended with the whole response and
+// the server left the connection open, the next request to the same host
+// and port goes out on it (ReleaseThreadState closes it). No proxy is ever
+// used, whatever the environment says, and redirects are never followed (a
+// 3xx is handed to head() as its own status). The connection set-up is the
+// one SendHttpRequest uses.
 #include <cstdint>
 #include <functional>
 #include <string>

@@ -5,6 +5,7 @@
 #include <openssl/pem.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 
@@ -66,6 +67,59 @@ bool Md5OfFile(const std::string& path, Md5Digest& digest) {
   unsigned int length = 0;
   if (EVP_DigestFinal_ex(ctx.get(), digest.data(), &length) != 1) return false;
   return length == digest.size();
+}
+
+struct Md5Stream::State {
+  MdCtx ctx{EVP_MD_CTX_new()};
+  bool failed = false;
+};
+
+Md5Stream::Md5Stream() : state_(new (std::nothrow) State) {
+  if (!state_) return;
+  const ClearErrorsOnExit clear;
+  state_->failed = !state_->ctx || EVP_DigestInit_ex(state_->ctx.get(), EVP_md5(), nullptr) != 1;
+}
+
+Md5Stream::~Md5Stream() = default;
+Md5Stream::Md5Stream(Md5Stream&& other) noexcept = default;
+Md5Stream& Md5Stream::operator=(Md5Stream&& other) noexcept = default;
+
+void Md5Stream::Update(std::string_view bytes) {
+  if (!state_ || state_->failed || bytes.empty()) return;
+  if (EVP_DigestUpdate(state_->ctx.get(), bytes.data(), bytes.size()) != 1) {
+    ERR_clear_error();
+    state_->failed = true;
+  }
+}
+
+bool Md5Stream::UpdateFromFile(const std::string& path, uint64_t length) {
+  if (!state_ || state_->failed) return false;
+  state_->failed = true;  // until every byte is in
+  Fd file(OpenRegularFile(path, O_RDONLY | O_NOFOLLOW));
+  if (file.fd < 0) return false;
+  posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  const std::unique_ptr<char[]> buffer(new (std::nothrow) char[kReadPiece]);
+  if (!buffer) return false;
+  state_->failed = false;
+  while (length > 0 && !state_->failed) {
+    const ssize_t n = read(file.fd, buffer.get(), static_cast<size_t>(std::min<uint64_t>(length, kReadPiece)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      state_->failed = true;
+      break;
+    }
+    Update(std::string_view(buffer.get(), static_cast<size_t>(n)));
+    length -= static_cast<uint64_t>(n);
+  }
+  return !state_->failed;
+}
+
+bool Md5Stream::Finish(Md5Digest& digest) {
+  if (!state_ || state_->failed) return false;
+  const ClearErrorsOnExit clear;
+  state_->failed = true;  // spent
+  unsigned int length = 0;
+  return EVP_DigestFinal_ex(state_->ctx.get(), digest.data(), &length) == 1 && length == digest.size();
 }
 
 bool VerifyRsaMd5Signature(std::string_view publicKeyPem, std::string_view data, std::string_view signature) {

@@ -2,30 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
-#include <memory>
-#include <mutex>
 #include <string>
 
 #include "platform/download.h"
+#include "platform/linux/curl_linux.h"
 
 namespace tarn {
 namespace {
-
-// libcurl's global set-up is not safe to race with the first easy handle of
-// another thread, so it happens once, whoever gets here first.
-void InitCurlOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-struct EasyDeleter {
-  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
-};
-struct ListDeleter {
-  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-using Easy = std::unique_ptr<CURL, EasyDeleter>;
-using HeaderList = std::unique_ptr<curl_slist, ListDeleter>;
 
 struct Transfer {
   const StreamSink& sink;
@@ -91,30 +74,24 @@ int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 }  // namespace
 
 StreamEnd StreamGet(const StreamRequest& request, const StreamSink& sink) {
-  InitCurlOnce();
-  Easy easy(curl_easy_init());
-  if (!easy) return StreamEnd::Failed;
-  CURL* e = easy.get();
+  // The thread's kept handle: the next file of a task goes out on the
+  // connection this one leaves open, without a new handshake or slow start.
+  CURL* e = KeptEasy();
+  if (!e) return StreamEnd::Failed;
   Transfer t{sink, e};
 
-  const std::string url = "http://" + request.host + ":" + std::to_string(request.port) + request.target;
   const std::string range = std::to_string(request.rangeFrom) + "-";
   // curl offers "Accept: */*" on its own; the request carries no accept list.
   HeaderList headers(curl_slist_append(nullptr, "Accept:"));
   const long stallSeconds = std::max<long>(1, static_cast<long>((request.stallMs + 999) / 1000));
 
-  curl_easy_setopt(e, CURLOPT_URL, url.c_str());
+  CurlBasics basics;
+  basics.url = ServiceUrl(request.host, request.port, request.target);
+  basics.userAgent = request.userAgent;
+  basics.headers = headers.get();
+  basics.connectMs = static_cast<long>(request.resolveMs) + request.connectMs;
+  if (!headers || !ApplyBasics(e, basics)) return StreamEnd::Failed;
   curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
-  curl_easy_setopt(e, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
-  curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http");
-  // An empty proxy and a bypass for every host: the environment's proxy
-  // variables never reroute the launcher's own service.
-  curl_easy_setopt(e, CURLOPT_PROXY, "");
-  curl_easy_setopt(e, CURLOPT_NOPROXY, "*");
-  curl_easy_setopt(e, CURLOPT_USERAGENT, request.userAgent.c_str());
-  curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers.get());
-  curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.resolveMs) + request.connectMs);
   curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, stallSeconds);
   if (request.bufferBytes > 0) curl_easy_setopt(e, CURLOPT_BUFFERSIZE, static_cast<long>(request.bufferBytes));

@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <memory>
-#include <mutex>
 
 #include "platform/http.h"
+#include "platform/linux/curl_linux.h"
 
 namespace tarn {
 namespace {
@@ -16,30 +15,6 @@ using Clock = std::chrono::steady_clock;
 #define CURL_WRITEFUNC_ERROR 0xFFFFFFFF  // before libcurl 7.87 any short count is an error
 #endif
 
-// curl_global_init is not thread-safe in every libcurl this builds against,
-// and the first requests may come from several tasks at once.
-void InitCurlOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-struct EasyDeleter {
-  void operator()(CURL* h) const { curl_easy_cleanup(h); }
-};
-struct ListDeleter {
-  void operator()(curl_slist* l) const { curl_slist_free_all(l); }
-};
-using Easy = std::unique_ptr<CURL, EasyDeleter>;
-using HeaderList = std::unique_ptr<curl_slist, ListDeleter>;
-
-bool AppendHeader(HeaderList& list, const std::string& line) {
-  curl_slist* grown = curl_slist_append(list.get(), line.c_str());
-  if (!grown) return false;
-  list.release();
-  list.reset(grown);
-  return true;
-}
-
 bool HasHeader(const std::vector<std::string>& headers, std::string_view name) {
   for (const std::string& h : headers) {
     if (h.size() <= name.size() || h[name.size()] != ':') continue;
@@ -48,30 +23,6 @@ bool HasHeader(const std::vector<std::string>& headers, std::string_view name) {
       return true;
   }
   return false;
-}
-
-// The request target goes on the wire as given, except bytes a URL cannot
-// carry at all (controls, space, non-ASCII, and '#', which would silently
-// cut the target short); those are percent-encoded.
-std::string BuildUrl(const HttpRequest& request) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string url = "http://";
-  const bool v6 = request.host.find(':') != std::string::npos;
-  if (v6) url += '[';
-  url += request.host;
-  if (v6) url += ']';
-  url += ':' + std::to_string(request.port);
-  if (request.target.empty() || request.target.front() != '/') url += '/';
-  for (unsigned char c : request.target) {
-    if (c <= 0x20 || c >= 0x7F || c == '#') {
-      url += '%';
-      url += kHex[c >> 4];
-      url += kHex[c & 0xF];
-    } else {
-      url += static_cast<char>(c);
-    }
-  }
-  return url;
 }
 
 // What the callbacks of one exchange share.
@@ -156,7 +107,6 @@ uint32_t SendHttpRequest(const HttpRequest& request, const HttpSink& sink) {
   x.timeouts = &request.timeouts;
   x.bodySize = static_cast<curl_off_t>(request.body.size());
 
-  const std::string url = BuildUrl(request);
   HeaderList headers;
   for (const std::string& line : request.headers)
     if (!AppendHeader(headers, line)) return 0;
@@ -166,26 +116,13 @@ uint32_t SendHttpRequest(const HttpRequest& request, const HttpSink& sink) {
     if (!HasHeader(request.headers, name) && !AppendHeader(headers, std::string(name) + ":")) return 0;
 
   const std::string& method = request.method;
-  bool ok = curl_easy_setopt(h, CURLOPT_URL, url.c_str()) == CURLE_OK;
-  ok = ok && curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK;
-  // The environment's http_proxy, ALL_PROXY and the like must never route
-  // the launcher's traffic elsewhere.
-  ok = ok && curl_easy_setopt(h, CURLOPT_PROXY, "") == CURLE_OK;
-  ok = ok && curl_easy_setopt(h, CURLOPT_NOPROXY, "*") == CURLE_OK;
-  ok = ok && curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)) == CURLE_OK;
-  ok = ok && curl_easy_setopt(h, CURLOPT_PATH_AS_IS, 1L) == CURLE_OK;
-  // A redirect would carry the request, its body with a stored password
-  // included, to whatever address the answer names.
-  ok = ok && curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK;
-  ok = ok && curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
-  ok = ok && curl_easy_setopt(h, CURLOPT_USERAGENT, request.userAgent.c_str()) == CURLE_OK;
-  ok = ok && curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK;
-  // The resolver has no limit of its own in libcurl: name lookup and
-  // connection share one.
-  ok = ok && curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
-                              static_cast<long>(request.timeouts.resolveMs) + request.timeouts.connectMs) == CURLE_OK;
-  if (request.timeouts.totalMs > 0)
-    ok = ok && curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(request.timeouts.totalMs)) == CURLE_OK;
+  CurlBasics basics;
+  basics.url = ServiceUrl(request.host, request.port, request.target);
+  basics.userAgent = request.userAgent;
+  basics.headers = headers.get();
+  basics.connectMs = static_cast<long>(request.timeouts.resolveMs) + request.timeouts.connectMs;
+  basics.totalMs = request.timeouts.totalMs > 0 ? request.timeouts.totalMs : 0;
+  bool ok = ApplyBasics(h, basics);
   ok = ok && curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L) == CURLE_OK;
   ok = ok && curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, OnProgress) == CURLE_OK;
   ok = ok && curl_easy_setopt(h, CURLOPT_XFERINFODATA, &x) == CURLE_OK;

@@ -1,6 +1,7 @@
 #include <openssl/crypto.h>
 #include <pthread.h>
 
+#include "platform/linux/curl_linux.h"
 #include "platform/thread.h"
 
 namespace tarn {
@@ -31,6 +32,10 @@ bool StartDetachedThread(ThreadEntry entry, void* arg) {
   return true;
 }
 
-void ReleaseThreadState() { OPENSSL_thread_stop(); }
+void ReleaseThreadState() {
+  // The kept download connection first: closing it may still use OpenSSL.
+  ReleaseKeptEasy();
+  OPENSSL_thread_stop();
+}
 
 }  // namespace tarn
