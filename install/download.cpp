@@ -86,7 +86,6 @@ struct Transfer {
   }
 
   bool OnData(std::string_view bytes) {
-    if (StopIfRequested()) return false;
     // Bytes past the known size mean the file is not the one listed, and a
     // server that never stops would otherwise fill the disk.
     if (expectedSize != 0 && bytes.size() > expectedSize - offset) {
@@ -111,7 +110,9 @@ struct Transfer {
         progress(offset);
       }
     }
-    return true;
+    // The piece in hand is kept before a pause or stop takes effect: the
+    // server has sent it, and a resume would otherwise ask for it again.
+    return !StopIfRequested();
   }
 
   bool OnIdle() { return !StopIfRequested(); }

@@ -11,13 +11,9 @@
 #include <string_view>
 #include <vector>
 
-namespace tarn {
+#include "bridge/account.h"
 
-struct Account {
-  std::string login;     // as typed; compared exactly, case included
-  std::string password;  // plain while in memory
-  bool operator==(const Account&) const = default;
-};
+namespace tarn {
 
 // The data folder's accounts.dat.
 std::string AccountsPath();
