@@ -97,13 +97,10 @@ void ClaimJournal(const std::string& folder, const std::string& savedFolder) {
   if (!belongs) StartInstallJournal(folder);
 }
 
-struct Plan {
-  std::vector<const FileEntry*> entries;
-  uint64_t bytes = 0;
-};
+}  // namespace
 
-// Compares the folder with the list; false when a stop came first.
-bool CheckPhase(const FileList& list, const std::string& folder, TransferCounters& counters, Plan& plan) {
+bool CheckInstalledFiles(const FileList& list, const std::string& folder, TransferCounters& counters,
+                         DownloadPlan& plan) {
   const InstallJournal journal = LoadInstallJournal();
   for (size_t i = 0; i < list.entries.size(); ++i) {
     if (Flags().stopRequested.load()) return false;
@@ -142,6 +139,8 @@ bool CheckPhase(const FileList& list, const std::string& folder, TransferCounter
   return !Flags().stopRequested.load();
 }
 
+namespace {
+
 enum class FileOutcome { Done, Again, Failed };
 
 // Up to three attempts at one file, with the waits between them.
@@ -179,7 +178,7 @@ FileOutcome DownloadOne(const FileEntry& entry, const std::string& target, Trans
 
 // The files of the plan in order; false when the run ended here (stop or
 // failure, already posted).
-bool DownloadPhase(const Plan& plan, const std::string& folder, TransferCounters& counters) {
+bool DownloadPhase(const DownloadPlan& plan, const std::string& folder, TransferCounters& counters) {
   size_t k = 0;
   while (k < plan.entries.size()) {
     while (Flags().pauseRequested.load() && !Flags().stopRequested.load()) {
@@ -298,8 +297,8 @@ After Run(bool pickFolder) {
   SetStageAndPost("проверяю");
   ClaimJournal(folder, saved);
   TransferCounters counters;
-  Plan plan;
-  if (!CheckPhase(list, folder, counters, plan)) {
+  DownloadPlan plan;
+  if (!CheckInstalledFiles(list, folder, counters, plan)) {
     PostStopped();
     return After::Nothing;
   }

@@ -3,9 +3,12 @@
 // what is already there, checks the space, downloads the rest one file after
 // another with pause, stop and retries, and stamps the client's build. All
 // the page sees of it is the "install" Event.
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "client/file_list.h"
+#include "install/progress.h"
 
 namespace tarn {
 
@@ -19,6 +22,20 @@ void RunInstall(bool pickFolder);
 // Fetches the list, checks its signature and that an install can be made
 // from it. False with the player's message otherwise.
 bool FetchInstallList(FileList& list, std::string& message);
+
+// The entries still to download, in list order, and their bytes.
+struct DownloadPlan {
+  std::vector<const FileEntry*> entries;
+  uint64_t bytes = 0;
+};
+
+// The check phase of a run: every entry whose file below folder the journal
+// vouches for (same checksum text, the listed size, not empty) is in place
+// unread; the others are hashed, and a match is journalled. In-place files
+// go to counters, the rest to plan; the install Event is posted every 128
+// entries. False when a stop came first.
+bool CheckInstalledFiles(const FileList& list, const std::string& folder, TransferCounters& counters,
+                         DownloadPlan& plan);
 
 // Works out and posts the idle state of the install screen: "нет" with the
 // suggested folder, "продолжить" with the saved one, or "ошибка". Posts once
