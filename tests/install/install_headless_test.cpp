@@ -369,10 +369,10 @@ TEST_F(InstallEndToEnd, AKilledLauncherResumesWithLittleSentTwice) {
 
 TEST_F(InstallEndToEnd, InstallAndUpdateNeverWriteTheClientAtOnce) {
   // Slow answers keep each side busy while the other asks.
-  ASSERT_NO_FATAL_FAILURE(StartService({"--delay", "400"}));
+  ASSERT_NO_FATAL_FAILURE(StartService({"--delay", "600"}));
   const auto lines =
-      Run(ScriptLine("client.update") + ":sleep 150\n" + ScriptLine("install.begin") + ":wait\n" + Pick(games_) +
-          ScriptLine("install.begin") + ":sleep 150\n" + ScriptLine("client.update") + ":wait\n");
+      Run(ScriptLine("client.update") + ":sleep 250\n" + ScriptLine("install.begin") + ":wait\n" + Pick(games_) +
+          ScriptLine("install.begin") + ":sleep 250\n" + ScriptLine("client.update") + ":wait\n");
   // The install turned away by the update says so, without a dialog.
   const V stages = Stages(lines);
   ASSERT_FALSE(stages.empty());
