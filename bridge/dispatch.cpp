@@ -4,20 +4,11 @@
 #include <utility>
 
 #include "bridge/host_slots.h"
+#include "bridge/install_flags.h"
 #include "bridge/log.h"
 #include "bridge/tasks.h"
 #include "bridge/text.h"
-#include "client/epoch.h"
-#include "client/update.h"
-#include "client/verify.h"
-#include "install/engine.h"
-#include "install/progress.h"
-#include "install/state.h"
-#include "launch/discovery.h"
-#include "launch/game.h"
 #include "platform/shell.h"
-#include "service/account_commands.h"
-#include "service/news.h"
 
 namespace tarn {
 namespace {
@@ -32,10 +23,7 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 4> kLinks{{
 
 void RunPushAll(const Workers& w) {
   if (w.isClientInstalled()) {
-    {
-      std::lock_guard lock(InstallLock());
-      TheInstallState().stage = "готово";
-    }
+    w.markInstalled();
     w.postInstallEvent();
     w.postEpoch();
     w.pushNews();
@@ -118,36 +106,16 @@ constexpr Entry kCommands[] = {
 
 }  // namespace
 
+InstallFlags& TheInstallFlags() {
+  static auto* flags = new InstallFlags;  // never destroyed: detached install tasks poll it during exit
+  return *flags;
+}
+
 CommandText SplitCommand(std::string_view command) {
   const size_t lf = command.find('\n');
   if (lf == std::string_view::npos) return {command, {}};
   return {command.substr(0, lf), command.substr(lf + 1)};
 }
-
-const Workers& RealWorkers() {
-  static const Workers workers{
-      .pushAccounts = PushAccounts,
-      .addAccount = AddAccount,
-      .removeAccount = RemoveAccount,
-      .openCabinet = OpenCabinet,
-      .loadAccounts = LoadAccounts,
-      .launchGame = LaunchGame,
-      .verifyClient = VerifyClient,
-      .updateClient = UpdateClient,
-      .runInstall = RunInstall,
-      .findClientDir = FindClientDir,
-      .isClientInstalled = IsClientInstalled,
-      .postInstallEvent = PostInstallEvent,
-      .postEpoch = PostEpoch,
-      .pushNews = PushNews,
-      .pushEnv = PushEnv,
-      .checkForUpdate = CheckForUpdate,
-      .refreshInstallScreen = RefreshInstallScreen,
-  };
-  return workers;
-}
-
-void Dispatch(std::string_view command) { Dispatch(command, RealWorkers()); }
 
 void Dispatch(std::string_view command, const Workers& workers) {
   const CommandText text = SplitCommand(command);
@@ -158,8 +126,6 @@ void Dispatch(std::string_view command, const Workers& workers) {
     }
   }
 }
-
-void PushAll() { PushAll(RealWorkers()); }
 
 void PushAll(const Workers& workers) {
   RunAsync([workers] { RunPushAll(workers); });

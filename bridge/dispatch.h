@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "service/account_store.h"
+#include "bridge/account.h"
 
 namespace tarn {
 
@@ -19,9 +19,10 @@ struct CommandText {
 // Splits at the first line feed; nothing is trimmed.
 CommandText SplitCommand(std::string_view command);
 
-// The work behind the command table. Dispatch and PushAll call the real
-// subsystems through this record; tests hand in their own to watch what
-// reaches which entry point.
+// The work behind the command table. The bridge knows no subsystem: the
+// program's wiring layer (wiring/), above every subsystem, fills this record
+// with the real entry points; tests hand in their own to watch what reaches
+// which one.
 struct Workers {
   void (*pushAccounts)();
   void (*addAccount)(const std::string& login, const std::string& password);
@@ -35,6 +36,7 @@ struct Workers {
   std::string (*findClientDir)();
   // The initial push.
   bool (*isClientInstalled)();
+  void (*markInstalled)();  // the install state says "готово"
   void (*postInstallEvent)();
   void (*postEpoch)();
   void (*pushNews)();
@@ -43,15 +45,18 @@ struct Workers {
   void (*refreshInstallScreen)();
 };
 
-const Workers& RealWorkers();
-
 // Serves one Command. Unknown names do nothing. Never waits for a task.
-void Dispatch(std::string_view command);
 void Dispatch(std::string_view command, const Workers& workers);
 
 // Starts the initial push of state to a page that has just announced itself.
-void PushAll();
 void PushAll(const Workers& workers);
+
+// The same over the real subsystems. Defined by the wiring layer, which
+// every program links through tarn-core; the bridge itself includes none of
+// the subsystems.
+const Workers& RealWorkers();
+void Dispatch(std::string_view command);
+void PushAll();
 
 // The address behind a "link.open" key; empty for an unknown key.
 std::string_view LinkTarget(std::string_view key);

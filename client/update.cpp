@@ -24,11 +24,6 @@ constexpr std::string_view kVersionTarget = "/TRN/element/version";
 // long list does not flood it.
 constexpr size_t kCheckReportEvery = 64;
 
-std::atomic<bool>& UpdateRunning() {
-  static std::atomic<bool> running{false};
-  return running;
-}
-
 // The service's build number; false when it cannot be asked.
 bool FetchServerBuild(int32_t& build) {
   std::string body;
@@ -154,18 +149,20 @@ void RunUpdate() {
 }  // namespace
 
 void UpdateClient() {
-  if (TheInstallFlags().installRunning.load()) {
+  // One guard for the install and the update: whichever takes it first
+  // writes the client, the other is turned away.
+  const ClientWriterHold hold(ClientWriter::Update);
+  if (hold.taken()) {
+    RunUpdate();
+  } else if (hold.holder() == ClientWriter::Install) {
     LogLine("обновление не начато: идёт установка");
-    return;
-  }
-  if (UpdateRunning().exchange(true)) {
+    // The page waits for a "progress" that says it may act again.
+    PostVerifyRows({MakeStateRow("bad", "Обновление не начато: идёт установка игры", "Ошибка")});
+    PostProgress("Обновление не начато: идёт установка игры", 0, true);
+  } else {
+    // The running update reports for both.
     LogLine("обновление не начато: предыдущее ещё идёт");
-    return;
   }
-  struct Release {
-    ~Release() { UpdateRunning().exchange(false); }
-  } release;
-  RunUpdate();
 }
 
 void CheckForUpdate() {

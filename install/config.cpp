@@ -83,6 +83,24 @@ InstallJournal LoadInstallJournal() {
   return journal;
 }
 
+namespace {
+constexpr std::string_view kJournalFolderKey = "folder=";
+}  // namespace
+
+std::string InstallJournalFolder() {
+  // Only the first line can name the folder; entries come after it.
+  const std::vector<std::string> lines = ReadLines(InstallJournalPath());
+  if (lines.empty() || lines.front().rfind(kJournalFolderKey, 0) != 0) return {};
+  return lines.front().substr(kJournalFolderKey.size());
+}
+
+void StartInstallJournal(const std::string& folder) {
+  MakeFolder(DataPath());
+  // A line without a TAB is no entry, so readers that know nothing of the
+  // folder line pass over it.
+  ReplaceFileAtomically(InstallJournalPath(), std::string(kJournalFolderKey) + folder + "\r\n");
+}
+
 void AppendInstallJournal(const std::string& path, const std::string& md5) {
   // The host made the data folder at start-up, but a player may have
   // removed it since; one cheap call saves the resume information.

@@ -36,6 +36,15 @@ void SetConfigValue(const std::string& key, const std::string& value);
 using InstallJournal = std::unordered_map<std::string, std::string>;
 InstallJournal LoadInstallJournal();
 
+// The folder the journal was started for: the value of its first line when
+// that is a "folder=" line, as a new journal begins. Empty without a
+// journal, or for one written before journals named their folder.
+std::string InstallJournalFolder();
+
+// Replaces the journal with an empty one that names folder: the lines of
+// another folder's install must not vouch for files here.
+void StartInstallJournal(const std::string& folder);
+
 // Appends "md5<TAB>path\r\n" in one write. Failures are not reported: a
 // lost line only costs hashing that file again on the next resume.
 void AppendInstallJournal(const std::string& path, const std::string& md5);

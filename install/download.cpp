@@ -28,6 +28,9 @@ constexpr size_t kReadBufferBytes = 262144;
 constexpr auto kProgressInterval = std::chrono::milliseconds(200);
 
 using Clock = std::chrono::steady_clock;
+// The longest a pause or stop waits for a quiet moment in a transfer that
+// keeps streaming.
+constexpr auto kRequestGrace = std::chrono::milliseconds(1500);
 
 // How the service answered the request.
 enum class Answer {
@@ -58,6 +61,8 @@ struct Transfer {
   std::optional<DownloadResult> ended;  // set when the transfer is ended from here
   OutputFile file;
   Clock::time_point lastProgress;
+  bool dataSinceIdle = false;
+  std::optional<Clock::time_point> requestedSince;  // when a pause or stop was first seen
 
   std::optional<DownloadResult> Requested() const {
     if (flags.stop.load()) return DownloadResult::Stopped;
@@ -93,7 +98,6 @@ struct Transfer {
   }
 
   bool OnData(std::string_view bytes) {
-    if (StopIfRequested()) return false;
     // Bytes past the known size mean the file is not the one listed, and a
     // server that never stops would otherwise fill the disk.
     if (expectedSize && bytes.size() > *expectedSize - offset) {
@@ -119,15 +123,32 @@ struct Transfer {
         progress(offset);
       }
     }
-    return true;
+    // Bytes the server has sent are worth keeping: a resume would ask for
+    // them again. So a pause or stop lets the burst in flight land and takes
+    // effect in the quiet after it; only a stream that never pauses is cut
+    // here, once the request has waited long enough.
+    dataSinceIdle = true;
+    const std::optional<DownloadResult> request = Requested();
+    if (!request) return true;
+    const Clock::time_point now = Clock::now();
+    if (!requestedSince) requestedSince = now;
+    if (now - *requestedSince < kRequestGrace) return true;
+    ended = request;
+    return false;
   }
 
-  bool OnIdle() { return !StopIfRequested(); }
-
-  bool StopIfRequested() {
+  // Polled between network events; no data since the last poll means the
+  // server's last burst has landed whole.
+  bool OnIdle() {
     const std::optional<DownloadResult> request = Requested();
-    if (request) ended = request;
-    return request.has_value();
+    const bool quiet = !dataSinceIdle;
+    dataSinceIdle = false;
+    if (!request) return true;
+    const Clock::time_point now = Clock::now();
+    if (!requestedSince) requestedSince = now;
+    if (!quiet && now - *requestedSince < kRequestGrace) return true;
+    ended = request;
+    return false;
   }
 
   // Closes the ".part" file after a transfer that did not bring the whole

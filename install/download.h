@@ -45,8 +45,10 @@ DownloadHead JudgeDownloadHead(uint32_t status, int64_t rangeFirst, uint64_t off
 std::string DownloadResultText(DownloadResult code);
 
 // The caller's pause and stop requests. They are read at the start of the
-// call and between network reads, so a request takes effect once the read
-// in progress ends (or within about a second while the network is silent).
+// call and while the transfer runs; a request takes effect at the first quiet
+// moment after the data in flight has landed in the ".part" file (so a resume
+// asks for no byte the server already sent), and within 1.5 s on a stream
+// that never goes quiet.
 struct DownloadFlags {
   const std::atomic<bool>& pause;
   const std::atomic<bool>& stop;

@@ -1,9 +1,444 @@
 #include "install/engine.h"
 
-namespace tarn {
+#include <chrono>
+#include <thread>
+#include <vector>
 
-// Not built yet: installs nothing.
-void RunInstall(bool) {}
-void RefreshInstallScreen() {}
+#include "bridge/log.h"
+#include "bridge/tasks.h"
+#include "client/checksum.h"
+#include "client/epoch.h"
+#include "client/update.h"
+#include "install/config.h"
+#include "install/download.h"
+#include "install/folder.h"
+#include "install/progress.h"
+#include "install/state.h"
+#include "launch/game.h"
+#include "platform/file.h"
+#include "platform/output_file.h"
+#include "platform/paths.h"
+#include "service/account_commands.h"
+#include "service/http.h"
+#include "service/news.h"
+
+namespace tarn {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::string_view kListTarget = "/TRN/element/files.md5";
+constexpr std::string_view kVersionTarget = "/TRN/element/version";
+// Room kept free beyond the download itself: 1/32 of it plus 64 MiB.
+constexpr uint64_t kSpaceReserve = 64ull * 1024 * 1024;
+constexpr size_t kCheckPostEvery = 128;
+constexpr auto kPauseRepeat = 250ms;
+// A failed attempt waits waitUnits sleeps of 200 ms: 10, 20, 30, so 2, 4 and
+// 6 s; the third failure ends the file.
+constexpr auto kRetrySleep = 200ms;
+constexpr int kFirstWaitUnits = 10;
+constexpr int kWaitUnitStep = 10;
+constexpr int kWaitUnitLimit = 40;
+
+// What the task does once the run has let go of the client and the flag.
+enum class After { Nothing, RefreshScreen, FollowUps };
+
+InstallFlags& Flags() { return TheInstallFlags(); }
+
+void SetStageAndPost(const char* stage) {
+  {
+    std::lock_guard lock(InstallLock());
+    TheInstallState().stage = stage;
+  }
+  PostInstallEvent();
+}
+
+// Stage "продолжить" after a stop: the next run continues from here.
+void PostStopped() {
+  {
+    std::lock_guard lock(InstallLock());
+    InstallState& s = TheInstallState();
+    s.stage = "продолжить";
+    s.speed = 0;
+    s.eta = -1;
+    s.speedTick = 0;
+    s.file.clear();
+  }
+  PostInstallEvent();
+}
+
+void PostPaused() {
+  {
+    std::lock_guard lock(InstallLock());
+    InstallState& s = TheInstallState();
+    s.stage = "пауза";
+    s.speed = 0;
+    s.eta = -1;
+    s.speedTick = 0;
+  }
+  PostInstallEvent();
+}
+
+// Bytes a ".part" file already holds towards a file of the listed size.
+uint64_t BytesOnDisk(const std::string& target, uint64_t size) {
+  const int64_t held = FileSize(PartPath(target));
+  if (held <= 0) return 0;
+  // A longer ".part" file is thrown away by the downloader.
+  if (size != 0 && static_cast<uint64_t>(held) > size) return 0;
+  return static_cast<uint64_t>(held);
+}
+
+// The journal speaks for one folder only. A run that settles elsewhere than
+// the folder the journal was written for starts a new one, or files of the
+// listed size in the new folder would be trusted on the old folder's word.
+void ClaimJournal(const std::string& folder, const std::string& savedFolder) {
+  const std::string owner = InstallJournalFolder();
+  const bool belongs = owner.empty() ? folder == savedFolder : owner == folder;
+  if (!belongs) StartInstallJournal(folder);
+}
+
+}  // namespace
+
+bool CheckInstalledFiles(const FileList& list, const std::string& folder, TransferCounters& counters,
+                         DownloadPlan& plan) {
+  const InstallJournal journal = LoadInstallJournal();
+  for (size_t i = 0; i < list.entries.size(); ++i) {
+    if (Flags().stopRequested.load()) return false;
+    const FileEntry& e = list.entries[i];
+    const std::string full = ClientFilePath(folder, e.path);
+    bool inPlace = false;
+    const int64_t size = FileSize(full);
+    if (size >= 0) {
+      const auto known = journal.find(e.path);
+      inPlace = known != journal.end() && known->second == e.md5 && static_cast<uint64_t>(size) == e.size &&
+                e.size != 0;
+      if (!inPlace) {
+        std::string hex;
+        if (FileMd5Hex(full, hex) && SameChecksum(hex, e.md5)) {
+          AppendInstallJournal(e.path, e.md5);
+          inPlace = true;
+        }
+      }
+    }
+    if (inPlace) {
+      counters.completedBytes += e.size;
+      counters.completedFiles += 1;
+    } else {
+      plan.entries.push_back(&e);
+      plan.bytes += e.size;
+    }
+    if (i % kCheckPostEvery == 0) {
+      {
+        std::lock_guard lock(InstallLock());
+        TheInstallState().doneFiles = i + 1;
+        TheInstallState().doneBytes = counters.completedBytes;
+      }
+      PostInstallEvent();
+    }
+  }
+  return !Flags().stopRequested.load();
+}
+
+namespace {
+
+enum class FileOutcome { Done, Again, Failed };
+
+// Up to three attempts at one file, with the waits between them.
+FileOutcome DownloadOne(const FileEntry& entry, bool sizeKnown, const std::string& target,
+                        TransferCounters& counters, DownloadResult& result) {
+  const DownloadFlags flags{Flags().pauseRequested, Flags().stopRequested};
+  int failures = 0;
+  int waitUnits = kFirstWaitUnits;
+  for (;;) {
+    result = DownloadFile(FileRequestPath(entry.path), target, entry.md5, entry.size, flags,
+                          [&counters](uint64_t received) { UpdateTransferProgress(counters, received); },
+                          sizeKnown);
+    switch (result) {
+      case DownloadResult::Ok:
+        return FileOutcome::Done;
+      case DownloadResult::Paused:
+      case DownloadResult::Stopped:
+        return FileOutcome::Again;
+      case DownloadResult::WriteError:
+      case DownloadResult::DiskFull:
+        return FileOutcome::Failed;
+      default:
+        break;
+    }
+    const std::string text = DownloadResultText(result);
+    LogLine("повтор %s (попытка %d): %s", entry.path.c_str(), failures + 1, text.c_str());
+    for (int u = 0; u < waitUnits; ++u) {
+      if (Flags().stopRequested.load() || Flags().pauseRequested.load()) break;
+      std::this_thread::sleep_for(kRetrySleep);
+    }
+    ++failures;
+    waitUnits += kWaitUnitStep;
+    if (waitUnits >= kWaitUnitLimit) return FileOutcome::Failed;
+  }
+}
+
+// The files of the plan in order; false when the run ended here (stop or
+// failure, already posted).
+bool DownloadPhase(const DownloadPlan& plan, const std::string& folder, TransferCounters& counters) {
+  size_t k = 0;
+  while (k < plan.entries.size()) {
+    while (Flags().pauseRequested.load() && !Flags().stopRequested.load()) {
+      PostPaused();
+      std::this_thread::sleep_for(kPauseRepeat);
+    }
+    if (Flags().stopRequested.load()) break;
+    const FileEntry& entry = *plan.entries[k];
+    {
+      std::lock_guard lock(InstallLock());
+      TheInstallState().file = entry.path;
+    }
+    const std::string target = ClientFilePath(folder, entry.path);
+    StartFileProgress(counters, BytesOnDisk(target, entry.size));
+    DownloadResult result = DownloadResult::Ok;
+    switch (DownloadOne(entry, plan.sizesKnown, target, counters, result)) {
+      case FileOutcome::Again:
+        continue;  // the pause wait or the stop test decides what comes next
+      case FileOutcome::Failed:
+        FailInstall("Не удалось скачать «" + entry.path + "». " + DownloadResultText(result));
+        return false;
+      case FileOutcome::Done:
+        break;
+    }
+    AppendInstallJournal(entry.path, entry.md5);
+    counters.completedBytes += entry.size;
+    counters.completedFiles += 1;
+    ++k;
+    UpdateTransferProgress(counters, 0);
+  }
+  if (Flags().stopRequested.load()) {
+    PostStopped();
+    return false;
+  }
+  return true;
+}
+
+void Finish(const FileList& list, const std::string& folder) {
+  int32_t build = list.version;
+  std::string body;
+  uint32_t status = 0;
+  if (HttpCall("GET", kVersionTarget, "", body, status) && status == 200) build = LeadingNumber(body);
+  if (build >= 0) WriteClientVersion(build);
+  SetConfigValue("state", "готово");
+  RemoveFile(InstallJournalPath());
+  {
+    std::lock_guard lock(InstallLock());
+    InstallState& s = TheInstallState();
+    s.stage = "готово";
+    s.file.clear();
+    s.doneFiles = s.totalFiles;
+    s.doneBytes = s.totalBytes;
+    s.speed = 0;
+    s.eta = 0;
+    s.speedTick = 0;
+  }
+  PostInstallEvent();
+  LogLine("установка завершена: %s, сборка %d", folder.c_str(), static_cast<int>(build));
+}
+
+After Run(bool pickFolder) {
+  SetStageAndPost("готовлюсь");
+  FileList list;
+  std::string message;
+  if (!FetchInstallList(list, message)) {
+    FailInstall(message);
+    return After::Nothing;
+  }
+
+  const std::string saved = GetConfigValue("path");
+  std::string folder = saved;
+  if (pickFolder || folder.empty()) {
+    std::string chosen;
+    if (!PickInstallFolder(chosen)) return After::RefreshScreen;
+    const std::string trimmed = TrimTrailingSeparators(chosen);
+    const FolderProblem problem = CheckChosenFolder(trimmed);
+    if (problem != FolderProblem::None) {
+      FailInstall(FolderProblemText(problem));
+      return After::Nothing;
+    }
+    folder = InstallFolderFor(trimmed);
+  }
+  {
+    std::lock_guard lock(InstallLock());
+    InstallState& s = TheInstallState();
+    s.path = folder;
+    s.totalBytes = list.totalSize;
+    s.totalFiles = list.entries.size();
+    s.version = list.version;
+    s.doneBytes = 0;
+    s.doneFiles = 0;
+    s.speed = 0;
+    s.eta = -1;
+    s.speedTick = 0;
+    s.error.clear();
+  }
+
+  if (!EnsureParentDirs(JoinPath(folder, "проба"))) {
+    FailInstall("Не удалось создать папку «" + folder +
+                "». Выберите другое место — например, на диске с играми, а не в системных папках Windows.");
+    return After::Nothing;
+  }
+  {
+    const std::string probe = JoinPath(folder, ".tarn-проба");
+    OutputFile file;
+    if (!OpenOutputFile(probe, 0, file)) {
+      FailInstall("В папку «" + folder +
+                  "» нельзя записывать. Обычно так ведут себя «Program Files» и системный диск: выберите папку, "
+                  "которой распоряжаетесь вы.");
+      return After::Nothing;
+    }
+    file = OutputFile();
+    RemoveFile(probe);
+  }
+
+  SetStageAndPost("проверяю");
+  ClaimJournal(folder, saved);
+  TransferCounters counters;
+  DownloadPlan plan;
+  plan.sizesKnown = list.sizesKnown;
+  if (!CheckInstalledFiles(list, folder, counters, plan)) {
+    PostStopped();
+    return After::Nothing;
+  }
+
+  const uint64_t free = FreeSpaceOf(folder);
+  const uint64_t need = plan.bytes + plan.bytes / 32 + kSpaceReserve;
+  if (list.sizesKnown && free != 0 && free < need) {
+    FailInstall("На диске не хватает места. Нужно " + FormatSize(need) + ", а свободно " + FormatSize(free) +
+                ". Освободите место или выберите другой диск — уже скачанное сохранено.");
+    return After::Nothing;
+  }
+  {
+    std::lock_guard lock(InstallLock());
+    TheInstallState().freeBytes = free;
+  }
+  SetConfigValue("path", folder);
+  SetConfigValue("state", "идёт");
+  if (list.version >= 0) SetConfigValue("version", std::to_string(list.version));
+  LogLine("установка в %s: файлов %zu, качать %zu (%s)", folder.c_str(), list.entries.size(), plan.entries.size(),
+          FormatSize(plan.bytes).c_str());
+
+  if (!DownloadPhase(plan, folder, counters)) return After::Nothing;
+  Finish(list, folder);
+  return After::FollowUps;
+}
+
+}  // namespace
+
+bool FetchInstallList(FileList& list, std::string& message) {
+  std::string body;
+  uint32_t status = 0;
+  if (!HttpCall("GET", kListTarget, "", body, status) || status != 200) {
+    message =
+        "Не удалось связаться с сервером обновлений. Проверьте подключение к интернету и попробуйте ещё раз через "
+        "минуту.";
+    return false;
+  }
+  std::string signedText;
+  if (!VerifyListSignature(body, signedText)) {
+    message =
+        "Список файлов пришёл с неверной подписью, установка остановлена. Так выглядит подмена по дороге — "
+        "сообщите об этом в поддержку и не устанавливайте игру из других источников.";
+    return false;
+  }
+  list = ParseFileList(signedText);
+  if (list.entries.empty()) {
+    message = "Сервер отдал пустой список файлов. Скорее всего, идёт обслуживание — попробуйте позже.";
+    return false;
+  }
+  if (!list.hasPacks) {
+    message =
+        "Список файлов на сервере собран без игровых архивов, поставить по нему игру нельзя. Это недосмотр на "
+        "стороне сервера — сообщите в поддержку.";
+    return false;
+  }
+  return true;
+}
+
+void FailInstall(const std::string& message) {
+  {
+    std::lock_guard lock(InstallLock());
+    InstallState& s = TheInstallState();
+    s.stage = "ошибка";
+    s.error = message;
+    s.speed = 0;
+    s.eta = -1;
+    s.speedTick = 0;
+  }
+  PostInstallEvent();
+}
+
+void RunInstall(bool pickFolder) {
+  InstallFlags& flags = Flags();
+  if (flags.installRunning.exchange(true)) return;
+  flags.pauseRequested.exchange(false);
+  flags.stopRequested.exchange(false);
+
+  After after = After::Nothing;
+  {
+    const ClientWriterHold hold(ClientWriter::Install);
+    if (hold.taken()) {
+      after = Run(pickFolder);
+    } else {
+      LogLine("установка не начата: идёт обновление клиента");
+      FailInstall(
+          "Сейчас идёт обновление клиента, а оно пишет в те же файлы. Дождитесь, пока оно закончится, и нажмите "
+          "«Продолжить».");
+    }
+  }
+  // The client is let go before the flag, so whoever sees the flag clear
+  // also finds the client free.
+  flags.installRunning.exchange(false);
+
+  switch (after) {
+    case After::Nothing:
+      break;
+    case After::RefreshScreen:
+      RunAsync(RefreshInstallScreen);
+      break;
+    case After::FollowUps:
+      PostEpoch();
+      PushNews();
+      PushAccounts();
+      PushEnv();
+      CheckForUpdate();
+      break;
+  }
+}
+
+void RefreshInstallScreen() {
+  {
+    std::lock_guard lock(InstallLock());
+    TheInstallState().stage = "готовлюсь";
+    TheInstallState().error.clear();
+  }
+  PostInstallEvent();
+  FileList list;
+  std::string message;
+  const bool ok = FetchInstallList(list, message);
+  const std::string saved = GetConfigValue("path");
+  const bool resumable = !saved.empty() && GetConfigValue("state") != "готово";
+  {
+    std::lock_guard lock(InstallLock());
+    InstallState& s = TheInstallState();
+    if (ok) {
+      s.stage = resumable ? "продолжить" : "нет";
+      s.totalBytes = list.totalSize;
+      s.totalFiles = list.entries.size();
+      s.version = list.version;
+      s.error.clear();
+    } else {
+      s.stage = "ошибка";
+      s.error = message;
+    }
+    s.path = resumable ? saved : DefaultInstallFolder();
+    s.freeBytes = FreeSpaceOf(s.path.empty() ? SystemDiskRoot() : s.path);
+  }
+  PostInstallEvent();
+}
 
 }  // namespace tarn

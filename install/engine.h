@@ -1,14 +1,50 @@
 #pragma once
-// The install engine: fetches the signed list, downloads the client into the
-// chosen folder with pause, stop and resume, and refreshes the page at the end.
+// The install engine: fetches the signed list, settles the folder, compares
+// what is already there, checks the space, downloads the rest one file after
+// another with pause, stop and retries, and stamps the client's build. All
+// the page sees of it is the "install" Event.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "client/file_list.h"
+#include "install/progress.h"
 
 namespace tarn {
 
-// One install run. With pickFolder the player chooses the folder; without
-// it the configured folder is used. Ends at once when a run is active.
+// One install run (a background task). With pickFolder the player chooses
+// the folder; without it the folder saved in install.cfg is used, and the
+// dialog opens only when none is saved. Ends at once, silently, while
+// another run is active; turned away with stage "ошибка" while the client
+// update writes the client.
 void RunInstall(bool pickFolder);
 
-// Works out and posts the idle state of the install screen.
+// Fetches the list, checks its signature and that an install can be made
+// from it. False with the player's message otherwise.
+bool FetchInstallList(FileList& list, std::string& message);
+
+// The entries still to download, in list order, and their bytes.
+struct DownloadPlan {
+  std::vector<const FileEntry*> entries;
+  uint64_t bytes = 0;
+  bool sizesKnown = false;  // the list's sizes are exact, a 0 included
+};
+
+// The check phase of a run: every entry whose file below folder the journal
+// vouches for (same checksum text, the listed size, not empty) is in place
+// unread; the others are hashed, and a match is journalled. In-place files
+// go to counters, the rest to plan; the install Event is posted every 128
+// entries. False when a stop came first.
+bool CheckInstalledFiles(const FileList& list, const std::string& folder, TransferCounters& counters,
+                         DownloadPlan& plan);
+
+// Works out and posts the idle state of the install screen: "нет" with the
+// suggested folder, "продолжить" with the saved one, or "ошибка". Posts once
+// at its start and once at its end.
 void RefreshInstallScreen();
+
+// Stage "ошибка" with message, speed and time left cleared, and the Event.
+// Called by a run, which ends right after it.
+void FailInstall(const std::string& message);
 
 }  // namespace tarn

@@ -1,8 +1,134 @@
 #include "install/progress.h"
 
-namespace tarn {
+#include <chrono>
+#include <cstdio>
 
-// Not built yet: posts nothing.
-void PostInstallEvent() {}
+#include "bridge/host_slots.h"
+#include "bridge/log.h"
+#include "bridge/text.h"
+
+namespace tarn {
+namespace {
+
+constexpr uint64_t kSampleMs = 400;
+constexpr uint64_t kPostMs = 250;
+
+// The stage of the last stage log line; touched only under InstallLock.
+std::string& LastLoggedStage() {
+  static auto* stage = new std::string;
+  return *stage;
+}
+
+std::string Quoted(const std::string& text) { return "\"" + JsonEscape(text) + "\""; }
+
+// Under InstallLock: brings counts, speed and time left up to date.
+void UpdateLocked(InstallState& s, const TransferCounters& counters, uint64_t currentFileBytes, uint64_t now) {
+  const uint64_t total = counters.completedBytes + currentFileBytes;
+  if (s.speedTick == 0) {
+    s.speedTick = now;
+    s.speedBytes = total;
+  } else if (now > s.speedTick + kSampleMs) {
+    const double seconds = static_cast<double>(now - s.speedTick) / 1000.0;
+    const double sample = total > s.speedBytes ? static_cast<double>(total - s.speedBytes) / seconds : 0.0;
+    s.speed = s.speed > 0 ? s.speed * 0.7 + sample * 0.3 : sample;
+    s.speedTick = now;
+    s.speedBytes = total;
+  }
+  s.stage = "идёт";
+  s.doneBytes = total;
+  s.doneFiles = counters.completedFiles;
+  if (s.speed > 1024 && s.totalBytes > total)
+    s.eta = static_cast<int64_t>(static_cast<double>(s.totalBytes - total) / s.speed);
+  else
+    s.eta = -1;
+}
+
+void PostIfDue(TransferCounters& counters, uint64_t now) {
+  if (now - counters.lastPostTick < kPostMs) return;
+  counters.lastPostTick = now;
+  PostInstallEvent();
+}
+
+}  // namespace
+
+std::string InstallEventText(const InstallState& s) {
+  char numbers[384];
+  std::snprintf(numbers, sizeof numbers,
+                "\"totalBytes\":%llu,\"doneBytes\":%llu,\"freeBytes\":%llu,\"totalFiles\":%zu,\"doneFiles\":%zu,"
+                "\"speed\":%.0f,\"eta\":%lld,\"version\":%d",
+                static_cast<unsigned long long>(s.totalBytes), static_cast<unsigned long long>(s.doneBytes),
+                static_cast<unsigned long long>(s.freeBytes), static_cast<size_t>(s.totalFiles),
+                static_cast<size_t>(s.doneFiles), s.speed, static_cast<long long>(s.eta), static_cast<int>(s.version));
+  return R"({"install":{"stage":)" + Quoted(s.stage) + R"(,"path":)" + Quoted(s.path) + R"(,"file":)" +
+         Quoted(s.file) + R"(,"error":)" + Quoted(s.error) + "," + numbers + "}}";
+}
+
+void PostInstallEvent() {
+  std::string text;
+  {
+    std::lock_guard lock(InstallLock());
+    const InstallState& s = TheInstallState();
+    if (s.stage != LastLoggedStage()) {
+      LastLoggedStage() = s.stage;
+      LogLine("установка: %s — файлов %zu из %zu, байт %llu из %llu%s%s", s.stage.c_str(),
+              static_cast<size_t>(s.doneFiles), static_cast<size_t>(s.totalFiles),
+              static_cast<unsigned long long>(s.doneBytes), static_cast<unsigned long long>(s.totalBytes),
+              s.error.empty() ? "" : "; ", s.error.c_str());
+    }
+    text = InstallEventText(s);
+  }
+  PostToUi(text);
+}
+
+uint64_t InstallTick() {
+  return static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count());
+}
+
+void UpdateTransferProgress(TransferCounters& counters, uint64_t currentFileBytes) {
+  UpdateTransferProgress(counters, currentFileBytes, InstallTick());
+}
+
+void UpdateTransferProgress(TransferCounters& counters, uint64_t currentFileBytes, uint64_t nowTick) {
+  {
+    std::lock_guard lock(InstallLock());
+    UpdateLocked(TheInstallState(), counters, currentFileBytes, nowTick);
+  }
+  PostIfDue(counters, nowTick);
+}
+
+void StartFileProgress(TransferCounters& counters, uint64_t bytesOnDisk) {
+  StartFileProgress(counters, bytesOnDisk, InstallTick());
+}
+
+void StartFileProgress(TransferCounters& counters, uint64_t bytesOnDisk, uint64_t nowTick) {
+  {
+    std::lock_guard lock(InstallLock());
+    InstallState& s = TheInstallState();
+    // Moving the sample's starting count up by what was already on disk
+    // keeps those bytes out of the speed; a sample not yet started begins
+    // from the new total anyway.
+    if (s.speedTick != 0) s.speedBytes += bytesOnDisk;
+    UpdateLocked(s, counters, bytesOnDisk, nowTick);
+  }
+  PostIfDue(counters, nowTick);
+}
+
+std::string FormatSize(uint64_t bytes) {
+  static constexpr const char* kUnits[] = {"Б", "КБ", "МБ", "ГБ", "ТБ"};
+  double x = static_cast<double>(bytes);
+  int i = 0;
+  while (x >= 1024 && i < 4) {
+    x *= 1.0 / 1024;
+    ++i;
+  }
+  char text[64];
+  std::snprintf(text, sizeof text, i == 0 ? "%.0f %s" : (x < 10 ? "%.2f %s" : "%.1f %s"), x, kUnits[i]);
+  std::string out = text;
+  for (char& c : out)
+    if (c == '.') c = ',';
+  return out;
+}
 
 }  // namespace tarn

@@ -1,10 +1,48 @@
 #pragma once
-// The "install" Event: a snapshot of the install state for the page.
+// What the page and the log see of the installer: the "install" Event (a
+// snapshot of InstallState), one log line per change of stage, the download
+// speed and time left, and sizes in Russian units.
+#include <cstdint>
+#include <string>
+
+#include "install/state.h"
 
 namespace tarn {
 
-// Takes InstallLock, builds the Event, releases the lock and posts it.
-// Callers must not hold InstallLock.
+// Takes InstallLock, writes the stage log line when the stage changed since
+// the last one, builds the Event, releases the lock and posts it. Callers
+// must not hold InstallLock.
 void PostInstallEvent();
+
+// {"install":{...}} with its twelve keys in their fixed order, compact.
+std::string InstallEventText(const InstallState& state);
+
+// One install run's own counts, shared with its progress callback.
+struct TransferCounters {
+  uint64_t completedBytes = 0;  // files found in place or fully downloaded
+  uint64_t completedFiles = 0;
+  uint64_t lastPostTick = 0;    // of the last Event posted from here; 0: none yet
+};
+
+// The millisecond tick all install timing uses (monotonic, never 0 in
+// practice: it counts from an arbitrary point long past).
+uint64_t InstallTick();
+
+// Called while bytes arrive: currentFileBytes is what the file being
+// downloaded holds so far. Keeps speed (samples of more than 400 ms,
+// smoothed 0.7 old / 0.3 new), time left and the counts current, sets the
+// stage "идёт", and posts at most every 250 ms (always on a run's first call).
+void UpdateTransferProgress(TransferCounters& counters, uint64_t currentFileBytes);
+void UpdateTransferProgress(TransferCounters& counters, uint64_t currentFileBytes, uint64_t nowTick);
+
+// The start of a file that resumes from a ".part" file already holding
+// bytesOnDisk: they count as done but were not transferred now, so the speed
+// sample in progress leaves them out. Then as UpdateTransferProgress.
+void StartFileProgress(TransferCounters& counters, uint64_t bytesOnDisk);
+void StartFileProgress(TransferCounters& counters, uint64_t bytesOnDisk, uint64_t nowTick);
+
+// "0 Б", "1,50 КБ", "10,0 МБ", "3,20 ГБ": powers of 1024 up to ТБ, two
+// decimals below 10, one from 10, always with a decimal comma.
+std::string FormatSize(uint64_t bytes);
 
 }  // namespace tarn

@@ -14,9 +14,27 @@ InstallState& TheInstallState() {
   return *state;
 }
 
-InstallFlags& TheInstallFlags() {
-  static auto* flags = new InstallFlags;
-  return *flags;
+namespace {
+
+std::atomic<uint8_t>& ClientWriterSlot() {
+  static auto* slot = new std::atomic<uint8_t>{0};
+  return *slot;
+}
+
+}  // namespace
+
+bool TakeClientWriter(ClientWriter who, ClientWriter& holder) {
+  // One compare-and-swap decides: there is no moment between "nobody holds
+  // it" and "I hold it" in which the other side could slip in.
+  uint8_t expected = 0;
+  if (ClientWriterSlot().compare_exchange_strong(expected, static_cast<uint8_t>(who))) return true;
+  holder = static_cast<ClientWriter>(expected);
+  return false;
+}
+
+void ReleaseClientWriter(ClientWriter who) {
+  uint8_t expected = static_cast<uint8_t>(who);
+  ClientWriterSlot().compare_exchange_strong(expected, 0);
 }
 
 }  // namespace tarn

@@ -1,11 +1,14 @@
 #pragma once
-// The installer's status record and the three flags through which the
-// page's install commands reach a running install. Every install Event is a
-// snapshot of the record.
+// The installer's status record, the three flags through which the page's
+// install commands reach a running install, and the guard that keeps the
+// install and the client update from writing the same client at once.
+// Every install Event is a snapshot of the record.
 #include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
+
+#include "bridge/install_flags.h"
 
 namespace tarn {
 
@@ -31,13 +34,33 @@ struct InstallState {
 std::mutex& InstallLock();
 InstallState& TheInstallState();
 
-// Set and cleared only by exchange; read with a plain load.
-struct InstallFlags {
-  std::atomic<bool> installRunning{false};
-  std::atomic<bool> pauseRequested{false};
-  std::atomic<bool> stopRequested{false};
-};
+// Who writes client files and ".part" files right now. An install and an
+// update would otherwise download into the same files side by side, so both
+// take this one guard for their whole run; whoever comes second is turned
+// away and told who holds it.
+enum class ClientWriter : uint8_t { None = 0, Install = 1, Update = 2 };
 
-InstallFlags& TheInstallFlags();
+// Takes the guard for who. False, with holder set, when someone holds it.
+bool TakeClientWriter(ClientWriter who, ClientWriter& holder);
+// Gives it back; only the holder's own release counts.
+void ReleaseClientWriter(ClientWriter who);
+
+// Holds the guard for one scope once taken.
+class ClientWriterHold {
+ public:
+  explicit ClientWriterHold(ClientWriter who) : who_(who) { taken_ = TakeClientWriter(who, holder_); }
+  ~ClientWriterHold() {
+    if (taken_) ReleaseClientWriter(who_);
+  }
+  ClientWriterHold(const ClientWriterHold&) = delete;
+  ClientWriterHold& operator=(const ClientWriterHold&) = delete;
+  bool taken() const { return taken_; }
+  ClientWriter holder() const { return holder_; }
+
+ private:
+  ClientWriter who_;
+  ClientWriter holder_ = ClientWriter::None;
+  bool taken_ = false;
+};
 
 }  // namespace tarn

@@ -57,6 +57,7 @@ Workers Recording() {
             calls->Add("isClientInstalled");
             return calls->clientInstalled;
           },
+      .markInstalled = [] { calls->Add("markInstalled"); },
       .postInstallEvent = [] { calls->Add("postInstallEvent"); },
       .postEpoch = [] { calls->Add("postEpoch"); },
       .pushNews = [] { calls->Add("pushNews"); },
@@ -222,8 +223,10 @@ TEST_F(DispatchTest, InitialPushWithAnInstalledClient) {
     std::lock_guard lock(InstallLock());
     TheInstallState().stage = "неизвестно";
   }
-  EXPECT_EQ(Run("ui.ready\n"), (V{"isClientInstalled", "postInstallEvent", "postEpoch", "pushNews", "pushAccounts",
-                                  "pushEnv", "checkForUpdate"}));
+  EXPECT_EQ(Run("ui.ready\n"), (V{"isClientInstalled", "markInstalled", "postInstallEvent", "postEpoch", "pushNews",
+                                  "pushAccounts", "pushEnv", "checkForUpdate"}));
+  // The real worker behind "markInstalled" is what sets the stage.
+  RealWorkers().markInstalled();
   std::lock_guard lock(InstallLock());
   EXPECT_EQ(TheInstallState().stage, "готово");
 }
@@ -235,7 +238,7 @@ TEST_F(DispatchTest, RealWorkersAreAllWired) {
                   reinterpret_cast<const void*>(w.loadAccounts), reinterpret_cast<const void*>(w.launchGame),
                   reinterpret_cast<const void*>(w.verifyClient), reinterpret_cast<const void*>(w.updateClient),
                   reinterpret_cast<const void*>(w.runInstall), reinterpret_cast<const void*>(w.findClientDir),
-                  reinterpret_cast<const void*>(w.isClientInstalled),
+                  reinterpret_cast<const void*>(w.isClientInstalled), reinterpret_cast<const void*>(w.markInstalled),
                   reinterpret_cast<const void*>(w.postInstallEvent), reinterpret_cast<const void*>(w.postEpoch),
                   reinterpret_cast<const void*>(w.pushNews), reinterpret_cast<const void*>(w.pushEnv),
                   reinterpret_cast<const void*>(w.checkForUpdate),

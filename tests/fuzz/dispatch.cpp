@@ -58,6 +58,7 @@ const Workers kRecording{
     .runInstall = [](bool) { Saw("runInstall"); },
     .findClientDir = [] { return std::string(); },
     .isClientInstalled = [] { return false; },
+    .markInstalled = [] { Saw("markInstalled"); },
     .postInstallEvent = [] { Saw("postInstallEvent"); },
     .postEpoch = [] { Saw("postEpoch"); },
     .pushNews = [] { Saw("pushNews"); },

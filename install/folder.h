@@ -1,0 +1,58 @@
+#pragma once
+// Where the game goes: the free space of a folder's disk, the roomiest place
+// to suggest, the folder dialog, and the rules an install applies to the
+// folder the player picked. The disk facts come from platform/disk.h; the
+// decisions are here, so they hold alike on every platform.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/disk.h"
+
+namespace tarn {
+
+// Bytes available to the user on the disk of path; 0 when unknown (which
+// makes the install skip its space check).
+uint64_t FreeSpaceOf(const std::string& path);
+
+// The place with strictly the most free space, the earlier one on ties; a
+// place with 0 bytes free is never chosen. Empty when none qualifies.
+std::string BestPlace(const std::vector<DiskPlace>& places);
+
+// BestPlace of the platform's install places.
+std::string BestFixedDrive();
+
+// place + "Игры" + "ТАРН" as folders; empty for an empty place.
+std::string SuggestedFolder(const std::string& place);
+
+// SuggestedFolder(BestFixedDrive()): shown before the player chooses.
+std::string DefaultInstallFolder();
+
+// The host's folder dialog, titled "Куда установить игру" with the button
+// "Выбрать", opening at BestFixedDrive(). False (folder untouched) when the
+// player cancels or no dialog can be shown.
+bool PickInstallFolder(std::string& folder);
+
+// The chosen text without its trailing separators ("/" becomes empty).
+std::string TrimTrailingSeparators(std::string text);
+
+// The install folder for a trimmed choice: the choice itself when its last
+// component is exactly "ТАРН" (case counts), else choice + separator +
+// "ТАРН". So the root gives "/ТАРН" (Linux) or "D:\ТАРН" (Windows).
+std::string InstallFolderFor(const std::string& trimmed);
+
+// Why a trimmed choice cannot take a game.
+enum class FolderProblem {
+  None,
+  Network,           // a path beginning with two separators, or on a network file system
+  ControlCharacter,  // install.cfg keeps one folder per line: CR, LF, NUL and the like cannot go there
+};
+
+// Checks the text first and asks the mount table only for a text that
+// passes (so nothing is touched for a refused text).
+FolderProblem CheckChosenFolder(const std::string& trimmed);
+
+// The player's message for a refused folder.
+std::string FolderProblemText(FolderProblem problem);
+
+}  // namespace tarn

@@ -1,0 +1,427 @@
+// The install end to end: the headless launcher in a folder of its own
+// against the reference service on its fixed endpoint, the folder dialog
+// answered by the script, and the service's access log as the witness of
+// what went over the wire.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bridge/log.h"
+#include "bridge/text.h"
+#include "client/file_list.h"
+#include "install/download.h"
+#include "install/progress.h"
+#include "support/run_program.h"
+#include "support/service_fixture.h"
+#include "support/temp_dir.h"
+
+namespace tarn {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadFile;
+using test::ScriptLine;
+using test::WriteFile;
+
+constexpr uint64_t MiB = 1024 * 1024;
+
+std::string Random(size_t size, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(gen());
+  return bytes;
+}
+
+fs::path Below(const fs::path& folder, std::string listPath) {
+  for (char& c : listPath)
+    if (c == '\\') c = '/';
+  return folder / test::Utf8Path(listPath);
+}
+
+bool StartsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+
+// The stage of every install Event, in order.
+std::vector<std::string> Stages(const std::vector<std::string>& lines) {
+  std::vector<std::string> stages;
+  for (const std::string& line : lines)
+    if (StartsWith(line, R"({"install":)")) stages.push_back(JsonString(line, "stage"));
+  return stages;
+}
+
+// The same with repeats in a row folded into one.
+std::vector<std::string> Folded(const std::vector<std::string>& stages) {
+  std::vector<std::string> folded;
+  for (const std::string& s : stages)
+    if (folded.empty() || folded.back() != s) folded.push_back(s);
+  return folded;
+}
+
+std::vector<std::string> Errors(const std::vector<std::string>& lines) {
+  std::vector<std::string> errors;
+  for (const std::string& line : lines)
+    if (StartsWith(line, R"({"install":)") && JsonString(line, "stage") == "ошибка")
+      errors.push_back(JsonString(line, "error"));
+  return errors;
+}
+
+// The top-level key of every Event (host lines and "env" left out).
+std::vector<std::string> Keys(const std::vector<std::string>& lines) {
+  std::vector<std::string> keys;
+  for (const std::string& line : lines) {
+    if (line.size() < 3 || line[0] != '{' || line[1] != '"') continue;
+    const std::string key = line.substr(2, line.find('"', 2) - 2);
+    if (key != "host" && key != "env") keys.push_back(key);
+  }
+  return keys;
+}
+
+using V = std::vector<std::string>;
+
+class InstallEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Accounts and news of the demo, a client of our own: one large pack
+    // that takes seconds under a throttle, and small files around it.
+    ASSERT_TRUE(test::MakeDemoSite(site_, {"--size-mib", "1", "--files", "8"}));
+    fs::remove_all(site_ / "client");
+    const std::map<std::string, std::string> files = {
+        {"ElementClient.exe", "MZ stand-in"},
+        {"config/game.cfg", "fps=60\n"},
+        {"data/a.pck", Random(100'000, 1)},
+        {"data/big.pck", Random(2'500'000, 2)},
+        {"data/пусто.dat", ""},
+        {"Прочти меня.txt", "Привет"},
+    };
+    for (const auto& [path, bytes] : files) WriteFile(site_ / "client" / test::Utf8Path(path), bytes);
+    ASSERT_TRUE(test::PublishSite(site_, 3));
+    std::string text;
+    ASSERT_TRUE(VerifyListSignature(ReadFile(site_ / "TRN" / "element" / "files.md5"), text));
+    list_ = ParseFileList(text);
+    ASSERT_EQ(list_.entries.size(), files.size());
+    for (const FileEntry& e : list_.entries) total_ += e.size;
+
+    fs::create_directories(launcher_ / "data");
+    exe_ = launcher_ / fs::path(TARN_HEADLESS).filename();
+    fs::copy_file(TARN_HEADLESS, exe_);
+  }
+
+  void StartService(const std::vector<std::string>& faults = {}) {
+    test::ServiceOptions options;
+    options.site = site_;
+    options.args = faults;
+    ASSERT_TRUE(service_.Start(options)) << service_.error();
+  }
+  std::vector<std::string> Run(const std::string& script) {
+    const auto run = test::RunProgram(exe_, script);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    return run.lines();
+  }
+  static std::string Pick(const fs::path& folder) { return ":pick " + test::PathUtf8(folder) + "\n"; }
+
+  // Every listed file below folder holds the site's bytes, and nothing the
+  // install left on the way (".part" files, the write probe) remains.
+  void ExpectInstalled(const fs::path& folder) {
+    for (const FileEntry& e : list_.entries)
+      EXPECT_EQ(ReadFile(Below(folder, e.path)), ReadFile(Below(site_ / "client", e.path))) << e.path;
+    size_t extra = 0;
+    for (const auto& item : fs::recursive_directory_iterator(folder))
+      if (item.is_regular_file()) ++extra;
+    EXPECT_EQ(extra, list_.entries.size() + 1);  // + the version file
+    EXPECT_EQ(ReadFile(folder / "config" / "element" / "version.sw"), "3 0\n");
+  }
+  std::vector<test::AccessEntry> FileRequests() const {
+    std::vector<test::AccessEntry> kept;
+    for (const test::AccessEntry& e : service_.AccessLog())
+      if (StartsWith(e.target, "/api/file")) kept.push_back(e);
+    return kept;
+  }
+  uint64_t FileBytesSent() const { return service_.BytesSent("/api/file"); }
+  std::string Cfg() const { return ReadFile(launcher_ / "data" / "install.cfg"); }
+  fs::path Journal() const { return launcher_ / "data" / "install.done"; }
+  std::string Log() const { return ReadFile(launcher_ / "launcher.log"); }
+  static std::string CfgText(const fs::path& folder, const std::string& state) {
+    return "path=" + test::PathUtf8(folder) + "\r\nstate=" + state + "\r\nversion=3\r\n";
+  }
+  const FileEntry& Entry(const std::string& path) const {
+    for (const FileEntry& e : list_.entries)
+      if (e.path == path) return e;
+    ADD_FAILURE() << "not listed: " << path;
+    return list_.entries.front();
+  }
+
+  // Runs the headless launcher in a mount namespace of its own after the
+  // shell commands of setup; nullopt when this machine allows no mounting.
+  std::optional<test::ProgramRun> RunWithMounts(const std::string& setup, const std::string& script) {
+    const auto run = test::RunProgram("/usr/bin/unshare", script,
+                                      {"-m", "--propagation", "private", "sh", "-c",
+                                       "{ " + setup + "; } || exit 97; exec '" + exe_.string() + "'"});
+    if (run.exitCode == 97 || (run.exitCode != 0 && run.out.empty())) return std::nullopt;
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    return run;
+  }
+
+  test::TempDir root_;
+  fs::path site_ = root_.path() / "site";
+  fs::path launcher_ = root_.path() / "launcher";
+  fs::path games_ = root_.path() / "Игры";
+  fs::path exe_;
+  FileList list_;
+  uint64_t total_ = 0;
+  test::ServiceProcess service_;
+};
+
+TEST_F(InstallEndToEnd, AFreshInstallLandsWholeAndTheNextStartSeesIt) {
+  ASSERT_NO_FATAL_FAILURE(StartService());
+  const fs::path folder = games_ / "ТАРН";
+  const auto lines = Run(Pick(games_) + ScriptLine("install.begin") + ":wait\n" + ScriptLine("ui.ready") + ":wait\n");
+
+  EXPECT_EQ(Folded(Stages(lines)), (V{"готовлюсь", "проверяю", "идёт", "готово"}));
+  // The run's follow-ups in their order, then the start-up push of an
+  // installed client.
+  const V keys = Keys(lines);
+  const auto done = std::find(keys.begin(), keys.end(), "progress");
+  ASSERT_NE(done, keys.end());
+  EXPECT_EQ(V(done - 5, keys.end()), (V{"install", "epoch", "news", "accounts", "update", "progress", "install", "epoch",
+                                        "news", "accounts", "update", "progress"}));
+  const std::string finished = lines[std::find_if(lines.begin(), lines.end(),
+                                                  [](const std::string& l) {
+                                                    return StartsWith(l, R"({"install")") &&
+                                                           JsonString(l, "stage") == "готово";
+                                                  }) -
+                                     lines.begin()];
+  const std::string n = std::to_string(list_.entries.size());
+  const std::string t = std::to_string(total_);
+  EXPECT_NE(finished.find(R"("path":")" + test::PathUtf8(folder) + R"(","file":"","error":"","totalBytes":)" + t +
+                          R"(,"doneBytes":)" + t),
+            std::string::npos)
+      << finished;
+  EXPECT_NE(finished.find(R"("totalFiles":)" + n + R"(,"doneFiles":)" + n + R"(,"speed":0,"eta":0,"version":3}})"),
+            std::string::npos)
+      << finished;
+
+  ExpectInstalled(folder);
+  EXPECT_EQ(Cfg(), CfgText(folder, "готово"));
+  EXPECT_FALSE(fs::exists(Journal()));
+  EXPECT_EQ(FileRequests().size(), list_.entries.size());
+  EXPECT_EQ(FileBytesSent(), total_);
+  EXPECT_NE(Log().find(LogLineBytes("установка в " + test::PathUtf8(folder) + ": файлов " + n + ", качать " + n + " (" +
+                                    FormatSize(total_) + ")")),
+            std::string::npos);
+}
+
+TEST_F(InstallEndToEnd, FolderRulesRefusalsAndCancel) {
+  ASSERT_NO_FATAL_FAILURE(StartService());
+  const fs::path plainFile = root_.path() / "файл";
+  WriteFile(plainFile, "x");
+  const std::string control = test::PathUtf8(games_) + "/a\tb";
+  const auto lines = Run(":pick-cancel\n" + ScriptLine("install.begin") + ":wait\n" +  //
+                         ":pick //server/share\n" + ScriptLine("install.begin") + ":wait\n" +
+                         ":pick " + control + "\n" + ScriptLine("install.folder") + ":wait\n" +
+                         Pick(plainFile) + ScriptLine("install.begin") + ":wait\n" +
+                         ":pick " + test::PathUtf8(games_ / "ТАРН") + "//\n" + ScriptLine("install.begin") + ":wait\n" +
+                         Pick(games_ / "тарн") + ScriptLine("install.folder") + ":wait\n");
+
+  EXPECT_EQ(Folded(Stages(lines)), (V{"готовлюсь", "нет", "готовлюсь", "ошибка", "готовлюсь", "ошибка", "готовлюсь",
+                                      "ошибка", "готовлюсь", "проверяю", "идёт", "готово", "готовлюсь", "проверяю",
+                                      "идёт", "готово"}));
+  const V errors = Errors(lines);
+  ASSERT_EQ(errors.size(), 3u);
+  EXPECT_TRUE(StartsWith(errors[0], "Сетевые папки для установки не подходят")) << errors[0];
+  EXPECT_NE(errors[1].find("управляющие символы"), std::string::npos) << errors[1];
+  EXPECT_EQ(errors[2], "Не удалось создать папку «" + test::PathUtf8(plainFile / "ТАРН") +
+                           "». Выберите другое место — например, на диске с играми, а не в системных папках Windows.");
+  EXPECT_FALSE(fs::exists(test::Utf8Path(control)));
+  // A folder named exactly "ТАРН" is used as it is; another spelling gets one.
+  ExpectInstalled(games_ / "ТАРН");
+  ExpectInstalled(games_ / "тарн" / "ТАРН");
+  EXPECT_EQ(Cfg(), CfgText(games_ / "тарн" / "ТАРН", "готово"));
+}
+
+TEST_F(InstallEndToEnd, StopDuringTheCheckAndDuringTheDownload) {
+  // Every answer waits, so the stop arrives while the list is on its way and
+  // is seen before the first file is examined.
+  ASSERT_NO_FATAL_FAILURE(StartService({"--delay", "800"}));
+  auto lines = Run(Pick(games_) + ScriptLine("install.begin") + ":sleep 300\n" + ScriptLine("install.stop") + ":wait\n");
+  EXPECT_EQ(Folded(Stages(lines)), (V{"готовлюсь", "проверяю", "продолжить"}));
+  EXPECT_FALSE(fs::exists(launcher_ / "data" / "install.cfg"));
+
+  ASSERT_TRUE(service_.SetFaults("--throttle 1000000"));
+  lines = Run(Pick(games_) + ScriptLine("install.begin") + ":sleep 1500\n" + ScriptLine("install.stop") + ":wait\n");
+  EXPECT_EQ(Folded(Stages(lines)), (V{"готовлюсь", "проверяю", "идёт", "продолжить"}));
+  EXPECT_EQ(Cfg(), CfgText(games_ / "ТАРН", "идёт"));
+  const fs::path part = Below(games_ / "ТАРН", "data\\big.pck.part");
+  ASSERT_TRUE(fs::exists(part));
+  const uint64_t held = fs::file_size(part);
+  EXPECT_GT(held, 0u);
+  EXPECT_LT(held, 2'500'000u);
+  // What the disk holds is exactly what the service sent.
+  uint64_t onDisk = held;
+  for (const FileEntry& e : list_.entries)
+    if (fs::exists(Below(games_ / "ТАРН", e.path))) onDisk += e.size;
+  EXPECT_EQ(FileBytesSent(), onDisk);
+}
+
+TEST_F(InstallEndToEnd, PauseRepeatsAndResumeContinuesThePartFile) {
+  ASSERT_NO_FATAL_FAILURE(StartService({"--throttle", "1000000"}));
+  const auto lines = Run(Pick(games_) + ScriptLine("install.begin") + ":sleep 1200\n" + ScriptLine("install.pause") +
+                         ":sleep 1300\n" + ScriptLine("install.resume") + ":wait\n");
+  const V stages = Stages(lines);
+  EXPECT_EQ(Folded(stages), (V{"готовлюсь", "проверяю", "идёт", "пауза", "идёт", "готово"}));
+  EXPECT_GE(std::count(stages.begin(), stages.end(), "пауза"), 4);
+  ExpectInstalled(games_ / "ТАРН");
+
+  // The big file came in two requests that meet exactly: no byte twice.
+  std::vector<test::AccessEntry> big;
+  for (const test::AccessEntry& e : FileRequests())
+    if (e.target == test::FileTarget("data\\big.pck")) big.push_back(e);
+  ASSERT_EQ(big.size(), 2u);
+  EXPECT_EQ(big[0].range, "-");
+  EXPECT_EQ(big[1].status, 206);
+  EXPECT_EQ(big[1].range, "bytes=" + std::to_string(big[0].bytes) + "-");
+  EXPECT_EQ(FileBytesSent(), total_);
+}
+
+TEST_F(InstallEndToEnd, AFileFailingThreeTimesIsRetriedAfter2And4And6Seconds) {
+  ASSERT_NO_FATAL_FAILURE(StartService({"--status", "data/a.pck=500"}));
+  const auto started = std::chrono::steady_clock::now();
+  const auto lines = Run(Pick(games_) + ScriptLine("install.begin") + ":wait\n");
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::seconds(12));
+  const std::string refused = DownloadResultText(DownloadResult::ServerRefused);
+  EXPECT_EQ(Errors(lines), (V{"Не удалось скачать «data\\a.pck». " + refused}));
+  EXPECT_EQ(Folded(Stages(lines)).back(), "ошибка");
+  const std::string log = Log();
+  size_t at = 0;
+  for (int attempt = 1; attempt <= 3; ++attempt) {
+    at = log.find(LogLineBytes("повтор data\\a.pck (попытка " + std::to_string(attempt) + "): " + refused), at);
+    EXPECT_NE(at, std::string::npos) << attempt;
+  }
+  EXPECT_EQ(log.find(LogLineBytes("повтор data\\a.pck (попытка 4): " + refused)), std::string::npos);
+  size_t tries = 0;
+  for (const test::AccessEntry& e : FileRequests()) tries += e.target == test::FileTarget("data\\a.pck");
+  EXPECT_EQ(tries, 3u);
+  EXPECT_EQ(Cfg(), CfgText(games_ / "ТАРН", "идёт"));
+}
+
+TEST_F(InstallEndToEnd, TheJournalIsTrustedOnlyForItsOwnFolder) {
+  ASSERT_NO_FATAL_FAILURE(StartService());
+  // An interrupted install into mine/ТАРН recorded every file; one of them
+  // has since changed on disk without changing its size.
+  const fs::path mine = games_ / "ТАРН";
+  fs::create_directories(mine.parent_path());
+  fs::copy(site_ / "client", mine, fs::copy_options::recursive);
+  const std::string changed = std::string(100'000, 'x');
+  WriteFile(Below(mine, "data\\a.pck"), changed);
+  const auto record = [&] {
+    WriteFile(launcher_ / "data" / "install.cfg", CfgText(mine, "идёт"));
+    std::string journal;
+    for (const FileEntry& e : list_.entries) journal += e.md5 + "\t" + e.path + "\r\n";
+    WriteFile(Journal(), journal);
+  };
+  record();
+  // The same files in another folder, with the same change.
+  const fs::path other = root_.path() / "другое" / "ТАРН";
+  fs::create_directories(other.parent_path());
+  fs::copy(mine, other, fs::copy_options::recursive);
+
+  // Resuming into the recorded folder trusts the journal: nothing is
+  // fetched and the run goes from the check straight to the end.
+  auto lines = Run(ScriptLine("install.resume") + ":wait\n");
+  EXPECT_EQ(Folded(Stages(lines)), (V{"готовлюсь", "проверяю", "готово"}));
+  EXPECT_EQ(FileRequests().size(), 0u);
+  EXPECT_EQ(ReadFile(Below(mine, "data\\a.pck")), changed);
+
+  // Choosing the other folder: the journal speaks for mine/ТАРН only, so
+  // the changed file there is found and fetched again.
+  record();
+  lines = Run(Pick(other) + ScriptLine("install.begin") + ":wait\n");
+  EXPECT_EQ(Folded(Stages(lines)), (V{"готовлюсь", "проверяю", "идёт", "готово"}));
+  ASSERT_EQ(FileRequests().size(), 1u);
+  EXPECT_EQ(FileRequests()[0].target, test::FileTarget("data\\a.pck"));
+  ExpectInstalled(other);
+  EXPECT_FALSE(fs::exists(Journal()));
+}
+
+TEST_F(InstallEndToEnd, AKilledLauncherResumesWithLittleSentTwice) {
+  ASSERT_NO_FATAL_FAILURE(StartService({"--throttle", "1000000"}));
+  test::TempDir io;
+  WriteFile(io.path() / "in", Pick(games_) + ScriptLine("install.begin") + ":wait\n");
+  const auto killed = test::RunProgram(
+      "/bin/sh", "",
+      {"-c", "'" + exe_.string() + "' < '" + (io.path() / "in").string() +
+                 "' > /dev/null 2>&1 & p=$!; sleep 1.5; kill -9 $p; wait $p; exit 0"});
+  ASSERT_EQ(killed.exitCode, 0) << killed.err;
+  EXPECT_EQ(Cfg(), CfgText(games_ / "ТАРН", "идёт"));
+  ASSERT_TRUE(fs::exists(Below(games_ / "ТАРН", "data\\big.pck.part")));
+
+  ASSERT_TRUE(service_.SetFaults(""));
+  const auto lines = Run(ScriptLine("install.resume") + ":wait\n");
+  EXPECT_EQ(Folded(Stages(lines)).back(), "готово");
+  ExpectInstalled(games_ / "ТАРН");
+  EXPECT_GE(FileBytesSent(), total_);
+  EXPECT_LE(FileBytesSent(), total_ + 256 * 1024);
+}
+
+TEST_F(InstallEndToEnd, InstallAndUpdateNeverWriteTheClientAtOnce) {
+  // Slow answers keep each side busy while the other asks.
+  ASSERT_NO_FATAL_FAILURE(StartService({"--delay", "600"}));
+  const auto lines =
+      Run(ScriptLine("client.update") + ":sleep 250\n" + ScriptLine("install.begin") + ":wait\n" + Pick(games_) +
+          ScriptLine("install.begin") + ":sleep 250\n" + ScriptLine("client.update") + ":wait\n");
+  // The install turned away by the update says so, without a dialog.
+  const V stages = Stages(lines);
+  ASSERT_FALSE(stages.empty());
+  EXPECT_EQ(stages.front(), "ошибка");
+  EXPECT_EQ(Errors(lines).front(),
+            "Сейчас идёт обновление клиента, а оно пишет в те же файлы. Дождитесь, пока оно закончится, и нажмите "
+            "«Продолжить».");
+  EXPECT_EQ(Folded(V(stages.begin() + 1, stages.end())), (V{"готовлюсь", "проверяю", "идёт", "готово"}));
+  // The update turned away by the install tells the page it may act again.
+  const std::string row = R"({"verify":[{"state":"bad","label":"Обновление не начато: идёт установка игры","text":"Ошибка"}]})";
+  const std::string ready = R"({"progress":{"status":"Обновление не начато: идёт установка игры","percent":0,"ready":true}})";
+  const auto at = std::find(lines.begin(), lines.end(), row);
+  ASSERT_NE(at, lines.end());
+  ASSERT_NE(at + 1, lines.end());
+  EXPECT_EQ(*(at + 1), ready);
+  ExpectInstalled(games_ / "ТАРН");
+}
+
+TEST_F(InstallEndToEnd, UnwritableFolderNotEnoughSpaceAndADiskFillingUp) {
+  ASSERT_NO_FATAL_FAILURE(StartService());
+  const std::string disks = test::PathUtf8(root_.path() / "disks");
+  fs::create_directories(root_.path() / "disks");
+  const auto run = RunWithMounts(
+      "mount -t tmpfs -o size=2m tmpfs '" + disks + "' && mkdir '" + disks + "/ro' '" + disks + "/full' && " +
+          "mount -t tmpfs -o size=1m tmpfs '" + disks + "/ro' && mkdir '" + disks + "/ro/ТАРН' && " +
+          "mount -o remount,ro '" + disks + "/ro' && mount -t tmpfs -o size=70m tmpfs '" + disks + "/full'",
+      ":pick " + disks + "/ro/ТАРН\n" + ScriptLine("install.begin") + ":wait\n" +  //
+          ":pick " + disks + "\n" + ScriptLine("install.begin") + ":wait\n");
+  if (!run) GTEST_SKIP() << "no mount namespace here: unshare -m or mount is not allowed";
+  const V errors = Errors(run->lines());
+  ASSERT_EQ(errors.size(), 2u);
+  EXPECT_EQ(errors[0], "В папку «" + disks +
+                           "/ro/ТАРН» нельзя записывать. Обычно так ведут себя «Program Files» и системный диск: "
+                           "выберите папку, которой распоряжаетесь вы.");
+  EXPECT_EQ(errors[1], "На диске не хватает места. Нужно " + FormatSize(total_ + total_ / 32 + 64 * MiB) +
+                           ", а свободно " + FormatSize(2 * MiB) +
+                           ". Освободите место или выберите другой диск — уже скачанное сохранено.");
+
+  // Room for the check, then the disk fills up while the big file arrives:
+  // the run ends at once, without retries.
+  ASSERT_TRUE(service_.SetFaults("--throttle 1000000"));
+  const auto full = RunWithMounts(
+      "mount -t tmpfs -o size=70m tmpfs '" + disks + "' && { ( sleep 1; cat /dev/zero > '" + disks +
+          "/filler' 2>/dev/null ) & }",
+      ":pick " + disks + "\n" + ScriptLine("install.begin") + ":wait\n");
+  ASSERT_TRUE(full);
+  EXPECT_EQ(Errors(full->lines()), (V{"Не удалось скачать «data\\big.pck». " + DownloadResultText(DownloadResult::DiskFull)}));
+  EXPECT_EQ(Log().find(LogLineBytes("повтор")), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tarn
