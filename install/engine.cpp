@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "bridge/log.h"
+#include "bridge/parallel.h"
 #include "bridge/tasks.h"
 #include "client/checksum.h"
 #include "client/epoch.h"
@@ -102,41 +103,56 @@ void ClaimJournal(const std::string& folder, const std::string& savedFolder) {
 bool CheckInstalledFiles(const FileList& list, const std::string& folder, TransferCounters& counters,
                          DownloadPlan& plan) {
   const InstallJournal journal = LoadInstallJournal();
-  for (size_t i = 0; i < list.entries.size(); ++i) {
-    if (Flags().stopRequested.load()) return false;
-    const FileEntry& e = list.entries[i];
-    const std::string full = ClientFilePath(folder, e.path);
-    bool inPlace = false;
-    const int64_t size = FileSize(full);
-    if (size >= 0) {
-      const auto known = journal.find(e.path);
-      inPlace = known != journal.end() && known->second == e.md5 && static_cast<uint64_t>(size) == e.size &&
-                e.size != 0;
-      if (!inPlace) {
-        std::string hex;
-        if (FileMd5Hex(full, hex) && SameChecksum(hex, e.md5)) {
-          AppendInstallJournal(e.path, e.md5);
-          inPlace = true;
+  // What the hashing threads found, one slot per entry; each written by the
+  // thread that checked it and read in list order only after that.
+  enum : char { kMissing, kInJournal, kHashedSame, kHashedDifferent, kSkipped };
+  std::vector<char> found(list.entries.size(), kMissing);
+  bool stopped = false;
+  ForEachInParallel(
+      list.entries.size(),
+      [&](size_t i) {
+        // After a stop the rest is only skipped: nothing of it counts.
+        if (Flags().stopRequested.load()) {
+          found[i] = kSkipped;
+          return;
         }
-      }
-    }
-    if (inPlace) {
-      counters.completedBytes += e.size;
-      counters.completedFiles += 1;
-    } else {
-      plan.entries.push_back(&e);
-      plan.bytes += e.size;
-    }
-    if (i % kCheckPostEvery == 0) {
-      {
-        std::lock_guard lock(InstallLock());
-        TheInstallState().doneFiles = i + 1;
-        TheInstallState().doneBytes = counters.completedBytes;
-      }
-      PostInstallEvent();
-    }
-  }
-  return !Flags().stopRequested.load();
+        const FileEntry& e = list.entries[i];
+        const std::string full = ClientFilePath(folder, e.path);
+        const int64_t size = FileSize(full);
+        if (size < 0) return;
+        const auto known = journal.find(e.path);
+        if (known != journal.end() && known->second == e.md5 && static_cast<uint64_t>(size) == e.size &&
+            e.size != 0) {
+          found[i] = kInJournal;
+          return;
+        }
+        std::string hex;
+        found[i] = FileMd5Hex(full, hex) && SameChecksum(hex, e.md5) ? kHashedSame : kHashedDifferent;
+      },
+      [&](size_t i) {
+        if (stopped || found[i] == kSkipped || Flags().stopRequested.load()) {
+          stopped = true;
+          return;
+        }
+        const FileEntry& e = list.entries[i];
+        if (found[i] == kHashedSame) AppendInstallJournal(e.path, e.md5);
+        if (found[i] == kInJournal || found[i] == kHashedSame) {
+          counters.completedBytes += e.size;
+          counters.completedFiles += 1;
+        } else {
+          plan.entries.push_back(&e);
+          plan.bytes += e.size;
+        }
+        if (i % kCheckPostEvery == 0) {
+          {
+            std::lock_guard lock(InstallLock());
+            TheInstallState().doneFiles = i + 1;
+            TheInstallState().doneBytes = counters.completedBytes;
+          }
+          PostInstallEvent();
+        }
+      });
+  return !stopped && !Flags().stopRequested.load();
 }
 
 namespace {
@@ -144,15 +160,15 @@ namespace {
 enum class FileOutcome { Done, Again, Failed };
 
 // Up to three attempts at one file, with the waits between them.
-FileOutcome DownloadOne(const FileEntry& entry, bool sizeKnown, const std::string& target,
-                        TransferCounters& counters, DownloadResult& result) {
+FileOutcome DownloadOne(DownloadSession& session, size_t tag, const FileEntry& entry, bool sizeKnown,
+                        const std::string& target, TransferCounters& counters, DownloadResult& result) {
   const DownloadFlags flags{Flags().pauseRequested, Flags().stopRequested};
   int failures = 0;
   int waitUnits = kFirstWaitUnits;
   for (;;) {
-    result = DownloadFile(FileRequestPath(entry.path), target, entry.md5, entry.size, flags,
-                          [&counters](uint64_t received) { UpdateTransferProgress(counters, received); },
-                          sizeKnown);
+    result = session.Download(FileRequestPath(entry.path), target, entry.md5, entry.size, flags,
+                              [&counters](uint64_t received) { UpdateTransferProgress(counters, received); },
+                              sizeKnown, tag);
     switch (result) {
       case DownloadResult::Ok:
         return FileOutcome::Done;
@@ -178,15 +194,35 @@ FileOutcome DownloadOne(const FileEntry& entry, bool sizeKnown, const std::strin
 }
 
 // The files of the plan in order; false when the run ended here (stop or
-// failure, already posted).
+// failure, already posted). A file counts as done once its bytes are in and
+// checked; its journal line follows once the downloader reports its data on
+// the disk and the file under its own name, so the journal never speaks for
+// a file a power cut could take back.
 bool DownloadPhase(const DownloadPlan& plan, const std::string& folder, TransferCounters& counters) {
+  const FileEntry* unplaced = nullptr;
+  DownloadResult unplacedResult = DownloadResult::Ok;
+  DownloadSession session([&](const PlacedFile& placed) {
+    const FileEntry& entry = *plan.entries[placed.tag];
+    if (placed.result == DownloadResult::Ok) {
+      AppendInstallJournal(entry.path, entry.md5);
+    } else if (!unplaced) {
+      unplaced = &entry;
+      unplacedResult = placed.result;
+    }
+  });
+  const auto failPlacement = [&] {
+    FailInstall("Не удалось скачать «" + unplaced->path + "». " + DownloadResultText(unplacedResult));
+    return false;
+  };
   size_t k = 0;
   while (k < plan.entries.size()) {
     while (Flags().pauseRequested.load() && !Flags().stopRequested.load()) {
+      session.Poll();
       PostPaused();
       std::this_thread::sleep_for(kPauseRepeat);
     }
     if (Flags().stopRequested.load()) break;
+    if (unplaced) return failPlacement();
     const FileEntry& entry = *plan.entries[k];
     {
       std::lock_guard lock(InstallLock());
@@ -195,25 +231,29 @@ bool DownloadPhase(const DownloadPlan& plan, const std::string& folder, Transfer
     const std::string target = ClientFilePath(folder, entry.path);
     StartFileProgress(counters, BytesOnDisk(target, entry.size));
     DownloadResult result = DownloadResult::Ok;
-    switch (DownloadOne(entry, plan.sizesKnown, target, counters, result)) {
+    switch (DownloadOne(session, k, entry, plan.sizesKnown, target, counters, result)) {
       case FileOutcome::Again:
         continue;  // the pause wait or the stop test decides what comes next
       case FileOutcome::Failed:
+        session.Drain();
         FailInstall("Не удалось скачать «" + entry.path + "». " + DownloadResultText(result));
         return false;
       case FileOutcome::Done:
         break;
     }
-    AppendInstallJournal(entry.path, entry.md5);
     counters.completedBytes += entry.size;
     counters.completedFiles += 1;
     ++k;
     UpdateTransferProgress(counters, 0);
   }
+  // Every file received is on the disk and journalled before the run says
+  // it stopped or goes on to finish.
+  session.Drain();
   if (Flags().stopRequested.load()) {
     PostStopped();
     return false;
   }
+  if (unplaced) return failPlacement();
   return true;
 }
 
