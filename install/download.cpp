@@ -2,6 +2,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <optional>
 #include <system_error>
 #include <utility>
@@ -41,6 +46,97 @@ enum class Answer {
   WrongRange,          // a 206 that does not continue where the ".part" file ends
 };
 
+// A large file's MD5 on a thread of its own, so that hashing (one core's
+// work per stream) overlaps receiving and writing instead of adding to them.
+// The bytes are copied in order into a bounded queue; the sum is the same
+// as hashing them in place.
+class HashPipe {
+ public:
+  explicit HashPipe(Md5Stream stream) : stream_(std::move(stream)) {
+    try {
+      thread_ = std::thread([this] { Loop(); });
+    } catch (const std::system_error&) {
+      // No thread: the bytes are hashed on the caller's thread instead.
+    }
+  }
+  ~HashPipe() { Close(); }
+  HashPipe(const HashPipe&) = delete;
+  HashPipe& operator=(const HashPipe&) = delete;
+
+  void Feed(std::string_view bytes) {
+    if (!thread_.joinable()) {
+      stream_.Update(bytes);
+      return;
+    }
+    std::unique_lock lock(lock_);
+    // The receiver may run ahead of the hash by kPipeBytes at most.
+    room_.wait(lock, [this] { return queuedBytes_ < kPipeBytes; });
+    // Buffers go round: a fresh large allocation per piece would cost
+    // more in page faults than the copy itself.
+    std::string copy;
+    if (!spare_.empty()) {
+      copy = std::move(spare_.back());
+      spare_.pop_back();
+    }
+    lock.unlock();
+    copy.assign(bytes);
+    lock.lock();
+    queuedBytes_ += copy.size();
+    queue_.push_back(std::move(copy));
+    lock.unlock();
+    ready_.notify_one();
+  }
+
+  bool Finish(Md5Digest& digest) {
+    Close();
+    return stream_.Finish(digest);
+  }
+
+ private:
+  static constexpr size_t kPipeBytes = 16u << 20;
+
+  void Close() {
+    {
+      std::lock_guard lock(lock_);
+      closed_ = true;
+    }
+    ready_.notify_one();
+    if (thread_.joinable()) thread_.join();
+  }
+
+  void Loop() {
+    std::unique_lock lock(lock_);
+    for (;;) {
+      ready_.wait(lock, [this] { return closed_ || !queue_.empty(); });
+      if (queue_.empty()) break;
+      std::string piece = std::move(queue_.front());
+      queue_.pop_front();
+      lock.unlock();
+      stream_.Update(piece);
+      lock.lock();
+      queuedBytes_ -= piece.size();
+      spare_.push_back(std::move(piece));
+      room_.notify_one();
+    }
+    lock.unlock();
+    ReleaseThreadState();
+  }
+
+  Md5Stream stream_;  // the thread's alone until it is joined
+  std::mutex lock_;
+  std::condition_variable ready_;
+  std::condition_variable room_;
+  std::deque<std::string> queue_;  // guarded by lock_
+  std::vector<std::string> spare_;  // guarded by lock_: hashed pieces, for reuse
+  size_t queuedBytes_ = 0;         // guarded by lock_
+  bool closed_ = false;            // guarded by lock_
+  std::thread thread_;
+};
+
+// A transfer hashes on a thread of its own once it has brought this much:
+// below it a thread costs more than it saves.
+constexpr uint64_t kPipeAfterBytes = 4u << 20;
+
 struct Transfer {
   Transfer(DownloadFlags f, const ProgressCallback& p, std::optional<uint64_t> size, std::string partPath,
            uint64_t from, bool check)
@@ -57,6 +153,8 @@ struct Transfer {
   // The checksum grows with the bytes as they arrive, so the finished
   // file is never read back; none when there is nothing to compare with.
   std::optional<Md5Stream> hash;
+  std::unique_ptr<HashPipe> pipe;  // takes over from hash on a large transfer
+  uint64_t received = 0;           // bytes of this transfer
   Answer answer = Answer::None;
   std::optional<DownloadResult> ended;  // set when the transfer is ended from here
   OutputFile file;
@@ -114,7 +212,7 @@ struct Transfer {
         ended = DownloadResult::WriteError;
         return false;
     }
-    if (hash) hash->Update(bytes);
+    Hash(bytes);
     offset += bytes.size();
     if (progress) {
       const Clock::time_point now = Clock::now();
@@ -165,15 +263,33 @@ struct Transfer {
     if (progress) progress(offset);
   }
 
+  void Hash(std::string_view bytes) {
+    received += bytes.size();
+    if (pipe) {
+      pipe->Feed(bytes);
+    } else if (hash) {
+      hash->Update(bytes);
+      if (received >= kPipeAfterBytes) {
+        pipe = std::make_unique<HashPipe>(std::move(*hash));
+        hash.reset();
+      }
+    }
+  }
+
   static DownloadResult Failure(WriteStatus status) {
     return status == WriteStatus::DiskFull ? DownloadResult::DiskFull : DownloadResult::WriteError;
   }
 
   // Whether the sum of everything now in the ".part" file is expectedMd5.
   bool Matches(std::string_view expectedMd5) {
-    if (!hash) return true;
     Md5Digest digest{};
-    if (!hash->Finish(digest)) return false;
+    if (pipe) {
+      if (!pipe->Finish(digest)) return false;
+    } else if (!hash) {
+      return true;
+    } else if (!hash->Finish(digest)) {
+      return false;
+    }
     static constexpr char kHex[] = "0123456789abcdef";
     std::string hex;
     for (unsigned char b : digest) {
@@ -190,10 +306,17 @@ bool IsSeparator(char c) { return c == '/' || c == NativeSeparator(); }
 // still open, through that handle; otherwise by name) and gives it the
 // target's name, in that order, so a name never sits on data a power cut
 // could take back.
-DownloadResult FlushAndRename(OutputFile& file, const std::string& part, const std::string& target) {
-  const WriteStatus flushed = file.isOpen() ? CommitOutputFile(file) : SyncFileToDisk(part);
+WriteStatus Flush(OutputFile& file, const std::string& part) {
+  return file.isOpen() ? CommitOutputFile(file) : SyncFileToDisk(part);
+}
+
+DownloadResult Place(WriteStatus flushed, const std::string& part, const std::string& target) {
   if (flushed != WriteStatus::Ok) return Transfer::Failure(flushed);
   return MoveFileOver(part, target) ? DownloadResult::Ok : DownloadResult::WriteError;
+}
+
+DownloadResult FlushAndRename(OutputFile& file, const std::string& part, const std::string& target) {
+  return Place(Flush(file, part), part, target);
 }
 
 // Fetches and checks one file into its ".part" file. Ok: the ".part" file
@@ -438,15 +561,26 @@ void DownloadSession::FlushLoop() {
   for (;;) {
     work_.wait(lock, [this] { return quit_ || !queued_.empty(); });
     if (queued_.empty()) break;  // quit_ with nothing left to do
-    Pending pending = std::move(queued_.front());
-    queued_.pop_front();
+    // Everything that arrived meanwhile goes to the disk together: the
+    // writes start at once for all, so the flushes that follow mostly find
+    // their data already written.
+    std::deque<Pending> batch;
+    batch.swap(queued_);
     lock.unlock();
-    FlushAndPlace(pending);
+    const auto placedOne = [this](Pending& pending) {
+      std::lock_guard guard(lock_);
+      targets_.erase(std::find(targets_.begin(), targets_.end(), pending.target));
+      --busy_;
+      done_.push_back({pending.tag, pending.result});
+      progress_.notify_all();
+    };
+    if (batch.size() > 1)
+      for (Pending& pending : batch) StartWriteBack(pending.file);
+    for (Pending& pending : batch) {
+      FlushAndPlace(pending);
+      placedOne(pending);
+    }
     lock.lock();
-    targets_.erase(std::find(targets_.begin(), targets_.end(), pending.target));
-    --busy_;
-    done_.push_back({pending.tag, pending.result});
-    progress_.notify_all();
   }
   lock.unlock();
   ReleaseThreadState();

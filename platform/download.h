@@ -64,4 +64,13 @@ enum class StreamEnd {
 
 StreamEnd StreamGet(const StreamRequest& request, const StreamSink& sink);
 
+class OutputFile;
+
+// Starts writing a finished file's data to the disk without waiting for
+// it. Flushing a run of files then waits about once for all of them rather
+// than once per file, because their writes reach the disk together. Only a
+// hint: nothing is durable before CommitOutputFile, and a backend may do
+// nothing here.
+void StartWriteBack(OutputFile& file);
+
 }  // namespace tarn

@@ -1,4 +1,5 @@
 #include <curl/curl.h>
+#include <fcntl.h>
 
 #include <algorithm>
 #include <cctype>
@@ -6,6 +7,7 @@
 
 #include "platform/download.h"
 #include "platform/linux/curl_linux.h"
+#include "platform/output_file.h"
 
 namespace tarn {
 namespace {
@@ -116,6 +118,10 @@ StreamEnd StreamGet(const StreamRequest& request, const StreamSink& sink) {
     default:
       return StreamEnd::Failed;
   }
+}
+
+void StartWriteBack(OutputFile& file) {
+  if (file.isOpen()) sync_file_range(static_cast<int>(file.handle()), 0, 0, SYNC_FILE_RANGE_WRITE);
 }
 
 }  // namespace tarn

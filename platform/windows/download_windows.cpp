@@ -1,4 +1,5 @@
 #include "platform/download.h"
+#include "platform/output_file.h"
 
 namespace tarn {
 
@@ -12,5 +13,9 @@ namespace tarn {
 // WinHttpReadData loop that calls the sink, polling idle() between reads;
 // every handle goes back through WinHttpCloseHandle.
 StreamEnd StreamGet(const StreamRequest&, const StreamSink&) { return StreamEnd::Failed; }
+
+// FlushFileBuffers is the only flush there is; it waits, so it stays in
+// CommitOutputFile.
+void StartWriteBack(OutputFile&) {}
 
 }  // namespace tarn
