@@ -5,9 +5,12 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -452,6 +455,85 @@ TEST_F(Download, AFullDiskIsDiskFullAndNothingIsPlaced) {
   EXPECT_FALSE(fs::exists(target));
   EXPECT_EQ(DownloadResultText(DownloadResult::DiskFull),
             "На диске закончилось место. Освободите его и нажмите «Продолжить».");
+}
+
+// A session: one kept connection for every file, the transfer of the next
+// file while the last one is still being flushed, and each file reported
+// only once its data was flushed and its name given, in download order.
+TEST_F(Download, ASessionFlushesBeforeRenamingReportsInOrderAndKeepsItsConnection) {
+  const std::vector<std::string> files = {Bytes(300'000, 1), Bytes(5'000'000, 2), Bytes(10, 3)};
+  ScriptedServer server([&](const SeenRequest& r) {
+    Reply reply = FileReply(files.at(static_cast<size_t>(r.target.back() - '0')), r);
+    reply.keepOpen = true;
+    return reply;
+  });
+  const auto target = [&](size_t i) { return (dir_.path() / ("f" + std::to_string(i))).string(); };
+
+  std::mutex lock;
+  std::condition_variable released;
+  bool release = false;
+  std::vector<std::string> steps;  // guarded by lock
+  DownloadSession session(
+      [&](const PlacedFile& placed) {
+        // The caller hears of a file only once it is whole under its name.
+        EXPECT_TRUE(Same(test::ReadFile(target(placed.tag)), files[placed.tag]));
+        EXPECT_FALSE(fs::exists(target(placed.tag) + ".part"));
+        std::lock_guard guard(lock);
+        steps.push_back("placed " + std::to_string(placed.tag) + " " + std::to_string(static_cast<int>(placed.result)));
+      },
+      [&](const std::string& part) {
+        const std::string name = part.substr(0, part.size() - 5);
+        EXPECT_TRUE(fs::exists(part));
+        EXPECT_FALSE(fs::exists(name)) << "renamed before its flush";
+        std::unique_lock guard(lock);
+        steps.push_back("flush " + name.substr(name.size() - 1));
+        // The first flush is held until every transfer is done.
+        released.wait(guard, [&] { return release; });
+      });
+  for (size_t i = 0; i < files.size(); ++i)
+    EXPECT_EQ(session.Download("/f" + std::to_string(i), target(i), Md5Hex(files[i]), files[i].size(),
+                               {pause_, stop_}, {}, true, i),
+              DownloadResult::Ok);
+  {
+    std::lock_guard guard(lock);
+    EXPECT_EQ(steps, std::vector<std::string>{"flush 0"});
+    release = true;
+  }
+  released.notify_all();
+  session.Drain();
+  // Reports reach the caller when it next looks, so only each file's own
+  // order and the order of the reports are fixed.
+  std::vector<std::string> reports;
+  for (const std::string& step : steps)
+    if (step.starts_with("placed")) reports.push_back(step);
+  EXPECT_EQ(reports, (std::vector<std::string>{"placed 0 0", "placed 1 0", "placed 2 0"}));
+  for (char i : {'0', '1', '2'}) {
+    const auto flushed = std::find(steps.begin(), steps.end(), std::string("flush ") + i);
+    EXPECT_LT(flushed, std::find(steps.begin(), steps.end(), std::string("placed ") + i + " 0"));
+  }
+  EXPECT_EQ(server.requests().size(), 3u);
+  EXPECT_EQ(server.connections(), 1);
+}
+
+// The checksum covers what an earlier call kept, not just what arrives now:
+// a ".part" file with a wrong start is caught though every new byte is
+// right, and a right start resumes a file large enough to be hashed on a
+// thread of its own.
+TEST_F(Download, AResumedPartIsHashedWholeWithTheStream) {
+  const std::string file = Bytes(6'000'000);
+  ScriptedServer server([&](const SeenRequest& r) { return FileReply(file, r); });
+  std::string wrong = file.substr(0, 1'000'000);
+  wrong[500] ^= 1;
+  MakePart(wrong);
+  EXPECT_EQ(Get(file), DownloadResult::Corrupt);
+  EXPECT_FALSE(HasPart());
+  EXPECT_FALSE(fs::exists(target_));
+
+  MakePart(file.substr(0, 1'000'000));
+  EXPECT_EQ(Get(file), DownloadResult::Ok);
+  EXPECT_TRUE(Same(Target(), file));
+  ASSERT_EQ(server.requests().size(), 2u);
+  EXPECT_EQ(server.requests()[1].range, "bytes=1000000-");
 }
 
 TEST(EnsureParentDirs, CreatesEveryLevelAndTellsWhetherTheFolderIsThere) {

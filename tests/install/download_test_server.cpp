@@ -70,19 +70,27 @@ void ScriptedServer::Serve() {
     if (poll(&p, 1, 50) <= 0) continue;
     const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
-    Answer(fd);
+    ++connections_;
+    while (Answer(fd)) {
+    }
     close(fd);
   }
 }
 
-void ScriptedServer::Answer(int fd) {
+bool ScriptedServer::Answer(int fd) {
   std::string text;
   char buf[4096];
+  int waited = 0;
   while (text.find("\r\n\r\n") == std::string::npos) {
     pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 2000) <= 0) return;
+    const int ready = poll(&p, 1, 50);
+    if (ready < 0 || stopping_) return false;
+    if (ready == 0) {
+      if ((waited += 50) >= 2000) return false;
+      continue;
+    }
     const ssize_t n = recv(fd, buf, sizeof buf, 0);
-    if (n <= 0) return;
+    if (n <= 0) return false;
     text.append(buf, static_cast<size_t>(n));
   }
   SeenRequest seen;
@@ -101,12 +109,12 @@ void ScriptedServer::Answer(int fd) {
     requests_.push_back(seen);
   }
   const Reply reply = handler_(seen);
-  const std::string head = reply.head + "Connection: close\r\n\r\n";
-  if (!SendAll(fd, head.data(), head.size())) return;
+  const std::string head = reply.head + (reply.keepOpen ? "\r\n" : "Connection: close\r\n\r\n");
+  if (!SendAll(fd, head.data(), head.size())) return false;
   uint64_t sent = 0;
   size_t at = 0;
   for (;;) {
-    if (stopping_) return;
+    if (stopping_) return false;
     if (at == reply.body.size()) {
       if (!reply.endless || reply.body.empty()) break;
       at = 0;
@@ -116,14 +124,16 @@ void ScriptedServer::Answer(int fd) {
       if (sent >= reply.cutAfter) break;
       piece = std::min<size_t>(piece, reply.cutAfter - sent);
     }
-    if (!SendAll(fd, reply.body.data() + at, piece)) return;
+    if (!SendAll(fd, reply.body.data() + at, piece)) return false;
     at += piece;
     sent += piece;
     bodyBytes_ += piece;
     if (reply.afterPiece) reply.afterPiece(sent);
     if (reply.pause.count() > 0) std::this_thread::sleep_for(reply.pause);
   }
+  if (reply.keepOpen && reply.cutAfter == std::string::npos && !reply.endless) return true;
   shutdown(fd, SHUT_WR);
+  return false;
 }
 
 std::string Head(int status, int64_t contentLength, const std::string& extraLines) {

@@ -29,6 +29,8 @@ struct Reply {
   std::chrono::milliseconds pause{0};   // between two pieces
   // Called after each piece with the body bytes sent so far.
   std::function<void(uint64_t sent)> afterPiece;
+  // Leaves the connection open after a whole body for the next request.
+  bool keepOpen = false;
 };
 
 class ScriptedServer {
@@ -42,15 +44,19 @@ class ScriptedServer {
   bool listening() const { return listenFd_ >= 0; }
   std::vector<SeenRequest> requests() const;
   uint64_t bodyBytesSent() const { return bodyBytes_.load(); }
+  // Connections accepted so far.
+  int connections() const { return connections_.load(); }
 
  private:
   void Serve();
-  void Answer(int fd);
+  // True when the connection stays open for another request.
+  bool Answer(int fd);
 
   Handler handler_;
   int listenFd_ = -1;
   std::atomic<bool> stopping_{false};
   std::atomic<uint64_t> bodyBytes_{0};
+  std::atomic<int> connections_{0};
   mutable std::mutex lock_;
   std::vector<SeenRequest> requests_;
   std::thread thread_;
