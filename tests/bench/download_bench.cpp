@@ -143,9 +143,7 @@ bool LauncherRound(const std::vector<File>& files, const fs::path& into) {
       return false;
     }
   }
-  const auto t0 = Clock::now();
   session.Drain();
-  if (getenv("BENCH_DEBUG")) std::fprintf(stderr, "drain %.3f\n", std::chrono::duration<double>(Clock::now() - t0).count());
   return placed;
 }
 
