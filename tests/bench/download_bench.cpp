@@ -19,6 +19,7 @@
 #include <openssl/evp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -27,6 +28,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -123,7 +125,6 @@ std::string ListPath(std::string p) {
 // One session for the set, as the install engine and the update run it;
 // the round ends when every file is on the disk under its name.
 bool LauncherRound(const std::vector<File>& files, const fs::path& into) {
-  fs::remove_all(into);
   const std::atomic<bool> pause{false};
   const std::atomic<bool> stop{false};
   bool placed = true;
@@ -168,7 +169,6 @@ std::string Url(const File& f) {
 // One curl process per file: what a script fetching the files one after
 // another does.
 bool CurlEachRound(const std::vector<File>& files, const fs::path& into) {
-  fs::remove_all(into);
   for (const File& f : files) {
     fs::create_directories((into / f.listPath).parent_path());
     if (RunCommand({"curl", "-sSf", "--noproxy", "*", "-o", (into / f.listPath).string(), Url(f)}) != 0) return false;
@@ -179,7 +179,7 @@ bool CurlEachRound(const std::vector<File>& files, const fs::path& into) {
 // One curl process for all files, still one after another, but on a kept
 // connection and without a process start per file.
 bool CurlOnceRound(const std::vector<File>& files, const fs::path& into) {
-  fs::remove_all(into);
+  fs::create_directories(into);
   const fs::path config = into.string() + ".curlrc";
   {
     std::ofstream out(config);
@@ -216,20 +216,36 @@ bool CurlOnceSyncedRound(const std::vector<File>& files, const fs::path& into) {
   return RunCommand(argv) == 0;
 }
 
-template <typename F>
-Timing Measure(int rounds, int who, F&& round) {
+// One contender's rounds. Every round writes into a folder of its own, and
+// nothing is deleted until the end: on ext4 a file made soon after many
+// were deleted costs a search for an inode that was not freed recently,
+// which would bill one contender for another's clean-up. Before each round
+// the disk catches up (outside the timing), so no round pays for the dirty
+// data of the last.
+struct Contender {
+  Contender(int w, std::function<bool(const fs::path&)> r) : who(w), round(std::move(r)) {}
+
+  int who;  // RUSAGE_SELF or RUSAGE_CHILDREN
+  std::function<bool(const fs::path&)> round;
   std::vector<double> walls, cpus;
-  for (int i = 0; i < rounds; ++i) {
+  bool failed = false;
+
+  void Run(const fs::path& into) {
+    sync();
     const double cpu0 = CpuSeconds(who);
     const auto start = Clock::now();
-    if (!round()) return {};
+    if (!round(into)) failed = true;
     walls.push_back(std::chrono::duration<double>(Clock::now() - start).count());
     cpus.push_back(CpuSeconds(who) - cpu0);
   }
-  std::sort(walls.begin(), walls.end());
-  std::sort(cpus.begin(), cpus.end());
-  return {walls[walls.size() / 2], cpus[cpus.size() / 2]};
-}
+
+  Timing Median() {
+    if (failed || walls.empty()) return {};
+    std::sort(walls.begin(), walls.end());
+    std::sort(cpus.begin(), cpus.end());
+    return {walls[walls.size() / 2], cpus[cpus.size() / 2]};
+  }
+};
 
 bool SameFiles(const std::vector<File>& files, const fs::path& dir) {
   for (const File& f : files)
@@ -286,20 +302,28 @@ int main(int argc, char** argv) {
   for (const Set& s : {Set{"large", large}, Set{"small", small}}) {
     uint64_t bytes = 0;
     for (const File& f : s.files) bytes += f.size;
-    const fs::path into = o.work / "out";
-    // The check of the result is outside the timing.
+    // The contenders take turns, round by round, so a machine that grows
+    // busier or quieter during the run weighs on all of them alike.
+    Contender launcherC{RUSAGE_SELF, [&](const fs::path& d) { return LauncherRound(s.files, d); }};
+    Contender eachC{RUSAGE_CHILDREN, [&](const fs::path& d) { return CurlEachRound(s.files, d); }};
+    Contender onceC{RUSAGE_CHILDREN, [&](const fs::path& d) { return CurlOnceRound(s.files, d); }};
+    Contender syncedC{RUSAGE_CHILDREN, [&](const fs::path& d) { return CurlOnceSyncedRound(s.files, d); }};
+    std::vector<Contender*> all = {&launcherC, &onceC, &syncedC};
+    if (o.curlEach) all.push_back(&eachC);
+    int fresh = 0;
     bool same = true;
-    const Timing launcher = Measure(o.rounds, RUSAGE_SELF, [&] { return LauncherRound(s.files, into); });
-    same = same && SameFiles(s.files, into);
-    Timing each;
-    if (o.curlEach) {
-      each = Measure(o.rounds, RUSAGE_CHILDREN, [&] { return CurlEachRound(s.files, into); });
-      same = same && SameFiles(s.files, into);
+    for (int r = 0; r < o.rounds; ++r) {
+      for (Contender* c : all) {
+        const fs::path into = o.work / "out" / std::string(s.name) / std::to_string(fresh++);
+        c->Run(into);
+        // The check of the result is outside the timing.
+        same = same && SameFiles(s.files, into);
+      }
     }
-    const Timing once = Measure(o.rounds, RUSAGE_CHILDREN, [&] { return CurlOnceRound(s.files, into); });
-    same = same && SameFiles(s.files, into);
-    const Timing synced = Measure(o.rounds, RUSAGE_CHILDREN, [&] { return CurlOnceSyncedRound(s.files, into); });
-    same = same && SameFiles(s.files, into);
+    const Timing launcher = launcherC.Median();
+    const Timing each = o.curlEach ? eachC.Median() : Timing{};
+    const Timing once = onceC.Median();
+    const Timing synced = syncedC.Median();
     if (launcher.wall < 0 || (o.curlEach && each.wall < 0) || once.wall < 0 || synced.wall < 0 || !same) ok = false;
     char name[64];
     std::snprintf(name, sizeof name, "%s %.1f MiB", s.name, static_cast<double>(bytes) / (1 << 20));
