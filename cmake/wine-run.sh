@@ -34,9 +34,11 @@ fi
 export WINEPREFIX="$TARN_WINEPREFIX"
 export WINEDEBUG=-all
 export WINEARCH=win64
-# No Mono or Gecko installers (they would ask through a window) and no display.
+# No Mono or Gecko installers (they would ask through a window) and no
+# display, unless a test names its own X server in TARN_WINE_DISPLAY.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
+if [ -n "${TARN_WINE_DISPLAY:-}" ]; then export DISPLAY="$TARN_WINE_DISPLAY"; fi
 
 # The first start creates the prefix, which takes a while; parallel tests
 # must not each start creating it, so the first one does it under a lock.
