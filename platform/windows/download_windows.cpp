@@ -1,7 +1,7 @@
 #include <cctype>
 #include <charconv>
 #include <string>
-#include <vector>
+#include <algorithm>
 
 #include "platform/download.h"
 #include "platform/windows/winhttp_exchange.h"
@@ -70,7 +70,7 @@ StreamEnd StreamGet(const StreamRequest& request, const StreamSink& sink) {
 
   const int64_t announced = x.ContentLength();
   int64_t received = 0;
-  std::vector<char> buffer(request.bufferBytes > 0 ? request.bufferBytes : kDefaultPiece, '\0');
+  const size_t largestPiece = request.bufferBytes > 0 ? request.bufferBytes : kDefaultPiece;
   for (;;) {
     if (!idle()) return StreamEnd::Cancelled;
     DWORD available = 0;
@@ -78,13 +78,12 @@ StreamEnd StreamGet(const StreamRequest& request, const StreamSink& sink) {
     if (asked == Step::Stopped) return StreamEnd::Cancelled;
     if (asked == Step::Failed) return StreamEnd::Failed;
     if (available == 0) break;
-    const DWORD want = static_cast<DWORD>(std::min<size_t>(available, buffer.size()));
-    DWORD got = 0;
-    const Step read = x.Read(buffer.data(), want, got, idle);
+    std::string_view piece;
+    const Step read = x.Read(static_cast<DWORD>(std::min<size_t>(available, largestPiece)), piece, idle);
     if (read == Step::Stopped) return StreamEnd::Cancelled;
-    if (read == Step::Failed || got == 0) return StreamEnd::Failed;
-    received += got;
-    if (sink.data && !sink.data(std::string_view(buffer.data(), got))) return StreamEnd::Cancelled;
+    if (read == Step::Failed || piece.empty()) return StreamEnd::Failed;
+    received += static_cast<int64_t>(piece.size());
+    if (sink.data && !sink.data(piece)) return StreamEnd::Cancelled;
   }
   // A connection that closes early can read as a clean end of the body.
   if (announced >= 0 && received < announced) return StreamEnd::Failed;

@@ -1,6 +1,5 @@
 #include <algorithm>
 #include <chrono>
-#include <vector>
 
 #include "platform/http.h"
 #include "platform/windows/winhttp_exchange.h"
@@ -38,16 +37,14 @@ uint32_t SendHttpRequest(const HttpRequest& request, const HttpSink& sink) {
     headDone = true;
     return !sink.head || sink.head(status, x.ContentLength());
   };
-  std::vector<char> buffer;
   for (;;) {
     DWORD available = 0;
     if (x.Available(available, nullptr) != WinHttpExchange::Step::Done || available == 0) break;
-    const DWORD want = std::min(available, kLargestPiece);
-    if (buffer.size() < want) buffer.resize(want);
-    DWORD got = 0;
-    if (x.Read(buffer.data(), want, got, nullptr) != WinHttpExchange::Step::Done || got == 0) break;
+    std::string_view piece;
+    if (x.Read(std::min(available, kLargestPiece), piece, nullptr) != WinHttpExchange::Step::Done || piece.empty())
+      break;
     if (!headDone && !head()) return status;
-    if (sink.body && !sink.body(std::string_view(buffer.data(), got))) return status;
+    if (sink.body && !sink.body(piece)) return status;
   }
   if (!headDone) head();
   return status;

@@ -1,16 +1,13 @@
 #include "platform/windows/winhttp_exchange.h"
 
+#include <atomic>
+#include <algorithm>
 #include <charconv>
 
 #include "platform/windows/wide.h"
 
 namespace tarn {
 namespace {
-
-// How long the destructor waits for WinHTTP to let go of a request whose
-// last step is still under way. Past it the shared state is left behind
-// rather than freed under a callback that may still come.
-constexpr DWORD kCloseWaitMs = 10000;
 
 // The request target goes on the wire as given, except bytes a URL cannot
 // carry at all (controls, space, non-ASCII, and '#', which would cut the
@@ -33,16 +30,25 @@ std::wstring WireTarget(std::string_view target) {
 
 }  // namespace
 
-// What the WinHTTP callback thread and the calling thread share. The events
-// are the only hand-over: the callback writes the fields, then sets `done`.
+// What the WinHTTP callback thread and the calling thread share. The event
+// is the only hand-over: the callback writes the fields, then sets `done`.
+// Both sides hold a reference: an abandoned exchange returns at once, and
+// the request's last callback (its closing) frees what is left, however
+// long the system takes to give up a step under way.
 struct WinHttpExchange::Shared {
   HANDLE done = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  HANDLE closed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   DWORD info = 0;
   DWORD error = 0;
+  std::atomic<int> refs{1};
+  // What the system reads from or writes into while a step is under way:
+  // kept here, so a step that outlives its caller never touches freed memory.
+  std::string body;
+  std::vector<char> piece;
   ~Shared() {
     if (done) CloseHandle(done);
-    if (closed) CloseHandle(closed);
+  }
+  static void Release(Shared* s) {
+    if (--s->refs == 0) delete s;
   }
 
   static void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD code, LPVOID info, DWORD length) {
@@ -71,7 +77,7 @@ struct WinHttpExchange::Shared {
         break;
       }
       case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
-        SetEvent(s->closed);
+        Release(s);
         break;
       default:
         break;
@@ -79,20 +85,17 @@ struct WinHttpExchange::Shared {
   }
 };
 
-WinHttpExchange::WinHttpExchange() : shared_(std::make_unique<Shared>()) {}
+WinHttpExchange::WinHttpExchange() : shared_(new Shared) {}
 
 WinHttpExchange::~WinHttpExchange() {
-  if (request_) {
-    WinHttpCloseHandle(request_);
-    // A step cut short still reports to the callback, which reads shared_.
-    if (WaitForSingleObject(shared_->closed, kCloseWaitMs) != WAIT_OBJECT_0) (void)shared_.release();
-  }
+  if (request_) WinHttpCloseHandle(request_);
   if (connection_) WinHttpCloseHandle(connection_);
   if (session_) WinHttpCloseHandle(session_);
+  Shared::Release(shared_);
 }
 
 bool WinHttpExchange::Open(const WinHttpTarget& t) {
-  if (!shared_->done || !shared_->closed) return false;
+  if (!shared_->done) return false;
   session_ = WinHttpOpen(ToWide(t.userAgent).c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                          WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
   if (!session_) return false;
@@ -103,12 +106,16 @@ bool WinHttpExchange::Open(const WinHttpTarget& t) {
                                 WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, 0);
   if (!request_) return false;
   // The context reaches every callback of the request, its closing included.
-  DWORD_PTR context = reinterpret_cast<DWORD_PTR>(shared_.get());
+  DWORD_PTR context = reinterpret_cast<DWORD_PTR>(shared_);
   if (!WinHttpSetOption(request_, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context)) return false;
+  // The reference the request's closing callback gives back.
+  ++shared_->refs;
   if (WinHttpSetStatusCallback(request_, &Shared::OnStatus,
                                WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
-                               0) == WINHTTP_INVALID_STATUS_CALLBACK)
+                               0) == WINHTTP_INVALID_STATUS_CALLBACK) {
+    --shared_->refs;
     return false;
+  }
   // A redirect would send the request to an address the caller never
   // named; the caller sees the 3xx instead. No cookie outlives a call, and
   // none should ride along within one either.
@@ -123,6 +130,12 @@ bool WinHttpExchange::AddHeader(const std::wstring& line) {
   return WinHttpAddRequestHeaders(request_, line.c_str(), static_cast<DWORD>(-1L), WINHTTP_ADDREQ_FLAG_ADD) != 0;
 }
 
+bool WinHttpExchange::PastDeadline() {
+  if (std::chrono::steady_clock::now() < deadline_) return false;
+  error_ = ERROR_WINHTTP_TIMEOUT;
+  return true;
+}
+
 WinHttpExchange::Step WinHttpExchange::Wait(const Poll& poll) {
   for (;;) {
     const DWORD waited = WaitForSingleObject(shared_->done, kSliceMs);
@@ -134,11 +147,7 @@ WinHttpExchange::Step WinHttpExchange::Wait(const Poll& poll) {
       error_ = GetLastError();
       return Step::Failed;
     }
-    if (std::chrono::steady_clock::now() >= deadline_) {
-      error_ = ERROR_WINHTTP_TIMEOUT;
-      return Step::Stopped;
-    }
-    if (poll && !poll()) return Step::Stopped;
+    if (PastDeadline() || (poll && !poll())) return Step::Stopped;
   }
 }
 
@@ -147,15 +156,16 @@ WinHttpExchange::Step WinHttpExchange::Send(const std::vector<std::string>& head
   std::wstring lines;
   for (const std::string& h : headers) lines += ToWide(h) + L"\r\n";
   const auto size = static_cast<DWORD>(body.size());
-  // WinHTTP only reads the body during the send, and body outlives it.
-  LPVOID data = body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(body.data());
+  shared_->body.assign(body);
+  LPVOID data = body.empty() ? WINHTTP_NO_REQUEST_DATA : shared_->body.data();
   if (!WinHttpSendRequest(request_, lines.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : lines.c_str(),
                           lines.empty() ? 0 : static_cast<DWORD>(-1L), data, size, size,
-                          reinterpret_cast<DWORD_PTR>(shared_.get()))) {
+                          reinterpret_cast<DWORD_PTR>(shared_))) {
     error_ = GetLastError();
     return Step::Failed;
   }
   if (const Step sent = Wait(poll); sent != Step::Done) return sent;
+  if (PastDeadline()) return Step::Stopped;
   if (!WinHttpReceiveResponse(request_, nullptr)) {
     error_ = GetLastError();
     return Step::Failed;
@@ -165,6 +175,8 @@ WinHttpExchange::Step WinHttpExchange::Send(const std::vector<std::string>& head
 
 WinHttpExchange::Step WinHttpExchange::Available(DWORD& bytes, const Poll& poll) {
   bytes = 0;
+  // A server that keeps every step short still meets the overall limit.
+  if (PastDeadline()) return Step::Stopped;
   if (!WinHttpQueryDataAvailable(request_, nullptr)) {
     error_ = GetLastError();
     return Step::Failed;
@@ -174,14 +186,16 @@ WinHttpExchange::Step WinHttpExchange::Available(DWORD& bytes, const Poll& poll)
   return step;
 }
 
-WinHttpExchange::Step WinHttpExchange::Read(char* buffer, DWORD size, DWORD& got, const Poll& poll) {
-  got = 0;
-  if (!WinHttpReadData(request_, buffer, size, nullptr)) {
+WinHttpExchange::Step WinHttpExchange::Read(DWORD size, std::string_view& piece, const Poll& poll) {
+  piece = {};
+  if (PastDeadline()) return Step::Stopped;
+  if (shared_->piece.size() < size) shared_->piece.resize(size);
+  if (!WinHttpReadData(request_, shared_->piece.data(), size, nullptr)) {
     error_ = GetLastError();
     return Step::Failed;
   }
   const Step step = Wait(poll);
-  if (step == Step::Done) got = shared_->info;
+  if (step == Step::Done) piece = std::string_view(shared_->piece.data(), std::min<size_t>(shared_->info, size));
   return step;
 }
 

@@ -37,7 +37,9 @@ class WinHttpExchange {
   static constexpr DWORD kSliceMs = 200;
 
   WinHttpExchange();
-  ~WinHttpExchange();  // closes every handle and outlives the last callback
+  // Closes every handle and returns at once; a step still under way ends
+  // on its own, and its callbacks find what they need until then.
+  ~WinHttpExchange();
   WinHttpExchange(const WinHttpExchange&) = delete;
   WinHttpExchange& operator=(const WinHttpExchange&) = delete;
 
@@ -52,7 +54,8 @@ class WinHttpExchange {
   Step Send(const std::vector<std::string>& headers, std::string_view body, const Poll& poll);
   // How many body bytes can be read now; 0 at the end of the body.
   Step Available(DWORD& bytes, const Poll& poll);
-  Step Read(char* buffer, DWORD size, DWORD& got, const Poll& poll);
+  // Reads at most size bytes; piece stays valid until the next Read.
+  Step Read(DWORD size, std::string_view& piece, const Poll& poll);
 
   // The status number, or 0 when there is none.
   uint32_t Status() const;
@@ -66,8 +69,9 @@ class WinHttpExchange {
  private:
   struct Shared;
   Step Wait(const Poll& poll);
+  bool PastDeadline();
 
-  std::unique_ptr<Shared> shared_;
+  Shared* shared_;
   HINTERNET session_ = nullptr;
   HINTERNET connection_ = nullptr;
   HINTERNET request_ = nullptr;
