@@ -1,5 +1,6 @@
 // The parts of the service fixture that do not depend on how the service
 // process is started: addresses, the access log, the site tools.
+#include <cstdio>
 #include <sstream>
 
 #include "support/service_fixture.h"
@@ -27,6 +28,13 @@ std::string Base64Url(std::string_view bytes) {
     out += '=';
   }
   return out;
+}
+
+// A tool that fails says why on the test's own error output.
+bool RunTool(const std::vector<std::string>& argv, const fs::path& output) {
+  if (detail::RunQuiet(argv, output) == 0) return true;
+  std::fprintf(stderr, "%s failed: %s\n", argv[0].c_str(), ReadFile(output).c_str());
+  return false;
 }
 
 }  // namespace
@@ -72,15 +80,15 @@ bool MakeDemoSite(const fs::path& site, const std::vector<std::string>& args) {
   std::vector<std::string> argv = {PublishProgram().string(), "demo", "--site", detail::ToolPath(site), "--key",
                                    detail::ToolPath(DemoPrivateKey())};
   argv.insert(argv.end(), args.begin(), args.end());
-  return detail::RunQuiet(argv, log.path() / "out") == 0;
+  return RunTool(argv, log.path() / "out");
 }
 
 bool PublishSite(const fs::path& site, int build, const std::vector<std::string>& args) {
   TempDir log;
   std::vector<std::string> argv = {PublishProgram().string(), "site", "--site", detail::ToolPath(site), "--key",
-                                   DemoPrivateKey().string(), "--build", std::to_string(build)};
+                                   detail::ToolPath(DemoPrivateKey()), "--build", std::to_string(build)};
   argv.insert(argv.end(), args.begin(), args.end());
-  return detail::RunQuiet(argv, log.path() / "out") == 0;
+  return RunTool(argv, log.path() / "out");
 }
 
 std::string FileTarget(std::string_view listPath) { return "/api/file?n=" + Base64Url(listPath); }

@@ -95,6 +95,14 @@ int Exchange(int port, const std::string& method, const std::string& path, const
 }  // namespace
 
 std::string detail::ToolPath(const fs::path& path) {
+  // Drive Z: is the Unix root.
+  std::string text = PathUtf8(path);
+  if (text.size() > 2 && (text[0] == 'Z' || text[0] == 'z') && text[1] == ':') {
+    text.erase(0, 2);
+    for (char& c : text)
+      if (c == '\\') c = '/';
+    return text;
+  }
   using ToUnix = char*(CDECL*)(LPCWSTR);
   static const auto toUnix = reinterpret_cast<ToUnix>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
