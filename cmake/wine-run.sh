@@ -21,6 +21,23 @@ fi
 wineserver=$(dirname "$wine")/wineserver
 [ -x "$wineserver" ] || wineserver=$(command -v wineserver || echo wineserver)
 
+# "wine-run.sh --end-server" ends the Wine server of TARN_WINEPREFIX, with
+# every program in it. Wine opens sockets inside that server, which lingers
+# a few seconds after its last program and keeps the network namespace it
+# was started in; a test that talks to a loopback service of its own ends it
+# first, so the next program starts a server beside that service.
+if [ "$1" = "--end-server" ]; then
+  if [ -z "${TARN_WINEPREFIX:-}" ]; then
+    echo "wine-run.sh: --end-server needs TARN_WINEPREFIX" >&2
+    exit 2
+  fi
+  if [ -d "$TARN_WINEPREFIX" ]; then
+    WINEPREFIX="$TARN_WINEPREFIX" "$wineserver" -k >/dev/null 2>&1 || true
+    WINEPREFIX="$TARN_WINEPREFIX" "$wineserver" -w >/dev/null 2>&1 || true
+  fi
+  exit 0
+fi
+
 if [ -z "${TARN_WINEPREFIX:-}" ]; then
   dir=$(cd "$(dirname "$1")" && pwd)
   while [ "$dir" != "/" ] && [ ! -f "$dir/CMakeCache.txt" ]; do dir=$(dirname "$dir"); done

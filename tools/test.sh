@@ -42,6 +42,11 @@ cmake -S . -B build/release -G Ninja -DTARN_WERROR=ON -DCMAKE_BUILD_TYPE=RelWith
   -DTARN_WINDOWS_BUILD="$PWD/build/windows" >/dev/null
 cmake --build build/release -j "$jobs" --target tarn-service tarn-publish
 
+# Wine opens sockets in its server process, which keeps the network
+# namespace it started in: a server left from an earlier run must not serve
+# this suite.
+TARN_WINEPREFIX="$PWD/build/windows/wine-prefix" cmake/wine-run.sh --end-server
+
 windows_start=$SECONDS
 suite windows -- -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
   -DTARN_LINUX_BUILD="$PWD/build/release"

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -154,6 +155,12 @@ TEST_F(HeadlessParity, EmptyScriptWritesTheSameLogAndFolders) {
 // mends it over the streaming downloader, and a verify that finds it whole.
 // Every step waits for its tasks, so the order of Events is fixed.
 TEST_F(HeadlessParity, ServiceCommandsAnswerAlike) {
+  // Wine opens sockets in its server process, which outlives its programs
+  // by a few seconds and stays in the network namespace it started in. The
+  // Windows side gets a prefix of its own, whose server is ended first, so
+  // it connects to this run's service and no other.
+  setenv("TARN_WINEPREFIX", TARN_SERVICE_WINE_PREFIX, 1);
+  ASSERT_EQ(std::system((std::string(TARN_WINE_RUN) + " --end-server").c_str()), 0);
   const fs::path site = keyHome_.path() / "site";
   ASSERT_TRUE(test::MakeDemoSite(site, {"--size-mib", "1", "--files", "6"}));
   test::ServiceProcess service;
