@@ -54,7 +54,8 @@ class WindowsLauncher : public ::testing::Test {
     // real system draws none for this window either.
     // The prefix is this test's own: Wine's desktop process keeps the
     // display of the program that started it, so it must not be shared
-    // with the display-less tests.
+    // with the display-less tests, nor outlive an earlier run's X server.
+    Capture("TARN_WINEPREFIX=" TARN_WINE_PREFIX " " TARN_WINE_RUN " --end-server");
     Capture("TARN_WINEPREFIX=" TARN_WINE_PREFIX " TARN_WINE_DISPLAY=" + x_.display() + " " TARN_WINE_RUN +
             " reg add 'HKCU\\Software\\Wine\\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1");
   }
