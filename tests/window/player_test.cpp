@@ -44,6 +44,8 @@ class PlayerPath : public test::Launcher {
     std::vector<std::string> env = Environment();
     env.push_back("WINEPREFIX=" + prefix_.string());
     env.push_back("WINEDEBUG=-all");
+    // Wine maps the client folder's Cyrillic name through the locale.
+    env.push_back("LANG=C.UTF-8");
     env.push_back("WINEDLLOVERRIDES=mscoree,mshtml=");  // no installer dialogs in a test
     return env;
   }
