@@ -1,7 +1,8 @@
 // The Windows build of the headless host, run under Wine, must answer a
 // script of the bridge core's Commands exactly as the Linux build does. Only
 // what legitimately differs between the platforms is normalised: the form of
-// the executable's folder and the viewer that opens the log.
+// the executable's folder (and the separator after it) and the viewer that
+// opens the log.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -79,7 +80,9 @@ class HeadlessParity : public ::testing::Test {
     o.exitCode = run.exitCode;
     for (std::string line : run.lines()) {
       line = ReplaceAll(line, openLog, "{\"host\":{\"open\":\"<log viewer>\"}}");
-      o.out.push_back(ReplaceAll(line, JsonEscape(exeDir), "<exe dir>"));
+      line = ReplaceAll(line, JsonEscape(exeDir), "<exe dir>");
+      // A folder below the executable's is joined with the system's own separator.
+      o.out.push_back(ReplaceAll(line, "<exe dir>\\\\", "<exe dir>/"));
     }
     o.err = ReplaceAll(run.err, "\r\n", "\n");
     o.log = test::ReadFile(exe.parent_path() / "launcher.log");
