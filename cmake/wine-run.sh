@@ -21,6 +21,23 @@ fi
 wineserver=$(dirname "$wine")/wineserver
 [ -x "$wineserver" ] || wineserver=$(command -v wineserver || echo wineserver)
 
+# "wine-run.sh --end-server" ends the Wine server of TARN_WINEPREFIX, with
+# every program in it. Wine opens sockets inside that server, which lingers
+# a few seconds after its last program and keeps the network namespace it
+# was started in; a test that talks to a loopback service of its own ends it
+# first, so the next program starts a server beside that service.
+if [ "$1" = "--end-server" ]; then
+  if [ -z "${TARN_WINEPREFIX:-}" ]; then
+    echo "wine-run.sh: --end-server needs TARN_WINEPREFIX" >&2
+    exit 2
+  fi
+  if [ -d "$TARN_WINEPREFIX" ]; then
+    WINEPREFIX="$TARN_WINEPREFIX" "$wineserver" -k >/dev/null 2>&1 || true
+    WINEPREFIX="$TARN_WINEPREFIX" "$wineserver" -w >/dev/null 2>&1 || true
+  fi
+  exit 0
+fi
+
 if [ -z "${TARN_WINEPREFIX:-}" ]; then
   dir=$(cd "$(dirname "$1")" && pwd)
   while [ "$dir" != "/" ] && [ ! -f "$dir/CMakeCache.txt" ]; do dir=$(dirname "$dir"); done
@@ -34,9 +51,11 @@ fi
 export WINEPREFIX="$TARN_WINEPREFIX"
 export WINEDEBUG=-all
 export WINEARCH=win64
-# No Mono or Gecko installers (they would ask through a window) and no display.
+# No Mono or Gecko installers (they would ask through a window) and no
+# display, unless a test names its own X server in TARN_WINE_DISPLAY.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
+if [ -n "${TARN_WINE_DISPLAY:-}" ]; then export DISPLAY="$TARN_WINE_DISPLAY"; fi
 
 # The first start creates the prefix, which takes a while; parallel tests
 # must not each start creating it, so the first one does it under a lock.

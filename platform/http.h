@@ -23,6 +23,11 @@ struct HttpTimeouts {
   int connectMs = 5000;
   int sendMs = 15000;
   int receiveMs = 30000;
+  // The longest the whole exchange may take, from the first step to the
+  // last body byte; 0 sets no such limit. It ends a server that drips one
+  // byte just inside the stall limits. When it passes, the exchange ends
+  // where it stands: before the status arrives that reads as no status,
+  // after it as a body cut short.
   int totalMs = 0;
 };
 
@@ -40,10 +45,9 @@ struct HttpRequest {
   HttpTimeouts timeouts;
 };
 
-// Receives the response. Redirects are never followed: a 3xx comes back as
-// its own status with its own body, so a request (and the password in its
-// body) never goes anywhere but the address it was made for. Either member
-// may be left empty.
+// Receives the response. Redirects are never followed: a 3xx answer comes
+// back as it is, with its own status and body, so no request ever leaves
+// for an address the caller did not name. Either member may be left empty.
 struct HttpSink {
   // Called once before the first body byte, or at the end for a response
   // without a body. contentLength is -1 when the response does not announce

@@ -1,6 +1,7 @@
 // tarn-launcher: the launcher a player starts on a Linux desktop. One copy
 // per machine; its window is a web view showing the page in ui/.
 #include <gtk/gtk.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,8 +16,12 @@
 int main() {
   using namespace tarn;
   // The guard comes first: a second copy must not touch the display at all,
-  // only ask the first one to show itself.
-  InstanceClaim claim = ClaimSingleInstance(kSingleInstanceName);
+  // only ask the first one to show itself. Abstract socket names are shared
+  // by every user of the machine, so the name carries the user's id: another
+  // player logged in at the same time gets a launcher of their own instead
+  // of raising a window on someone else's screen.
+  InstanceClaim claim =
+      ClaimSingleInstance(std::string(kSingleInstanceName) + "." + std::to_string(static_cast<unsigned long>(getuid())));
   if (claim.role == InstanceRole::Other) return 0;
 
   g_set_prgname("tarn-launcher");

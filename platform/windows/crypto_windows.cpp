@@ -2,6 +2,7 @@
 // windows.h first: wincrypt.h builds on its types.
 #include <wincrypt.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/crypto.h"
@@ -55,12 +56,83 @@ bool Md5OfFile(const std::string& path, Md5Digest& digest) {
   return CryptGetHashParam(hash.h, HP_HASHVAL, digest.data(), &size, 0) && size == digest.size();
 }
 
-// TODO: CryptStringToBinaryA (CRYPT_STRING_BASE64HEADER) on the PEM text,
-// CryptDecodeObjectEx (X509_PUBLIC_KEY_INFO), CryptAcquireContextW
-// (PROV_RSA_AES, CRYPT_VERIFYCONTEXT), CryptImportPublicKeyInfo,
-// CryptCreateHash (CALG_MD5) + CryptHashData, then CryptVerifySignatureW
-// with the signature bytes reversed (CryptoAPI reads them least significant
-// first). Until then every list is refused.
-bool VerifyRsaMd5Signature(std::string_view, std::string_view, std::string_view) { return false; }
+namespace {
+
+// No list key is near this size; anything larger is not a key.
+constexpr size_t kLargestPem = 16 * 1024;
+constexpr DWORD kHashPiece = 1u << 30;
+
+struct Key {
+  HCRYPTKEY h = 0;
+  Key() = default;
+  Key(const Key&) = delete;
+  Key& operator=(const Key&) = delete;
+  ~Key() {
+    if (h) CryptDestroyKey(h);
+  }
+};
+
+struct DecodedKeyInfo {
+  CERT_PUBLIC_KEY_INFO* info = nullptr;
+  DecodedKeyInfo() = default;
+  DecodedKeyInfo(const DecodedKeyInfo&) = delete;
+  DecodedKeyInfo& operator=(const DecodedKeyInfo&) = delete;
+  ~DecodedKeyInfo() {
+    if (info) LocalFree(info);
+  }
+};
+
+// The DER of the first PEM block of the text, its header lines checked by
+// the system's decoder.
+bool PemToDer(std::string_view pem, std::vector<BYTE>& der) {
+  DWORD size = 0;
+  const auto length = static_cast<DWORD>(pem.size());
+  if (!CryptStringToBinaryA(pem.data(), length, CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr, nullptr) ||
+      size == 0)
+    return false;
+  der.resize(size);
+  if (!CryptStringToBinaryA(pem.data(), length, CRYPT_STRING_BASE64HEADER, der.data(), &size, nullptr, nullptr))
+    return false;
+  der.resize(size);
+  return true;
+}
+
+}  // namespace
+
+bool VerifyRsaMd5Signature(std::string_view publicKeyPem, std::string_view data, std::string_view signature) {
+  if (publicKeyPem.empty() || publicKeyPem.size() > kLargestPem || signature.empty()) return false;
+  std::vector<BYTE> der;
+  if (!PemToDer(publicKeyPem, der)) return false;
+  DecodedKeyInfo decoded;
+  DWORD decodedSize = 0;
+  if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, der.data(), static_cast<DWORD>(der.size()),
+                           CRYPT_DECODE_ALLOC_FLAG, nullptr, &decoded.info, &decodedSize))
+    return false;
+  const char* algorithm = decoded.info->Algorithm.pszObjId;
+  if (!algorithm || std::string_view(algorithm) != szOID_RSA_RSA) return false;
+
+  Provider provider;
+  if (!CryptAcquireContextW(&provider.h, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) return false;
+  Key key;
+  if (!CryptImportPublicKeyInfo(provider.h, X509_ASN_ENCODING, decoded.info, &key.h)) return false;
+  // A signature is exactly as long as the modulus; the provider would pad
+  // a short one with zeros instead of refusing it.
+  DWORD bits = 0;
+  DWORD bitsSize = sizeof bits;
+  if (!CryptGetKeyParam(key.h, KP_KEYLEN, reinterpret_cast<BYTE*>(&bits), &bitsSize, 0) ||
+      signature.size() != (bits + 7) / 8)
+    return false;
+
+  Hash hash;
+  if (!CryptCreateHash(provider.h, CALG_MD5, 0, 0, &hash.h)) return false;
+  for (size_t at = 0; at < data.size();) {
+    const DWORD piece = static_cast<DWORD>(std::min<size_t>(data.size() - at, kHashPiece));
+    if (!CryptHashData(hash.h, reinterpret_cast<const BYTE*>(data.data() + at), piece, 0)) return false;
+    at += piece;
+  }
+  // CryptoAPI takes the signature least significant byte first.
+  std::vector<BYTE> reversed(signature.rbegin(), signature.rend());
+  return CryptVerifySignatureW(hash.h, reversed.data(), static_cast<DWORD>(reversed.size()), key.h, nullptr, 0) != 0;
+}
 
 }  // namespace tarn

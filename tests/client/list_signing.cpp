@@ -8,7 +8,6 @@
 #include <memory>
 #include <stdexcept>
 
-#include "client/file_list.h"
 
 namespace tarn::test {
 namespace {
@@ -58,18 +57,6 @@ std::string EncodeBase64(std::string_view bytes) {
                                 reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
   out.resize(static_cast<size_t>(n));
   return out;
-}
-
-std::string SignedBody(std::string_view text, const std::string& privatePem) {
-  std::string signedBytes;
-  for (char c : text)
-    if (c != '\r') signedBytes += c;
-  const std::string b64 = EncodeBase64(SignBytes(signedBytes, privatePem));
-  std::string body(text);
-  body += kSignatureMarker;
-  body += '\n';
-  for (size_t i = 0; i < b64.size(); i += 64) body += b64.substr(i, 64) + "\n";
-  return body;
 }
 
 }  // namespace tarn::test

@@ -71,7 +71,7 @@ class UpdateEndToEnd : public ::testing::Test {
     fs::create_directories(root_.path() / "launcher" / "data");
     exe_ = root_.path() / "launcher" / fs::path(TARN_HEADLESS).filename();
     fs::copy_file(TARN_HEADLESS, exe_);
-    WriteFile(root_.path() / "launcher" / "data" / "install.cfg", "path=" + game_.string() + "\r\nstate=готово\r\n");
+    WriteFile(root_.path() / "launcher" / "data" / "install.cfg", "path=" + test::PathUtf8(game_) + "\r\nstate=готово\r\n");
   }
 
   // Publishes files (list path with '/', content) as the site's client and
@@ -141,6 +141,9 @@ TEST_F(UpdateEndToEnd, NothingToUpdateStampsTheServerBuild) {
 }
 
 TEST_F(UpdateEndToEnd, TwoOfFiveFailingAreShownLoggedAndLeaveTheBuildAlone) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the names whose Base64 carries '+' and '/' hold '?', which Windows file names cannot";
+#endif
   // Two names whose request tokens carry "-" and "_" where Base64 has "+"
   // and "/", so the service must decode what the launcher encodes.
   ASSERT_NO_FATAL_FAILURE(Publish({{"ElementClient.exe", "MZ v2"},

@@ -61,7 +61,7 @@ class VerifyEndToEnd : public ::testing::Test {
     fs::create_directories(folder / "data");
     const fs::path exe = folder / fs::path(TARN_HEADLESS).filename();
     fs::copy_file(TARN_HEADLESS, exe, fs::copy_options::overwrite_existing);
-    if (withRecord) WriteFile(folder / "data" / "install.cfg", "path=" + game_.string() + "\r\nstate=готово\r\n");
+    if (withRecord) WriteFile(folder / "data" / "install.cfg", "path=" + test::PathUtf8(game_) + "\r\nstate=готово\r\n");
     return exe;
   }
   std::vector<std::string> Run(const fs::path& exe, const std::string& command) {
@@ -111,6 +111,9 @@ TEST_F(VerifyEndToEnd, ACleanClientShowsEveryPercentThenRunsTheUpdateCheck) {
 }
 
 TEST_F(VerifyEndToEnd, MismatchesAreListedTwelveAtMostWithAPathSafeLabel) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the folder name with quotes that the label must survive cannot exist on Windows";
+#endif
   std::vector<std::pair<std::string, std::string>> files = {{"ElementClient.exe", "MZ"}};
   for (int i = 0; i < 13; ++i) files.push_back({"data/\"q\"/file" + std::to_string(i) + ".dat", "v1 " + std::to_string(i)});
   ASSERT_NO_FATAL_FAILURE(Publish(files));
@@ -254,8 +257,13 @@ TEST_F(VerifyEndToEnd, OpenClientDirFindsAClientAboveTheLauncher) {
   const fs::path exe = InstallLauncher(game_ / "launcher", false);
   const auto lines = Run(exe, "open.clientdir");
   ASSERT_EQ(lines.size(), 1u);
+#ifdef _WIN32
+  // The shell takes the folder itself.
+  EXPECT_EQ(lines[0], R"({"host":{"open":")" + JsonEscape(test::PathUtf8(game_)) + R"(","params":""}})");
+#else
   EXPECT_TRUE(StartsWith(lines[0], R"({"host":{"open":"file://)")) << lines[0];
   EXPECT_NE(lines[0].find("%D0%A2%D0%90%D0%A0%D0%9D\""), std::string::npos) << lines[0];  // ".../ТАРН"
+#endif
 
   // Nothing found: nothing opened, and the log says why.
   fs::remove(game_ / "ElementClient.exe");

@@ -1,11 +1,13 @@
 // The Windows build of the headless host, run under Wine, must answer a
 // script of the bridge core's Commands exactly as the Linux build does. Only
 // what legitimately differs between the platforms is normalised: the form of
-// the executable's folder and the viewer that opens the log.
+// the executable's folder (and the separator after it) and the viewer that
+// opens the log.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -13,7 +15,9 @@
 #include "bridge/dispatch.h"
 #include "bridge/text.h"
 #include "platform/shell.h"
+#include "support/launcher.h"
 #include "support/run_program.h"
+#include "support/service_fixture.h"
 #include "support/temp_dir.h"
 
 namespace tarn {
@@ -48,10 +52,13 @@ std::string WineForm(const std::string& unixPath) { return "Z:" + ReplaceAll(uni
 
 class HeadlessParity : public ::testing::Test {
  protected:
+  void TearDown() override { unsetenv("XDG_DATA_HOME"); }
   void SetUp() override {
     // The copy of the .exe lives outside the Windows build folder, so the
     // Wine wrapper is told which prefix to use.
     setenv("TARN_WINEPREFIX", TARN_WINE_PREFIX, 1);
+    // The Linux secret store keeps its key under the user's data folder.
+    setenv("XDG_DATA_HOME", (keyHome_.path() / "share").c_str(), 1);
     linuxExe_ = Install(linuxDir_, TARN_HEADLESS);
     windowsExe_ = Install(windowsDir_, TARN_HEADLESS_EXE);
   }
@@ -73,7 +80,9 @@ class HeadlessParity : public ::testing::Test {
     o.exitCode = run.exitCode;
     for (std::string line : run.lines()) {
       line = ReplaceAll(line, openLog, "{\"host\":{\"open\":\"<log viewer>\"}}");
-      o.out.push_back(ReplaceAll(line, JsonEscape(exeDir), "<exe dir>"));
+      line = ReplaceAll(line, JsonEscape(exeDir), "<exe dir>");
+      // A folder below the executable's is joined with the system's own separator.
+      o.out.push_back(ReplaceAll(line, "<exe dir>\\\\", "<exe dir>/"));
     }
     o.err = ReplaceAll(run.err, "\r\n", "\n");
     o.log = test::ReadFile(exe.parent_path() / "launcher.log");
@@ -96,7 +105,7 @@ class HeadlessParity : public ::testing::Test {
     return Run(windowsExe_, script, dir, openLog, {test::PathUtf8(windowsExe_)}, TARN_WINE_RUN);
   }
 
-  test::TempDir linuxDir_, windowsDir_;
+  test::TempDir linuxDir_, windowsDir_, keyHome_;
   fs::path linuxExe_, windowsExe_;
 };
 
@@ -141,6 +150,75 @@ TEST_F(HeadlessParity, EmptyScriptWritesTheSameLogAndFolders) {
   EXPECT_FALSE(linux.log.empty());
   EXPECT_EQ(linux.log.find("earlier"), std::string::npos);
   EXPECT_TRUE(linux.dataFolder);
+  ExpectSame(linux, windows);
+}
+
+// Both hosts against one reference service: accounts, news and the update
+// check at start, then a verify that finds a damaged client, the update that
+// mends it over the streaming downloader, and a verify that finds it whole.
+// Every step waits for its tasks, so the order of Events is fixed.
+TEST_F(HeadlessParity, ServiceCommandsAnswerAlike) {
+  // Wine opens sockets in its server process, which outlives its programs
+  // by a few seconds and stays in the network namespace it started in. The
+  // Windows side gets a prefix of its own, whose server is ended first, so
+  // it connects to this run's service and no other.
+  setenv("TARN_WINEPREFIX", TARN_SERVICE_WINE_PREFIX, 1);
+  ASSERT_EQ(std::system((std::string(TARN_WINE_RUN) + " --end-server").c_str()), 0);
+  const fs::path site = keyHome_.path() / "site";
+  ASSERT_TRUE(test::MakeDemoSite(site, {"--size-mib", "1", "--files", "6"}));
+  test::ServiceProcess service;
+  ASSERT_TRUE(service.Start(site)) << service.error();
+
+  // Each host gets its own copy of the client beside it, one build behind,
+  // with one file missing and one altered.
+  const std::vector<fs::path> clientFiles = [&] {
+    std::vector<fs::path> files;
+    for (const auto& e : fs::recursive_directory_iterator(site / "client"))
+      if (e.is_regular_file() && e.path().extension() == ".pck") files.push_back(e.path().lexically_relative(site / "client"));
+    std::sort(files.begin(), files.end());
+    return files;
+  }();
+  ASSERT_GE(clientFiles.size(), 2u);
+  for (const auto& [exe, gamePath] : {std::pair{linuxExe_, test::PathUtf8(linuxExe_.parent_path() / "game")},
+                                      std::pair{windowsExe_, WineForm(test::PathUtf8(windowsExe_.parent_path())) + "\\game"}}) {
+    const fs::path game = exe.parent_path() / "game";
+    fs::copy(site / "client", game, fs::copy_options::recursive);
+    fs::remove(game / clientFiles[0]);
+    test::WriteFile(game / clientFiles[1], "not what the list says");
+    test::WriteFile(game / "config" / "element" / "version.sw", "2 0\n");
+    fs::create_directories(exe.parent_path() / "data");
+    test::WriteFile(exe.parent_path() / "data" / "install.cfg", "path=" + gamePath + "\r\nstate=готово\r\n");
+  }
+
+  std::string script;
+  for (const char* command : {"ui.ready", "account.add\n{\"login\":\"demo\",\"password\":\"demo\"}",
+                              "account.add\n{\"login\":\"demo\",\"password\":\"wrong\"}",
+                              "account.add\n{\"login\":\"nobody\",\"password\":\"x\"}", "accounts.refresh",
+                              "account.remove\n{\"login\":\"demo\"}", "client.verify", "client.update", "client.verify"})
+    script += ScriptLine(command) + ":wait\n";
+  Outcome linux = RunLinux(script);
+  Outcome windows = RunWindows(script);
+  // The log names the game's files in each system's own form.
+  const auto gameForm = [](Outcome& o, const std::string& gamePath, bool backslashes) {
+    std::string text = ReplaceAll(WideToUtf8(test::LogUnits(o.log)), gamePath, "<game>");
+    if (backslashes) std::replace(text.begin(), text.end(), '\\', '/');
+    o.log = text;
+  };
+  gameForm(linux, test::PathUtf8(linuxExe_.parent_path() / "game"), false);
+  gameForm(windows, WineForm(test::PathUtf8(windowsExe_.parent_path())) + "\\game", true);
+
+  ASSERT_EQ(linux.exitCode, 0) << linux.err;
+  EXPECT_NE(linux.log.find("<game>/config/element/version.sw"), std::string::npos) << linux.log;
+  const auto has = [&](const std::string& part) {
+    return std::any_of(linux.out.begin(), linux.out.end(), [&](const std::string& l) { return l.find(part) != std::string::npos; });
+  };
+  // The script reached the service on every road: news, a character list,
+  // a refused password, a mended client.
+  EXPECT_TRUE(has(R"({"news":[)"));
+  EXPECT_TRUE(has(R"("chars":[{)"));
+  EXPECT_TRUE(has("Неверный логин или пароль"));
+  EXPECT_TRUE(has("Все файлы обновлены"));
+  EXPECT_GT(service.BytesSent("/api/file"), 0u);
   ExpectSame(linux, windows);
 }
 

@@ -1,13 +1,13 @@
 // The downloader against the reference service and its fault injection,
 // with the service's access log as the witness of what went over the wire.
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
 #include <atomic>
 #include <filesystem>
 #include <random>
 #include <string>
 
+#include "client/checksum.h"
 #include "client/update.h"
 #include "install/download.h"
 #include "support/service_fixture.h"
@@ -17,19 +17,6 @@ namespace tarn {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Md5Hex(const std::string& data) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  EVP_Digest(data.data(), data.size(), digest, &length, EVP_md5(), nullptr);
-  std::string text;
-  for (unsigned i = 0; i < length; ++i) {
-    static const char* hex = "0123456789abcdef";
-    text += hex[digest[i] >> 4];
-    text += hex[digest[i] & 15];
-  }
-  return text;
-}
 
 class DownloadFromService : public ::testing::Test {
  protected:
@@ -45,7 +32,9 @@ class DownloadFromService : public ::testing::Test {
     ASSERT_TRUE(service_.Start(options)) << service_.error();
   }
   DownloadResult Get() {
-    return DownloadFile(FileRequestPath("data\\model.pck"), target_, Md5Hex(file_), file_.size(), {pause_, stop_}, {});
+    std::string md5;
+    EXPECT_TRUE(FileMd5Hex(test::PathUtf8(dir_.path() / "site" / "client" / "data" / "model.pck"), md5));
+    return DownloadFile(FileRequestPath("data\\model.pck"), target_, md5, file_.size(), {pause_, stop_}, {});
   }
   std::vector<test::AccessEntry> FileRequests() const {
     std::vector<test::AccessEntry> kept;
@@ -56,7 +45,7 @@ class DownloadFromService : public ::testing::Test {
 
   test::TempDir dir_;
   std::string file_;
-  std::string target_ = (dir_.path() / "game" / "data" / "model.pck").string();
+  std::string target_ = test::PathUtf8(dir_.path() / "game" / "data" / "model.pck");
   std::atomic<bool> pause_{false};
   std::atomic<bool> stop_{false};
   test::ServiceProcess service_;
@@ -65,10 +54,10 @@ class DownloadFromService : public ::testing::Test {
 TEST_F(DownloadFromService, ACutTransferResumesWithoutSendingAnythingTwice) {
   ASSERT_TRUE(service_.SetFaults("--cut-after 600000*1"));
   EXPECT_EQ(Get(), DownloadResult::NetworkError);
-  EXPECT_EQ(fs::file_size(target_ + ".part"), 600'000u);
+  EXPECT_EQ(fs::file_size(test::Utf8Path(target_ + ".part")), 600'000u);
   EXPECT_EQ(Get(), DownloadResult::Ok);
-  EXPECT_EQ(test::ReadFile(target_), file_);
-  EXPECT_FALSE(fs::exists(target_ + ".part"));
+  EXPECT_EQ(test::ReadFile(test::Utf8Path(target_)), file_);
+  EXPECT_FALSE(fs::exists(test::Utf8Path(target_ + ".part")));
 
   const auto log = FileRequests();
   ASSERT_EQ(log.size(), 2u);
@@ -80,10 +69,10 @@ TEST_F(DownloadFromService, ACutTransferResumesWithoutSendingAnythingTwice) {
 }
 
 TEST_F(DownloadFromService, AServerIgnoringRangeIsTakenFromTheStart) {
-  test::WriteFile(target_ + ".part", file_.substr(0, 1000));
+  test::WriteFile(test::Utf8Path(target_ + ".part"), file_.substr(0, 1000));
   ASSERT_TRUE(service_.SetFaults("--ignore-range"));
   EXPECT_EQ(Get(), DownloadResult::Ok);
-  EXPECT_EQ(test::ReadFile(target_), file_);
+  EXPECT_EQ(test::ReadFile(test::Utf8Path(target_)), file_);
   const auto log = FileRequests();
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].status, 200);
@@ -93,15 +82,15 @@ TEST_F(DownloadFromService, AServerIgnoringRangeIsTakenFromTheStart) {
 TEST_F(DownloadFromService, CorruptBytesAndRefusalsAreReportedAndRecoveredFrom) {
   ASSERT_TRUE(service_.SetFaults("--corrupt data/model.pck*1"));
   EXPECT_EQ(Get(), DownloadResult::Corrupt);
-  EXPECT_FALSE(fs::exists(target_ + ".part"));
-  EXPECT_FALSE(fs::exists(target_));
+  EXPECT_FALSE(fs::exists(test::Utf8Path(target_ + ".part")));
+  EXPECT_FALSE(fs::exists(test::Utf8Path(target_)));
 
   ASSERT_TRUE(service_.SetFaults("--cut-after 1000*1 --status data/model.pck=503*1"));
   // The status fault answers first; the ".part" file is not touched by it.
   EXPECT_EQ(Get(), DownloadResult::ServerRefused);
   EXPECT_EQ(Get(), DownloadResult::NetworkError);
   EXPECT_EQ(Get(), DownloadResult::Ok);
-  EXPECT_EQ(test::ReadFile(target_), file_);
+  EXPECT_EQ(test::ReadFile(test::Utf8Path(target_)), file_);
 }
 
 }  // namespace

@@ -45,6 +45,7 @@ chmod 755 "$work"
 out="$build/package-test"
 users=()
 pids=()
+declare -A player_pid
 installed=0
 
 cleanup() {
@@ -172,10 +173,14 @@ run_player() {
     WEBKIT_DISABLE_COMPOSITING_MODE=1 LIBGL_ALWAYS_SOFTWARE=1 \
     dbus-run-session -- tarn-launcher
   local pid=${pids[-1]}
+  player_pid[$user]=$pid
 
-  wait_for 30 "$user: the launcher's window" env DISPLAY="$display" xdotool search --onlyvisible --class TarnLauncherWindow
+  # Players already running keep their windows; this one adds its own.
+  local windows_before=$(( ${#users[@]} - 1 ))
+  wait_for 30 "$user: the launcher's own window" \
+    sh -c "[ \$(DISPLAY='$display' xdotool search --onlyvisible --class TarnLauncherWindow | wc -l) -gt $windows_before ]"
   local window
-  window=$(DISPLAY="$display" xdotool search --onlyvisible --class TarnLauncherWindow | head -n1)
+  window=$(DISPLAY="$display" xdotool search --onlyvisible --class TarnLauncherWindow | tail -n1)
   DISPLAY="$display" xwininfo -id "$window" | grep -q 'Width: 1000' || fail "$user: the window is not 1000 wide"
   # The page announces itself once loaded, and the launcher answers by asking
   # the service for the news: only the installed page can have sent that.
@@ -196,9 +201,17 @@ run_player() {
     mkdir -p "$out"
     DISPLAY="$display" import -window root "$out/first-player.png" 2>/dev/null || true
   fi
-  kill -- "-$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
-  end_user_processes "$user"
+  # The start-up push ends with the install screen's stage line; after it
+  # the launcher writes nothing until the player acts.
+  wait_for 30 "$user: the install screen's state" \
+    sh -c "iconv -f UTF-16LE -t UTF-8 '$state/launcher.log' | grep -q 'установка: \\(нет\\|ошибка\\|продолжить\\)'"
+}
+
+# stop_player NAME: ends the launcher run_player started for that player.
+stop_player() {
+  kill -- "-${player_pid[$1]}" 2>/dev/null || true
+  wait "${player_pid[$1]}" 2>/dev/null || true
+  end_user_processes "$1"
 }
 
 step "first player"
@@ -207,11 +220,13 @@ run_player "$player1"
 state1=$(getent passwd "$player1" | cut -d: -f6)/.local/share/tarn-launcher
 sum1=$(cd "$state1" && find . -path ./data/webview -prune -o -type f -print0 | sort -z | xargs -0 sha256sum)
 
-step "second player"
+step "second player, while the first one's launcher still runs"
 player2="tarnp2-$$"
 run_player "$player2"
 sum1_after=$(cd "$state1" && find . -path ./data/webview -prune -o -type f -print0 | sort -z | xargs -0 sha256sum)
 [ "$sum1" = "$sum1_after" ] || fail "the second player's run changed the first player's state"
+stop_player "$player2"
+stop_player "$player1"
 
 step "nothing written under the install prefix"
 extra=$(find /usr/lib/tarn-launcher -mindepth 1 | while read -r f; do grep -qxF "$f" <<<"$owned" || echo "$f"; done)

@@ -12,17 +12,13 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <sstream>
 #include <thread>
 
 namespace tarn::test {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-namespace {
-
-// Runs a program to its end with its output in files; the exit code, or -1.
-int RunQuiet(const std::vector<std::string>& argv, const fs::path& output) {
+int detail::RunQuiet(const std::vector<std::string>& argv, const fs::path& output) {
   const pid_t pid = fork();
   if (pid < 0) return -1;
   if (pid == 0) {
@@ -43,6 +39,8 @@ int RunQuiet(const std::vector<std::string>& argv, const fs::path& output) {
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+
+namespace {
 
 bool CanConnect(int port) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -79,26 +77,6 @@ int Exchange(int port, const std::string& method, const std::string& path, const
   }
   close(fd);
   return status;
-}
-
-std::string Base64Url(std::string_view bytes) {
-  static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-  std::string out;
-  size_t i = 0;
-  for (; i + 2 < bytes.size(); i += 3) {
-    const unsigned v = static_cast<unsigned char>(bytes[i]) << 16 | static_cast<unsigned char>(bytes[i + 1]) << 8 |
-                       static_cast<unsigned char>(bytes[i + 2]);
-    for (int s = 18; s >= 0; s -= 6) out += alphabet[v >> s & 63];
-  }
-  if (i < bytes.size()) {
-    unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
-    if (i + 1 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-    out += alphabet[v >> 18 & 63];
-    out += alphabet[v >> 12 & 63];
-    out += i + 1 < bytes.size() ? alphabet[v >> 6 & 63] : '=';
-    out += '=';
-  }
-  return out;
 }
 
 }  // namespace
@@ -166,12 +144,6 @@ bool ServiceProcess::Start(const ServiceOptions& options) {
   return false;
 }
 
-bool ServiceProcess::Start(const fs::path& site) {
-  ServiceOptions options;
-  options.site = site;
-  return Start(options);
-}
-
 void ServiceProcess::Stop() {
   if (pid_ <= 0) return;
   kill(-pid_, SIGTERM);
@@ -193,10 +165,6 @@ void ServiceProcess::Stop() {
   pid_ = -1;
 }
 
-std::string ServiceProcess::Url(std::string_view path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
-}
-
 bool ServiceProcess::SetFaults(const std::string& flags) {
   return running() && Exchange(port_, "POST", "/control/faults", flags) == 200;
 }
@@ -208,48 +176,6 @@ std::string ServiceProcess::AccessLogText() const {
   return ReadFile(work_->path() / "access.log");
 }
 
-std::vector<AccessEntry> ServiceProcess::AccessLog() const {
-  std::vector<AccessEntry> entries;
-  std::istringstream in(AccessLogText());
-  for (std::string line; std::getline(in, line);) {
-    std::istringstream fields(line);
-    AccessEntry e;
-    if (fields >> e.method >> e.target >> e.status >> e.bytes >> e.range) entries.push_back(std::move(e));
-  }
-  return entries;
-}
-
-uint64_t ServiceProcess::BytesSent(std::string_view targetPrefix) const {
-  uint64_t total = 0;
-  for (const AccessEntry& e : AccessLog()) {
-    if (e.target.starts_with(targetPrefix)) total += e.bytes;
-  }
-  return total;
-}
-
-std::string ServiceProcess::ErrorOutput() const { return work_ ? ReadFile(work_->path() / "stderr") : ""; }
-
-fs::path ServiceProgram() { return TARN_SERVICE_PROGRAM; }
-fs::path PublishProgram() { return TARN_PUBLISH_PROGRAM; }
-fs::path DemoPrivateKey() { return fs::path(TARN_DEMO_KEY_DIR) / "demo-list-private.pem"; }
-fs::path DemoPublicKey() { return fs::path(TARN_DEMO_KEY_DIR) / "demo-list-public.pem"; }
-
-bool MakeDemoSite(const fs::path& site, const std::vector<std::string>& args) {
-  TempDir log;
-  std::vector<std::string> argv = {PublishProgram().string(), "demo", "--site", site.string(), "--key",
-                                   DemoPrivateKey().string()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return RunQuiet(argv, log.path() / "out") == 0;
-}
-
-bool PublishSite(const fs::path& site, int build, const std::vector<std::string>& args) {
-  TempDir log;
-  std::vector<std::string> argv = {PublishProgram().string(), "site", "--site", site.string(), "--key",
-                                   DemoPrivateKey().string(), "--build", std::to_string(build)};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return RunQuiet(argv, log.path() / "out") == 0;
-}
-
-std::string FileTarget(std::string_view listPath) { return "/api/file?n=" + Base64Url(listPath); }
+std::string detail::ToolPath(const fs::path& path) { return path.string(); }
 
 }  // namespace tarn::test

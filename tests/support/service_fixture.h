@@ -119,4 +119,12 @@ bool PublishSite(const std::filesystem::path& site, int build, const std::vector
 // the path's Base64 with "-" and "_" for "+" and "/".
 std::string FileTarget(std::string_view listPath);
 
+namespace detail {
+// Runs one of the operator tools to its end with its output in a file; the
+// exit code, or -1.
+int RunQuiet(const std::vector<std::string>& argv, const std::filesystem::path& output);
+// A path of this machine as the operator tools (Linux programs) name it.
+std::string ToolPath(const std::filesystem::path& path);
+}  // namespace detail
+
 }  // namespace tarn::test

@@ -64,11 +64,13 @@ Xvfb::~Xvfb() {
   waitpid(pid_, &status, 0);
 }
 
-Child::Child(const std::string& program, const std::string& workDir, const std::vector<std::string>& env) {
+Child::Child(const std::string& program, const std::string& workDir, const std::vector<std::string>& env,
+             const std::vector<std::string>& extraArgs) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
   std::vector<std::string> args = {program};
+  args.insert(args.end(), extraArgs.begin(), extraArgs.end());
   std::vector<std::string> environment = env;
   auto argv = Pointers(args);
   auto envp = Pointers(environment);

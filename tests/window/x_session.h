@@ -30,7 +30,8 @@ class Xvfb {
 // A started program; killed on destruction if it still runs.
 class Child {
  public:
-  Child(const std::string& program, const std::string& workDir, const std::vector<std::string>& env);
+  Child(const std::string& program, const std::string& workDir, const std::vector<std::string>& env,
+        const std::vector<std::string>& args = {});
   ~Child();
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;

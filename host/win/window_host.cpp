@@ -1,0 +1,471 @@
+#include "host/win/window_host.h"
+
+#include <dwmapi.h>
+#include <shellapi.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "bridge/dispatch.h"
+#include "bridge/host_slots.h"
+#include "bridge/log.h"
+#include "host/common/web_page.h"
+#include "host/common/window_layout.h"
+#include "host/win/folder_dialog.h"
+#include "host/win/runtime_locator.h"
+#include "host/win/webview2.h"
+#include "platform/file.h"
+#include "platform/paths.h"
+#include "platform/windows/wide.h"
+
+namespace tarn {
+namespace {
+
+using namespace webview2;
+
+// Events for the page travel as a heap string in the message's lParam; the
+// window procedure takes it back.
+constexpr UINT kUiPostMessage = WM_APP + 1;
+// Popup, system menu, sizing frame, minimize box: the frame is there for
+// the system's benefit (snap, taskbar menu), the client area covers it all.
+constexpr DWORD kWindowStyle = WS_POPUP | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX;
+constexpr DWORD kDwmUseImmersiveDarkMode = 20;
+constexpr DWORD kDwmWindowCornerPreference = 33;
+constexpr DWORD kDwmCornerRound = 2;
+constexpr Color kBackground = {255, 0x0B, 0x11, 0x1A};
+
+constexpr wchar_t kNoRuntimeText[] =
+    L"Не удалось создать компонент WebView2.\n\n"
+    L"Установите «Microsoft Edge WebView2 Runtime» и запустите лаунчер заново.";
+constexpr wchar_t kRuntimeFailedText[] =
+    L"Не удалось запустить компонент WebView2.\n\n"
+    L"Он входит в состав Windows 11 и обычно уже установлен. Если лаунчер не запускается, "
+    L"установите «Microsoft Edge WebView2 Runtime».";
+
+// A COM reference released with its holder.
+template <typename T>
+struct ComRef {
+  T* p = nullptr;
+  ComRef() = default;
+  ComRef(const ComRef&) = delete;
+  ComRef& operator=(const ComRef&) = delete;
+  ~ComRef() { Reset(); }
+  void Reset(T* next = nullptr) {
+    if (p) p->Release();
+    p = next;
+  }
+  T** Out() {
+    Reset();
+    return &p;
+  }
+  explicit operator bool() const { return p != nullptr; }
+  T* operator->() const { return p; }
+  template <typename U>
+  bool As(ComRef<U>& other) const {
+    return p && SUCCEEDED(p->QueryInterface(U::kIid, reinterpret_cast<void**>(other.Out())));
+  }
+};
+
+// Text the runtime allocated for the caller.
+struct CoText {
+  LPWSTR p = nullptr;
+  CoText() = default;
+  CoText(const CoText&) = delete;
+  CoText& operator=(const CoText&) = delete;
+  ~CoText() { CoTaskMemFree(p); }
+  std::string Utf8() const { return p ? FromWide(p) : std::string(); }
+};
+
+// One COM object around a callable, for the runtime's completion and
+// event handlers. It lives as long as the runtime holds it, and deletes
+// itself as its own most derived type.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+template <typename Interface, typename... Args>
+class Handler final : public Interface {
+ public:
+  static Interface* New(std::function<HRESULT(Args...)> fn) { return new Handler(std::move(fn)); }
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, Interface::kIid)) {
+      *out = static_cast<Interface*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(Args... args) override { return fn_(args...); }
+
+ private:
+  explicit Handler(std::function<HRESULT(Args...)> fn) : fn_(std::move(fn)) {}
+  std::atomic<ULONG> refs_{1};
+  std::function<HRESULT(Args...)> fn_;
+};
+#pragma GCC diagnostic pop
+
+// Everything of the one window, touched on the window thread only (the
+// window handle is read by other threads once it is set).
+struct Host {
+  std::atomic<HWND> window{nullptr};
+  std::string exeDir;
+  std::string uiPrefix;
+  ComRef<ICoreWebView2Controller> controller;
+  ComRef<ICoreWebView2> webView;
+  // The error page arrives as a document from a string, which the
+  // navigation policy would otherwise stop as not being the page's own.
+  bool errorPageComing = false;
+};
+
+Host& TheHost() {
+  static auto* host = new Host;  // never destroyed: tasks may post during exit
+  return *host;
+}
+
+void ShowMessage(HWND owner, const wchar_t* text) {
+  MessageBoxW(owner, text, ToWide(kWindowTitle).c_str(), MB_OK | MB_ICONERROR);
+}
+
+// From any thread: the window thread delivers Events in the order each
+// thread posted them.
+void PostEvent(const std::string& event) {
+  const HWND window = TheHost().window.load();
+  if (!window) return;
+  auto* copy = new std::string(event);
+  if (!PostMessageW(window, kUiPostMessage, 0, reinterpret_cast<LPARAM>(copy))) delete copy;
+}
+
+void OpenWithShell(const std::string& target, const std::string& params) {
+  if (target.empty()) return;
+  const std::wstring wideParams = ToWide(params);
+  ShellExecuteW(nullptr, L"open", ToWide(target).c_str(), params.empty() ? nullptr : wideParams.c_str(), nullptr,
+                SW_SHOWNORMAL);
+}
+
+std::wstring FindUiFolder(const std::wstring& exeDir) {
+  const std::wstring beside = exeDir + L"\\ui";
+  const std::wstring chosen =
+      GetFileAttributesW((beside + L"\\index.html").c_str()) != INVALID_FILE_ATTRIBUTES ? beside
+                                                                                        : exeDir + L"\\..\\..\\ui";
+  wchar_t full[MAX_PATH];
+  const DWORD n = GetFullPathNameW(chosen.c_str(), MAX_PATH, full, nullptr);
+  return n > 0 && n < MAX_PATH ? std::wstring(full, n) : chosen;
+}
+
+void ApplySettings(ICoreWebView2* webView) {
+  ComRef<ICoreWebView2Settings> settings;
+  if (FAILED(webView->get_Settings(settings.Out())) || !settings) return;
+  settings->put_AreDefaultContextMenusEnabled(FALSE);
+  settings->put_IsZoomControlEnabled(FALSE);
+  settings->put_IsStatusBarEnabled(FALSE);
+  settings->put_IsBuiltInErrorPageEnabled(FALSE);
+  settings->put_AreDevToolsEnabled(FALSE);
+  if (ComRef<ICoreWebView2Settings3> s3; settings.As(s3)) s3->put_AreBrowserAcceleratorKeysEnabled(FALSE);
+  if (ComRef<ICoreWebView2Settings4> s4; settings.As(s4)) {
+    s4->put_IsGeneralAutofillEnabled(FALSE);
+    s4->put_IsPasswordAutosaveEnabled(FALSE);
+  }
+  if (ComRef<ICoreWebView2Settings5> s5; settings.As(s5)) s5->put_IsPinchZoomEnabled(FALSE);
+  if (ComRef<ICoreWebView2Settings6> s6; settings.As(s6)) s6->put_IsSwipeNavigationEnabled(FALSE);
+}
+
+HRESULT OnWebMessage(ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs* args) {
+  CoText text;
+  if (!args || FAILED(args->TryGetWebMessageAsString(&text.p)) || !text.p) return S_OK;
+  const std::string command = text.Utf8();
+  const HWND window = TheHost().window.load();
+  switch (ParseWindowCommand(command)) {
+    case WindowCommand::Drag:
+      // The system's move loop runs inside this call until the button is up.
+      ReleaseCapture();
+      SendMessageW(window, WM_NCLBUTTONDOWN, HTCAPTION, 0);
+      break;
+    case WindowCommand::Minimize: ShowWindow(window, SW_MINIMIZE); break;
+    case WindowCommand::Close: PostMessageW(window, WM_CLOSE, 0, 0); break;
+    case WindowCommand::Other: break;
+  }
+  Dispatch(command);
+  return S_OK;
+}
+
+HRESULT OnNavigationStarting(ICoreWebView2*, ICoreWebView2NavigationStartingEventArgs* args) {
+  Host& host = TheHost();
+  CoText uri;
+  if (!args || FAILED(args->get_Uri(&uri.p)) || !uri.p) return S_OK;
+  if (host.errorPageComing) {
+    host.errorPageComing = false;
+    return S_OK;
+  }
+  const std::string address = uri.Utf8();
+  switch (DecideNavigation(address, host.uiPrefix)) {
+    case NavigationVerdict::Allow: break;
+    case NavigationVerdict::CancelAndOpen:
+      args->put_Cancel(TRUE);
+      ShellOpen(address);
+      break;
+    case NavigationVerdict::Cancel: args->put_Cancel(TRUE); break;
+  }
+  return S_OK;
+}
+
+HRESULT OnNewWindow(ICoreWebView2*, ICoreWebView2NewWindowRequestedEventArgs* args) {
+  if (!args) return S_OK;
+  args->put_Handled(TRUE);
+  CoText uri;
+  if (SUCCEEDED(args->get_Uri(&uri.p)) && uri.p && *uri.p) ShellOpen(uri.Utf8());
+  return S_OK;
+}
+
+HRESULT OnDownload(ICoreWebView2*, ICoreWebView2DownloadStartingEventArgs* args) {
+  if (args) args->put_Cancel(TRUE);
+  return S_OK;
+}
+
+HRESULT OnNavigationCompleted(ICoreWebView2* webView, ICoreWebView2NavigationCompletedEventArgs* args) {
+  BOOL success = TRUE;
+  if (!args || !webView || FAILED(args->get_IsSuccess(&success)) || success) return S_OK;
+  int status = 0;
+  args->get_WebErrorStatus(&status);
+  TheHost().errorPageComing = true;
+  if (FAILED(webView->NavigateToString(ToWide(ErrorPageHtml(status)).c_str()))) TheHost().errorPageComing = false;
+  return S_OK;
+}
+
+HRESULT OnController(HRESULT result, ICoreWebView2Controller* controller) {
+  Host& host = TheHost();
+  const HWND window = host.window.load();
+  // A controller that cannot be made leaves the hidden window as it is;
+  // the environment's failure is the one the player is told about.
+  if (FAILED(result) || !controller) return result;
+  controller->AddRef();
+  host.controller.Reset(controller);
+  if (FAILED(controller->get_CoreWebView2(host.webView.Out())) || !host.webView) return E_FAIL;
+  ICoreWebView2* webView = host.webView.p;
+
+  if (ComRef<ICoreWebView2Controller2> c2; host.controller.As(c2)) c2->put_DefaultBackgroundColor(kBackground);
+
+  const std::string dataFolder = JoinPath(host.exeDir, "data");
+  MakeFolder(dataFolder);
+  InstallHostSlots({.post = PostEvent,
+                    .open = OpenWithShell,
+                    .pickFolder = [](const FolderDialog& dialog) { return PickFolderWithDialog(dialog, TheHost().window.load()); },
+                    .dataFolder = dataFolder});
+
+  ApplySettings(webView);
+  if (ComRef<ICoreWebView2_3> w3; host.webView.As(w3)) {
+    const std::wstring ui = FindUiFolder(ToWide(host.exeDir));
+    w3->SetVirtualHostNameToFolderMapping(ToWide(kUiHost).c_str(), ui.c_str(), kAccessDenyCors);
+  }
+
+  EventToken token{};
+  auto* onMessage = Handler<ICoreWebView2WebMessageReceivedEventHandler, ICoreWebView2*,
+                            ICoreWebView2WebMessageReceivedEventArgs*>::New(OnWebMessage);
+  webView->add_WebMessageReceived(onMessage, &token);
+  onMessage->Release();
+  if (ComRef<ICoreWebView2Controller4> c4; host.controller.As(c4)) c4->put_AllowExternalDrop(FALSE);
+  auto* onStarting = Handler<ICoreWebView2NavigationStartingEventHandler, ICoreWebView2*,
+                             ICoreWebView2NavigationStartingEventArgs*>::New(OnNavigationStarting);
+  webView->add_NavigationStarting(onStarting, &token);
+  onStarting->Release();
+  auto* onNewWindow = Handler<ICoreWebView2NewWindowRequestedEventHandler, ICoreWebView2*,
+                              ICoreWebView2NewWindowRequestedEventArgs*>::New(OnNewWindow);
+  webView->add_NewWindowRequested(onNewWindow, &token);
+  onNewWindow->Release();
+  if (ComRef<ICoreWebView2_4> w4; host.webView.As(w4)) {
+    auto* onDownload = Handler<ICoreWebView2DownloadStartingEventHandler, ICoreWebView2*,
+                               ICoreWebView2DownloadStartingEventArgs*>::New(OnDownload);
+    w4->add_DownloadStarting(onDownload, &token);
+    onDownload->Release();
+  }
+
+  RECT client{};
+  GetClientRect(window, &client);
+  const HRESULT boundsResult = controller->put_Bounds(client);
+  RECT bounds{};
+  controller->get_Bounds(&bounds);
+  BOOL visible = FALSE;
+  controller->get_IsVisible(&visible);
+  LogHostLine("клиент  %dx%d", static_cast<int>(client.right - client.left), static_cast<int>(client.bottom - client.top));
+  LogHostLine("bounds  hr=0x%08X -> %dx%d", static_cast<unsigned>(boundsResult),
+              static_cast<int>(bounds.right - bounds.left), static_cast<int>(bounds.bottom - bounds.top));
+  LogHostLine("видим   %d", visible ? 1 : 0);
+
+  auto* onCompleted = Handler<ICoreWebView2NavigationCompletedEventHandler, ICoreWebView2*,
+                              ICoreWebView2NavigationCompletedEventArgs*>::New(OnNavigationCompleted);
+  webView->add_NavigationCompleted(onCompleted, &token);
+  onCompleted->Release();
+
+  webView->Navigate(ToWide(host.uiPrefix + std::string(kStartPage)).c_str());
+
+  ShowWindow(window, SW_SHOW);
+  UpdateWindow(window);
+  controller->put_IsVisible(TRUE);
+  visible = FALSE;
+  controller->get_IsVisible(&visible);
+  LogHostLine("видим после показа %d", visible ? 1 : 0);
+  return S_OK;
+}
+
+HRESULT OnEnvironment(HRESULT result, ICoreWebView2Environment* environment) {
+  const HWND window = TheHost().window.load();
+  if (FAILED(result) || !environment) {
+    ShowMessage(window, kRuntimeFailedText);
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    return FAILED(result) ? result : E_FAIL;
+  }
+  auto* onController =
+      Handler<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler, HRESULT, ICoreWebView2Controller*>::New(
+          OnController);
+  const HRESULT requested = environment->CreateCoreWebView2Controller(window, onController);
+  onController->Release();
+  return requested;
+}
+
+std::optional<std::wstring> ReadRegistryText(const RegistryValueName& name) {
+  const HKEY root = name.root == RegistryRoot::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+  wchar_t buffer[1024];
+  DWORD size = sizeof buffer;
+  if (RegGetValueW(root, name.key.c_str(), name.value.c_str(), RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS)
+    return std::nullopt;
+  return std::wstring(buffer);
+}
+
+bool IsFile(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Finds the installed runtime and asks it for an environment. False when
+// there is no runtime or it refuses at once.
+bool RequestEnvironment(const std::wstring& userDataFolder) {
+  const std::wstring library = FindWebViewClient(ReadRegistryText, IsFile);
+  if (library.empty()) return false;
+  // Stays loaded for the life of the process: the web view runs from it.
+  const HMODULE module = LoadLibraryExW(library.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  if (!module) return false;
+  const auto create = reinterpret_cast<CreateEnvironmentInternal>(
+      reinterpret_cast<void*>(GetProcAddress(module, kCreateEnvironmentExport)));
+  if (!create) return false;
+  auto* onEnvironment =
+      Handler<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler, HRESULT, ICoreWebView2Environment*>::New(
+          OnEnvironment);
+  const HRESULT requested = create(true, 0, userDataFolder.c_str(), nullptr, onEnvironment);
+  onEnvironment->Release();
+  return SUCCEEDED(requested);
+}
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  Host& host = TheHost();
+  switch (message) {
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    case WM_SIZE:
+      if (host.controller) {
+        RECT client{};
+        GetClientRect(window, &client);
+        host.controller->put_Bounds(client);
+      }
+      return 0;
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_NCCALCSIZE:
+      if (wParam) return 0;
+      break;
+    case kUiPostMessage: {
+      std::unique_ptr<std::string> event(reinterpret_cast<std::string*>(lParam));
+      if (event && host.webView) host.webView->PostWebMessageAsJson(ToWide(*event).c_str());
+      return 0;
+    }
+    default:
+      break;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void MakeDpiAware() {
+  using SetContext = BOOL(WINAPI*)(HANDLE);
+  const HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  const auto set = user32 ? reinterpret_cast<SetContext>(reinterpret_cast<void*>(
+                                GetProcAddress(user32, "SetProcessDpiAwarenessContext")))
+                          : nullptr;
+  // Per monitor, version 2; older systems without the call keep their default.
+  if (set) set(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4)));
+}
+
+struct Mutex {
+  HANDLE h;
+  ~Mutex() {
+    if (h) {
+      ReleaseMutex(h);
+      CloseHandle(h);
+    }
+  }
+};
+
+}  // namespace
+
+int RunLauncher(HINSTANCE instance) {
+  const std::wstring className = ToWide(kWindowClass);
+  Mutex single{CreateMutexW(nullptr, TRUE, ToWide(kSingleInstanceName).c_str())};
+  if (single.h && GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(single.h);
+    single.h = nullptr;
+    if (const HWND other = FindWindowW(className.c_str(), nullptr)) {
+      ShowWindow(other, SW_RESTORE);
+      SetForegroundWindow(other);
+    }
+    return 0;
+  }
+
+  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) return 1;
+  MakeDpiAware();
+
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = WindowProc;
+  windowClass.hInstance = instance;
+  windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+  windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+  windowClass.lpszClassName = className.c_str();
+  RegisterClassExW(&windowClass);
+
+  const int x = CenteredOrigin(GetSystemMetrics(SM_CXSCREEN), kWindowWidth);
+  const int y = CenteredOrigin(GetSystemMetrics(SM_CYSCREEN), kWindowHeight);
+  const HWND window = CreateWindowExW(0, className.c_str(), ToWide(kWindowTitle).c_str(), kWindowStyle, x, y,
+                                      kWindowWidth, kWindowHeight, nullptr, nullptr, instance, nullptr);
+  if (!window) return 1;
+  const BOOL dark = TRUE;
+  const DWORD round = kDwmCornerRound;
+  // Older systems refuse these without harm.
+  DwmSetWindowAttribute(window, kDwmWindowCornerPreference, &round, sizeof round);
+  DwmSetWindowAttribute(window, kDwmUseImmersiveDarkMode, &dark, sizeof dark);
+
+  Host& host = TheHost();
+  host.exeDir = ExeDir();
+  host.uiPrefix = "https://" + std::string(kUiHost) + "/";
+  host.window.store(window);
+  if (!RequestEnvironment(ToWide(JoinPath(JoinPath(host.exeDir, "data"), "webview")))) {
+    ShowMessage(nullptr, kNoRuntimeText);
+    return 1;
+  }
+
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  return static_cast<int>(message.wParam);
+}
+
+}  // namespace tarn

@@ -1,0 +1,96 @@
+// The parts of the service fixture that do not depend on how the service
+// process is started: addresses, the access log, the site tools.
+#include <cstdio>
+#include <sstream>
+
+#include "support/service_fixture.h"
+
+namespace tarn::test {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Base64Url(std::string_view bytes) {
+  static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+  std::string out;
+  size_t i = 0;
+  for (; i + 2 < bytes.size(); i += 3) {
+    const unsigned v = static_cast<unsigned char>(bytes[i]) << 16 | static_cast<unsigned char>(bytes[i + 1]) << 8 |
+                       static_cast<unsigned char>(bytes[i + 2]);
+    for (int s = 18; s >= 0; s -= 6) out += alphabet[v >> s & 63];
+  }
+  if (i < bytes.size()) {
+    unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
+    if (i + 1 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+    out += alphabet[v >> 18 & 63];
+    out += alphabet[v >> 12 & 63];
+    out += i + 1 < bytes.size() ? alphabet[v >> 6 & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
+// A tool that fails says why on the test's own error output.
+bool RunTool(const std::vector<std::string>& argv, const fs::path& output) {
+  if (detail::RunQuiet(argv, output) == 0) return true;
+  std::fprintf(stderr, "%s failed: %s\n", argv[0].c_str(), ReadFile(output).c_str());
+  return false;
+}
+
+}  // namespace
+
+bool ServiceProcess::Start(const fs::path& site) {
+  ServiceOptions options;
+  options.site = site;
+  return Start(options);
+}
+
+std::string ServiceProcess::Url(std::string_view path) const {
+  return "http://127.0.0.1:" + std::to_string(port_) + std::string(path);
+}
+
+std::vector<AccessEntry> ServiceProcess::AccessLog() const {
+  std::vector<AccessEntry> entries;
+  std::istringstream in(AccessLogText());
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream fields(line);
+    AccessEntry e;
+    if (fields >> e.method >> e.target >> e.status >> e.bytes >> e.range) entries.push_back(std::move(e));
+  }
+  return entries;
+}
+
+uint64_t ServiceProcess::BytesSent(std::string_view targetPrefix) const {
+  uint64_t total = 0;
+  for (const AccessEntry& e : AccessLog()) {
+    if (e.target.starts_with(targetPrefix)) total += e.bytes;
+  }
+  return total;
+}
+
+std::string ServiceProcess::ErrorOutput() const { return work_ ? ReadFile(work_->path() / "stderr") : ""; }
+
+fs::path ServiceProgram() { return TARN_SERVICE_PROGRAM; }
+fs::path PublishProgram() { return TARN_PUBLISH_PROGRAM; }
+fs::path DemoPrivateKey() { return fs::path(TARN_DEMO_KEY_DIR) / "demo-list-private.pem"; }
+fs::path DemoPublicKey() { return fs::path(TARN_DEMO_KEY_DIR) / "demo-list-public.pem"; }
+
+bool MakeDemoSite(const fs::path& site, const std::vector<std::string>& args) {
+  TempDir log;
+  std::vector<std::string> argv = {PublishProgram().string(), "demo", "--site", detail::ToolPath(site), "--key",
+                                   detail::ToolPath(DemoPrivateKey())};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunTool(argv, log.path() / "out");
+}
+
+bool PublishSite(const fs::path& site, int build, const std::vector<std::string>& args) {
+  TempDir log;
+  std::vector<std::string> argv = {PublishProgram().string(), "site", "--site", detail::ToolPath(site), "--key",
+                                   detail::ToolPath(DemoPrivateKey()), "--build", std::to_string(build)};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunTool(argv, log.path() / "out");
+}
+
+std::string FileTarget(std::string_view listPath) { return "/api/file?n=" + Base64Url(listPath); }
+
+}  // namespace tarn::test
