@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -348,7 +349,9 @@ DownloadResult Receive(const std::string& requestPath, const std::string& target
   request.resolveMs = kResolveMs;
   request.connectMs = kConnectMs;
   request.stallMs = kReceiveMs;
-  request.bufferBytes = kReadBufferBytes;
+  // A large receive buffer pays for itself only on a large file; each
+  // transfer sets its own, and a small file keeps the library's default.
+  request.bufferBytes = size && *size - offset < kReadBufferBytes ? 0 : kReadBufferBytes;
   const StreamEnd end = StreamGet(request, StreamSink{
                                                .head = [&t](const StreamHead& h) { return t.OnHead(h); },
                                                .data = [&t](std::string_view b) { return t.OnData(b); },
@@ -561,9 +564,7 @@ void DownloadSession::FlushLoop() {
   for (;;) {
     work_.wait(lock, [this] { return quit_ || !queued_.empty(); });
     if (queued_.empty()) break;  // quit_ with nothing left to do
-    // Everything that arrived meanwhile goes to the disk together: the
-    // writes start at once for all, so the flushes that follow mostly find
-    // their data already written.
+    // Everything that arrived while the last flush ran is taken at once.
     std::deque<Pending> batch;
     batch.swap(queued_);
     lock.unlock();
@@ -574,11 +575,29 @@ void DownloadSession::FlushLoop() {
       done_.push_back({pending.tag, pending.result});
       progress_.notify_all();
     };
-    if (batch.size() > 1)
-      for (Pending& pending : batch) StartWriteBack(pending.file);
-    for (Pending& pending : batch) {
-      FlushAndPlace(pending);
-      placedOne(pending);
+    if (batch.size() == 1) {
+      FlushAndPlace(batch.front());
+      placedOne(batch.front());
+    } else {
+      // Files that waited go to the disk together, for about the price of
+      // one; each is still renamed only after that, in download order.
+      std::vector<OutputFile*> open;
+      std::vector<size_t> slot(batch.size(), SIZE_MAX);  // into open; none for a file without a handle
+      for (size_t i = 0; i < batch.size(); ++i) {
+        if (beforeFlush_) beforeFlush_(batch[i].part);
+        if (!batch[i].file.isOpen()) continue;
+        slot[i] = open.size();
+        open.push_back(&batch[i].file);
+      }
+      std::vector<WriteStatus> flushed(open.size(), WriteStatus::Ok);
+      CommitOutputFiles(open.data(), open.size(), flushed.data());
+      for (size_t i = 0; i < batch.size(); ++i) {
+        Pending& pending = batch[i];
+        // A ".part" file an earlier call completed is flushed by name.
+        const WriteStatus status = slot[i] == SIZE_MAX ? SyncFileToDisk(pending.part) : flushed[slot[i]];
+        pending.result = Place(status, pending.part, pending.target);
+        placedOne(pending);
+      }
     }
     lock.lock();
   }

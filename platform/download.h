@@ -65,12 +65,15 @@ enum class StreamEnd {
 StreamEnd StreamGet(const StreamRequest& request, const StreamSink& sink);
 
 class OutputFile;
+enum class WriteStatus;
 
-// Starts writing a finished file's data to the disk without waiting for
-// it. Flushing a run of files then waits about once for all of them rather
-// than once per file, because their writes reach the disk together. Only a
-// hint: nothing is durable before CommitOutputFile, and a backend may do
-// nothing here.
-void StartWriteBack(OutputFile& file);
+// CommitOutputFile for several finished files at once: each one's data is
+// on the disk and each file closed when this returns, and results[i] says
+// how files[i] fared. The backend may flush them together, which costs about
+// one wait for the disk instead of one per file (on Linux: the writes start
+// for all, then one flush of the file system that holds them, which also
+// writes back whatever else is waiting on it). A file that is not open
+// fails.
+void CommitOutputFiles(OutputFile* const* files, size_t count, WriteStatus* results);
 
 }  // namespace tarn

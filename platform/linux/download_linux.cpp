@@ -1,5 +1,8 @@
 #include <curl/curl.h>
 #include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <cctype>
@@ -120,8 +123,34 @@ StreamEnd StreamGet(const StreamRequest& request, const StreamSink& sink) {
   }
 }
 
-void StartWriteBack(OutputFile& file) {
-  if (file.isOpen()) sync_file_range(static_cast<int>(file.handle()), 0, 0, SYNC_FILE_RANGE_WRITE);
+void CommitOutputFiles(OutputFile* const* files, size_t count, WriteStatus* results) {
+  if (count == 1) {
+    results[0] = CommitOutputFile(*files[0]);
+    return;
+  }
+  int anyFd = -1;
+  for (size_t i = 0; i < count; ++i) {
+    if (!files[i]->isOpen()) continue;
+    const int fd = static_cast<int>(files[i]->handle());
+    sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    anyFd = fd;
+  }
+  // One flush of the file system covers every file's data and size: a
+  // file-by-file fdatasync would wait for the disk once per file. Since
+  // Linux 5.8 syncfs reports a failed write-back of any of them.
+  WriteStatus together = WriteStatus::Ok;
+  if (anyFd >= 0 && syncfs(anyFd) != 0)
+    together = errno == ENOSPC || errno == EDQUOT ? WriteStatus::DiskFull : WriteStatus::Failed;
+  for (size_t i = 0; i < count; ++i) {
+    if (!files[i]->isOpen()) {
+      results[i] = WriteStatus::Failed;
+      continue;
+    }
+    // What syncfs wrote, fdatasync finds clean; it stays as the per-file
+    // check, so an error that belongs to this file is not missed.
+    results[i] = together == WriteStatus::Ok ? CommitOutputFile(*files[i]) : together;
+    if (files[i]->isOpen()) *files[i] = OutputFile();
+  }
 }
 
 }  // namespace tarn

@@ -91,8 +91,9 @@ StreamEnd StreamGet(const StreamRequest& request, const StreamSink& sink) {
   return StreamEnd::Complete;
 }
 
-// FlushFileBuffers is the only flush there is; it waits, so it stays in
-// CommitOutputFile.
-void StartWriteBack(OutputFile&) {}
+// FlushFileBuffers flushes one file; there is no cheaper way to flush many.
+void CommitOutputFiles(OutputFile* const* files, size_t count, WriteStatus* results) {
+  for (size_t i = 0; i < count; ++i) results[i] = CommitOutputFile(*files[i]);
+}
 
 }  // namespace tarn
