@@ -128,28 +128,33 @@ void CommitOutputFiles(OutputFile* const* files, size_t count, WriteStatus* resu
     results[0] = CommitOutputFile(*files[0]);
     return;
   }
+  const auto statusOf = [](int error) {
+    return error == ENOSPC || error == EDQUOT ? WriteStatus::DiskFull : WriteStatus::Failed;
+  };
   int anyFd = -1;
   for (size_t i = 0; i < count; ++i) {
     if (!files[i]->isOpen()) continue;
-    const int fd = static_cast<int>(files[i]->handle());
-    sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
-    anyFd = fd;
+    anyFd = static_cast<int>(files[i]->handle());
+    sync_file_range(anyFd, 0, 0, SYNC_FILE_RANGE_WRITE);
   }
-  // One flush of the file system covers every file's data and size: a
-  // file-by-file fdatasync would wait for the disk once per file. Since
-  // Linux 5.8 syncfs reports a failed write-back of any of them.
+  // One flush of the file system covers every file's data and size, where
+  // a file-by-file fdatasync would wait for the disk (and flush its cache)
+  // once per file. Since Linux 5.8 syncfs reports a failed write-back.
   WriteStatus together = WriteStatus::Ok;
-  if (anyFd >= 0 && syncfs(anyFd) != 0)
-    together = errno == ENOSPC || errno == EDQUOT ? WriteStatus::DiskFull : WriteStatus::Failed;
+  if (anyFd >= 0 && syncfs(anyFd) != 0) together = statusOf(errno);
   for (size_t i = 0; i < count; ++i) {
     if (!files[i]->isOpen()) {
       results[i] = WriteStatus::Failed;
       continue;
     }
-    // What syncfs wrote, fdatasync finds clean; it stays as the per-file
-    // check, so an error that belongs to this file is not missed.
-    results[i] = together == WriteStatus::Ok ? CommitOutputFile(*files[i]) : together;
-    if (files[i]->isOpen()) *files[i] = OutputFile();
+    const int fd = static_cast<int>(files[i]->release());
+    results[i] = together;
+    // Waiting on the file's own range costs nothing once syncfs has
+    // written it, and reports a write-back error that belongs to this file.
+    if (results[i] == WriteStatus::Ok &&
+        sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER) != 0)
+      results[i] = statusOf(errno);
+    if (close(fd) != 0 && results[i] == WriteStatus::Ok) results[i] = statusOf(errno);
   }
 }
 
