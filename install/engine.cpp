@@ -103,55 +103,71 @@ void ClaimJournal(const std::string& folder, const std::string& savedFolder) {
 bool CheckInstalledFiles(const FileList& list, const std::string& folder, TransferCounters& counters,
                          DownloadPlan& plan) {
   const InstallJournal journal = LoadInstallJournal();
-  // What the hashing threads found, one slot per entry; each written by the
-  // thread that checked it and read in list order only after that.
-  enum : char { kMissing, kInJournal, kHashedSame, kHashedDifferent, kSkipped };
-  std::vector<char> found(list.entries.size(), kMissing);
+  const size_t count = list.entries.size();
+  enum : char { kMissing, kInJournal, kToHash, kSame, kDifferent, kSkipped };
+  // First, in list order, what is cheap: which files exist and which the
+  // journal vouches for. Only the rest is hashed, on every core.
+  std::vector<char> found(count, kMissing);
+  std::vector<size_t> toHash;
+  for (size_t i = 0; i < count; ++i) {
+    const FileEntry& e = list.entries[i];
+    const int64_t size = FileSize(ClientFilePath(folder, e.path));
+    if (size < 0) continue;
+    const auto known = journal.find(e.path);
+    if (known != journal.end() && known->second == e.md5 && static_cast<uint64_t>(size) == e.size && e.size != 0) {
+      found[i] = kInJournal;
+    } else {
+      found[i] = kToHash;
+      toHash.push_back(i);
+    }
+  }
+
+  // Then every entry in list order, each as soon as its hash (if any) is
+  // known: the journal lines, the plan and the Events come out as they
+  // would one file after another.
+  size_t next = 0;
   bool stopped = false;
+  const auto settleUpTo = [&](size_t end) {
+    for (; next < end && !stopped; ++next) {
+      const size_t i = next;
+      if (found[i] == kSkipped || Flags().stopRequested.load()) {
+        stopped = true;
+        return;
+      }
+      const FileEntry& e = list.entries[i];
+      if (found[i] == kSame) AppendInstallJournal(e.path, e.md5);
+      if (found[i] == kInJournal || found[i] == kSame) {
+        counters.completedBytes += e.size;
+        counters.completedFiles += 1;
+      } else {
+        plan.entries.push_back(&e);
+        plan.bytes += e.size;
+      }
+      if (i % kCheckPostEvery == 0) {
+        {
+          std::lock_guard lock(InstallLock());
+          TheInstallState().doneFiles = i + 1;
+          TheInstallState().doneBytes = counters.completedBytes;
+        }
+        PostInstallEvent();
+      }
+    }
+  };
   ForEachInParallel(
-      list.entries.size(),
-      [&](size_t i) {
+      toHash.size(),
+      [&](size_t j) {
+        const size_t i = toHash[j];
         // After a stop the rest is only skipped: nothing of it counts.
         if (Flags().stopRequested.load()) {
           found[i] = kSkipped;
           return;
         }
         const FileEntry& e = list.entries[i];
-        const std::string full = ClientFilePath(folder, e.path);
-        const int64_t size = FileSize(full);
-        if (size < 0) return;
-        const auto known = journal.find(e.path);
-        if (known != journal.end() && known->second == e.md5 && static_cast<uint64_t>(size) == e.size &&
-            e.size != 0) {
-          found[i] = kInJournal;
-          return;
-        }
         std::string hex;
-        found[i] = FileMd5Hex(full, hex) && SameChecksum(hex, e.md5) ? kHashedSame : kHashedDifferent;
+        found[i] = FileMd5Hex(ClientFilePath(folder, e.path), hex) && SameChecksum(hex, e.md5) ? kSame : kDifferent;
       },
-      [&](size_t i) {
-        if (stopped || found[i] == kSkipped || Flags().stopRequested.load()) {
-          stopped = true;
-          return;
-        }
-        const FileEntry& e = list.entries[i];
-        if (found[i] == kHashedSame) AppendInstallJournal(e.path, e.md5);
-        if (found[i] == kInJournal || found[i] == kHashedSame) {
-          counters.completedBytes += e.size;
-          counters.completedFiles += 1;
-        } else {
-          plan.entries.push_back(&e);
-          plan.bytes += e.size;
-        }
-        if (i % kCheckPostEvery == 0) {
-          {
-            std::lock_guard lock(InstallLock());
-            TheInstallState().doneFiles = i + 1;
-            TheInstallState().doneBytes = counters.completedBytes;
-          }
-          PostInstallEvent();
-        }
-      });
+      [&](size_t j) { settleUpTo(toHash[j] + 1); });
+  settleUpTo(count);
   return !stopped && !Flags().stopRequested.load();
 }
 
