@@ -2,15 +2,16 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdint>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <optional>
 #include <system_error>
+#include <thread>
 #include <utility>
+#include <vector>
 
 #include "client/file_list.h"
 #include "platform/crypto.h"
