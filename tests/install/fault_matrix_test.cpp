@@ -267,6 +267,10 @@ class Matrix : public ::testing::Test {
     ExpectInstalled(Folder());
     ExpectStateFilesReadable();
     EXPECT_FALSE(fs::exists(launcher_ / "data" / "install.done"));
+    for (const auto& item : fs::directory_iterator(launcher_ / "data")) {
+      const std::string name = item.path().filename().string();
+      EXPECT_FALSE(StartsWith(name, "install.cfg.") || StartsWith(name, "install.done.")) << "left behind: " << name;
+    }
     ExpectNothingElseTouched();
     EXPECT_LE(SentTwice(), interruptions_ * kTwiceLimit + refetched) << service_.AccessLogText();
   }
