@@ -9,7 +9,9 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -57,7 +59,7 @@ V Stages(const V& lines) {
   return stages;
 }
 
-[[maybe_unused]] V Errors(const V& lines) {
+V Errors(const V& lines) {
   V errors;
   for (const std::string& line : lines)
     if (StartsWith(line, R"({"install":)") && JsonString(line, "stage") == "ошибка")
@@ -120,7 +122,7 @@ class Matrix : public ::testing::Test {
   void SetFaults(const std::string& faults) { ASSERT_TRUE(service_.SetFaults(faults)); }
 
   fs::path ListFile() const { return site_ / "TRN" / "element" / "files.md5"; }
-  fs::path Folder() const { return games_ / "ТАРН"; }
+  fs::path Folder() const { return folder_; }
   fs::path InFolder(const fs::path& folder, std::string listPath) const {
     for (char& c : listPath)
       if (c == '\\') c = '/';
@@ -151,12 +153,14 @@ class Matrix : public ::testing::Test {
   }
   // A run that must end with the install done.
   void Completes(const std::string& script, const V& faults = {}) {
-    const auto run = Launch(script);
+    (void)faults;
+    ExpectDone(Launch(script));
+  }
+  static void ExpectDone(const test::ProgramRun& run) {
     EXPECT_EQ(run.exitCode, 0) << run.err;
     const V stages = Stages(run.lines());
     ASSERT_FALSE(stages.empty()) << run.out;
     EXPECT_EQ(stages.back(), "готово") << run.out;
-    (void)faults;
   }
 
   // Every listed file holds the site's bytes; nothing half-made is left in
@@ -226,7 +230,9 @@ class Matrix : public ::testing::Test {
   void ExpectNothingElseTouched() {
     const Snapshot after = Take(root_.path());
     const auto allowed = [&](const std::string& path) {
-      for (const fs::path& p : {Folder(), launcher_ / "data", site_})
+      std::vector<fs::path> places = {Folder(), launcher_ / "data", site_};
+      places.insert(places.end(), alsoAllowed_.begin(), alsoAllowed_.end());
+      for (const fs::path& p : places)
         if (path == p.string() || StartsWith(path, p.string() + "/")) return true;
       return path == (launcher_ / "launcher.log").string();
     };
@@ -254,7 +260,9 @@ class Matrix : public ::testing::Test {
     }
     return twice;
   }
-  std::vector<test::AccessEntry> RequestsFor(const std::string& listPath) const {
+  std::vector<test::AccessEntry> RequestsFor(std::string listPath) const {
+    for (char& c : listPath)
+      if (c == '/') c = '\\';
     std::vector<test::AccessEntry> kept;
     for (const test::AccessEntry& e : service_.AccessLog())
       if (e.target == test::FileTarget(listPath)) kept.push_back(e);
@@ -263,8 +271,8 @@ class Matrix : public ::testing::Test {
 
   // Every file is in place and what the service sent twice stays within
   // the allowance.
-  void ExpectWholeInstall(uint64_t refetched = 0) {
-    ExpectInstalled(Folder());
+  void ExpectWholeInstall(uint64_t refetched = 0, std::optional<fs::path> copy = std::nullopt) {
+    ExpectInstalled(copy ? *copy : Folder());
     ExpectStateFilesReadable();
     EXPECT_FALSE(fs::exists(launcher_ / "data" / "install.done"));
     for (const auto& item : fs::directory_iterator(launcher_ / "data")) {
@@ -272,7 +280,10 @@ class Matrix : public ::testing::Test {
       EXPECT_FALSE(StartsWith(name, "install.cfg.") || StartsWith(name, "install.done.")) << "left behind: " << name;
     }
     ExpectNothingElseTouched();
-    EXPECT_LE(SentTwice(), interruptions_ * kTwiceLimit + refetched) << service_.AccessLogText();
+    const uint64_t twice = SentTwice();
+    EXPECT_LE(twice, interruptions_ * kTwiceLimit + refetched) << service_.AccessLogText();
+    std::printf("sent twice: %llu bytes, %llu interruptions\n", static_cast<unsigned long long>(twice),
+                static_cast<unsigned long long>(interruptions_));
   }
 
   // The site's client already in place, as after an interrupted install
@@ -298,6 +309,8 @@ class Matrix : public ::testing::Test {
   fs::path site_ = root_.path() / "site";
   fs::path launcher_ = root_.path() / "launcher";
   fs::path games_ = root_.path() / "Игры";
+  fs::path folder_ = games_ / "ТАРН";
+  std::vector<fs::path> alsoAllowed_;  // the test's own copies
   fs::path exe_;
   FileList list_;
   test::ServiceProcess service_;
@@ -373,6 +386,180 @@ const KillRow kKillRows[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Points, KilledLauncher, ::testing::ValuesIn(kKillRows),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+// ---------------------------------------------------------------------------
+// The service misbehaving. Rows that end in a retry wait its 2 s (the 500
+// row 2 + 4 s): the engine's retry waits are part of what is checked.
+
+enum class Part { None, Overlong, CompleteButWrong };
+
+struct ServiceRow {
+  const char* name;
+  const char* killFirst;   // a killed run before the faults, or nullptr
+  const char* faults;      // in force from then on (beside the throttle)
+  const char* file;        // the file the fault hits
+  int status = 0;          // an answer for file with this status must be logged
+  bool refetched = false;  // file may come whole once more (its bytes were bad or unusable)
+  int cuts = 0;            // interruptions the service makes itself
+  Part part = Part::None;  // a ".part" file there before the first run
+  bool stopInStall = false;
+};
+
+class ServiceFaults : public Matrix, public ::testing::WithParamInterface<ServiceRow> {};
+
+TEST_P(ServiceFaults, EndInTheSitesExactClient) {
+  const ServiceRow& row = GetParam();
+  ASSERT_NO_FATAL_FAILURE(StartService({"--throttle", kThrottle}));
+  const fs::path part = InFolder(Folder(), std::string(row.file) + ".part");
+  if (row.part != Part::None) {
+    fs::create_directories(part.parent_path());
+    WriteFile(part, row.part == Part::Overlong ? files_.at(row.file) + "more" : Random(SizeOf(row.file), 9));
+  }
+  TakeSnapshot();
+  std::string script = Begin();
+  if (row.killFirst) {
+    Killed(script, row.killFirst);
+    script = Resume();
+  }
+  ASSERT_NO_FATAL_FAILURE(SetFaults(std::string(row.faults) + " --throttle " + kThrottle));
+  if (row.stopInStall) {
+    // A server that stops sending: the stop is not held up by the silence,
+    // and what arrived before it is kept.
+    const auto run = Launch(":pick " + test::PathUtf8(games_) + "\n" + ScriptLine("install.begin") + ":sleep 1000\n" +
+                            ScriptLine("install.stop") + ":wait\n");
+    EXPECT_EQ(Stages(run.lines()).back(), "продолжить") << run.out;
+    EXPECT_GT(fs::file_size(part), 0u);
+    ++interruptions_;
+    script = Resume();
+  }
+  interruptions_ += row.cuts;
+  Completes(script);
+  ExpectWholeInstall(row.refetched ? SizeOf(row.file) : 0);
+  const auto requests = RequestsFor(row.file);
+  ASSERT_FALSE(requests.empty());
+  if (row.status != 0) {
+    EXPECT_TRUE(std::any_of(requests.begin(), requests.end(), [&](const auto& e) { return e.status == row.status; }))
+        << service_.AccessLogText();
+  }
+  if (row.part == Part::Overlong) {
+    EXPECT_EQ(requests.front().range, "-");
+  }
+}
+
+const ServiceRow kServiceRows[] = {
+    {.name = "BodyCutShort", .killFirst = nullptr, .faults = "--cut-after 150000*1", .file = "data/a.pck",
+     .status = 206, .cuts = 1},
+    {.name = "RangeIgnored", .killFirst = "write:part#40", .faults = "--ignore-range", .file = "data/big.pck",
+     .status = 200, .refetched = true},
+    {.name = "WrongContentRange", .killFirst = "write:part#40", .faults = "--shift-range 1000*1",
+     .file = "data/big.pck", .status = 206, .refetched = true},
+    {.name = "Status416ForACompletePart", .killFirst = "rename:part#4", .faults = "", .file = "data/big.pck",
+     .status = 416},
+    {.name = "Status416ForAShortPart", .killFirst = "write:part#40", .faults = "--status data/big.pck=416*1",
+     .file = "data/big.pck", .status = 416, .refetched = true},
+    {.name = "Status416ForACompletePartOfWrongBytes", .killFirst = nullptr, .faults = "", .file = "data/big.pck",
+     .status = 416, .part = Part::CompleteButWrong},
+    {.name = "OverlongPartStartsAfresh", .killFirst = nullptr, .faults = "", .file = "data/big.pck", .status = 200,
+     .part = Part::Overlong},
+    {.name = "CorruptBytes", .killFirst = nullptr, .faults = "--corrupt data/a.pck*1", .file = "data/a.pck",
+     .status = 200, .refetched = true},
+    {.name = "Status500TwiceThenServed", .killFirst = nullptr, .faults = "--status data/a.pck=500*2",
+     .file = "data/a.pck", .status = 500},
+    {.name = "StallThenStopAndResume", .killFirst = nullptr, .faults = "--stall-after 100000=2500*1",
+     .file = "data/a.pck", .status = 206, .stopInStall = true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Faults, ServiceFaults, ::testing::ValuesIn(kServiceRows),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+// ---------------------------------------------------------------------------
+// Lists that must not be installed from, and one whose hostile lines must
+// be passed over.
+
+const std::string kBadSignature =
+    "Список файлов пришёл с неверной подписью, установка остановлена. Так выглядит подмена по дороге — сообщите об "
+    "этом в поддержку и не устанавливайте игру из других источников.";
+
+enum class ListFault { Tampered, Truncated, ForeignKey, PathsLeavingTheFolder };
+
+struct ListRow {
+  const char* name;
+  ListFault fault;
+};
+
+class HostileLists : public Matrix, public ::testing::WithParamInterface<ListRow> {
+ protected:
+  std::string Signed(const std::string& text, const fs::path& key) {
+    std::string document, error;
+    EXPECT_TRUE(tools::SignList(text, ReadFile(key), document, error)) << error;
+    return document;
+  }
+};
+
+TEST_P(HostileLists, AreRefusedOrPassedOverWithNothingWrittenOutside) {
+  const ListRow& row = GetParam();
+  const std::string document = ReadFile(ListFile());
+  std::string text;
+  ASSERT_TRUE(VerifyListSignature(document, text));
+  test::TempDir keys;
+  switch (row.fault) {
+    case ListFault::Tampered: {
+      // One checksum digit changed: a file swapped on the way.
+      std::string changed = document;
+      const size_t line = changed.find('\n') + 1;
+      changed[line] = changed[line] == '0' ? '1' : '0';
+      WriteFile(ListFile(), changed);
+      break;
+    }
+    case ListFault::Truncated:
+      WriteFile(ListFile(), document.substr(0, document.size() * 2 / 3));
+      break;
+    case ListFault::ForeignKey:
+      ASSERT_EQ(test::detail::RunQuiet({test::PublishProgram().string(), "keygen", "--private",
+                                        (keys.path() / "k.pem").string(), "--public",
+                                        (keys.path() / "k.pub").string()},
+                                       keys.path() / "out"),
+                0);
+      WriteFile(ListFile(), Signed(text, keys.path() / "k.pem"));
+      break;
+    case ListFault::PathsLeavingTheFolder: {
+      // Signed with the right key, so only the launcher's own reading of
+      // the paths stands between them and the disk.
+      const std::string md5 = "0cc175b9c0f1b6a831c399e269772661";  // "a"
+      std::string hostile = text;
+      for (const char* path : {"..\\..\\outside.txt", "..\\launcher\\data\\install.cfg", "/etc/tarn-outside",
+                               "data\\..\\..\\..\\outside2.txt", "C:\\outside3.txt", "data\\. .\\x",
+                               "data\\...\\outside4.txt", "..", "data\\\\..\\..\\outside5.txt"})
+        hostile += md5 + " 1 " + EncodeBase64(path) + "\n";
+      WriteFile(ListFile(), Signed(hostile, test::DemoPrivateKey()));
+      break;
+    }
+  }
+  ASSERT_NO_FATAL_FAILURE(StartService());
+  TakeSnapshot();
+  const auto run = Launch(Begin());
+  if (row.fault == ListFault::PathsLeavingTheFolder) {
+    ExpectDone(run);
+    ExpectWholeInstall();
+    return;
+  }
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(Errors(run.lines()), V{kBadSignature}) << run.out;
+  EXPECT_FALSE(fs::exists(Folder()));
+  EXPECT_FALSE(fs::exists(launcher_ / "data" / "install.cfg"));
+  EXPECT_TRUE(RequestsFor("data/a.pck").empty());
+  ExpectNothingElseTouched();
+}
+
+const ListRow kListRows[] = {
+    {"Tampered", ListFault::Tampered},
+    {"Truncated", ListFault::Truncated},
+    {"SignedWithAnotherKey", ListFault::ForeignKey},
+    {"PathsLeavingTheFolder", ListFault::PathsLeavingTheFolder},
+};
+
+INSTANTIATE_TEST_SUITE_P(Lists, HostileLists, ::testing::ValuesIn(kListRows),
                          [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
