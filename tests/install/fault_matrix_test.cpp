@@ -474,6 +474,91 @@ INSTANTIATE_TEST_SUITE_P(Faults, ServiceFaults, ::testing::ValuesIn(kServiceRows
                          [](const auto& row) { return std::string(row.param.name); });
 
 // ---------------------------------------------------------------------------
+// Small disks: the install folder on a tmpfs in a mount namespace of its
+// own, which ends with the shell, so the client is copied out for checking.
+
+class SmallDisks : public Matrix {
+ protected:
+  void SetUp() override {
+    Matrix::SetUp();
+    games_ = root_.path() / "disks";
+    folder_ = games_ / "ТАРН";
+    fs::create_directories(games_);
+    alsoAllowed_ = {copy_};
+    WriteFile(io_.path() / "begin", Begin());
+    WriteFile(io_.path() / "resume", Resume());
+  }
+  // Runs body in sh with D (the disk), EXE, SHIM, IO and COPY set; false
+  // when this machine allows no mounting.
+  bool InMountNamespace(const std::string& body) {
+    const auto q = [](const fs::path& p) { return "'" + p.string() + "'"; };
+    const std::string script = "D=" + q(games_) + "; EXE=" + q(exe_) + "; SHIM=" + q(TARN_KILL_SHIM) +
+                               "; IO=" + q(io_.path()) + "; COPY=" + q(copy_) +
+                               "; export ASAN_OPTIONS=verify_asan_link_order=0\n"
+                               "mount -t tmpfs -o size=70m tmpfs \"$D\" || exit 97\n" + body;
+    const auto run = test::RunProgram("/usr/bin/unshare", "", {"-m", "--propagation", "private", "sh", "-c", script});
+    if (run.exitCode == 97) return false;
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    return true;
+  }
+  test::ProgramRun Output(const std::string& name) const {
+    test::ProgramRun run;
+    run.out = ReadFile(io_.path() / ("out" + name));
+    run.exitCode = std::stoi("0" + ReadFile(io_.path() / ("rc" + name)));
+    return run;
+  }
+
+  test::TempDir io_;
+  fs::path copy_ = root_.path() / "copy";
+};
+
+TEST_F(SmallDisks, ADiskFillingUpStopsTheRunAndTheResumeFinishesOnceThereIsRoom) {
+  // Slow enough that the disk fills while the first pack arrives.
+  ASSERT_NO_FATAL_FAILURE(StartService({"--throttle", "1000000"}));
+  TakeSnapshot();
+  const bool mounted = InMountNamespace(
+      "( i=0; while [ ! -e \"$D/ТАРН/data/a.pck.part\" ] && [ $i -lt 1000 ]; do sleep 0.01; i=$((i+1)); done;"
+      "  cat /dev/zero > \"$D/filler\" 2>/dev/null ) & filler=$!\n"
+      "\"$EXE\" < \"$IO/begin\" > \"$IO/out1\" 2>&1; echo $? > \"$IO/rc1\"\n"
+      "wait $filler; rm -f \"$D/filler\"\n"
+      "\"$EXE\" < \"$IO/resume\" > \"$IO/out2\" 2>&1; echo $? > \"$IO/rc2\"\n"
+      "cp -a \"$D/ТАРН\" \"$COPY\"\n");
+  if (!mounted) GTEST_SKIP() << "no mount namespace here: unshare -m or mount is not allowed";
+  EXPECT_EQ(Errors(Output("1").lines()),
+            V{"Не удалось скачать «data\\a.pck». " + DownloadResultText(DownloadResult::DiskFull)});
+  ExpectDone(Output("2"));
+  interruptions_ = 1;
+  ExpectWholeInstall(0, copy_);
+}
+
+TEST_F(SmallDisks, AFolderTurnedReadOnlyIsRefusedUntouchedAndResumedOnceWritable) {
+  ASSERT_NO_FATAL_FAILURE(StartService({"--throttle", kThrottle}));
+  TakeSnapshot();
+  const std::string sums = "find \"$D/ТАРН\" -type f -exec md5sum {} + | sort";
+  const bool mounted = InMountNamespace(
+      "env LD_PRELOAD=\"$SHIM\" TARN_KILL=write:part#10 \"$EXE\" < \"$IO/begin\" > \"$IO/out1\" 2>&1\n" + sums +
+      " > \"$IO/sums1\"\n"
+      "mount -o remount,ro \"$D\" || exit 1\n"
+      "\"$EXE\" < \"$IO/resume\" > \"$IO/out2\" 2>&1; echo $? > \"$IO/rc2\"\n" +
+      sums + " > \"$IO/sums2\"\n"
+      "mount -o remount,rw \"$D\" || exit 1\n"
+      "\"$EXE\" < \"$IO/resume\" > \"$IO/out3\" 2>&1; echo $? > \"$IO/rc3\"\n"
+      "cp -a \"$D/ТАРН\" \"$COPY\"\n");
+  if (!mounted) GTEST_SKIP() << "no mount namespace here: unshare -m or mount is not allowed";
+  EXPECT_EQ(Errors(Output("2").lines()),
+            V{"В папку «" + test::PathUtf8(Folder()) +
+              "» нельзя записывать. Обычно так ведут себя «Program Files» и системный диск: выберите папку, "
+              "которой распоряжаетесь вы."});
+  const std::string held = ReadFile(io_.path() / "sums1");
+  EXPECT_NE(held.find("a.pck.part"), std::string::npos) << held;
+  EXPECT_EQ(ReadFile(io_.path() / "sums2"), held);
+  ExpectStateFilesReadable();
+  ExpectDone(Output("3"));
+  interruptions_ = 1;
+  ExpectWholeInstall(0, copy_);
+}
+
+// ---------------------------------------------------------------------------
 // Lists that must not be installed from, and one whose hostile lines must
 // be passed over.
 
