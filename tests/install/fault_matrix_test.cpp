@@ -327,6 +327,8 @@ struct KillRow {
   bool clientInPlace = false;  // the check phase has every file to hash
 };
 
+void PrintTo(const KillRow& row, std::ostream* os) { *os << row.name; }
+
 class KilledLauncher : public Matrix, public ::testing::WithParamInterface<KillRow> {};
 
 TEST_P(KilledLauncher, ResumesToTheSitesExactClient) {
@@ -405,6 +407,8 @@ struct ServiceRow {
   Part part = Part::None;  // a ".part" file there before the first run
   bool stopInStall = false;
 };
+
+void PrintTo(const ServiceRow& row, std::ostream* os) { *os << row.name; }
 
 class ServiceFaults : public Matrix, public ::testing::WithParamInterface<ServiceRow> {};
 
@@ -572,6 +576,8 @@ struct ListRow {
   const char* name;
   ListFault fault;
 };
+
+void PrintTo(const ListRow& row, std::ostream* os) { *os << row.name; }
 
 class HostileLists : public Matrix, public ::testing::WithParamInterface<ListRow> {
  protected:
