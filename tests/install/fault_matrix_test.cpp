@@ -399,7 +399,7 @@ INSTANTIATE_TEST_SUITE_P(Points, KilledLauncher, ::testing::ValuesIn(kKillRows),
 // The service misbehaving. Rows that end in a retry wait its 2 s (the 500
 // row 2 + 4 s): the engine's retry waits are part of what is checked.
 
-enum class Part { None, Overlong, CompleteButWrong };
+enum class HeldPart { None, Overlong, CompleteButWrong };
 
 struct ServiceRow {
   const char* name;
@@ -409,7 +409,7 @@ struct ServiceRow {
   int status = 0;          // an answer for file with this status must be logged
   bool refetched = false;  // file may come whole once more (its bytes were bad or unusable)
   int cuts = 0;            // interruptions the service makes itself
-  Part part = Part::None;  // a ".part" file there before the first run
+  HeldPart part = HeldPart::None;  // a ".part" file there before the first run
   bool stopInStall = false;
 };
 
@@ -421,9 +421,9 @@ TEST_P(ServiceFaults, EndInTheSitesExactClient) {
   const ServiceRow& row = GetParam();
   ASSERT_NO_FATAL_FAILURE(StartService({"--throttle", kThrottle}));
   const fs::path part = InFolder(Folder(), std::string(row.file) + ".part");
-  if (row.part != Part::None) {
+  if (row.part != HeldPart::None) {
     fs::create_directories(part.parent_path());
-    WriteFile(part, row.part == Part::Overlong ? files_.at(row.file) + "more" : Random(SizeOf(row.file), 9));
+    WriteFile(part, row.part == HeldPart::Overlong ? files_.at(row.file) + "more" : Random(SizeOf(row.file), 9));
   }
   TakeSnapshot();
   std::string script = Begin();
@@ -451,7 +451,7 @@ TEST_P(ServiceFaults, EndInTheSitesExactClient) {
     EXPECT_TRUE(std::any_of(requests.begin(), requests.end(), [&](const auto& e) { return e.status == row.status; }))
         << service_.AccessLogText();
   }
-  if (row.part == Part::Overlong) {
+  if (row.part == HeldPart::Overlong) {
     EXPECT_EQ(requests.front().range, "-");
   }
 }
@@ -468,9 +468,9 @@ const ServiceRow kServiceRows[] = {
     {.name = "Status416ForAShortPart", .killFirst = "write:part#40", .faults = "--status data/big.pck=416*1",
      .file = "data/big.pck", .status = 416, .refetched = true},
     {.name = "Status416ForACompletePartOfWrongBytes", .killFirst = nullptr, .faults = "", .file = "data/big.pck",
-     .status = 416, .part = Part::CompleteButWrong},
+     .status = 416, .part = HeldPart::CompleteButWrong},
     {.name = "OverlongPartStartsAfresh", .killFirst = nullptr, .faults = "", .file = "data/big.pck", .status = 200,
-     .part = Part::Overlong},
+     .part = HeldPart::Overlong},
     {.name = "CorruptBytes", .killFirst = nullptr, .faults = "--corrupt data/a.pck*1", .file = "data/a.pck",
      .status = 200, .refetched = true},
     {.name = "Status500TwiceThenServed", .killFirst = nullptr, .faults = "--status data/a.pck=500*2",

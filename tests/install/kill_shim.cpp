@@ -85,11 +85,11 @@ struct Rule {
 Rule& TheRule() {
   static Rule rule = [] {
     Rule r;
-    const char* spec = getenv("TARN_KILL");
-    if (spec == nullptr) return r;
-    const char* hash = strchr(spec, '#');
-    if (hash == nullptr || static_cast<size_t>(hash - spec) >= sizeof r.event) return r;
-    memcpy(r.event, spec, static_cast<size_t>(hash - spec));
+    const char* text = getenv("TARN_KILL");
+    if (text == nullptr) return r;
+    const char* hash = strchr(text, '#');
+    if (hash == nullptr || static_cast<size_t>(hash - text) >= sizeof r.event) return r;
+    memcpy(r.event, text, static_cast<size_t>(hash - text));
     const char* end = hash + 1;
     for (; *end >= '0' && *end <= '9'; ++end) r.n = r.n * 10 + (*end - '0');
     r.after = *end == '+';
