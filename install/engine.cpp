@@ -223,8 +223,12 @@ void Finish(const FileList& list, const std::string& folder) {
   uint32_t status = 0;
   if (HttpCall("GET", kVersionTarget, "", body, status) && status == 200) build = LeadingNumber(body);
   if (build >= 0) WriteClientVersion(build);
-  SetConfigValue("state", "готово");
+  // The journal goes first: a run cut off between the two then re-checks
+  // every file, where the other order would leave a finished install with
+  // a journal that nothing removes and a later install into this folder
+  // would trust.
   RemoveFile(InstallJournalPath());
+  SetConfigValue("state", "готово");
   {
     std::lock_guard lock(InstallLock());
     InstallState& s = TheInstallState();
