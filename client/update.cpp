@@ -3,6 +3,7 @@
 #include <atomic>
 #include <vector>
 
+#include "bridge/base64.h"
 #include "bridge/host_slots.h"
 #include "bridge/log.h"
 #include "client/checksum.h"
@@ -187,15 +188,6 @@ void PostUpdateStatus(int32_t local, int32_t remote) {
            std::to_string(remote) + "}}");
 }
 
-std::string FileRequestPath(std::string_view listPath) {
-  // The service's own alphabet: Base64 with "-" and "_" in place of "+" and
-  // "/", so the value needs no percent-encoding; the "=" padding stays.
-  std::string token = EncodeBase64(listPath);
-  for (char& c : token) {
-    if (c == '+') c = '-';
-    if (c == '/') c = '_';
-  }
-  return "/api/file?n=" + token;
-}
+std::string FileRequestPath(std::string_view listPath) { return "/api/file?n=" + EncodeBase64Url(listPath); }
 
 }  // namespace tarn

@@ -35,8 +35,21 @@ std::string SearchParent(const std::string& folder) {
   return folder.substr(0, slash);
 }
 
-bool ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
-  return ReplaceFileWithMode(path, bytes, 0644);
+bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, FileAccess access) {
+  const mode_t mode = access == FileAccess::OwnerOnly ? 0600 : 0644;
+  // A unique temporary name, so two writers of the same file never write
+  // into each other's temporary file; the last rename wins whole.
+  std::string temp = path + ".XXXXXX";
+  Fd file(mkostemp(temp.data(), O_CLOEXEC));
+  if (file.fd < 0) return false;
+  const bool written = fchmod(file.fd, mode) == 0 && WriteAll(file.fd, bytes) && fsync(file.fd) == 0;
+  const bool closed = file.Close();
+  if (!written || !closed || rename(temp.c_str(), path.c_str()) != 0) {
+    unlink(temp.c_str());
+    return false;
+  }
+  SyncFolder(FolderOf(path));
+  return true;
 }
 
 }  // namespace tarn

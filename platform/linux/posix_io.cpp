@@ -52,20 +52,4 @@ void SyncFolder(const std::string& folder) {
   if (dir.fd >= 0) fsync(dir.fd);
 }
 
-bool ReplaceFileWithMode(const std::string& path, std::string_view bytes, mode_t mode) {
-  // A unique temporary name, so two writers of the same file never write
-  // into each other's temporary file; the last rename wins whole.
-  std::string temp = path + ".XXXXXX";
-  Fd file(mkostemp(temp.data(), O_CLOEXEC));
-  if (file.fd < 0) return false;
-  const bool written = fchmod(file.fd, mode) == 0 && WriteAll(file.fd, bytes) && fsync(file.fd) == 0;
-  const bool closed = file.Close();
-  if (!written || !closed || rename(temp.c_str(), path.c_str()) != 0) {
-    unlink(temp.c_str());
-    return false;
-  }
-  SyncFolder(FolderOf(path));
-  return true;
-}
-
 }  // namespace tarn

@@ -37,11 +37,4 @@ std::string FolderOf(const std::string& path);
 // power cut.
 void SyncFolder(const std::string& folder);
 
-// Replaces path's whole content so that a crash at any moment leaves the old
-// content or the new: the bytes go to a uniquely named temporary file in the
-// same folder with the given permissions, are flushed, and the file is
-// renamed over path, then the folder is flushed. False (old file untouched,
-// no temporary file left) when any step fails.
-bool ReplaceFileWithMode(const std::string& path, std::string_view bytes, mode_t mode);
-
 }  // namespace tarn

@@ -209,8 +209,4 @@ bool UnprotectForUser(std::string_view sealed, std::string_view description, std
   return true;
 }
 
-bool ReplacePrivateFile(const std::string& path, std::string_view bytes) {
-  return ReplaceFileWithMode(path, bytes, 0600);
-}
-
 }  // namespace tarn
