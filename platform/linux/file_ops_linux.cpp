@@ -41,8 +41,8 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, File
   // into each other's temporary file; the last rename wins whole.
   std::string temp = path + ".XXXXXX";
   Fd file(mkostemp(temp.data(), O_CLOEXEC));
-  if (file.fd < 0) return false;
-  const bool written = fchmod(file.fd, mode) == 0 && WriteAll(file.fd, bytes) && fsync(file.fd) == 0;
+  if (!file.ok()) return false;
+  const bool written = fchmod(file.get(), mode) == 0 && WriteAll(file.get(), bytes) && fsync(file.get()) == 0;
   const bool closed = file.Close();
   if (!written || !closed || rename(temp.c_str(), path.c_str()) != 0) {
     unlink(temp.c_str());

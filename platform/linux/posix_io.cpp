@@ -10,23 +10,16 @@
 
 namespace tarn {
 
-Fd::~Fd() { Close(); }
-
-bool Fd::Close() {
-  if (fd < 0) return true;
-  const bool closed = close(fd) == 0;
-  fd = -1;
-  return closed;
-}
+bool FdTraits::Free(int fd) { return close(fd) == 0; }
 
 int OpenRegularFile(const std::string& path, int flags, mode_t mode) {
   Fd file(open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, mode));
-  if (file.fd < 0) return -1;
+  if (!file.ok()) return -1;
   struct stat st{};
-  if (fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
-  const int status = fcntl(file.fd, F_GETFL);
-  if (status < 0 || fcntl(file.fd, F_SETFL, status & ~O_NONBLOCK) != 0) return -1;
-  return std::exchange(file.fd, -1);
+  if (fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  const int status = fcntl(file.get(), F_GETFL);
+  if (status < 0 || fcntl(file.get(), F_SETFL, status & ~O_NONBLOCK) != 0) return -1;
+  return file.Release();
 }
 
 bool WriteAll(int fd, std::string_view bytes) {
@@ -49,7 +42,7 @@ std::string FolderOf(const std::string& path) {
 
 void SyncFolder(const std::string& folder) {
   Fd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.fd >= 0) fsync(dir.fd);
+  if (dir.ok()) fsync(dir.get());
 }
 
 }  // namespace tarn

@@ -6,19 +6,17 @@
 #include <string>
 #include <string_view>
 
+#include "platform/unique_handle.h"
+
 namespace tarn {
 
-// Owns one descriptor for the length of a call; -1 means none.
-struct Fd {
-  int fd = -1;
-  explicit Fd(int f) : fd(f) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd();
-  // Closes now and tells whether the close succeeded: on some file systems
-  // a failed close is the first news of a failed write.
-  bool Close();
+struct FdTraits {
+  using Value = int;
+  static int None() { return -1; }
+  static bool Free(int fd);
 };
+// Owns one descriptor; -1 means none.
+using Fd = UniqueHandle<FdTraits>;
 
 // Opens path with flags (O_CLOEXEC added) only when it is a regular file,
 // or -1. A FIFO or device of that name is never waited on: the open does

@@ -14,18 +14,19 @@
 #include "platform/file_ops.h"
 #include "platform/process.h"
 #include "platform/thread.h"
+#include "platform/unique_handle.h"
 
 extern char** environ;
 
 namespace tarn {
 namespace {
 
-struct Folder {
-  DIR* dir;
-  ~Folder() {
-    if (dir != nullptr) closedir(dir);
-  }
+struct FolderTraits {
+  using Value = DIR*;
+  static Value None() { return nullptr; }
+  static bool Free(Value dir) { return closedir(dir) == 0; }
 };
+using Folder = UniqueHandle<FolderTraits>;
 
 struct FileActions {
   posix_spawn_file_actions_t actions;
@@ -98,10 +99,10 @@ StartedProcess Failed(int error) { return {false, 0, static_cast<uint32_t>(error
 }  // namespace
 
 bool FolderHasMatch(const std::string& folder, std::string_view pattern) {
-  Folder listing{opendir(folder.c_str())};
-  if (listing.dir == nullptr) return false;
+  Folder listing(opendir(folder.c_str()));
+  if (!listing.ok()) return false;
   const std::string wanted(pattern);
-  while (const dirent* entry = readdir(listing.dir)) {
+  while (const dirent* entry = readdir(listing.get())) {
     if (fnmatch(wanted.c_str(), entry->d_name, FNM_CASEFOLD) == 0) return true;
   }
   return false;

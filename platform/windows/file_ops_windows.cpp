@@ -23,31 +23,19 @@ bool WriteAll(HANDLE file, std::string_view bytes) {
   return true;
 }
 
-// Frees what a Win32 call allocated with LocalAlloc.
-struct LocalMemory {
-  void* p = nullptr;
-  LocalMemory() = default;
-  LocalMemory(const LocalMemory&) = delete;
-  LocalMemory& operator=(const LocalMemory&) = delete;
-  ~LocalMemory() { LocalFree(p); }
-};
-
 // The current user's SID in its text form ("S-1-5-21-..."); empty when the
 // process token cannot tell.
 std::wstring CurrentUserSid() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+  Handle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Out())) return {};
   DWORD size = 0;
-  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
   std::vector<unsigned char> info(size);
   std::wstring text;
-  if (size && GetTokenInformation(token, TokenUser, info.data(), size, &size)) {
-    LocalMemory sid;
-    if (ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(info.data())->User.Sid,
-                               reinterpret_cast<wchar_t**>(&sid.p)))
-      text = static_cast<wchar_t*>(sid.p);
+  if (size && GetTokenInformation(token.get(), TokenUser, info.data(), size, &size)) {
+    LocalMemory<wchar_t> sid;
+    if (ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(info.data())->User.Sid, sid.Out())) text = sid.get();
   }
-  CloseHandle(token);
   return text;
 }
 
@@ -61,7 +49,7 @@ bool ReplaceWithSecurity(const std::string& path, std::string_view bytes, SECURI
                             std::to_wstring(counter.fetch_add(1)) + L".tmp";
   Handle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.ok()) return false;
-  const bool written = WriteAll(file.h, bytes) && FlushFileBuffers(file.h) != 0;
+  const bool written = WriteAll(file.get(), bytes) && FlushFileBuffers(file.get()) != 0;
   const bool closed = file.Close();
   // MOVEFILE_WRITE_THROUGH returns only once the rename is on disk, which
   // is what a power cut right afterwards needs.
@@ -109,10 +97,10 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, File
   const std::wstring sid = CurrentUserSid();
   if (sid.empty()) return false;
   const std::wstring sddl = L"D:P(A;;FA;;;" + sid + L")";
-  LocalMemory descriptor;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor.p, nullptr))
+  LocalMemory<void> descriptor;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, descriptor.Out(), nullptr))
     return false;
-  SECURITY_ATTRIBUTES security{sizeof security, descriptor.p, FALSE};
+  SECURITY_ATTRIBUTES security{sizeof security, descriptor.get(), FALSE};
   return ReplaceWithSecurity(path, bytes, &security);
 }
 

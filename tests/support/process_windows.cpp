@@ -2,22 +2,12 @@
 // handles as its standard streams; there is no POSIX shell to redirect.
 #include <windows.h>
 
+#include "platform/windows/handle.h"
 #include "support/run_program.h"
 #include "support/temp_dir.h"
 
 namespace tarn::test {
 namespace {
-
-struct Handle {
-  HANDLE h = INVALID_HANDLE_VALUE;
-  Handle() = default;
-  explicit Handle(HANDLE handle) : h(handle) {}
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  ~Handle() {
-    if (h != INVALID_HANDLE_VALUE && h != nullptr) CloseHandle(h);
-  }
-};
 
 HANDLE OpenInherited(const std::filesystem::path& path, bool write) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -56,16 +46,16 @@ ProgramRun RunProgram(const std::filesystem::path& program, const std::string& i
     Handle in(OpenInherited(io.path() / "in", false));
     Handle out(OpenInherited(io.path() / "out", true));
     Handle err(OpenInherited(io.path() / "err", true));
-    if (in.h == INVALID_HANDLE_VALUE || out.h == INVALID_HANDLE_VALUE || err.h == INVALID_HANDLE_VALUE) return run;
+    if (!in.ok() || !out.ok() || !err.ok()) return run;
 
     std::wstring commandLine = QuoteArg(program.wstring());
     for (const std::string& arg : args) commandLine += L" " + QuoteArg(Utf8Path(arg).wstring());
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = in.h;
-    startup.hStdOutput = out.h;
-    startup.hStdError = err.h;
+    startup.hStdInput = in.get();
+    startup.hStdOutput = out.get();
+    startup.hStdError = err.get();
     PROCESS_INFORMATION process{};
     if (!CreateProcessW(program.wstring().c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
                         nullptr, nullptr, &startup, &process))
