@@ -1,12 +1,14 @@
 #include "platform/linux/posix_io.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <utility>
+#include <vector>
 
 namespace tarn {
 
@@ -43,6 +45,50 @@ std::string FolderOf(const std::string& path) {
 void SyncFolder(const std::string& folder) {
   Fd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.ok()) fsync(dir.get());
+}
+
+namespace {
+
+// The base of the user's data folders by the XDG rules, which say a
+// relative XDG_DATA_HOME is to be ignored. Empty when no home is known.
+std::string DataHome() {
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  if (xdg && xdg[0] == '/') return xdg;
+  std::string home;
+  if (const char* h = std::getenv("HOME"); h && h[0] == '/') {
+    home = h;
+  } else {
+    std::vector<char> buf(16384);
+    passwd pw{};
+    passwd* found = nullptr;
+    if (getpwuid_r(geteuid(), &pw, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir)
+      home = found->pw_dir;
+  }
+  if (home.empty() || home[0] != '/') return {};
+  return home + "/.local/share";
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat st{};
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Every missing level is made private: the state holds the player's
+// accounts, and the parents are the user's own folders anyway.
+bool MakeFolders(const std::string& folder) {
+  if (IsFolder(folder)) return true;
+  const size_t slash = folder.rfind('/');
+  if (slash != std::string::npos && slash > 0 && !MakeFolders(folder.substr(0, slash))) return false;
+  return mkdir(folder.c_str(), 0700) == 0 || (errno == EEXIST && IsFolder(folder));
+}
+
+}  // namespace
+
+std::string MakeUserStateFolder() {
+  const std::string base = DataHome();
+  if (base.empty()) return {};
+  const std::string folder = base + "/tarn-launcher";
+  return MakeFolders(folder) ? folder : std::string();
 }
 
 }  // namespace tarn

@@ -35,4 +35,11 @@ std::string FolderOf(const std::string& path);
 // power cut.
 void SyncFolder(const std::string& folder);
 
+// The launcher's folder among the user's data folders, by the XDG rules
+// ($XDG_DATA_HOME/tarn-launcher, a relative XDG_DATA_HOME ignored, else
+// ~/.local/share/tarn-launcher), made when missing with every level made
+// here private (0700): it holds the player's accounts and key. Empty when
+// no home is known or the folder cannot be made.
+std::string MakeUserStateFolder();
+
 }  // namespace tarn

@@ -2,7 +2,6 @@
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
-#include <pwd.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -44,42 +43,11 @@ struct CipherTraits {
 };
 using Cipher = UniqueHandle<CipherTraits>;
 
-// The base of the user's data folders, as the XDG rules name it: a relative
-// XDG_DATA_HOME is to be ignored.
-std::string DataHome() {
-  const char* xdg = std::getenv("XDG_DATA_HOME");
-  if (xdg && xdg[0] == '/') return xdg;
-  std::string home;
-  if (const char* h = std::getenv("HOME"); h && h[0] == '/') {
-    home = h;
-  } else {
-    std::vector<char> buf(16384);
-    passwd pw{};
-    passwd* found = nullptr;
-    if (getpwuid_r(geteuid(), &pw, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir)
-      home = found->pw_dir;
-  }
-  if (home.empty() || home[0] != '/') return {};
-  return home + "/.local/share";
-}
-
-// Creates every missing level of folder; the levels made here are private.
-bool MakeFolders(const std::string& folder) {
-  struct stat st{};
-  if (stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-  const std::string parent = FolderOf(folder);
-  if (parent != folder && !MakeFolders(parent)) return false;
-  if (mkdir(folder.c_str(), 0700) == 0) return true;
-  return errno == EEXIST && stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 // The key's own folder: made private when missing, and tightened when it
 // is ours but open to others.
 std::string KeyFolder() {
-  const std::string base = DataHome();
-  if (base.empty()) return {};
-  const std::string folder = base + "/tarn-launcher";
-  if (!MakeFolders(folder)) return {};
+  const std::string folder = MakeUserStateFolder();
+  if (folder.empty()) return {};
   struct stat st{};
   if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()) return {};
   if ((st.st_mode & 077) != 0 && chmod(folder.c_str(), 0700) != 0) return {};

@@ -15,9 +15,10 @@ HANDLE OpenInherited(const std::filesystem::path& path, bool write) {
                      &inherit, write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-// Quotes one argument by the rules CommandLineToArgvW and the C runtime use
-// to split a command line: backslashes are literal unless they precede a
-// quote.
+}  // namespace
+
+namespace detail {
+
 std::wstring QuoteArg(const std::wstring& arg) {
   if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
   std::wstring out = L"\"";
@@ -35,7 +36,7 @@ std::wstring QuoteArg(const std::wstring& arg) {
   return out + L"\"";
 }
 
-}  // namespace
+}  // namespace detail
 
 ProgramRun RunProgram(const std::filesystem::path& program, const std::string& input,
                       const std::vector<std::string>& args) {
@@ -48,8 +49,8 @@ ProgramRun RunProgram(const std::filesystem::path& program, const std::string& i
     Handle err(OpenInherited(io.path() / "err", true));
     if (!in.ok() || !out.ok() || !err.ok()) return run;
 
-    std::wstring commandLine = QuoteArg(program.wstring());
-    for (const std::string& arg : args) commandLine += L" " + QuoteArg(Utf8Path(arg).wstring());
+    std::wstring commandLine = detail::QuoteArg(program.wstring());
+    for (const std::string& arg : args) commandLine += L" " + detail::QuoteArg(Utf8Path(arg).wstring());
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
