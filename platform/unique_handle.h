@@ -32,6 +32,7 @@ class UniqueHandle {
   ~UniqueHandle() { Close(); }
 
   Value get() const { return value_; }
+  explicit operator bool() const { return ok(); }
   bool ok() const {
     if constexpr (requires { Traits::Valid(value_); }) {
       return Traits::Valid(value_);
@@ -59,6 +60,18 @@ class UniqueHandle {
 
  private:
   Value value_ = Traits::None();
+};
+
+// Traits for a library object that one call frees and that cannot fail to
+// be freed (OpenSSL's *_free), e.g. UniqueHandle<FreedBy<BIO, BIO_free>>.
+template <typename T, auto FreeFn>
+struct FreedBy {
+  using Value = T*;
+  static Value None() { return nullptr; }
+  static bool Free(Value p) {
+    FreeFn(p);
+    return true;
+  }
 };
 
 }  // namespace tarn

@@ -33,15 +33,7 @@ struct Key {
   ~Key() { OPENSSL_cleanse(bytes.data(), bytes.size()); }
 };
 
-struct CipherTraits {
-  using Value = EVP_CIPHER_CTX*;
-  static Value None() { return nullptr; }
-  static bool Free(Value c) {
-    EVP_CIPHER_CTX_free(c);
-    return true;
-  }
-};
-using Cipher = UniqueHandle<CipherTraits>;
+using Cipher = UniqueHandle<FreedBy<EVP_CIPHER_CTX, EVP_CIPHER_CTX_free>>;
 
 // The key's own folder: made private when missing, and tightened when it
 // is ours but open to others.
