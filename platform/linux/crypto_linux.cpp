@@ -44,10 +44,10 @@ struct ClearErrorsOnExit {
 bool Md5OfFile(const std::string& path, Md5Digest& digest) {
   const ClearErrorsOnExit clear;
   Fd file(OpenRegularFile(path, O_RDONLY));
-  if (file.fd < 0) return false;
+  if (!file.ok()) return false;
   // The kernel reads further ahead for a file announced as sequential,
   // which is most of the speed of hashing a whole client.
-  posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
   MdCtx ctx(EVP_MD_CTX_new());
   if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) != 1) return false;
@@ -55,7 +55,7 @@ bool Md5OfFile(const std::string& path, Md5Digest& digest) {
   const std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kReadPiece]);
   if (!buffer) return false;
   for (;;) {
-    const ssize_t n = read(file.fd, buffer.get(), kReadPiece);
+    const ssize_t n = read(file.get(), buffer.get(), kReadPiece);
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;

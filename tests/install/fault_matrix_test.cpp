@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bridge/base64.h"
 #include "bridge/text.h"
 #include "client/file_list.h"
 #include "install/download.h"

@@ -17,7 +17,7 @@
 #include <memory>
 #include <thread>
 
-#include "tools/common/base64.h"
+#include "bridge/base64.h"
 #include "tools/common/site.h"
 
 namespace tarn::tools {
@@ -252,7 +252,7 @@ class Service {
     const FaultRules snapshot = faults_.Snapshot();
     if (snapshot.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(snapshot.delayMs));
     std::string listPath;
-    if (req.path == "/api/file" && DecodeFileToken(QueryValue(req.target, "n"), listPath)) {
+    if (req.path == "/api/file" && DecodeBase64Url(QueryValue(req.target, "n"), listPath)) {
       std::replace(listPath.begin(), listPath.end(), '\\', '/');
     }
     if (const int code = faults_.TakeStatus(req.path, req.target, listPath)) {
@@ -409,7 +409,7 @@ class Service {
 
   void ClientFile(const httplib::Request& req, httplib::Response& res) {
     std::string listPath;
-    if (!DecodeFileToken(QueryValue(req.target, "n"), listPath) || listPath.empty()) {
+    if (!DecodeBase64Url(QueryValue(req.target, "n"), listPath) || listPath.empty()) {
       return Answer(res, 400, "text/plain; charset=utf-8", "the n parameter is not a file token\n");
     }
     std::replace(listPath.begin(), listPath.end(), '\\', '/');

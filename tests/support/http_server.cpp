@@ -1,4 +1,4 @@
-#include "loopback_server.h"
+#include "support/http_server.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -6,12 +6,17 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 namespace tarn::test {
 namespace {
+
+constexpr uint16_t kServicePort = 8090;
 
 bool SendAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
@@ -70,14 +75,11 @@ std::string SeenRequest::Header(std::string_view name, bool* found) const {
   return {};
 }
 
-Answer Reply(int status, std::string_view body, std::string_view extraHeaders) {
-  std::string bytes = "HTTP/1.1 " + std::to_string(status) + " X\r\nContent-Length: " + std::to_string(body.size()) +
-                      "\r\nConnection: close\r\n";
-  bytes += extraHeaders;
-  bytes += "\r\n";
-  bytes += body;
-  return {bytes};
-}
+Reply::Reply(int status, std::string_view text, std::string_view extraHeaders)
+    : head(Head(status, static_cast<int64_t>(text.size()), std::string(extraHeaders))), body(text) {}
+
+Reply::Reply(std::string rawBytes, std::chrono::milliseconds holdOpenFor)
+    : head(std::move(rawBytes)), raw(true), holdOpen(holdOpenFor) {}
 
 LoopbackServer::LoopbackServer(Handler handler, uint16_t port) : handler_(std::move(handler)) {
   for (int attempt = 0; attempt < 300 && listenFd_ < 0; ++attempt) {
@@ -85,7 +87,11 @@ LoopbackServer::LoopbackServer(Handler handler, uint16_t port) : handler_(std::m
     if (listenFd_ < 0 && port == 0) break;
     if (listenFd_ < 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  if (listenFd_ >= 0) acceptor_ = std::thread([this] { AcceptLoop(); });
+  if (listenFd_ < 0) {
+    ADD_FAILURE() << "cannot listen on 127.0.0.1:" << port << ": " << std::strerror(errno);
+    return;
+  }
+  acceptor_ = std::thread([this] { AcceptLoop(); });
 }
 
 LoopbackServer::~LoopbackServer() {
@@ -135,32 +141,84 @@ void LoopbackServer::Serve(int fd) {
       want = headEnd + 4 + (length.empty() ? 0 : std::strtoull(length.c_str(), nullptr, 10));
     }
   }
-  SeenRequest request;
   if (headEnd != std::string::npos) {
+    SeenRequest request;
     request.head = in.substr(0, headEnd + 2);
     request.body = in.substr(headEnd + 4);
     const size_t sp1 = request.head.find(' ');
     const size_t sp2 = request.head.find(' ', sp1 + 1);
     request.method = request.head.substr(0, sp1);
     request.target = request.head.substr(sp1 + 1, sp2 - sp1 - 1);
+    request.range = request.Header("Range", &request.hasRange);
     {
       std::lock_guard lock(mutex_);
       requests_.push_back(request);
     }
-    const Answer answer = handler_(request);
-    std::this_thread::sleep_for(answer.delay);
-    SendAll(fd, answer.bytes);
-    std::this_thread::sleep_for(answer.holdOpen);
+    Send(fd, handler_(request));
   }
   shutdown(fd, SHUT_RDWR);
   close(fd);
 }
+
+void LoopbackServer::Send(int fd, const Reply& reply) {
+  std::this_thread::sleep_for(reply.delay);
+  if (!SendAll(fd, reply.raw ? reply.head : reply.head + "Connection: close\r\n\r\n")) return;
+  uint64_t sent = 0;
+  size_t at = 0;
+  for (;;) {
+    if (stopping_) return;
+    if (at == reply.body.size()) {
+      if (!reply.endless || reply.body.empty()) break;
+      at = 0;
+    }
+    size_t piece = std::min(reply.pieceBytes, reply.body.size() - at);
+    if (reply.cutAfter != std::string::npos) {
+      if (sent >= reply.cutAfter) break;
+      piece = std::min<size_t>(piece, reply.cutAfter - sent);
+    }
+    if (!SendAll(fd, std::string_view(reply.body).substr(at, piece))) return;
+    at += piece;
+    sent += piece;
+    bodyBytes_ += piece;
+    if (reply.afterPiece) reply.afterPiece(sent);
+    if (reply.pause.count() > 0) std::this_thread::sleep_for(reply.pause);
+  }
+  std::this_thread::sleep_for(reply.holdOpen);
+}
+
+ScriptedServer::ScriptedServer(Handler handler) : LoopbackServer(std::move(handler), kServicePort) {}
 
 uint16_t UnusedPort() {
   uint16_t port = 0;
   const int fd = Bind(0, port);
   if (fd >= 0) close(fd);
   return port;
+}
+
+std::string Head(int status, int64_t contentLength, const std::string& extraLines) {
+  std::string head = "HTTP/1.1 " + std::to_string(status) + " X\r\n";
+  if (contentLength >= 0) head += "Content-Length: " + std::to_string(contentLength) + "\r\n";
+  return head + extraLines;
+}
+
+Reply FileReply(const std::string& content, const SeenRequest& request) {
+  Reply reply;
+  if (!request.hasRange) {
+    reply.head = Head(200, static_cast<int64_t>(content.size()));
+    reply.body = content;
+    return reply;
+  }
+  // Only the "bytes=N-" form the downloader sends.
+  const uint64_t from = std::strtoull(request.range.c_str() + 6, nullptr, 10);
+  if (from >= content.size()) {
+    reply.head = Head(416, 0, "Content-Range: bytes */" + std::to_string(content.size()) + "\r\n");
+    return reply;
+  }
+  reply.body = content.substr(from);
+  reply.head = Head(206, static_cast<int64_t>(reply.body.size()),
+                    "Content-Range: bytes " + std::to_string(from) + "-" + std::to_string(content.size() - 1) + "/" +
+                        std::to_string(content.size()) + "\r\n");
+  return reply;
 }
 
 }  // namespace tarn::test
