@@ -23,13 +23,19 @@ constexpr std::array<Epoch, 3> kEpochTable{{
 }};
 
 int32_t RemoteBuild() {
-  std::string body;
-  uint32_t status = 0;
-  if (!HttpCall("GET", "/TRN/element/version", "", body, status) || status != 200) return -1;
-  return LeadingNumber(body);
+  int32_t build = -1;
+  return FetchServerBuild(build) ? build : -1;
 }
 
 }  // namespace
+
+bool FetchServerBuild(int32_t& build) {
+  std::string body;
+  uint32_t status = 0;
+  if (!HttpCall("GET", "/TRN/element/version", "", body, status) || status != 200) return false;
+  build = LeadingNumber(body);
+  return true;
+}
 
 std::string EpochEvent(int32_t local, int32_t remote) {
   int index = -1;

@@ -9,6 +9,10 @@ namespace tarn {
 // service's build (-1: unknown).
 std::string EpochEvent(int32_t local, int32_t remote);
 
+// Asks the service for its build ("/TRN/element/version", leading digits);
+// false, build untouched, when it cannot be asked.
+bool FetchServerBuild(int32_t& build);
+
 // Reads the installed build, asks the service for its build and posts the
 // "epoch" Event. The Event is always posted.
 void PostEpoch();

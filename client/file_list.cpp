@@ -1,9 +1,9 @@
 #include "client/file_list.h"
 
 #include <algorithm>
-#include <array>
 #include <limits>
 
+#include "bridge/base64.h"
 #include "bridge/text.h"
 #include "platform/crypto.h"
 #include "platform/paths.h"
@@ -15,16 +15,6 @@ namespace {
 constexpr std::string_view kNoPacks = "\xD0\xB1\xD0\xB5\xD0\xB7 \xD0\xBF\xD0\xB0\xD0\xBA\xD0\xBE\xD0\xB2";
 static_assert(kNoPacks.size() == 17);
 
-constexpr std::array<signed char, 256> MakeBase64Table() {
-  std::array<signed char, 256> t{};
-  for (auto& v : t) v = -1;
-  constexpr std::string_view alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  for (size_t i = 0; i < alphabet.size(); ++i) t[static_cast<unsigned char>(alphabet[i])] = static_cast<signed char>(i);
-  return t;
-}
-constexpr auto kBase64 = MakeBase64Table();
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Leading decimal digits; overflow holds at the top of the range rather
@@ -71,70 +61,6 @@ std::vector<std::string_view> ListLineTokens(std::string_view line) {
   return tokens;
 }
 
-std::string EncodeBase64(std::string_view bytes) {
-  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  const auto byte = [&bytes](size_t k) { return static_cast<uint32_t>(static_cast<unsigned char>(bytes[k])); };
-  size_t i = 0;
-  for (; i + 3 <= bytes.size(); i += 3) {
-    const uint32_t v = byte(i) << 16 | byte(i + 1) << 8 | byte(i + 2);
-    out += kAlphabet[v >> 18 & 63];
-    out += kAlphabet[v >> 12 & 63];
-    out += kAlphabet[v >> 6 & 63];
-    out += kAlphabet[v & 63];
-  }
-  const size_t rest = bytes.size() - i;
-  if (rest > 0) {
-    const uint32_t v = byte(i) << 16 | (rest == 2 ? byte(i + 1) << 8 : 0);
-    out += kAlphabet[v >> 18 & 63];
-    out += kAlphabet[v >> 12 & 63];
-    out += rest == 2 ? kAlphabet[v >> 6 & 63] : '=';
-    out += '=';
-  }
-  return out;
-}
-
-bool DecodeBase64(std::string_view text, std::string& out) {
-  out.clear();
-  std::string bytes;
-  bytes.reserve(text.size() / 4 * 3 + 2);
-  uint32_t group = 0;
-  int held = 0;      // sextets in group
-  int padding = 0;   // '=' seen so far
-  size_t sextets = 0;
-  for (char c : text) {
-    if (IsBlank(c)) continue;
-    if (c == '=') {
-      ++padding;
-      if (padding > 2) return false;
-      continue;
-    }
-    const int value = kBase64[static_cast<unsigned char>(c)];
-    if (value < 0 || padding > 0) return false;  // data after padding
-    group = (group << 6) | static_cast<uint32_t>(value);
-    ++held;
-    ++sextets;
-    if (held == 4) {
-      bytes += static_cast<char>((group >> 16) & 0xFF);
-      bytes += static_cast<char>((group >> 8) & 0xFF);
-      bytes += static_cast<char>(group & 0xFF);
-      group = 0;
-      held = 0;
-    }
-  }
-  // One sextet alone cannot carry a byte; padding must fill the last group
-  // exactly when it is present.
-  if (held == 1 || (padding > 0 && (sextets + static_cast<size_t>(padding)) % 4 != 0)) return false;
-  if (held == 2) {
-    bytes += static_cast<char>((group >> 4) & 0xFF);
-  } else if (held == 3) {
-    bytes += static_cast<char>((group >> 10) & 0xFF);
-    bytes += static_cast<char>((group >> 2) & 0xFF);
-  }
-  out = std::move(bytes);
-  return true;
-}
 
 bool VerifyListSignature(std::string_view body, std::string_view publicKeyPem, std::string& signedText) {
   signedText.clear();

@@ -28,18 +28,8 @@ struct FileList {
 
 inline constexpr std::string_view kSignatureMarker = "-----BEGIN ELEMENT SIGNATURE-----";
 
-// Standard Base64 with "=" padding. Spaces, tabs, CR and LF are skipped
-// wherever they stand; any other character outside the alphabet, padding
-// anywhere but the end, or a length no encoder produces fails. The padding
-// may be left off. Empty input decodes to no bytes and succeeds.
-bool DecodeBase64(std::string_view text, std::string& bytes);
-
 // The space- or tab-separated tokens of one list line.
 std::vector<std::string_view> ListLineTokens(std::string_view line);
-
-// Standard Base64 with "=" padding and no line breaks: how list paths and
-// file request paths are written.
-std::string EncodeBase64(std::string_view bytes);
 
 // Checks body against the built-in key. On success signedText holds the
 // list text with every CR removed; on any failure it is empty.

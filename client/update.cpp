@@ -3,6 +3,7 @@
 #include <atomic>
 #include <vector>
 
+#include "bridge/base64.h"
 #include "bridge/host_slots.h"
 #include "bridge/log.h"
 #include "client/checksum.h"
@@ -17,21 +18,10 @@
 namespace tarn {
 namespace {
 
-constexpr std::string_view kListTarget = "/TRN/element/files.md5";
-constexpr std::string_view kVersionTarget = "/TRN/element/version";
 
 // The page gets a row and a "progress" only for every 64th file checked, so a
 // long list does not flood it.
 constexpr size_t kCheckReportEvery = 64;
-
-// The service's build number; false when it cannot be asked.
-bool FetchServerBuild(int32_t& build) {
-  std::string body;
-  uint32_t status = 0;
-  if (!HttpCall("GET", kVersionTarget, "", body, status) || status != 200) return false;
-  build = LeadingNumber(body);
-  return true;
-}
 
 void StampServerBuild() {
   int32_t build = 0;
@@ -48,23 +38,10 @@ void RunUpdate() {
   StatusRows rows;
   const auto post = [&rows] { PostVerifyRows(rows); };
 
-  rows.push_back(MakeStateRow("run", "Получаю список файлов", "Жду"));
-  post();
-  std::string body;
-  uint32_t status = 0;
-  if (!HttpCall("GET", kListTarget, "", body, status) || status != 200) {
-    rows.back() = MakeStateRow("bad", "Сервер обновлений не отвечает", "Ошибка");
-    post();
+  FileList list;
+  if (!FetchListShowingRows(rows, "Сервер обновлений не отвечает", "Подпись списка неверна — обновление отменено", list))
     return;
-  }
-  std::string signedText;
-  if (!VerifyListSignature(body, signedText)) {
-    rows.back() = MakeStateRow("bad", "Подпись списка неверна — обновление отменено", "Ошибка");
-    post();
-    return;
-  }
-  rows.back() = MakeStateRow("ok", "Список получен, подпись верна", "Готово");
-  const std::vector<FileEntry> entries = ParseFileList(signedText).entries;
+  const std::vector<FileEntry>& entries = list.entries;
 
   const std::string clientDir = FindClientDir();
   if (clientDir.empty() || entries.empty()) {
@@ -195,15 +172,6 @@ void PostUpdateStatus(int32_t local, int32_t remote) {
            std::to_string(remote) + "}}");
 }
 
-std::string FileRequestPath(std::string_view listPath) {
-  // The service's own alphabet: Base64 with "-" and "_" in place of "+" and
-  // "/", so the value needs no percent-encoding; the "=" padding stays.
-  std::string token = EncodeBase64(listPath);
-  for (char& c : token) {
-    if (c == '+') c = '-';
-    if (c == '/') c = '_';
-  }
-  return "/api/file?n=" + token;
-}
+std::string FileRequestPath(std::string_view listPath) { return "/api/file?n=" + EncodeBase64Url(listPath); }
 
 }  // namespace tarn

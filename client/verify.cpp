@@ -9,9 +9,9 @@
 #include "bridge/parallel.h"
 #include "bridge/text.h"
 #include "client/checksum.h"
+#include "client/list_fetch.h"
 #include "client/update.h"
 #include "launch/discovery.h"
-#include "service/http.h"
 
 namespace tarn {
 namespace {
@@ -52,6 +52,20 @@ void PostVerifyRows(const StatusRows& rows) {
   PostToUi(event);
 }
 
+bool FetchListShowingRows(StatusRows& rows, const std::string& unreachable, const std::string& badSignature,
+                          FileList& list) {
+  rows.push_back(MakeStateRow("run", "Получаю список файлов", "Жду"));
+  PostVerifyRows(rows);
+  const ListFetch fetched = FetchFileList(list);
+  if (fetched != ListFetch::Ok) {
+    rows.back() = MakeStateRow("bad", fetched == ListFetch::Unreachable ? unreachable : badSignature, "Ошибка");
+    PostVerifyRows(rows);
+    return false;
+  }
+  rows.back() = MakeStateRow("ok", "Список получен, подпись верна", "Готово");
+  return true;
+}
+
 void PostProgress(const std::string& status, uint32_t percent, bool ready) {
   // Callers pass fixed texts, for which escaping changes nothing; it keeps
   // the Event valid JSON should one ever carry a quote.
@@ -88,25 +102,9 @@ std::vector<std::string> FindMismatches(const std::string& clientDir, const std:
 
 void VerifyClient() {
   StatusRows rows;
-  rows.push_back(MakeStateRow("run", "Получаю список файлов", "Жду"));
-  PostVerifyRows(rows);
-
-  std::string body;
-  uint32_t status = 0;
-  if (!HttpCall("GET", "/TRN/element/files.md5", "", body, status) || status != 200) {
-    rows.back() = MakeStateRow("bad", "Патч-сервер не отвечает", "Ошибка");
-    PostVerifyRows(rows);
-    return;
-  }
-  std::string signedText;
-  if (!VerifyListSignature(body, signedText)) {
-    rows.back() = MakeStateRow("bad", "Подпись списка неверна — список отвергнут", "Ошибка");
-    PostVerifyRows(rows);
-    return;
-  }
-  rows.back() = MakeStateRow("ok", "Список получен, подпись верна", "Готово");
-  body.clear();
-  const std::vector<FileEntry> entries = ParseFileList(signedText).entries;
+  FileList list;
+  if (!FetchListShowingRows(rows, "Патч-сервер не отвечает", "Подпись списка неверна — список отвергнут", list)) return;
+  const std::vector<FileEntry>& entries = list.entries;
 
   const std::string clientDir = FindClientDir();
   if (clientDir.empty()) {

@@ -21,6 +21,12 @@ std::string MakeStateRow(const std::string& state, const std::string& label, con
 // Posts {"verify":[rows...]}: the run's whole list at this moment.
 void PostVerifyRows(const StatusRows& rows);
 
+// The first row of verification and update: "Получаю список файлов" while
+// the list is fetched, then "Список получен, подпись верна" (not yet posted)
+// or, posted, the failure's label. False when there is no list to go on.
+bool FetchListShowingRows(StatusRows& rows, const std::string& unreachable, const std::string& badSignature,
+                          FileList& list);
+
 // Posts {"progress":{"status":"...","percent":N,"ready":true|false}}.
 void PostProgress(const std::string& status, uint32_t percent, bool ready);
 

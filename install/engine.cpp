@@ -9,6 +9,7 @@
 #include "bridge/tasks.h"
 #include "client/checksum.h"
 #include "client/epoch.h"
+#include "client/list_fetch.h"
 #include "client/update.h"
 #include "install/config.h"
 #include "install/download.h"
@@ -28,8 +29,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr std::string_view kListTarget = "/TRN/element/files.md5";
-constexpr std::string_view kVersionTarget = "/TRN/element/version";
 // Room kept free beyond the download itself: 1/32 of it plus 64 MiB.
 constexpr uint64_t kSpaceReserve = 64ull * 1024 * 1024;
 constexpr size_t kCheckPostEvery = 128;
@@ -275,12 +274,14 @@ bool DownloadPhase(const DownloadPlan& plan, const std::string& folder, Transfer
 
 void Finish(const FileList& list, const std::string& folder) {
   int32_t build = list.version;
-  std::string body;
-  uint32_t status = 0;
-  if (HttpCall("GET", kVersionTarget, "", body, status) && status == 200) build = LeadingNumber(body);
+  FetchServerBuild(build);
   if (build >= 0) WriteClientVersion(build);
-  SetConfigValue("state", "готово");
+  // The journal goes first: a run cut off between the two then re-checks
+  // every file, where the other order would leave a finished install with
+  // a journal that nothing removes and a later install into this folder
+  // would trust.
   RemoveFile(InstallJournalPath());
+  SetConfigValue("state", "готово");
   {
     std::lock_guard lock(InstallLock());
     InstallState& s = TheInstallState();
@@ -386,22 +387,19 @@ After Run(bool pickFolder) {
 }  // namespace
 
 bool FetchInstallList(FileList& list, std::string& message) {
-  std::string body;
-  uint32_t status = 0;
-  if (!HttpCall("GET", kListTarget, "", body, status) || status != 200) {
+  const ListFetch fetched = FetchFileList(list);
+  if (fetched == ListFetch::Unreachable) {
     message =
         "Не удалось связаться с сервером обновлений. Проверьте подключение к интернету и попробуйте ещё раз через "
         "минуту.";
     return false;
   }
-  std::string signedText;
-  if (!VerifyListSignature(body, signedText)) {
+  if (fetched == ListFetch::BadSignature) {
     message =
         "Список файлов пришёл с неверной подписью, установка остановлена. Так выглядит подмена по дороге — "
         "сообщите об этом в поддержку и не устанавливайте игру из других источников.";
     return false;
   }
-  list = ParseFileList(signedText);
   if (list.entries.empty()) {
     message = "Сервер отдал пустой список файлов. Скорее всего, идёт обслуживание — попробуйте позже.";
     return false;

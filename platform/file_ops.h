@@ -21,11 +21,16 @@ std::string FullPath(const std::string& path);
 // "C:\" on Windows).
 std::string SearchParent(const std::string& folder);
 
+// Who may read a replaced file: whoever the folder lets in, or its owner
+// alone (Linux: mode 0600; Windows: a protected DACL naming only the
+// current user, nothing inherited).
+enum class FileAccess { Shared, OwnerOnly };
+
 // Replaces the file's whole content so that a crash at any moment leaves
 // either the old content or the new, never a mixture: the bytes go to a
-// temporary file in the same folder, are flushed to disk, and the temporary
-// file is renamed over path. False (the old file untouched, no temporary
-// file left behind) when any step fails.
-bool ReplaceFileAtomically(const std::string& path, std::string_view bytes);
+// temporary file in the same folder, created with the given access, are
+// flushed to disk, and the temporary file is renamed over path. False (the
+// old file untouched, no temporary file left behind) when any step fails.
+bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, FileAccess access = FileAccess::Shared);
 
 }  // namespace tarn

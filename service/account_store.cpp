@@ -6,6 +6,7 @@
 #include "bridge/text.h"
 #include "platform/file.h"
 #include "platform/paths.h"
+#include "platform/file_ops.h"
 #include "platform/secret_store.h"
 
 namespace tarn {
@@ -127,7 +128,7 @@ bool SaveAccounts(const std::vector<Account>& accounts) {
   }
   const std::string folder = DataFolderPath();
   MakeFolder(folder);
-  return ReplacePrivateFile(JoinPath(folder, "accounts.dat"), text);
+  return ReplaceFileAtomically(JoinPath(folder, "accounts.dat"), text, FileAccess::OwnerOnly);
 }
 
 bool ChangeAccounts(const std::function<bool(std::vector<Account>& accounts)>& change) {

@@ -45,10 +45,10 @@ struct ClearErrorsOnExit {
 bool Md5OfFile(const std::string& path, Md5Digest& digest) {
   const ClearErrorsOnExit clear;
   Fd file(OpenRegularFile(path, O_RDONLY));
-  if (file.fd < 0) return false;
+  if (!file.ok()) return false;
   // The kernel reads further ahead for a file announced as sequential,
   // which is most of the speed of hashing a whole client.
-  posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
   MdCtx ctx(EVP_MD_CTX_new());
   if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) != 1) return false;
@@ -56,7 +56,7 @@ bool Md5OfFile(const std::string& path, Md5Digest& digest) {
   const std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kReadPiece]);
   if (!buffer) return false;
   for (;;) {
-    const ssize_t n = read(file.fd, buffer.get(), kReadPiece);
+    const ssize_t n = read(file.get(), buffer.get(), kReadPiece);
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -96,13 +96,13 @@ bool Md5Stream::UpdateFromFile(const std::string& path, uint64_t length) {
   if (!state_ || state_->failed) return false;
   state_->failed = true;  // until every byte is in
   Fd file(OpenRegularFile(path, O_RDONLY | O_NOFOLLOW));
-  if (file.fd < 0) return false;
-  posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  if (!file.ok()) return false;
+  posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
   const std::unique_ptr<char[]> buffer(new (std::nothrow) char[kReadPiece]);
   if (!buffer) return false;
   state_->failed = false;
   while (length > 0 && !state_->failed) {
-    const ssize_t n = read(file.fd, buffer.get(), static_cast<size_t>(std::min<uint64_t>(length, kReadPiece)));
+    const ssize_t n = read(file.get(), buffer.get(), static_cast<size_t>(std::min<uint64_t>(length, kReadPiece)));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       state_->failed = true;

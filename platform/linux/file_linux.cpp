@@ -32,12 +32,12 @@ bool ReadUpTo(int fd, size_t maxBytes, std::string& bytes) {
 bool AppendToFile(const std::string& path, std::string_view bytes, WriteSharing) {
   // Never through a link, and never into a FIFO that would hold the caller.
   Fd f(OpenRegularFile(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW, 0644));
-  if (f.fd < 0) return false;
+  if (!f.ok()) return false;
   // O_APPEND makes one write land whole at the end, so lines of concurrent
   // writers never interleave inside each other.
   ssize_t n;
   do {
-    n = write(f.fd, bytes.data(), bytes.size());
+    n = write(f.get(), bytes.data(), bytes.size());
   } while (n < 0 && errno == EINTR);
   return n == static_cast<ssize_t>(bytes.size());
 }
@@ -47,15 +47,15 @@ bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
   bytes.clear();
   Fd f(OpenRegularFile(path, O_RDONLY));
-  if (f.fd < 0) return false;
-  return ReadUpTo(f.fd, std::string::npos, bytes);
+  if (!f.ok()) return false;
+  return ReadUpTo(f.get(), std::string::npos, bytes);
 }
 
 bool ReadFileStart(const std::string& path, size_t maxBytes, std::string& bytes) {
   bytes.clear();
   Fd f(OpenRegularFile(path, O_RDONLY));
-  if (f.fd < 0) return false;
-  return ReadUpTo(f.fd, maxBytes, bytes);
+  if (!f.ok()) return false;
+  return ReadUpTo(f.get(), maxBytes, bytes);
 }
 
 bool MakeFolder(const std::string& path) {

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,36 @@
 
 namespace tarn {
 namespace {
+
+// The temporary files of path's writers are "<path>.<pid>.XXXXXX". One whose
+// process is gone was left by a writer killed before its rename, and would
+// otherwise stay beside the file for good (in the client folder, too); a
+// living writer's file, this process's included, is never touched.
+void RemoveOrphanedTemps(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string prefix = (slash == std::string::npos ? path : path.substr(slash + 1)) + ".";
+  const Folder folder(opendir(FolderOf(path).c_str()));
+  if (!folder.ok()) return;
+  DIR* dir = folder.get();
+  const pid_t self = getpid();
+  while (const dirent* entry = readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (name.size() <= prefix.size() + 8 || name.substr(0, prefix.size()) != prefix) continue;
+    const std::string_view rest = name.substr(prefix.size());
+    const size_t dot = rest.find('.');
+    if (dot == 0 || dot == std::string_view::npos || rest.size() - dot - 1 != 6) continue;
+    pid_t pid = 0;
+    bool digits = true;
+    for (char c : rest.substr(0, dot)) {
+      digits = digits && c >= '0' && c <= '9' && pid < 100000000;
+      if (digits) pid = pid * 10 + (c - '0');
+    }
+    if (!digits || pid <= 0 || pid == self || kill(pid, 0) == 0 || errno != ESRCH) continue;
+    struct stat st{};
+    if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+      unlinkat(dirfd(dir), entry->d_name, 0);
+  }
+}
 
 }  // namespace
 
@@ -35,8 +66,22 @@ std::string SearchParent(const std::string& folder) {
   return folder.substr(0, slash);
 }
 
-bool ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
-  return ReplaceFileWithMode(path, bytes, 0644);
+bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, FileAccess access) {
+  const mode_t mode = access == FileAccess::OwnerOnly ? 0600 : 0644;
+  // A unique temporary name, so two writers of the same file never write
+  // into each other's temporary file; the last rename wins whole.
+  std::string temp = path + "." + std::to_string(getpid()) + ".XXXXXX";
+  Fd file(mkostemp(temp.data(), O_CLOEXEC));
+  if (!file.ok()) return false;
+  const bool written = fchmod(file.get(), mode) == 0 && WriteAll(file.get(), bytes) && fsync(file.get()) == 0;
+  const bool closed = file.Close();
+  if (!written || !closed || rename(temp.c_str(), path.c_str()) != 0) {
+    unlink(temp.c_str());
+    return false;
+  }
+  SyncFolder(FolderOf(path));
+  RemoveOrphanedTemps(path);
+  return true;
 }
 
 }  // namespace tarn

@@ -1,24 +1,31 @@
 #pragma once
 // POSIX descriptor helpers shared by the Linux backend's files. Internal to
 // the backend: logic code never sees a descriptor.
+#include <dirent.h>
 #include <sys/types.h>
 
 #include <string>
 #include <string_view>
 
+#include "platform/unique_handle.h"
+
 namespace tarn {
 
-// Owns one descriptor for the length of a call; -1 means none.
-struct Fd {
-  int fd = -1;
-  explicit Fd(int f) : fd(f) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd();
-  // Closes now and tells whether the close succeeded: on some file systems
-  // a failed close is the first news of a failed write.
-  bool Close();
+struct FdTraits {
+  using Value = int;
+  static int None() { return -1; }
+  static bool Free(int fd);
 };
+// Owns one descriptor; -1 means none.
+using Fd = UniqueHandle<FdTraits>;
+
+struct FolderTraits {
+  using Value = DIR*;
+  static Value None() { return nullptr; }
+  static bool Free(Value dir);
+};
+// Owns one open directory stream.
+using Folder = UniqueHandle<FolderTraits>;
 
 // Opens path with flags (O_CLOEXEC added) only when it is a regular file,
 // or -1. A FIFO or device of that name is never waited on: the open does
@@ -37,11 +44,11 @@ std::string FolderOf(const std::string& path);
 // power cut.
 void SyncFolder(const std::string& folder);
 
-// Replaces path's whole content so that a crash at any moment leaves the old
-// content or the new: the bytes go to a uniquely named temporary file in the
-// same folder with the given permissions, are flushed, and the file is
-// renamed over path, then the folder is flushed. False (old file untouched,
-// no temporary file left) when any step fails.
-bool ReplaceFileWithMode(const std::string& path, std::string_view bytes, mode_t mode);
+// The launcher's folder among the user's data folders, by the XDG rules
+// ($XDG_DATA_HOME/tarn-launcher, a relative XDG_DATA_HOME ignored, else
+// ~/.local/share/tarn-launcher), made when missing with every level made
+// here private (0700): it holds the player's accounts and key. Empty when
+// no home is known or the folder cannot be made.
+std::string MakeUserStateFolder();
 
 }  // namespace tarn

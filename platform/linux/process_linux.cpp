@@ -14,18 +14,12 @@
 #include "platform/file_ops.h"
 #include "platform/process.h"
 #include "platform/thread.h"
+#include "platform/linux/posix_io.h"
 
 extern char** environ;
 
 namespace tarn {
 namespace {
-
-struct Folder {
-  DIR* dir;
-  ~Folder() {
-    if (dir != nullptr) closedir(dir);
-  }
-};
 
 struct FileActions {
   posix_spawn_file_actions_t actions;
@@ -98,10 +92,10 @@ StartedProcess Failed(int error) { return {false, 0, static_cast<uint32_t>(error
 }  // namespace
 
 bool FolderHasMatch(const std::string& folder, std::string_view pattern) {
-  Folder listing{opendir(folder.c_str())};
-  if (listing.dir == nullptr) return false;
+  Folder listing(opendir(folder.c_str()));
+  if (!listing.ok()) return false;
   const std::string wanted(pattern);
-  while (const dirent* entry = readdir(listing.dir)) {
+  while (const dirent* entry = readdir(listing.get())) {
     if (fnmatch(wanted.c_str(), entry->d_name, FNM_CASEFOLD) == 0) return true;
   }
   return false;

@@ -2,7 +2,6 @@
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
-#include <pwd.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,11 +9,11 @@
 #include <array>
 #include <cerrno>
 #include <cstdlib>
-#include <memory>
 #include <vector>
 
 #include "platform/secret_store.h"
 #include "platform/linux/posix_io.h"
+#include "platform/unique_handle.h"
 
 namespace tarn {
 namespace {
@@ -34,47 +33,13 @@ struct Key {
   ~Key() { OPENSSL_cleanse(bytes.data(), bytes.size()); }
 };
 
-struct CipherDeleter {
-  void operator()(EVP_CIPHER_CTX* c) const { EVP_CIPHER_CTX_free(c); }
-};
-using Cipher = std::unique_ptr<EVP_CIPHER_CTX, CipherDeleter>;
-
-// The base of the user's data folders, as the XDG rules name it: a relative
-// XDG_DATA_HOME is to be ignored.
-std::string DataHome() {
-  const char* xdg = std::getenv("XDG_DATA_HOME");
-  if (xdg && xdg[0] == '/') return xdg;
-  std::string home;
-  if (const char* h = std::getenv("HOME"); h && h[0] == '/') {
-    home = h;
-  } else {
-    std::vector<char> buf(16384);
-    passwd pw{};
-    passwd* found = nullptr;
-    if (getpwuid_r(geteuid(), &pw, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir)
-      home = found->pw_dir;
-  }
-  if (home.empty() || home[0] != '/') return {};
-  return home + "/.local/share";
-}
-
-// Creates every missing level of folder; the levels made here are private.
-bool MakeFolders(const std::string& folder) {
-  struct stat st{};
-  if (stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-  const std::string parent = FolderOf(folder);
-  if (parent != folder && !MakeFolders(parent)) return false;
-  if (mkdir(folder.c_str(), 0700) == 0) return true;
-  return errno == EEXIST && stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
+using Cipher = UniqueHandle<FreedBy<EVP_CIPHER_CTX, EVP_CIPHER_CTX_free>>;
 
 // The key's own folder: made private when missing, and tightened when it
 // is ours but open to others.
 std::string KeyFolder() {
-  const std::string base = DataHome();
-  if (base.empty()) return {};
-  const std::string folder = base + "/tarn-launcher";
-  if (!MakeFolders(folder)) return {};
+  const std::string folder = MakeUserStateFolder();
+  if (folder.empty()) return {};
   struct stat st{};
   if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()) return {};
   if ((st.st_mode & 077) != 0 && chmod(folder.c_str(), 0700) != 0) return {};
@@ -87,14 +52,14 @@ enum class KeyRead { Ok, Missing, Unusable };
 // anything else could be a key planted by someone else.
 KeyRead ReadKey(const std::string& path, Key& key) {
   Fd f(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-  if (f.fd < 0) return errno == ENOENT ? KeyRead::Missing : KeyRead::Unusable;
+  if (!f.ok()) return errno == ENOENT ? KeyRead::Missing : KeyRead::Unusable;
   struct stat st{};
-  if (fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() ||
+  if (fstat(f.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() ||
       st.st_size != static_cast<off_t>(kKeyBytes))
     return KeyRead::Unusable;
   size_t got = 0;
   while (got < kKeyBytes) {
-    const ssize_t n = read(f.fd, key.bytes.data() + got, kKeyBytes - got);
+    const ssize_t n = read(f.get(), key.bytes.data() + got, kKeyBytes - got);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return KeyRead::Unusable;
     got += static_cast<size_t>(n);
@@ -112,9 +77,9 @@ bool CreateKey(const std::string& folder, const std::string& path) {
   if (RAND_bytes(fresh.bytes.data(), static_cast<int>(fresh.bytes.size())) != 1) return false;
   std::string temp = folder + "/.user.key.XXXXXX";
   Fd f(mkostemp(temp.data(), O_CLOEXEC));
-  if (f.fd < 0) return false;
+  if (!f.ok()) return false;
   const std::string_view bytes(reinterpret_cast<const char*>(fresh.bytes.data()), fresh.bytes.size());
-  const bool written = fchmod(f.fd, 0600) == 0 && WriteAll(f.fd, bytes) && fsync(f.fd) == 0;
+  const bool written = fchmod(f.get(), 0600) == 0 && WriteAll(f.get(), bytes) && fsync(f.get()) == 0;
   if (!written) {
     unlink(temp.c_str());
     return false;
@@ -159,7 +124,7 @@ bool ProtectForUser(std::string_view plain, std::string_view description, std::s
   if (RAND_bytes(nonce.data(), static_cast<int>(nonce.size())) != 1) return false;
 
   Cipher ctx(EVP_CIPHER_CTX_new());
-  if (!ctx) return false;
+  if (!ctx.ok()) return false;
   std::string out(kMagic);
   out.append(reinterpret_cast<const char*>(nonce.data()), nonce.size());
   const size_t head = out.size();
@@ -189,7 +154,7 @@ bool UnprotectForUser(std::string_view sealed, std::string_view description, std
   std::string tag(body.substr(cipherText.size()));
 
   Cipher ctx(EVP_CIPHER_CTX_new());
-  if (!ctx) return false;
+  if (!ctx.ok()) return false;
   std::string out(cipherText.size(), '\0');
   auto* outBytes = reinterpret_cast<unsigned char*>(out.data());
   int len = 0, fin = 0;
@@ -207,10 +172,6 @@ bool UnprotectForUser(std::string_view sealed, std::string_view description, std
   out.resize(static_cast<size_t>(len + fin));
   plain = std::move(out);
   return true;
-}
-
-bool ReplacePrivateFile(const std::string& path, std::string_view bytes) {
-  return ReplaceFileWithMode(path, bytes, 0600);
 }
 
 }  // namespace tarn

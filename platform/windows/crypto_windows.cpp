@@ -14,25 +14,19 @@ namespace {
 
 constexpr DWORD kReadPiece = 1 << 20;
 
-struct Provider {
-  HCRYPTPROV h = 0;
-  Provider() = default;
-  Provider(const Provider&) = delete;
-  Provider& operator=(const Provider&) = delete;
-  ~Provider() {
-    if (h) CryptReleaseContext(h, 0);
-  }
+struct ProviderTraits {
+  using Value = HCRYPTPROV;
+  static Value None() { return 0; }
+  static bool Free(Value h) { return CryptReleaseContext(h, 0) != 0; }
 };
+using Provider = UniqueHandle<ProviderTraits>;
 
-struct Hash {
-  HCRYPTHASH h = 0;
-  Hash() = default;
-  Hash(const Hash&) = delete;
-  Hash& operator=(const Hash&) = delete;
-  ~Hash() {
-    if (h) CryptDestroyHash(h);
-  }
+struct HashTraits {
+  using Value = HCRYPTHASH;
+  static Value None() { return 0; }
+  static bool Free(Value h) { return CryptDestroyHash(h) != 0; }
 };
+using Hash = UniqueHandle<HashTraits>;
 
 }  // namespace
 
@@ -42,18 +36,18 @@ bool Md5OfFile(const std::string& path, Md5Digest& digest) {
   if (!file.ok()) return false;
   Provider provider;
   Hash hash;
-  if (!CryptAcquireContextW(&provider.h, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) return false;
-  if (!CryptCreateHash(provider.h, CALG_MD5, 0, 0, &hash.h)) return false;
+  if (!CryptAcquireContextW(provider.Out(), nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) return false;
+  if (!CryptCreateHash(provider.get(), CALG_MD5, 0, 0, hash.Out())) return false;
   std::vector<BYTE> piece(kReadPiece);
   for (;;) {
     DWORD n = 0;
     // A read that fails part-way must not yield the digest of a prefix.
-    if (!ReadFile(file.h, piece.data(), kReadPiece, &n, nullptr)) return false;
+    if (!ReadFile(file.get(), piece.data(), kReadPiece, &n, nullptr)) return false;
     if (n == 0) break;
-    if (!CryptHashData(hash.h, piece.data(), n, 0)) return false;
+    if (!CryptHashData(hash.get(), piece.data(), n, 0)) return false;
   }
   DWORD size = static_cast<DWORD>(digest.size());
-  return CryptGetHashParam(hash.h, HP_HASHVAL, digest.data(), &size, 0) && size == digest.size();
+  return CryptGetHashParam(hash.get(), HP_HASHVAL, digest.data(), &size, 0) && size == digest.size();
 }
 
 namespace {
@@ -62,25 +56,12 @@ namespace {
 constexpr size_t kLargestPem = 16 * 1024;
 constexpr DWORD kHashPiece = 1u << 30;
 
-struct Key {
-  HCRYPTKEY h = 0;
-  Key() = default;
-  Key(const Key&) = delete;
-  Key& operator=(const Key&) = delete;
-  ~Key() {
-    if (h) CryptDestroyKey(h);
-  }
+struct KeyTraits {
+  using Value = HCRYPTKEY;
+  static Value None() { return 0; }
+  static bool Free(Value h) { return CryptDestroyKey(h) != 0; }
 };
-
-struct DecodedKeyInfo {
-  CERT_PUBLIC_KEY_INFO* info = nullptr;
-  DecodedKeyInfo() = default;
-  DecodedKeyInfo(const DecodedKeyInfo&) = delete;
-  DecodedKeyInfo& operator=(const DecodedKeyInfo&) = delete;
-  ~DecodedKeyInfo() {
-    if (info) LocalFree(info);
-  }
-};
+using Key = UniqueHandle<KeyTraits>;
 
 // The DER of the first PEM block of the text, its header lines checked by
 // the system's decoder.
@@ -103,36 +84,36 @@ bool VerifyRsaMd5Signature(std::string_view publicKeyPem, std::string_view data,
   if (publicKeyPem.empty() || publicKeyPem.size() > kLargestPem || signature.empty()) return false;
   std::vector<BYTE> der;
   if (!PemToDer(publicKeyPem, der)) return false;
-  DecodedKeyInfo decoded;
+  LocalMemory<CERT_PUBLIC_KEY_INFO> decoded;
   DWORD decodedSize = 0;
   if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, der.data(), static_cast<DWORD>(der.size()),
-                           CRYPT_DECODE_ALLOC_FLAG, nullptr, &decoded.info, &decodedSize))
+                           CRYPT_DECODE_ALLOC_FLAG, nullptr, decoded.Out(), &decodedSize))
     return false;
-  const char* algorithm = decoded.info->Algorithm.pszObjId;
+  const char* algorithm = decoded.get()->Algorithm.pszObjId;
   if (!algorithm || std::string_view(algorithm) != szOID_RSA_RSA) return false;
 
   Provider provider;
-  if (!CryptAcquireContextW(&provider.h, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) return false;
+  if (!CryptAcquireContextW(provider.Out(), nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) return false;
   Key key;
-  if (!CryptImportPublicKeyInfo(provider.h, X509_ASN_ENCODING, decoded.info, &key.h)) return false;
+  if (!CryptImportPublicKeyInfo(provider.get(), X509_ASN_ENCODING, decoded.get(), key.Out())) return false;
   // A signature is exactly as long as the modulus; the provider would pad
   // a short one with zeros instead of refusing it.
   DWORD bits = 0;
   DWORD bitsSize = sizeof bits;
-  if (!CryptGetKeyParam(key.h, KP_KEYLEN, reinterpret_cast<BYTE*>(&bits), &bitsSize, 0) ||
+  if (!CryptGetKeyParam(key.get(), KP_KEYLEN, reinterpret_cast<BYTE*>(&bits), &bitsSize, 0) ||
       signature.size() != (bits + 7) / 8)
     return false;
 
   Hash hash;
-  if (!CryptCreateHash(provider.h, CALG_MD5, 0, 0, &hash.h)) return false;
+  if (!CryptCreateHash(provider.get(), CALG_MD5, 0, 0, hash.Out())) return false;
   for (size_t at = 0; at < data.size();) {
     const DWORD piece = static_cast<DWORD>(std::min<size_t>(data.size() - at, kHashPiece));
-    if (!CryptHashData(hash.h, reinterpret_cast<const BYTE*>(data.data() + at), piece, 0)) return false;
+    if (!CryptHashData(hash.get(), reinterpret_cast<const BYTE*>(data.data() + at), piece, 0)) return false;
     at += piece;
   }
   // CryptoAPI takes the signature least significant byte first.
   std::vector<BYTE> reversed(signature.rbegin(), signature.rend());
-  return CryptVerifySignatureW(hash.h, reversed.data(), static_cast<DWORD>(reversed.size()), key.h, nullptr, 0) != 0;
+  return CryptVerifySignatureW(hash.get(), reversed.data(), static_cast<DWORD>(reversed.size()), key.get(), nullptr, 0) != 0;
 }
 
 }  // namespace tarn

@@ -1,11 +1,13 @@
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "platform/file_ops.h"
 #include "platform/windows/handle.h"
-#include "platform/windows/replace_file.h"
 #include "platform/windows/wide.h"
 
 namespace tarn {
@@ -17,6 +19,44 @@ bool WriteAll(HANDLE file, std::string_view bytes) {
     DWORD written = 0;
     if (!WriteFile(file, bytes.data(), chunk, &written, nullptr) || written == 0) return false;
     bytes.remove_prefix(written);
+  }
+  return true;
+}
+
+// The current user's SID in its text form ("S-1-5-21-..."); empty when the
+// process token cannot tell.
+std::wstring CurrentUserSid() {
+  Handle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Out())) return {};
+  DWORD size = 0;
+  GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+  std::vector<unsigned char> info(size);
+  std::wstring text;
+  if (size && GetTokenInformation(token.get(), TokenUser, info.data(), size, &size)) {
+    LocalMemory<wchar_t> sid;
+    if (ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(info.data())->User.Sid, sid.Out())) text = sid.get();
+  }
+  return text;
+}
+
+// The replace itself; security is nullptr for the folder's defaults.
+bool ReplaceWithSecurity(const std::string& path, std::string_view bytes, SECURITY_ATTRIBUTES* security) {
+  // A name of this process and call alone, so two writers of the same file
+  // never write into each other's temporary file; the last move wins whole.
+  static std::atomic<unsigned long> counter{0};
+  const std::wstring target = ToWide(path);
+  const std::wstring temp = target + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                            std::to_wstring(counter.fetch_add(1)) + L".tmp";
+  Handle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.ok()) return false;
+  const bool written = WriteAll(file.get(), bytes) && FlushFileBuffers(file.get()) != 0;
+  const bool closed = file.Close();
+  // MOVEFILE_WRITE_THROUGH returns only once the rename is on disk, which
+  // is what a power cut right afterwards needs.
+  if (!written || !closed ||
+      !MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    DeleteFileW(temp.c_str());
+    return false;
   }
   return true;
 }
@@ -50,29 +90,18 @@ std::string SearchParent(const std::string& folder) {
   return folder.substr(0, slash);
 }
 
-bool ReplaceFileWithSecurity(const std::string& path, std::string_view bytes, SECURITY_ATTRIBUTES* security) {
-  // A name of this process and call alone, so two writers of the same file
-  // never write into each other's temporary file; the last move wins whole.
-  static std::atomic<unsigned long> counter{0};
-  const std::wstring target = ToWide(path);
-  const std::wstring temp = target + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                            std::to_wstring(counter.fetch_add(1)) + L".tmp";
-  Handle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.ok()) return false;
-  const bool written = WriteAll(file.h, bytes) && FlushFileBuffers(file.h) != 0;
-  const bool closed = file.Close();
-  // MOVEFILE_WRITE_THROUGH returns only once the rename is on disk, which
-  // is what a power cut right afterwards needs.
-  if (!written || !closed ||
-      !MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    DeleteFileW(temp.c_str());
+bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, FileAccess access) {
+  if (access == FileAccess::Shared) return ReplaceWithSecurity(path, bytes, nullptr);
+  // A protected DACL with one entry: full access for the current user, and
+  // nothing inherited from the folder.
+  const std::wstring sid = CurrentUserSid();
+  if (sid.empty()) return false;
+  const std::wstring sddl = L"D:P(A;;FA;;;" + sid + L")";
+  LocalMemory<void> descriptor;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, descriptor.Out(), nullptr))
     return false;
-  }
-  return true;
-}
-
-bool ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
-  return ReplaceFileWithSecurity(path, bytes, nullptr);
+  SECURITY_ATTRIBUTES security{sizeof security, descriptor.get(), FALSE};
+  return ReplaceWithSecurity(path, bytes, &security);
 }
 
 }  // namespace tarn

@@ -17,7 +17,7 @@ bool AppendToFile(const std::string& path, std::string_view bytes, WriteSharing 
                        nullptr));
   if (!f.ok()) return false;
   DWORD written = 0;
-  if (!WriteFile(f.h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) return false;
+  if (!WriteFile(f.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) return false;
   return written == bytes.size();
 }
 
@@ -31,7 +31,7 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
   char buf[8192];
   for (;;) {
     DWORD n = 0;
-    if (!ReadFile(f.h, buf, sizeof buf, &n, nullptr)) {
+    if (!ReadFile(f.get(), buf, sizeof buf, &n, nullptr)) {
       bytes.clear();
       return false;
     }
@@ -45,12 +45,12 @@ bool ReadFileStart(const std::string& path, size_t maxBytes, std::string& bytes)
   Handle f(CreateFileW(ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   // A pipe or a device behind that name would hold the caller.
-  if (!f.ok() || GetFileType(f.h) != FILE_TYPE_DISK) return false;
+  if (!f.ok() || GetFileType(f.get()) != FILE_TYPE_DISK) return false;
   char buf[8192];
   while (bytes.size() < maxBytes) {
     const size_t want = maxBytes - bytes.size() < sizeof buf ? maxBytes - bytes.size() : sizeof buf;
     DWORD n = 0;
-    if (!ReadFile(f.h, buf, static_cast<DWORD>(want), &n, nullptr)) {
+    if (!ReadFile(f.get(), buf, static_cast<DWORD>(want), &n, nullptr)) {
       bytes.clear();
       return false;
     }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "bridge/base64.h"
 #include "list_signing.h"
 
 namespace tarn {

@@ -1,7 +1,7 @@
 // DecodeBase64: the list's path tokens and signature.
 #include <string>
 
-#include "client/file_list.h"
+#include "bridge/base64.h"
 #include "fuzz.h"
 
 using namespace tarn;

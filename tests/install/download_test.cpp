@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "install/download.h"
-#include "install/download_test_server.h"
+#include "support/http_server.h"
 #include "support/temp_dir.h"
 
 namespace tarn {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/file_ops.h"
 #include "platform/paths.h"
 #include "support/temp_dir.h"
 
@@ -45,10 +46,10 @@ TEST(SecretStoreWindows, SealedBytesOpenOnlyUnchanged) {
 TEST(SecretStoreWindows, PrivateFileReplacesWholeAndLeavesNothingBehind) {
   test::TempDir dir;
   const std::string path = JoinPath(dir.str(), "accounts.dat");
-  ASSERT_TRUE(ReplacePrivateFile(path, "first"));
-  ASSERT_TRUE(ReplacePrivateFile(path, "second"));
+  ASSERT_TRUE(ReplaceFileAtomically(path, "first", FileAccess::OwnerOnly));
+  ASSERT_TRUE(ReplaceFileAtomically(path, "second", FileAccess::OwnerOnly));
   EXPECT_EQ(test::ReadFile(dir.path() / "accounts.dat"), "second");
-  EXPECT_FALSE(ReplacePrivateFile(JoinPath(JoinPath(dir.str(), "missing"), "accounts.dat"), "x"));
+  EXPECT_FALSE(ReplaceFileAtomically(JoinPath(JoinPath(dir.str(), "missing"), "accounts.dat"), "x", FileAccess::OwnerOnly));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()), 1);
 }
 

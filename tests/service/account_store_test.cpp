@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <regex>
 
+#include "platform/file_ops.h"
 #include "platform/secret_store.h"
 #include "service/account_store.h"
 #include "store_fixture.h"
@@ -96,16 +97,16 @@ TEST_F(SecretStore, PrivateFilesAreReplacedWholeAndOwnerOnly) {
   const fs::path file = dir_.path() / "private.txt";
   WriteFile(file, "old");
   fs::permissions(file, fs::perms(0644));
-  ASSERT_TRUE(ReplacePrivateFile(file.string(), "new content"));
+  ASSERT_TRUE(ReplaceFileAtomically(file.string(), "new content", FileAccess::OwnerOnly));
   EXPECT_EQ(ReadFile(file), "new content");
   EXPECT_EQ(Mode(file), 0600);
 
   // A target that cannot be replaced fails and leaves no temporary file.
   const fs::path folder = dir_.path() / "is-a-folder";
   fs::create_directories(folder / "inside");
-  EXPECT_FALSE(ReplacePrivateFile(folder.string(), "bytes"));
+  EXPECT_FALSE(ReplaceFileAtomically(folder.string(), "bytes", FileAccess::OwnerOnly));
   EXPECT_TRUE(fs::is_directory(folder / "inside"));
-  EXPECT_FALSE(ReplacePrivateFile((dir_.path() / "missing" / "f").string(), "bytes"));
+  EXPECT_FALSE(ReplaceFileAtomically((dir_.path() / "missing" / "f").string(), "bytes", FileAccess::OwnerOnly));
   for (const auto& entry : fs::directory_iterator(dir_.path())) {
     const std::string name = entry.path().filename().string();
     EXPECT_TRUE(name == "private.txt" || name == "is-a-folder") << name;

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "bridge/text.h"
-#include "loopback_server.h"
+#include "support/http_server.h"
 #include "service/http.h"
 
 namespace tarn::test {

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <filesystem>
 
-#include "loopback_server.h"
+#include "support/http_server.h"
 #include "service/http.h"
 #include "support/service_fixture.h"
 #include "support/temp_dir.h"

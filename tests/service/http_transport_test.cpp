@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "loopback_server.h"
+#include "support/http_server.h"
 #include "platform/http.h"
 #include "support/service_fixture.h"
 #include "support/temp_dir.h"

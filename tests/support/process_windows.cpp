@@ -2,22 +2,12 @@
 // handles as its standard streams; there is no POSIX shell to redirect.
 #include <windows.h>
 
+#include "platform/windows/handle.h"
 #include "support/run_program.h"
 #include "support/temp_dir.h"
 
 namespace tarn::test {
 namespace {
-
-struct Handle {
-  HANDLE h = INVALID_HANDLE_VALUE;
-  Handle() = default;
-  explicit Handle(HANDLE handle) : h(handle) {}
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  ~Handle() {
-    if (h != INVALID_HANDLE_VALUE && h != nullptr) CloseHandle(h);
-  }
-};
 
 HANDLE OpenInherited(const std::filesystem::path& path, bool write) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -25,9 +15,10 @@ HANDLE OpenInherited(const std::filesystem::path& path, bool write) {
                      &inherit, write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-// Quotes one argument by the rules CommandLineToArgvW and the C runtime use
-// to split a command line: backslashes are literal unless they precede a
-// quote.
+}  // namespace
+
+namespace detail {
+
 std::wstring QuoteArg(const std::wstring& arg) {
   if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
   std::wstring out = L"\"";
@@ -45,7 +36,7 @@ std::wstring QuoteArg(const std::wstring& arg) {
   return out + L"\"";
 }
 
-}  // namespace
+}  // namespace detail
 
 ProgramRun RunProgram(const std::filesystem::path& program, const std::string& input,
                       const std::vector<std::string>& args) {
@@ -56,16 +47,16 @@ ProgramRun RunProgram(const std::filesystem::path& program, const std::string& i
     Handle in(OpenInherited(io.path() / "in", false));
     Handle out(OpenInherited(io.path() / "out", true));
     Handle err(OpenInherited(io.path() / "err", true));
-    if (in.h == INVALID_HANDLE_VALUE || out.h == INVALID_HANDLE_VALUE || err.h == INVALID_HANDLE_VALUE) return run;
+    if (!in.ok() || !out.ok() || !err.ok()) return run;
 
-    std::wstring commandLine = QuoteArg(program.wstring());
-    for (const std::string& arg : args) commandLine += L" " + QuoteArg(Utf8Path(arg).wstring());
+    std::wstring commandLine = detail::QuoteArg(program.wstring());
+    for (const std::string& arg : args) commandLine += L" " + detail::QuoteArg(Utf8Path(arg).wstring());
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = in.h;
-    startup.hStdOutput = out.h;
-    startup.hStdError = err.h;
+    startup.hStdInput = in.get();
+    startup.hStdOutput = out.get();
+    startup.hStdError = err.get();
     PROCESS_INFORMATION process{};
     if (!CreateProcessW(program.wstring().c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
                         nullptr, nullptr, &startup, &process))

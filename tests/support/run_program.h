@@ -23,4 +23,11 @@ ProgramRun RunProgram(const std::filesystem::path& program, const std::string& i
 // The Command text as a line of the headless host's script.
 std::string ScriptLine(const std::string& command);
 
+namespace detail {
+// Windows only: one argument quoted by the rules CommandLineToArgvW and the
+// C runtime use to split a command line, where backslashes are literal
+// unless they precede a quote.
+std::wstring QuoteArg(const std::wstring& arg);
+}  // namespace detail
+
 }  // namespace tarn::test

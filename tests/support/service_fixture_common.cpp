@@ -3,32 +3,13 @@
 #include <cstdio>
 #include <sstream>
 
+#include "bridge/base64.h"
 #include "support/service_fixture.h"
 
 namespace tarn::test {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Base64Url(std::string_view bytes) {
-  static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
-  std::string out;
-  size_t i = 0;
-  for (; i + 2 < bytes.size(); i += 3) {
-    const unsigned v = static_cast<unsigned char>(bytes[i]) << 16 | static_cast<unsigned char>(bytes[i + 1]) << 8 |
-                       static_cast<unsigned char>(bytes[i + 2]);
-    for (int s = 18; s >= 0; s -= 6) out += alphabet[v >> s & 63];
-  }
-  if (i < bytes.size()) {
-    unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
-    if (i + 1 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-    out += alphabet[v >> 18 & 63];
-    out += alphabet[v >> 12 & 63];
-    out += i + 1 < bytes.size() ? alphabet[v >> 6 & 63] : '=';
-    out += '=';
-  }
-  return out;
-}
 
 // A tool that fails says why on the test's own error output.
 bool RunTool(const std::vector<std::string>& argv, const fs::path& output) {
@@ -91,6 +72,6 @@ bool PublishSite(const fs::path& site, int build, const std::vector<std::string>
   return RunTool(argv, log.path() / "out");
 }
 
-std::string FileTarget(std::string_view listPath) { return "/api/file?n=" + Base64Url(listPath); }
+std::string FileTarget(std::string_view listPath) { return "/api/file?n=" + EncodeBase64Url(listPath); }
 
 }  // namespace tarn::test

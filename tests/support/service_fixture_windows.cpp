@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/http.h"
+#include "support/run_program.h"
 #include "support/service_fixture.h"
 
 namespace tarn::test {
@@ -21,28 +22,11 @@ using detail::ToolPath;
 
 namespace {
 
-std::wstring QuoteArg(const std::wstring& arg) {
-  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
-  std::wstring out = L"\"";
-  size_t slashes = 0;
-  for (wchar_t c : arg) {
-    if (c == L'\\') {
-      ++slashes;
-      continue;
-    }
-    out.append(c == L'"' ? slashes * 2 + 1 : slashes, L'\\');
-    slashes = 0;
-    out += c;
-  }
-  out.append(slashes * 2, L'\\');
-  return out + L"\"";
-}
-
 // Starts /bin/sh with these arguments (argv[0] included) and returns at
 // once.
 bool StartShell(const std::vector<std::string>& argv) {
   std::wstring commandLine;
-  for (const std::string& arg : argv) commandLine += (commandLine.empty() ? L"" : L" ") + QuoteArg(Utf8Path(arg).wstring());
+  for (const std::string& arg : argv) commandLine += (commandLine.empty() ? L"" : L" ") + detail::QuoteArg(Utf8Path(arg).wstring());
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};

@@ -8,7 +8,7 @@
 #include "cli.h"
 #include "support/service_fixture.h"
 #include "support/temp_dir.h"
-#include "tools/common/base64.h"
+#include "bridge/base64.h"
 #include "tools/common/file_list.h"
 
 namespace tarn::test {
@@ -92,7 +92,7 @@ TEST_F(PublishTest, OpensslVerifiesTheSignatureAndEveryLineDescribesItsFile) {
     const size_t s1 = line.find(' ');
     const size_t s2 = line.find(' ', s1 + 1);
     std::string path;
-    ASSERT_TRUE(tools::DecodeBase64(line.substr(s2 + 1), path)) << line;
+    ASSERT_TRUE(DecodeBase64(line.substr(s2 + 1), path)) << line;
     const fs::path file = client / fs::path(path);
     ASSERT_TRUE(fs::is_regular_file(file)) << path;
     EXPECT_EQ(std::stoull(line.substr(s1 + 1, s2 - s1 - 1)), fs::file_size(file)) << path;
@@ -100,7 +100,7 @@ TEST_F(PublishTest, OpensslVerifiesTheSignatureAndEveryLineDescribesItsFile) {
     EXPECT_EQ(md5.out.substr(0, 32), line.substr(0, s1)) << path;
   }
   EXPECT_EQ(lines, 4u);
-  EXPECT_NE(body.find(tools::EncodeBase64("element/Мир 1/зона 07.dat")), std::string::npos);
+  EXPECT_NE(body.find(EncodeBase64("element/Мир 1/зона 07.dat")), std::string::npos);
 }
 
 TEST_F(PublishTest, PublicKeyHasTheShapeTheLauncherBuildsIn) {
@@ -171,9 +171,9 @@ TEST_F(PublishTest, CheckerComparesAClientFolderWithTheList) {
 TEST_F(PublishTest, CheckerNamesListsThatAreSignedButUnsafe) {
   const std::string priv = ReadFile(dir.path() / "priv.pem");
   const std::string md5(32, 'a');
-  const std::string text = "# 5\n# без паков\n" + md5 + " 3 " + tools::EncodeBase64("../outside.txt") + "\n" + md5 +
-                           " 3 " + tools::EncodeBase64("a\\b.txt") + "\n" + md5 + " 3 " + tools::EncodeBase64("a/b.txt") +
-                           "\n" + md5 + " " + tools::EncodeBase64("nosize") + "\n";
+  const std::string text = "# 5\n# без паков\n" + md5 + " 3 " + EncodeBase64("../outside.txt") + "\n" + md5 +
+                           " 3 " + EncodeBase64("a\\b.txt") + "\n" + md5 + " 3 " + EncodeBase64("a/b.txt") +
+                           "\n" + md5 + " " + EncodeBase64("nosize") + "\n";
   std::string document;
   std::string error;
   ASSERT_TRUE(tools::SignList(text, priv, document, error)) << error;

@@ -7,24 +7,16 @@
 #include <openssl/rsa.h>
 
 #include <fstream>
-#include <memory>
 #include <vector>
+
+#include "platform/unique_handle.h"
 
 namespace tarn::tools {
 namespace {
 
-struct BioFree {
-  void operator()(BIO* b) const { BIO_free(b); }
-};
-struct PkeyFree {
-  void operator()(EVP_PKEY* k) const { EVP_PKEY_free(k); }
-};
-struct MdCtxFree {
-  void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
-};
-using BioPtr = std::unique_ptr<BIO, BioFree>;
-using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
-using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, MdCtxFree>;
+using BioPtr = UniqueHandle<FreedBy<BIO, BIO_free>>;
+using PkeyPtr = UniqueHandle<FreedBy<EVP_PKEY, EVP_PKEY_free>>;
+using MdCtxPtr = UniqueHandle<FreedBy<EVP_MD_CTX, EVP_MD_CTX_free>>;
 
 std::string LastOpenSslError() {
   const unsigned long code = ERR_get_error();
@@ -56,7 +48,7 @@ std::string BioText(BIO* bio) {
 
 PkeyPtr ReadPublicKey(std::string_view pem) {
   BioPtr bio = MemoryBio(pem);
-  if (!bio) return nullptr;
+  if (!bio) return {};
   return PkeyPtr(PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));
 }
 

@@ -6,7 +6,8 @@
 #include <map>
 #include <system_error>
 
-#include "tools/common/base64.h"
+#include "bridge/base64.h"
+#include "client/file_list.h"
 #include "tools/common/crypto.h"
 
 namespace tarn::tools {

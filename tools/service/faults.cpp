@@ -48,7 +48,7 @@ bool ParseFaultFlag(const std::vector<std::string>& args, size_t& i, FaultRules&
     inlineValue = true;
   }
   static const char* kWithValue[] = {"--cut-after", "--status",  "--corrupt", "--throttle",
-                                     "--delay",     "--endless", "--trickle", "--redirect"};
+                                     "--delay",     "--endless", "--trickle", "--redirect", "--shift-range", "--stall-after"};
   bool needsValue = false;
   for (const char* f : kWithValue) needsValue |= flag == f;
   if (!needsValue && flag != "--ignore-range") return true;
@@ -110,6 +110,21 @@ bool ParseFaultFlag(const std::vector<std::string>& args, size_t& i, FaultRules&
       rules.trickles.push_back({value.substr(0, eq), number, times});
     else
       rules.redirects.push_back({value.substr(0, eq), number, times});
+  } else if (flag == "--shift-range") {
+    if (!SplitTimes(value, body, times) || !ParseNumber(body, rules.shiftRange) || rules.shiftRange <= 0) {
+      error = "--shift-range wants BYTES[*N], got " + value;
+      return false;
+    }
+    rules.shiftTimes = times;
+  } else if (flag == "--stall-after") {
+    const size_t eq = value.rfind('=');
+    if (eq == std::string::npos || eq == 0 || !ParseNumber(value.substr(0, eq), rules.stallAfter) ||
+        rules.stallAfter < 0 || !SplitTimes(std::string_view(value).substr(eq + 1), body, times) ||
+        !ParseNumber(body, rules.stallMs) || rules.stallMs <= 0) {
+      error = "--stall-after wants BYTES=MS[*N], got " + value;
+      return false;
+    }
+    rules.stallTimes = times;
   } else if (flag == "--throttle") {
     if (!ParseNumber(value, rules.throttle)) {
       error = "--throttle wants BYTES_PER_SECOND, got " + value;
@@ -174,6 +189,10 @@ std::string DescribeFaults(const FaultRules& rules) {
     out += "--trickle " + t.match + "=" + std::to_string(t.everyMs) + times(t.times) + "\n";
   for (const auto& r : rules.redirects)
     out += "--redirect " + r.match + "=" + std::to_string(r.port) + times(r.times) + "\n";
+  if (rules.shiftRange > 0) out += "--shift-range " + std::to_string(rules.shiftRange) + times(rules.shiftTimes) + "\n";
+  if (rules.stallAfter >= 0)
+    out += "--stall-after " + std::to_string(rules.stallAfter) + "=" + std::to_string(rules.stallMs) +
+           times(rules.stallTimes) + "\n";
   if (rules.throttle > 0) out += "--throttle " + std::to_string(rules.throttle) + "\n";
   if (rules.delayMs > 0) out += "--delay " + std::to_string(rules.delayMs) + "\n";
   return out;
@@ -203,6 +222,22 @@ bool FaultState::TakeCut(uint64_t bodyLength, uint64_t& cutAfter) {
   if (rules_.cutAfter < 0 || bodyLength <= static_cast<uint64_t>(rules_.cutAfter)) return false;
   if (!Use(rules_.cutTimes)) return false;
   cutAfter = static_cast<uint64_t>(rules_.cutAfter);
+  return true;
+}
+
+bool FaultState::TakeShift(uint64_t& shift) {
+  std::lock_guard guard(lock_);
+  if (rules_.shiftRange <= 0 || !Use(rules_.shiftTimes)) return false;
+  shift = static_cast<uint64_t>(rules_.shiftRange);
+  return true;
+}
+
+bool FaultState::TakeStall(uint64_t bodyLength, uint64_t& stallAfter, int& stallMs) {
+  std::lock_guard guard(lock_);
+  if (rules_.stallAfter < 0 || bodyLength <= static_cast<uint64_t>(rules_.stallAfter)) return false;
+  if (!Use(rules_.stallTimes)) return false;
+  stallAfter = static_cast<uint64_t>(rules_.stallAfter);
+  stallMs = rules_.stallMs;
   return true;
 }
 

@@ -53,6 +53,15 @@ struct FaultRules {
     int times = -1;
   };
   std::vector<Redirect> redirects;
+  // Answer a range request 206 from this many bytes past the asked start,
+  // the Content-Range saying so: a server that continues elsewhere.
+  int64_t shiftRange = 0;
+  int shiftTimes = -1;
+  // After this many body bytes of a file answer, send nothing for stallMs,
+  // then close the connection: a server that hangs mid-file.
+  int64_t stallAfter = -1;
+  int stallMs = 0;
+  int stallTimes = -1;
   // Limit file answers to this many bytes per second.
   uint64_t throttle = 0;
   // Wait this long before answering any request.
@@ -62,6 +71,7 @@ struct FaultRules {
 // Reads fault flags ("--cut-after N", "--ignore-range", "--status
 // MATCH=CODE", "--corrupt PATH", "--throttle BYTES_PER_SEC", "--delay MS",
 // "--endless MATCH", "--trickle MATCH=MS", "--redirect MATCH=PORT",
+// "--shift-range BYTES", "--stall-after BYTES=MS",
 // also written --flag=value) from args starting at i. Stops at the first
 // argument that is not a fault flag and leaves i there. False, with error,
 // for a fault flag with a bad value.
@@ -80,6 +90,8 @@ class FaultState {
   int TakeStatus(std::string_view path, std::string_view target, std::string_view listPath);  // 0: none
   bool TakeCut(uint64_t bodyLength, uint64_t& cutAfter);
   bool TakeCorrupt(std::string_view listPath);
+  bool TakeShift(uint64_t& shift);
+  bool TakeStall(uint64_t bodyLength, uint64_t& stallAfter, int& stallMs);
   // The answer that replaces the normal one, if any of these faults applies.
   struct Special {
     enum Kind { None, Endless, Trickle, Redirect } kind = None;

@@ -17,7 +17,7 @@
 #include <memory>
 #include <thread>
 
-#include "tools/common/base64.h"
+#include "bridge/base64.h"
 #include "tools/common/site.h"
 
 namespace tarn::tools {
@@ -252,7 +252,7 @@ class Service {
     const FaultRules snapshot = faults_.Snapshot();
     if (snapshot.delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(snapshot.delayMs));
     std::string listPath;
-    if (req.path == "/api/file" && DecodeFileToken(QueryValue(req.target, "n"), listPath)) {
+    if (req.path == "/api/file" && DecodeBase64Url(QueryValue(req.target, "n"), listPath)) {
       std::replace(listPath.begin(), listPath.end(), '\\', '/');
     }
     if (const int code = faults_.TakeStatus(req.path, req.target, listPath)) {
@@ -409,7 +409,7 @@ class Service {
 
   void ClientFile(const httplib::Request& req, httplib::Response& res) {
     std::string listPath;
-    if (!DecodeFileToken(QueryValue(req.target, "n"), listPath) || listPath.empty()) {
+    if (!DecodeBase64Url(QueryValue(req.target, "n"), listPath) || listPath.empty()) {
       return Answer(res, 400, "text/plain; charset=utf-8", "the n parameter is not a file token\n");
     }
     std::replace(listPath.begin(), listPath.end(), '\\', '/');
@@ -454,6 +454,12 @@ class Service {
         return Answer(res, 416, "text/plain; charset=utf-8", "");
       }
       if (!range.suffix) length = range.toEnd ? size - first : std::min(range.last, size - 1) - first + 1;
+      uint64_t shift = 0;
+      if (faults_.TakeShift(shift)) {
+        shift = std::min(shift, first + length - 1 - first);
+        first += shift;
+        length -= shift;
+      }
       res.set_header("Content-Range",
                      "bytes " + std::to_string(first) + "-" + std::to_string(first + length - 1) + "/" + std::to_string(size));
       res.status = 206;
@@ -465,6 +471,9 @@ class Service {
     uint64_t cutAfter = length;
     const bool cut = faults_.TakeCut(length, cutAfter);
     const bool corrupt = clientFile && faults_.TakeCorrupt(relative);
+    uint64_t stallAfter = length;
+    int stallMs = 0;
+    const bool stall = faults_.TakeStall(length, stallAfter, stallMs);
     const uint64_t throttle = faults.throttle;
     const auto started = Clock::now();
     // Small pieces under a throttle keep the pace even; large ones otherwise.
@@ -475,8 +484,13 @@ class Service {
         return true;
       }
       if (cut && offset >= cutAfter) return false;  // drops the connection
+      if (stall && offset >= stallAfter) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(stallMs));
+        return false;
+      }
       uint64_t want = std::min<uint64_t>(piece, length - offset);
       if (cut) want = std::min<uint64_t>(want, cutAfter - offset);
+      if (stall) want = std::min<uint64_t>(want, stallAfter - offset);
       std::string buffer(want, '\0');
       in->seekg(static_cast<std::streamoff>(first + offset));
       in->read(buffer.data(), static_cast<std::streamsize>(want));

@@ -1,8 +1,8 @@
-#include "tools/common/base64.h"
+#include "bridge/base64.h"
 
 #include <gtest/gtest.h>
 
-namespace tarn::tools {
+namespace tarn {
 namespace {
 
 TEST(Base64, RoundTripsEveryTailLength) {
@@ -28,17 +28,17 @@ TEST(Base64, SkipsLineBreaksButRefusesForeignCharacters) {
   EXPECT_FALSE(DecodeBase64("YWJ-", out)) << "the URL alphabet is not standard Base64";
 }
 
-TEST(FileToken, UsesQuerySafeAlphabetAndKeepsPadding) {
+TEST(Base64Url, UsesQuerySafeAlphabetAndKeepsPadding) {
   // Bytes chosen so that the standard encoding holds both "+" and "/".
   const std::string path = "\xfb\xff\xbf?";
   EXPECT_EQ(EncodeBase64(path), "+/+/Pw==");
-  EXPECT_EQ(EncodeFileToken(path), "-_-_Pw==");
+  EXPECT_EQ(EncodeBase64Url(path), "-_-_Pw==");
   std::string back;
-  ASSERT_TRUE(DecodeFileToken("-_-_Pw==", back));
+  ASSERT_TRUE(DecodeBase64Url("-_-_Pw==", back));
   EXPECT_EQ(back, path);
-  EXPECT_FALSE(DecodeFileToken("+_-_Pw==", back)) << "a raw '+' is not something the launcher sends";
-  EXPECT_FALSE(DecodeFileToken("", back) && !back.empty());
+  EXPECT_FALSE(DecodeBase64Url("+_-_Pw==", back)) << "a raw '+' is not something the launcher sends";
+  EXPECT_FALSE(DecodeBase64Url("", back) && !back.empty());
 }
 
 }  // namespace
-}  // namespace tarn::tools
+}  // namespace tarn

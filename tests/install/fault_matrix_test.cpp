@@ -1,0 +1,663 @@
+// The install fault matrix: the headless launcher cut off with SIGKILL at
+// exact file calls (through the preloaded kill shim), the reference service
+// misbehaving on demand, small and read-only disks, and hostile lists. Every
+// row ends with the same checks: the client is the site's byte for byte (or
+// the failure is the right one and nothing was touched), nothing changed
+// outside the install and data folders, install.cfg and install.done parse,
+// and little was sent twice.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bridge/base64.h"
+#include "bridge/text.h"
+#include "client/file_list.h"
+#include "install/download.h"
+#include "support/run_program.h"
+#include "support/service_fixture.h"
+#include "support/temp_dir.h"
+#include "tools/common/file_list.h"
+
+namespace tarn {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadFile;
+using test::ScriptLine;
+using test::WriteFile;
+using V = std::vector<std::string>;
+
+constexpr uint64_t KiB = 1024;
+constexpr uint64_t kTwiceLimit = 256 * KiB;  // per interruption
+// Slow enough that the service never runs far ahead of what the launcher
+// has written, fast enough that a whole install takes half a second.
+constexpr const char* kThrottle = "4000000";
+
+std::string Random(size_t size, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(gen());
+  return bytes;
+}
+
+bool StartsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+
+V Stages(const V& lines) {
+  V stages;
+  for (const std::string& line : lines)
+    if (StartsWith(line, R"({"install":)")) stages.push_back(JsonString(line, "stage"));
+  return stages;
+}
+
+V Errors(const V& lines) {
+  V errors;
+  for (const std::string& line : lines)
+    if (StartsWith(line, R"({"install":)") && JsonString(line, "stage") == "ошибка")
+      errors.push_back(JsonString(line, "error"));
+  return errors;
+}
+
+V SplitCrLf(const std::string& text, bool& wellFormed) {
+  V lines;
+  size_t start = 0;
+  wellFormed = text.empty() || text.ends_with("\r\n");
+  while (start < text.size()) {
+    const size_t end = text.find("\r\n", start);
+    if (end == std::string::npos) break;
+    lines.push_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
+}
+
+// Path, size and change time of everything below root.
+using Snapshot = std::map<std::string, std::pair<uintmax_t, int64_t>>;
+Snapshot Take(const fs::path& root) {
+  Snapshot snap;
+  for (const auto& item : fs::recursive_directory_iterator(root)) {
+    struct stat st{};
+    if (lstat(item.path().c_str(), &st) != 0) continue;
+    // A folder counts by its name only: what appears in it is judged by itself.
+    if (S_ISDIR(st.st_mode)) st = {};
+    snap[item.path().string()] = {static_cast<uintmax_t>(st.st_size),
+                                  static_cast<int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec};
+  }
+  return snap;
+}
+
+class Matrix : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(test::MakeDemoSite(site_, {"--size-mib", "1", "--files", "4"}));
+    fs::remove_all(site_ / "client");
+    for (const auto& [path, bytes] : files_) WriteFile(site_ / "client" / test::Utf8Path(path), bytes);
+    ASSERT_TRUE(test::PublishSite(site_, 3));
+    std::string text;
+    ASSERT_TRUE(VerifyListSignature(ReadFile(ListFile()), text));
+    list_ = ParseFileList(text);
+    ASSERT_EQ(list_.entries.size(), files_.size());
+    fs::create_directories(launcher_ / "data");
+    fs::create_directories(games_);
+    exe_ = launcher_ / fs::path(TARN_HEADLESS).filename();
+    fs::copy_file(TARN_HEADLESS, exe_);
+  }
+  void TearDown() override { service_.Stop(); }
+
+  void StartService(const V& faults = {}) {
+    test::ServiceOptions options;
+    options.site = site_;
+    options.args = faults;
+    ASSERT_TRUE(service_.Start(options)) << service_.error();
+  }
+  void SetFaults(const std::string& faults) { ASSERT_TRUE(service_.SetFaults(faults)); }
+
+  fs::path ListFile() const { return site_ / "TRN" / "element" / "files.md5"; }
+  fs::path Folder() const { return folder_; }
+  fs::path InFolder(const fs::path& folder, std::string listPath) const {
+    for (char& c : listPath)
+      if (c == '\\') c = '/';
+    return folder / test::Utf8Path(listPath);
+  }
+  uint64_t SizeOf(const std::string& listPath) const { return files_.at(listPath).size(); }
+  std::string Begin() const { return ":pick " + test::PathUtf8(games_) + "\n" + ScriptLine("install.begin") + ":wait\n"; }
+  std::string Resume() const {
+    return ":pick " + test::PathUtf8(games_) + "\n" + ScriptLine("install.resume") + ":wait\n";
+  }
+
+  // The launcher with the kill shim preloaded; kill empty: never killed.
+  test::ProgramRun Launch(const std::string& script, const std::string& kill = "") {
+    V args = {"LD_PRELOAD=" + std::string(TARN_KILL_SHIM), "TARN_KILL=" + kill,
+              "TARN_SHIM_CLIENT=" + Folder().string() + "/", "ASAN_OPTIONS=verify_asan_link_order=0",
+              exe_.string()};
+    // A trace of every event, for choosing new points.
+    if (const char* trace = std::getenv("TARN_SHIM_TRACE")) args.insert(args.begin(), "TARN_SHIM_TRACE=" + std::string(trace));
+    return test::RunProgram("/usr/bin/env", script, args);
+  }
+  // A run killed at kill: the point must be reached.
+  void Killed(const std::string& script, const std::string& kill) {
+    const auto run = Launch(script, kill);
+    // The shell reports a killed child as 128 + the signal.
+    EXPECT_TRUE(run.exitCode == 128 + 9 || run.exitCode == -1) << kill << ": the launcher was not killed there\n" << run.out << run.err;
+    ++interruptions_;
+    ExpectStateFilesReadable();
+  }
+  // A run that must end with the install done.
+  void Completes(const std::string& script, const V& faults = {}) {
+    (void)faults;
+    ExpectDone(Launch(script));
+  }
+  static void ExpectDone(const test::ProgramRun& run) {
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const V stages = Stages(run.lines());
+    ASSERT_FALSE(stages.empty()) << run.out;
+    EXPECT_EQ(stages.back(), "готово") << run.out;
+  }
+
+  // Every listed file holds the site's bytes; nothing half-made is left in
+  // the client folder.
+  void ExpectInstalled(const fs::path& folder) {
+    for (const FileEntry& e : list_.entries)
+      EXPECT_EQ(ReadFile(InFolder(folder, e.path)), files_.at(Slash(e.path))) << e.path;
+    EXPECT_EQ(ReadFile(folder / "config" / "element" / "version.sw"), "3 0\n");
+    size_t files = 0;
+    for (const auto& item : fs::recursive_directory_iterator(folder)) {
+      if (!item.is_regular_file()) continue;
+      ++files;
+      EXPECT_FALSE(item.path().string().ends_with(".part")) << item.path();
+    }
+    EXPECT_EQ(files, list_.entries.size() + 1) << "stray files in the client folder";
+  }
+  static std::string Slash(std::string path) {
+    for (char& c : path)
+      if (c == '\\') c = '/';
+    return path;
+  }
+
+  // install.cfg and install.done, whenever they exist, are whole files the
+  // launcher can read: CR LF lines, known keys, journal lines that name
+  // listed files with their checksums.
+  void ExpectStateFilesReadable() {
+    const fs::path cfg = launcher_ / "data" / "install.cfg";
+    if (fs::exists(cfg)) {
+      bool whole = false;
+      const V lines = SplitCrLf(ReadFile(cfg), whole);
+      EXPECT_TRUE(whole) << ReadFile(cfg);
+      std::map<std::string, std::string> values;
+      for (const std::string& line : lines) {
+        const size_t eq = line.find('=');
+        ASSERT_NE(eq, std::string::npos) << line;
+        EXPECT_TRUE(values.emplace(line.substr(0, eq), line.substr(eq + 1)).second) << line;
+      }
+      for (const auto& [key, value] : values) {
+        if (key == "path") EXPECT_EQ(value, test::PathUtf8(Folder()));
+        else if (key == "state") EXPECT_TRUE(value == "идёт" || value == "готово") << value;
+        else if (key == "version") EXPECT_EQ(value, "3");
+        else ADD_FAILURE() << "unknown key " << key;
+      }
+    }
+    const fs::path done = launcher_ / "data" / "install.done";
+    // A finished install keeps no journal: nothing would ever remove it.
+    if (fs::exists(cfg) && ReadFile(cfg).find("state=готово") != std::string::npos) {
+      EXPECT_FALSE(fs::exists(done)) << "a journal beside state готово";
+    }
+    if (fs::exists(done)) {
+      bool whole = false;
+      const V lines = SplitCrLf(ReadFile(done), whole);
+      EXPECT_TRUE(whole) << ReadFile(done);
+      for (size_t i = 0; i < lines.size(); ++i) {
+        if (i == 0 && StartsWith(lines[i], "folder=")) {
+          EXPECT_EQ(lines[i], "folder=" + test::PathUtf8(Folder()));
+          continue;
+        }
+        const size_t tab = lines[i].find('\t');
+        ASSERT_NE(tab, std::string::npos) << lines[i];
+        bool listed = false;
+        for (const FileEntry& e : list_.entries) listed |= e.path == lines[i].substr(tab + 1) && e.md5 == lines[i].substr(0, tab);
+        EXPECT_TRUE(listed) << lines[i];
+      }
+    }
+  }
+
+  void TakeSnapshot() { before_ = Take(root_.path()); }
+  // Nothing below the test's root changed outside the install folder, the
+  // data folder and the launcher's own log (the site is the service's).
+  void ExpectNothingElseTouched() {
+    const Snapshot after = Take(root_.path());
+    const auto allowed = [&](const std::string& path) {
+      std::vector<fs::path> places = {Folder(), launcher_ / "data", site_};
+      places.insert(places.end(), alsoAllowed_.begin(), alsoAllowed_.end());
+      for (const fs::path& p : places)
+        if (path == p.string() || StartsWith(path, p.string() + "/")) return true;
+      return path == (launcher_ / "launcher.log").string();
+    };
+    for (const auto& [path, meta] : after) {
+      const auto was = before_.find(path);
+      if (was == before_.end() || was->second != meta) {
+        EXPECT_TRUE(allowed(path)) << "written: " << path;
+      }
+    }
+    for (const auto& [path, meta] : before_)
+      if (!after.contains(path)) {
+        EXPECT_TRUE(allowed(path)) << "removed: " << path;
+      }
+  }
+
+  // Body bytes of file answers beyond each file's size, summed.
+  uint64_t SentTwice() const {
+    std::map<std::string, uint64_t> sent;
+    for (const test::AccessEntry& e : service_.AccessLog())
+      if (StartsWith(e.target, "/api/file") && (e.status == 200 || e.status == 206)) sent[e.target] += e.bytes;
+    uint64_t twice = 0;
+    for (const FileEntry& e : list_.entries) {
+      const uint64_t got = sent[test::FileTarget(e.path)];
+      if (got > e.size) twice += got - e.size;
+    }
+    return twice;
+  }
+  std::vector<test::AccessEntry> RequestsFor(std::string listPath) const {
+    for (char& c : listPath)
+      if (c == '/') c = '\\';
+    std::vector<test::AccessEntry> kept;
+    for (const test::AccessEntry& e : service_.AccessLog())
+      if (e.target == test::FileTarget(listPath)) kept.push_back(e);
+    return kept;
+  }
+
+  // Every file is in place and what the service sent twice stays within
+  // the allowance.
+  void ExpectWholeInstall(uint64_t refetched = 0, std::optional<fs::path> copy = std::nullopt) {
+    ExpectInstalled(copy ? *copy : Folder());
+    ExpectStateFilesReadable();
+    EXPECT_FALSE(fs::exists(launcher_ / "data" / "install.done"));
+    for (const auto& item : fs::directory_iterator(launcher_ / "data")) {
+      const std::string name = item.path().filename().string();
+      EXPECT_FALSE(StartsWith(name, "install.cfg.") || StartsWith(name, "install.done.")) << "left behind: " << name;
+    }
+    ExpectNothingElseTouched();
+    const uint64_t twice = SentTwice();
+    EXPECT_LE(twice, interruptions_ * kTwiceLimit + refetched) << service_.AccessLogText();
+    std::printf("sent twice: %llu bytes, %llu interruptions\n", static_cast<unsigned long long>(twice),
+                static_cast<unsigned long long>(interruptions_));
+  }
+
+  // The site's client already in place, as after an interrupted install
+  // whose journal was lost: the check phase must hash every file.
+  void PutClientInPlace() {
+    fs::copy(site_ / "client", Folder(), fs::copy_options::recursive);
+    WriteFile(launcher_ / "data" / "install.cfg",
+              "path=" + test::PathUtf8(Folder()) + "\r\nstate=идёт\r\nversion=3\r\n");
+  }
+
+  // The client, in list order: packs large enough to be cut many times
+  // over, small files and an empty one around them.
+  const std::map<std::string, std::string> files_ = {
+      {"ElementClient.exe", "MZ stand-in"},
+      {"config/game.cfg", "fps=60\n"},
+      {"data/a.pck", Random(300'000, 1)},
+      {"data/big.pck", Random(1'000'000, 2)},
+      {"data/c.pck", Random(200'000, 3)},
+      {"data/пусто.dat", ""},
+      {"Прочти меня.txt", "Привет"},
+  };
+  test::TempDir root_;
+  fs::path site_ = root_.path() / "site";
+  fs::path launcher_ = root_.path() / "launcher";
+  fs::path games_ = root_.path() / "Игры";
+  fs::path folder_ = games_ / "ТАРН";
+  std::vector<fs::path> alsoAllowed_;  // the test's own copies
+  fs::path exe_;
+  FileList list_;
+  test::ServiceProcess service_;
+  Snapshot before_;
+  uint64_t interruptions_ = 0;
+};
+
+// ---------------------------------------------------------------------------
+// The launcher killed at one or more points, then resumed to the end.
+
+struct KillRow {
+  const char* name;
+  V kills;                   // one killed run for each, in turn
+  bool clientInPlace = false;  // the check phase has every file to hash
+};
+
+void PrintTo(const KillRow& row, std::ostream* os) { *os << row.name; }
+
+class KilledLauncher : public Matrix, public ::testing::WithParamInterface<KillRow> {};
+
+TEST_P(KilledLauncher, ResumesToTheSitesExactClient) {
+  const KillRow& row = GetParam();
+  ASSERT_NO_FATAL_FAILURE(StartService({"--throttle", kThrottle}));
+  if (row.clientInPlace) PutClientInPlace();
+  TakeSnapshot();
+  std::string script = row.clientInPlace ? Resume() : Begin();
+  for (const std::string& kill : row.kills) {
+    Killed(script, kill);
+    script = Resume();
+  }
+  Completes(script);
+  ExpectWholeInstall();
+  if (row.clientInPlace) {
+    EXPECT_EQ(SentTwice(), 0u);
+  }
+}
+
+// Events are "call:kind#N", "+" for just after the call (see kill_shim.cpp).
+// Files go in list order; the list is sorted by path, so big.pck comes
+// after a.pck.
+const KillRow kKillRows[] = {
+    // The check phase, hashing a client that is already there (the first
+    // client file opened is the write probe).
+    {"CheckBeforeTheFirstHash", {"open:client#2"}, true},
+    {"CheckAfterTwoJournalLines", {"write:done#2+"}, true},
+    {"CheckMidway", {"open:client#6"}, true},
+    {"CheckAtItsLastJournalLine", {"write:done#7"}, true},
+    // Settling the folder before the first byte.
+    {"AfterTheWriteProbeIsMade", {"open:client#1+"}},
+    {"BeforeTheJournalStarts", {"rename:done#1"}},
+    {"BeforeTheFolderIsSaved", {"rename:cfg#1"}},
+    {"WhileTheStateIsWritten", {"write:cfg#2"}},
+    {"AfterTheStateIsSaved", {"rename:cfg#2+"}},
+    // Mid-download: a.pck takes writes 3 to 21, big.pck 22 to 83.
+    {"BeforeTheFirstWrite", {"write:part#1"}},
+    {"InTheFirstPack", {"write:part#10"}},
+    {"InTheBigPack", {"write:part#40"}},
+    {"LateInTheBigPack", {"write:part#80+"}},
+    // Between the ".part" flush and the rename.
+    {"AfterTheFlushOfTheFirstPart", {"fdatasync:part#1+"}},
+    {"BeforeTheRenameOfTheBigPack", {"rename:part#4"}},
+    // Between the rename and the journal line.
+    {"AfterTheFirstRename", {"rename:part#1+"}},
+    {"AfterTheBigPacksRename", {"rename:part#4+"}},
+    {"BeforeAJournalLine", {"write:done#3"}},
+    // The finish: version file, journal removed, state "готово".
+    {"BeforeTheVersionFileLands", {"rename:version#1"}},
+    {"AfterTheVersionFile", {"rename:version#1+"}},
+    {"WhileDoneIsWritten", {"write:cfg#4"}},
+    {"AfterDoneIsSaved", {"rename:cfg#4+"}},
+    {"BeforeTheJournalGoes", {"unlink:done#1"}},
+    {"AfterTheJournalWent", {"unlink:done#1+"}},
+    // Killed again while resuming.
+    {"TwiceInTheBigPack", {"write:part#40", "write:part#20"}},
+    {"ThreeTimesAcrossTheInstall", {"write:part#10", "rename:part#2+", "rename:cfg#3+"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Points, KilledLauncher, ::testing::ValuesIn(kKillRows),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+// ---------------------------------------------------------------------------
+// The service misbehaving. Rows that end in a retry wait its 2 s (the 500
+// row 2 + 4 s): the engine's retry waits are part of what is checked.
+
+enum class HeldPart { None, Overlong, CompleteButWrong };
+
+struct ServiceRow {
+  const char* name;
+  const char* killFirst;   // a killed run before the faults, or nullptr
+  const char* faults;      // in force from then on (beside the throttle)
+  const char* file;        // the file the fault hits
+  int status = 0;          // an answer for file with this status must be logged
+  bool refetched = false;  // file may come whole once more (its bytes were bad or unusable)
+  int cuts = 0;            // interruptions the service makes itself
+  HeldPart part = HeldPart::None;  // a ".part" file there before the first run
+  bool stopInStall = false;
+};
+
+void PrintTo(const ServiceRow& row, std::ostream* os) { *os << row.name; }
+
+class ServiceFaults : public Matrix, public ::testing::WithParamInterface<ServiceRow> {};
+
+TEST_P(ServiceFaults, EndInTheSitesExactClient) {
+  const ServiceRow& row = GetParam();
+  ASSERT_NO_FATAL_FAILURE(StartService({"--throttle", kThrottle}));
+  const fs::path part = InFolder(Folder(), std::string(row.file) + ".part");
+  if (row.part != HeldPart::None) {
+    fs::create_directories(part.parent_path());
+    WriteFile(part, row.part == HeldPart::Overlong ? files_.at(row.file) + "more" : Random(SizeOf(row.file), 9));
+  }
+  TakeSnapshot();
+  std::string script = Begin();
+  if (row.killFirst) {
+    Killed(script, row.killFirst);
+    script = Resume();
+  }
+  ASSERT_NO_FATAL_FAILURE(SetFaults(std::string(row.faults) + " --throttle " + kThrottle));
+  if (row.stopInStall) {
+    // A server that stops sending: the stop is not held up by the silence,
+    // and what arrived before it is kept.
+    const auto run = Launch(":pick " + test::PathUtf8(games_) + "\n" + ScriptLine("install.begin") + ":sleep 1000\n" +
+                            ScriptLine("install.stop") + ":wait\n");
+    EXPECT_EQ(Stages(run.lines()).back(), "продолжить") << run.out;
+    EXPECT_GT(fs::file_size(part), 0u);
+    ++interruptions_;
+    script = Resume();
+  }
+  interruptions_ += row.cuts;
+  Completes(script);
+  ExpectWholeInstall(row.refetched ? SizeOf(row.file) : 0);
+  const auto requests = RequestsFor(row.file);
+  ASSERT_FALSE(requests.empty());
+  if (row.status != 0) {
+    EXPECT_TRUE(std::any_of(requests.begin(), requests.end(), [&](const auto& e) { return e.status == row.status; }))
+        << service_.AccessLogText();
+  }
+  if (row.part == HeldPart::Overlong) {
+    EXPECT_EQ(requests.front().range, "-");
+  }
+}
+
+const ServiceRow kServiceRows[] = {
+    {.name = "BodyCutShort", .killFirst = nullptr, .faults = "--cut-after 150000*1", .file = "data/a.pck",
+     .status = 206, .cuts = 1},
+    {.name = "RangeIgnored", .killFirst = "write:part#40", .faults = "--ignore-range", .file = "data/big.pck",
+     .status = 200, .refetched = true},
+    {.name = "WrongContentRange", .killFirst = "write:part#40", .faults = "--shift-range 1000*1",
+     .file = "data/big.pck", .status = 206, .refetched = true},
+    {.name = "Status416ForACompletePart", .killFirst = "rename:part#4", .faults = "", .file = "data/big.pck",
+     .status = 416},
+    {.name = "Status416ForAShortPart", .killFirst = "write:part#40", .faults = "--status data/big.pck=416*1",
+     .file = "data/big.pck", .status = 416, .refetched = true},
+    {.name = "Status416ForACompletePartOfWrongBytes", .killFirst = nullptr, .faults = "", .file = "data/big.pck",
+     .status = 416, .part = HeldPart::CompleteButWrong},
+    {.name = "OverlongPartStartsAfresh", .killFirst = nullptr, .faults = "", .file = "data/big.pck", .status = 200,
+     .part = HeldPart::Overlong},
+    {.name = "CorruptBytes", .killFirst = nullptr, .faults = "--corrupt data/a.pck*1", .file = "data/a.pck",
+     .status = 200, .refetched = true},
+    {.name = "Status500TwiceThenServed", .killFirst = nullptr, .faults = "--status data/a.pck=500*2",
+     .file = "data/a.pck", .status = 500},
+    {.name = "StallThenStopAndResume", .killFirst = nullptr, .faults = "--stall-after 100000=2500*1",
+     .file = "data/a.pck", .status = 206, .stopInStall = true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Faults, ServiceFaults, ::testing::ValuesIn(kServiceRows),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+// ---------------------------------------------------------------------------
+// Small disks: the install folder on a tmpfs in a mount namespace of its
+// own, which ends with the shell, so the client is copied out for checking.
+
+class SmallDisks : public Matrix {
+ protected:
+  void SetUp() override {
+    Matrix::SetUp();
+    games_ = root_.path() / "disks";
+    folder_ = games_ / "ТАРН";
+    fs::create_directories(games_);
+    alsoAllowed_ = {copy_};
+    WriteFile(io_.path() / "begin", Begin());
+    WriteFile(io_.path() / "resume", Resume());
+  }
+  // Runs body in sh with D (the disk), EXE, SHIM, IO and COPY set; false
+  // when this machine allows no mounting.
+  bool InMountNamespace(const std::string& body) {
+    const auto q = [](const fs::path& p) { return "'" + p.string() + "'"; };
+    const std::string script = "D=" + q(games_) + "; EXE=" + q(exe_) + "; SHIM=" + q(TARN_KILL_SHIM) +
+                               "; IO=" + q(io_.path()) + "; COPY=" + q(copy_) +
+                               "; export ASAN_OPTIONS=verify_asan_link_order=0\n"
+                               "mount -t tmpfs -o size=70m tmpfs \"$D\" || exit 97\n" + body;
+    const auto run = test::RunProgram("/usr/bin/unshare", "", {"-m", "--propagation", "private", "sh", "-c", script});
+    if (run.exitCode == 97) return false;
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    return true;
+  }
+  test::ProgramRun Output(const std::string& name) const {
+    test::ProgramRun run;
+    run.out = ReadFile(io_.path() / ("out" + name));
+    run.exitCode = std::stoi("0" + ReadFile(io_.path() / ("rc" + name)));
+    return run;
+  }
+
+  test::TempDir io_;
+  fs::path copy_ = root_.path() / "copy";
+};
+
+TEST_F(SmallDisks, ADiskFillingUpStopsTheRunAndTheResumeFinishesOnceThereIsRoom) {
+  // Slow enough that the disk fills while the first pack arrives.
+  ASSERT_NO_FATAL_FAILURE(StartService({"--throttle", "1000000"}));
+  TakeSnapshot();
+  const bool mounted = InMountNamespace(
+      "( i=0; while [ ! -e \"$D/ТАРН/data/a.pck.part\" ] && [ $i -lt 1000 ]; do sleep 0.01; i=$((i+1)); done;"
+      "  cat /dev/zero > \"$D/filler\" 2>/dev/null ) & filler=$!\n"
+      "\"$EXE\" < \"$IO/begin\" > \"$IO/out1\" 2>&1; echo $? > \"$IO/rc1\"\n"
+      "wait $filler; rm -f \"$D/filler\"\n"
+      "\"$EXE\" < \"$IO/resume\" > \"$IO/out2\" 2>&1; echo $? > \"$IO/rc2\"\n"
+      "cp -a \"$D/ТАРН\" \"$COPY\"\n");
+  if (!mounted) GTEST_SKIP() << "no mount namespace here: unshare -m or mount is not allowed";
+  EXPECT_EQ(Errors(Output("1").lines()),
+            V{"Не удалось скачать «data\\a.pck». " + DownloadResultText(DownloadResult::DiskFull)});
+  ExpectDone(Output("2"));
+  interruptions_ = 1;
+  ExpectWholeInstall(0, copy_);
+}
+
+TEST_F(SmallDisks, AFolderTurnedReadOnlyIsRefusedUntouchedAndResumedOnceWritable) {
+  ASSERT_NO_FATAL_FAILURE(StartService({"--throttle", kThrottle}));
+  TakeSnapshot();
+  const std::string sums = "find \"$D/ТАРН\" -type f -exec md5sum {} + | sort";
+  const bool mounted = InMountNamespace(
+      "env LD_PRELOAD=\"$SHIM\" TARN_KILL=write:part#10 \"$EXE\" < \"$IO/begin\" > \"$IO/out1\" 2>&1\n" + sums +
+      " > \"$IO/sums1\"\n"
+      "mount -o remount,ro \"$D\" || exit 1\n"
+      "\"$EXE\" < \"$IO/resume\" > \"$IO/out2\" 2>&1; echo $? > \"$IO/rc2\"\n" +
+      sums + " > \"$IO/sums2\"\n"
+      "mount -o remount,rw \"$D\" || exit 1\n"
+      "\"$EXE\" < \"$IO/resume\" > \"$IO/out3\" 2>&1; echo $? > \"$IO/rc3\"\n"
+      "cp -a \"$D/ТАРН\" \"$COPY\"\n");
+  if (!mounted) GTEST_SKIP() << "no mount namespace here: unshare -m or mount is not allowed";
+  EXPECT_EQ(Errors(Output("2").lines()),
+            V{"В папку «" + test::PathUtf8(Folder()) +
+              "» нельзя записывать. Обычно так ведут себя «Program Files» и системный диск: выберите папку, "
+              "которой распоряжаетесь вы."});
+  const std::string held = ReadFile(io_.path() / "sums1");
+  EXPECT_NE(held.find("a.pck.part"), std::string::npos) << held;
+  EXPECT_EQ(ReadFile(io_.path() / "sums2"), held);
+  ExpectStateFilesReadable();
+  ExpectDone(Output("3"));
+  interruptions_ = 1;
+  ExpectWholeInstall(0, copy_);
+}
+
+// ---------------------------------------------------------------------------
+// Lists that must not be installed from, and one whose hostile lines must
+// be passed over.
+
+const std::string kBadSignature =
+    "Список файлов пришёл с неверной подписью, установка остановлена. Так выглядит подмена по дороге — сообщите об "
+    "этом в поддержку и не устанавливайте игру из других источников.";
+
+enum class ListFault { Tampered, Truncated, ForeignKey, PathsLeavingTheFolder };
+
+struct ListRow {
+  const char* name;
+  ListFault fault;
+};
+
+void PrintTo(const ListRow& row, std::ostream* os) { *os << row.name; }
+
+class HostileLists : public Matrix, public ::testing::WithParamInterface<ListRow> {
+ protected:
+  std::string Signed(const std::string& text, const fs::path& key) {
+    std::string document, error;
+    EXPECT_TRUE(tools::SignList(text, ReadFile(key), document, error)) << error;
+    return document;
+  }
+};
+
+TEST_P(HostileLists, AreRefusedOrPassedOverWithNothingWrittenOutside) {
+  const ListRow& row = GetParam();
+  const std::string document = ReadFile(ListFile());
+  std::string text;
+  ASSERT_TRUE(VerifyListSignature(document, text));
+  test::TempDir keys;
+  switch (row.fault) {
+    case ListFault::Tampered: {
+      // One checksum digit changed: a file swapped on the way.
+      std::string changed = document;
+      const size_t line = changed.find('\n') + 1;
+      changed[line] = changed[line] == '0' ? '1' : '0';
+      WriteFile(ListFile(), changed);
+      break;
+    }
+    case ListFault::Truncated:
+      WriteFile(ListFile(), document.substr(0, document.size() * 2 / 3));
+      break;
+    case ListFault::ForeignKey:
+      ASSERT_EQ(test::detail::RunQuiet({test::PublishProgram().string(), "keygen", "--private",
+                                        (keys.path() / "k.pem").string(), "--public",
+                                        (keys.path() / "k.pub").string()},
+                                       keys.path() / "out"),
+                0);
+      WriteFile(ListFile(), Signed(text, keys.path() / "k.pem"));
+      break;
+    case ListFault::PathsLeavingTheFolder: {
+      // Signed with the right key, so only the launcher's own reading of
+      // the paths stands between them and the disk.
+      const std::string md5 = "0cc175b9c0f1b6a831c399e269772661";  // "a"
+      std::string hostile = text;
+      for (const char* path : {"..\\..\\outside.txt", "..\\launcher\\data\\install.cfg", "/etc/tarn-outside",
+                               "data\\..\\..\\..\\outside2.txt", "C:\\outside3.txt", "data\\. .\\x",
+                               "data\\...\\outside4.txt", "..", "data\\\\..\\..\\outside5.txt"})
+        hostile += md5 + " 1 " + EncodeBase64(path) + "\n";
+      WriteFile(ListFile(), Signed(hostile, test::DemoPrivateKey()));
+      break;
+    }
+  }
+  ASSERT_NO_FATAL_FAILURE(StartService());
+  TakeSnapshot();
+  const auto run = Launch(Begin());
+  if (row.fault == ListFault::PathsLeavingTheFolder) {
+    ExpectDone(run);
+    ExpectWholeInstall();
+    return;
+  }
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(Errors(run.lines()), V{kBadSignature}) << run.out;
+  EXPECT_FALSE(fs::exists(Folder()));
+  EXPECT_FALSE(fs::exists(launcher_ / "data" / "install.cfg"));
+  EXPECT_TRUE(RequestsFor("data/a.pck").empty());
+  ExpectNothingElseTouched();
+}
+
+const ListRow kListRows[] = {
+    {"Tampered", ListFault::Tampered},
+    {"Truncated", ListFault::Truncated},
+    {"SignedWithAnotherKey", ListFault::ForeignKey},
+    {"PathsLeavingTheFolder", ListFault::PathsLeavingTheFolder},
+};
+
+INSTANTIATE_TEST_SUITE_P(Lists, HostileLists, ::testing::ValuesIn(kListRows),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+}  // namespace
+}  // namespace tarn
