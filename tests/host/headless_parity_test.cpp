@@ -222,5 +222,65 @@ TEST_F(HeadlessParity, ServiceCommandsAnswerAlike) {
   ExpectSame(linux, windows);
 }
 
+// The install through both hosts, each into a folder picked beside it: the
+// same stages in the same order, the same final state and follow-up Events,
+// and the same files on disk. How many progress Events a download makes
+// depends on timing, so those are compared by stage, not one by one.
+TEST_F(HeadlessParity, InstallAnswersAlike) {
+  setenv("TARN_WINEPREFIX", TARN_SERVICE_WINE_PREFIX, 1);
+  ASSERT_EQ(std::system((std::string(TARN_WINE_RUN) + " --end-server").c_str()), 0);
+  const fs::path site = keyHome_.path() / "site";
+  ASSERT_TRUE(test::MakeDemoSite(site, {"--size-mib", "1", "--files", "6"}));
+  test::ServiceProcess service;
+  ASSERT_TRUE(service.Start(site)) << service.error();
+
+  constexpr const char* kNoViewer = "\x01 no log viewer here";
+  const auto script = [](const std::string& folder) {
+    return ":pick " + folder + "\n" + ScriptLine("install.begin") + ":wait\n";
+  };
+  for (const fs::path& exe : {linuxExe_, windowsExe_}) fs::create_directories(exe.parent_path() / "games");
+  Outcome linux = Run(linuxExe_, script(test::PathUtf8(linuxExe_.parent_path() / "games")),
+                      test::PathUtf8(linuxExe_.parent_path()), kNoViewer);
+  Outcome windows = Run(windowsExe_, script(WineForm(test::PathUtf8(windowsExe_.parent_path())) + "\\games"),
+                        WineForm(test::PathUtf8(windowsExe_.parent_path())), kNoViewer, {test::PathUtf8(windowsExe_)},
+                        TARN_WINE_RUN);
+  ASSERT_EQ(linux.exitCode, 0) << linux.err;
+  ASSERT_EQ(windows.exitCode, 0) << windows.err;
+  for (std::string& line : windows.out) line = ReplaceAll(line, "games\\\\ТАРН", "games/ТАРН");
+
+  // Consecutive install Events of one stage count once; the rest stay whole.
+  const auto shape = [](const std::vector<std::string>& out) {
+    std::vector<std::string> kept;
+    std::string lastStage;
+    for (const std::string& line : out) {
+      if (line.rfind(R"({"install":)", 0) == 0) {
+        const std::string stage = JsonString(line, "stage");
+        if (stage == lastStage && stage != "готово") continue;
+        lastStage = stage;
+        // The disk's free space moves while the test runs.
+        const std::string free = R"("freeBytes":)" + JsonField(line, "freeBytes");
+        kept.push_back(stage == "готово" ? ReplaceAll(line, free, R"("freeBytes":?)") : "install:" + stage);
+      } else {
+        kept.push_back(line);
+      }
+    }
+    return kept;
+  };
+  const std::vector<std::string> linuxShape = shape(linux.out);
+  EXPECT_EQ(shape(windows.out), linuxShape);
+  EXPECT_NE(std::find(linuxShape.begin(), linuxShape.end(), "install:идёт"), linuxShape.end());
+  EXPECT_NE(std::find_if(linuxShape.begin(), linuxShape.end(),
+                         [](const std::string& l) { return l.rfind(R"({"install":{"stage":"готово")", 0) == 0; }),
+            linuxShape.end());
+
+  for (const auto& e : fs::recursive_directory_iterator(site / "client")) {
+    if (!e.is_regular_file()) continue;
+    const fs::path rel = e.path().lexically_relative(site / "client");
+    const std::string want = test::ReadFile(e.path());
+    EXPECT_EQ(test::ReadFile(linuxExe_.parent_path() / "games" / test::Utf8Path("ТАРН") / rel), want) << rel;
+    EXPECT_EQ(test::ReadFile(windowsExe_.parent_path() / "games" / test::Utf8Path("ТАРН") / rel), want) << rel;
+  }
+}
+
 }  // namespace
 }  // namespace tarn
