@@ -56,13 +56,13 @@ bool Md5Stream::UpdateFromFile(const std::string& path, uint64_t length) {
   state_->failed = true;  // until every byte is in
   Handle file(CreateFileW(ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                           OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!file.ok() || GetFileType(file.h) != FILE_TYPE_DISK) return false;
+  if (!file.ok() || GetFileType(file.get()) != FILE_TYPE_DISK) return false;
   std::vector<BYTE> piece(kStreamReadPiece);
   state_->failed = false;
   while (length > 0 && !state_->failed) {
     DWORD n = 0;
     const DWORD want = static_cast<DWORD>(std::min<uint64_t>(length, kStreamReadPiece));
-    if (!ReadFile(file.h, piece.data(), want, &n, nullptr) || n == 0) {
+    if (!ReadFile(file.get(), piece.data(), want, &n, nullptr) || n == 0) {
       state_->failed = true;
       break;
     }
