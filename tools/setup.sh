@@ -13,7 +13,7 @@ packages=(
   # network, crypto, operator service
   libcurl4-openssl-dev libssl-dev openssl curl libcpp-httplib-dev nlohmann-json3-dev
   # window host
-  libgtk-3-dev libwebkit2gtk-4.1-dev xvfb xauth x11-utils xdotool imagemagick dbus-x11
+  libgtk-3-dev libwebkit2gtk-4.1-dev xvfb xauth x11-utils xdotool imagemagick dbus-x11 dbus
   # Debian packages: shared-library dependencies, package and desktop-entry checks
   dpkg-dev lintian desktop-file-utils
   # Windows backend: cross compiler and a runtime to test it; `wine` on PATH

@@ -71,6 +71,18 @@ class HeadlessParity : public ::testing::Test {
     return exe;
   }
 
+  // A demo site served to both hosts. Wine opens sockets in its server
+  // process, which outlives its programs by a few seconds and stays in the
+  // network namespace it started in. The Windows side gets a prefix of its
+  // own, whose server is ended first, so it connects to this run's service
+  // and no other.
+  static void StartService(const fs::path& site, test::ServiceProcess& service) {
+    setenv("TARN_WINEPREFIX", TARN_SERVICE_WINE_PREFIX, 1);
+    ASSERT_EQ(std::system((std::string(TARN_WINE_RUN) + " --end-server").c_str()), 0);
+    ASSERT_TRUE(test::MakeDemoSite(site, {"--size-mib", "1", "--files", "6"}));
+    ASSERT_TRUE(service.Start(site)) << service.error();
+  }
+
   // Runs one build and rewrites what is allowed to differ into placeholders.
   static Outcome Run(const fs::path& exe, const std::string& script, const std::string& exeDir,
                      const std::string& openLog, const std::vector<std::string>& args = {},
@@ -158,16 +170,9 @@ TEST_F(HeadlessParity, EmptyScriptWritesTheSameLogAndFolders) {
 // mends it over the streaming downloader, and a verify that finds it whole.
 // Every step waits for its tasks, so the order of Events is fixed.
 TEST_F(HeadlessParity, ServiceCommandsAnswerAlike) {
-  // Wine opens sockets in its server process, which outlives its programs
-  // by a few seconds and stays in the network namespace it started in. The
-  // Windows side gets a prefix of its own, whose server is ended first, so
-  // it connects to this run's service and no other.
-  setenv("TARN_WINEPREFIX", TARN_SERVICE_WINE_PREFIX, 1);
-  ASSERT_EQ(std::system((std::string(TARN_WINE_RUN) + " --end-server").c_str()), 0);
   const fs::path site = keyHome_.path() / "site";
-  ASSERT_TRUE(test::MakeDemoSite(site, {"--size-mib", "1", "--files", "6"}));
   test::ServiceProcess service;
-  ASSERT_TRUE(service.Start(site)) << service.error();
+  ASSERT_NO_FATAL_FAILURE(StartService(site, service));
 
   // Each host gets its own copy of the client beside it, one build behind,
   // with one file missing and one altered.
@@ -227,12 +232,9 @@ TEST_F(HeadlessParity, ServiceCommandsAnswerAlike) {
 // and the same files on disk. How many progress Events a download makes
 // depends on timing, so those are compared by stage, not one by one.
 TEST_F(HeadlessParity, InstallAnswersAlike) {
-  setenv("TARN_WINEPREFIX", TARN_SERVICE_WINE_PREFIX, 1);
-  ASSERT_EQ(std::system((std::string(TARN_WINE_RUN) + " --end-server").c_str()), 0);
   const fs::path site = keyHome_.path() / "site";
-  ASSERT_TRUE(test::MakeDemoSite(site, {"--size-mib", "1", "--files", "6"}));
   test::ServiceProcess service;
-  ASSERT_TRUE(service.Start(site)) << service.error();
+  ASSERT_NO_FATAL_FAILURE(StartService(site, service));
 
   constexpr const char* kNoViewer = "\x01 no log viewer here";
   const auto script = [](const std::string& folder) {
