@@ -139,10 +139,33 @@ class HashPipe {
 // below it a thread costs more than it saves.
 constexpr uint64_t kPipeAfterBytes = 4u << 20;
 
+// Makes targetPath's ".part" file anew with bytes in it, its folders
+// first; the file stays open for the flush. Closed after a failure.
+WriteStatus WriteWholePart(const std::string& targetPath, std::string_view bytes, OutputFile& file) {
+  if (!EnsureParentDirs(targetPath) || !OpenOutputFile(PartPath(targetPath), 0, file)) return WriteStatus::Failed;
+  const WriteStatus written = WriteOutputFile(file, bytes);
+  if (written != WriteStatus::Ok) file = OutputFile();
+  return written;
+}
+
+// A whole small file is received into memory and written by the
+// companion, which makes the ".part" file, flushes it and renames it in a
+// batch with others: creating a file costs a search for a free inode that
+// would otherwise sit between two requests on the same connection.
+// The body in memory is what a killed launcher loses and fetches again, so
+// it stays small.
+constexpr uint64_t kMemoryFileBytes = 128u << 10;
+
 struct Transfer {
   Transfer(DownloadFlags f, const ProgressCallback& p, std::optional<uint64_t> size, std::string partPath,
-           uint64_t from, bool check)
-      : flags(f), progress(p), expectedSize(size), part(std::move(partPath)), offset(from) {
+           std::string targetPath, uint64_t from, bool check, std::string* keep)
+      : flags(f),
+        progress(p),
+        expectedSize(size),
+        part(std::move(partPath)),
+        target(std::move(targetPath)),
+        offset(from),
+        memory(keep) {
     if (check) hash.emplace();
   }
 
@@ -150,7 +173,10 @@ struct Transfer {
   const ProgressCallback& progress;
   std::optional<uint64_t> expectedSize;  // none when the list does not say
   std::string part;
+  std::string target;
   uint64_t offset;
+  std::string* memory;     // may hold a small body instead of the ".part" file; null: never
+  bool inMemory = false;   // the body goes to *memory
 
   // The checksum grows with the bytes as they arrive, so the finished
   // file is never read back; none when there is nothing to compare with.
@@ -186,6 +212,13 @@ struct Transfer {
     }
     if (head.status == 200) offset = 0;  // the whole file comes, so any earlier ".part" file is void
     answer = Answer::Body;
+    lastProgress = Clock::now();
+    if (memory && offset == 0 && expectedSize && *expectedSize <= kMemoryFileBytes) {
+      inMemory = true;
+      memory->clear();
+      memory->reserve(static_cast<size_t>(*expectedSize));
+      return true;
+    }
     if (!OpenOutputFile(part, offset, file)) {
       ended = DownloadResult::WriteError;
       return false;
@@ -193,7 +226,6 @@ struct Transfer {
     // What an earlier call kept is hashed once, here; a prefix that cannot
     // be read spoils the sum, and the file ends up Corrupt and fetched anew.
     if (hash && offset > 0) hash->UpdateFromFile(part, offset);
-    lastProgress = Clock::now();
     return true;
   }
 
@@ -204,7 +236,7 @@ struct Transfer {
       ended = DownloadResult::Corrupt;
       return false;
     }
-    switch (WriteOutputFile(file, bytes)) {
+    switch (inMemory ? (memory->append(bytes), WriteStatus::Ok) : WriteOutputFile(file, bytes)) {
       case WriteStatus::Ok:
         break;
       case WriteStatus::DiskFull:
@@ -255,6 +287,11 @@ struct Transfer {
   // file, its data on the disk unless the file is about to be thrown away:
   // the next call resumes from it.
   void Finish() {
+    if (inMemory && ended != DownloadResult::Corrupt && !memory->empty()) {
+      // What arrived was sent once and is kept like any ".part" file.
+      const WriteStatus kept = WriteWholePart(target, *memory, file);
+      if (!ended && kept != WriteStatus::Ok) ended = Failure(kept);
+    }
     if (!file.isOpen()) return;
     if (ended == DownloadResult::Corrupt) {
       file = OutputFile();
@@ -321,12 +358,20 @@ DownloadResult FlushAndRename(OutputFile& file, const std::string& part, const s
   return Place(Flush(file, part), part, target);
 }
 
-// Fetches and checks one file into its ".part" file. Ok: the ".part" file
-// holds exactly the listed bytes, not yet forced to the disk; file is still
-// open on it when this call wrote it.
+// What Receive hands on: the ".part" file, or for a small file its bytes
+// (inMemory), which nothing has written yet.
+struct Received {
+  OutputFile file;  // open on the ".part" file when this call wrote it
+  std::string bytes;
+  bool inMemory = false;
+};
+
+// Fetches and checks one file into its ".part" file, or into memory when
+// keepSmall allows it for a small one. Ok: received holds exactly the
+// listed bytes, not yet forced to the disk.
 DownloadResult Receive(const std::string& requestPath, const std::string& targetPath, std::string_view expectedMd5,
                        uint64_t expectedSize, DownloadFlags flags, const ProgressCallback& progress, bool sizeKnown,
-                       OutputFile& file) {
+                       bool keepSmall, Received& received) {
   if (flags.stop.load()) return DownloadResult::Stopped;
   std::optional<uint64_t> size;
   if (sizeKnown || expectedSize != 0) size = expectedSize;
@@ -340,7 +385,8 @@ DownloadResult Receive(const std::string& requestPath, const std::string& target
     offset = 0;
   }
 
-  Transfer t(flags, progress, size, part, offset, !expectedMd5.empty());
+  Transfer t(flags, progress, size, part, targetPath, offset, !expectedMd5.empty(),
+             keepSmall ? &received.bytes : nullptr);
   StreamRequest request;
   request.host = std::string(ServiceHost);
   request.port = ServicePort;
@@ -360,8 +406,8 @@ DownloadResult Receive(const std::string& requestPath, const std::string& target
                                            });
   // A whole body stays open for the flush that follows; anything less is
   // closed here, on the disk, for the next call to resume.
-  const bool whole = !t.ended && end == StreamEnd::Complete && t.answer == Answer::Body && t.file.isOpen() &&
-                     (!size || t.offset >= *size);
+  const bool whole = !t.ended && end == StreamEnd::Complete && t.answer == Answer::Body &&
+                     (t.file.isOpen() || t.inMemory) && (!size || t.offset >= *size);
   if (whole) {
     if (progress) progress(t.offset);
   } else {
@@ -397,14 +443,16 @@ DownloadResult Receive(const std::string& requestPath, const std::string& target
   } else {
     if (t.answer != Answer::Body) return DownloadResult::NetworkError;
     if (size && t.offset < *size) return DownloadResult::NetworkError;
-    if (FileSize(part) < 0) return DownloadResult::NetworkError;
+    if (!t.inMemory && FileSize(part) < 0) return DownloadResult::NetworkError;
   }
   if (!t.Matches(expectedMd5)) {
     t.file = OutputFile();
+    received.bytes.clear();
     RemoveFile(part);
     return DownloadResult::Corrupt;
   }
-  file = std::move(t.file);
+  received.file = std::move(t.file);
+  received.inMemory = t.inMemory;
   return DownloadResult::Ok;
 }
 
@@ -412,6 +460,8 @@ DownloadResult Receive(const std::string& requestPath, const std::string& target
 // descriptor open, and a companion this far behind means the disk, not the
 // network, sets the pace.
 constexpr size_t kMaxPending = 64;
+// Small bodies kept in memory for the companion, at most.
+constexpr size_t kMaxPendingMemory = 8u << 20;
 
 }  // namespace
 
@@ -462,11 +512,11 @@ std::string PartPath(const std::string& targetPath) { return targetPath + ".part
 DownloadResult DownloadFile(const std::string& requestPath, const std::string& targetPath,
                             std::string_view expectedMd5, uint64_t expectedSize, DownloadFlags flags,
                             const ProgressCallback& progress, bool sizeKnown) {
-  OutputFile file;
-  const DownloadResult received =
-      Receive(requestPath, targetPath, expectedMd5, expectedSize, flags, progress, sizeKnown, file);
-  if (received != DownloadResult::Ok) return received;
-  return FlushAndRename(file, PartPath(targetPath), targetPath);
+  Received received;
+  const DownloadResult result =
+      Receive(requestPath, targetPath, expectedMd5, expectedSize, flags, progress, sizeKnown, false, received);
+  if (result != DownloadResult::Ok) return result;
+  return FlushAndRename(received.file, PartPath(targetPath), targetPath);
 }
 
 DownloadSession::DownloadSession(PlacedCallback placed, BeforeFlush beforeFlush)
@@ -487,17 +537,23 @@ DownloadResult DownloadSession::Download(const std::string& requestPath, const s
   Poll();
   // A target listed twice must not be fetched into a ".part" file that is
   // still waiting for its flush and rename; and the companion may not fall
-  // further behind than kMaxPending files.
+  // further behind than kMaxPending files, nor hold more than
+  // kMaxPendingMemory of bodies not yet written.
   WaitUntil([&] {
-    return busy_ < kMaxPending && std::find(targets_.begin(), targets_.end(), targetPath) == targets_.end();
+    return busy_ < kMaxPending && memoryHeld_ < kMaxPendingMemory &&
+           std::find(targets_.begin(), targets_.end(), targetPath) == targets_.end();
   });
-  Pending pending;
-  const DownloadResult result =
-      Receive(requestPath, targetPath, expectedMd5, expectedSize, flags, progress, sizeKnown, pending.file);
+  Received received;
+  const DownloadResult result = Receive(requestPath, targetPath, expectedMd5, expectedSize, flags, progress,
+                                        sizeKnown, true, received);
   if (result == DownloadResult::Ok) {
+    Pending pending;
     pending.tag = tag;
     pending.part = PartPath(targetPath);
     pending.target = targetPath;
+    pending.file = std::move(received.file);
+    pending.bytes = std::move(received.bytes);
+    pending.inMemory = received.inMemory;
     HandOver(std::move(pending));
   }
   Poll();
@@ -521,6 +577,10 @@ void DownloadSession::Drain() {
 
 void DownloadSession::WaitUntil(const std::function<bool()>& ready) {
   std::unique_lock lock(lock_);
+  if (ready()) return;
+  // Someone waits for the companion: it stops gathering and flushes now.
+  ++hurry_;
+  work_.notify_one();
   while (!ready()) {
     progress_.wait(lock);
     if (done_.empty()) continue;
@@ -532,6 +592,7 @@ void DownloadSession::WaitUntil(const std::function<bool()>& ready) {
       if (placed_) placed_(report);
     lock.lock();
   }
+  --hurry_;
 }
 
 void DownloadSession::HandOver(Pending pending) {
@@ -540,9 +601,12 @@ void DownloadSession::HandOver(Pending pending) {
       companion_ = std::thread([this] { FlushLoop(); });
     } catch (const std::system_error&) {
       // No thread to spare: the flush happens here, as a lone download's does.
-      FlushAndPlace(pending);
+      std::deque<Pending> alone;
+      alone.push_back(std::move(pending));
+      WritePending(alone.front());
+      FlushAndPlace(alone);
       std::lock_guard lock(lock_);
-      done_.push_back({pending.tag, pending.result});
+      done_.push_back({alone.front().tag, alone.front().result});
       return;
     }
   }
@@ -550,57 +614,94 @@ void DownloadSession::HandOver(Pending pending) {
     std::lock_guard lock(lock_);
     targets_.push_back(pending.target);
     ++busy_;
+    memoryHeld_ += pending.bytes.size();
     queued_.push_back(std::move(pending));
   }
   work_.notify_one();
 }
 
-void DownloadSession::FlushAndPlace(Pending& pending) const {
-  if (beforeFlush_) beforeFlush_(pending.part);
-  pending.result = FlushAndRename(pending.file, pending.part, pending.target);
+void DownloadSession::WritePending(Pending& pending) {
+  if (!pending.inMemory) return;
+  const WriteStatus written = WriteWholePart(pending.target, pending.bytes, pending.file);
+  if (written != WriteStatus::Ok) pending.result = Transfer::Failure(written);
+  std::string().swap(pending.bytes);
+}
+
+void DownloadSession::FlushAndPlace(std::deque<Pending>& batch) const {
+  // Files that waited go to the disk together, for about the price of one;
+  // each is still renamed only after that, in download order.
+  std::vector<OutputFile*> open;
+  std::vector<size_t> slot(batch.size(), SIZE_MAX);  // into open; none for a file without a handle
+  for (size_t i = 0; i < batch.size(); ++i) {
+    Pending& pending = batch[i];
+    if (pending.result != DownloadResult::Ok) continue;
+    if (beforeFlush_) beforeFlush_(pending.part);
+    if (!pending.file.isOpen()) continue;
+    slot[i] = open.size();
+    open.push_back(&pending.file);
+  }
+  std::vector<WriteStatus> flushed(open.size(), WriteStatus::Ok);
+  CommitOutputFiles(open.data(), open.size(), flushed.data());
+  for (size_t i = 0; i < batch.size(); ++i) {
+    Pending& pending = batch[i];
+    if (pending.result != DownloadResult::Ok) continue;
+    // A ".part" file an earlier call completed is flushed by name.
+    const WriteStatus status = slot[i] == SIZE_MAX ? SyncFileToDisk(pending.part) : flushed[slot[i]];
+    pending.result = Place(status, pending.part, pending.target);
+  }
 }
 
 void DownloadSession::FlushLoop() {
+  // Written and waiting for the flush: the companion's own.
+  std::deque<Pending> held;
+  Clock::time_point heldSince;
+  size_t heldBytes = 0;
+  bool heldLarge = false;
+  // Small files wait a moment for company, unless someone is waiting for
+  // them: one flush of many costs about what one file's flush costs. A
+  // file the transfer wrote itself is large, and its flush starts at once.
+  const auto due = [&] {
+    return quit_ || hurry_ > 0 || heldLarge || held.size() >= kGatherFiles || heldBytes >= kGatherBytes ||
+           Clock::now() >= heldSince + kGatherTime;
+  };
   std::unique_lock lock(lock_);
   for (;;) {
-    work_.wait(lock, [this] { return quit_ || !queued_.empty(); });
-    if (queued_.empty()) break;  // quit_ with nothing left to do
-    // Everything that arrived while the last flush ran is taken at once.
-    std::deque<Pending> batch;
-    batch.swap(queued_);
+    if (held.empty()) {
+      work_.wait(lock, [this] { return quit_ || !queued_.empty(); });
+    } else {
+      work_.wait_until(lock, heldSince + kGatherTime, [&] { return !queued_.empty() || due(); });
+    }
+    if (held.empty() && queued_.empty()) break;  // quit_ with nothing left to do
+    std::deque<Pending> taken;
+    taken.swap(queued_);
     lock.unlock();
-    const auto placedOne = [this](Pending& pending) {
-      std::lock_guard guard(lock_);
+    // A small body is written at once, so a killed launcher loses little;
+    // only its flush waits.
+    size_t freed = 0;
+    for (Pending& pending : taken) {
+      if (held.empty()) heldSince = Clock::now();
+      freed += pending.bytes.size();
+      heldBytes += pending.bytes.size();
+      heldLarge = heldLarge || !pending.inMemory;
+      WritePending(pending);
+      held.push_back(std::move(pending));
+    }
+    lock.lock();
+    memoryHeld_ -= freed;
+    if (freed > 0) progress_.notify_all();
+    if (!due()) continue;
+    lock.unlock();
+    FlushAndPlace(held);
+    lock.lock();
+    for (const Pending& pending : held) {
       targets_.erase(std::find(targets_.begin(), targets_.end(), pending.target));
       --busy_;
       done_.push_back({pending.tag, pending.result});
-      progress_.notify_all();
-    };
-    if (batch.size() == 1) {
-      FlushAndPlace(batch.front());
-      placedOne(batch.front());
-    } else {
-      // Files that waited go to the disk together, for about the price of
-      // one; each is still renamed only after that, in download order.
-      std::vector<OutputFile*> open;
-      std::vector<size_t> slot(batch.size(), SIZE_MAX);  // into open; none for a file without a handle
-      for (size_t i = 0; i < batch.size(); ++i) {
-        if (beforeFlush_) beforeFlush_(batch[i].part);
-        if (!batch[i].file.isOpen()) continue;
-        slot[i] = open.size();
-        open.push_back(&batch[i].file);
-      }
-      std::vector<WriteStatus> flushed(open.size(), WriteStatus::Ok);
-      CommitOutputFiles(open.data(), open.size(), flushed.data());
-      for (size_t i = 0; i < batch.size(); ++i) {
-        Pending& pending = batch[i];
-        // A ".part" file an earlier call completed is flushed by name.
-        const WriteStatus status = slot[i] == SIZE_MAX ? SyncFileToDisk(pending.part) : flushed[slot[i]];
-        pending.result = Place(status, pending.part, pending.target);
-        placedOne(pending);
-      }
     }
-    lock.lock();
+    held.clear();
+    heldBytes = 0;
+    heldLarge = false;
+    progress_.notify_all();
   }
   lock.unlock();
   ReleaseThreadState();
@@ -613,6 +714,8 @@ bool EnsureParentDirs(const std::string& filePath) {
   if (filePath.empty() || last == std::string::npos) return true;
   const std::string dir = filePath.substr(0, last);
   if (dir.empty()) return true;  // a file directly in the root
+  // Most files go where an earlier one went: one call then settles it.
+  if (MakeFolder(dir)) return true;
   for (size_t i = 1; i <= dir.size(); ++i) {
     if (i < dir.size() && !IsSeparator(dir[i])) continue;
     const std::string level = dir.substr(0, i);

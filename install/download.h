@@ -4,6 +4,7 @@
 // later call continues with a range request. The caller decides about
 // retries and messages; this only reports what happened.
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -126,12 +127,23 @@ class DownloadSession {
     size_t tag = 0;
     std::string part;
     std::string target;
-    OutputFile file;  // closed for a ".part" file an earlier call completed
+    // Open on the ".part" file the transfer wrote; closed for one an
+    // earlier call completed, and for a small body still in bytes.
+    OutputFile file;
+    std::string bytes;
+    bool inMemory = false;  // the ".part" file is yet to be written from bytes
     DownloadResult result = DownloadResult::Ok;
   };
+  // Small files wait this long at most, or until this many files or bytes
+  // are queued, before one flush takes them all.
+  static constexpr size_t kGatherFiles = 32;
+  static constexpr size_t kGatherBytes = 8u << 20;
+  static constexpr std::chrono::milliseconds kGatherTime{20};
+
   void HandOver(Pending pending);
   void FlushLoop();
-  void FlushAndPlace(Pending& pending) const;
+  static void WritePending(Pending& pending);
+  void FlushAndPlace(std::deque<Pending>& batch) const;
   void WaitUntil(const std::function<bool()>& ready);
 
   PlacedCallback placed_;
@@ -143,6 +155,8 @@ class DownloadSession {
   std::deque<PlacedFile> done_;       // guarded by lock_
   std::vector<std::string> targets_;  // guarded by lock_: handed over, not yet reported
   size_t busy_ = 0;                   // guarded by lock_: queued or being flushed
+  size_t memoryHeld_ = 0;             // guarded by lock_: bytes of small bodies handed over, not yet written
+  size_t hurry_ = 0;                  // guarded by lock_: callers waiting for the companion
   bool quit_ = false;                 // guarded by lock_
   std::thread companion_;
 };
