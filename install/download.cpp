@@ -135,6 +135,10 @@ class HashPipe {
   std::thread thread_;
 };
 
+// How much of a large file may wait in memory before the disk is asked to
+// start on it.
+constexpr uint64_t kWriteOutBytes = 8u << 20;
+
 // A transfer hashes on a thread of its own once it has brought this much:
 // below it a thread costs more than it saves.
 constexpr uint64_t kPipeAfterBytes = 4u << 20;
@@ -167,6 +171,9 @@ struct Transfer {
         offset(from),
         memory(keep) {
     if (check) hash.emplace();
+    // A new file known to be large hashes beside the transfer from its
+    // first byte (a resumed one hashes its kept bytes first, on this thread).
+    if (hash && from == 0 && size && *size >= kPipeAfterBytes) StartPipe();
   }
 
   DownloadFlags flags;
@@ -183,6 +190,7 @@ struct Transfer {
   std::optional<Md5Stream> hash;
   std::unique_ptr<HashPipe> pipe;  // takes over from hash on a large transfer
   uint64_t received = 0;           // bytes of this transfer
+  uint64_t writtenOutTo = 0;       // the disk was asked to write the ".part" file up to here
   Answer answer = Answer::None;
   std::optional<DownloadResult> ended;  // set when the transfer is ended from here
   OutputFile file;
@@ -226,6 +234,7 @@ struct Transfer {
     // What an earlier call kept is hashed once, here; a prefix that cannot
     // be read spoils the sum, and the file ends up Corrupt and fetched anew.
     if (hash && offset > 0) hash->UpdateFromFile(part, offset);
+    writtenOutTo = offset;
     return true;
   }
 
@@ -248,6 +257,12 @@ struct Transfer {
     }
     Hash(bytes);
     offset += bytes.size();
+    // The disk starts on a large file while it arrives, so the flush that
+    // follows it waits only for the tail.
+    if (!inMemory && offset - writtenOutTo >= kWriteOutBytes) {
+      StartWritingOut(file, writtenOutTo, offset - writtenOutTo);
+      writtenOutTo = offset;
+    }
     if (progress) {
       const Clock::time_point now = Clock::now();
       if (now - lastProgress >= kProgressInterval) {
@@ -308,11 +323,13 @@ struct Transfer {
       pipe->Feed(bytes);
     } else if (hash) {
       hash->Update(bytes);
-      if (received >= kPipeAfterBytes) {
-        pipe = std::make_unique<HashPipe>(std::move(*hash));
-        hash.reset();
-      }
+      if (received >= kPipeAfterBytes) StartPipe();
     }
+  }
+
+  void StartPipe() {
+    pipe = std::make_unique<HashPipe>(std::move(*hash));
+    hash.reset();
   }
 
   static DownloadResult Failure(WriteStatus status) {

@@ -41,6 +41,12 @@ bool OpenOutputFile(const std::string& path, uint64_t offset, OutputFile& file);
 // user's quota) ran out, Failed for any other error.
 WriteStatus WriteOutputFile(OutputFile& file, std::string_view bytes);
 
+// Asks the system to start writing length bytes from offset to the disk
+// now, without waiting for them, so that a later CommitOutputFile has less
+// left to wait for. Only a hint: nothing changes for the caller when the
+// system declines.
+void StartWritingOut(OutputFile& file, uint64_t offset, uint64_t length);
+
 // Forces the file's data to the disk and closes it: a file renamed after
 // this never comes back after a power cut as a name over missing data. The
 // file is closed whatever the result.

@@ -72,6 +72,12 @@ WriteStatus WriteOutputFile(OutputFile& file, std::string_view bytes) {
   return WriteStatus::Ok;
 }
 
+void StartWritingOut(OutputFile& file, uint64_t offset, uint64_t length) {
+  if (file.isOpen())
+    sync_file_range(static_cast<int>(file.handle()), static_cast<off_t>(offset), static_cast<off_t>(length),
+                    SYNC_FILE_RANGE_WRITE);
+}
+
 WriteStatus CommitOutputFile(OutputFile& file) {
   if (!file.isOpen()) return WriteStatus::Failed;
   const int fd = static_cast<int>(file.release());

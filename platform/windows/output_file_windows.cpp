@@ -91,6 +91,10 @@ WriteStatus WriteOutputFile(OutputFile& file, std::string_view bytes) {
   return WriteStatus::Ok;
 }
 
+// Windows has no call that starts the write-back of a range without
+// waiting for it; the cache manager's lazy writer does it on its own.
+void StartWritingOut(OutputFile&, uint64_t, uint64_t) {}
+
 WriteStatus CommitOutputFile(OutputFile& file) {
   if (!file.isOpen()) return WriteStatus::Failed;
   const HANDLE h = AsHandle(file.release());

@@ -515,6 +515,63 @@ TEST_F(Download, ASessionFlushesBeforeRenamingReportsInOrderAndKeepsItsConnectio
   EXPECT_EQ(server.connections(), 1);
 }
 
+// Small files travel through memory: the companion makes, writes, flushes
+// and renames them in batches. A failure there comes late, through the
+// report; a small transfer cut by a stop still keeps every byte it got.
+TEST_F(Download, ASessionWritesSmallFilesLaterKeepsACutOneAndReportsALateWriteFailure) {
+  constexpr size_t kFiles = 40;
+  std::vector<std::string> files;
+  for (size_t i = 0; i < kFiles; ++i) files.push_back(Bytes(1'000 + i * 2'500, static_cast<unsigned>(i)));
+  const std::string cut = Bytes(100'000, 99);
+  ScriptedServer server([&](const SeenRequest& r) {
+    const size_t n = std::stoul(r.target.substr(2));
+    Reply reply = FileReply(n < kFiles ? files[n] : cut, r);
+    reply.keepOpen = true;
+    if (n == kFiles && !r.hasRange) {
+      reply.pieceBytes = 20'000;
+      reply.pause = std::chrono::milliseconds(20);
+      reply.afterPiece = [&](uint64_t sent) {
+        if (sent >= 60'000) stop_ = true;
+      };
+    }
+    return reply;
+  });
+  const auto target = [&](size_t i) { return (dir_.path() / "s" / ("f" + std::to_string(i))).string(); };
+  fs::create_directories(target(7) + ".part");  // nothing can take this name
+
+  std::vector<std::pair<size_t, DownloadResult>> reports;
+  {
+    DownloadSession session([&](const PlacedFile& placed) { reports.emplace_back(placed.tag, placed.result); });
+    for (size_t i = 0; i < kFiles; ++i)
+      EXPECT_EQ(session.Download("/f" + std::to_string(i), target(i), Md5Hex(files[i]), files[i].size(),
+                                 {pause_, stop_}, {}, true, i),
+                DownloadResult::Ok);
+    EXPECT_EQ(session.Download("/f" + std::to_string(kFiles), target(kFiles), Md5Hex(cut), cut.size(),
+                               {pause_, stop_}, {}, true, kFiles),
+              DownloadResult::Stopped);
+    const std::string kept = test::ReadFile(target(kFiles) + ".part");
+    EXPECT_GE(kept.size(), 40'000u);  // what had landed when the stop came
+    EXPECT_LT(kept.size(), cut.size());
+    EXPECT_TRUE(Same(kept, cut.substr(0, kept.size())));
+    stop_ = false;
+    EXPECT_EQ(session.Download("/f" + std::to_string(kFiles), target(kFiles), Md5Hex(cut), cut.size(),
+                               {pause_, stop_}, {}, true, kFiles),
+              DownloadResult::Ok);
+    EXPECT_EQ(server.requests().back().range, "bytes=" + std::to_string(kept.size()) + "-");
+    session.Drain();
+  }
+  ASSERT_EQ(reports.size(), kFiles + 1);
+  for (size_t i = 0; i <= kFiles; ++i) {
+    EXPECT_EQ(reports[i].first, i);
+    EXPECT_EQ(reports[i].second, i == 7 ? DownloadResult::WriteError : DownloadResult::Ok) << i;
+    if (i == 7) continue;
+    EXPECT_TRUE(Same(test::ReadFile(target(i)), i < kFiles ? files[i] : cut)) << i;
+    EXPECT_FALSE(fs::exists(target(i) + ".part")) << i;
+  }
+  EXPECT_FALSE(fs::exists(target(7)));
+  EXPECT_EQ(server.connections(), 2);  // the stop ended the first one mid-body
+}
+
 // The checksum covers what an earlier call kept, not just what arrives now:
 // a ".part" file with a wrong start is caught though every new byte is
 // right, and a right start resumes a file large enough to be hashed on a
