@@ -80,8 +80,9 @@ DownloadResult DownloadFile(const std::string& requestPath, const std::string& t
 struct PlacedFile {
   size_t tag = 0;  // the caller's tag from DownloadSession::Download
   // Ok: the data is on the disk and the file has the target's name.
-  // WriteError or DiskFull: the flush or the rename failed; the ".part"
-  // file stays for the next call to finish.
+  // WriteError or DiskFull: writing a small file's ".part" file, its flush
+  // or the rename failed; what is in the ".part" file stays for the next
+  // call to continue.
   DownloadResult result = DownloadResult::Ok;
 };
 using PlacedCallback = std::function<void(const PlacedFile&)>;
@@ -90,11 +91,13 @@ using PlacedCallback = std::function<void(const PlacedFile&)>;
 // the steps or to hold the flush back.
 using BeforeFlush = std::function<void(const std::string& partPath)>;
 
-// The downloads of one task, one file after another, with the flush to
-// the disk taken off the critical path. Download returns as soon as a
-// file's bytes are in its ".part" file and match the checksum; a companion
-// thread then forces the data to the disk while the next file arrives, and
-// only after that gives the ".part" file the target's name. placed hears of
+// The downloads of one task, one file after another, with the work on the
+// disk taken off the critical path. Download returns as soon as a file's
+// bytes match the checksum: a large file's are in its ".part" file, a
+// small one's (up to 128 KiB) still in memory. A companion thread writes
+// the small ones into their ".part" files at once, forces the data to the
+// disk while the next files arrive (small files a few at a time, with one
+// flush), and only after that gives each ".part" file the target's name. placed hears of
 // every file Download returned Ok for, once its rename is done (or its flush
 // failed), in the order the files were downloaded, always on the caller's
 // thread: from Download (before and after its transfer), Poll and Drain.
