@@ -669,6 +669,9 @@ void DownloadSession::FlushAndPlace(std::deque<Pending>& batch) const {
 }
 
 void DownloadSession::FlushLoop() {
+  // Writing and flushing can wait a moment; the next request on the wire,
+  // and the service answering it on the same machine, should not.
+  LowerThisThreadPriority();
   // Written and waiting for the flush: the companion's own.
   std::deque<Pending> held;
   Clock::time_point heldSince;

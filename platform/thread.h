@@ -10,6 +10,11 @@ using ThreadEntry = void (*)(void* arg);
 // the thread cannot be created; entry is then never called.
 bool StartDetachedThread(ThreadEntry entry, void* arg);
 
+// Lowers the calling thread's scheduling priority a step, for background
+// work that should yield the processor to the thread it serves. Only a
+// hint: nothing changes when the system declines.
+void LowerThisThreadPriority();
+
 // Frees what libraries keep per thread (on Linux, the kept download
 // connection of platform/download.h, OpenSSL's error queue and
 // caches). A task calls it as it ends, before it counts as finished: the

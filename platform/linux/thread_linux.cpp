@@ -1,5 +1,8 @@
 #include <openssl/crypto.h>
 #include <pthread.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include "platform/linux/curl_linux.h"
 #include "platform/thread.h"
@@ -30,6 +33,12 @@ bool StartDetachedThread(ThreadEntry entry, void* arg) {
   }
   pthread_detach(thread);
   return true;
+}
+
+void LowerThisThreadPriority() {
+  // A nice value on Linux belongs to one thread, named by its kernel id.
+  const auto self = static_cast<id_t>(syscall(SYS_gettid));
+  setpriority(PRIO_PROCESS, self, getpriority(PRIO_PROCESS, self) + 5);
 }
 
 void ReleaseThreadState() {

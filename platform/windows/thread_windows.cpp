@@ -20,6 +20,8 @@ unsigned __stdcall Trampoline(void* p) {
 
 }  // namespace
 
+void LowerThisThreadPriority() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL); }
+
 bool StartDetachedThread(ThreadEntry entry, void* arg) {
   auto* start = new Start{entry, arg};
   // The C runtime's own thread start sets up its per-thread state (errno,
