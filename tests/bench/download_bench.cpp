@@ -16,7 +16,6 @@
 // "sync --data" over its files, which matches the launcher's durability.
 //
 // Needs 127.0.0.1:8090 free: it starts the reference service there.
-#include <openssl/evp.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,6 +36,7 @@
 #include "client/update.h"
 #include "install/download.h"
 #include "support/service_fixture.h"
+#include "tools/common/crypto.h"
 
 namespace {
 
@@ -60,33 +60,17 @@ struct File {
   std::string md5;
 };
 
+// The file's MD5 in hex; empty when it cannot be read.
+std::string Md5Hex(const fs::path& path) {
+  std::string hex;
+  return tarn::tools::FileMd5Hex(path, hex) ? hex : std::string();
+}
+
 bool Flag(const std::string& arg, const char* name, std::string& value) {
   const std::string prefix = std::string("--") + name + "=";
   if (arg.rfind(prefix, 0) != 0) return false;
   value = arg.substr(prefix.size());
   return true;
-}
-
-std::string Md5Hex(const fs::path& path) {
-  EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-  EVP_DigestInit_ex(ctx, EVP_md5(), nullptr);
-  std::ifstream in(path, std::ios::binary);
-  std::vector<char> buf(1 << 20);
-  while (in) {
-    in.read(buf.data(), static_cast<std::streamsize>(buf.size()));
-    EVP_DigestUpdate(ctx, buf.data(), static_cast<size_t>(in.gcount()));
-  }
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned len = 0;
-  EVP_DigestFinal_ex(ctx, digest, &len);
-  EVP_MD_CTX_free(ctx);
-  std::string hex;
-  for (unsigned i = 0; i < len; ++i) {
-    static const char* d = "0123456789abcdef";
-    hex += d[digest[i] >> 4];
-    hex += d[digest[i] & 15];
-  }
-  return hex;
 }
 
 void WriteRandom(const fs::path& path, uint64_t size, uint64_t& seed) {
@@ -223,15 +207,9 @@ double ProcessCpuSeconds(pid_t pid) {
 // much of a core the other tenants left, and the launcher's large files
 // are bound by it.
 double Md5MegabytesPerSecond() {
-  std::string block(64u << 20, '\x5a');
-  EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-  EVP_DigestInit_ex(ctx, EVP_md5(), nullptr);
+  const std::string block(64u << 20, '\x5a');
   const auto start = Clock::now();
-  EVP_DigestUpdate(ctx, block.data(), block.size());
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned len = 0;
-  EVP_DigestFinal_ex(ctx, digest, &len);
-  EVP_MD_CTX_free(ctx);
+  tarn::tools::Md5Hex(block);
   return static_cast<double>(block.size()) / 1e6 / std::chrono::duration<double>(Clock::now() - start).count();
 }
 

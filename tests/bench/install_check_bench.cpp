@@ -8,7 +8,6 @@
 // which hashing is cheapest, so the share measured for the journal is an
 // upper bound. With --enforce=1 the program fails when the journal path
 // costs more than 5 % of hashing.
-#include <openssl/evp.h>
 
 #include <algorithm>
 #include <chrono>
@@ -23,6 +22,7 @@
 #include "install/config.h"
 #include "install/engine.h"
 #include "support/temp_dir.h"
+#include "tools/common/crypto.h"
 
 namespace {
 
@@ -44,19 +44,6 @@ bool Flag(const std::string& arg, const char* name, std::string& value) {
   return true;
 }
 
-std::string Md5Hex(const std::string& data) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  EVP_Digest(data.data(), data.size(), digest, &length, EVP_md5(), nullptr);
-  static const char* hex = "0123456789abcdef";
-  std::string text;
-  for (unsigned i = 0; i < length; ++i) {
-    text += hex[digest[i] >> 4];
-    text += hex[digest[i] & 15];
-  }
-  return text;
-}
-
 // A client of files in 100 folders, each file's bytes its own.
 tarn::FileList MakeClient(const fs::path& folder, const Options& o) {
   tarn::FileList list;
@@ -74,7 +61,7 @@ tarn::FileList MakeClient(const fs::path& folder, const Options& o) {
     const std::string name = "f" + std::to_string(i) + ".pck";
     fs::create_directories(folder / dir);
     tarn::test::WriteFile(folder / dir / name, bytes);
-    list.entries.push_back({Md5Hex(bytes), bytes.size(), dir + "\\" + name});
+    list.entries.push_back({tarn::tools::Md5Hex(bytes), bytes.size(), dir + "\\" + name});
     list.totalSize += bytes.size();
   }
   return list;

@@ -1,7 +1,6 @@
 // The resumable downloader against a loopback server that answers exactly as
 // each test says, on real files in a temporary folder.
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 
@@ -20,12 +19,14 @@
 #include "install/download.h"
 #include "support/http_server.h"
 #include "support/temp_dir.h"
+#include "tools/common/crypto.h"
 
 namespace tarn {
 namespace {
 
 namespace fs = std::filesystem;
 using test::FileReply;
+using tools::Md5Hex;
 using test::Head;
 using test::Reply;
 using test::ScriptedServer;
@@ -36,19 +37,6 @@ std::string Bytes(size_t size, unsigned seed = 7) {
   std::string s(size, '\0');
   for (char& c : s) c = static_cast<char>(gen());
   return s;
-}
-
-std::string Md5Hex(const std::string& data) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  EVP_Digest(data.data(), data.size(), digest, &length, EVP_md5(), nullptr);
-  static const char* hex = "0123456789abcdef";
-  std::string text;
-  for (unsigned i = 0; i < length; ++i) {
-    text += hex[digest[i] >> 4];
-    text += hex[digest[i] & 15];
-  }
-  return text;
 }
 
 // Compares file contents without printing megabytes of bytes on failure.
