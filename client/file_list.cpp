@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <unordered_map>
 
 #include "bridge/base64.h"
 #include "bridge/text.h"
@@ -29,6 +30,31 @@ uint64_t LeadingUnsigned(std::string_view text) {
     value = value * 10 + digit;
   }
   return value;
+}
+
+// A size token: decimal digits only, and a value no list may exceed. False
+// for anything else, which makes the whole list unusable rather than read
+// as some other number.
+bool ReadSize(std::string_view token, uint64_t& size) {
+  size = 0;
+  if (token.empty()) return false;
+  for (char c : token) {
+    if (!IsDigit(c)) return false;
+    size = size * 10 + static_cast<uint64_t>(c - '0');
+    if (size > kMaxListTotalBytes) return false;
+  }
+  return true;
+}
+
+// Letters that differ only in case name one file on Windows: ASCII,
+// Latin-1, Greek and Cyrillic are folded, which covers every name a client
+// ships with.
+char16_t FoldCase(char16_t c) {
+  if ((c >= u'A' && c <= u'Z') || (c >= 0x00C0 && c <= 0x00DE && c != 0x00D7) ||
+      (c >= 0x0391 && c <= 0x03AB && c != 0x03A2) || (c >= 0x0410 && c <= 0x042F))
+    return static_cast<char16_t>(c + 0x20);
+  if (c >= 0x0400 && c <= 0x040F) return static_cast<char16_t>(c + 0x50);
+  return c;
 }
 
 int32_t LeadingBuild(std::string_view text) {
@@ -124,25 +150,83 @@ FileList ParseFileList(std::string_view signedText) {
     FileEntry entry;
     entry.md5 = std::string(tokens[0]);
     std::string_view pathToken;
+    bool badSize = false;
     if (tokens.size() == 2) {
       sizeMissing = true;
       pathToken = tokens[1];
     } else {
       sizeSeen = true;
-      entry.size = LeadingUnsigned(tokens[1]);
+      badSize = !ReadSize(tokens[1], entry.size);
       pathToken = tokens[2];
     }
     std::string decoded;
-    if (!DecodeBase64(pathToken, decoded) || decoded.empty()) continue;
+    const bool decodes = DecodeBase64(pathToken, decoded) && !decoded.empty();
     entry.path = SanitizeUtf8(decoded);
     std::replace(entry.path.begin(), entry.path.end(), '/', '\\');
-    if (!IsContainedListPath(entry.path)) continue;
+    if (badSize && list.defect == ListDefect::None) {
+      // A size that does not read is a broken list even on a line that
+      // would be skipped: a figure has no meaning that could be guessed.
+      list.defect = ListDefect::BadSize;
+      list.defectPath = decodes ? entry.path : std::string(pathToken);
+    }
+    if (!decodes || !IsContainedListPath(entry.path)) continue;
+    // Every size is at most the limit, so the sum checked at each step
+    // never wraps.
     list.totalSize += entry.size;
+    if (list.totalSize > kMaxListTotalBytes && list.defect == ListDefect::None) {
+      list.defect = ListDefect::SizesTooLarge;
+      list.defectPath = entry.path;
+    }
     list.entries.push_back(std::move(entry));
   }
-  list.sizesKnown = sizeSeen && !sizeMissing;
+  if (list.defect == ListDefect::None) {
+    std::vector<std::string_view> paths;
+    paths.reserve(list.entries.size());
+    for (const FileEntry& e : list.entries) paths.push_back(e.path);
+    if (const PartClash clash = FindPartClash(paths); clash.found) {
+      list.defect = ListDefect::PartNameTaken;
+      list.defectPath = list.entries[clash.part].path;
+      list.defectOwner = list.entries[clash.owner].path;
+    }
+  }
+  list.sizesKnown = sizeSeen && !sizeMissing && list.defect == ListDefect::None;
   if (!list.sizesKnown) list.totalSize = 0;
   return list;
+}
+
+std::u16string ListPathKey(std::string_view path) {
+  std::u16string key = Utf8ToWide(path);
+  std::u16string out;
+  out.reserve(key.size());
+  size_t nameStart = 0;
+  const auto endName = [&] {
+    // Windows drops trailing dots and blanks from every name.
+    while (out.size() > nameStart && (out.back() == u'.' || out.back() == u' ')) out.pop_back();
+  };
+  for (char16_t c : key) {
+    if (c == u'/' || c == u'\\') {
+      endName();
+      out += u'\\';
+      nameStart = out.size();
+    } else {
+      out += FoldCase(c);
+    }
+  }
+  endName();
+  return out;
+}
+
+PartClash FindPartClash(const std::vector<std::string_view>& paths) {
+  std::unordered_map<std::u16string, size_t> first;
+  first.reserve(paths.size());
+  for (size_t i = 0; i < paths.size(); ++i) first.emplace(ListPathKey(paths[i]), i);
+  for (size_t i = 0; i < paths.size(); ++i) {
+    // The ".part" name is built on the path as listed, before the disk
+    // drops anything from it, so the key is taken of the whole name.
+    const auto taken = first.find(ListPathKey(std::string(paths[i]) + ".part"));
+    if (taken != first.end()) return {true, i, taken->second};
+  }
+  return {};
 }
 
 std::string ClientFilePath(const std::string& folder, std::string_view listPath) {

@@ -18,12 +18,27 @@ struct FileEntry {
   std::string path;  // relative to the client folder, '\' separated
 };
 
+// Why a list whose signature holds still cannot be acted on.
+enum class ListDefect {
+  None,
+  BadSize,        // a size token that is not a decimal number of bytes
+  SizesTooLarge,  // sizes adding up past kMaxListTotalBytes
+  PartNameTaken,  // one entry names the ".part" file another downloads through
+};
+
+// More than any disk holds: a list that needs more is broken, and sums kept
+// below it can never wrap.
+inline constexpr uint64_t kMaxListTotalBytes = 1ull << 50;
+
 struct FileList {
   int32_t version = -1;   // first numeric comment; -1 without one
   bool hasPacks = true;   // false after a "# без паков" comment
   bool sizesKnown = false;
   uint64_t totalSize = 0; // 0 unless sizesKnown
   std::vector<FileEntry> entries;  // document order, duplicates kept
+  ListDefect defect = ListDefect::None;
+  std::string defectPath;   // the entry the defect was found at
+  std::string defectOwner;  // PartNameTaken: the entry whose ".part" file defectPath is
 };
 
 inline constexpr std::string_view kSignatureMarker = "-----BEGIN ELEMENT SIGNATURE-----";
@@ -38,12 +53,27 @@ bool VerifyListSignature(std::string_view body, std::string& signedText);
 // The same check against a given "PUBLIC KEY" PEM text.
 bool VerifyListSignature(std::string_view body, std::string_view publicKeyPem, std::string& signedText);
 
-// Reads a verified list text. Never fails: blank lines, comments that mean
-// nothing, data lines with fewer than two tokens, path tokens that do not
-// decode, and paths that could reach outside the client folder (an empty,
-// "." or ".." segment, a leading separator, a drive letter or any colon, a
-// control character) are skipped.
+// Reads a verified list text. Blank lines, comments that mean nothing,
+// data lines with fewer than two tokens, path tokens that do not decode,
+// and paths that could reach outside the client folder (an empty, "." or
+// ".." segment, a leading separator, a drive letter or any colon, a control
+// character) are skipped. A list no one may act on says why in defect
+// (then sizesKnown is false and totalSize 0).
 FileList ParseFileList(std::string_view signedText);
+
+// Two list paths that would name one file on the disk where the game
+// runs: either separator, letters of either case, and trailing dots and
+// blanks of a name (which Windows drops) count alike.
+std::u16string ListPathKey(std::string_view path);
+
+// The first path (in list order) that names the ".part" file another path
+// downloads through, as indices into paths; found false when there is none.
+struct PartClash {
+  bool found = false;
+  size_t owner = 0;  // the file being downloaded
+  size_t part = 0;   // the listed file its ".part" file would overwrite
+};
+PartClash FindPartClash(const std::vector<std::string_view>& paths);
 
 // Whether a list path stays inside the folder it is joined to.
 bool IsContainedListPath(std::string_view path);

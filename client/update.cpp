@@ -39,7 +39,8 @@ void RunUpdate() {
   const auto post = [&rows] { PostVerifyRows(rows); };
 
   FileList list;
-  if (!FetchListShowingRows(rows, "Сервер обновлений не отвечает", "Подпись списка неверна — обновление отменено", list))
+  if (!FetchListShowingRows(rows, "Сервер обновлений не отвечает", "Подпись списка неверна — обновление отменено",
+                            "Обновление отменено, ни один файл не тронут.", list))
     return;
   const std::vector<FileEntry>& entries = list.entries;
 
@@ -98,7 +99,7 @@ void RunUpdate() {
   for (size_t j = 0; j < count; ++j) {
     const FileEntry& entry = toUpdate[j];
     const DownloadResult result = session.Download(FileRequestPath(entry.path), ClientFilePath(clientDir, entry.path),
-                                                   entry.md5, entry.size, {pause, stop}, {}, false, j);
+                                                   entry.md5, entry.size, {pause, stop}, {}, list.sizesKnown, j);
     if (result != DownloadResult::Ok) failed(entry, result);
     const size_t percent = (j + 1) * 100 / count;
     rows[kDownloadRow] =

@@ -53,17 +53,27 @@ void PostVerifyRows(const StatusRows& rows) {
 }
 
 bool FetchListShowingRows(StatusRows& rows, const std::string& unreachable, const std::string& badSignature,
-                          FileList& list) {
+                          const std::string& refused, FileList& list) {
   rows.push_back(MakeStateRow("run", "Получаю список файлов", "Жду"));
   PostVerifyRows(rows);
   const ListFetch fetched = FetchFileList(list);
-  if (fetched != ListFetch::Ok) {
-    rows.back() = MakeStateRow("bad", fetched == ListFetch::Unreachable ? unreachable : badSignature, "Ошибка");
-    PostVerifyRows(rows);
-    return false;
+  switch (fetched) {
+    case ListFetch::Ok:
+      rows.back() = MakeStateRow("ok", "Список получен, подпись верна", "Готово");
+      return true;
+    case ListFetch::Unreachable:
+      rows.back() = MakeStateRow("bad", unreachable, "Ошибка");
+      break;
+    case ListFetch::BadSignature:
+      rows.back() = MakeStateRow("bad", badSignature, "Ошибка");
+      break;
+    case ListFetch::TooLarge:
+    case ListFetch::Malformed:
+      rows.back() = MakeStateRow("bad", ListRefusalText(fetched, list) + " " + refused, "Ошибка");
+      break;
   }
-  rows.back() = MakeStateRow("ok", "Список получен, подпись верна", "Готово");
-  return true;
+  PostVerifyRows(rows);
+  return false;
 }
 
 void PostProgress(const std::string& status, uint32_t percent, bool ready) {
@@ -103,7 +113,8 @@ std::vector<std::string> FindMismatches(const std::string& clientDir, const std:
 void VerifyClient() {
   StatusRows rows;
   FileList list;
-  if (!FetchListShowingRows(rows, "Патч-сервер не отвечает", "Подпись списка неверна — список отвергнут", list)) return;
+  if (!FetchListShowingRows(rows, "Патч-сервер не отвечает", "Подпись списка неверна — список отвергнут",
+                            "Список отвергнут.", list)) return;
   const std::vector<FileEntry>& entries = list.entries;
 
   const std::string clientDir = FindClientDir();

@@ -23,9 +23,10 @@ void PostVerifyRows(const StatusRows& rows);
 
 // The first row of verification and update: "Получаю список файлов" while
 // the list is fetched, then "Список получен, подпись верна" (not yet posted)
-// or, posted, the failure's label. False when there is no list to go on.
+// or, posted, the failure's label (a list too large or broken: what is wrong
+// with it, then refused). False when there is no list to go on.
 bool FetchListShowingRows(StatusRows& rows, const std::string& unreachable, const std::string& badSignature,
-                          FileList& list);
+                          const std::string& refused, FileList& list);
 
 // Posts {"progress":{"status":"...","percent":N,"ready":true|false}}.
 void PostProgress(const std::string& status, uint32_t percent, bool ready);

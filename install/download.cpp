@@ -146,7 +146,9 @@ constexpr uint64_t kPipeAfterBytes = 4u << 20;
 // Makes targetPath's ".part" file anew with bytes in it, its folders
 // first; the file stays open for the flush. Closed after a failure.
 WriteStatus WriteWholePart(const std::string& targetPath, std::string_view bytes, OutputFile& file) {
-  if (!EnsureParentDirs(targetPath) || !OpenOutputFile(PartPath(targetPath), 0, file)) return WriteStatus::Failed;
+  WriteStatus opened = MakeParentFolders(targetPath);
+  if (opened == WriteStatus::Ok) opened = OpenOutputFile(PartPath(targetPath), 0, file);
+  if (opened != WriteStatus::Ok) return opened;
   const WriteStatus written = WriteOutputFile(file, bytes);
   if (written != WriteStatus::Ok) file = OutputFile();
   return written;
@@ -227,8 +229,8 @@ struct Transfer {
       memory->reserve(static_cast<size_t>(*expectedSize));
       return true;
     }
-    if (!OpenOutputFile(part, offset, file)) {
-      ended = DownloadResult::WriteError;
+    if (const WriteStatus opened = OpenOutputFile(part, offset, file); opened != WriteStatus::Ok) {
+      ended = Failure(opened);
       return false;
     }
     // What an earlier call kept is hashed once, here; a prefix that cannot
@@ -392,7 +394,8 @@ DownloadResult Receive(const std::string& requestPath, const std::string& target
   if (flags.stop.load()) return DownloadResult::Stopped;
   std::optional<uint64_t> size;
   if (sizeKnown || expectedSize != 0) size = expectedSize;
-  if (!EnsureParentDirs(targetPath)) return DownloadResult::WriteError;
+  if (const WriteStatus folders = MakeParentFolders(targetPath); folders != WriteStatus::Ok)
+    return Transfer::Failure(folders);
 
   const std::string part = PartPath(targetPath);
   const int64_t partSize = FileSize(part);
@@ -727,23 +730,25 @@ void DownloadSession::FlushLoop() {
   ReleaseThreadState();
 }
 
-bool EnsureParentDirs(const std::string& filePath) {
+WriteStatus MakeParentFolders(const std::string& filePath) {
   size_t last = std::string::npos;
   for (size_t i = 0; i < filePath.size(); ++i)
     if (IsSeparator(filePath[i])) last = i;
-  if (filePath.empty() || last == std::string::npos) return true;
+  if (filePath.empty() || last == std::string::npos) return WriteStatus::Ok;
   const std::string dir = filePath.substr(0, last);
-  if (dir.empty()) return true;  // a file directly in the root
+  if (dir.empty()) return WriteStatus::Ok;  // a file directly in the root
   // Most files go where an earlier one went: one call then settles it.
-  if (MakeFolder(dir)) return true;
+  if (MakeOutputFolder(dir) == WriteStatus::Ok) return WriteStatus::Ok;
   for (size_t i = 1; i <= dir.size(); ++i) {
     if (i < dir.size() && !IsSeparator(dir[i])) continue;
     const std::string level = dir.substr(0, i);
     // A drive prefix such as "D:" is not a folder to create.
     if (level.back() == ':' || IsSeparator(level.back())) continue;
-    MakeFolder(level);
+    MakeOutputFolder(level);
   }
-  return MakeFolder(dir);
+  return MakeOutputFolder(dir);
 }
+
+bool EnsureParentDirs(const std::string& filePath) { return MakeParentFolders(filePath) == WriteStatus::Ok; }
 
 }  // namespace tarn

@@ -167,5 +167,7 @@ class DownloadSession {
 // Creates every missing folder on the way to the folder that holds filePath.
 // True when that folder exists afterwards, and for a bare file name.
 bool EnsureParentDirs(const std::string& filePath);
+// The same, DiskFull when the last folder could not be made for want of room.
+WriteStatus MakeParentFolders(const std::string& filePath);
 
 }  // namespace tarn

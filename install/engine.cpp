@@ -97,6 +97,17 @@ void ClaimJournal(const std::string& folder, const std::string& savedFolder) {
   if (!belongs) StartInstallJournal(folder);
 }
 
+// Stage "ошибка" with the counts of what is on the disk now, so a failed
+// run never shows files or bytes that did not land.
+void FailWithCounts(const std::string& message, uint64_t files, uint64_t bytes) {
+  {
+    std::lock_guard lock(InstallLock());
+    TheInstallState().doneFiles = files;
+    TheInstallState().doneBytes = bytes;
+  }
+  FailInstall(message);
+}
+
 }  // namespace
 
 bool CheckInstalledFiles(const FileList& list, const std::string& folder, TransferCounters& counters,
@@ -214,19 +225,29 @@ FileOutcome DownloadOne(DownloadSession& session, size_t tag, const FileEntry& e
 // the disk and the file under its own name, so the journal never speaks for
 // a file a power cut could take back.
 bool DownloadPhase(const DownloadPlan& plan, const std::string& folder, TransferCounters& counters) {
+  // What is on the disk under its own name: the files the check found, and
+  // those the downloader has placed since. A failure shows these, not the
+  // files merely received.
+  uint64_t filesOnDisk = counters.completedFiles;
+  uint64_t bytesOnDisk = counters.completedBytes;
   const FileEntry* unplaced = nullptr;
   DownloadResult unplacedResult = DownloadResult::Ok;
   DownloadSession session([&](const PlacedFile& placed) {
     const FileEntry& entry = *plan.entries[placed.tag];
     if (placed.result == DownloadResult::Ok) {
       AppendInstallJournal(entry.path, entry.md5);
+      filesOnDisk += 1;
+      bytesOnDisk += entry.size;
     } else if (!unplaced) {
       unplaced = &entry;
       unplacedResult = placed.result;
     }
   });
-  const auto failPlacement = [&] {
-    FailInstall("Не удалось скачать «" + unplaced->path + "». " + DownloadResultText(unplacedResult));
+  const auto fail = [&](const FileEntry& entry, DownloadResult result) {
+    session.Drain();
+    // The failed file's ".part" file keeps what arrived, for the resume.
+    FailWithCounts("Не удалось скачать «" + entry.path + "». " + DownloadResultText(result), filesOnDisk,
+                   bytesOnDisk + BytesOnDisk(ClientFilePath(folder, entry.path), entry.size));
     return false;
   };
   size_t k = 0;
@@ -237,7 +258,7 @@ bool DownloadPhase(const DownloadPlan& plan, const std::string& folder, Transfer
       std::this_thread::sleep_for(kPauseRepeat);
     }
     if (Flags().stopRequested.load()) break;
-    if (unplaced) return failPlacement();
+    if (unplaced) return fail(*unplaced, unplacedResult);
     const FileEntry& entry = *plan.entries[k];
     {
       std::lock_guard lock(InstallLock());
@@ -250,9 +271,7 @@ bool DownloadPhase(const DownloadPlan& plan, const std::string& folder, Transfer
       case FileOutcome::Again:
         continue;  // the pause wait or the stop test decides what comes next
       case FileOutcome::Failed:
-        session.Drain();
-        FailInstall("Не удалось скачать «" + entry.path + "». " + DownloadResultText(result));
-        return false;
+        return fail(entry, result);
       case FileOutcome::Done:
         break;
     }
@@ -268,7 +287,7 @@ bool DownloadPhase(const DownloadPlan& plan, const std::string& folder, Transfer
     PostStopped();
     return false;
   }
-  if (unplaced) return failPlacement();
+  if (unplaced) return fail(*unplaced, unplacedResult);
   return true;
 }
 
@@ -342,7 +361,13 @@ After Run(bool pickFolder) {
   {
     const std::string probe = JoinPath(folder, ".tarn-проба");
     OutputFile file;
-    if (!OpenOutputFile(probe, 0, file)) {
+    const WriteStatus probed = OpenOutputFile(probe, 0, file);
+    if (probed == WriteStatus::DiskFull) {
+      FailInstall("В папке «" + folder + "» не удаётся создать ни одного файла: на диске закончилось место. " +
+                  "Освободите его и нажмите «Продолжить».");
+      return After::Nothing;
+    }
+    if (probed != WriteStatus::Ok) {
       FailInstall("В папку «" + folder +
                   "» нельзя записывать. Обычно так ведут себя «Program Files» и системный диск: выберите папку, "
                   "которой распоряжаетесь вы.");
@@ -364,14 +389,16 @@ After Run(bool pickFolder) {
 
   const uint64_t free = FreeSpaceOf(folder);
   const uint64_t need = plan.bytes + plan.bytes / 32 + kSpaceReserve;
-  if (list.sizesKnown && free != 0 && free < need) {
-    FailInstall("На диске не хватает места. Нужно " + FormatSize(need) + ", а свободно " + FormatSize(free) +
-                ". Освободите место или выберите другой диск — уже скачанное сохранено.");
-    return After::Nothing;
-  }
   {
+    // The Event names the same free space as the message below.
     std::lock_guard lock(InstallLock());
     TheInstallState().freeBytes = free;
+  }
+  if (list.sizesKnown && free != 0 && free < need) {
+    FailWithCounts("На диске не хватает места. Нужно " + FormatSize(need) + ", а свободно " + FormatSize(free) +
+                       ". Освободите место или выберите другой диск — уже скачанное сохранено.",
+                   counters.completedFiles, counters.completedBytes);
+    return After::Nothing;
   }
   SetConfigValue("path", folder);
   SetConfigValue("state", "идёт");
@@ -392,6 +419,11 @@ bool FetchInstallList(FileList& list, std::string& message) {
     message =
         "Не удалось связаться с сервером обновлений. Проверьте подключение к интернету и попробуйте ещё раз через "
         "минуту.";
+    return false;
+  }
+  if (fetched == ListFetch::TooLarge || fetched == ListFetch::Malformed) {
+    message = ListRefusalText(fetched, list) +
+              " Установка остановлена, ничего не записано. Это недосмотр на стороне сервера — сообщите в поддержку.";
     return false;
   }
   if (fetched == ListFetch::BadSignature) {

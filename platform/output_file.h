@@ -34,8 +34,15 @@ class OutputFile {
 // and only as a regular file. With offset 0 the file is made anew, taking
 // the place of whatever held the name (a link is replaced, not followed);
 // otherwise it must exist as a regular file, and writing continues at
-// offset. False when the file cannot be opened or positioned.
-bool OpenOutputFile(const std::string& path, uint64_t offset, OutputFile& file);
+// offset. DiskFull when the disk (or the user's quota) has no room for
+// another file, which happens with bytes to spare once the file system has
+// run out of entries; Failed for anything else that keeps the file from
+// being opened or positioned.
+WriteStatus OpenOutputFile(const std::string& path, uint64_t offset, OutputFile& file);
+
+// Creates one folder level for files about to be written into it: Ok when
+// it exists afterwards, DiskFull as for OpenOutputFile, Failed otherwise.
+WriteStatus MakeOutputFolder(const std::string& path);
 
 // Writes all bytes at the current position. DiskFull when the disk (or the
 // user's quota) ran out, Failed for any other error.

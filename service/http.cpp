@@ -11,7 +11,7 @@ size_t SmallDocumentCap(std::string_view path) {
 }
 
 bool HttpCall(std::string_view method, std::string_view path, std::string_view body, std::string& response,
-              uint32_t& status) {
+              uint32_t& status, bool* tooLarge) {
   response.clear();
   status = 0;
   HttpRequest request;
@@ -28,6 +28,7 @@ bool HttpCall(std::string_view method, std::string_view path, std::string_view b
   if (!body.empty()) request.headers.push_back("Content-Type: application/json; charset=utf-8");
   const size_t cap = SmallDocumentCap(path);
   bool tooBig = false;
+  if (tooLarge) *tooLarge = false;
   HttpSink sink;
   sink.head = [&](uint32_t, int64_t contentLength) {
     tooBig = contentLength > 0 && static_cast<uint64_t>(contentLength) > cap;
@@ -47,6 +48,7 @@ bool HttpCall(std::string_view method, std::string_view path, std::string_view b
     // nothing of it is handed on.
     response.clear();
     status = 0;
+    if (tooLarge) *tooLarge = tooBig;
   }
   return status != 0;
 }

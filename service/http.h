@@ -36,9 +36,9 @@ size_t SmallDocumentCap(std::string_view path);
 // 200. A body cut short still gives true with the bytes that arrived.
 // False, with nothing kept, whenever no status was read, and when the
 // answer is larger than its ceiling or does not arrive whole within
-// kSmallRequestTotalMs. Redirects are not
-// followed: a 3xx is a status like any other.
+// kSmallRequestTotalMs; tooLarge, when given, then tells whether it was the
+// ceiling. Redirects are not followed: a 3xx is a status like any other.
 bool HttpCall(std::string_view method, std::string_view path, std::string_view body, std::string& response,
-              uint32_t& status);
+              uint32_t& status, bool* tooLarge = nullptr);
 
 }  // namespace tarn

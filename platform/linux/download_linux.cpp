@@ -1,5 +1,6 @@
 #include <curl/curl.h>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -76,12 +77,42 @@ int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   return 0;
 }
 
+// Bytes waiting on a kept connection between two exchanges can only be the
+// rest of an answer that was longer than its framing said (a body past its
+// Content-Length, say). The next answer would be read from them, so such a
+// connection is closed rather than used again.
+bool HoldsStrayBytes(CURL* easy) {
+  curl_socket_t fd = CURL_SOCKET_BAD;
+  if (curl_easy_getinfo(easy, CURLINFO_ACTIVESOCKET, &fd) != CURLE_OK || fd == CURL_SOCKET_BAD) return false;
+  char byte = 0;
+  return recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+}
+
+StreamEnd Outcome(Transfer& t, CURLcode code) {
+  if (t.cancelled) return StreamEnd::Cancelled;
+  switch (code) {
+    case CURLE_OK:
+      // A response without a body never reached the body handler.
+      return DeliverHead(t) ? StreamEnd::Complete : StreamEnd::Cancelled;
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_UNSUPPORTED_PROTOCOL:  // what curl says to an HTTP/0.9 answer
+      return StreamEnd::BadReply;
+    default:
+      return StreamEnd::Failed;
+  }
+}
+
 }  // namespace
 
 StreamEnd StreamGet(const StreamRequest& request, const StreamSink& sink) {
   // The thread's kept handle: the next file of a task goes out on the
   // connection this one leaves open, without a new handshake or slow start.
   CURL* e = KeptEasy();
+  // Checked again here, as the rest of the last answer may have come late.
+  if (e && HoldsStrayBytes(e)) {
+    ReleaseKeptEasy();
+    e = KeptEasy();
+  }
   if (!e) return StreamEnd::Failed;
   Transfer t{sink, e};
 
@@ -110,17 +141,9 @@ StreamEnd StreamGet(const StreamRequest& request, const StreamSink& sink) {
   curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
 
   const CURLcode code = curl_easy_perform(e);
-  if (t.cancelled) return StreamEnd::Cancelled;
-  switch (code) {
-    case CURLE_OK:
-      // A response without a body never reached the body handler.
-      return DeliverHead(t) ? StreamEnd::Complete : StreamEnd::Cancelled;
-    case CURLE_WEIRD_SERVER_REPLY:
-    case CURLE_UNSUPPORTED_PROTOCOL:  // what curl says to an HTTP/0.9 answer
-      return StreamEnd::BadReply;
-    default:
-      return StreamEnd::Failed;
-  }
+  const StreamEnd end = Outcome(t, code);
+  if (HoldsStrayBytes(e)) ReleaseKeptEasy();
+  return end;
 }
 
 void CommitOutputFiles(OutputFile* const* files, size_t count, WriteStatus* results) {

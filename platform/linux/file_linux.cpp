@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "platform/file.h"
+#include "platform/output_file.h"
 #include "platform/linux/posix_io.h"
 
 namespace tarn {
@@ -58,10 +59,6 @@ bool ReadFileStart(const std::string& path, size_t maxBytes, std::string& bytes)
   return ReadUpTo(f.get(), maxBytes, bytes);
 }
 
-bool MakeFolder(const std::string& path) {
-  if (mkdir(path.c_str(), 0755) == 0) return true;
-  struct stat st{};
-  return errno == EEXIST && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
+bool MakeFolder(const std::string& path) { return MakeOutputFolder(path) == WriteStatus::Ok; }
 
 }  // namespace tarn

@@ -36,24 +36,34 @@ void OutputFile::adopt(intptr_t handle) {
 
 intptr_t OutputFile::release() { return std::exchange(handle_, kClosed); }
 
-bool OpenOutputFile(const std::string& path, uint64_t offset, OutputFile& file) {
+WriteStatus OpenOutputFile(const std::string& path, uint64_t offset, OutputFile& file) {
   file.adopt(-1);
   int fd = -1;
   if (offset == 0) {
     // Whatever holds the name goes, a link included (only the link itself),
     // and the file made in its place is new: O_EXCL never follows a link.
-    if (unlink(path.c_str()) != 0 && errno != ENOENT) return false;
+    if (unlink(path.c_str()) != 0 && errno != ENOENT) return WriteStatus::Failed;
+    errno = 0;  // a name that is not a regular file fails without a cause
     fd = OpenRegularFile(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0644);
   } else {
+    errno = 0;
     fd = OpenRegularFile(path, O_WRONLY | O_NOFOLLOW);
   }
-  if (fd < 0) return false;
+  if (fd < 0) return StatusOf(errno);
   file.adopt(fd);
   if (offset > 0 && lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
     file.adopt(-1);
-    return false;
+    return WriteStatus::Failed;
   }
-  return true;
+  return WriteStatus::Ok;
+}
+
+WriteStatus MakeOutputFolder(const std::string& path) {
+  if (mkdir(path.c_str(), 0755) == 0) return WriteStatus::Ok;
+  const int error = errno;
+  struct stat st{};
+  if (error == EEXIST && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return WriteStatus::Ok;
+  return StatusOf(error);
 }
 
 WriteStatus WriteOutputFile(OutputFile& file, std::string_view bytes) {

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/file.h"
+#include "platform/output_file.h"
 #include "platform/windows/handle.h"
 #include "platform/windows/wide.h"
 
@@ -60,12 +61,6 @@ bool ReadFileStart(const std::string& path, size_t maxBytes, std::string& bytes)
   return true;
 }
 
-bool MakeFolder(const std::string& path) {
-  const std::wstring wide = ToWide(path);
-  if (CreateDirectoryW(wide.c_str(), nullptr)) return true;
-  if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
-  const DWORD attributes = GetFileAttributesW(wide.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
+bool MakeFolder(const std::string& path) { return MakeOutputFolder(path) == WriteStatus::Ok; }
 
 }  // namespace tarn

@@ -12,7 +12,9 @@ namespace {
 HANDLE AsHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 WriteStatus StatusOf(DWORD error) {
-  return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ? WriteStatus::DiskFull : WriteStatus::Failed;
+  return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL || error == ERROR_DISK_QUOTA_EXCEEDED
+             ? WriteStatus::DiskFull
+             : WriteStatus::Failed;
 }
 
 // Whether an open handle is a plain file on a disk: not a link or junction
@@ -51,21 +53,21 @@ void OutputFile::adopt(intptr_t handle) {
 
 intptr_t OutputFile::release() { return std::exchange(handle_, kClosed); }
 
-bool OpenOutputFile(const std::string& path, uint64_t offset, OutputFile& file) {
+WriteStatus OpenOutputFile(const std::string& path, uint64_t offset, OutputFile& file) {
   file.adopt(-1);
   const std::wstring wide = ToWide(path);
   // A fresh file takes the place of whatever held the name; a link there is
   // deleted as itself, never followed.
   if (offset == 0 && !DeleteFileW(wide.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND &&
       GetLastError() != ERROR_PATH_NOT_FOUND)
-    return false;
+    return WriteStatus::Failed;
   const HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                offset == 0 ? CREATE_NEW : OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  if (h == INVALID_HANDLE_VALUE) return StatusOf(GetLastError());
   if (!IsPlainDiskFile(h)) {
     CloseHandle(h);
-    return false;
+    return WriteStatus::Failed;
   }
   file.adopt(reinterpret_cast<intptr_t>(h));
   if (offset > 0) {
@@ -73,10 +75,20 @@ bool OpenOutputFile(const std::string& path, uint64_t offset, OutputFile& file) 
     to.QuadPart = static_cast<LONGLONG>(offset);
     if (!SetFilePointerEx(h, to, nullptr, FILE_BEGIN)) {
       file.adopt(-1);
-      return false;
+      return WriteStatus::Failed;
     }
   }
-  return true;
+  return WriteStatus::Ok;
+}
+
+WriteStatus MakeOutputFolder(const std::string& path) {
+  const std::wstring wide = ToWide(path);
+  if (CreateDirectoryW(wide.c_str(), nullptr)) return WriteStatus::Ok;
+  const DWORD error = GetLastError();
+  if (error != ERROR_ALREADY_EXISTS) return StatusOf(error);
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? WriteStatus::Ok
+                                                                                                 : WriteStatus::Failed;
 }
 
 WriteStatus WriteOutputFile(OutputFile& file, std::string_view bytes) {

@@ -169,11 +169,77 @@ TEST(ParseFileList, SizesAreKnownOnlyWhenEveryDataLineHasOne) {
   EXPECT_FALSE(Parse("# 1\n").sizesKnown);
   EXPECT_FALSE(Parse("").sizesKnown);
 
-  const FileList odd = Parse(Line("aa", "12abc", "a") + Line("bb", "x", "b") + Line("cc", "99999999999999999999999", "c"));
-  ASSERT_EQ(odd.entries.size(), 3u);
-  EXPECT_EQ(odd.entries[0].size, 12u);
-  EXPECT_EQ(odd.entries[1].size, 0u);
-  EXPECT_EQ(odd.entries[2].size, std::numeric_limits<uint64_t>::max());
+}
+
+TEST(ParseFileList, SizesThatDoNotReadOrAddUpPastAnyDiskMakeTheListUnusable) {
+  const std::string max = std::to_string(kMaxListTotalBytes);
+  struct Case {
+    std::string text;
+    ListDefect defect;
+    const char* at;  // the path the defect names
+  };
+  const Case cases[] = {
+      {Line("aa", max, "a"), ListDefect::None, ""},
+      {Line("aa", std::to_string(kMaxListTotalBytes - 1), "a") + Line("bb", "1", "b"), ListDefect::None, ""},
+      {Line("aa", "18446744073709551615", "a"), ListDefect::BadSize, "a"},  // 2^64 - 1
+      {Line("aa", "9223372036854775808", "a") + Line("bb", "9223372036854775808", "b"), ListDefect::BadSize, "a"},
+      {Line("aa", "1", "a") + Line("bb", "12345678901234567890123456", "b"), ListDefect::BadSize, "b"},
+      {Line("aa", "12abc", "a"), ListDefect::BadSize, "a"},
+      {Line("aa", "x", "a"), ListDefect::BadSize, "a"},
+      {Line("aa", "-1", "a"), ListDefect::BadSize, "a"},
+      {Line("aa", "+1", "a"), ListDefect::BadSize, "a"},
+      // A bad size on a line that is skipped still spoils the list.
+      {Line("aa", "1", "a") + Line("bb", "1x", "../b"), ListDefect::BadSize, "..\\b"},
+      {Line("aa", max, "a") + Line("bb", "1", "b") + Line("cc", "1", "c"), ListDefect::SizesTooLarge, "b"},
+      {Line("aa", max, "a") + Line("bb", max, "b"), ListDefect::SizesTooLarge, "b"},
+  };
+  for (const Case& c : cases) {
+    const FileList list = Parse(c.text);
+    EXPECT_EQ(list.defect, c.defect) << c.text;
+    EXPECT_EQ(list.defectPath, c.at) << c.text;
+    EXPECT_LE(list.totalSize, kMaxListTotalBytes) << c.text;
+    EXPECT_EQ(list.sizesKnown, c.defect == ListDefect::None) << c.text;
+  }
+}
+
+TEST(ParseFileList, AnEntryNamedLikeAnothersPartFileMakesTheListUnusable) {
+  struct Case {
+    std::vector<const char*> paths;
+    const char* owner;  // nullptr: no clash
+    const char* part;
+  };
+  const Case cases[] = {
+      {{"x", "x.part"}, "x", "x.part"},
+      {{"x.part", "x"}, "x", "x.part"},
+      {{"sub/a.pck", "sub\\a.pck.part"}, "sub\\a.pck", "sub\\a.pck.part"},
+      // Windows folds case and drops trailing dots and blanks of a name.
+      {{"Data/A.PCK", "data/a.pck.PART"}, "Data\\A.PCK", "data\\a.pck.PART"},
+      {{"Файл.dat", "фАЙЛ.DAT.part"}, "Файл.dat", "фАЙЛ.DAT.part"},
+      {{"ЁЖ", "ёж.part"}, "ЁЖ", "ёж.part"},
+      {{"x", "x.part."}, "x", "x.part."},
+      {{"x", "x.part "}, "x", "x.part "},
+      {{"dir./x", "dir/x.part"}, "dir.\\x", "dir\\x.part"},
+      {{"x.", "x..part"}, "x.", "x..part"},
+      {{"x.part"}, nullptr, nullptr},
+      {{"x", "x.part2", "x.par", "xx.part", "y/x.part", "x.part/y"}, nullptr, nullptr},
+      {{"x.", "x.part"}, nullptr, nullptr},  // "x." downloads through "x..part"
+      {{"a.part", "a.part.part"}, "a.part", "a.part.part"},
+  };
+  for (const Case& c : cases) {
+    std::string text;
+    for (const char* path : c.paths) text += Line("aa", "1", path);
+    const FileList list = Parse(text);
+    const std::string name = text;
+    ASSERT_EQ(list.entries.size(), c.paths.size()) << name;
+    if (!c.owner) {
+      EXPECT_EQ(list.defect, ListDefect::None) << name;
+      continue;
+    }
+    EXPECT_EQ(list.defect, ListDefect::PartNameTaken) << name;
+    EXPECT_EQ(list.defectOwner, c.owner) << name;
+    EXPECT_EQ(list.defectPath, c.part) << name;
+    EXPECT_FALSE(list.sizesKnown);
+  }
 }
 
 TEST(ParseFileList, TokensAreSplitAtRunsOfBlanks) {

@@ -15,6 +15,7 @@
 #include "client/file_list.h"
 #include "client/update.h"
 #include "install/download.h"
+#include "list_signing.h"
 #include "support/launcher.h"
 #include "support/run_program.h"
 #include "support/service_fixture.h"
@@ -221,6 +222,65 @@ TEST_F(UpdateEndToEnd, ASecondUpdateWhileOneRunsIsTurnedAway) {
   EXPECT_NE(Log().find(LogLineBytes("обновление не начато: предыдущее ещё идёт")), std::string::npos);
   EXPECT_EQ(ReadFile(game_ / "data" / "a.pck"), std::string(100'000, 'a'));
   EXPECT_EQ(ReadFile(VersionFile()), "4 0\n");
+}
+
+TEST_F(UpdateEndToEnd, ListsNoOneMayActOnAreRefusedWithTheClientUntouched) {
+  ASSERT_NO_FATAL_FAILURE(Publish({{"ElementClient.exe", "MZ"}, {"data/a.pck", "aaaa"}}, 5));
+  SetLocalBuild("4 0\n");
+  // Both differ from the list, so an update that went ahead would write
+  // them; the second is a listed file of its own below.
+  WriteFile(game_ / "data" / "a.pck", "old");
+  WriteFile(game_ / "data" / "a.pck.part", "held");
+  std::string text;
+  ASSERT_TRUE(VerifyListSignature(ReadFile(site_ / "TRN" / "element" / "files.md5"), text));
+  const std::string privatePem = ReadFile(test::DemoPrivateKey());
+  const auto line = [](const std::string& size, const std::string& path) {
+    return "0cc175b9c0f1b6a831c399e269772661 " + size + " " + test::EncodeBase64(path) + "\n";
+  };
+  const std::string refused = " Обновление отменено, ни один файл не тронут.";
+  struct Case {
+    std::string added;
+    std::string label;
+  };
+  const Case cases[] = {
+      {line("4", "data/a.pck.part"),
+       "Список файлов на сервере называет «data\\a.pck.part» — под этим именем докачивается «data\\a.pck», и один "
+       "файл испортил бы другой." + refused},
+      {line("9223372036854775808", "b") + line("9223372036854775808", "c"),
+       "Список файлов на сервере повреждён: размер файла «b» записан не числом или больше, чем вмещает любой диск." +
+           refused},
+      {line("1125899906842624", "b") + line("1", "c"),
+       "Список файлов на сервере повреждён: файлы в нём в сумме больше, чем вмещает любой диск." + refused},
+      {"# " + std::string(4u << 20, '-') + "\n",
+       "Список файлов на сервере больше 4 МБ — он слишком велик для этого лаунчера." + refused},
+  };
+  ASSERT_NO_FATAL_FAILURE(StartService());
+  for (const Case& c : cases) {
+    WriteFile(site_ / "TRN" / "element" / "files.md5", test::SignedBody(text + c.added, privatePem));
+    EXPECT_EQ(Run("client.update"),
+              (std::vector<std::string>{Verify({kFetching}), Verify({Row("bad", c.label, "Ошибка")})}));
+    EXPECT_EQ(ReadFile(game_ / "data" / "a.pck"), "old");
+    EXPECT_EQ(ReadFile(game_ / "data" / "a.pck.part"), "held");
+    EXPECT_EQ(ReadFile(VersionFile()), "4 0\n");
+  }
+  EXPECT_EQ(service_.BytesSent("/api/file"), 0u);
+}
+
+TEST_F(UpdateEndToEnd, AListedEmptyFileTakesNoBytesOfALongAnswer) {
+  ASSERT_NO_FATAL_FAILURE(Publish({{"ElementClient.exe", "MZ"}, {"empty.dat", ""}}, 5));
+  SetLocalBuild("4 0\n");
+  WriteFile(game_ / "empty.dat", "old");
+  // The service's file is far longer than the list says it is.
+  WriteFile(site_ / "client" / "empty.dat", std::string(64u << 20, 'z'));
+  ASSERT_NO_FATAL_FAILURE(StartService());
+  const auto lines = Run("client.update");
+  const std::string corrupt = DownloadResultText(DownloadResult::Corrupt);
+  EXPECT_EQ(lines.back(), Verify({kListOk, Row("ok", "Требуют обновления: 1 файлов", "Готово"),
+                                  Row("bad", "Обновление завершено с ошибками", "Ошибки"),
+                                  Row("bad", "empty.dat — " + corrupt, "Ошибка")}));
+  EXPECT_EQ(ReadFile(game_ / "empty.dat"), "old");
+  EXPECT_FALSE(fs::exists(game_ / "empty.dat.part"));
+  EXPECT_LT(service_.BytesSent("/api/file"), 16u << 20);
 }
 
 TEST_F(UpdateEndToEnd, TheUpdateCheckTable) {

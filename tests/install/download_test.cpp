@@ -503,6 +503,32 @@ TEST_F(Download, ASessionFlushesBeforeRenamingReportsInOrderAndKeepsItsConnectio
   EXPECT_EQ(server.connections(), 1);
 }
 
+// A kept connection is only as good as the framing of the last answer on
+// it: bytes past a Content-Length (or any answer that says it has no body
+// and then sends one) would be read as the head of the next answer.
+TEST_F(Download, AnAnswerLongerThanItSaidIsNotFollowedOnItsConnection) {
+  const std::vector<std::string> files = {Bytes(1000, 1), Bytes(200'000, 2), Bytes(10, 3), Bytes(30, 4)};
+  const std::string junk = "junk past the announced length\r\n\r\n";
+  ScriptedServer server([&](const SeenRequest& r) {
+    const size_t i = static_cast<size_t>(r.target.back() - '0');
+    Reply reply = FileReply(files.at(i), r);
+    reply.keepOpen = true;
+    if (i == 0 || i == 2) reply.body += junk;  // a small and a large file follow one such answer each
+    return reply;
+  });
+  DownloadSession session([](const PlacedFile&) {});
+  for (size_t i = 0; i < files.size(); ++i) {
+    const std::string target = (dir_.path() / ("f" + std::to_string(i))).string();
+    EXPECT_EQ(session.Download("/f" + std::to_string(i), target, Md5Hex(files[i]), files[i].size(), {pause_, stop_},
+                               {}, true, i),
+              DownloadResult::Ok)
+        << i;
+  }
+  session.Drain();
+  EXPECT_EQ(server.requests().size(), 4u);
+  EXPECT_EQ(server.connections(), 3);  // a fresh one after each answer that ran long
+}
+
 // Small files travel through memory: the companion makes, writes, flushes
 // and renames them in batches. A failure there comes late, through the
 // report; a small transfer cut by a stop still keeps every byte it got.

@@ -24,6 +24,7 @@
 #include "bridge/text.h"
 #include "client/file_list.h"
 #include "install/download.h"
+#include "install/progress.h"
 #include "support/run_program.h"
 #include "support/service_fixture.h"
 #include "support/temp_dir.h"
@@ -500,12 +501,12 @@ class SmallDisks : public Matrix {
   }
   // Runs body in sh with D (the disk), EXE, SHIM, IO and COPY set; false
   // when this machine allows no mounting.
-  bool InMountNamespace(const std::string& body) {
+  bool InMountNamespace(const std::string& body, const std::string& options = "size=70m") {
     const auto q = [](const fs::path& p) { return "'" + p.string() + "'"; };
     const std::string script = "D=" + q(games_) + "; EXE=" + q(exe_) + "; SHIM=" + q(TARN_KILL_SHIM) +
                                "; IO=" + q(io_.path()) + "; COPY=" + q(copy_) +
                                "; export ASAN_OPTIONS=verify_asan_link_order=0\n"
-                               "mount -t tmpfs -o size=70m tmpfs \"$D\" || exit 97\n" + body;
+                               "mount -t tmpfs -o " + options + " tmpfs \"$D\" || exit 97\n" + body;
     const auto run = test::RunProgram("/usr/bin/unshare", "", {"-m", "--propagation", "private", "sh", "-c", script});
     if (run.exitCode == 97) return false;
     EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
@@ -568,6 +569,77 @@ TEST_F(SmallDisks, AFolderTurnedReadOnlyIsRefusedUntouchedAndResumedOnceWritable
   ExpectWholeInstall(0, copy_);
 }
 
+// The install Event that ended a run.
+std::string LastInstallEvent(const V& lines) {
+  std::string last;
+  for (const std::string& line : lines)
+    if (StartsWith(line, R"({"install":)")) last = line;
+  return last;
+}
+
+uint64_t Number(const std::string& event, const std::string& key) {
+  const size_t at = event.find("\"" + key + "\":");
+  return at == std::string::npos ? ~0ull : std::stoull(event.substr(at + key.size() + 3));
+}
+
+TEST_F(SmallDisks, RunningOutOfFileEntriesIsADiskFullAndTheFailureCountsOnlyWhatLanded) {
+  ASSERT_NO_FATAL_FAILURE(StartService({"--throttle", kThrottle}));
+  TakeSnapshot();
+  // Room for the disk's root, the install folder and four more: the run
+  // runs out of entries with bytes to spare, among the first files.
+  const bool mounted = InMountNamespace(
+      "\"$EXE\" < \"$IO/begin\" > \"$IO/out1\" 2>&1; echo $? > \"$IO/rc1\"\n"
+      "cp -a \"$D/ТАРН\" \"$IO/held\"\n"
+      "mount -o remount,nr_inodes=1000 \"$D\" || exit 1\n"
+      "\"$EXE\" < \"$IO/resume\" > \"$IO/out2\" 2>&1; echo $? > \"$IO/rc2\"\n"
+      "cp -a \"$D/ТАРН\" \"$COPY\"\n",
+      "size=70m,nr_inodes=6");
+  if (!mounted) GTEST_SKIP() << "no mount namespace here: unshare -m or mount is not allowed";
+  const V lines = Output("1").lines();
+  const V errors = Errors(lines);
+  ASSERT_EQ(errors.size(), 1u) << Output("1").out;
+  EXPECT_TRUE(StartsWith(errors[0], "Не удалось скачать «")) << errors[0];
+  EXPECT_TRUE(errors[0].ends_with("». " + DownloadResultText(DownloadResult::DiskFull))) << errors[0];
+  // The failure counts the files in place and the bytes of ".part" files.
+  uint64_t files = 0;
+  uint64_t bytes = 0;
+  for (const FileEntry& e : list_.entries) {
+    const fs::path held = InFolder(io_.path() / "held", e.path);
+    if (fs::exists(held) && ReadFile(held) == files_.at(Slash(e.path))) {
+      ++files;
+      bytes += e.size;
+    } else if (fs::exists(held.string() + ".part")) {
+      bytes += fs::file_size(held.string() + ".part");
+    }
+  }
+  const std::string last = LastInstallEvent(lines);
+  EXPECT_EQ(Number(last, "doneFiles"), files) << last;
+  EXPECT_EQ(Number(last, "doneBytes"), bytes) << last;
+  ExpectDone(Output("2"));
+  interruptions_ = 1;
+  ExpectWholeInstall(0, copy_);
+}
+
+TEST_F(SmallDisks, TooLittleRoomIsRefusedNamingTheFreeSpaceTheEventCarries) {
+  ASSERT_NO_FATAL_FAILURE(StartService({"--throttle", kThrottle}));
+  TakeSnapshot();
+  // The run keeps 64 MiB spare beyond the client's 1.5 MB.
+  const bool mounted =
+      InMountNamespace("\"$EXE\" < \"$IO/begin\" > \"$IO/out1\" 2>&1; echo $? > \"$IO/rc1\"\n", "size=60m");
+  if (!mounted) GTEST_SKIP() << "no mount namespace here: unshare -m or mount is not allowed";
+  const V lines = Output("1").lines();
+  const std::string last = LastInstallEvent(lines);
+  const uint64_t free = Number(last, "freeBytes");
+  EXPECT_GT(free, 50ull << 20) << last;
+  const uint64_t need = list_.totalSize + list_.totalSize / 32 + (64ull << 20);
+  EXPECT_EQ(Errors(lines), V{"На диске не хватает места. Нужно " + FormatSize(need) + ", а свободно " +
+                             FormatSize(free) + ". Освободите место или выберите другой диск — уже скачанное сохранено."})
+      << Output("1").out;
+  EXPECT_EQ(Number(last, "doneFiles"), 0u) << last;
+  EXPECT_EQ(Number(last, "doneBytes"), 0u) << last;
+  ExpectNothingElseTouched();
+}
+
 // ---------------------------------------------------------------------------
 // Lists that must not be installed from, and one whose hostile lines must
 // be passed over.
@@ -576,11 +648,19 @@ const std::string kBadSignature =
     "Список файлов пришёл с неверной подписью, установка остановлена. Так выглядит подмена по дороге — сообщите об "
     "этом в поддержку и не устанавливайте игру из других источников.";
 
-enum class ListFault { Tampered, Truncated, ForeignKey, PathsLeavingTheFolder };
+const std::string kRefusedTail =
+    " Установка остановлена, ничего не записано. Это недосмотр на стороне сервера — сообщите в поддержку.";
+
+enum class ListFault { Tampered, Truncated, ForeignKey, PathsLeavingTheFolder, AddedLines, OverTheCap };
 
 struct ListRow {
   const char* name;
   ListFault fault;
+  // AddedLines: "size path" pairs signed into the list; first: before its entries.
+  V added = {};
+  bool first = false;
+  // The message; empty: the signature's.
+  std::string error = {};
 };
 
 void PrintTo(const ListRow& row, std::ostream* os) { *os << row.name; }
@@ -620,6 +700,18 @@ TEST_P(HostileLists, AreRefusedOrPassedOverWithNothingWrittenOutside) {
                 0);
       WriteFile(ListFile(), Signed(text, keys.path() / "k.pem"));
       break;
+    case ListFault::AddedLines:
+    case ListFault::OverTheCap: {
+      std::string lines;
+      for (size_t i = 0; i + 1 < row.added.size(); i += 2)
+        lines += "0cc175b9c0f1b6a831c399e269772661 " + row.added[i] + " " + EncodeBase64(row.added[i + 1]) + "\n";
+      // A list longer than the launcher reads, by a comment no one needs.
+      if (row.fault == ListFault::OverTheCap) lines += "# " + std::string(4u << 20, '-') + "\n";
+      const size_t entries = text.find('\n') + 1;  // after the build number
+      const std::string changed = row.first ? text.substr(0, entries) + lines + text.substr(entries) : text + lines;
+      WriteFile(ListFile(), Signed(changed, test::DemoPrivateKey()));
+      break;
+    }
     case ListFault::PathsLeavingTheFolder: {
       // Signed with the right key, so only the launcher's own reading of
       // the paths stands between them and the disk.
@@ -642,7 +734,7 @@ TEST_P(HostileLists, AreRefusedOrPassedOverWithNothingWrittenOutside) {
     return;
   }
   EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(Errors(run.lines()), V{kBadSignature}) << run.out;
+  EXPECT_EQ(Errors(run.lines()), V{row.error.empty() ? kBadSignature : row.error}) << run.out.substr(0, 4000);
   EXPECT_FALSE(fs::exists(Folder()));
   EXPECT_FALSE(fs::exists(launcher_ / "data" / "install.cfg"));
   EXPECT_TRUE(RequestsFor("data/a.pck").empty());
@@ -654,6 +746,26 @@ const ListRow kListRows[] = {
     {"Truncated", ListFault::Truncated},
     {"SignedWithAnotherKey", ListFault::ForeignKey},
     {"PathsLeavingTheFolder", ListFault::PathsLeavingTheFolder},
+    {"AnEntryNamedAsAnothersPartFile", ListFault::AddedLines, {"5", "data/a.pck.part"}, false,
+     "Список файлов на сервере называет «data\\a.pck.part» — под этим именем докачивается «data\\a.pck», и один "
+     "файл испортил бы другой." + kRefusedTail},
+    {"ThePartFileListedFirstInOtherLetters", ListFault::AddedLines, {"5", "Data/A.PCK.part"}, true,
+     "Список файлов на сервере называет «Data\\A.PCK.part» — под этим именем докачивается «data\\a.pck», и один "
+     "файл испортил бы другой." + kRefusedTail},
+    {"ASizeOfTwoToThe64Minus1", ListFault::AddedLines, {"18446744073709551615", "data/huge.pck"}, false,
+     "Список файлов на сервере повреждён: размер файла «data\\huge.pck» записан не числом или больше, чем вмещает "
+     "любой диск." + kRefusedTail},
+    {"ATwentySixDigitSize", ListFault::AddedLines, {"12345678901234567890123456", "data/huge.pck"}, false,
+     "Список файлов на сервере повреждён: размер файла «data\\huge.pck» записан не числом или больше, чем вмещает "
+     "любой диск." + kRefusedTail},
+    {"ASizeWithLettersInIt", ListFault::AddedLines, {"12abc", "data/odd.pck"}, false,
+     "Список файлов на сервере повреждён: размер файла «data\\odd.pck» записан не числом или больше, чем вмещает "
+     "любой диск." + kRefusedTail},
+    {"SizesAddingUpPastAnyDisk", ListFault::AddedLines,
+     {"1125899906842624", "data/huge1.pck", "1125899906842624", "data/huge2.pck"}, false,
+     "Список файлов на сервере повреждён: файлы в нём в сумме больше, чем вмещает любой диск." + kRefusedTail},
+    {"ListOverTheCap", ListFault::OverTheCap, {}, false,
+     "Список файлов на сервере больше 4 МБ — он слишком велик для этого лаунчера." + kRefusedTail},
 };
 
 INSTANTIATE_TEST_SUITE_P(Lists, HostileLists, ::testing::ValuesIn(kListRows),

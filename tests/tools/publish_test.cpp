@@ -190,6 +190,36 @@ TEST_F(PublishTest, CheckerNamesListsThatAreSignedButUnsafe) {
   EXPECT_NE(all.find("listed twice"), std::string::npos) << "a\\b and a/b are the same file to the launcher\n" << all;
 }
 
+TEST_F(PublishTest, CheckerRefusesListsTheLauncherRefusesAsBroken) {
+  const std::string priv = ReadFile(dir.path() / "priv.pem");
+  const auto line = [](const std::string& size, const std::string& path) {
+    return std::string(32, 'a') + " " + size + " " + EncodeBase64(path) + "\n";
+  };
+  struct Case {
+    std::string text;
+    const char* problem;
+  };
+  const Case cases[] = {
+      {line("1", "data/x.pck") + line("1", "data/X.PCK.part"), "is the download file of \"data/x.pck\""},
+      {line("1", "x.part") + line("1", "x"), "line 2: \"x.part\" is the download file of \"x\" (line 3)"},
+      {line("18446744073709551615", "a"), "add up to more than 1125899906842624 bytes"},
+      {line("9223372036854775808", "a") + line("9223372036854775808", "b"), "add up to more than"},
+      {line("1125899906842624", "a") + line("1", "b"), "line 3: the sizes add up to more than"},
+      {line("12345678901234567890123456", "a"), "is not a decimal number"},
+      {line("12abc", "a"), "is not a decimal number"},
+      {"# " + std::string(4u << 20, 'x') + "\n" + line("1", "a"), "the launcher reads at most 4194304"},
+  };
+  for (const Case& c : cases) {
+    std::string document;
+    std::string error;
+    ASSERT_TRUE(tools::SignList("# 5\n" + c.text, priv, document, error)) << error;
+    const auto run = Check(document);
+    EXPECT_EQ(run.code, 1) << c.problem;
+    EXPECT_NE(run.out.find(c.problem), std::string::npos) << run.out.substr(0, 2000);
+    EXPECT_NE(run.out.find("list REFUSED"), std::string::npos) << c.problem;
+  }
+}
+
 TEST_F(PublishTest, NoPacksListCarriesTheComment) {
   const std::string list = MakeList("--no-packs");
   EXPECT_TRUE(list.starts_with("# 7\n# без паков\n"));
@@ -206,6 +236,12 @@ TEST_F(PublishTest, RefusesClientFilesTheLauncherCouldNotInstallFaithfully) {
   EXPECT_FALSE(tools::CollectClientFiles(client, files, error));
   EXPECT_NE(error.find("backslash"), std::string::npos) << error;
   fs::remove(client / "back\\slash.txt");
+
+  // On Windows the second is the first's download file.
+  WriteFile(client / "element" / "ПУСТОЙ.BIN.part", "x");
+  EXPECT_FALSE(tools::CollectClientFiles(client, files, error));
+  EXPECT_NE(error.find("is the name the launcher downloads \"element/пустой.bin\" through"), std::string::npos) << error;
+  fs::remove(client / "element" / "ПУСТОЙ.BIN.part");
 
   fs::create_symlink("/etc/hostname", client / "link");
   EXPECT_FALSE(tools::CollectClientFiles(client, files, error));

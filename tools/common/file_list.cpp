@@ -8,6 +8,7 @@
 
 #include "bridge/base64.h"
 #include "client/file_list.h"
+#include "client/list_fetch.h"
 #include "tools/common/crypto.h"
 
 namespace tarn::tools {
@@ -109,6 +110,13 @@ bool CollectClientFiles(const fs::path& clientDir, std::vector<ListFile>& files,
     return false;
   }
   std::sort(files.begin(), files.end(), [](const ListFile& a, const ListFile& b) { return a.path < b.path; });
+  std::vector<std::string_view> paths;
+  for (const ListFile& f : files) paths.push_back(f.path);
+  if (const PartClash clash = FindPartClash(paths); clash.found) {
+    error = "\"" + files[clash.part].path + "\" is the name the launcher downloads \"" + files[clash.owner].path +
+            "\" through (on Windows letter case does not count): rename one of them";
+    return false;
+  }
   return true;
 }
 
@@ -143,6 +151,10 @@ bool SignList(std::string_view listText, std::string_view privatePem, std::strin
 
 ListCheck CheckList(std::string_view document, std::string_view publicPem) {
   ListCheck check;
+  if (document.size() > MaxListBytes()) {
+    check.problems.push_back("the list is " + std::to_string(document.size()) + " bytes; the launcher reads at most " +
+                             std::to_string(MaxListBytes()) + " and refuses a longer one as too large");
+  }
   const size_t marker = document.find(kSignatureMarker);
   std::string signedBytes(document.substr(0, marker == std::string_view::npos ? document.size() : marker));
   std::erase(signedBytes, '\r');
@@ -180,6 +192,8 @@ ListCheck CheckList(std::string_view document, std::string_view publicPem) {
   bool sizeMissing = false;
   bool dataSeen = false;
   std::map<std::string, size_t> seen;
+  std::vector<size_t> entryLines;  // the line of each entry
+  bool sizesTooLarge = false;
   size_t lineNo = 0;
   size_t start = 0;
   while (start < signedBytes.size()) {
@@ -218,7 +232,7 @@ ListCheck CheckList(std::string_view document, std::string_view publicPem) {
       pathToken = tokens[2];
       auto [p, ec] = std::from_chars(tokens[1].data(), tokens[1].data() + tokens[1].size(), file.size);
       if (ec != std::errc() || p != tokens[1].data() + tokens[1].size()) {
-        check.problems.push_back(where + "the size \"" + std::string(tokens[1]) + "\" is not a decimal number");
+        check.problems.push_back(where + "the size \"" + std::string(tokens[1]) + "\" is not a decimal number; the launcher refuses the list");
       }
     } else {
       sizeMissing = true;
@@ -236,10 +250,26 @@ ListCheck CheckList(std::string_view document, std::string_view publicPem) {
     if (auto [it, fresh] = seen.emplace(file.path, lineNo); !fresh) {
       check.problems.push_back(where + "\"" + file.path + "\" is listed twice (first on line " + std::to_string(it->second) + ")");
     }
-    check.totalSize += file.size;
+    // Checked before adding, so the sum never wraps; the launcher refuses
+    // a list that needs more than any disk holds.
+    if (!sizesTooLarge && (file.size > kMaxListTotalBytes || check.totalSize > kMaxListTotalBytes - file.size)) {
+      sizesTooLarge = true;
+      check.problems.push_back(where + "the sizes add up to more than " + std::to_string(kMaxListTotalBytes) +
+                               " bytes; the launcher refuses the list as broken");
+    }
+    if (!sizesTooLarge) check.totalSize += file.size;
+    entryLines.push_back(lineNo);
     check.entries.push_back(std::move(file));
   }
-  check.sizesKnown = sizeSeen && !sizeMissing;
+  std::vector<std::string_view> paths;
+  for (const ListFile& f : check.entries) paths.push_back(f.path);
+  if (const PartClash clash = FindPartClash(paths); clash.found) {
+    check.problems.push_back("line " + std::to_string(entryLines[clash.part]) + ": \"" + check.entries[clash.part].path +
+                             "\" is the download file of \"" + check.entries[clash.owner].path + "\" (line " +
+                             std::to_string(entryLines[clash.owner]) +
+                             "): one would overwrite the other, so the launcher refuses the list");
+  }
+  check.sizesKnown = sizeSeen && !sizeMissing && !sizesTooLarge;
   if (!check.sizesKnown) check.totalSize = 0;
   if (sizeMissing) check.notes.push_back("some lines carry no size: the launcher cannot show download totals");
   if (check.build < 0) check.notes.push_back("no build number comment: the installer will not know the build");

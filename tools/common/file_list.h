@@ -22,8 +22,9 @@ struct ListFile {
 
 // Every regular file below clientDir, sorted by path. Fails, naming the
 // file, on what the launcher could not install faithfully: symbolic links
-// and special files, names that are not UTF-8, and names holding "\" (the
-// launcher treats it as a folder separator).
+// and special files, names that are not UTF-8, names holding "\" (the
+// launcher treats it as a folder separator), and a name that is another's
+// ".part" download file.
 bool CollectClientFiles(const std::filesystem::path& clientDir, std::vector<ListFile>& files, std::string& error);
 
 // The unsigned list text: the build number comment, the optional no-packs
