@@ -8,6 +8,7 @@
 #include "bridge/log.h"
 #include "bridge/tasks.h"
 #include "bridge/text.h"
+#include "platform/process.h"
 #include "platform/shell.h"
 
 namespace tarn {
@@ -56,8 +57,12 @@ constexpr Entry kCommands[] = {
      }},
     {"open.clientdir",
      [](std::string_view, const Workers& w) {
-       const std::string dir = w.findClientDir();
-       if (!dir.empty()) ShellOpen(FolderTarget(dir));
+       // Finding the folder reads install.cfg and probes the disk: never on
+       // the window thread, which a slow or damaged disk would freeze.
+       RunAsync([f = w.findClientDir] {
+         const std::string dir = f();
+         if (!dir.empty()) ShellOpen(FolderTarget(dir));
+       });
      }},
     {"open.log",
      [](std::string_view, const Workers&) {
@@ -80,19 +85,24 @@ constexpr Entry kCommands[] = {
     {"game.launch",
      [](std::string_view payload, const Workers& w) {
        RunAsync([w, login = JsonString(payload, "login"), character = JsonString(payload, "character")] {
-         w.launchGame(login, PasswordFor(w.loadAccounts(), login), character);
+         // The store hands over every password in plain text; the game gets
+         // the one it needs by reference, and all of them are wiped after.
+         std::vector<Account> accounts = w.loadAccounts();
+         w.launchGame(login, PasswordFor(accounts, login), character);
+         for (Account& a : accounts) WipeText(a.password);
        });
      }},
     {"client.verify", [](std::string_view, const Workers& w) { RunAsync([f = w.verifyClient] { f(); }); }},
     {"client.update", [](std::string_view, const Workers& w) { RunAsync([f = w.updateClient] { f(); }); }},
-    {"install.begin", [](std::string_view, const Workers& w) { RunAsync([f = w.runInstall] { f(true); }); }},
+    {"install.begin",
+     [](std::string_view, const Workers& w) { RunAsync([f = w.runInstall] { f(InstallFolderSource::Shown); }); }},
     {"install.resume",
      [](std::string_view, const Workers& w) {
        InstallFlags& flags = TheInstallFlags();
        if (flags.installRunning.load()) {
          flags.pauseRequested.exchange(false);
        } else {
-         RunAsync([f = w.runInstall] { f(false); });
+         RunAsync([f = w.runInstall] { f(InstallFolderSource::Saved); });
        }
      }},
     {"install.pause", [](std::string_view, const Workers&) { TheInstallFlags().pauseRequested.exchange(true); }},
@@ -101,7 +111,8 @@ constexpr Entry kCommands[] = {
        TheInstallFlags().stopRequested.exchange(true);
        TheInstallFlags().pauseRequested.exchange(false);  // a paused install wakes up to stop
      }},
-    {"install.folder", [](std::string_view, const Workers& w) { RunAsync([f = w.runInstall] { f(true); }); }},
+    {"install.folder",
+     [](std::string_view, const Workers& w) { RunAsync([f = w.runInstall] { f(InstallFolderSource::Dialog); }); }},
 };
 
 }  // namespace
@@ -137,10 +148,11 @@ std::string_view LinkTarget(std::string_view key) {
   return {};
 }
 
-std::string PasswordFor(const std::vector<Account>& accounts, std::string_view login) {
+const std::string& PasswordFor(const std::vector<Account>& accounts, std::string_view login) {
+  static const std::string kNone;
   for (const Account& a : accounts)
     if (a.login == login) return a.password;
-  return {};
+  return kNone;
 }
 
 }  // namespace tarn

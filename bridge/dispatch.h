@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bridge/account.h"
+#include "bridge/install_flags.h"
 
 namespace tarn {
 
@@ -32,7 +33,7 @@ struct Workers {
   void (*launchGame)(const std::string& login, const std::string& password, const std::string& character);
   void (*verifyClient)();
   void (*updateClient)();
-  void (*runInstall)(bool pickFolder);
+  void (*runInstall)(InstallFolderSource source);
   std::string (*findClientDir)();
   // The initial push.
   bool (*isClientInstalled)();
@@ -61,8 +62,9 @@ void PushAll();
 // The address behind a "link.open" key; empty for an unknown key.
 std::string_view LinkTarget(std::string_view key);
 
-// The stored password of the first account with exactly this login; empty
+// The stored password of the first account with exactly this login, the
+// list's own text and no copy (it holds a plain password); an empty text
 // when none matches.
-std::string PasswordFor(const std::vector<Account>& accounts, std::string_view login);
+const std::string& PasswordFor(const std::vector<Account>& accounts, std::string_view login);
 
 }  // namespace tarn

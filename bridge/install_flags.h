@@ -16,4 +16,11 @@ struct InstallFlags {
 
 InstallFlags& TheInstallFlags();
 
+// Where an install run takes its folder from.
+enum class InstallFolderSource {
+  Shown,   // "install.begin": the folder the install screen shows, no dialog
+  Dialog,  // "install.folder": the player picks one
+  Saved,   // "install.resume": the one saved in install.cfg (the dialog when none is)
+};
+
 }  // namespace tarn

@@ -1,11 +1,13 @@
 #include "bridge/log.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
 
 #include "bridge/text.h"
 #include "platform/file.h"
+#include "platform/output_file.h"
 #include "platform/paths.h"
 
 namespace tarn {
@@ -23,6 +25,26 @@ std::string FormatV(const char* format, va_list args) {
   std::vsnprintf(big.data(), big.size(), format, args);
   big.resize(static_cast<size_t>(n));
   return big;
+}
+
+// Appends one line unless the file is full; the first line that does not
+// fit leaves the closing line in its place, after which the file takes no
+// more. The size is read before every line, so a file deleted or emptied
+// meanwhile takes lines again. The lock keeps this process's size test and
+// append together.
+void AppendBounded(const std::string& path, const std::string& bytes, WriteSharing sharing) {
+  static auto* lock = new std::mutex;  // never destroyed: detached tasks may log during exit
+  static int64_t closedAt = -1;        // the size the closing line left the file at
+  const std::string full = LogLineBytes(kLogFullLine);
+  std::lock_guard hold(*lock);
+  const int64_t size = std::max<int64_t>(FileSize(path), 0);
+  if (size < closedAt) closedAt = -1;  // a new file since
+  if (size == closedAt) return;
+  if (size + static_cast<int64_t>(bytes.size() + full.size()) <= kLogLimitBytes) {
+    AppendToFile(path, bytes, sharing);
+  } else if (AppendToFile(path, full, sharing)) {
+    closedAt = size + static_cast<int64_t>(full.size());
+  }
 }
 
 }  // namespace
@@ -52,7 +74,7 @@ void LogLine(const char* format, ...) {
   va_start(args, format);
   const std::string text = FormatV(format, args);
   va_end(args);
-  AppendToFile(LogPath(), LogLineBytes(text), WriteSharing::Shared);
+  AppendBounded(LogPath(), LogLineBytes(text), WriteSharing::Shared);
 }
 
 void LogHostLine(const char* format, ...) {
@@ -66,7 +88,7 @@ void LogHostLine(const char* format, ...) {
   va_start(args, format);
   const std::string text = FormatV(format, args);
   va_end(args);
-  AppendToFile(path, LogLineBytes(text), WriteSharing::Exclusive);
+  AppendBounded(path, LogLineBytes(text), WriteSharing::Exclusive);
 }
 
 }  // namespace tarn

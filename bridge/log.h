@@ -3,6 +3,7 @@
 // can show to support. UTF-16LE without a byte-order mark, CR LF line ends,
 // no time stamps or levels. Each line is one open-append-close, so the file
 // can be read or even deleted while the program runs.
+#include <cstdint>
 #include <string>
 
 #if defined(__MINGW32__)
@@ -19,6 +20,12 @@ namespace tarn {
 
 // Longest line text in UTF-16 units; longer output is cut without a mark.
 inline constexpr size_t kLogLineUnits = 1023;
+
+// The most launcher.log grows to within one run. A line that would take it
+// past this is dropped; the first such line is replaced by kLogFullLine,
+// so the file says why it ends there.
+inline constexpr int64_t kLogLimitBytes = 8 << 20;
+inline constexpr char kLogFullLine[] = "журнал достиг 8 МиБ: дальше строки этого запуска не записываются";
 
 // StateDir + launcher.log: beside the program, or in the user's data folder
 // for an installed copy.

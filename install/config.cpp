@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "bridge/host_slots.h"
+#include "bridge/state_file.h"
 #include "platform/file.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
@@ -17,10 +18,11 @@ std::string DataPath() {
 }
 
 // Lines split at LF, CRs at their ends dropped, empty lines gone, so
-// hand-edited LF-only files read the same as the launcher's own.
-std::vector<std::string> ReadLines(const std::string& path) {
+// hand-edited LF-only files read the same as the launcher's own. Only the
+// first limit bytes count (see ReadStateFile).
+std::vector<std::string> ReadLines(const std::string& path, size_t limit, bool& oversized) {
   std::string bytes;
-  if (!ReadWholeFile(path, bytes)) return {};
+  if (!ReadStateFile(path, limit, bytes, oversized)) return {};
   std::vector<std::string> lines;
   size_t start = 0;
   while (start < bytes.size()) {
@@ -32,6 +34,11 @@ std::vector<std::string> ReadLines(const std::string& path) {
     start = end + 1;
   }
   return lines;
+}
+
+std::vector<std::string> ReadConfigLines() {
+  bool oversized = false;
+  return ReadLines(InstallConfigPath(), kInstallConfigLimitBytes, oversized);
 }
 
 bool KeyIs(std::string_view line, std::string_view key) {
@@ -51,14 +58,15 @@ std::string InstallJournalPath() { return JoinPath(DataPath(), "install.done"); 
 
 std::string GetConfigValue(const std::string& key) {
   std::lock_guard lock(ConfigLock());
-  for (const std::string& line : ReadLines(InstallConfigPath()))
+  for (const std::string& line : ReadConfigLines())
     if (KeyIs(line, key)) return line.substr(line.find('=') + 1);
   return {};
 }
 
 void SetConfigValue(const std::string& key, const std::string& value) {
   std::lock_guard lock(ConfigLock());
-  std::vector<std::string> lines = ReadLines(InstallConfigPath());
+  std::vector<std::string> lines = ReadConfigLines();
+  const std::string set = key + "=" + value + "\r\n";
   bool replaced = false;
   for (std::string& line : lines) {
     if (KeyIs(line, key)) {
@@ -66,20 +74,45 @@ void SetConfigValue(const std::string& key, const std::string& value) {
       replaced = true;
     }
   }
-  if (!replaced) lines.push_back(key + "=" + value);
+  // The set line always goes in; the others while the file stays within
+  // its bound, so a record full of someone else's lines cannot grow.
+  size_t room = kInstallConfigLimitBytes > set.size() ? kInstallConfigLimitBytes - set.size() : 0;
   std::string text;
-  for (const std::string& line : lines) text += line + "\r\n";
+  for (const std::string& line : lines) {
+    if (KeyIs(line, key)) {
+      text += set;
+    } else if (line.size() + 2 <= room) {
+      text += line + "\r\n";
+      room -= line.size() + 2;
+    }
+  }
+  if (!replaced) text += set;
   MakeFolder(DataPath());
   ReplaceFileAtomically(InstallConfigPath(), text);
 }
 
-InstallJournal LoadInstallJournal() {
+size_t InstallJournalLimit(const FileList& list) {
+  // Every entry journalled twice over (a resumed run may repeat a line),
+  // and the folder line.
+  size_t bytes = 4096;
+  for (const FileEntry& e : list.entries) bytes += 2 * (e.md5.size() + e.path.size() + 3);
+  return bytes;
+}
+
+InstallJournal LoadInstallJournal(size_t limit) {
+  bool oversized = false;
+  const std::vector<std::string> lines = ReadLines(InstallJournalPath(), limit, oversized);
   InstallJournal journal;
-  for (const std::string& line : ReadLines(InstallJournalPath())) {
+  std::string kept;
+  for (const std::string& line : lines) {
+    if (oversized) kept += line + "\r\n";
     const size_t tab = line.find('\t');
     if (tab == std::string::npos) continue;
     journal[line.substr(tab + 1)] = line.substr(0, tab);
   }
+  // The journal is only ever appended to: without this, lines would keep
+  // going after the damage that no read ever reaches.
+  if (oversized) ReplaceFileAtomically(InstallJournalPath(), kept);
   return journal;
 }
 
@@ -89,7 +122,8 @@ constexpr std::string_view kJournalFolderKey = "folder=";
 
 std::string InstallJournalFolder() {
   // Only the first line can name the folder; entries come after it.
-  const std::vector<std::string> lines = ReadLines(InstallJournalPath());
+  bool oversized = false;
+  const std::vector<std::string> lines = ReadLines(InstallJournalPath(), kInstallConfigLimitBytes, oversized);
   if (lines.empty() || lines.front().rfind(kJournalFolderKey, 0) != 0) return {};
   return lines.front().substr(kJournalFolderKey.size());
 }

@@ -5,15 +5,23 @@
 // install.done, the journal of files an unfinished install already found
 // correct, one "md5<TAB>list path" line each, so a resumed install need not
 // hash them again.
+#include <cstddef>
 #include <mutex>
 #include <string>
 #include <unordered_map>
+
+#include "client/file_list.h"
 
 namespace tarn {
 
 // Serialises every read and every read-change-write of install.cfg. Never
 // taken while InstallLock is held.
 std::mutex& ConfigLock();
+
+// The most of install.cfg that is read: a few short lines are all it holds,
+// so a larger file is damaged; its whole lines within the bound are kept,
+// the rest goes at the next set.
+inline constexpr size_t kInstallConfigLimitBytes = 8 * 1024;
 
 // data folder + install.cfg / install.done. The data folder is the host's;
 // without a host it is the "data" folder beside the executable.
@@ -31,10 +39,16 @@ std::string GetConfigValue(const std::string& key);
 // content. Failures are not reported: the old file stays as it was.
 void SetConfigValue(const std::string& key, const std::string& value);
 
+// The most of install.done that an install by list can need: each entry
+// twice over and the folder line.
+size_t InstallJournalLimit(const FileList& list);
+
 // List path -> checksum text, the last line for a path winning. Lines
-// without a TAB are ignored; a missing file gives an empty map.
+// without a TAB are ignored; a missing file gives an empty map. Only the
+// first limit bytes are read; a longer journal is damaged, and is cut back
+// to the lines read at once, since appends would never reach past it.
 using InstallJournal = std::unordered_map<std::string, std::string>;
-InstallJournal LoadInstallJournal();
+InstallJournal LoadInstallJournal(size_t limit);
 
 // The folder the journal was started for: the value of its first line when
 // that is a "folder=" line, as a new journal begins. Empty without a

@@ -112,7 +112,7 @@ void FailWithCounts(const std::string& message, uint64_t files, uint64_t bytes) 
 
 bool CheckInstalledFiles(const FileList& list, const std::string& folder, TransferCounters& counters,
                          DownloadPlan& plan) {
-  const InstallJournal journal = LoadInstallJournal();
+  const InstallJournal journal = LoadInstallJournal(InstallJournalLimit(list));
   const size_t count = list.entries.size();
   enum : char { kMissing, kInJournal, kToHash, kSame, kDifferent, kSkipped };
   // First, in list order, what is cheap: which files exist and which the
@@ -316,7 +316,53 @@ void Finish(const FileList& list, const std::string& folder) {
   LogLine("установка завершена: %s, сборка %d", folder.c_str(), static_cast<int>(build));
 }
 
-After Run(bool pickFolder) {
+// Where the run goes: the saved folder as it stands, or a choice (the
+// screen's folder, the suggestion or the dialog's answer) put through the
+// folder rules. False when the player cancelled the dialog (problem stays
+// None) or the folder is refused (problem says why).
+bool SettleFolder(InstallFolderSource source, const std::string& shown, const std::string& saved, std::string& folder,
+                  FolderProblem& problem) {
+  problem = FolderProblem::None;
+  std::string choice;
+  if (source == InstallFolderSource::Saved && !saved.empty()) {
+    folder = saved;
+  } else if (source == InstallFolderSource::Shown && !shown.empty() && shown == saved) {
+    folder = saved;
+  } else if (source == InstallFolderSource::Shown && !shown.empty()) {
+    choice = shown;
+  } else if (source == InstallFolderSource::Shown && !DefaultInstallFolder().empty()) {
+    choice = DefaultInstallFolder();
+  } else if (!PickInstallFolder(choice)) {
+    return false;
+  }
+  if (!choice.empty()) {
+    const std::string trimmed = TrimTrailingSeparators(choice);
+    problem = CheckChosenFolder(trimmed);
+    if (problem != FolderProblem::None) return false;
+    folder = InstallFolderFor(trimmed);
+  } else if (!IsAbsolutePath(folder)) {
+    problem = FolderProblem::Relative;
+    return false;
+  }
+  if (IsLauncherPlace(folder)) problem = FolderProblem::LauncherPlace;
+  return problem == FolderProblem::None;
+}
+
+// The first listed path that links inside folder would steer onto a file
+// of the launcher's own; empty when there is none.
+std::string PathReachingLauncher(const FileList& list, const std::string& folder) {
+  LauncherFiles launcher;
+  for (const FileEntry& e : list.entries)
+    if (launcher.Reached(ClientFilePath(folder, e.path))) return e.path;
+  return {};
+}
+
+After Run(InstallFolderSource source) {
+  std::string shown;
+  {
+    std::lock_guard lock(InstallLock());
+    shown = TheInstallState().path;
+  }
   SetStageAndPost("готовлюсь");
   FileList list;
   std::string message;
@@ -326,17 +372,18 @@ After Run(bool pickFolder) {
   }
 
   const std::string saved = GetConfigValue("path");
-  std::string folder = saved;
-  if (pickFolder || folder.empty()) {
-    std::string chosen;
-    if (!PickInstallFolder(chosen)) return After::RefreshScreen;
-    const std::string trimmed = TrimTrailingSeparators(chosen);
-    const FolderProblem problem = CheckChosenFolder(trimmed);
-    if (problem != FolderProblem::None) {
-      FailInstall(FolderProblemText(problem));
-      return After::Nothing;
-    }
-    folder = InstallFolderFor(trimmed);
+  std::string folder;
+  FolderProblem problem = FolderProblem::None;
+  if (!SettleFolder(source, shown, saved, folder, problem)) {
+    if (problem == FolderProblem::None) return After::RefreshScreen;
+    FailInstall(FolderProblemText(problem));
+    return After::Nothing;
+  }
+  if (const std::string reaching = PathReachingLauncher(list, folder); !reaching.empty()) {
+    FailInstall("Файл списка «" + reaching +
+                "» попал бы через ссылку в папке игры на файлы самого лаунчера, поэтому установка остановлена и "
+                "ничего не записано. Уберите ссылку или выберите другую папку.");
+    return After::Nothing;
   }
   {
     std::lock_guard lock(InstallLock());
@@ -458,7 +505,7 @@ void FailInstall(const std::string& message) {
   PostInstallEvent();
 }
 
-void RunInstall(bool pickFolder) {
+void RunInstall(InstallFolderSource source) {
   InstallFlags& flags = Flags();
   if (flags.installRunning.exchange(true)) return;
   flags.pauseRequested.exchange(false);
@@ -468,7 +515,7 @@ void RunInstall(bool pickFolder) {
   {
     const ClientWriterHold hold(ClientWriter::Install);
     if (hold.taken()) {
-      after = Run(pickFolder);
+      after = Run(source);
     } else {
       LogLine("установка не начата: идёт обновление клиента");
       FailInstall(

@@ -7,17 +7,20 @@
 #include <string>
 #include <vector>
 
+#include "bridge/install_flags.h"
 #include "client/file_list.h"
 #include "install/progress.h"
 
 namespace tarn {
 
-// One install run (a background task). With pickFolder the player chooses
-// the folder; without it the folder saved in install.cfg is used, and the
-// dialog opens only when none is saved. Ends at once, silently, while
+// One install run (a background task), into the folder source names: the
+// one the screen shows (the saved one when the screen shows that, else the
+// suggestion, the dialog only when there is none), the player's pick, or
+// the saved one (the dialog when none is saved). A folder that is not the
+// saved one passes the folder rules first. Ends at once, silently, while
 // another run is active; turned away with stage "ошибка" while the client
 // update writes the client.
-void RunInstall(bool pickFolder);
+void RunInstall(InstallFolderSource source);
 
 // Fetches the list, checks its signature and that an install can be made
 // from it. False with the player's message otherwise.

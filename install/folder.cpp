@@ -1,6 +1,7 @@
 #include "install/folder.h"
 
 #include "bridge/host_slots.h"
+#include "platform/file_ops.h"
 #include "platform/paths.h"
 
 namespace tarn {
@@ -9,6 +10,27 @@ namespace {
 constexpr std::string_view kGameFolder = "ТАРН";
 
 bool IsSeparator(char c) { return c == '/' || c == NativeSeparator(); }
+
+// Characters Windows allows in no file or folder name (control characters
+// are refused on their own).
+constexpr std::string_view kForbiddenInNames = "\"<>|?*";
+
+// Whether inner is outer or lies below it; both resolved.
+bool SameOrInside(std::string_view inner, std::string_view outer) {
+  if (outer.empty() || inner.size() < outer.size() || inner.substr(0, outer.size()) != outer) return false;
+  return inner.size() == outer.size() || IsSeparator(outer.back()) || IsSeparator(inner[outer.size()]);
+}
+
+std::string DataFolderPath() {
+  const std::string folder = DataFolder();
+  return folder.empty() ? JoinPath(StateDir(), "data") : folder;
+}
+
+std::string ParentOf(const std::string& path) {
+  for (size_t i = path.size(); i > 0; --i)
+    if (IsSeparator(path[i - 1])) return path.substr(0, i - 1);
+  return {};
+}
 
 }  // namespace
 
@@ -62,9 +84,31 @@ FolderProblem CheckChosenFolder(const std::string& trimmed) {
   if (trimmed.size() >= 2 && IsSeparator(trimmed[0]) && IsSeparator(trimmed[1])) return FolderProblem::Network;
   for (unsigned char c : trimmed)
     if (c < 0x20 || c == 0x7F) return FolderProblem::ControlCharacter;
+  if (trimmed.find_first_of(kForbiddenInNames) != std::string::npos) return FolderProblem::ForbiddenCharacter;
+  if (!IsAbsolutePath(trimmed.empty() ? std::string(1, NativeSeparator()) : trimmed)) return FolderProblem::Relative;
   if (OnNetworkFileSystem(trimmed.empty() ? std::string(1, NativeSeparator()) : trimmed))
     return FolderProblem::Network;
   return FolderProblem::None;
+}
+
+bool IsLauncherPlace(const std::string& folder) {
+  const std::string place = ResolvedPath(folder);
+  if (place.empty()) return false;
+  for (const std::string& own : {ExeDir(), StateDir()})
+    if (!own.empty() && SameOrInside(ResolvedPath(own), place)) return true;
+  return SameOrInside(place, ResolvedPath(DataFolderPath()));
+}
+
+LauncherFiles::LauncherFiles()
+    : program_(ResolvedPath(ExeDir())), state_(ResolvedPath(StateDir())), data_(ResolvedPath(DataFolderPath())) {}
+
+bool LauncherFiles::Reached(const std::string& target) {
+  const std::string parent = ParentOf(target);
+  auto known = resolved_.find(parent);
+  if (known == resolved_.end()) known = resolved_.emplace(parent, ResolvedPath(parent)).first;
+  const std::string& folder = known->second;
+  if (folder.empty()) return false;
+  return folder == program_ || folder == state_ || SameOrInside(folder, data_);
 }
 
 std::string FolderProblemText(FolderProblem problem) {
@@ -75,6 +119,14 @@ std::string FolderProblemText(FolderProblem problem) {
     case FolderProblem::ControlCharacter:
       return "В имени выбранной папки есть управляющие символы (например, перевод строки) — установщик не сможет "
              "её запомнить. Выберите или переименуйте папку так, чтобы в имени были только обычные символы.";
+    case FolderProblem::ForbiddenCharacter:
+      return "В имени выбранной папки есть знак, который Windows не допускает в именах (\" < > | ? *), — игра из "
+             "такой папки не запустится. Выберите или переименуйте папку так, чтобы этих знаков в пути не было.";
+    case FolderProblem::Relative:
+      return "Папка указана не полным путём, и неясно, где она окажется. Выберите папку целиком, от диска.";
+    case FolderProblem::LauncherPlace:
+      return "В этой папке лежат сам лаунчер или его данные — игра записала бы файлы поверх них. Выберите для игры "
+             "отдельную папку.";
     case FolderProblem::None:
       break;
   }

@@ -5,6 +5,7 @@
 // decisions are here, so they hold alike on every platform.
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/disk.h"
@@ -46,11 +47,38 @@ enum class FolderProblem {
   None,
   Network,           // a path beginning with two separators, or on a network file system
   ControlCharacter,  // install.cfg keeps one folder per line: CR, LF, NUL and the like cannot go there
+  ForbiddenCharacter,  // one of "<>|?* that Windows allows in no name: the game's command line would break
+  Relative,            // not from the root: it would land below whatever the working folder happens to be
+  LauncherPlace,       // is or holds the launcher's program or state folder, or lies in its data folder
 };
 
 // Checks the text first and asks the mount table only for a text that
 // passes (so nothing is touched for a refused text).
 FolderProblem CheckChosenFolder(const std::string& trimmed);
+
+// Whether an install folder (the ТАРН rule applied) would mix the game with
+// the launcher: the folder is the program folder or the state folder, holds
+// either of them, or lies inside the data folder. Links are followed, so
+// another spelling of the same place is caught too. A folder inside a
+// launcher's own folder (beside its data, not in it) is fine.
+bool IsLauncherPlace(const std::string& folder);
+
+// Whether a file of the install folder, once links in the path are
+// followed, would land on a launcher file: anywhere in the data folder, or
+// directly in the program or state folder (the program itself, the log).
+// Links inside the install folder are followed on purpose, so this is what
+// keeps such a link from steering a listed file onto the launcher.
+class LauncherFiles {
+ public:
+  LauncherFiles();
+  bool Reached(const std::string& target);
+
+ private:
+  std::string program_, state_, data_;
+  // Resolved folders of the targets asked about so far: a list names
+  // thousands of files in a few folders.
+  std::unordered_map<std::string, std::string> resolved_;
+};
 
 // The player's message for a refused folder.
 std::string FolderProblemText(FolderProblem problem);

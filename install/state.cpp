@@ -32,6 +32,8 @@ bool TakeClientWriter(ClientWriter who, ClientWriter& holder) {
   return false;
 }
 
+ClientWriter CurrentClientWriter() { return static_cast<ClientWriter>(ClientWriterSlot().load()); }
+
 void ReleaseClientWriter(ClientWriter who) {
   uint8_t expected = static_cast<uint8_t>(who);
   ClientWriterSlot().compare_exchange_strong(expected, 0);

@@ -42,6 +42,8 @@ enum class ClientWriter : uint8_t { None = 0, Install = 1, Update = 2 };
 
 // Takes the guard for who. False, with holder set, when someone holds it.
 bool TakeClientWriter(ClientWriter who, ClientWriter& holder);
+// Who holds the guard this moment.
+ClientWriter CurrentClientWriter();
 // Gives it back; only the holder's own release counts.
 void ReleaseClientWriter(ClientWriter who);
 

@@ -6,6 +6,7 @@
 #include "bridge/log.h"
 #include "bridge/text.h"
 #include "client/verify.h"
+#include "install/state.h"
 #include "launch/discovery.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -88,6 +89,14 @@ bool LaunchValuesAcceptable(std::string_view login, std::string_view password, s
 }
 
 void LaunchGame(const std::string& login, const std::string& password, const std::string& character) {
+  // A client half written by the install or the update would start broken,
+  // or not at all, and hold its files open against the writer.
+  if (const ClientWriter writer = CurrentClientWriter(); writer != ClientWriter::None) {
+    const bool install = writer == ClientWriter::Install;
+    LogLine("запуск игры отклонён: идёт %s", install ? "установка" : "обновление клиента");
+    PostProgress(install ? "Дождитесь окончания установки" : "Дождитесь окончания обновления клиента", 0, true);
+    return;
+  }
   const std::string dir = FindClientDir();
   if (dir.empty()) {
     PostToUi(kNotFound);

@@ -15,6 +15,13 @@ bool IsFile(const std::string& path);
 // root. Empty when it cannot be formed (Windows: 260 units or more).
 std::string FullPath(const std::string& path);
 
+// FullPath with every link of its existing part followed: the longest
+// leading part that exists is resolved by the file system, the rest (not
+// yet made) is appended as written. So two texts naming the same place
+// through links resolve alike. FullPath's answer when nothing can be
+// resolved; empty when that is empty.
+std::string ResolvedPath(const std::string& path);
+
 // The folder above folder, for searches that climb towards the root but
 // must never reach it: empty when folder has no separator, or when the
 // parent would be the file-system root ("/" on Linux, a drive root such as

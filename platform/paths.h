@@ -33,6 +33,10 @@ std::string StateDirFor(const std::string& exeDir);
 // The separator of native paths: '/' on Linux, '\\' on Windows.
 char NativeSeparator();
 
+// Whether text names a place from the root ("/..." on Linux; "D:\\..." or
+// "\\\\..." on Windows) rather than from the working folder.
+bool IsAbsolutePath(std::string_view text);
+
 // dir + separator + name; either side may be empty.
 std::string JoinPath(std::string_view dir, std::string_view name);
 

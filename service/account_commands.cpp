@@ -1,6 +1,8 @@
 #include "service/account_commands.h"
 
 #include <algorithm>
+#include <chrono>
+#include <map>
 
 #include "bridge/host_slots.h"
 #include "bridge/log.h"
@@ -15,7 +17,15 @@ namespace {
 constexpr char kAddedEvent[] = R"({"screen":"acc","toast":{"kind":"ok","text":"Аккаунт добавлен"}})";
 constexpr char kRejectedEvent[] = R"({"toast":{"kind":"error","text":"Неверный логин или пароль"}})";
 constexpr char kNotSavedEvent[] = R"({"toast":{"kind":"error","text":"Не удалось сохранить аккаунт"}})";
+constexpr char kFullEvent[] =
+    R"({"toast":{"kind":"error","text":"Аккаунтов уже 64 — удалите ненужный, чтобы добавить новый"}})";
+static_assert(kMaxAccounts == 64, "the toast above names the number");
 constexpr char kNotRemovedEvent[] = R"({"toast":{"kind":"error","text":"Не удалось удалить аккаунт"}})";
+
+// "accounts.refresh" as a whole: the screen waits for it, so a service that
+// answers slowly gets no more than this, whatever the number of accounts.
+constexpr std::chrono::milliseconds kRefreshLimit{60000};
+constexpr std::chrono::milliseconds kAuthRequestLimit{kSmallRequestTotalMs};
 
 bool Passed(bool ok, uint32_t status) { return ok && status == 200; }
 
@@ -40,26 +50,43 @@ std::string AuthRequestBody(std::string_view login, std::string_view password, A
 
 std::string BuildAccountsEvent() {
   const std::vector<Account> accounts = LoadAccounts();
+  const auto started = std::chrono::steady_clock::now();
+  // One answer per login: a login stored twice is asked about once, with
+  // its first password, as the launch would use it.
+  std::map<std::string, std::string> chars;
+  size_t unasked = 0;
   std::string event = R"({"accounts":[)";
   bool first = true;
   for (const Account& a : accounts) {
-    std::string response;
-    uint32_t status = 0;
-    const bool ok =
-        HttpCall("POST", "/api/auth", AuthRequestBody(a.login, a.password, AuthFreshness::Fresh), response, status);
-    const std::string chars = Passed(ok, status) ? ServiceFragmentOrEmptyList(JsonField(response, "roles")) : "[]";
+    auto known = chars.find(a.login);
+    if (known == chars.end()) {
+      std::string found = "[]";
+      // A request is begun only when it can end within the overall limit.
+      if (std::chrono::steady_clock::now() - started + kAuthRequestLimit <= kRefreshLimit) {
+        std::string response;
+        uint32_t status = 0;
+        const bool ok =
+            HttpCall("POST", "/api/auth", AuthRequestBody(a.login, a.password, AuthFreshness::Fresh), response, status);
+        if (Passed(ok, status)) found = ServiceFragmentOrEmptyList(JsonField(response, "roles"));
+      } else {
+        ++unasked;
+      }
+      known = chars.emplace(a.login, std::move(found)).first;
+    }
     if (!first) event += ',';
     first = false;
-    event += R"({"login":")" + JsonEscape(a.login) + R"(","chars":)" + chars + '}';
+    event += R"({"login":")" + JsonEscape(a.login) + R"(","chars":)" + known->second + '}';
   }
   event += "]}";
+  if (unasked > 0) LogLine("проверка аккаунтов не уложилась во время: %zu не проверены", unasked);
   return event;
 }
 
 void PushAccounts() { PostToUi(BuildAccountsEvent()); }
 
 void AddAccount(const std::string& login, const std::string& password) {
-  if (!StorableLogin(login) || HasControlCharacter(password)) {
+  if (!StorableLogin(login) || HasControlCharacter(password) || login.size() > kMaxLoginBytes ||
+      password.size() > kMaxPasswordBytes) {
     PostToUi(kRejectedEvent);
     return;
   }
@@ -70,6 +97,7 @@ void AddAccount(const std::string& login, const std::string& password) {
     PostToUi(kRejectedEvent);
     return;
   }
+  bool full = false;
   const bool saved = ChangeAccounts([&](std::vector<Account>& accounts) {
     bool matched = false;
     for (Account& a : accounts) {
@@ -79,9 +107,17 @@ void AddAccount(const std::string& login, const std::string& password) {
         matched = true;
       }
     }
+    if (!matched && accounts.size() >= kMaxAccounts) {
+      full = true;
+      return false;
+    }
     if (!matched) accounts.push_back({login, password, {}});
     return true;
   });
+  if (full) {
+    PostToUi(kFullEvent);
+    return;
+  }
   if (!saved) LogLine("Не удалось сохранить %s", AccountsPath().c_str());
   PushAccounts();
   PostToUi(saved ? kAddedEvent : kNotSavedEvent);

@@ -1,12 +1,16 @@
 #include "service/account_store.h"
 
+#include <atomic>
 #include <mutex>
 
 #include "bridge/host_slots.h"
+#include "bridge/log.h"
+#include "bridge/state_file.h"
 #include "bridge/text.h"
 #include "platform/file.h"
-#include "platform/paths.h"
 #include "platform/file_ops.h"
+#include "platform/paths.h"
+#include "platform/process.h"
 #include "platform/secret_store.h"
 
 namespace tarn {
@@ -56,7 +60,9 @@ bool OpenPassword(std::string_view hex, std::string& plain) {
     sealed += static_cast<char>(value);
   }
   if (!UnprotectForUser(sealed, kSealDescription, plain)) return false;
-  plain = SanitizeUtf8(plain);
+  std::string clean = SanitizeUtf8(plain);
+  WipeText(plain);  // the opened text must not linger in freed memory
+  plain = std::move(clean);
   return true;
 }
 
@@ -83,7 +89,8 @@ std::string UnprotectPassword(std::string_view hex) {
   return plain;
 }
 
-std::vector<Account> ParseAccountsFile(std::string_view bytes) {
+std::vector<Account> ParseAccountsFile(std::string_view bytes, bool* capped) {
+  if (capped) *capped = false;
   const std::string text = SanitizeUtf8(bytes);
   std::vector<Account> accounts;
   size_t start = 0;
@@ -95,6 +102,10 @@ std::vector<Account> ParseAccountsFile(std::string_view bytes) {
     while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     const size_t tab = line.find('\t');
     if (line.empty() || tab == std::string_view::npos || tab == 0) continue;
+    if (accounts.size() == kMaxAccounts) {
+      if (capped) *capped = true;
+      break;
+    }
     accounts.push_back({std::string(line.substr(0, tab)), {}, std::string(line.substr(tab + 1))});
   }
   return accounts;
@@ -103,8 +114,13 @@ std::vector<Account> ParseAccountsFile(std::string_view bytes) {
 std::vector<Account> LoadAccounts() {
   std::lock_guard lock(StoreLock());
   std::string bytes;
-  if (!ReadWholeFile(AccountsPath(), bytes)) return {};
-  std::vector<Account> accounts = ParseAccountsFile(bytes);
+  bool oversized = false;
+  if (!ReadStateFile(AccountsPath(), kAccountsFileLimitBytes, bytes, oversized)) return {};
+  bool capped = false;
+  std::vector<Account> accounts = ParseAccountsFile(bytes, &capped);
+  static std::atomic<bool> told{false};  // once a run: every command loads the store
+  if (capped && !told.exchange(true)) LogLine("в %s больше %zu аккаунтов — учтены первые, остальные уйдут при следующей записи",
+                      AccountsPath().c_str(), kMaxAccounts);
   for (Account& a : accounts)
     if (OpenPassword(a.unopened, a.password)) a.unopened.clear();
   return accounts;

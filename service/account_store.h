@@ -27,15 +27,28 @@ std::string ProtectPassword(std::string_view password);
 // that is not wholly hexadecimal counts by its valid leading digit, if any.
 std::string UnprotectPassword(std::string_view hex);
 
+// How much accounts.dat may hold: a list of accounts a player keeps by hand
+// is short, and every refresh asks the service about each one. The account
+// commands keep logins and passwords short enough that kMaxAccounts of them
+// fit in kAccountsFileLimitBytes.
+inline constexpr size_t kMaxAccounts = 64;
+inline constexpr size_t kAccountsFileLimitBytes = 256 * 1024;
+inline constexpr size_t kMaxLoginBytes = 256;
+inline constexpr size_t kMaxPasswordBytes = 1024;
+
 // The accounts of an accounts.dat text, nothing unsealed yet: every
 // password empty and the text after the login's TAB in unopened. Lines
-// without a TAB or with an empty login are skipped.
-std::vector<Account> ParseAccountsFile(std::string_view bytes);
+// without a TAB or with an empty login are skipped. At most kMaxAccounts
+// come back; capped says whether more lines were accounts.
+std::vector<Account> ParseAccountsFile(std::string_view bytes, bool* capped = nullptr);
 
 // Every stored account in file order. Never fails: a missing file is an
 // empty list, lines without a TAB or with an empty login are skipped, and a
 // password that cannot be opened comes back empty with its login kept and
 // its stored text in unopened.
+// A file past kAccountsFileLimitBytes or kMaxAccounts is damaged: the
+// accounts within both bounds are kept, the log says so, and the next save
+// writes only those.
 std::vector<Account> LoadAccounts();
 
 // Replaces the stored list. An account with an empty password and an

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -58,6 +59,25 @@ std::string FullPath(const std::string& path) {
   std::string text = full.lexically_normal().string();
   while (text.size() > 1 && text.back() == '/') text.pop_back();
   return text;
+}
+
+std::string ResolvedPath(const std::string& path) {
+  const std::string full = FullPath(path);
+  std::string head = full;
+  std::string tail;
+  while (!head.empty()) {
+    if (char* real = realpath(head.c_str(), nullptr)) {
+      std::string resolved(real);
+      free(real);
+      if (tail.empty()) return resolved;
+      return resolved == "/" ? "/" + tail : resolved + "/" + tail;
+    }
+    const size_t slash = head.rfind('/');
+    if (slash == std::string::npos || head == "/") break;
+    tail = tail.empty() ? head.substr(slash + 1) : head.substr(slash + 1) + "/" + tail;
+    head = slash == 0 ? "/" : head.substr(0, slash);
+  }
+  return full;
 }
 
 std::string SearchParent(const std::string& folder) {

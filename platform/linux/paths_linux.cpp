@@ -40,4 +40,6 @@ std::string StateDirFor(const std::string& exeDir) {
 
 char NativeSeparator() { return '/'; }
 
+bool IsAbsolutePath(std::string_view text) { return !text.empty() && text[0] == '/'; }
+
 }  // namespace tarn

@@ -81,6 +81,39 @@ std::string FullPath(const std::string& path) {
   return FromWide(full);
 }
 
+std::string ResolvedPath(const std::string& path) {
+  const std::string full = FullPath(path);
+  std::string head = full;
+  std::string tail;
+  while (head.size() >= 3) {
+    // Opening a folder needs backup semantics; no access is asked for, so
+    // a file in use or a folder of another user still answers.
+    Handle file(CreateFileW(ToWide(head).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (file.ok()) {
+      std::wstring buf(32768, L'\0');
+      const DWORD n = GetFinalPathNameByHandleW(file.get(), buf.data(), static_cast<DWORD>(buf.size()),
+                                                FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+      if (n == 0 || n >= buf.size()) return full;
+      buf.resize(n);
+      if (buf.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+        buf = L"\\\\" + buf.substr(8);
+      } else if (buf.rfind(L"\\\\?\\", 0) == 0) {
+        buf = buf.substr(4);
+      }
+      std::string resolved = FromWide(buf);
+      while (resolved.size() > 3 && resolved.back() == '\\') resolved.pop_back();
+      if (tail.empty()) return resolved;
+      return resolved.back() == '\\' ? resolved + tail : resolved + "\\" + tail;
+    }
+    const size_t slash = head.rfind('\\');
+    if (slash == std::string::npos || slash < 2 || head.size() == 3) break;
+    tail = tail.empty() ? head.substr(slash + 1) : head.substr(slash + 1) + "\\" + tail;
+    head = slash == 2 ? head.substr(0, 3) : head.substr(0, slash);
+  }
+  return full;
+}
+
 // Pure text, so the same on every Windows: a last backslash at index 0, 1
 // or 2 means the parent is a drive root (or there is none), which a search
 // must not reach.

@@ -36,4 +36,11 @@ std::string StateDirFor(const std::string& exeDir) { return exeDir; }
 
 char NativeSeparator() { return '\\'; }
 
+bool IsAbsolutePath(std::string_view text) {
+  const auto separator = [](char c) { return c == '\\' || c == '/'; };
+  if (text.size() >= 2 && separator(text[0]) && separator(text[1])) return true;
+  const bool letter = !text.empty() && ((text[0] >= 'A' && text[0] <= 'Z') || (text[0] >= 'a' && text[0] <= 'z'));
+  return letter && text.size() >= 3 && text[1] == ':' && separator(text[2]);
+}
+
 }  // namespace tarn

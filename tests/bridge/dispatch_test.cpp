@@ -4,6 +4,7 @@
 
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bridge/host_slots.h"
@@ -22,6 +23,9 @@ struct Calls {
   bool clientInstalled = false;
   std::string clientDir;
   std::vector<Account> accounts;
+  std::vector<const char*> loadedPasswords;  // where the texts handed out by loadAccounts live
+  const char* launchedPassword = nullptr;
+  std::thread::id dispatcher = std::this_thread::get_id();  // the thread that calls Dispatch
 
   void Add(std::string call) {
     std::lock_guard lock(mutex);
@@ -40,16 +44,28 @@ Workers Recording() {
       .loadAccounts =
           [] {
             calls->Add("loadAccounts");
-            return calls->accounts;
+            std::vector<Account> copy = calls->accounts;
+            calls->loadedPasswords.clear();
+            for (const Account& a : copy) calls->loadedPasswords.push_back(a.password.data());
+            return copy;
           },
-      .launchGame = [](const std::string& l, const std::string& p,
-                       const std::string& c) { calls->Add("launchGame|" + l + "|" + p + "|" + c); },
+      .launchGame =
+          [](const std::string& l, const std::string& p, const std::string& c) {
+            calls->launchedPassword = p.data();
+            calls->Add("launchGame|" + l + "|" + p + "|" + c);
+          },
       .verifyClient = [] { calls->Add("verifyClient"); },
       .updateClient = [] { calls->Add("updateClient"); },
-      .runInstall = [](bool pick) { calls->Add(pick ? "runInstall|pick" : "runInstall|saved"); },
+      .runInstall =
+          [](InstallFolderSource source) {
+            calls->Add(source == InstallFolderSource::Shown    ? "runInstall|shown"
+                       : source == InstallFolderSource::Dialog ? "runInstall|pick"
+                                                               : "runInstall|saved");
+          },
       .findClientDir =
           [] {
-            calls->Add("findClientDir");
+            calls->Add(std::this_thread::get_id() == calls->dispatcher ? "findClientDir on the window thread"
+                                                                        : "findClientDir");
             return calls->clientDir;
           },
       .isClientInstalled =
@@ -133,7 +149,7 @@ TEST_F(DispatchTest, EveryTaskCommandReachesItsWorkerWithItsFields) {
   EXPECT_EQ(Run("cabinet.open\n{\"login\":\"ivan\"}"), V{"openCabinet|ivan"});
   EXPECT_EQ(Run("client.verify"), V{"verifyClient"});
   EXPECT_EQ(Run("client.update"), V{"updateClient"});
-  EXPECT_EQ(Run("install.begin"), V{"runInstall|pick"});
+  EXPECT_EQ(Run("install.begin"), V{"runInstall|shown"});
   EXPECT_EQ(Run("install.folder"), V{"runInstall|pick"});
   EXPECT_EQ(Run("install.resume"), V{"runInstall|saved"});
 }
@@ -156,9 +172,15 @@ TEST_F(DispatchTest, PayloadEscapesAreDecoded) {
 }
 
 TEST_F(DispatchTest, GameLaunchTakesThePasswordOfTheFirstAccountWithThatLogin) {
-  calls_.accounts = {{"Ivan", "upper"}, {"ivan", "first"}, {"ivan", "second"}};
+  // Passwords long enough to live on the heap, so their addresses tell copies apart.
+  const std::string first = "first password of ivan";
+  calls_.accounts = {{"Ivan", "upper case login's password"}, {"ivan", first}, {"ivan", "second password of ivan"}};
   EXPECT_EQ(Run("game.launch\n{\"login\":\"ivan\",\"character\":\"Воин\"}"),
-            (V{"loadAccounts", "launchGame|ivan|first|Воин"}));
+            (V{"loadAccounts", "launchGame|ivan|" + first + "|Воин"}));
+  // The game gets the loaded text itself: a copy would be one more plain
+  // password that nobody wipes.
+  ASSERT_EQ(calls_.loadedPasswords.size(), 3u);
+  EXPECT_EQ(calls_.launchedPassword, calls_.loadedPasswords[1]);
   EXPECT_EQ(Run("game.launch\n{\"login\":\"nobody\",\"character\":\"x\"}"),
             (V{"loadAccounts", "launchGame|nobody||x"}));
 }
@@ -210,7 +232,7 @@ TEST_F(DispatchTest, InstallFlags) {
 
   // Begin and folder always start a run; the engine itself refuses a second one.
   f.installRunning.exchange(true);
-  EXPECT_EQ(Run("install.begin"), V{"runInstall|pick"});
+  EXPECT_EQ(Run("install.begin"), V{"runInstall|shown"});
 }
 
 TEST_F(DispatchTest, InitialPushWithoutAnInstalledClient) {

@@ -61,6 +61,23 @@ TEST(LauncherLog, FileBesideTheProgramResetOncePerRun) {
   LogLine("%s", std::string(2000, 'y').c_str());
   LogHostLine("%d", 1);
   EXPECT_EQ(test::LogUnits(test::ReadFile(path)), std::u16string(1023, u'y') + u"\r\n1\r\n");
+
+  // Near the bound: what fits goes in, then one closing line, then nothing,
+  // from either writer; a file removed meanwhile takes lines again.
+  const std::string full = LogLineBytes(kLogFullLine);
+  const std::string nearly(kLogLimitBytes - full.size() - 3000, 'x');
+  test::WriteFile(path, nearly);
+  LogLine("%s", std::string(1000, 'a').c_str());  // 2,004 bytes: fits
+  LogLine("%s", std::string(1000, 'b').c_str());  // would not
+  LogLine("c");
+  LogHostLine("d");
+  const std::string bytes = test::ReadFile(path);
+  EXPECT_EQ(bytes, nearly + LogLineBytes(std::string(1000, 'a')) + full);
+  EXPECT_LE(bytes.size(), static_cast<size_t>(kLogLimitBytes));
+  std::filesystem::remove(path);
+  LogLine("снова");
+  EXPECT_EQ(test::LogUnits(test::ReadFile(path)), u"снова\r\n");
+  std::filesystem::remove(path);
 }
 
 }  // namespace

@@ -55,7 +55,7 @@ const Workers kRecording{
         },
     .verifyClient = [] { Saw("verifyClient"); },
     .updateClient = [] { Saw("updateClient"); },
-    .runInstall = [](bool) { Saw("runInstall"); },
+    .runInstall = [](InstallFolderSource) { Saw("runInstall"); },
     .findClientDir = [] { return std::string(); },
     .isClientInstalled = [] { return false; },
     .markInstalled = [] { Saw("markInstalled"); },

@@ -238,7 +238,7 @@ TEST_F(HeadlessParity, InstallAnswersAlike) {
 
   constexpr const char* kNoViewer = "\x01 no log viewer here";
   const auto script = [](const std::string& folder) {
-    return ":pick " + folder + "\n" + ScriptLine("install.begin") + ":wait\n";
+    return ":pick " + folder + "\n" + ScriptLine("install.folder") + ":wait\n";
   };
   for (const fs::path& exe : {linuxExe_, windowsExe_}) fs::create_directories(exe.parent_path() / "games");
   Outcome linux = Run(linuxExe_, script(test::PathUtf8(linuxExe_.parent_path() / "games")),

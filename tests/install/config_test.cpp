@@ -70,21 +70,47 @@ TEST_F(InstallConfig, SettingMakesTheDataFolderAndReplacesTheFileWhole) {
 }
 
 TEST_F(InstallConfig, JournalAppendsLinesAndTheLastLineForAPathWins) {
-  EXPECT_TRUE(LoadInstallJournal().empty());
+  EXPECT_TRUE(LoadInstallJournal(1 << 20).empty());
   AppendInstallJournal("data\\models\\Игрок.pck", "ABCDEF");
   AppendInstallJournal("element\\a.txt", "11");
   AppendInstallJournal("data\\models\\Игрок.pck", "abcdef");
   EXPECT_EQ(ReadFile(Journal()),
             "ABCDEF\tdata\\models\\Игрок.pck\r\n11\telement\\a.txt\r\nabcdef\tdata\\models\\Игрок.pck\r\n");
-  const InstallJournal journal = LoadInstallJournal();
+  const InstallJournal journal = LoadInstallJournal(1 << 20);
   EXPECT_EQ(journal, (InstallJournal{{"data\\models\\Игрок.pck", "abcdef"}, {"element\\a.txt", "11"}}));
 }
 
 TEST_F(InstallConfig, JournalLinesWithoutATabAreIgnored) {
   WriteFile(Journal(), "no tab here\naa\tx\tstill x\n\nbb\ty\r\n\tz\n");
-  EXPECT_EQ(LoadInstallJournal(), (InstallJournal{{"x\tstill x", "aa"}, {"y", "bb"}, {"z", ""}}));
+  EXPECT_EQ(LoadInstallJournal(1 << 20), (InstallJournal{{"x\tstill x", "aa"}, {"y", "bb"}, {"z", ""}}));
   EXPECT_EQ(InstallJournalPath(), (data_ / "install.done").string());
   EXPECT_EQ(InstallConfigPath(), (data_ / "install.cfg").string());
+}
+
+TEST_F(InstallConfig, OversizedRecordsKeepTheirWholeLinesWithinTheBound) {
+  std::string filler;
+  while (filler.size() < 3 * kInstallConfigLimitBytes) filler += "k" + std::to_string(filler.size()) + "=v\r\n";
+  WriteFile(Cfg(), "path=/games/a\r\nstate=идёт\r\n" + filler + "version=9\r\n");
+  EXPECT_EQ(GetConfigValue("path"), "/games/a");
+  EXPECT_EQ(GetConfigValue("version"), "");  // past the bound: not read
+  SetConfigValue("version", "3");
+  const std::string cfg = ReadFile(Cfg());
+  EXPECT_LE(cfg.size(), kInstallConfigLimitBytes);
+  EXPECT_TRUE(cfg.starts_with("path=/games/a\r\nstate=идёт\r\nk")) << cfg.substr(0, 40);
+  EXPECT_TRUE(cfg.ends_with("\r\nversion=3\r\n")) << cfg.substr(cfg.size() - 40);
+  EXPECT_EQ(GetConfigValue("version"), "3");
+
+  // The journal by its list: each entry twice over and the folder line.
+  FileList list;
+  list.entries = {{"abcd", 1, "a.pck"}, {"ef", 2, "data\\b.pck"}};
+  EXPECT_EQ(InstallJournalLimit(list), 4096u + 2 * (4 + 5 + 3) + 2 * (2 + 10 + 3));
+  // A longer journal keeps the lines within its bound and is cut back to
+  // them at once, so the next append lands right after them.
+  WriteFile(Journal(), "folder=/g\r\naa\tx\r\nbb\ty\r\n" + std::string(1000, 'z'));
+  EXPECT_EQ(LoadInstallJournal(30), (InstallJournal{{"x", "aa"}, {"y", "bb"}}));
+  AppendInstallJournal("z", "cc");
+  EXPECT_EQ(ReadFile(Journal()), "folder=/g\r\naa\tx\r\nbb\ty\r\ncc\tz\r\n");
+  EXPECT_EQ(InstallJournalFolder(), "/g");
 }
 
 }  // namespace

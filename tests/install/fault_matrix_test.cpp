@@ -131,7 +131,7 @@ class Matrix : public ::testing::Test {
     return folder / test::Utf8Path(listPath);
   }
   uint64_t SizeOf(const std::string& listPath) const { return files_.at(listPath).size(); }
-  std::string Begin() const { return ":pick " + test::PathUtf8(games_) + "\n" + ScriptLine("install.begin") + ":wait\n"; }
+  std::string Begin() const { return ":pick " + test::PathUtf8(games_) + "\n" + ScriptLine("install.folder") + ":wait\n"; }
   std::string Resume() const {
     return ":pick " + test::PathUtf8(games_) + "\n" + ScriptLine("install.resume") + ":wait\n";
   }
@@ -437,7 +437,7 @@ TEST_P(ServiceFaults, EndInTheSitesExactClient) {
   if (row.stopInStall) {
     // A server that stops sending: the stop is not held up by the silence,
     // and what arrived before it is kept.
-    const auto run = Launch(":pick " + test::PathUtf8(games_) + "\n" + ScriptLine("install.begin") + ":sleep 1000\n" +
+    const auto run = Launch(":pick " + test::PathUtf8(games_) + "\n" + ScriptLine("install.folder") + ":sleep 1000\n" +
                             ScriptLine("install.stop") + ":wait\n");
     EXPECT_EQ(Stages(run.lines()).back(), "продолжить") << run.out;
     EXPECT_GT(fs::file_size(part), 0u);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -17,6 +18,7 @@
 #include "client/file_list.h"
 #include "install/download.h"
 #include "install/progress.h"
+#include "support/launcher.h"
 #include "support/run_program.h"
 #include "support/service_fixture.h"
 #include "support/temp_dir.h"
@@ -179,7 +181,7 @@ class InstallEndToEnd : public ::testing::Test {
 TEST_F(InstallEndToEnd, AFreshInstallLandsWholeAndTheNextStartSeesIt) {
   ASSERT_NO_FATAL_FAILURE(StartService());
   const fs::path folder = games_ / "ТАРН";
-  const auto lines = Run(Pick(games_) + ScriptLine("install.begin") + ":wait\n" + ScriptLine("ui.ready") + ":wait\n");
+  const auto lines = Run(Pick(games_) + ScriptLine("install.folder") + ":wait\n" + ScriptLine("ui.ready") + ":wait\n");
 
   EXPECT_EQ(Folded(Stages(lines)), (V{"готовлюсь", "проверяю", "идёт", "готово"}));
   // The run's follow-ups in their order, then the start-up push of an
@@ -220,23 +222,31 @@ TEST_F(InstallEndToEnd, FolderRulesRefusalsAndCancel) {
   const fs::path plainFile = root_.path() / "файл";
   WriteFile(plainFile, "x");
   const std::string control = test::PathUtf8(games_) + "/a\tb";
-  const auto lines = Run(":pick-cancel\n" + ScriptLine("install.begin") + ":wait\n" +  //
-                         ":pick //server/share\n" + ScriptLine("install.begin") + ":wait\n" +
+  const std::string quote = test::PathUtf8(games_) + "/\"Игры\"";
+  const auto lines = Run(":pick-cancel\n" + ScriptLine("install.folder") + ":wait\n" +  //
+                         ":pick //server/share\n" + ScriptLine("install.folder") + ":wait\n" +
                          ":pick " + control + "\n" + ScriptLine("install.folder") + ":wait\n" +
-                         Pick(plainFile) + ScriptLine("install.begin") + ":wait\n" +
-                         ":pick " + test::PathUtf8(games_ / "ТАРН") + "//\n" + ScriptLine("install.begin") + ":wait\n" +
-                         Pick(games_ / "тарн") + ScriptLine("install.folder") + ":wait\n");
+                         Pick(plainFile) + ScriptLine("install.folder") + ":wait\n" +
+                         ":pick " + test::PathUtf8(games_ / "ТАРН") + "//\n" + ScriptLine("install.folder") + ":wait\n" +
+                         Pick(games_ / "тарн") + ScriptLine("install.folder") + ":wait\n" +
+                         ":pick " + quote + "\n" + ScriptLine("install.folder") + ":wait\n" +
+                         ":pick relative/Игры\n" + ScriptLine("install.folder") + ":wait\n");
 
   EXPECT_EQ(Folded(Stages(lines)), (V{"готовлюсь", "нет", "готовлюсь", "ошибка", "готовлюсь", "ошибка", "готовлюсь",
                                       "ошибка", "готовлюсь", "проверяю", "идёт", "готово", "готовлюсь", "проверяю",
-                                      "идёт", "готово"}));
+                                      "идёт", "готово", "готовлюсь", "ошибка", "готовлюсь", "ошибка"}));
   const V errors = Errors(lines);
-  ASSERT_EQ(errors.size(), 3u);
+  ASSERT_EQ(errors.size(), 5u);
   EXPECT_TRUE(StartsWith(errors[0], "Сетевые папки для установки не подходят")) << errors[0];
   EXPECT_NE(errors[1].find("управляющие символы"), std::string::npos) << errors[1];
   EXPECT_EQ(errors[2], "Не удалось создать папку «" + test::PathUtf8(plainFile / "ТАРН") +
                            "». Выберите другое место — например, на диске с играми, а не в системных папках Windows.");
-  EXPECT_FALSE(fs::exists(test::Utf8Path(control)));
+  // A quote would break the game's command line; a relative path would land
+  // wherever the launcher happened to be started from.
+  EXPECT_NE(errors[3].find("Windows не допускает в именах"), std::string::npos) << errors[3];
+  EXPECT_NE(errors[4].find("не полным путём"), std::string::npos) << errors[4];
+  for (const std::string& refused : {control, quote}) EXPECT_FALSE(fs::exists(test::Utf8Path(refused))) << refused;
+  EXPECT_FALSE(fs::exists("relative"));
   // A folder named exactly "ТАРН" is used as it is; another spelling gets one.
   ExpectInstalled(games_ / "ТАРН");
   ExpectInstalled(games_ / "тарн" / "ТАРН");
@@ -247,12 +257,12 @@ TEST_F(InstallEndToEnd, StopDuringTheCheckAndDuringTheDownload) {
   // Every answer waits, so the stop arrives while the list is on its way and
   // is seen before the first file is examined.
   ASSERT_NO_FATAL_FAILURE(StartService({"--delay", "800"}));
-  auto lines = Run(Pick(games_) + ScriptLine("install.begin") + ":sleep 300\n" + ScriptLine("install.stop") + ":wait\n");
+  auto lines = Run(Pick(games_) + ScriptLine("install.folder") + ":sleep 300\n" + ScriptLine("install.stop") + ":wait\n");
   EXPECT_EQ(Folded(Stages(lines)), (V{"готовлюсь", "проверяю", "продолжить"}));
   EXPECT_FALSE(fs::exists(launcher_ / "data" / "install.cfg"));
 
   ASSERT_TRUE(service_.SetFaults("--throttle 1000000"));
-  lines = Run(Pick(games_) + ScriptLine("install.begin") + ":sleep 1500\n" + ScriptLine("install.stop") + ":wait\n");
+  lines = Run(Pick(games_) + ScriptLine("install.folder") + ":sleep 1500\n" + ScriptLine("install.stop") + ":wait\n");
   EXPECT_EQ(Folded(Stages(lines)), (V{"готовлюсь", "проверяю", "идёт", "продолжить"}));
   EXPECT_EQ(Cfg(), CfgText(games_ / "ТАРН", "идёт"));
   const fs::path part = Below(games_ / "ТАРН", "data\\big.pck.part");
@@ -269,8 +279,16 @@ TEST_F(InstallEndToEnd, StopDuringTheCheckAndDuringTheDownload) {
 
 TEST_F(InstallEndToEnd, PauseRepeatsAndResumeContinuesThePartFile) {
   ASSERT_NO_FATAL_FAILURE(StartService({"--throttle", "1000000"}));
-  const auto lines = Run(Pick(games_) + ScriptLine("install.begin") + ":sleep 1200\n" + ScriptLine("install.pause") +
-                         ":sleep 1300\n" + ScriptLine("install.resume") + ":wait\n");
+  const auto lines = Run(Pick(games_) + ScriptLine("install.folder") + ":sleep 1200\n" + ScriptLine("install.pause") +
+                         ":sleep 300\n" + ScriptLine("game.launch\n{\"login\":\"demo\"}") + ":sleep 1000\n" +
+                         ScriptLine("install.resume") + ":wait\n");
+  // A paused install still owns the client: the game is not started from it.
+  V progress;
+  for (const std::string& line : lines)
+    if (StartsWith(line, R"({"progress")")) progress.push_back(line);
+  EXPECT_EQ(progress.front(), test::Progress("Дождитесь окончания установки", 0, true));
+  EXPECT_EQ(std::count(progress.begin(), progress.end(), progress.front()), 1);
+  EXPECT_EQ(Log().find(LogLineBytes("запуск игры: логин=demo персонаж=(не выбран)")), std::string::npos);
   const V stages = Stages(lines);
   EXPECT_EQ(Folded(stages), (V{"готовлюсь", "проверяю", "идёт", "пауза", "идёт", "готово"}));
   EXPECT_GE(std::count(stages.begin(), stages.end(), "пауза"), 4);
@@ -290,7 +308,7 @@ TEST_F(InstallEndToEnd, PauseRepeatsAndResumeContinuesThePartFile) {
 TEST_F(InstallEndToEnd, AFileFailingThreeTimesIsRetriedAfter2And4And6Seconds) {
   ASSERT_NO_FATAL_FAILURE(StartService({"--status", "data/a.pck=500"}));
   const auto started = std::chrono::steady_clock::now();
-  const auto lines = Run(Pick(games_) + ScriptLine("install.begin") + ":wait\n");
+  const auto lines = Run(Pick(games_) + ScriptLine("install.folder") + ":wait\n");
   EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::seconds(12));
   const std::string refused = DownloadResultText(DownloadResult::ServerRefused);
   EXPECT_EQ(Errors(lines), (V{"Не удалось скачать «data\\a.pck». " + refused}));
@@ -339,7 +357,7 @@ TEST_F(InstallEndToEnd, TheJournalIsTrustedOnlyForItsOwnFolder) {
   // Choosing the other folder: the journal speaks for mine/ТАРН only, so
   // the changed file there is found and fetched again.
   record();
-  lines = Run(Pick(other) + ScriptLine("install.begin") + ":wait\n");
+  lines = Run(Pick(other) + ScriptLine("install.folder") + ":wait\n");
   EXPECT_EQ(Folded(Stages(lines)), (V{"готовлюсь", "проверяю", "идёт", "готово"}));
   ASSERT_EQ(FileRequests().size(), 1u);
   EXPECT_EQ(FileRequests()[0].target, test::FileTarget("data\\a.pck"));
@@ -350,7 +368,7 @@ TEST_F(InstallEndToEnd, TheJournalIsTrustedOnlyForItsOwnFolder) {
 TEST_F(InstallEndToEnd, AKilledLauncherResumesWithLittleSentTwice) {
   ASSERT_NO_FATAL_FAILURE(StartService({"--throttle", "1000000"}));
   test::TempDir io;
-  WriteFile(io.path() / "in", Pick(games_) + ScriptLine("install.begin") + ":wait\n");
+  WriteFile(io.path() / "in", Pick(games_) + ScriptLine("install.folder") + ":wait\n");
   const auto killed = test::RunProgram(
       "/bin/sh", "",
       {"-c", "'" + exe_.string() + "' < '" + (io.path() / "in").string() +
@@ -371,8 +389,8 @@ TEST_F(InstallEndToEnd, InstallAndUpdateNeverWriteTheClientAtOnce) {
   // Slow answers keep each side busy while the other asks.
   ASSERT_NO_FATAL_FAILURE(StartService({"--delay", "600"}));
   const auto lines =
-      Run(ScriptLine("client.update") + ":sleep 250\n" + ScriptLine("install.begin") + ":wait\n" + Pick(games_) +
-          ScriptLine("install.begin") + ":sleep 250\n" + ScriptLine("client.update") + ":wait\n");
+      Run(ScriptLine("client.update") + ":sleep 250\n" + ScriptLine("install.folder") + ":wait\n" + Pick(games_) +
+          ScriptLine("install.folder") + ":sleep 250\n" + ScriptLine("client.update") + ":wait\n");
   // The install turned away by the update says so, without a dialog.
   const V stages = Stages(lines);
   ASSERT_FALSE(stages.empty());
@@ -399,8 +417,8 @@ TEST_F(InstallEndToEnd, UnwritableFolderNotEnoughSpaceAndADiskFillingUp) {
       "mount -t tmpfs -o size=2m tmpfs '" + disks + "' && mkdir '" + disks + "/ro' '" + disks + "/full' && " +
           "mount -t tmpfs -o size=1m tmpfs '" + disks + "/ro' && mkdir '" + disks + "/ro/ТАРН' && " +
           "mount -o remount,ro '" + disks + "/ro' && mount -t tmpfs -o size=70m tmpfs '" + disks + "/full'",
-      ":pick " + disks + "/ro/ТАРН\n" + ScriptLine("install.begin") + ":wait\n" +  //
-          ":pick " + disks + "\n" + ScriptLine("install.begin") + ":wait\n");
+      ":pick " + disks + "/ro/ТАРН\n" + ScriptLine("install.folder") + ":wait\n" +  //
+          ":pick " + disks + "\n" + ScriptLine("install.folder") + ":wait\n");
   if (!run) GTEST_SKIP() << "no mount namespace here: unshare -m or mount is not allowed";
   const V errors = Errors(run->lines());
   ASSERT_EQ(errors.size(), 2u);
@@ -417,10 +435,101 @@ TEST_F(InstallEndToEnd, UnwritableFolderNotEnoughSpaceAndADiskFillingUp) {
   const auto full = RunWithMounts(
       "mount -t tmpfs -o size=70m tmpfs '" + disks + "' && { ( sleep 1; cat /dev/zero > '" + disks +
           "/filler' 2>/dev/null ) & }",
-      ":pick " + disks + "\n" + ScriptLine("install.begin") + ":wait\n");
+      ":pick " + disks + "\n" + ScriptLine("install.folder") + ":wait\n");
   ASSERT_TRUE(full);
   EXPECT_EQ(Errors(full->lines()), (V{"Не удалось скачать «data\\big.pck». " + DownloadResultText(DownloadResult::DiskFull)}));
   EXPECT_EQ(Log().find(LogLineBytes("повтор")), std::string::npos);
+}
+
+TEST_F(InstallEndToEnd, InstallBeginTakesTheShownFolderWithoutADialog) {
+  ASSERT_NO_FATAL_FAILURE(StartService());
+  // The suggestion is made from the home folder's disk: a home of the
+  // test's own, so nothing lands in the real one.
+  const fs::path home = root_.path() / "дом";
+  fs::create_directories(home);
+  const char* realHome = std::getenv("HOME");
+  const std::string savedHome = realHome ? realHome : "";
+  setenv("HOME", home.c_str(), 1);
+  const auto shownBy = [](const std::vector<std::string>& lines) {
+    for (const std::string& line : lines)
+      if (StartsWith(line, R"({"install")") && JsonString(line, "stage") == "нет") return JsonString(line, "path");
+    return std::string();
+  };
+  const std::string shown = shownBy(Run(ScriptLine("ui.ready") + ":wait\n"));
+  if (shown != test::PathUtf8(home / "Игры" / "ТАРН")) {
+    setenv("HOME", savedHome.c_str(), 1);
+    GTEST_SKIP() << "another disk here has more room than the home folder's: " << shown;
+  }
+  const auto lines = Run(ScriptLine("ui.ready") + ":wait\n" + ScriptLine("install.begin") + ":wait\n");
+  setenv("HOME", savedHome.c_str(), 1);
+  EXPECT_EQ(shownBy(lines), shown);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), R"({"host":{"dialog":"folder"}})"), 0);
+  EXPECT_EQ(Folded(Stages(lines)), (V{"готовлюсь", "нет", "готовлюсь", "проверяю", "идёт", "готово"}));
+  ExpectInstalled(home / "Игры" / "ТАРН");
+  EXPECT_EQ(Cfg(), CfgText(home / "Игры" / "ТАРН", "готово"));
+}
+
+TEST_F(InstallEndToEnd, TheLauncherOwnFoldersAreRefusedBeforeAnythingIsWritten) {
+  ASSERT_NO_FATAL_FAILURE(StartService());
+  // A portable launcher in …/ТАРН/bin keeps its state beside itself.
+  const fs::path own = root_.path() / "ТАРН" / "bin";
+  fs::create_directories(own / "data");
+  const fs::path exe = own / exe_.filename();
+  fs::copy_file(exe_, exe);
+  // A game folder whose "data" leads into the launcher's data by a link.
+  fs::create_directories(games_ / "ТАРН");
+  fs::create_directory_symlink(own / "data", games_ / "ТАРН" / "data");
+  const auto run = test::RunProgram(exe, Pick(root_.path()) + ScriptLine("install.folder") + ":wait\n" +  // holds it
+                                             Pick(own / "data") + ScriptLine("install.folder") + ":wait\n" +
+                                             Pick(own.parent_path()) + ScriptLine("install.folder") + ":wait\n" +
+                                             Pick(games_) + ScriptLine("install.folder") + ":wait\n");
+  const V errors = Errors(run.lines());
+  ASSERT_EQ(errors.size(), 4u) << run.out;
+  for (size_t i = 0; i < 3; ++i)
+    EXPECT_TRUE(StartsWith(errors[i], "В этой папке лежат сам лаунчер или его данные")) << errors[i];
+  EXPECT_TRUE(StartsWith(errors[3], "Файл списка «data\\")) << errors[3];
+  EXPECT_FALSE(fs::exists(own / "data" / "install.cfg"));
+  EXPECT_FALSE(fs::exists(own / "data" / "ТАРН"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(own / "data"), fs::directory_iterator()), 0);
+  EXPECT_EQ(FileRequests().size(), 0u);
+
+  // A game folder inside the launcher's own, beside its data, is fine.
+  fs::remove(games_ / "ТАРН" / "data");
+  const auto inside = test::RunProgram(exe, Pick(own) + ScriptLine("install.folder") + ":wait\n");
+  EXPECT_EQ(Folded(Stages(inside.lines())).back(), "готово");
+  ExpectInstalled(own / "ТАРН");
+}
+
+TEST_F(InstallEndToEnd, OversizedStateFilesCostLittleAndKeepTheirUsefulPart) {
+  ASSERT_NO_FATAL_FAILURE(StartService());
+  const fs::path folder = games_ / "ТАРН";
+  // Each record as the launcher wrote it, then 200 MiB of damage (sparse:
+  // the disk is not filled, the reader sees zeros).
+  const auto damaged = [](const fs::path& file, const std::string& start) {
+    WriteFile(file, start);
+    fs::resize_file(file, 200 * MiB);
+  };
+  damaged(launcher_ / "data" / "install.cfg", CfgText(folder, "идёт"));
+  damaged(Journal(), "folder=" + test::PathUtf8(folder) + "\r\n");
+  damaged(launcher_ / "data" / "accounts.dat", "demo\tzz\r\n");
+
+  const auto run = test::RunProgram(exe_, ScriptLine("ui.ready") + ":wait\n" + ScriptLine("accounts.refresh") +
+                                              ScriptLine("open.clientdir") + ":wait\n" +
+                                              ScriptLine("install.resume") + ":wait\n");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_GT(run.maxRssKiB, 0);
+  EXPECT_LT(run.maxRssKiB, 64 * 1024) << "KiB at the peak";
+  const auto lines = run.lines();
+  // The start-up saw the interrupted install and the stored account.
+  const V stages = Folded(Stages(lines));
+  EXPECT_EQ(V(stages.begin(), stages.begin() + 2), (V{"готовлюсь", "продолжить"}));
+  EXPECT_NE(std::find(lines.begin(), lines.end(), R"({"accounts":[{"login":"demo","chars":[]}]})"), lines.end());
+  EXPECT_EQ(stages.back(), "готово");
+  ExpectInstalled(folder);
+  EXPECT_EQ(Cfg(), CfgText(folder, "готово"));  // the damage went with the next write
+  const std::u16string log = test::LogUnits(Log());
+  for (const std::string& said : {"install.cfg больше 8 КиБ", "install.done больше", "accounts.dat больше 256 КиБ"})
+    EXPECT_NE(log.find(Utf8ToWide(said)), std::u16string::npos) << said;
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "install/progress.h"
 #include "install/state.h"
 #include "platform/linux/mount_table.h"
+#include "platform/paths.h"
 #include "support/temp_dir.h"
 
 namespace tarn {
@@ -198,10 +199,48 @@ TEST(FolderChoice, NetworkPathsAndControlCharactersAreRefused) {
   for (const std::string& bad : {std::string("/tmp/a\nb"), std::string("/tmp/a\rb"), std::string("/tmp/a\0b", 8),
                                 std::string("/tmp/\x7f"), std::string("/tmp/\tx")})
     EXPECT_EQ(CheckChosenFolder(bad), FolderProblem::ControlCharacter) << bad;
+  for (const char* bad : {"/tmp/a\"b", "/tmp/<x", "/tmp/x>", "/tmp/a|b", "/tmp/что?", "/tmp/*"})
+    EXPECT_EQ(CheckChosenFolder(bad), FolderProblem::ForbiddenCharacter) << bad;
+  for (const char* relative : {"games", "./games", "../games", "~/games", "games/ТАРН"})
+    EXPECT_EQ(CheckChosenFolder(relative), FolderProblem::Relative) << relative;
   EXPECT_EQ(CheckChosenFolder(test::TempDir().str()), FolderProblem::None);
   EXPECT_EQ(CheckChosenFolder(""), FolderProblem::None);  // the root
   EXPECT_NE(FolderProblemText(FolderProblem::Network).find("Сетевые папки"), std::string::npos);
   EXPECT_NE(FolderProblemText(FolderProblem::ControlCharacter).find("управляющие символы"), std::string::npos);
+}
+
+TEST(FolderChoice, TheLauncherOwnFoldersAreNoGameFolderAndNoLinkLeadsThere) {
+  const fs::path exe = ExeDir();
+  const fs::path data = exe / "data";  // no host: the data folder beside the program
+  const bool made = fs::create_directories(data);
+  const test::TempDir games;
+  fs::create_symlink(exe, games.path() / "к лаунчеру");
+  fs::create_symlink(data, games.path() / "к данным");
+  fs::create_directories(games.path() / "своё");
+  fs::create_symlink(games.path() / "своё", games.path() / "ссылка");
+  const std::vector<std::pair<fs::path, bool>> folders = {
+      {exe, true},                                  // the program folder itself
+      {exe.parent_path(), true},                    // holds it
+      {data / "ТАРН", true},                        // inside the data folder
+      {games.path() / "к лаунчеру", true},          // the program folder by a link
+      {games.path() / "к данным" / "ТАРН", true},   // the data folder by a link
+      {exe / "ТАРН", false},                        // beside the data, in a portable copy's folder
+      {games.path() / "ТАРН", false},
+      {games.path() / "ссылка" / "ТАРН", false},
+  };
+  for (const auto& [folder, refused] : folders) EXPECT_EQ(IsLauncherPlace(folder.string()), refused) << folder;
+
+  LauncherFiles launcher;
+  const std::vector<std::pair<fs::path, bool>> targets = {
+      {games.path() / "к данным" / "install.cfg", true},
+      {games.path() / "к данным" / "webview" / "x", true},
+      {games.path() / "к лаунчеру" / "launcher.log", true},
+      {games.path() / "к лаунчеру" / "ТАРН" / "a.pck", false},
+      {games.path() / "ссылка" / "data" / "install.cfg", false},  // a link within the game's own folders
+      {games.path() / "data" / "install.cfg", false},
+  };
+  for (const auto& [target, reached] : targets) EXPECT_EQ(launcher.Reached(target.string()), reached) << target;
+  if (made) fs::remove(data);
 }
 
 TEST(FolderChoice, FreeSpaceOfAFolderNotYetMadeIsThatOfItsDisk) {
@@ -275,10 +314,10 @@ TEST_F(Posted, AJournalNamesItsFolderAndReadersSkipThatLine) {
   AppendInstallJournal("a.pck", "aa");
   EXPECT_EQ(InstallJournalFolder(), "");  // an old journal names no folder
   StartInstallJournal("/games/ТАРН");
-  EXPECT_TRUE(LoadInstallJournal().empty());
+  EXPECT_TRUE(LoadInstallJournal(1 << 20).empty());
   AppendInstallJournal("b.pck", "bb");
   EXPECT_EQ(InstallJournalFolder(), "/games/ТАРН");
-  EXPECT_EQ(LoadInstallJournal(), (InstallJournal{{"b.pck", "bb"}}));
+  EXPECT_EQ(LoadInstallJournal(1 << 20), (InstallJournal{{"b.pck", "bb"}}));
   EXPECT_EQ(test::ReadFile(InstallJournalPath()), "folder=/games/ТАРН\r\nbb\tb.pck\r\n");
 }
 

@@ -15,6 +15,7 @@
 #include "platform/http.h"
 #include "service/account_store.h"
 #include "service/http.h"
+#include "support/launcher.h"
 #include "support/run_program.h"
 #include "support/service_fixture.h"
 #include "support/temp_dir.h"
@@ -192,6 +193,38 @@ TEST_F(AccountsEndToEnd, AFileFromAnotherUserKeepsLoginsButAsksNoTicket) {
   size_t tickets = 0;
   for (const test::AccessEntry& e : service.AccessLog()) tickets += e.target == "/api/ticket";
   EXPECT_EQ(tickets, 0u);
+}
+
+TEST_F(AccountsEndToEnd, ACrowdedOrDamagedFileAsksTheServiceOncePerAccountForTheFirst64) {
+  test::ServiceProcess service;
+  ASSERT_TRUE(service.Start(site_)) << service.error();
+  // One login three times, 20,000 more, then a megabyte of noise.
+  std::string text = "demo\tzz\r\ndemo\tzz\r\ndemo\tzz\r\n";
+  for (int i = 0; i < 20000; ++i) text += "u" + std::to_string(i) + "\tzz\r\n";
+  for (int i = 0; i < (1 << 20); ++i) text += static_cast<char>(i * 7919 % 251);
+  fs::create_directories(AccountsFile().parent_path());
+  test::WriteFile(AccountsFile(), text);
+
+  const V lines = Run(ScriptLine("accounts.refresh") + ":wait\n" +
+                      ScriptLine("account.add\n" + Payload(kLogin, kPassword)) + ":wait\n" +
+                      ScriptLine("account.remove\n{\"login\":\"demo\"}") + ":wait\n");
+  ASSERT_EQ(lines.size(), 3u) << ::testing::PrintToString(lines);
+  std::string expected = R"({"accounts":[)";
+  for (int i = 0; i < 3; ++i) expected += R"({"login":"demo","chars":[]},)";
+  for (int i = 0; i < 61; ++i) expected += R"({"login":"u)" + std::to_string(i) + R"(","chars":[]})" + (i < 60 ? "," : "");
+  EXPECT_EQ(lines[0], expected + "]}");
+  EXPECT_EQ(lines[1], R"({"toast":{"kind":"error","text":"Аккаунтов уже 64 — удалите ненужный, чтобы добавить новый"}})");
+  EXPECT_EQ(lines[2].rfind(R"({"accounts":[{"login":"u0","chars":[]},)", 0), 0u);
+  size_t asked = 0;
+  for (const test::AccessEntry& e : service.AccessLog()) asked += e.target == "/api/auth";
+  EXPECT_EQ(asked, 62u + 1 + 61);  // each login once per refresh, and the add's own check
+  // The next write kept the accounts that were read, and nothing else.
+  const std::string bytes = test::ReadFile(AccountsFile());
+  EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 61);
+  EXPECT_EQ(bytes.rfind("u0\tzz\r\n", 0), 0u);
+  const std::u16string log = test::LogUnits(test::ReadFile(exe_.parent_path() / "launcher.log"));
+  EXPECT_NE(log.find(u"больше 256 КиБ — файл повреждён"), std::u16string::npos);
+  EXPECT_NE(log.find(u"больше 64 аккаунтов"), std::u16string::npos);
 }
 
 TEST_F(AccountsEndToEnd, HttpCallKeepsWhatARealServiceSentBeforeItHungUp) {

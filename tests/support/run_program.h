@@ -9,6 +9,9 @@ struct ProgramRun {
   int exitCode = -1;
   std::string out;  // standard output
   std::string err;  // standard error
+  // The most memory the program (and whatever it waited for) held at once,
+  // in KiB; Linux only, -1 elsewhere.
+  long maxRssKiB = -1;
   // stdout split at line feeds; the CR of a Windows CR LF line end is
   // dropped, so the same expectations hold for both builds.
   std::vector<std::string> lines() const;
