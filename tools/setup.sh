@@ -19,6 +19,10 @@ packages=(
   # Windows backend: cross compiler and a runtime to test it; `wine` on PATH
   # also starts a Windows game client (and the demo's stand-in) on Linux
   g++-mingw-w64-x86-64-posix wine64 wine
+  # the Windows installer and its code signing
+  nsis osslsigncode
+  # the static file site's test serves it with Debian's nginx
+  nginx
   # the page's browser tests (playwright-core itself comes from npm, pinned in tests/ui)
   chromium nodejs
 )
