@@ -129,6 +129,8 @@ for need in libwebkit2gtk-4.1-0 libgtk-3-0 libcurl4 libssl3; do
   [[ "$depends" == *"$need"* ]] || fail "tarn-launcher does not depend on $need: $depends"
 done
 
+[[ "$(dpkg-deb -f "$launcher_deb" Recommends)" == *wine* ]] || fail "tarn-launcher does not recommend wine"
+
 step "lintian"
 if ! lintian --fail-on error --tag-display-limit 0 "$launcher_deb" "$tools_deb" >"$work/lintian.txt" 2>&1; then
   cat "$work/lintian.txt"
