@@ -93,6 +93,23 @@ void Reap(void* arg) {
   ReleaseThreadState();
 }
 
+// Signal dispositions and the mask the launcher set up for itself (an
+// ignored SIGPIPE, blocked signals of helper threads) are not a started
+// program's. A session of its own keeps it running when the launcher's
+// terminal goes away.
+struct OwnSession : SpawnAttributes {
+  OwnSession() {
+    if (status != 0) return;
+    sigset_t none;
+    sigset_t all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
+  }
+};
+
 StartedProcess Failed(int error) { return {false, 0, static_cast<uint32_t>(error)}; }
 
 // The game's own Wine prefix, and the mark that its preparation finished:
@@ -136,13 +153,15 @@ bool RunWineboot(const std::string& wine) {
   for (std::string& text : texts) argv.push_back(text.data());
   argv.push_back(nullptr);
   FileActions actions;
-  if (actions.status != 0) return false;
+  OwnSession attributes;
+  if (actions.status != 0 || attributes.status != 0) return false;
   posix_spawn_file_actions_addopen(&actions.actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions.actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_adddup2(&actions.actions, 1, 2);
   posix_spawn_file_actions_addclosefrom_np(&actions.actions, 3);
   pid_t pid = 0;
-  if (posix_spawn(&pid, wine.c_str(), &actions.actions, nullptr, argv.data(), env.pointers.data()) != 0) return false;
+  if (posix_spawn(&pid, wine.c_str(), &actions.actions, &attributes.attributes, argv.data(), env.pointers.data()) != 0)
+    return false;
   int status = 0;
   for (int tick = 0; tick < kPrepareLimitSeconds * 10; ++tick) {
     const pid_t done = waitpid(pid, &status, WNOHANG);
@@ -220,20 +239,8 @@ StartedProcess StartProgram(const std::string& application, const std::string& c
   if (error == 0) error = posix_spawn_file_actions_addclosefrom_np(fa, 3);
   if (error != 0) return Failed(error);
 
-  // Signal dispositions and the mask the launcher set up for itself (an
-  // ignored SIGPIPE, blocked signals of helper threads) are not the game's.
-  // A session of its own keeps the game running when the launcher's
-  // terminal goes away.
-  SpawnAttributes attributes;
+  OwnSession attributes;
   if (attributes.status != 0) return Failed(attributes.status);
-  sigset_t none;
-  sigset_t all;
-  sigemptyset(&none);
-  sigfillset(&all);
-  posix_spawnattr_setsigmask(&attributes.attributes, &none);
-  posix_spawnattr_setsigdefault(&attributes.attributes, &all);
-  posix_spawnattr_setflags(&attributes.attributes,
-                           POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
 
   // A Windows game runs in its own prefix; anything else gets the
   // launcher's environment as it is.
