@@ -8,6 +8,7 @@
 #include "client/verify.h"
 #include "install/state.h"
 #include "launch/discovery.h"
+#include "launch/runtime.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "service/http.h"
@@ -107,6 +108,7 @@ void LaunchGame(const std::string& login, const std::string& password, const std
     PostProgress(kStartFailed, 0, true);
     return;
   }
+  if (!ReadyGameRuntime(JoinPath(dir, kClientExe))) return;
   GameCall call{dir, FolderHasMatch(dir, kSetAsidePacks), login, password, character};
   if (call.sepfile) LogLine("обнаружены отодвинутые паки — добавляю sepfile");
   LogLine("запуск игры: логин=%s персонаж=%s", login.c_str(), character.empty() ? "(не выбран)" : character.c_str());

@@ -26,12 +26,28 @@ struct StartedProcess {
 // environment and none of its handles, and is not waited for.
 //
 // On Linux a Windows executable (a file beginning with "MZ") is started
-// through `wine` found on PATH, any other program directly; both get the
-// arguments split from commandLine. A commandLine that does not begin with
+// through `wine` found on PATH in the game's own prefix (GameRuntime), any
+// other program directly; both get the arguments split from commandLine. A commandLine that does not begin with
 // the quoted application is refused, since its split would not give the
 // arguments it was built from.
 StartedProcess StartProgram(const std::string& application, const std::string& commandLine,
                             const std::string& workingFolder);
+
+// What a game program needs from this system before it can start. On
+// Linux a Windows program runs through `wine` in a Wine prefix of the
+// game's own, "wine" in the launcher's state folder (StateDir), never the
+// player's default one; on Windows every program is Ready.
+enum class GameRuntime {
+  Ready,       // starts as it is
+  Unprepared,  // the game's prefix is to be made first (PrepareGameRuntime)
+  Missing,     // a Windows program and no `wine` on PATH
+};
+GameRuntime GameRuntimeFor(const std::string& application);
+
+// Makes the game's own Wine prefix, quietly (no Wine dialogs), waiting for
+// it at most a few minutes: slow, so only on a task thread. True when the
+// prefix is ready afterwards. Several callers at once make it once.
+bool PrepareGameRuntime();
 
 // Splits a command line by the rules a Windows program's start-up code
 // applies (CommandLineToArgvW): the program name first (up to the next

@@ -15,10 +15,14 @@ packages=(
   # window host
   libgtk-3-dev libwebkit2gtk-4.1-dev xvfb xauth x11-utils xdotool imagemagick dbus-x11 dbus
   # Debian packages: shared-library dependencies, package and desktop-entry checks
-  dpkg-dev lintian desktop-file-utils
+  dpkg-dev lintian desktop-file-utils appstream
   # Windows backend: cross compiler and a runtime to test it; `wine` on PATH
   # also starts a Windows game client (and the demo's stand-in) on Linux
   g++-mingw-w64-x86-64-posix wine64 wine
+  # the Windows installer and its code signing
+  nsis osslsigncode
+  # the static file site's test serves it with Debian's nginx
+  nginx
   # the page's browser tests (playwright-core itself comes from npm, pinned in tests/ui)
   chromium nodejs
 )

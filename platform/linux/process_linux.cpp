@@ -10,8 +10,14 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
+#include <mutex>
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "platform/file_ops.h"
+#include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/thread.h"
 #include "platform/linux/posix_io.h"
@@ -87,7 +93,87 @@ void Reap(void* arg) {
   ReleaseThreadState();
 }
 
+// Signal dispositions and the mask the launcher set up for itself (an
+// ignored SIGPIPE, blocked signals of helper threads) are not a started
+// program's. A session of its own keeps it running when the launcher's
+// terminal goes away.
+struct OwnSession : SpawnAttributes {
+  OwnSession() {
+    if (status != 0) return;
+    sigset_t none;
+    sigset_t all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
+  }
+};
+
 StartedProcess Failed(int error) { return {false, 0, static_cast<uint32_t>(error)}; }
+
+// The game's own Wine prefix, and the mark that its preparation finished:
+// a prefix Wine made only halfway is made again.
+std::string GamePrefix() { return JoinPath(StateDir(), "wine"); }
+std::string PreparedMark() { return JoinPath(GamePrefix(), ".tarn-prepared"); }
+constexpr int kPrepareLimitSeconds = 300;
+
+bool Exists(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0;
+}
+
+// The launcher's environment with Wine's variables set as given: nothing
+// the player's shell says about prefixes or Wine's debugging carries over.
+struct Environment {
+  std::vector<std::string> texts;
+  std::vector<char*> pointers;
+  explicit Environment(std::vector<std::string> wine) {
+    for (char** e = environ; *e != nullptr; ++e) {
+      const std::string_view entry(*e);
+      if (entry.rfind("WINEPREFIX=", 0) != 0 && entry.rfind("WINEDEBUG=", 0) != 0 &&
+          entry.rfind("WINEDLLOVERRIDES=", 0) != 0)
+        texts.emplace_back(entry);
+    }
+    for (std::string& entry : wine) texts.push_back(std::move(entry));
+    for (std::string& text : texts) pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+  }
+};
+
+// Runs `wine wineboot --init` in the game's prefix and waits for it within
+// the limit. Mono's and Gecko's installers, which would ask the player
+// through windows of their own, are switched off; the game needs neither.
+bool RunWineboot(const std::string& wine) {
+  const std::string prefix = GamePrefix();
+  if (mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  Environment env({"WINEPREFIX=" + prefix, "WINEDEBUG=-all", "WINEDLLOVERRIDES=mscoree,mshtml="});
+  std::vector<std::string> texts{wine, "wineboot", "--init"};
+  std::vector<char*> argv;
+  for (std::string& text : texts) argv.push_back(text.data());
+  argv.push_back(nullptr);
+  FileActions actions;
+  OwnSession attributes;
+  if (actions.status != 0 || attributes.status != 0) return false;
+  posix_spawn_file_actions_addopen(&actions.actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions.actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions.actions, 1, 2);
+  posix_spawn_file_actions_addclosefrom_np(&actions.actions, 3);
+  pid_t pid = 0;
+  if (posix_spawn(&pid, wine.c_str(), &actions.actions, &attributes.attributes, argv.data(), env.pointers.data()) != 0)
+    return false;
+  int status = 0;
+  for (int tick = 0; tick < kPrepareLimitSeconds * 10; ++tick) {
+    const pid_t done = waitpid(pid, &status, WNOHANG);
+    if (done == pid) return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (done < 0 && errno != EINTR) return false;
+    usleep(100 * 1000);
+  }
+  kill(pid, SIGKILL);
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -99,6 +185,24 @@ bool FolderHasMatch(const std::string& folder, std::string_view pattern) {
     if (fnmatch(wanted.c_str(), entry->d_name, FNM_CASEFOLD) == 0) return true;
   }
   return false;
+}
+
+GameRuntime GameRuntimeFor(const std::string& application) {
+  if (!IsWindowsExecutable(FullPath(application))) return GameRuntime::Ready;
+  if (FindOnPath("wine").empty()) return GameRuntime::Missing;
+  return Exists(PreparedMark()) ? GameRuntime::Ready : GameRuntime::Unprepared;
+}
+
+bool PrepareGameRuntime() {
+  static std::mutex preparing;
+  const std::lock_guard<std::mutex> one(preparing);
+  if (Exists(PreparedMark())) return true;
+  const std::string wine = FindOnPath("wine");
+  if (wine.empty() || !RunWineboot(wine)) return false;
+  const int fd = open(PreparedMark().c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
 }
 
 StartedProcess StartProgram(const std::string& application, const std::string& commandLine,
@@ -135,23 +239,16 @@ StartedProcess StartProgram(const std::string& application, const std::string& c
   if (error == 0) error = posix_spawn_file_actions_addclosefrom_np(fa, 3);
   if (error != 0) return Failed(error);
 
-  // Signal dispositions and the mask the launcher set up for itself (an
-  // ignored SIGPIPE, blocked signals of helper threads) are not the game's.
-  // A session of its own keeps the game running when the launcher's
-  // terminal goes away.
-  SpawnAttributes attributes;
+  OwnSession attributes;
   if (attributes.status != 0) return Failed(attributes.status);
-  sigset_t none;
-  sigset_t all;
-  sigemptyset(&none);
-  sigfillset(&all);
-  posix_spawnattr_setsigmask(&attributes.attributes, &none);
-  posix_spawnattr_setsigdefault(&attributes.attributes, &all);
-  posix_spawnattr_setflags(&attributes.attributes,
-                           POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
 
+  // A Windows game runs in its own prefix; anything else gets the
+  // launcher's environment as it is.
+  std::optional<Environment> wineEnv;
+  if (executable != program) wineEnv.emplace(std::vector<std::string>{"WINEPREFIX=" + GamePrefix(), "WINEDEBUG=-all"});
   pid_t pid = 0;
-  error = posix_spawn(&pid, executable.c_str(), fa, &attributes.attributes, argv.data(), environ);
+  error = posix_spawn(&pid, executable.c_str(), fa, &attributes.attributes, argv.data(),
+                      wineEnv ? wineEnv->pointers.data() : environ);
   if (error != 0) return Failed(error);
   // Without a thread the game still runs; it only stays a zombie after it
   // ends, until the launcher exits.

@@ -59,3 +59,12 @@ StartedProcess StartProgram(const std::string& application, const std::string& c
 }
 
 }  // namespace tarn
+
+namespace tarn {
+
+// The game is a Windows program: nothing stands between it and the system.
+GameRuntime GameRuntimeFor(const std::string&) { return GameRuntime::Ready; }
+
+bool PrepareGameRuntime() { return true; }
+
+}  // namespace tarn

@@ -183,13 +183,17 @@ TEST_F(GameLaunch, WhatCannotStartIsReportedWithoutThePassword) {
       << log;
   EXPECT_EQ(log.find("Секрет"), std::string::npos) << log;
 
-  // A Windows program with no wine to run it.
+  // A Windows program with no wine to run it: the player learns what to
+  // install, and nothing is tried.
   PutClient("MZ\x90", fs::perms::owner_read | fs::perms::owner_write);
   const std::string path = std::getenv("PATH");
   setenv("PATH", (root_.path() / "no-wine").c_str(), 1);
-  EXPECT_EQ(Launch("", ""), Args{kFailed});
+  EXPECT_EQ(Launch("", ""),
+            Args{test::Progress("Не удалось запустить игру: нужен Wine. Установите пакет wine (sudo apt install wine)",
+                                0, true)});
   setenv("PATH", path.c_str(), 1);
-  EXPECT_NE(Log().find("код 2; строка: \"" + exe + "\" startbypatcher\r\n"), std::string::npos);
+  EXPECT_NE(Log().find("нет wine"), std::string::npos);
+  EXPECT_FALSE(fs::exists(launcher_ / "wine")) << "a prefix was made without wine";
 
   std::this_thread::sleep_for(200ms);
   EXPECT_FALSE(fs::exists(game_ / "record")) << "nothing refused may have started";
@@ -214,16 +218,27 @@ TEST_F(GameLaunch, TheDemoClientRunThroughWineSeesTheBuiltLine) {
   fs::copy_file(site / "client" / "ElementClient.exe", game_ / "ElementClient.exe");
   fs::permissions(game_ / "ElementClient.exe", fs::perms::owner_read | fs::perms::owner_write);  // as downloaded
   WriteFile(game_ / "_disabled-1.pck", "");
-  WineServerStop stop{root_.path() / "wine"};
-  setenv("WINEPREFIX", stop.prefix.c_str(), 1);
-  setenv("WINEDEBUG", "-all", 1);
-  setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);  // no installer dialogs
+  // The game's prefix is the launcher's own, whatever the player's shell
+  // names, and the player's home never gets Wine's default one.
+  WineServerStop stop{launcher_ / "wine"};
+  const fs::path home = root_.path() / "home";
+  fs::create_directories(home);
+  const std::string realHome = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+  setenv("HOME", home.c_str(), 1);
+  setenv("WINEPREFIX", (root_.path() / "players-prefix").c_str(), 1);
   unsetenv("DISPLAY");
   unsetenv("WAYLAND_DISPLAY");
 
-  EXPECT_EQ(Launch("a\"b", "Ёж \\"), Args{kStarted});
-  // A fresh prefix takes a while.
+  // The first start makes the prefix and says so; a second one goes straight.
+  EXPECT_EQ(Launch("a\"b", "Ёж \\"),
+            (Args{test::Progress("Первый запуск: готовлю Wine для игры, это займёт около минуты…", 0, false),
+                  kStarted}));
   const auto record = WaitForFile(game_ / "launch-record.txt", 90s, "\ncommand line: ");
+  setenv("HOME", realHome.c_str(), 1);
+  unsetenv("WINEPREFIX");
+  EXPECT_TRUE(fs::exists(launcher_ / "wine" / "drive_c" / "windows"));
+  EXPECT_FALSE(fs::exists(home / ".wine"));
+  EXPECT_FALSE(fs::exists(root_.path() / "players-prefix"));
   ASSERT_TRUE(record) << "the stand-in did not run under wine";
   const std::string folderTag = "folder: ", lineTag = "\ncommand line: ";
   const size_t at = record->find(lineTag);
@@ -234,6 +249,10 @@ TEST_F(GameLaunch, TheDemoClientRunThroughWineSeesTheBuiltLine) {
   ASSERT_FALSE(seen.empty() || built.empty());
   EXPECT_EQ(seen[0], WinePath(game_ / "ElementClient.exe"));
   EXPECT_EQ(Args(seen.begin() + 1, seen.end()), Args(built.begin() + 1, built.end())) << *record;
+
+  fs::remove(game_ / "launch-record.txt");
+  EXPECT_EQ(Launch("", ""), Args{kStarted});
+  EXPECT_TRUE(WaitForFile(game_ / "launch-record.txt", 60s, "\ncommand line: "));
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ fail() { echo "package test FAILED: $*" >&2; exit 1; }
 step() { echo "-- $*"; }
 
 [ "$(id -u)" -eq 0 ] || skip "it must run as root: it installs packages and adds users"
-for tool in Xvfb xdotool xwininfo import lintian dpkg-shlibdeps desktop-file-validate runuser useradd openssl iconv \
+for tool in Xvfb xdotool xwininfo import lintian dpkg-shlibdeps desktop-file-validate appstreamcli runuser useradd openssl iconv \
   dbus-run-session apt-get cpack; do
   command -v "$tool" >/dev/null || skip "$tool is missing (tools/setup.sh installs it)"
 done
@@ -129,6 +129,8 @@ for need in libwebkit2gtk-4.1-0 libgtk-3-0 libcurl4 libssl3; do
   [[ "$depends" == *"$need"* ]] || fail "tarn-launcher does not depend on $need: $depends"
 done
 
+[[ "$(dpkg-deb -f "$launcher_deb" Recommends)" == *wine* ]] || fail "tarn-launcher does not recommend wine"
+
 step "lintian"
 if ! lintian --fail-on error --tag-display-limit 0 "$launcher_deb" "$tools_deb" >"$work/lintian.txt" 2>&1; then
   cat "$work/lintian.txt"
@@ -143,6 +145,10 @@ installed=1
 owned=$(dpkg -L tarn-launcher tarn-operator-tools)
 [ -f /usr/lib/tarn-launcher/ui/index.html ] || fail "the page is not installed beside the launcher"
 desktop-file-validate /usr/share/applications/tarn-launcher.desktop || fail "the desktop entry is not valid"
+metainfo=/usr/share/metainfo/example.tarn.launcher.metainfo.xml
+appstreamcli validate --no-net "$metainfo" || fail "the AppStream metadata is not valid"
+grep -q "<release version=\"$(dpkg-deb -f "$launcher_deb" Version)\"" "$metainfo" ||
+  fail "the AppStream release is not the package's version"
 [ "$(readlink -f /usr/bin/tarn-launcher)" = /usr/lib/tarn-launcher/tarn-launcher ] || fail "/usr/bin/tarn-launcher"
 tarn-publish --help | grep -q "tarn-publish keygen" || fail "tarn-publish --help"
 tarn-service --help | grep -q -- "--site DIR" || fail "tarn-service --help"

@@ -2,10 +2,13 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <vector>
 
+#include "bridge/base64.h"
 #include "tools/common/file_list.h"
 
 namespace tarn::tools {
@@ -60,6 +63,80 @@ bool PublishSite(const fs::path& site, std::string_view privatePem, int build, b
   // find the list that belongs to it.
   if (!WriteFileAtomic(SiteListPath(site), document, error)) return false;
   if (!WriteFileAtomic(SiteVersionPath(site), std::to_string(build) + "\n", error)) return false;
+  fileCount = files.size();
+  return true;
+}
+
+std::string StaticFileName(std::string_view listPath) {
+  std::string backslashed(listPath);
+  std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
+  return EncodeBase64Url(backslashed);
+}
+
+namespace {
+
+// The longest file name the usual Linux file systems take.
+constexpr size_t kMaxNameBytes = 255;
+
+// Puts source at target through a temporary name, so a server never sends
+// half a file: a hard link when both sit on one file system, else a copy.
+bool PlaceFile(const fs::path& source, const fs::path& target, std::string& error) {
+  std::error_code ec;
+  const fs::path temp = target.parent_path() / (".tmp-" + std::to_string(::getpid()));
+  fs::remove(temp, ec);
+  fs::create_hard_link(source, temp, ec);
+  if (ec) fs::copy_file(source, temp, ec);
+  if (!ec) fs::rename(temp, target, ec);
+  if (ec) {
+    error = "cannot place " + source.string() + " as " + target.string() + ": " + ec.message();
+    fs::remove(temp, ec);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool WriteStaticSite(const fs::path& site, const fs::path& out, bool news, size_t& fileCount, std::string& error) {
+  std::string list;
+  std::string version;
+  if (!ReadWholeFile(SiteListPath(site), list) || !ReadWholeFile(SiteVersionPath(site), version)) {
+    error = "no published list in " + site.string() + " (run tarn-publish site first)";
+    return false;
+  }
+  std::vector<ListFile> files;
+  if (!CollectClientFiles(SiteClientDir(site), files, error)) return false;
+  const fs::path folder = out / "files";
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  if (ec) {
+    error = "cannot make " + folder.string() + ": " + ec.message();
+    return false;
+  }
+  std::set<std::string> names;
+  for (const ListFile& f : files) {
+    std::string name = StaticFileName(f.path);
+    if (name.size() > kMaxNameBytes) {
+      error = "the path " + f.path + " is too long for a static file name (" + std::to_string(name.size()) +
+              " bytes, at most " + std::to_string(kMaxNameBytes) + ")";
+      return false;
+    }
+    if (!PlaceFile(SiteClientDir(site) / fs::path(f.path), folder / name, error)) return false;
+    names.insert(std::move(name));
+  }
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder, ec)) {
+    if (names.count(entry.path().filename().string()) == 0) fs::remove(entry.path(), ec);
+  }
+  if (news) {
+    std::string text = R"({"news":[]})";
+    if (fs::exists(SiteNewsPath(site)) && !ReadWholeFile(SiteNewsPath(site), text)) {
+      error = "cannot read " + SiteNewsPath(site).string();
+      return false;
+    }
+    if (!WriteFileAtomic(out / "news.json", text, error)) return false;
+  }
+  if (!WriteFileAtomic(SiteListPath(out), list, error)) return false;
+  if (!WriteFileAtomic(SiteVersionPath(out), version, error)) return false;
   fileCount = files.size();
   return true;
 }

@@ -28,6 +28,21 @@ bool ReadWholeFile(const std::filesystem::path& path, std::string& bytes);
 bool PublishSite(const std::filesystem::path& site, std::string_view privatePem, int build, bool noPacks,
                  size_t& fileCount, std::string& error);
 
+// The name a client file has on a static web server: what the launcher
+// puts in its file request ("/api/file?n=" + name), the list path with "\"
+// separators in URL-safe Base64. listPath has "/" separators.
+std::string StaticFileName(std::string_view listPath);
+
+// Writes what is the same for every player as plain files below out, for
+// any web server to serve: out/files/<StaticFileName> for every client file
+// (hard links to the site's files where the file system allows, copies
+// otherwise; files no longer in the client are removed), out/news.json when
+// news is set, then the list and the version under out/TRN/element/, so a
+// launcher that sees the new build finds its files in place. The site must
+// have been published (PublishSite).
+bool WriteStaticSite(const std::filesystem::path& site, const std::filesystem::path& out, bool news,
+                     size_t& fileCount, std::string& error);
+
 enum class Resolve { Ok, Refused, NotFound };
 
 // Turns a relative path from a request ("/" or "\" separators, UTF-8) into a

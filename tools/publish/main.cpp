@@ -26,6 +26,8 @@ const char kUsage[] =
     "      sign the files of a client folder into a list\n"
     "  tarn-publish site --site DIR --key PRIVATE.pem --build N [--no-packs]\n"
     "      sign DIR/client into DIR/TRN/element/files.md5 and write DIR/TRN/element/version\n"
+    "  tarn-publish static --site DIR --out WEBROOT [--news]\n"
+    "      write the published site as plain files any web server can serve (docs/operator.md)\n"
     "  tarn-publish check --list FILE --key PUBLIC.pem [--client DIR]\n"
     "      check a list's signature and content (and a client folder against it)\n"
     "  tarn-publish demo --site DIR [--key PRIVATE.pem] [--build N] [--size-mib N] [--files N] [--seed N] [--force]\n"
@@ -150,6 +152,16 @@ int Site(const Options& o) {
   return 0;
 }
 
+int Static(const Options& o) {
+  std::string why;
+  if (Missing(o, {"--site", "--out"}, why)) return Usage(why);
+  size_t count = 0;
+  if (!WriteStaticSite(o.Get("--site"), o.Get("--out"), o.On("--news"), count, why)) return Fail(why);
+  std::printf("wrote %zu client files, the list and the version%s to %s\n", count,
+              o.On("--news") ? ", the news" : "", o.Get("--out").c_str());
+  return 0;
+}
+
 int Check(const Options& o) {
   std::string why;
   if (Missing(o, {"--list", "--key"}, why)) return Usage(why);
@@ -218,6 +230,9 @@ int main(int argc, char** argv) {
   } else if (command == "site") {
     parsed = o.Parse(args, {"--site", "--key", "--build"}, {"--no-packs"});
     run = Site;
+  } else if (command == "static") {
+    parsed = o.Parse(args, {"--site", "--out"}, {"--news"});
+    run = Static;
   } else if (command == "check") {
     parsed = o.Parse(args, {"--list", "--key", "--client"}, {});
     run = Check;

@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# The launcher against a static file site: tarn-publish writes it, Debian's
+# nginx serves it with the server block of docs/operator.md taken verbatim
+# (only its web root and the service's port are this test's), and the
+# reference service answers the accounts behind it. The headless launcher
+# installs through nginx with a pause and a resume (a ranged request),
+# verifies, and updates to a new build; the client must match the site's
+# byte for byte each time.
+#
+#   tests/static-site/nginx_test.sh LINUX_BUILD_DIR
+#
+# nginx listens on the launcher's fixed 127.0.0.1:8090: run it in a network
+# namespace of its own, or holding the port's lock.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=$(realpath "$1")
+fail() { echo "static site test FAILED: $*" >&2; exit 1; }
+step() { echo "-- $*"; }
+nginx=$(command -v nginx || echo /usr/sbin/nginx)
+[ -x "$nginx" ] || fail "nginx is missing (tools/setup.sh installs it)"
+publish="$build/tools/tarn-publish"
+key="$root/tools/demo/keys/demo-list-private.pem"
+
+work=$(mktemp -d /tmp/tarn-static-site.XXXXXX)
+chmod 755 "$work"  # nginx's workers read the web root
+pids=()
+cleanup() {
+  set +e
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+  [ -n "${KEEP:-}" ] || rm -rf "$work"
+}
+trap cleanup EXIT
+
+step "publish the site and write it as static files"
+"$publish" demo --site "$work/site" --size-mib 6 --files 10 >/dev/null
+"$publish" static --site "$work/site" --out "$work/www" --news >/dev/null
+
+# The doc's nginx block, with this test's web root and service port; around
+# it only what a private nginx needs to run unprivileged in this folder, an
+# access log with the Range header, and a rate limit slow enough to pause.
+block=$(awk '/^```nginx$/ {on = 1; next} on && /^```$/ {exit} on' "$root/docs/operator.md")
+[ -n "$block" ] || fail "no nginx block in docs/operator.md"
+mkdir -p "$work/nginx"
+cat >"$work/nginx/nginx.conf" <<CONF
+daemon off;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log;
+$( [ "$(id -u)" = 0 ] && echo "user root;" )
+events {}
+http {
+    include /etc/nginx/mime.types;
+    client_body_temp_path $work/nginx/body;
+    proxy_temp_path $work/nginx/proxy;
+    fastcgi_temp_path $work/nginx/fastcgi;
+    uwsgi_temp_path $work/nginx/uwsgi;
+    scgi_temp_path $work/nginx/scgi;
+    log_format ranges '\$request_uri \$status \$body_bytes_sent "\$http_range"';
+    access_log $work/nginx/access.log ranges;
+    limit_rate 3m;
+${block//\/srv\/tarn\/www/$work/www}
+}
+CONF
+"$build/tools/tarn-service" --site "$work/site" --port 8091 --ready-file "$work/service-ready" >/dev/null 2>&1 &
+pids+=($!)
+"$nginx" -p "$work/nginx" -c "$work/nginx/nginx.conf" 2>"$work/nginx/stderr" &
+pids+=($!)
+for _ in $(seq 100); do
+  [ -s "$work/service-ready" ] && curl -s -o /dev/null http://127.0.0.1:8090/TRN/element/version && break
+  sleep 0.1
+done
+curl -sf -o /dev/null http://127.0.0.1:8090/TRN/element/version ||
+  fail "nginx does not serve: $(cat "$work/nginx/stderr" "$work/nginx/error.log" 2>/dev/null)"
+
+# What reaches the disk is only ever a file of the token's alphabet.
+for query in 'n=../nginx/nginx.conf' 'n=..%2Fnginx%2Fnginx.conf' 'n=' 'x=1'; do
+  [ "$(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:8090/api/file?$query")" = 404 ] ||
+    fail "/api/file?$query was not refused"
+done
+[ "$(curl -s -o /dev/null -w '%{http_code}' http://127.0.0.1:8090/files/)" = 404 ] || fail "the file folder is listed"
+# The accounts reach the service behind nginx.
+[ "$(curl -s -o /dev/null -w '%{http_code}' -d '{"login":"demo","password":"demo"}' \
+  http://127.0.0.1:8090/api/auth)" = 200 ] || fail "/api/auth does not reach the service"
+
+mkdir -p "$work/launcher" "$work/games"
+cp "$build/host/tarn-headless" "$work/launcher/"
+launcher() { printf '%s\n' "$@" | "$work/launcher/tarn-headless" 2>>"$work/launcher.err"; }
+client="$work/games/ТАРН"
+# Every file, by name and content, but the launcher's own note of the
+# installed build.
+sums() { (cd "$1" && find . -type f ! -path ./config/element/version.sw -print0 | sort -z | xargs -0 sha256sum); }
+same() { [ "$(sums "$work/site/client")" = "$(sums "$client")" ] || fail "$1: the client differs from the site's"; }
+
+step "install with a pause and a resume"
+events=$(launcher ":pick $work/games" '"install.begin"' ':sleep 1000' '"install.pause"' ':sleep 700' \
+  '"install.resume"' ':wait')
+same "after the install"
+grep -q '^/api/file?n=[^ ]* 206 [0-9]* "bytes=[1-9][0-9]*-"$' "$work/nginx/access.log" ||
+  fail "no resumed ranged request: $(cat "$work/nginx/access.log")"
+
+step "verify"
+events=$(launcher '"client.verify"' ':wait')
+grep -q '"state":"ok","label":"Проверено файлов' <<<"$events" || fail "verify: $events"
+grep -q '"update":{"available":false' <<<"$events" || fail "verify's update check: $events"
+
+step "update to a new build"
+printf 'changed' >>"$(find "$work/site/client" -type f -name '*.pck' | sort | head -n1)"
+echo "new file of build 4" >"$work/site/client/added.txt"
+"$publish" site --site "$work/site" --key "$key" --build 4 >/dev/null
+"$publish" static --site "$work/site" --out "$work/www" --news >/dev/null
+events=$(launcher '"client.verify"' ':wait')
+grep -q 'added.txt — не совпала контрольная сумма' <<<"$events" || fail "the new build was not seen: $events"
+launcher '"client.update"' ':wait' >/dev/null
+same "after the update"
+events=$(launcher '"client.verify"' ':wait')
+grep -q '"update":{"available":false' <<<"$events" || fail "after the update: $events"
+echo "static site test passed"
