@@ -755,12 +755,6 @@ const ListRow kListRows[] = {
     {"ASizeOfTwoToThe64Minus1", ListFault::AddedLines, {"18446744073709551615", "data/huge.pck"}, false,
      "Список файлов на сервере повреждён: размер файла «data\\huge.pck» записан не числом или больше, чем вмещает "
      "любой диск." + kRefusedTail},
-    {"ATwentySixDigitSize", ListFault::AddedLines, {"12345678901234567890123456", "data/huge.pck"}, false,
-     "Список файлов на сервере повреждён: размер файла «data\\huge.pck» записан не числом или больше, чем вмещает "
-     "любой диск." + kRefusedTail},
-    {"ASizeWithLettersInIt", ListFault::AddedLines, {"12abc", "data/odd.pck"}, false,
-     "Список файлов на сервере повреждён: размер файла «data\\odd.pck» записан не числом или больше, чем вмещает "
-     "любой диск." + kRefusedTail},
     {"SizesAddingUpPastAnyDisk", ListFault::AddedLines,
      {"1125899906842624", "data/huge1.pck", "1125899906842624", "data/huge2.pck"}, false,
      "Список файлов на сервере повреждён: файлы в нём в сумме больше, чем вмещает любой диск." + kRefusedTail},
