@@ -613,6 +613,8 @@ TEST_F(SmallDisks, RunningOutOfFileEntriesIsADiskFullAndTheFailureCountsOnlyWhat
     }
   }
   const std::string last = LastInstallEvent(lines);
+  std::printf("%s\non the disk: %llu files, %llu bytes\n", errors[0].c_str(), static_cast<unsigned long long>(files),
+              static_cast<unsigned long long>(bytes));
   EXPECT_EQ(Number(last, "doneFiles"), files) << last;
   EXPECT_EQ(Number(last, "doneBytes"), bytes) << last;
   ExpectDone(Output("2"));
