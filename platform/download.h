@@ -4,7 +4,9 @@
 // transfer between two pieces. Calls on one thread share a kept connection:
 // when the previous call on this thread ended with the whole response and
 // the server left the connection open, the next request to the same host
-// and port goes out on it (ReleaseThreadState closes it). No proxy is ever
+// and port goes out on it (ReleaseThreadState closes it); a connection on
+// which bytes wait past the end of the last answer (a body longer than its
+// Content-Length) is closed instead, so the next answer is read clean. No proxy is ever
 // used, whatever the environment says, and redirects are never followed (a
 // 3xx is handed to head() as its own status). The connection set-up is the
 // one SendHttpRequest uses.

@@ -108,7 +108,7 @@ StreamEnd StreamGet(const StreamRequest& request, const StreamSink& sink) {
   // The thread's kept handle: the next file of a task goes out on the
   // connection this one leaves open, without a new handshake or slow start.
   CURL* e = KeptEasy();
-  // Checked again here, as the rest of the last answer may have come late.
+  // The rest of an overlong answer may have come after that answer ended.
   if (e && HoldsStrayBytes(e)) {
     ReleaseKeptEasy();
     e = KeptEasy();

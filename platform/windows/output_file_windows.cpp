@@ -11,8 +11,12 @@ namespace {
 
 HANDLE AsHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
+// ERROR_DISK_QUOTA_EXCEEDED, which mingw-w64's headers do not name: the
+// user's quota is as full as a full disk.
+constexpr DWORD kDiskQuotaExceeded = 1295;
+
 WriteStatus StatusOf(DWORD error) {
-  return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL || error == ERROR_DISK_QUOTA_EXCEEDED
+  return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL || error == kDiskQuotaExceeded
              ? WriteStatus::DiskFull
              : WriteStatus::Failed;
 }
