@@ -19,6 +19,7 @@
 #include "support/run_program.h"
 #include "support/service_fixture.h"
 #include "support/temp_dir.h"
+#include "webview/standin_fixture.h"
 
 namespace tarn {
 namespace {
@@ -49,6 +50,35 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
 // The folder as a Windows program under Wine sees it: drive Z: is the Unix
 // root.
 std::string WineForm(const std::string& unixPath) { return "Z:" + ReplaceAll(unixPath, "/", "\\"); }
+
+// Accounts, news and the update check at start, then a verify that finds a
+// damaged client, the update that mends it and a verify that finds it
+// whole; each run to its end before the next.
+const std::vector<std::string>& ServiceCommands() {
+  static const std::vector<std::string> commands = {
+      "ui.ready", "account.add\n{\"login\":\"demo\",\"password\":\"demo\"}",
+      "account.add\n{\"login\":\"demo\",\"password\":\"wrong\"}",
+      "account.add\n{\"login\":\"nobody\",\"password\":\"x\"}", "accounts.refresh",
+      "account.remove\n{\"login\":\"demo\"}", "client.verify", "client.update", "client.verify"};
+  return commands;
+}
+
+// Puts a copy of the site's client beside a host, one build behind, with
+// one file missing and one altered, saved as the installed client.
+void PlaceDamagedClient(const fs::path& site, const fs::path& hostDir, const std::string& gamePath) {
+  std::vector<fs::path> files;
+  for (const auto& e : fs::recursive_directory_iterator(site / "client"))
+    if (e.is_regular_file() && e.path().extension() == ".pck") files.push_back(e.path().lexically_relative(site / "client"));
+  std::sort(files.begin(), files.end());
+  ASSERT_GE(files.size(), 2u);
+  const fs::path game = hostDir / "game";
+  fs::copy(site / "client", game, fs::copy_options::recursive);
+  fs::remove(game / files[0]);
+  test::WriteFile(game / files[1], "not what the list says");
+  test::WriteFile(game / "config" / "element" / "version.sw", "2 0\n");
+  fs::create_directories(hostDir / "data");
+  test::WriteFile(hostDir / "data" / "install.cfg", "path=" + gamePath + "\r\nstate=готово\r\n");
+}
 
 class HeadlessParity : public ::testing::Test {
  protected:
@@ -83,6 +113,14 @@ class HeadlessParity : public ::testing::Test {
     ASSERT_TRUE(service.Start(site)) << service.error();
   }
 
+  // Rewrites what is allowed to differ in one Event into placeholders.
+  static std::string Normalised(std::string line, const std::string& openLog, const std::string& exeDir) {
+    line = ReplaceAll(line, openLog, "{\"host\":{\"open\":\"<log viewer>\"}}");
+    line = ReplaceAll(line, JsonEscape(exeDir), "<exe dir>");
+    // A folder below the executable's is joined with the system's own separator.
+    return ReplaceAll(line, "<exe dir>\\\\", "<exe dir>/");
+  }
+
   // Runs one build and rewrites what is allowed to differ into placeholders.
   static Outcome Run(const fs::path& exe, const std::string& script, const std::string& exeDir,
                      const std::string& openLog, const std::vector<std::string>& args = {},
@@ -90,12 +128,7 @@ class HeadlessParity : public ::testing::Test {
     const test::ProgramRun run = test::RunProgram(program.empty() ? exe : program, script, args);
     Outcome o;
     o.exitCode = run.exitCode;
-    for (std::string line : run.lines()) {
-      line = ReplaceAll(line, openLog, "{\"host\":{\"open\":\"<log viewer>\"}}");
-      line = ReplaceAll(line, JsonEscape(exeDir), "<exe dir>");
-      // A folder below the executable's is joined with the system's own separator.
-      o.out.push_back(ReplaceAll(line, "<exe dir>\\\\", "<exe dir>/"));
-    }
+    for (const std::string& line : run.lines()) o.out.push_back(Normalised(line, openLog, exeDir));
     o.err = ReplaceAll(run.err, "\r\n", "\n");
     o.log = test::ReadFile(exe.parent_path() / "launcher.log");
     o.dataFolder = fs::is_directory(exe.parent_path() / "data");
@@ -165,42 +198,17 @@ TEST_F(HeadlessParity, EmptyScriptWritesTheSameLogAndFolders) {
   ExpectSame(linux, windows);
 }
 
-// Both hosts against one reference service: accounts, news and the update
-// check at start, then a verify that finds a damaged client, the update that
-// mends it over the streaming downloader, and a verify that finds it whole.
-// Every step waits for its tasks, so the order of Events is fixed.
+// Both hosts against one reference service (ServiceCommands). Every step
+// waits for its tasks, so the order of Events is fixed.
 TEST_F(HeadlessParity, ServiceCommandsAnswerAlike) {
   const fs::path site = keyHome_.path() / "site";
   test::ServiceProcess service;
   ASSERT_NO_FATAL_FAILURE(StartService(site, service));
 
-  // Each host gets its own copy of the client beside it, one build behind,
-  // with one file missing and one altered.
-  const std::vector<fs::path> clientFiles = [&] {
-    std::vector<fs::path> files;
-    for (const auto& e : fs::recursive_directory_iterator(site / "client"))
-      if (e.is_regular_file() && e.path().extension() == ".pck") files.push_back(e.path().lexically_relative(site / "client"));
-    std::sort(files.begin(), files.end());
-    return files;
-  }();
-  ASSERT_GE(clientFiles.size(), 2u);
-  for (const auto& [exe, gamePath] : {std::pair{linuxExe_, test::PathUtf8(linuxExe_.parent_path() / "game")},
-                                      std::pair{windowsExe_, WineForm(test::PathUtf8(windowsExe_.parent_path())) + "\\game"}}) {
-    const fs::path game = exe.parent_path() / "game";
-    fs::copy(site / "client", game, fs::copy_options::recursive);
-    fs::remove(game / clientFiles[0]);
-    test::WriteFile(game / clientFiles[1], "not what the list says");
-    test::WriteFile(game / "config" / "element" / "version.sw", "2 0\n");
-    fs::create_directories(exe.parent_path() / "data");
-    test::WriteFile(exe.parent_path() / "data" / "install.cfg", "path=" + gamePath + "\r\nstate=готово\r\n");
-  }
-
+  PlaceDamagedClient(site, linuxExe_.parent_path(), test::PathUtf8(linuxExe_.parent_path() / "game"));
+  PlaceDamagedClient(site, windowsExe_.parent_path(), WineForm(test::PathUtf8(windowsExe_.parent_path())) + "\\game");
   std::string script;
-  for (const char* command : {"ui.ready", "account.add\n{\"login\":\"demo\",\"password\":\"demo\"}",
-                              "account.add\n{\"login\":\"demo\",\"password\":\"wrong\"}",
-                              "account.add\n{\"login\":\"nobody\",\"password\":\"x\"}", "accounts.refresh",
-                              "account.remove\n{\"login\":\"demo\"}", "client.verify", "client.update", "client.verify"})
-    script += ScriptLine(command) + ":wait\n";
+  for (const std::string& command : ServiceCommands()) script += ScriptLine(command) + ":wait\n";
   Outcome linux = RunLinux(script);
   Outcome windows = RunWindows(script);
   // The log names the game's files in each system's own form.
@@ -282,6 +290,59 @@ TEST_F(HeadlessParity, InstallAnswersAlike) {
     EXPECT_EQ(test::ReadFile(linuxExe_.parent_path() / "games" / test::Utf8Path("ТАРН") / rel), want) << rel;
     EXPECT_EQ(test::ReadFile(windowsExe_.parent_path() / "games" / test::Utf8Path("ТАРН") / rel), want) << rel;
   }
+}
+
+// The same script delivered as page messages to the Windows window host,
+// through the stand-in web view runtime: the Events it posts to the page
+// are those the Linux headless host prints, in the same order.
+TEST_F(HeadlessParity, PageMessagesThroughTheWindowAnswerAsHeadless) {
+  const fs::path site = keyHome_.path() / "site";
+  test::ServiceProcess service;
+  ASSERT_NO_FATAL_FAILURE(StartService(site, service));
+  test::StandInLauncher window(TARN_SERVICE_WINE_PREFIX);
+  ASSERT_TRUE(window.ready());
+  ASSERT_TRUE(window.Install({{}}));
+  const fs::path windowDir = window.exe().parent_path();
+  const std::string windowDirText = test::StandInLauncher::WinePath(windowDir);
+  PlaceDamagedClient(site, linuxExe_.parent_path(), test::PathUtf8(linuxExe_.parent_path() / "game"));
+  PlaceDamagedClient(site, windowDir, windowDirText + "\\game");
+
+  // After each step the headless host opens a link: a mark of where that
+  // step's Events end, so the page waits for as many before its next step.
+  const std::string mark = ScriptLine("link.open\n{\"name\":\"site\"}");
+  std::string script;
+  for (const std::string& command : ServiceCommands()) script += ScriptLine(command) + ":wait\n" + mark;
+  const Outcome linux = RunLinux(script);
+  ASSERT_EQ(linux.exitCode, 0) << linux.err;
+  std::vector<std::string> events;
+  std::string page;
+  size_t step = 0;
+  for (const std::string& line : linux.out) {
+    if (line.rfind(R"({"host":{"open":)", 0) != 0) {
+      events.push_back(line);
+    } else if (step < ServiceCommands().size()) {
+      page += "message " + ReplaceAll(ServiceCommands()[step++], "\n", "\\n") + "\nawait " +
+              std::to_string(events.size()) + "\n";
+    }
+  }
+  ASSERT_EQ(step, ServiceCommands().size());
+
+  const test::LauncherRun run = window.Run(page + "close\n", 0, std::chrono::seconds(180));
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(test::Lines(run.records, "await-timeout").empty());
+  std::vector<std::string> posted;
+  for (std::string line : test::Lines(run.records, "posted ")) {
+    // The headless host writes each Event on one line.
+    std::replace_if(line.begin(), line.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+    posted.push_back(Normalised(line.substr(7), "\x01 no log viewer", windowDirText));
+  }
+  EXPECT_GT(events.size(), ServiceCommands().size());
+  EXPECT_EQ(posted.size(), events.size());
+  const auto differ = std::mismatch(posted.begin(), posted.end(), events.begin(), events.end());
+  if (differ.first != posted.end() || differ.second != events.end())
+    ADD_FAILURE() << "Events part at " << (differ.first - posted.begin()) << "\n window:   "
+                  << (differ.first != posted.end() ? *differ.first : "(none)") << "\n headless: "
+                  << (differ.second != events.end() ? *differ.second : "(none)");
 }
 
 }  // namespace

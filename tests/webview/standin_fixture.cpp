@@ -28,7 +28,9 @@ std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
 StandInLauncher::StandInLauncher(fs::path prefix) : prefix_(std::move(prefix)) {
   const std::string home = getenv("HOME") ? getenv("HOME") : "/tmp";
-  env_ = {"PATH=/usr/bin:/bin", "HOME=" + home, "TARN_WINEPREFIX=" + prefix_.string(),
+  // Wine names Unix files in the locale's encoding: UTF-8, as the tests
+  // write them.
+  env_ = {"PATH=/usr/bin:/bin", "HOME=" + home, "LANG=C.UTF-8", "TARN_WINEPREFIX=" + prefix_.string(),
           "TARN_WINE_DISPLAY=" + x_.display()};
   Capture("TARN_WINEPREFIX=" + Quoted(prefix_.string()) + " " TARN_WINE_RUN " --end-server");
   const fs::path folder = dir_.path() / "launcher";
@@ -140,8 +142,18 @@ LauncherRun StandInLauncher::Run(const std::string& script, size_t opens, std::c
     run.records.clear();
     run.opened.clear();
     std::istringstream lines(ReadFile(recordFile));
-    for (std::string line; std::getline(lines, line);)
-      (line.rfind("opened ", 0) == 0 ? run.opened : run.records).push_back(line);
+    for (std::string line; std::getline(lines, line);) {
+      std::string text;
+      for (size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '\\' && i + 1 < line.size()) {
+          const char next = line[++i];
+          text += next == 'n' ? '\n' : next == 'r' ? '\r' : next;
+        } else {
+          text += line[i];
+        }
+      }
+      (text.rfind("opened ", 0) == 0 ? run.opened : run.records).push_back(text);
+    }
   };
   read();
   if (opens > 0) {

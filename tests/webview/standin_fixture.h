@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "support/temp_dir.h"
-#include "x_session.h"
+#include "window/x_session.h"
 
 namespace tarn::test {
 
@@ -41,7 +41,7 @@ struct RuntimeInstall {
 
 struct LauncherRun {
   std::optional<int> exitCode;
-  std::vector<std::string> records;  // the stand-in's lines, in order
+  std::vector<std::string> records;  // the stand-in's lines, in order, unescaped
   std::vector<std::string> opened;   // what the desktop was asked to open
 };
 

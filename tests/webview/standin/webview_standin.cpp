@@ -7,7 +7,8 @@
 // It shows nothing. It plays a script and writes down every call the host
 // makes. Both files are named in the environment the test starts the host
 // with: TARN_WEBVIEW_SCRIPT (read once) and TARN_WEBVIEW_RECORD (appended to,
-// one UTF-8 line per call, line breaks inside a value written as \n).
+// one UTF-8 line per call; a backslash or line break inside a value is
+// written as \\, \n or \r).
 //
 // Script lines, played one per timer tick on the host's window thread once
 // the controller is made, each after the runtime's own pending work:
@@ -66,7 +67,10 @@ void Record(std::string line) {
   static const std::wstring path = Env(L"TARN_WEBVIEW_RECORD");
   if (path.empty()) return;
   std::string escaped;
-  for (const char c : line) escaped += c == '\n' ? std::string("\\n") : c == '\r' ? std::string("\\r") : std::string(1, c);
+  for (const char c : line) {
+    if (c == '\\' || c == '\n' || c == '\r') escaped += '\\';
+    escaped += c == '\n' ? 'n' : c == '\r' ? 'r' : c;
+  }
   escaped += '\n';
   const HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
