@@ -30,6 +30,7 @@
 #include <cstdlib>
 #include <deque>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -133,6 +134,19 @@ void Call(H* handler, Args... args) {
 
 // --- event arguments ---
 
+// The Cancel property of starting navigations and downloads; the stand-in
+// reads cancel_ after the host's handler returned.
+#define CANCEL_PROPERTY                                               \
+  HRESULT STDMETHODCALLTYPE get_Cancel(BOOL* cancel) override {       \
+    *cancel = cancel_;                                                \
+    return S_OK;                                                      \
+  }                                                                   \
+  HRESULT STDMETHODCALLTYPE put_Cancel(BOOL cancel) override {        \
+    cancel_ = cancel;                                                 \
+    return S_OK;                                                      \
+  }                                                                   \
+  BOOL cancel_ = FALSE;
+
 class MessageArgs final : public Object<ICoreWebView2WebMessageReceivedEventArgs> {
  public:
   explicit MessageArgs(std::wstring text) : text_(std::move(text)) {}
@@ -166,15 +180,7 @@ class StartingArgs final : public Object<ICoreWebView2NavigationStartingEventArg
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE get_RequestHeaders(void**) override { return Unexpected("get_RequestHeaders"); }
-  HRESULT STDMETHODCALLTYPE get_Cancel(BOOL* cancel) override {
-    *cancel = cancel_;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE put_Cancel(BOOL cancel) override {
-    cancel_ = cancel;
-    return S_OK;
-  }
-  BOOL cancel_ = FALSE;
+  CANCEL_PROPERTY
 
  private:
   std::wstring uri_;
@@ -220,15 +226,7 @@ class NewWindowArgs final : public Object<ICoreWebView2NewWindowRequestedEventAr
 class DownloadArgs final : public Object<ICoreWebView2DownloadStartingEventArgs> {
  public:
   HRESULT STDMETHODCALLTYPE get_DownloadOperation(void**) override { return Unexpected("get_DownloadOperation"); }
-  HRESULT STDMETHODCALLTYPE get_Cancel(BOOL* cancel) override {
-    *cancel = cancel_;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE put_Cancel(BOOL cancel) override {
-    cancel_ = cancel;
-    return S_OK;
-  }
-  BOOL cancel_ = FALSE;
+  CANCEL_PROPERTY
 };
 
 // --- the runtime's objects ---
@@ -342,26 +340,16 @@ class WebView final : public Object<ICoreWebView2_4, ICoreWebView2, ICoreWebView
         [text] { RunNavigation(L"data:text/html;charset=utf-8;base64,PCFkb2N0eXBl", false, "string " + text); });
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE add_NavigationStarting(ICoreWebView2NavigationStartingEventHandler* h,
-                                                   EventToken* token) override {
-    return Add("NavigationStarting", TheRuntime().onStarting, h, token);
+#define ADD_HANDLER(event, slot)                                                                   \
+  HRESULT STDMETHODCALLTYPE add_##event(ICoreWebView2##event##EventHandler* h, EventToken* token) override { \
+    return Add(#event, TheRuntime().slot, h, token);                                                    \
   }
-  HRESULT STDMETHODCALLTYPE add_NavigationCompleted(ICoreWebView2NavigationCompletedEventHandler* h,
-                                                    EventToken* token) override {
-    return Add("NavigationCompleted", TheRuntime().onCompleted, h, token);
-  }
-  HRESULT STDMETHODCALLTYPE add_WebMessageReceived(ICoreWebView2WebMessageReceivedEventHandler* h,
-                                                   EventToken* token) override {
-    return Add("WebMessageReceived", TheRuntime().onMessage, h, token);
-  }
-  HRESULT STDMETHODCALLTYPE add_NewWindowRequested(ICoreWebView2NewWindowRequestedEventHandler* h,
-                                                   EventToken* token) override {
-    return Add("NewWindowRequested", TheRuntime().onNewWindow, h, token);
-  }
-  HRESULT STDMETHODCALLTYPE add_DownloadStarting(ICoreWebView2DownloadStartingEventHandler* h,
-                                                 EventToken* token) override {
-    return Add("DownloadStarting", TheRuntime().onDownload, h, token);
-  }
+  ADD_HANDLER(NavigationStarting, onStarting)
+  ADD_HANDLER(NavigationCompleted, onCompleted)
+  ADD_HANDLER(WebMessageReceived, onMessage)
+  ADD_HANDLER(NewWindowRequested, onNewWindow)
+  ADD_HANDLER(DownloadStarting, onDownload)
+#undef ADD_HANDLER
   HRESULT STDMETHODCALLTYPE PostWebMessageAsJson(LPCWSTR json) override {
     ++TheRuntime().posted;
     Record("posted " + Utf8(json));
@@ -592,14 +580,10 @@ std::vector<std::string> ReadScript() {
   DWORD got = 0;
   while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
   CloseHandle(file);
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (!line.empty()) lines.push_back(line);
-    start = end + 1;
   }
   return lines;
 }
