@@ -80,6 +80,27 @@ void PlaceDamagedClient(const fs::path& site, const fs::path& hostDir, const std
   test::WriteFile(hostDir / "data" / "install.cfg", "path=" + gamePath + "\r\nstate=готово\r\n");
 }
 
+// How many progress Events a download makes depends on timing, so install
+// Events are compared by stage: consecutive ones of one stage count once;
+// the rest stay whole.
+std::vector<std::string> InstallShape(const std::vector<std::string>& out) {
+  std::vector<std::string> kept;
+  std::string lastStage;
+  for (const std::string& line : out) {
+    if (line.rfind(R"({"install":)", 0) == 0) {
+      const std::string stage = JsonString(line, "stage");
+      if (stage == lastStage && stage != "готово") continue;
+      lastStage = stage;
+      // The disk's free space moves while the test runs.
+      const std::string free = R"("freeBytes":)" + JsonField(line, "freeBytes");
+      kept.push_back(stage == "готово" ? ReplaceAll(line, free, R"("freeBytes":?)") : "install:" + stage);
+    } else {
+      kept.push_back(line);
+    }
+  }
+  return kept;
+}
+
 class HeadlessParity : public ::testing::Test {
  protected:
   void TearDown() override { unsetenv("XDG_DATA_HOME"); }
@@ -119,6 +140,17 @@ class HeadlessParity : public ::testing::Test {
     line = ReplaceAll(line, JsonEscape(exeDir), "<exe dir>");
     // A folder below the executable's is joined with the system's own separator.
     return ReplaceAll(line, "<exe dir>\\\\", "<exe dir>/");
+  }
+
+  // The Events the window host posted to the page, normalised, in the
+  // headless host's form of one line each.
+  static std::vector<std::string> Posted(const test::LauncherRun& run, const std::string& exeDir) {
+    std::vector<std::string> posted;
+    for (std::string line : test::Lines(run.records, "posted ")) {
+      std::replace_if(line.begin(), line.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+      posted.push_back(Normalised(line.substr(7), "\x01 no log viewer", exeDir));
+    }
+    return posted;
   }
 
   // Runs one build and rewrites what is allowed to differ into placeholders.
@@ -258,26 +290,8 @@ TEST_F(HeadlessParity, InstallAnswersAlike) {
   ASSERT_EQ(windows.exitCode, 0) << windows.err;
   for (std::string& line : windows.out) line = ReplaceAll(line, "games\\\\ТАРН", "games/ТАРН");
 
-  // Consecutive install Events of one stage count once; the rest stay whole.
-  const auto shape = [](const std::vector<std::string>& out) {
-    std::vector<std::string> kept;
-    std::string lastStage;
-    for (const std::string& line : out) {
-      if (line.rfind(R"({"install":)", 0) == 0) {
-        const std::string stage = JsonString(line, "stage");
-        if (stage == lastStage && stage != "готово") continue;
-        lastStage = stage;
-        // The disk's free space moves while the test runs.
-        const std::string free = R"("freeBytes":)" + JsonField(line, "freeBytes");
-        kept.push_back(stage == "готово" ? ReplaceAll(line, free, R"("freeBytes":?)") : "install:" + stage);
-      } else {
-        kept.push_back(line);
-      }
-    }
-    return kept;
-  };
-  const std::vector<std::string> linuxShape = shape(linux.out);
-  EXPECT_EQ(shape(windows.out), linuxShape);
+  const std::vector<std::string> linuxShape = InstallShape(linux.out);
+  EXPECT_EQ(InstallShape(windows.out), linuxShape);
   EXPECT_NE(std::find(linuxShape.begin(), linuxShape.end(), "install:идёт"), linuxShape.end());
   EXPECT_NE(std::find_if(linuxShape.begin(), linuxShape.end(),
                          [](const std::string& l) { return l.rfind(R"({"install":{"stage":"готово")", 0) == 0; }),
@@ -330,12 +344,7 @@ TEST_F(HeadlessParity, PageMessagesThroughTheWindowAnswerAsHeadless) {
   const test::LauncherRun run = window.Run(page + "close\n", 0, std::chrono::seconds(180));
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(test::Lines(run.records, "await-timeout").empty());
-  std::vector<std::string> posted;
-  for (std::string line : test::Lines(run.records, "posted ")) {
-    // The headless host writes each Event on one line.
-    std::replace_if(line.begin(), line.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
-    posted.push_back(Normalised(line.substr(7), "\x01 no log viewer", windowDirText));
-  }
+  const std::vector<std::string> posted = Posted(run, windowDirText);
   EXPECT_GT(events.size(), ServiceCommands().size());
   EXPECT_EQ(posted.size(), events.size());
   const auto differ = std::mismatch(posted.begin(), posted.end(), events.begin(), events.end());
@@ -343,6 +352,47 @@ TEST_F(HeadlessParity, PageMessagesThroughTheWindowAnswerAsHeadless) {
     ADD_FAILURE() << "Events part at " << (differ.first - posted.begin()) << "\n window:   "
                   << (differ.first != posted.end() ? *differ.first : "(none)") << "\n headless: "
                   << (differ.second != events.end() ? *differ.second : "(none)");
+}
+
+// An install into the folder saved before ("install.resume": no dialog),
+// asked for by the page through the window host and through the Linux
+// headless host: the same stages in the same order, the same final state
+// and follow-up Events, the same files.
+TEST_F(HeadlessParity, PageInstallThroughTheWindowAnswersAsHeadless) {
+  const fs::path site = keyHome_.path() / "site";
+  test::ServiceProcess service;
+  ASSERT_NO_FATAL_FAILURE(StartService(site, service));
+  test::StandInLauncher window(TARN_SERVICE_WINE_PREFIX);
+  ASSERT_TRUE(window.ready());
+  ASSERT_TRUE(window.Install({{}}));
+  const fs::path windowDir = window.exe().parent_path();
+  const std::string windowDirText = test::StandInLauncher::WinePath(windowDir);
+  for (const auto& [dir, saved] : {std::pair{linuxExe_.parent_path(), test::PathUtf8(linuxExe_.parent_path() / "games") + "/ТАРН"},
+                                   std::pair{windowDir, windowDirText + "\\games\\ТАРН"}}) {
+    fs::create_directories(dir / "games");
+    fs::create_directories(dir / "data");
+    test::WriteFile(dir / "data" / "install.cfg", "path=" + saved + "\r\n");
+  }
+  constexpr const char* kNoViewer = "\x01 no log viewer here";
+  const Outcome linux = Run(linuxExe_, ScriptLine("install.resume") + ":wait\n", test::PathUtf8(linuxExe_.parent_path()), kNoViewer);
+  ASSERT_EQ(linux.exitCode, 0) << linux.err;
+  const std::string done = R"("stage":"готово")";
+  const auto last = std::find_if(linux.out.begin(), linux.out.end(), [&](const std::string& l) { return l.find(done) != std::string::npos; });
+  ASSERT_NE(last, linux.out.end());
+
+  const test::LauncherRun run = window.Run("message install.resume\nawait-after " + std::to_string(linux.out.end() - last - 1) +
+                                               " " + done + "\nclose\n",
+                                           0, std::chrono::seconds(180));
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(test::Lines(run.records, "await-timeout").empty());
+  std::vector<std::string> posted;
+  for (const std::string& line : Posted(run, windowDirText)) posted.push_back(ReplaceAll(line, "games\\\\ТАРН", "games/ТАРН"));
+  EXPECT_EQ(InstallShape(posted), InstallShape(linux.out));
+  for (const auto& e : fs::recursive_directory_iterator(site / "client")) {
+    if (!e.is_regular_file()) continue;
+    const fs::path rel = e.path().lexically_relative(site / "client");
+    EXPECT_EQ(test::ReadFile(windowDir / "games" / test::Utf8Path("ТАРН") / rel), test::ReadFile(e.path())) << rel;
+  }
 }
 
 }  // namespace

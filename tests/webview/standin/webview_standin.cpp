@@ -19,6 +19,8 @@
 //   new-window <uri>          the page asks for a new window
 //   download <uri>            a download starts
 //   await <n>                 waits until the host has posted n messages
+//   await-after <n> <text>    waits until n messages followed the first
+//                             one holding <text>
 //   sleep <ms>                waits
 //   move <x> <y>              moves the host's window
 //   close                     asks the host's window to close
@@ -281,6 +283,7 @@ struct Runtime {
   int failStartPage = 0;  // status; 0: the start page loads
   int navigations = 0;
   int posted = 0;
+  std::vector<std::string> postedTexts;
   DWORD waitUntil = 0;
   DWORD awaitSince = 0;
 };
@@ -352,7 +355,8 @@ class WebView final : public Object<ICoreWebView2_4, ICoreWebView2, ICoreWebView
 #undef ADD_HANDLER
   HRESULT STDMETHODCALLTYPE PostWebMessageAsJson(LPCWSTR json) override {
     ++TheRuntime().posted;
-    Record("posted " + Utf8(json));
+    TheRuntime().postedTexts.push_back(Utf8(json));
+    Record("posted " + TheRuntime().postedTexts.back());
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE PostWebMessageAsString(LPCWSTR) override { return Unexpected("PostWebMessageAsString"); }
@@ -503,9 +507,16 @@ bool Step(const std::string& line) {
     Call(rt.onDownload, reinterpret_cast<ICoreWebView2*>(rt.webView), args);
     Record("download " + rest + " cancel=" + (args->cancel_ ? "1" : "0"));
     args->Release();
-  } else if (verb == "await") {
+  } else if (verb == "await" || verb == "await-after") {
+    int want = atoi(rest.c_str());
+    if (verb == "await-after") {
+      const std::string text = rest.substr(rest.find(' ') + 1);
+      size_t at = 0;
+      while (at < rt.postedTexts.size() && rt.postedTexts[at].find(text) == std::string::npos) ++at;
+      want += at < rt.postedTexts.size() ? static_cast<int>(at) + 1 : 1 << 30;
+    }
     if (!rt.awaitSince) rt.awaitSince = GetTickCount();
-    if (rt.posted < atoi(rest.c_str())) {
+    if (rt.posted < want) {
       if (GetTickCount() - rt.awaitSince < 60000) return false;
       Record("await-timeout " + rest + " posted=" + std::to_string(rt.posted));
     }
