@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -306,20 +307,33 @@ TEST_F(HeadlessParity, InstallAnswersAlike) {
   }
 }
 
+// The reference service, and the Windows window host with the stand-in web
+// view runtime installed in the service's own Wine prefix.
+class WindowParity : public HeadlessParity {
+ protected:
+  void SetUp() override {
+    HeadlessParity::SetUp();
+    ASSERT_NO_FATAL_FAILURE(StartService(site_, service_));
+    window_ = std::make_unique<test::StandInLauncher>(TARN_SERVICE_WINE_PREFIX);
+    ASSERT_TRUE(window_->ready());
+    ASSERT_TRUE(window_->Install({{}}));
+    windowDir_ = window_->exe().parent_path();
+    windowDirText_ = test::StandInLauncher::WinePath(windowDir_);
+  }
+
+  const fs::path site_ = keyHome_.path() / "site";
+  test::ServiceProcess service_;
+  std::unique_ptr<test::StandInLauncher> window_;
+  fs::path windowDir_;
+  std::string windowDirText_;
+};
+
 // The same script delivered as page messages to the Windows window host,
 // through the stand-in web view runtime: the Events it posts to the page
 // are those the Linux headless host prints, in the same order.
-TEST_F(HeadlessParity, PageMessagesThroughTheWindowAnswerAsHeadless) {
-  const fs::path site = keyHome_.path() / "site";
-  test::ServiceProcess service;
-  ASSERT_NO_FATAL_FAILURE(StartService(site, service));
-  test::StandInLauncher window(TARN_SERVICE_WINE_PREFIX);
-  ASSERT_TRUE(window.ready());
-  ASSERT_TRUE(window.Install({{}}));
-  const fs::path windowDir = window.exe().parent_path();
-  const std::string windowDirText = test::StandInLauncher::WinePath(windowDir);
-  PlaceDamagedClient(site, linuxExe_.parent_path(), test::PathUtf8(linuxExe_.parent_path() / "game"));
-  PlaceDamagedClient(site, windowDir, windowDirText + "\\game");
+TEST_F(WindowParity, PageMessagesAnswerAsHeadless) {
+  PlaceDamagedClient(site_, linuxExe_.parent_path(), test::PathUtf8(linuxExe_.parent_path() / "game"));
+  PlaceDamagedClient(site_, windowDir_, windowDirText_ + "\\game");
 
   // After each step the headless host opens a link: a mark of where that
   // step's Events end, so the page waits for as many before its next step.
@@ -341,10 +355,10 @@ TEST_F(HeadlessParity, PageMessagesThroughTheWindowAnswerAsHeadless) {
   }
   ASSERT_EQ(step, ServiceCommands().size());
 
-  const test::LauncherRun run = window.Run(page + "close\n", 0, std::chrono::seconds(180));
+  const test::LauncherRun run = window_->Run(page + "close\n", 0, std::chrono::seconds(180));
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(test::Lines(run.records, "await-timeout").empty());
-  const std::vector<std::string> posted = Posted(run, windowDirText);
+  const std::vector<std::string> posted = Posted(run, windowDirText_);
   EXPECT_GT(events.size(), ServiceCommands().size());
   EXPECT_EQ(posted.size(), events.size());
   const auto differ = std::mismatch(posted.begin(), posted.end(), events.begin(), events.end());
@@ -358,17 +372,9 @@ TEST_F(HeadlessParity, PageMessagesThroughTheWindowAnswerAsHeadless) {
 // asked for by the page through the window host and through the Linux
 // headless host: the same stages in the same order, the same final state
 // and follow-up Events, the same files.
-TEST_F(HeadlessParity, PageInstallThroughTheWindowAnswersAsHeadless) {
-  const fs::path site = keyHome_.path() / "site";
-  test::ServiceProcess service;
-  ASSERT_NO_FATAL_FAILURE(StartService(site, service));
-  test::StandInLauncher window(TARN_SERVICE_WINE_PREFIX);
-  ASSERT_TRUE(window.ready());
-  ASSERT_TRUE(window.Install({{}}));
-  const fs::path windowDir = window.exe().parent_path();
-  const std::string windowDirText = test::StandInLauncher::WinePath(windowDir);
+TEST_F(WindowParity, PageInstallAnswersAsHeadless) {
   for (const auto& [dir, saved] : {std::pair{linuxExe_.parent_path(), test::PathUtf8(linuxExe_.parent_path() / "games") + "/ТАРН"},
-                                   std::pair{windowDir, windowDirText + "\\games\\ТАРН"}}) {
+                                   std::pair{windowDir_, windowDirText_ + "\\games\\ТАРН"}}) {
     fs::create_directories(dir / "games");
     fs::create_directories(dir / "data");
     test::WriteFile(dir / "data" / "install.cfg", "path=" + saved + "\r\n");
@@ -380,18 +386,18 @@ TEST_F(HeadlessParity, PageInstallThroughTheWindowAnswersAsHeadless) {
   const auto last = std::find_if(linux.out.begin(), linux.out.end(), [&](const std::string& l) { return l.find(done) != std::string::npos; });
   ASSERT_NE(last, linux.out.end());
 
-  const test::LauncherRun run = window.Run("message install.resume\nawait-after " + std::to_string(linux.out.end() - last - 1) +
+  const test::LauncherRun run = window_->Run("message install.resume\nawait-after " + std::to_string(linux.out.end() - last - 1) +
                                                " " + done + "\nclose\n",
                                            0, std::chrono::seconds(180));
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(test::Lines(run.records, "await-timeout").empty());
   std::vector<std::string> posted;
-  for (const std::string& line : Posted(run, windowDirText)) posted.push_back(ReplaceAll(line, "games\\\\ТАРН", "games/ТАРН"));
+  for (const std::string& line : Posted(run, windowDirText_)) posted.push_back(ReplaceAll(line, "games\\\\ТАРН", "games/ТАРН"));
   EXPECT_EQ(InstallShape(posted), InstallShape(linux.out));
-  for (const auto& e : fs::recursive_directory_iterator(site / "client")) {
+  for (const auto& e : fs::recursive_directory_iterator(site_ / "client")) {
     if (!e.is_regular_file()) continue;
-    const fs::path rel = e.path().lexically_relative(site / "client");
-    EXPECT_EQ(test::ReadFile(windowDir / "games" / test::Utf8Path("ТАРН") / rel), test::ReadFile(e.path())) << rel;
+    const fs::path rel = e.path().lexically_relative(site_ / "client");
+    EXPECT_EQ(test::ReadFile(windowDir_ / "games" / test::Utf8Path("ТАРН") / rel), test::ReadFile(e.path())) << rel;
   }
 }
 
