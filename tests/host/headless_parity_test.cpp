@@ -26,6 +26,8 @@ namespace tarn {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using test::Capture;
 using test::ScriptLine;
 
 // Both copies sit in a folder whose name is not ASCII, so the folder of the
@@ -328,9 +330,11 @@ class WindowParity : public HeadlessParity {
   std::string windowDirText_;
 };
 
-// The same script delivered as page messages to the Windows window host,
-// through the stand-in web view runtime: the Events it posts to the page
-// are those the Linux headless host prints, in the same order.
+// The same script, and then the game's start with a saved account,
+// delivered as page messages to the Windows window host through the
+// stand-in web view runtime: the Events it posts to the page are those the
+// Linux headless host prints, in the same order, and both started the
+// demo's game.
 TEST_F(WindowParity, PageMessagesAnswerAsHeadless) {
   PlaceDamagedClient(site_, linuxExe_.parent_path(), test::PathUtf8(linuxExe_.parent_path() / "game"));
   PlaceDamagedClient(site_, windowDir_, windowDirText_ + "\\game");
@@ -338,9 +342,18 @@ TEST_F(WindowParity, PageMessagesAnswerAsHeadless) {
   // After each step the headless host opens a link: a mark of where that
   // step's Events end, so the page waits for as many before its next step.
   const std::string mark = ScriptLine("link.open\n{\"name\":\"site\"}");
+  std::vector<std::string> commands = ServiceCommands();
+  commands.push_back("account.add\n{\"login\":\"demo\",\"password\":\"demo\"}");
+  commands.push_back("game.launch\n{\"login\":\"demo\",\"character\":\"Арина\"}");
   std::string script;
-  for (const std::string& command : ServiceCommands()) script += ScriptLine(command) + ":wait\n" + mark;
+  for (const std::string& command : commands) script += ScriptLine(command) + ":wait\n" + mark;
+  // The Linux host starts the Windows game through wine, here in the
+  // Windows build's prefix, headless.
+  setenv("WINEPREFIX", TARN_WINE_PREFIX, 1);
+  setenv("WINEDEBUG", "-all", 1);
+  setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
   const Outcome linux = RunLinux(script);
+  for (const char* name : {"WINEPREFIX", "WINEDEBUG", "WINEDLLOVERRIDES"}) unsetenv(name);
   ASSERT_EQ(linux.exitCode, 0) << linux.err;
   std::vector<std::string> events;
   std::string page;
@@ -348,18 +361,26 @@ TEST_F(WindowParity, PageMessagesAnswerAsHeadless) {
   for (const std::string& line : linux.out) {
     if (line.rfind(R"({"host":{"open":)", 0) != 0) {
       events.push_back(line);
-    } else if (step < ServiceCommands().size()) {
-      page += "message " + ReplaceAll(ServiceCommands()[step++], "\n", "\\n") + "\nawait " +
-              std::to_string(events.size()) + "\n";
+    } else if (step < commands.size()) {
+      page += "message " + ReplaceAll(commands[step++], "\n", "\\n") + "\nawait " + std::to_string(events.size()) + "\n";
     }
   }
-  ASSERT_EQ(step, ServiceCommands().size());
+  ASSERT_EQ(step, commands.size());
 
   const test::LauncherRun run = window_->Run(page + "close\n", 0, std::chrono::seconds(180));
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_TRUE(test::Lines(run.records, "await-timeout").empty());
   const std::vector<std::string> posted = Posted(run, windowDirText_);
-  EXPECT_GT(events.size(), ServiceCommands().size());
+  EXPECT_GT(events.size(), commands.size());
+  EXPECT_NE(std::find_if(events.begin(), events.end(),
+                         [](const std::string& e) { return e.find("Игра запущена") != std::string::npos; }),
+            events.end());
+  // Each host started the game with the account's login.
+  for (const fs::path& dir : {linuxExe_.parent_path(), windowDir_}) {
+    const fs::path record = dir / "game" / "launch-record.txt";
+    EXPECT_TRUE(test::WaitUntil([&] { return test::ReadFile(record).find("demo") != std::string::npos; }, 30s)) << dir;
+  }
+  Capture("TARN_WINEPREFIX=" TARN_WINE_PREFIX " " TARN_WINE_RUN " --end-server");
   EXPECT_EQ(posted.size(), events.size());
   const auto differ = std::mismatch(posted.begin(), posted.end(), events.begin(), events.end());
   if (differ.first != posted.end() || differ.second != events.end())
