@@ -352,6 +352,8 @@ TEST_F(WindowParity, PageMessagesAnswerAsHeadless) {
   setenv("WINEPREFIX", TARN_WINE_PREFIX, 1);
   setenv("WINEDEBUG", "-all", 1);
   setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
   const Outcome linux = RunLinux(script);
   for (const char* name : {"WINEPREFIX", "WINEDEBUG", "WINEDLLOVERRIDES"}) unsetenv(name);
   ASSERT_EQ(linux.exitCode, 0) << linux.err;
