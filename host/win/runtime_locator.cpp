@@ -50,23 +50,27 @@ bool UsableVersion(const std::wstring& version) {
 
 std::vector<std::wstring> WebViewClientCandidates(const RegistryReader& read) {
   std::vector<std::wstring> out;
-  const auto add = [&out](const std::wstring& path) {
+  const std::wstring library(kWebViewClientLibrary);
+  const auto add = [&out, &library](const std::wstring& versionFolder) {
+    const std::wstring path = versionFolder + L"\\" + library;
     if (std::find(out.begin(), out.end(), path) == out.end()) out.push_back(path);
   };
-  const std::wstring product(kWebViewRuntimeProduct);
-  for (const UpdaterHive& hive : kHives) {
-    const std::wstring prefix(hive.prefix);
-    // The updater's own note of the library folder ("...\<version>\EBWebView").
-    if (const auto folder = read({hive.root, prefix + L"ClientState\\" + product, L"EBWebView"})) {
-      const std::wstring f = WithoutTrailingSeparators(*folder);
-      if (UsableFolder(f)) add(f + L"\\x64\\EmbeddedBrowserWebView.dll");
-    }
-    // The install folder and the version installed in it.
-    const auto location = read({hive.root, prefix + L"Clients\\" + product, L"location"});
-    const auto version = read({hive.root, prefix + L"Clients\\" + product, L"pv"});
-    if (location && version && UsableVersion(*version)) {
-      const std::wstring l = WithoutTrailingSeparators(*location);
-      if (UsableFolder(l)) add(l + L"\\" + *version + L"\\" + std::wstring(kWebViewClientLibrary));
+  for (const std::wstring_view channel : kWebViewChannels) {
+    const std::wstring product(channel);
+    for (const UpdaterHive& hive : kHives) {
+      const std::wstring prefix(hive.prefix);
+      // The updater's own note of the version folder.
+      if (const auto folder = read({hive.root, prefix + L"ClientState\\" + product, L"EBWebView"})) {
+        const std::wstring f = WithoutTrailingSeparators(*folder);
+        if (UsableFolder(f)) add(f);
+      }
+      // The install folder and the version installed in it.
+      const auto location = read({hive.root, prefix + L"Clients\\" + product, L"location"});
+      const auto version = read({hive.root, prefix + L"Clients\\" + product, L"pv"});
+      if (location && version && UsableVersion(*version)) {
+        const std::wstring l = WithoutTrailingSeparators(*location);
+        if (UsableFolder(l)) add(l + L"\\" + *version);
+      }
     }
   }
   return out;

@@ -30,6 +30,10 @@ struct Color {
 
 enum HostResourceAccessKind { kAccessDeny = 0, kAccessAllow = 1, kAccessDenyCors = 2 };
 
+// The web error status of a navigation that was cancelled, by a handler or
+// by a newer navigation: nothing failed, the page stays as it was.
+inline constexpr int kWebErrorOperationCanceled = 14;
+
 struct ICoreWebView2;
 struct ICoreWebView2Controller;
 struct ICoreWebView2Environment;
@@ -290,8 +294,8 @@ struct ICoreWebView2Controller : IUnknown {
   TARN_WV2_SLOT(remove_AcceleratorKeyPressed);
   TARN_WV2_SLOT(get_ParentWindow);
   TARN_WV2_SLOT(put_ParentWindow);
-  TARN_WV2_SLOT(NotifyParentWindowPositionChanged);
-  TARN_WV2_SLOT(Close);
+  virtual HRESULT STDMETHODCALLTYPE NotifyParentWindowPositionChanged() = 0;
+  virtual HRESULT STDMETHODCALLTYPE Close() = 0;
   virtual HRESULT STDMETHODCALLTYPE get_CoreWebView2(ICoreWebView2** webView) = 0;
 };
 

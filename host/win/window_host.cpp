@@ -30,6 +30,11 @@ using namespace webview2;
 // Events for the page travel as a heap string in the message's lParam; the
 // window procedure takes it back.
 constexpr UINT kUiPostMessage = WM_APP + 1;
+// "window.drag" starts the system's move loop from the window procedure,
+// after the web view's message handler has returned: the loop runs until
+// the button is up, and the runtime does not expect its handler to be
+// entered again meanwhile.
+constexpr UINT kDragMessage = WM_APP + 2;
 // Popup, system menu, sizing frame, minimize box: the frame is there for
 // the system's benefit (snap, taskbar menu), the client area covers it all.
 constexpr DWORD kWindowStyle = WS_POPUP | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX;
@@ -125,6 +130,8 @@ struct Host {
   // The error page arrives as a document from a string, which the
   // navigation policy would otherwise stop as not being the page's own.
   bool errorPageComing = false;
+  // What the message loop ends with: 1 when the web view could not be made.
+  int exitCode = 0;
 };
 
 Host& TheHost() {
@@ -185,11 +192,7 @@ HRESULT OnWebMessage(ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs* a
   const std::string command = text.Utf8();
   const HWND window = TheHost().window.load();
   switch (ParseWindowCommand(command)) {
-    case WindowCommand::Drag:
-      // The system's move loop runs inside this call until the button is up.
-      ReleaseCapture();
-      SendMessageW(window, WM_NCLBUTTONDOWN, HTCAPTION, 0);
-      break;
+    case WindowCommand::Drag: PostMessageW(window, kDragMessage, 0, 0); break;
     case WindowCommand::Minimize: ShowWindow(window, SW_MINIMIZE); break;
     case WindowCommand::Close: PostMessageW(window, WM_CLOSE, 0, 0); break;
     case WindowCommand::Other: break;
@@ -222,7 +225,10 @@ HRESULT OnNewWindow(ICoreWebView2*, ICoreWebView2NewWindowRequestedEventArgs* ar
   if (!args) return S_OK;
   args->put_Handled(TRUE);
   CoText uri;
-  if (SUCCEEDED(args->get_Uri(&uri.p)) && uri.p && *uri.p) ShellOpen(uri.Utf8());
+  if (FAILED(args->get_Uri(&uri.p)) || !uri.p) return S_OK;
+  // Only web and mail addresses leave the program; a file or share address
+  // would make the shell run what it names.
+  if (const std::string address = uri.Utf8(); MayOpenNewWindowAddress(address)) ShellOpen(address);
   return S_OK;
 }
 
@@ -236,20 +242,32 @@ HRESULT OnNavigationCompleted(ICoreWebView2* webView, ICoreWebView2NavigationCom
   if (!args || !webView || FAILED(args->get_IsSuccess(&success)) || success) return S_OK;
   int status = 0;
   args->get_WebErrorStatus(&status);
+  // A navigation the policy cancelled ends here too; the page stays.
+  if (status == kWebErrorOperationCanceled) return S_OK;
   TheHost().errorPageComing = true;
   if (FAILED(webView->NavigateToString(ToWide(ErrorPageHtml(status)).c_str()))) TheHost().errorPageComing = false;
   return S_OK;
 }
 
+// The runtime is there but made no web view: the player is told, and the
+// program ends with the start-up failure code, so the single-instance guard
+// is free for the next start rather than held by a window nobody sees.
+HRESULT FailStart(HRESULT result) {
+  Host& host = TheHost();
+  const HWND window = host.window.load();
+  ShowMessage(window, kRuntimeFailedText);
+  host.exitCode = 1;
+  DestroyWindow(window);
+  return FAILED(result) ? result : E_FAIL;
+}
+
 HRESULT OnController(HRESULT result, ICoreWebView2Controller* controller) {
   Host& host = TheHost();
   const HWND window = host.window.load();
-  // A controller that cannot be made leaves the hidden window as it is;
-  // the environment's failure is the one the player is told about.
-  if (FAILED(result) || !controller) return result;
+  if (FAILED(result) || !controller) return FailStart(result);
   controller->AddRef();
   host.controller.Reset(controller);
-  if (FAILED(controller->get_CoreWebView2(host.webView.Out())) || !host.webView) return E_FAIL;
+  if (FAILED(controller->get_CoreWebView2(host.webView.Out())) || !host.webView) return FailStart(E_FAIL);
   ICoreWebView2* webView = host.webView.p;
 
   if (ComRef<ICoreWebView2Controller2> c2; host.controller.As(c2)) c2->put_DefaultBackgroundColor(kBackground);
@@ -368,7 +386,20 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
   Host& host = TheHost();
   switch (message) {
     case WM_DESTROY:
-      PostQuitMessage(0);
+      // The web view goes before the window it lives in.
+      host.webView.Reset();
+      if (host.controller) host.controller->Close();
+      host.controller.Reset();
+      PostQuitMessage(host.exitCode);
+      return 0;
+    case WM_MOVE:
+      // Pop-ups of the page (drop-down lists) are placed from the parent's
+      // position, which the web view does not follow by itself.
+      if (host.controller) host.controller->NotifyParentWindowPositionChanged();
+      return 0;
+    case kDragMessage:
+      ReleaseCapture();
+      SendMessageW(window, WM_NCLBUTTONDOWN, HTCAPTION, 0);
       return 0;
     case WM_SIZE:
       if (host.controller) {
@@ -445,6 +476,10 @@ int RunLauncher(HINSTANCE instance) {
   const HWND window = CreateWindowExW(0, className.c_str(), ToWide(kWindowTitle).c_str(), kWindowStyle, x, y,
                                       kWindowWidth, kWindowHeight, nullptr, nullptr, instance, nullptr);
   if (!window) return 1;
+  // The window was measured with the default frame when it was made; asked
+  // again, the client area is the whole window, before the web view is
+  // fitted to it.
+  SetWindowPos(window, nullptr, 0, 0, 0, 0, SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   const BOOL dark = TRUE;
   const DWORD round = kDwmCornerRound;
   // Older systems refuse these without harm.

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,11 +20,14 @@
 #include "support/run_program.h"
 #include "support/service_fixture.h"
 #include "support/temp_dir.h"
+#include "webview/standin_fixture.h"
 
 namespace tarn {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using test::Capture;
 using test::ScriptLine;
 
 // Both copies sit in a folder whose name is not ASCII, so the folder of the
@@ -49,6 +53,56 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
 // The folder as a Windows program under Wine sees it: drive Z: is the Unix
 // root.
 std::string WineForm(const std::string& unixPath) { return "Z:" + ReplaceAll(unixPath, "/", "\\"); }
+
+// Accounts, news and the update check at start, then a verify that finds a
+// damaged client, the update that mends it and a verify that finds it
+// whole; each run to its end before the next.
+const std::vector<std::string>& ServiceCommands() {
+  static const std::vector<std::string> commands = {
+      "ui.ready", "account.add\n{\"login\":\"demo\",\"password\":\"demo\"}",
+      "account.add\n{\"login\":\"demo\",\"password\":\"wrong\"}",
+      "account.add\n{\"login\":\"nobody\",\"password\":\"x\"}", "accounts.refresh",
+      "account.remove\n{\"login\":\"demo\"}", "client.verify", "client.update", "client.verify"};
+  return commands;
+}
+
+// Puts a copy of the site's client beside a host, one build behind, with
+// one file missing and one altered, saved as the installed client.
+void PlaceDamagedClient(const fs::path& site, const fs::path& hostDir, const std::string& gamePath) {
+  std::vector<fs::path> files;
+  for (const auto& e : fs::recursive_directory_iterator(site / "client"))
+    if (e.is_regular_file() && e.path().extension() == ".pck") files.push_back(e.path().lexically_relative(site / "client"));
+  std::sort(files.begin(), files.end());
+  ASSERT_GE(files.size(), 2u);
+  const fs::path game = hostDir / "game";
+  fs::copy(site / "client", game, fs::copy_options::recursive);
+  fs::remove(game / files[0]);
+  test::WriteFile(game / files[1], "not what the list says");
+  test::WriteFile(game / "config" / "element" / "version.sw", "2 0\n");
+  fs::create_directories(hostDir / "data");
+  test::WriteFile(hostDir / "data" / "install.cfg", "path=" + gamePath + "\r\nstate=готово\r\n");
+}
+
+// How many progress Events a download makes depends on timing, so install
+// Events are compared by stage: consecutive ones of one stage count once;
+// the rest stay whole.
+std::vector<std::string> InstallShape(const std::vector<std::string>& out) {
+  std::vector<std::string> kept;
+  std::string lastStage;
+  for (const std::string& line : out) {
+    if (line.rfind(R"({"install":)", 0) == 0) {
+      const std::string stage = JsonString(line, "stage");
+      if (stage == lastStage && stage != "готово") continue;
+      lastStage = stage;
+      // The disk's free space moves while the test runs.
+      const std::string free = R"("freeBytes":)" + JsonField(line, "freeBytes");
+      kept.push_back(stage == "готово" ? ReplaceAll(line, free, R"("freeBytes":?)") : "install:" + stage);
+    } else {
+      kept.push_back(line);
+    }
+  }
+  return kept;
+}
 
 class HeadlessParity : public ::testing::Test {
  protected:
@@ -83,6 +137,25 @@ class HeadlessParity : public ::testing::Test {
     ASSERT_TRUE(service.Start(site)) << service.error();
   }
 
+  // Rewrites what is allowed to differ in one Event into placeholders.
+  static std::string Normalised(std::string line, const std::string& openLog, const std::string& exeDir) {
+    line = ReplaceAll(line, openLog, "{\"host\":{\"open\":\"<log viewer>\"}}");
+    line = ReplaceAll(line, JsonEscape(exeDir), "<exe dir>");
+    // A folder below the executable's is joined with the system's own separator.
+    return ReplaceAll(line, "<exe dir>\\\\", "<exe dir>/");
+  }
+
+  // The Events the window host posted to the page, normalised, in the
+  // headless host's form of one line each.
+  static std::vector<std::string> Posted(const test::LauncherRun& run, const std::string& exeDir) {
+    std::vector<std::string> posted;
+    for (std::string line : test::Lines(run.records, "posted ")) {
+      std::replace_if(line.begin(), line.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+      posted.push_back(Normalised(line.substr(7), "\x01 no log viewer", exeDir));
+    }
+    return posted;
+  }
+
   // Runs one build and rewrites what is allowed to differ into placeholders.
   static Outcome Run(const fs::path& exe, const std::string& script, const std::string& exeDir,
                      const std::string& openLog, const std::vector<std::string>& args = {},
@@ -90,12 +163,7 @@ class HeadlessParity : public ::testing::Test {
     const test::ProgramRun run = test::RunProgram(program.empty() ? exe : program, script, args);
     Outcome o;
     o.exitCode = run.exitCode;
-    for (std::string line : run.lines()) {
-      line = ReplaceAll(line, openLog, "{\"host\":{\"open\":\"<log viewer>\"}}");
-      line = ReplaceAll(line, JsonEscape(exeDir), "<exe dir>");
-      // A folder below the executable's is joined with the system's own separator.
-      o.out.push_back(ReplaceAll(line, "<exe dir>\\\\", "<exe dir>/"));
-    }
+    for (const std::string& line : run.lines()) o.out.push_back(Normalised(line, openLog, exeDir));
     o.err = ReplaceAll(run.err, "\r\n", "\n");
     o.log = test::ReadFile(exe.parent_path() / "launcher.log");
     o.dataFolder = fs::is_directory(exe.parent_path() / "data");
@@ -165,42 +233,17 @@ TEST_F(HeadlessParity, EmptyScriptWritesTheSameLogAndFolders) {
   ExpectSame(linux, windows);
 }
 
-// Both hosts against one reference service: accounts, news and the update
-// check at start, then a verify that finds a damaged client, the update that
-// mends it over the streaming downloader, and a verify that finds it whole.
-// Every step waits for its tasks, so the order of Events is fixed.
+// Both hosts against one reference service (ServiceCommands). Every step
+// waits for its tasks, so the order of Events is fixed.
 TEST_F(HeadlessParity, ServiceCommandsAnswerAlike) {
   const fs::path site = keyHome_.path() / "site";
   test::ServiceProcess service;
   ASSERT_NO_FATAL_FAILURE(StartService(site, service));
 
-  // Each host gets its own copy of the client beside it, one build behind,
-  // with one file missing and one altered.
-  const std::vector<fs::path> clientFiles = [&] {
-    std::vector<fs::path> files;
-    for (const auto& e : fs::recursive_directory_iterator(site / "client"))
-      if (e.is_regular_file() && e.path().extension() == ".pck") files.push_back(e.path().lexically_relative(site / "client"));
-    std::sort(files.begin(), files.end());
-    return files;
-  }();
-  ASSERT_GE(clientFiles.size(), 2u);
-  for (const auto& [exe, gamePath] : {std::pair{linuxExe_, test::PathUtf8(linuxExe_.parent_path() / "game")},
-                                      std::pair{windowsExe_, WineForm(test::PathUtf8(windowsExe_.parent_path())) + "\\game"}}) {
-    const fs::path game = exe.parent_path() / "game";
-    fs::copy(site / "client", game, fs::copy_options::recursive);
-    fs::remove(game / clientFiles[0]);
-    test::WriteFile(game / clientFiles[1], "not what the list says");
-    test::WriteFile(game / "config" / "element" / "version.sw", "2 0\n");
-    fs::create_directories(exe.parent_path() / "data");
-    test::WriteFile(exe.parent_path() / "data" / "install.cfg", "path=" + gamePath + "\r\nstate=готово\r\n");
-  }
-
+  PlaceDamagedClient(site, linuxExe_.parent_path(), test::PathUtf8(linuxExe_.parent_path() / "game"));
+  PlaceDamagedClient(site, windowsExe_.parent_path(), WineForm(test::PathUtf8(windowsExe_.parent_path())) + "\\game");
   std::string script;
-  for (const char* command : {"ui.ready", "account.add\n{\"login\":\"demo\",\"password\":\"demo\"}",
-                              "account.add\n{\"login\":\"demo\",\"password\":\"wrong\"}",
-                              "account.add\n{\"login\":\"nobody\",\"password\":\"x\"}", "accounts.refresh",
-                              "account.remove\n{\"login\":\"demo\"}", "client.verify", "client.update", "client.verify"})
-    script += ScriptLine(command) + ":wait\n";
+  for (const std::string& command : ServiceCommands()) script += ScriptLine(command) + ":wait\n";
   Outcome linux = RunLinux(script);
   Outcome windows = RunWindows(script);
   // The log names the game's files in each system's own form.
@@ -250,26 +293,8 @@ TEST_F(HeadlessParity, InstallAnswersAlike) {
   ASSERT_EQ(windows.exitCode, 0) << windows.err;
   for (std::string& line : windows.out) line = ReplaceAll(line, "games\\\\ТАРН", "games/ТАРН");
 
-  // Consecutive install Events of one stage count once; the rest stay whole.
-  const auto shape = [](const std::vector<std::string>& out) {
-    std::vector<std::string> kept;
-    std::string lastStage;
-    for (const std::string& line : out) {
-      if (line.rfind(R"({"install":)", 0) == 0) {
-        const std::string stage = JsonString(line, "stage");
-        if (stage == lastStage && stage != "готово") continue;
-        lastStage = stage;
-        // The disk's free space moves while the test runs.
-        const std::string free = R"("freeBytes":)" + JsonField(line, "freeBytes");
-        kept.push_back(stage == "готово" ? ReplaceAll(line, free, R"("freeBytes":?)") : "install:" + stage);
-      } else {
-        kept.push_back(line);
-      }
-    }
-    return kept;
-  };
-  const std::vector<std::string> linuxShape = shape(linux.out);
-  EXPECT_EQ(shape(windows.out), linuxShape);
+  const std::vector<std::string> linuxShape = InstallShape(linux.out);
+  EXPECT_EQ(InstallShape(windows.out), linuxShape);
   EXPECT_NE(std::find(linuxShape.begin(), linuxShape.end(), "install:идёт"), linuxShape.end());
   EXPECT_NE(std::find_if(linuxShape.begin(), linuxShape.end(),
                          [](const std::string& l) { return l.rfind(R"({"install":{"stage":"готово")", 0) == 0; }),
@@ -281,6 +306,121 @@ TEST_F(HeadlessParity, InstallAnswersAlike) {
     const std::string want = test::ReadFile(e.path());
     EXPECT_EQ(test::ReadFile(linuxExe_.parent_path() / "games" / test::Utf8Path("ТАРН") / rel), want) << rel;
     EXPECT_EQ(test::ReadFile(windowsExe_.parent_path() / "games" / test::Utf8Path("ТАРН") / rel), want) << rel;
+  }
+}
+
+// The reference service, and the Windows window host with the stand-in web
+// view runtime installed in the service's own Wine prefix.
+class WindowParity : public HeadlessParity {
+ protected:
+  void SetUp() override {
+    HeadlessParity::SetUp();
+    ASSERT_NO_FATAL_FAILURE(StartService(site_, service_));
+    window_ = std::make_unique<test::StandInLauncher>(TARN_SERVICE_WINE_PREFIX);
+    ASSERT_TRUE(window_->ready());
+    ASSERT_TRUE(window_->Install({{}}));
+    windowDir_ = window_->exe().parent_path();
+    windowDirText_ = test::StandInLauncher::WinePath(windowDir_);
+  }
+
+  const fs::path site_ = keyHome_.path() / "site";
+  test::ServiceProcess service_;
+  std::unique_ptr<test::StandInLauncher> window_;
+  fs::path windowDir_;
+  std::string windowDirText_;
+};
+
+// The same script, and then the game's start with a saved account,
+// delivered as page messages to the Windows window host through the
+// stand-in web view runtime: the Events it posts to the page are those the
+// Linux headless host prints, in the same order, and both started the
+// demo's game.
+TEST_F(WindowParity, PageMessagesAnswerAsHeadless) {
+  PlaceDamagedClient(site_, linuxExe_.parent_path(), test::PathUtf8(linuxExe_.parent_path() / "game"));
+  PlaceDamagedClient(site_, windowDir_, windowDirText_ + "\\game");
+
+  // After each step the headless host opens a link: a mark of where that
+  // step's Events end, so the page waits for as many before its next step.
+  const std::string mark = ScriptLine("link.open\n{\"name\":\"site\"}");
+  std::vector<std::string> commands = ServiceCommands();
+  commands.push_back("account.add\n{\"login\":\"demo\",\"password\":\"demo\"}");
+  commands.push_back("game.launch\n{\"login\":\"demo\",\"character\":\"Арина\"}");
+  std::string script;
+  for (const std::string& command : commands) script += ScriptLine(command) + ":wait\n" + mark;
+  // The Linux host starts the Windows game through wine, here in the
+  // Windows build's prefix, headless.
+  setenv("WINEPREFIX", TARN_WINE_PREFIX, 1);
+  setenv("WINEDEBUG", "-all", 1);
+  setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  const Outcome linux = RunLinux(script);
+  for (const char* name : {"WINEPREFIX", "WINEDEBUG", "WINEDLLOVERRIDES"}) unsetenv(name);
+  ASSERT_EQ(linux.exitCode, 0) << linux.err;
+  std::vector<std::string> events;
+  std::string page;
+  size_t step = 0;
+  for (const std::string& line : linux.out) {
+    if (line.rfind(R"({"host":{"open":)", 0) != 0) {
+      events.push_back(line);
+    } else if (step < commands.size()) {
+      page += "message " + ReplaceAll(commands[step++], "\n", "\\n") + "\nawait " + std::to_string(events.size()) + "\n";
+    }
+  }
+  ASSERT_EQ(step, commands.size());
+
+  const test::LauncherRun run = window_->Run(page + "close\n", 0, std::chrono::seconds(180));
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(test::Lines(run.records, "await-timeout").empty());
+  const std::vector<std::string> posted = Posted(run, windowDirText_);
+  EXPECT_GT(events.size(), commands.size());
+  EXPECT_NE(std::find_if(events.begin(), events.end(),
+                         [](const std::string& e) { return e.find("Игра запущена") != std::string::npos; }),
+            events.end());
+  // Each host started the game with the account's login.
+  for (const fs::path& dir : {linuxExe_.parent_path(), windowDir_}) {
+    const fs::path record = dir / "game" / "launch-record.txt";
+    EXPECT_TRUE(test::WaitUntil([&] { return test::ReadFile(record).find("demo") != std::string::npos; }, 30s)) << dir;
+  }
+  Capture("TARN_WINEPREFIX=" TARN_WINE_PREFIX " " TARN_WINE_RUN " --end-server");
+  EXPECT_EQ(posted.size(), events.size());
+  const auto differ = std::mismatch(posted.begin(), posted.end(), events.begin(), events.end());
+  if (differ.first != posted.end() || differ.second != events.end())
+    ADD_FAILURE() << "Events part at " << (differ.first - posted.begin()) << "\n window:   "
+                  << (differ.first != posted.end() ? *differ.first : "(none)") << "\n headless: "
+                  << (differ.second != events.end() ? *differ.second : "(none)");
+}
+
+// An install into the folder saved before ("install.resume": no dialog),
+// asked for by the page through the window host and through the Linux
+// headless host: the same stages in the same order, the same final state
+// and follow-up Events, the same files.
+TEST_F(WindowParity, PageInstallAnswersAsHeadless) {
+  for (const auto& [dir, saved] : {std::pair{linuxExe_.parent_path(), test::PathUtf8(linuxExe_.parent_path() / "games") + "/ТАРН"},
+                                   std::pair{windowDir_, windowDirText_ + "\\games\\ТАРН"}}) {
+    fs::create_directories(dir / "games");
+    fs::create_directories(dir / "data");
+    test::WriteFile(dir / "data" / "install.cfg", "path=" + saved + "\r\n");
+  }
+  constexpr const char* kNoViewer = "\x01 no log viewer here";
+  const Outcome linux = Run(linuxExe_, ScriptLine("install.resume") + ":wait\n", test::PathUtf8(linuxExe_.parent_path()), kNoViewer);
+  ASSERT_EQ(linux.exitCode, 0) << linux.err;
+  const std::string done = R"("stage":"готово")";
+  const auto last = std::find_if(linux.out.begin(), linux.out.end(), [&](const std::string& l) { return l.find(done) != std::string::npos; });
+  ASSERT_NE(last, linux.out.end());
+
+  const test::LauncherRun run = window_->Run("message install.resume\nawait-after " + std::to_string(linux.out.end() - last - 1) +
+                                               " " + done + "\nclose\n",
+                                           0, std::chrono::seconds(180));
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(test::Lines(run.records, "await-timeout").empty());
+  std::vector<std::string> posted;
+  for (const std::string& line : Posted(run, windowDirText_)) posted.push_back(ReplaceAll(line, "games\\\\ТАРН", "games/ТАРН"));
+  EXPECT_EQ(InstallShape(posted), InstallShape(linux.out));
+  for (const auto& e : fs::recursive_directory_iterator(site_ / "client")) {
+    if (!e.is_regular_file()) continue;
+    const fs::path rel = e.path().lexically_relative(site_ / "client");
+    EXPECT_EQ(test::ReadFile(windowDir_ / "games" / test::Utf8Path("ТАРН") / rel), test::ReadFile(e.path())) << rel;
   }
 }
 

@@ -72,6 +72,8 @@ TEST(WebView2Declarations, IdentifiersAndSlotsMatchThePublishedInterfaces) {
   EXPECT_EQ(Slot(&ICoreWebView2_3::SetVirtualHostNameToFolderMapping), 71u);
   EXPECT_EQ(Slot(&ICoreWebView2_4::add_DownloadStarting), 75u);
   EXPECT_EQ(Slot(&ICoreWebView2Controller::put_Bounds), 6u);
+  EXPECT_EQ(Slot(&ICoreWebView2Controller::NotifyParentWindowPositionChanged), 23u);
+  EXPECT_EQ(Slot(&ICoreWebView2Controller::Close), 24u);
   EXPECT_EQ(Slot(&ICoreWebView2Controller::get_CoreWebView2), 25u);
   EXPECT_EQ(Slot(&ICoreWebView2Controller2::put_DefaultBackgroundColor), 27u);
   EXPECT_EQ(Slot(&ICoreWebView2Controller4::put_AllowExternalDrop), 37u);
@@ -86,37 +88,39 @@ TEST(WebView2Declarations, IdentifiersAndSlotsMatchThePublishedInterfaces) {
   EXPECT_EQ(Slot(&ICoreWebView2NavigationCompletedEventArgs::get_WebErrorStatus), 4u);
 }
 
-TEST(WebViewRuntimeSearch, ReadsTheUpdatersRecordsBestFirstAndDistrustsOddValues) {
+TEST(WebViewRuntimeSearch, ReadsTheUpdatersRecordsChannelByChannelAndDistrustsOddValues) {
   const std::wstring machine32 = L"SOFTWARE\\WOW6432Node\\Microsoft\\EdgeUpdate\\";
   const std::wstring user = L"SOFTWARE\\Microsoft\\EdgeUpdate\\";
-  const std::wstring product(kWebViewRuntimeProduct);
+  const std::wstring stable(kWebViewChannels[0]), canary(kWebViewChannels[3]);
   std::map<std::wstring, std::wstring> registry = {
-      // A per-user install with both records.
-      {L"U|" + user + L"ClientState\\" + product + L"|EBWebView", L"C:\\Users\\p\\AppData\\WebView\\120.0.1\\EBWebView\\"},
-      {L"U|" + user + L"Clients\\" + product + L"|location", L"C:\\Users\\p\\AppData\\WebView"},
-      {L"U|" + user + L"Clients\\" + product + L"|pv", L"120.0.1"},
-      // A machine-wide install known only by folder and version.
-      {L"M|" + machine32 + L"Clients\\" + product + L"|location", L"C:\\Program Files (x86)\\Microsoft\\EdgeWebView\\Application\\"},
-      {L"M|" + machine32 + L"Clients\\" + product + L"|pv", L"121.0.2277.83"},
+      // A per-user canary with both records, written by the updater with a
+      // trailing separator on the version folder.
+      {L"U|" + user + L"ClientState\\" + canary + L"|EBWebView", L"C:\\Users\\p\\AppData\\Edge SxS\\Application\\122.0.1\\"},
+      {L"U|" + user + L"Clients\\" + canary + L"|location", L"C:\\Users\\p\\AppData\\Edge SxS\\Application"},
+      {L"U|" + user + L"Clients\\" + canary + L"|pv", L"122.0.1"},
+      // The machine-wide runtime known only by folder and version.
+      {L"M|" + machine32 + L"Clients\\" + stable + L"|location", L"C:\\Program Files (x86)\\Microsoft\\EdgeWebView\\Application\\"},
+      {L"M|" + machine32 + L"Clients\\" + stable + L"|pv", L"121.0.2277.83"},
   };
   const RegistryReader read = [&](const RegistryValueName& name) -> std::optional<std::wstring> {
     const auto it = registry.find((name.root == RegistryRoot::LocalMachine ? L"M|" : L"U|") + name.key + L"|" + name.value);
     if (it == registry.end()) return std::nullopt;
     return it->second;
   };
-  const std::wstring machineDll =
+  const std::wstring stableDll =
       L"C:\\Program Files (x86)\\Microsoft\\EdgeWebView\\Application\\121.0.2277.83\\EBWebView\\x64\\EmbeddedBrowserWebView.dll";
-  const std::wstring userDll = L"C:\\Users\\p\\AppData\\WebView\\120.0.1\\EBWebView\\x64\\EmbeddedBrowserWebView.dll";
-  // Both records of the user's install name the same file: it is listed once.
-  EXPECT_EQ(WebViewClientCandidates(read), (std::vector<std::wstring>{machineDll, userDll}));
-  EXPECT_EQ(FindWebViewClient(read, [&](const std::wstring& p) { return p == userDll; }), userDll);
+  const std::wstring canaryDll = L"C:\\Users\\p\\AppData\\Edge SxS\\Application\\122.0.1\\EBWebView\\x64\\EmbeddedBrowserWebView.dll";
+  // The stable channel first, though its install is older; both records of
+  // the canary name the same file, which is listed once.
+  EXPECT_EQ(WebViewClientCandidates(read), (std::vector<std::wstring>{stableDll, canaryDll}));
+  EXPECT_EQ(FindWebViewClient(read, [&](const std::wstring& p) { return p == canaryDll; }), canaryDll);
   EXPECT_EQ(FindWebViewClient(read, [](const std::wstring&) { return false; }), L"");
 
   // An uninstalled version, a relative folder and a climb out of the
   // folder are all passed over.
-  registry[L"M|" + machine32 + L"Clients\\" + product + L"|pv"] = L"0.0.0.0";
-  registry[L"U|" + user + L"ClientState\\" + product + L"|EBWebView"] = L"WebView\\EBWebView";
-  registry[L"U|" + user + L"Clients\\" + product + L"|location"] = L"C:\\Users\\p\\..\\..\\Temp";
+  registry[L"M|" + machine32 + L"Clients\\" + stable + L"|pv"] = L"0.0.0.0";
+  registry[L"U|" + user + L"ClientState\\" + canary + L"|EBWebView"] = L"Application\\122.0.1";
+  registry[L"U|" + user + L"Clients\\" + canary + L"|location"] = L"C:\\Users\\p\\..\\..\\Temp";
   EXPECT_TRUE(WebViewClientCandidates(read).empty());
   EXPECT_TRUE(WebViewClientCandidates([](const RegistryValueName&) { return std::nullopt; }).empty());
 }
