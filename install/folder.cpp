@@ -100,7 +100,7 @@ bool IsLauncherPlace(const std::string& folder) {
 }
 
 LauncherFiles::LauncherFiles()
-    : program_(ResolvedPath(ExeDir())), state_(ResolvedPath(StateDir())), data_(ResolvedPath(DataFolderPath())) {}
+    : log_(JoinPath(ResolvedPath(StateDir()), "launcher.log")), data_(ResolvedPath(DataFolderPath())) {}
 
 bool LauncherFiles::Reached(const std::string& target) {
   const std::string parent = ParentOf(target);
@@ -108,7 +108,8 @@ bool LauncherFiles::Reached(const std::string& target) {
   if (known == resolved_.end()) known = resolved_.emplace(parent, ResolvedPath(parent)).first;
   const std::string& folder = known->second;
   if (folder.empty()) return false;
-  return folder == program_ || folder == state_ || SameOrInside(folder, data_);
+  const std::string name = target.substr(parent.size() + 1);
+  return SameOrInside(folder, data_) || JoinPath(folder, name) == log_;
 }
 
 std::string FolderProblemText(FolderProblem problem) {
