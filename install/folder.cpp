@@ -85,7 +85,8 @@ FolderProblem CheckChosenFolder(const std::string& trimmed) {
   for (unsigned char c : trimmed)
     if (c < 0x20 || c == 0x7F) return FolderProblem::ControlCharacter;
   if (trimmed.find_first_of(kForbiddenInNames) != std::string::npos) return FolderProblem::ForbiddenCharacter;
-  if (!IsAbsolutePath(trimmed.empty() ? std::string(1, NativeSeparator()) : trimmed)) return FolderProblem::Relative;
+  // With its separator back: a root ("/", or "D:" and a backslash) was trimmed to "" or "D:".
+  if (!IsAbsolutePath(trimmed + NativeSeparator())) return FolderProblem::Relative;
   if (OnNetworkFileSystem(trimmed.empty() ? std::string(1, NativeSeparator()) : trimmed))
     return FolderProblem::Network;
   return FolderProblem::None;
