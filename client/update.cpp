@@ -11,6 +11,7 @@
 #include "client/file_list.h"
 #include "client/verify.h"
 #include "install/download.h"
+#include "install/folder.h"
 #include "install/state.h"
 #include "launch/discovery.h"
 #include "service/http.h"
@@ -48,6 +49,19 @@ void RunUpdate() {
   if (clientDir.empty() || entries.empty()) {
     rows.push_back(MakeStateRow("bad", "Нечего обновлять", "Готово"));
     post();
+    return;
+  }
+
+  // A launcher kept in the client folder (discovery allows that), or a
+  // link there, shares the folder with the launcher's records.
+  LauncherFiles launcher;
+  for (const FileEntry& e : entries) {
+    if (!launcher.Reached(ClientFilePath(clientDir, e.path))) continue;
+    const std::string why = "Файл списка «" + e.path + "» лёг бы на данные лаунчера — обновление отменено";
+    LogLine("%s", why.c_str());
+    rows.push_back(MakeStateRow("bad", why, "Ошибка"));
+    post();
+    PostProgress(why, 0, true);
     return;
   }
 

@@ -18,17 +18,14 @@ std::string DataPath() {
 }
 
 // Lines split at LF, CRs at their ends dropped, empty lines gone, so
-// hand-edited LF-only files read the same as the launcher's own. Only the
-// first limit bytes count (see ReadStateFile).
-std::vector<std::string> ReadLines(const std::string& path, size_t limit, bool& oversized) {
-  std::string bytes;
-  if (!ReadStateFile(path, limit, bytes, oversized)) return {};
+// hand-edited LF-only files read the same as the launcher's own.
+std::vector<std::string> SplitLines(std::string_view bytes) {
   std::vector<std::string> lines;
   size_t start = 0;
   while (start < bytes.size()) {
     size_t end = bytes.find('\n', start);
     if (end == std::string::npos) end = bytes.size();
-    std::string_view line(bytes.data() + start, end - start);
+    std::string_view line = bytes.substr(start, end - start);
     while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (!line.empty()) lines.emplace_back(line);
     start = end + 1;
@@ -36,10 +33,15 @@ std::vector<std::string> ReadLines(const std::string& path, size_t limit, bool& 
   return lines;
 }
 
-std::vector<std::string> ReadConfigLines() {
+// The lines among the first limit bytes (see ReadStateFile).
+std::vector<std::string> ReadLines(const std::string& path, size_t limit) {
+  std::string bytes;
   bool oversized = false;
-  return ReadLines(InstallConfigPath(), kInstallConfigLimitBytes, oversized);
+  ReadStateFile(path, limit, bytes, oversized);
+  return SplitLines(bytes);
 }
+
+std::vector<std::string> ReadConfigLines() { return ReadLines(InstallConfigPath(), kInstallConfigLimitBytes); }
 
 bool KeyIs(std::string_view line, std::string_view key) {
   const size_t eq = line.find('=');
@@ -100,19 +102,18 @@ size_t InstallJournalLimit(const FileList& list) {
 }
 
 InstallJournal LoadInstallJournal(size_t limit) {
+  std::string bytes;
   bool oversized = false;
-  const std::vector<std::string> lines = ReadLines(InstallJournalPath(), limit, oversized);
+  ReadStateFile(InstallJournalPath(), limit, bytes, oversized);
   InstallJournal journal;
-  std::string kept;
-  for (const std::string& line : lines) {
-    if (oversized) kept += line + "\r\n";
+  for (const std::string& line : SplitLines(bytes)) {
     const size_t tab = line.find('\t');
     if (tab == std::string::npos) continue;
     journal[line.substr(tab + 1)] = line.substr(0, tab);
   }
   // The journal is only ever appended to: without this, lines would keep
   // going after the damage that no read ever reaches.
-  if (oversized) ReplaceFileAtomically(InstallJournalPath(), kept);
+  if (oversized) ReplaceFileAtomically(InstallJournalPath(), bytes);
   return journal;
 }
 
@@ -122,8 +123,11 @@ constexpr std::string_view kJournalFolderKey = "folder=";
 
 std::string InstallJournalFolder() {
   // Only the first line can name the folder; entries come after it.
-  bool oversized = false;
-  const std::vector<std::string> lines = ReadLines(InstallJournalPath(), kInstallConfigLimitBytes, oversized);
+  // The start of the file is enough; a journal is longer than that by
+  // nature, so this read is no sign of damage.
+  std::string start;
+  ReadFileStart(InstallJournalPath(), kInstallConfigLimitBytes, start);
+  const std::vector<std::string> lines = SplitLines(start.substr(0, start.find('\n')));
   if (lines.empty() || lines.front().rfind(kJournalFolderKey, 0) != 0) return {};
   return lines.front().substr(kJournalFolderKey.size());
 }

@@ -85,7 +85,8 @@ FolderProblem CheckChosenFolder(const std::string& trimmed) {
   for (unsigned char c : trimmed)
     if (c < 0x20 || c == 0x7F) return FolderProblem::ControlCharacter;
   if (trimmed.find_first_of(kForbiddenInNames) != std::string::npos) return FolderProblem::ForbiddenCharacter;
-  if (!IsAbsolutePath(trimmed.empty() ? std::string(1, NativeSeparator()) : trimmed)) return FolderProblem::Relative;
+  // With its separator back: a root ("/", or "D:" and a backslash) was trimmed to "" or "D:".
+  if (!IsAbsolutePath(trimmed + NativeSeparator())) return FolderProblem::Relative;
   if (OnNetworkFileSystem(trimmed.empty() ? std::string(1, NativeSeparator()) : trimmed))
     return FolderProblem::Network;
   return FolderProblem::None;
@@ -100,7 +101,7 @@ bool IsLauncherPlace(const std::string& folder) {
 }
 
 LauncherFiles::LauncherFiles()
-    : program_(ResolvedPath(ExeDir())), state_(ResolvedPath(StateDir())), data_(ResolvedPath(DataFolderPath())) {}
+    : log_(JoinPath(ResolvedPath(StateDir()), "launcher.log")), data_(ResolvedPath(DataFolderPath())) {}
 
 bool LauncherFiles::Reached(const std::string& target) {
   const std::string parent = ParentOf(target);
@@ -108,7 +109,8 @@ bool LauncherFiles::Reached(const std::string& target) {
   if (known == resolved_.end()) known = resolved_.emplace(parent, ResolvedPath(parent)).first;
   const std::string& folder = known->second;
   if (folder.empty()) return false;
-  return folder == program_ || folder == state_ || SameOrInside(folder, data_);
+  const std::string name = target.substr(parent.size() + 1);
+  return SameOrInside(folder, data_) || JoinPath(folder, name) == log_;
 }
 
 std::string FolderProblemText(FolderProblem problem) {

@@ -63,18 +63,18 @@ FolderProblem CheckChosenFolder(const std::string& trimmed);
 // launcher's own folder (beside its data, not in it) is fine.
 bool IsLauncherPlace(const std::string& folder);
 
-// Whether a file of the install folder, once links in the path are
-// followed, would land on a launcher file: anywhere in the data folder, or
-// directly in the program or state folder (the program itself, the log).
-// Links inside the install folder are followed on purpose, so this is what
-// keeps such a link from steering a listed file onto the launcher.
+// Whether a client file, once links in its path are followed, would land
+// on the launcher's state: anything in the data folder, or launcher.log.
+// Links inside the client folder are followed on purpose, so this is what
+// keeps such a link (or a launcher kept in the client folder) from having
+// a listed file overwrite the launcher's records.
 class LauncherFiles {
  public:
   LauncherFiles();
   bool Reached(const std::string& target);
 
  private:
-  std::string program_, state_, data_;
+  std::string log_, data_;
   // Resolved folders of the targets asked about so far: a list names
   // thousands of files in a few folders.
   std::unordered_map<std::string, std::string> resolved_;

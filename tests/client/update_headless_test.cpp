@@ -141,6 +141,26 @@ TEST_F(UpdateEndToEnd, NothingToUpdateStampsTheServerBuild) {
   EXPECT_EQ(service_.BytesSent("/api/file"), 0u);
 }
 
+TEST_F(UpdateEndToEnd, NoListedFileLandsOnTheLauncherRecordsThroughALink) {
+#ifdef _WIN32
+  GTEST_SKIP() << "folder links are made by the Linux suite";
+#endif
+  ASSERT_NO_FATAL_FAILURE(
+      Publish({{"ElementClient.exe", "MZ"}, {"data/install.cfg", "path=/elsewhere\r\n"}, {"b.txt", "b"}}, 5));
+  const fs::path data = root_.path() / "launcher" / "data";
+  const std::string record = ReadFile(data / "install.cfg");
+  fs::remove_all(game_ / "data");
+  fs::create_directory_symlink(data, game_ / "data");
+  ASSERT_NO_FATAL_FAILURE(StartService());
+
+  const auto lines = Run("client.update");
+  const std::string why = "Файл списка «data\\install.cfg» лёг бы на данные лаунчера — обновление отменено";
+  EXPECT_EQ(lines.back(), Progress(JsonEscape(why), 0, true));
+  EXPECT_NE(std::find(lines.begin(), lines.end(), Verify({kListOk, Row("bad", why, "Ошибка")})), lines.end());
+  EXPECT_EQ(ReadFile(data / "install.cfg"), record);
+  EXPECT_EQ(service_.BytesSent("/api/file"), 0u);
+}
+
 TEST_F(UpdateEndToEnd, TwoOfFiveFailingAreShownLoggedAndLeaveTheBuildAlone) {
 #ifdef _WIN32
   GTEST_SKIP() << "the names whose Base64 carries '+' and '/' hold '?', which Windows file names cannot";

@@ -20,5 +20,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     written += a.login + "\t" + a.unopened + "\r\n";
   }
   Check(ParseAccountsFile(written) == accounts, "a parsed file written back reads the same");
+
+  // Grown past every bound: never more than kMaxAccounts, and "capped"
+  // only when the list is full.
+  std::string grown(fuzz::Bytes(data, size));
+  grown += "\nx\ty\n";
+  while (grown.size() < 4 * kMaxAccounts) grown += grown;
+  bool capped = false;
+  const std::vector<Account> many = ParseAccountsFile(grown, &capped);
+  Check(many.size() <= kMaxAccounts, "at most kMaxAccounts accounts");
+  Check(!capped || many.size() == kMaxAccounts, "capped only at the bound");
   return 0;
 }

@@ -1,5 +1,6 @@
 // install.cfg and install.done as the installer reads and rewrites them, on
 // real files in a scratch data folder.
+#include <algorithm>
 #include <string>
 
 #include "bridge/host_slots.h"
@@ -41,5 +42,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(md5.find_first_of("\t\n") == std::string::npos, "a checksum text holds no TAB or LF");
     Check(path.find('\n') == std::string::npos, "a journal path holds no LF");
   }
+
+  // The same input grown past the bounds: reads stay within them, a set
+  // leaves a file no larger than its bound (or its own line), and a long
+  // journal is cut back to the lines that were read.
+  std::string grown = content.empty() ? std::string("k=v\r\n") : content;
+  while (grown.size() <= 2 * kInstallConfigLimitBytes) grown += grown;
+  ReplaceFileAtomically(InstallConfigPath(), grown);
+  if (!key.empty() && key.find_first_of("=\r\n") == std::string::npos) {
+    SetConfigValue(key, value);
+    std::string text;
+    ReadWholeFile(InstallConfigPath(), text);
+    Check(text.size() <= std::max(kInstallConfigLimitBytes, key.size() + value.size() + 3), "a set keeps the bound");
+    Check(GetConfigValue(key) == value, "a value set over a damaged file reads back");
+  }
+  ReplaceFileAtomically(InstallJournalPath(), grown);
+  const size_t limit = 64 + size;
+  const InstallJournal kept = LoadInstallJournal(limit);
+  std::string text;
+  ReadWholeFile(InstallJournalPath(), text);
+  Check(text.size() <= limit, "a long journal is cut back to its bound");
+  Check(LoadInstallJournal(limit) == kept, "the cut journal reads as what was read");
   return 0;
 }

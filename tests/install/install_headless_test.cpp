@@ -528,7 +528,7 @@ TEST_F(InstallEndToEnd, OversizedStateFilesCostLittleAndKeepTheirUsefulPart) {
   ExpectInstalled(folder);
   EXPECT_EQ(Cfg(), CfgText(folder, "готово"));  // the damage went with the next write
   const std::u16string log = test::LogUnits(Log());
-  for (const std::string& said : {"install.cfg больше 8 КиБ", "install.done больше", "accounts.dat больше 256 КиБ"})
+  for (const char* said : {"install.cfg больше 8 КиБ", "install.done больше", "accounts.dat больше 256 КиБ"})
     EXPECT_NE(log.find(Utf8ToWide(said)), std::u16string::npos) << said;
 }
 

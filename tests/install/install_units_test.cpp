@@ -235,6 +235,8 @@ TEST(FolderChoice, TheLauncherOwnFoldersAreNoGameFolderAndNoLinkLeadsThere) {
       {games.path() / "к данным" / "install.cfg", true},
       {games.path() / "к данным" / "webview" / "x", true},
       {games.path() / "к лаунчеру" / "launcher.log", true},
+      {games.path() / "к лаунчеру" / "data" / "install.cfg", true},
+      {games.path() / "к лаунчеру" / "ElementClient.exe", false},  // a launcher kept in the client folder
       {games.path() / "к лаунчеру" / "ТАРН" / "a.pck", false},
       {games.path() / "ссылка" / "data" / "install.cfg", false},  // a link within the game's own folders
       {games.path() / "data" / "install.cfg", false},

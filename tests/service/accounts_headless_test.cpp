@@ -201,7 +201,7 @@ TEST_F(AccountsEndToEnd, ACrowdedOrDamagedFileAsksTheServiceOncePerAccountForThe
   // One login three times, 20,000 more, then a megabyte of noise.
   std::string text = "demo\tzz\r\ndemo\tzz\r\ndemo\tzz\r\n";
   for (int i = 0; i < 20000; ++i) text += "u" + std::to_string(i) + "\tzz\r\n";
-  for (int i = 0; i < (1 << 20); ++i) text += static_cast<char>(i * 7919 % 251);
+  for (uint32_t i = 0; i < (1u << 20); ++i) text += static_cast<char>(i * 7919u % 251u);
   fs::create_directories(AccountsFile().parent_path());
   test::WriteFile(AccountsFile(), text);
 

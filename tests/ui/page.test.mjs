@@ -181,8 +181,10 @@ describe('player page', { skip: startFailure ? `Chromium cannot start: ${startFa
         ['unknown', 'неизвестно', {}, [], { '#wait-title': 'Подождите' }],
         ['preparing', 'готовлюсь', {}, [], { '#wait-title': 'Подготовка' }],
         ['fresh', 'нет', { path, totalBytes: 3435973837, freeBytes: 118 * GiB }, ['begin', 'folder'],
-          { '#offer-title': 'Игра не установлена', '#offer-path': path, '#offer-size': '3,20 ГБ', '#offer-free': '118,0 ГБ' }],
-        ['fresh-nothing-known', 'нет', {}, ['begin', 'folder'], { '#offer-path': 'не выбрана', '#offer-size': 'неизвестно', '#offer-free': 'неизвестно' }],
+          { '#offer-title': 'Игра не установлена', '#offer-path': path, '#offer-size': '3,20 ГБ', '#offer-free': '118,0 ГБ',
+            '#offer-text': 'Игра встанет в эту папку. Другую можно выбрать кнопкой «Изменить папку».' }],
+        ['fresh-nothing-known', 'нет', {}, ['begin', 'folder'], { '#offer-path': 'не выбрана', '#offer-size': 'неизвестно', '#offer-free': 'неизвестно',
+          '#offer-text': 'Папка ещё не выбрана — «Установить» спросит, куда ставить игру.' }],
         ['resume', 'продолжить', { path, freeBytes: 2 * GiB }, ['resume', 'folder'], { '#offer-title': 'Установка прервана', '#offer-free': '2,00 ГБ' }],
         ['checking', 'проверяю', { path, totalFiles: 480, doneFiles: 120 }, [], { '#check-count': '120 из 480 файлов', '#check-path': path }],
         ['downloading', 'идёт', run, ['pause', 'stop'], {
