@@ -328,10 +328,10 @@ bool SettleFolder(InstallFolderSource source, const std::string& shown, const st
     folder = saved;
   } else if (source == InstallFolderSource::Shown && !shown.empty() && shown == saved) {
     folder = saved;
-  } else if (source == InstallFolderSource::Shown && !shown.empty()) {
-    choice = shown;
-  } else if (source == InstallFolderSource::Shown && !DefaultInstallFolder().empty()) {
-    choice = DefaultInstallFolder();
+  } else if (source == InstallFolderSource::Shown) {
+    // The screen shows the suggestion before the first refresh has run too.
+    choice = shown.empty() ? DefaultInstallFolder() : shown;
+    if (choice.empty() && !PickInstallFolder(choice)) return false;
   } else if (!PickInstallFolder(choice)) {
     return false;
   }

@@ -33,6 +33,16 @@ using test::WriteFile;
 
 constexpr uint64_t MiB = 1024 * 1024;
 
+// The most memory a launcher run over damaged state files may take. Under
+// AddressSanitizer its shadow and its quarantine of freed blocks come on
+// top (60 to 120 MiB measured), so the bound there only tells a bounded
+// read from a whole one (hundreds of MiB).
+#if defined(__SANITIZE_ADDRESS__)
+constexpr long kPeakLimitKiB = 256 * 1024;
+#else
+constexpr long kPeakLimitKiB = 64 * 1024;
+#endif
+
 std::string Random(size_t size, unsigned seed) {
   std::mt19937 gen(seed);
   std::string bytes(size, '\0');
@@ -518,7 +528,7 @@ TEST_F(InstallEndToEnd, OversizedStateFilesCostLittleAndKeepTheirUsefulPart) {
                                               ScriptLine("install.resume") + ":wait\n");
   ASSERT_EQ(run.exitCode, 0) << run.err;
   EXPECT_GT(run.maxRssKiB, 0);
-  EXPECT_LT(run.maxRssKiB, 64 * 1024) << "KiB at the peak";
+  EXPECT_LT(run.maxRssKiB, kPeakLimitKiB) << "KiB at the peak";
   const auto lines = run.lines();
   // The start-up saw the interrupted install and the stored account.
   const V stages = Folded(Stages(lines));
