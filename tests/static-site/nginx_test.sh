@@ -92,7 +92,7 @@ sums() { (cd "$1" && find . -type f ! -path ./config/element/version.sw -print0 
 same() { [ "$(sums "$work/site/client")" = "$(sums "$client")" ] || fail "$1: the client differs from the site's"; }
 
 step "install with a pause and a resume"
-events=$(launcher ":pick $work/games" '"install.begin"' ':sleep 1000' '"install.pause"' ':sleep 700' \
+events=$(launcher ":pick $work/games" '"install.folder"' ':sleep 1000' '"install.pause"' ':sleep 700' \
   '"install.resume"' ':wait')
 same "after the install"
 grep -q '^/api/file?n=[^ ]* 206 [0-9]* "bytes=[1-9][0-9]*-"$' "$work/nginx/access.log" ||
