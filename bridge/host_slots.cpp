@@ -55,4 +55,9 @@ std::string DataFolder() {
   return slots ? slots->dataFolder : std::string();
 }
 
+ServiceEndpoint ServiceEndpointInUse() {
+  const auto slots = Snapshot();
+  return slots ? slots->service : ServiceEndpoint{};
+}
+
 }  // namespace tarn

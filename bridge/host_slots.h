@@ -1,11 +1,14 @@
 #pragma once
 // What the host (window or headless) lends the core: the road for Events to
-// the page, the desktop shell, the folder dialog and the data folder. A host
+// the page, the desktop shell, the folder dialog, the data folder and the
+// service's address. A host
 // installs them once, before the page can send its first Command; until
 // then Events are dropped and shell requests do nothing.
 #include <functional>
 #include <optional>
 #include <string>
+
+#include "bridge/service_endpoint.h"
 
 namespace tarn {
 
@@ -27,6 +30,8 @@ struct HostSlots {
   std::function<std::optional<std::string>(const FolderDialog& dialog)> pickFolder;
   // Holds accounts.dat, install.cfg and install.done.
   std::string dataFolder;
+  // Where every request goes (LoadServiceEndpoint); the default until set.
+  ServiceEndpoint service;
 };
 
 void InstallHostSlots(HostSlots slots);
@@ -42,5 +47,8 @@ std::optional<std::string> PickFolder(const FolderDialog& dialog);
 
 // The data folder the host set up; empty before that.
 std::string DataFolder();
+
+// The service the host set up; the build's default before that.
+ServiceEndpoint ServiceEndpointInUse();
 
 }  // namespace tarn

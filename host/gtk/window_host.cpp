@@ -437,6 +437,7 @@ gboolean CreateWebView(gpointer) {
       .open = OpenWithDesktop,
       .pickFolder = PickFolderOnMainThread,
       .dataFolder = dataFolder,
+      .service = LoadServiceEndpoint(host.setup.exeDir),
   });
 
   g_signal_connect(host.view, "context-menu", G_CALLBACK(RefuseContextMenu), nullptr);

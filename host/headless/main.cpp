@@ -111,6 +111,7 @@ int Run() {
           },
       .pickFolder = AnswerDialog,
       .dataFolder = dataFolder,
+      .service = LoadServiceEndpoint(ExeDir()),
   });
   LogHostLine("без окна: команды из стандартного ввода");
 
