@@ -30,11 +30,11 @@ struct HostSlots {
   std::function<std::optional<std::string>(const FolderDialog& dialog)> pickFolder;
   // Holds accounts.dat, install.cfg and install.done.
   std::string dataFolder;
-  // Where every request goes (LoadServiceEndpoint); the default until set.
-  ServiceEndpoint service;
 };
 
-void InstallHostSlots(HostSlots slots);
+// service is where every request goes (LoadServiceEndpoint); installed
+// together with the slots, so a fresh set of slots brings its own.
+void InstallHostSlots(HostSlots slots, ServiceEndpoint service = {});
 
 // Hands an Event text to the page from any thread, without waiting.
 void PostToUi(const std::string& event);

@@ -107,8 +107,7 @@ TEST_F(EnvEvent, NamesTheClientFolderEscapedOrSaysItIsMissing) {
   // The endpoint the host set up, with its scheme; an IPv6 host in brackets.
   HostSlots slots = test::DataOnly(test::PathUtf8(dir_.path() / "data"));
   slots.post = [this](const std::string& event) { events_.push_back(event); };
-  slots.service = {.secure = true, .host = "::1", .port = 8443};
-  InstallHostSlots(std::move(slots));
+  InstallHostSlots(std::move(slots), {.secure = true, .host = "::1", .port = 8443});
   PushEnv();
   const std::string plain = R"(","server":"127.0.0.1:8090","launcher":"1.0","service":"http://127.0.0.1:8090"}})";
   EXPECT_EQ(events_, (std::vector<std::string>{
