@@ -126,7 +126,7 @@ http {
     fastcgi_temp_path $work/nginx/fastcgi;
     uwsgi_temp_path $work/nginx/uwsgi;
     scgi_temp_path $work/nginx/scgi;
-    log_format port '\$server_port \$request_method \$request_uri \$status';
+    log_format port '\$server_port \$request_method \$request_uri \$status \$connection';
     access_log $work/nginx/access.log port;
 $servers}
 CONF
