@@ -126,6 +126,8 @@ ServiceEndpoint LoadServiceEndpoint(const std::string& folder) {
     }
   } else if (FileSize(path) >= 0) {
     LogHostLine("%s: не удалось прочитать; остаётся адрес по умолчанию", path.c_str());
+  } else {
+    return endpoint;  // no setting: the default, without a word
   }
   if (RefusedInClear(endpoint.host, endpoint.secure))
     LogHostLine("служба %s: без https допускается только этот компьютер; запросы не отправляются",

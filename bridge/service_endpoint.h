@@ -37,8 +37,9 @@ std::string ServiceHostPort(const ServiceEndpoint& endpoint);
 
 // The endpoint named by folder/service.url, the default when there is no
 // such file. A file that cannot be read or parsed leaves the default too,
-// and says so in the log, as does a plain address that will be refused;
-// the endpoint in use is logged either way. Called by every host at start.
+// and says so in the log, as does a plain address that will be refused.
+// Whenever the file exists the log names the endpoint in use; without it
+// the start is as quiet as ever. Called by every host at start.
 ServiceEndpoint LoadServiceEndpoint(const std::string& folder);
 
 }  // namespace tarn
