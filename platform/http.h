@@ -1,8 +1,7 @@
 #pragma once
 // One HTTP/1.1 request and its response (plain or over TLS), on a
-// connection of its own.
-// Nothing is shared between calls: no connection reuse, no cookies, no
-// proxy. (The streaming GET of platform/download.h is set up the same way
+// connection of its own. Nothing is shared between calls: no connection
+// reuse, no cookies, no proxy. (The streaming GET of platform/download.h is set up the same way
 // but keeps its connection for the next file.) The caller sees the response
 // as it arrives, so small answers and large downloads go through the same
 // road.
@@ -76,12 +75,13 @@ inline bool RefusedInClear(std::string_view host, bool secure) { return !secure 
 // Sends the request on a direct connection (the environment's proxy
 // settings are ignored) and hands the response to the sink. Returns the
 // status code, or 0 when no status was read: refused in clear (see
-// IsLoopbackHost), no connection, a failed TLS handshake or certificate, a failed send,
-// a time-out before the answer, or a status line that is not HTTP. A body
-// that ends early, stalls, or is stopped by the sink still returns the
-// status; the sink has then seen only what arrived. When timeouts.totalMs
-// runs out the result is 0 even if a status was read: a caller that set an
-// overall limit wants the whole answer in time or none of it.
+// IsLoopbackHost), no connection, a failed TLS handshake or certificate, a
+// failed send, a time-out before the answer, or a status line that is not
+// HTTP. A body that ends early, stalls, or is stopped by the sink still
+// returns the status; the sink has then seen only what arrived. When
+// timeouts.totalMs runs out the result is 0 even if a status was read: a
+// caller that set an overall limit wants the whole answer in time or none
+// of it.
 uint32_t SendHttpRequest(const HttpRequest& request, const HttpSink& sink);
 
 }  // namespace tarn
