@@ -1,9 +1,9 @@
 #pragma once
 // What the host (window or headless) lends the core: the road for Events to
 // the page, the desktop shell, the folder dialog, the data folder and the
-// service's address. A host
-// installs them once, before the page can send its first Command; until
-// then Events are dropped and shell requests do nothing.
+// service's address. A host installs them once, before the page can send
+// its first Command; until then Events are dropped, shell requests do
+// nothing and requests go to the default address.
 #include <functional>
 #include <optional>
 #include <string>

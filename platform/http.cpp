@@ -11,7 +11,7 @@ bool IsLoopbackHost(std::string_view host) {
   // addresses a resolver may read otherwise.
   int parts = 0;
   while (parts < 4) {
-    size_t end = host.find('.');
+    const size_t end = host.find('.');
     if ((end == std::string_view::npos) != (parts == 3)) return false;
     const std::string_view part = host.substr(0, end);
     unsigned value = 0;

@@ -1,10 +1,10 @@
 #pragma once
 // One HTTP/1.1 request and its response (plain or over TLS), on a
 // connection of its own. Nothing is shared between calls: no connection
-// reuse, no cookies, no proxy. (The streaming GET of platform/download.h is set up the same way
-// but keeps its connection for the next file.) The caller sees the response
-// as it arrives, so small answers and large downloads go through the same
-// road.
+// reuse, no cookies, no proxy. (The streaming GET of platform/download.h is
+// set up the same way but keeps its connection for the next file.) The
+// caller sees the response as it arrives, so small answers and large
+// downloads go through the same road.
 #include <cstdint>
 #include <functional>
 #include <string>
