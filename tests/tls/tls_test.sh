@@ -22,7 +22,6 @@ if [ -z "${TARN_TLS_INSIDE:-}" ]; then
   fi
   TARN_TLS_INSIDE=1 exec unshare -nm --propagation private "$0" "$@"
 fi
-root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(realpath "$1")
 fail() { echo "TLS test FAILED: $*" >&2; exit 1; }
 step() { echo "-- $*"; }
@@ -177,11 +176,11 @@ sums() { (cd "$1" && find . -type f ! -path ./config/element/version.sw -print0 
   fail "good: the installed client differs from the site's"
 [ "$(requests 8441)" -gt 6 ] || fail "good: too few requests reached nginx"
 
-for c in "wrong-name 8442" "expired 8443" "unknown-ca 8444"; do
-  set -- $c
-  step "$1: refused before a request"
-  unreachable "$(run "$1" "https://tarn.test:$2")" "https://tarn.test:$2"
-  [ "$(requests "$2")" = 0 ] || fail "$1: requests reached nginx: $(cat "$work/nginx/access.log")"
+for c in wrong-name:8442 expired:8443 unknown-ca:8444; do
+  name=${c%:*} port=${c#*:}
+  step "$name: refused before a request"
+  unreachable "$(run "$name" "https://tarn.test:$port")" "https://tarn.test:$port"
+  [ "$(requests "$port")" = 0 ] || fail "$name: requests reached nginx: $(cat "$work/nginx/access.log")"
 done
 for address in http://tarn.test:8445 http://10.77.0.1:8445; do
   step "$address: plain http to another machine is never sent"
