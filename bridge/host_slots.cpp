@@ -9,9 +9,14 @@ namespace {
 // The slots are written once by the host and then only read, but tests
 // install fresh slots between cases while tasks of an earlier case may still
 // read them; a shared snapshot under a short lock keeps both cases sound.
+struct Lent {
+  HostSlots slots;
+  ServiceEndpoint service;
+};
+
 struct Slots {
   std::mutex mutex;
-  std::shared_ptr<const HostSlots> current;
+  std::shared_ptr<const Lent> current;
 };
 
 Slots& TheSlots() {
@@ -19,7 +24,7 @@ Slots& TheSlots() {
   return *slots;
 }
 
-std::shared_ptr<const HostSlots> Snapshot() {
+std::shared_ptr<const Lent> Snapshot() {
   Slots& s = TheSlots();
   std::lock_guard lock(s.mutex);
   return s.current;
@@ -27,8 +32,8 @@ std::shared_ptr<const HostSlots> Snapshot() {
 
 }  // namespace
 
-void InstallHostSlots(HostSlots slots) {
-  auto fresh = std::make_shared<const HostSlots>(std::move(slots));
+void InstallHostSlots(HostSlots slots, ServiceEndpoint service) {
+  auto fresh = std::make_shared<const Lent>(Lent{std::move(slots), std::move(service)});
   Slots& s = TheSlots();
   std::lock_guard lock(s.mutex);
   s.current = std::move(fresh);
@@ -36,23 +41,28 @@ void InstallHostSlots(HostSlots slots) {
 
 void PostToUi(const std::string& event) {
   const auto slots = Snapshot();
-  if (slots && slots->post) slots->post(event);
+  if (slots && slots->slots.post) slots->slots.post(event);
 }
 
 void ShellOpen(const std::string& target, const std::string& params) {
   const auto slots = Snapshot();
-  if (slots && slots->open) slots->open(target, params);
+  if (slots && slots->slots.open) slots->slots.open(target, params);
 }
 
 std::optional<std::string> PickFolder(const FolderDialog& dialog) {
   const auto slots = Snapshot();
-  if (slots && slots->pickFolder) return slots->pickFolder(dialog);
+  if (slots && slots->slots.pickFolder) return slots->slots.pickFolder(dialog);
   return std::nullopt;
 }
 
 std::string DataFolder() {
   const auto slots = Snapshot();
-  return slots ? slots->dataFolder : std::string();
+  return slots ? slots->slots.dataFolder : std::string();
+}
+
+ServiceEndpoint ServiceEndpointInUse() {
+  const auto slots = Snapshot();
+  return slots ? slots->service : ServiceEndpoint{};
 }
 
 }  // namespace tarn

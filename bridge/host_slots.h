@@ -1,11 +1,14 @@
 #pragma once
 // What the host (window or headless) lends the core: the road for Events to
-// the page, the desktop shell, the folder dialog and the data folder. A host
-// installs them once, before the page can send its first Command; until
-// then Events are dropped and shell requests do nothing.
+// the page, the desktop shell, the folder dialog, the data folder and the
+// service's address. A host installs them once, before the page can send
+// its first Command; until then Events are dropped, shell requests do
+// nothing and requests go to the default address.
 #include <functional>
 #include <optional>
 #include <string>
+
+#include "bridge/service_endpoint.h"
 
 namespace tarn {
 
@@ -29,7 +32,9 @@ struct HostSlots {
   std::string dataFolder;
 };
 
-void InstallHostSlots(HostSlots slots);
+// service is where every request goes (LoadServiceEndpoint); installed
+// together with the slots, so a fresh set of slots brings its own.
+void InstallHostSlots(HostSlots slots, ServiceEndpoint service = {});
 
 // Hands an Event text to the page from any thread, without waiting.
 void PostToUi(const std::string& event);
@@ -42,5 +47,8 @@ std::optional<std::string> PickFolder(const FolderDialog& dialog);
 
 // The data folder the host set up; empty before that.
 std::string DataFolder();
+
+// The service the host set up; the build's default before that.
+ServiceEndpoint ServiceEndpointInUse();
 
 }  // namespace tarn

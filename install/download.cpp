@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "bridge/host_slots.h"
 #include "client/file_list.h"
 #include "platform/crypto.h"
 #include "platform/download.h"
@@ -407,9 +408,11 @@ DownloadResult Receive(const std::string& requestPath, const std::string& target
 
   Transfer t(flags, progress, size, part, targetPath, offset, !expectedMd5.empty(),
              keepSmall ? &received.bytes : nullptr);
+  const ServiceEndpoint endpoint = ServiceEndpointInUse();
   StreamRequest request;
-  request.host = std::string(ServiceHost);
-  request.port = ServicePort;
+  request.host = endpoint.host;
+  request.port = endpoint.port;
+  request.secure = endpoint.secure;
   request.target = requestPath;
   request.rangeFrom = offset;
   request.userAgent = std::string(ServiceUserAgent);

@@ -129,11 +129,12 @@ void LaunchGame(const std::string& login, const std::string& password, const std
 void PushEnv() {
   std::string dir = FindClientDir();
   if (dir.empty()) dir = "не найдена";
-  char server[128];
-  std::snprintf(server, sizeof server, "%.*s:%d", static_cast<int>(ServiceHost.size()), ServiceHost.data(),
-                static_cast<int>(ServicePort));
-  PostToUi(R"({"env":{"clientDir":")" + JsonEscape(dir) + R"(","server":")" + JsonEscape(server) +
-           R"(","launcher":"1.0"}})");
+  // "server" stays host:port as it always was; "service" adds the scheme,
+  // so the page and support see whether the address is the default.
+  const ServiceEndpoint endpoint = ServiceEndpointInUse();
+  PostToUi(R"({"env":{"clientDir":")" + JsonEscape(dir) + R"(","server":")" +
+           JsonEscape(ServiceHostPort(endpoint)) + R"(","launcher":"1.0","service":")" +
+           JsonEscape(ServiceUrlText(endpoint)) + "\"}}");
 }
 
 }  // namespace tarn

@@ -20,6 +20,7 @@ namespace tarn {
 struct StreamRequest {
   std::string host;  // a literal address or a name
   uint16_t port = 0;
+  bool secure = false;  // TLS, checked as for HttpRequest; plain only to loopback
   std::string target;        // path and query, sent as they stand
   uint64_t rangeFrom = 0;    // 0 sends no Range header
   std::string userAgent;

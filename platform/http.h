@@ -1,10 +1,10 @@
 #pragma once
-// One plain-HTTP/1.1 request and its response, on a connection of its own.
-// Nothing is shared between calls: no connection reuse, no cookies, no
-// proxy. (The streaming GET of platform/download.h is set up the same way
-// but keeps its connection for the next file.) The caller sees the response
-// as it arrives, so small answers and large downloads go through the same
-// road.
+// One HTTP/1.1 request and its response (plain or over TLS), on a
+// connection of its own. Nothing is shared between calls: no connection
+// reuse, no cookies, no proxy. (The streaming GET of platform/download.h is
+// set up the same way but keeps its connection for the next file.) The
+// caller sees the response as it arrives, so small answers and large
+// downloads go through the same road.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -35,6 +35,10 @@ struct HttpTimeouts {
 struct HttpRequest {
   std::string host;    // name or address, without scheme or port
   uint16_t port = 80;
+  // TLS, with the server's certificate checked against the system's
+  // authorities and its name against host. There is no way to turn the
+  // check off.
+  bool secure = false;
   std::string method;  // "GET", "POST", ...
   std::string target;  // path and query as they go on the request line
   // Extra header lines ("Name: value", no line end). Nothing else is added
@@ -59,14 +63,25 @@ struct HttpSink {
   std::function<bool(std::string_view bytes)> body;
 };
 
+// Whether host is this machine by its very spelling: "localhost", "::1" or
+// a dotted-quad 127.x.x.x. Plain HTTP goes nowhere else, so a password
+// never crosses a network in clear; every backend refuses the rest before
+// a byte is sent. Pure text work, shared by every backend.
+bool IsLoopbackHost(std::string_view host);
+
+// True when a request to host with that security must not leave at all.
+inline bool RefusedInClear(std::string_view host, bool secure) { return !secure && !IsLoopbackHost(host); }
+
 // Sends the request on a direct connection (the environment's proxy
 // settings are ignored) and hands the response to the sink. Returns the
-// status code, or 0 when no status was read: no connection, a failed send,
-// a time-out before the answer, or a status line that is not HTTP. A body
-// that ends early, stalls, or is stopped by the sink still returns the
-// status; the sink has then seen only what arrived. When timeouts.totalMs
-// runs out the result is 0 even if a status was read: a caller that set an
-// overall limit wants the whole answer in time or none of it.
+// status code, or 0 when no status was read: refused in clear (see
+// IsLoopbackHost), no connection, a failed TLS handshake or certificate, a
+// failed send, a time-out before the answer, or a status line that is not
+// HTTP. A body that ends early, stalls, or is stopped by the sink still
+// returns the status; the sink has then seen only what arrived. When
+// timeouts.totalMs runs out the result is 0 even if a status was read: a
+// caller that set an overall limit wants the whole answer in time or none
+// of it.
 uint32_t SendHttpRequest(const HttpRequest& request, const HttpSink& sink);
 
 }  // namespace tarn

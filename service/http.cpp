@@ -1,5 +1,6 @@
 #include "service/http.h"
 
+#include "bridge/host_slots.h"
 #include "platform/http.h"
 
 namespace tarn {
@@ -14,9 +15,11 @@ bool HttpCall(std::string_view method, std::string_view path, std::string_view b
               uint32_t& status, bool* tooLarge) {
   response.clear();
   status = 0;
+  const ServiceEndpoint endpoint = ServiceEndpointInUse();
   HttpRequest request;
-  request.host = std::string(ServiceHost);
-  request.port = ServicePort;
+  request.host = endpoint.host;
+  request.port = endpoint.port;
+  request.secure = endpoint.secure;
   request.method = std::string(method);
   request.target = std::string(path);
   request.body = body;

@@ -1,15 +1,14 @@
 #pragma once
-// The one road to the operator's service: a fixed endpoint on the local
-// machine, plain HTTP, one blocking request per call and nothing kept
-// between calls. Called from background tasks only.
+// The one road to the operator's service: the endpoint the host set up
+// (ServiceEndpointInUse), over TLS or, on this machine only, plain HTTP; one
+// blocking request per call and nothing kept between calls. Called from
+// background tasks only.
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace tarn {
 
-inline constexpr std::string_view ServiceHost = "127.0.0.1";
-inline constexpr uint16_t ServicePort = 8090;
 inline constexpr std::string_view ServiceUserAgent = "TarnLauncher/1.0";
 
 // The signed file list; the one document allowed to be large.

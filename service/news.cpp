@@ -12,8 +12,7 @@
 namespace tarn {
 
 std::string CabinetAddress(std::string_view ticket) {
-  return "http://" + std::string(ServiceHost) + ":" + std::to_string(ServicePort) + "/cabinet?t=" +
-         std::string(ticket);
+  return ServiceUrlText(ServiceEndpointInUse()) + "/cabinet?t=" + std::string(ticket);
 }
 
 void PushNews() {

@@ -432,12 +432,14 @@ gboolean CreateWebView(gpointer) {
                                            content.get(), "settings", settings.get(), nullptr));
   webkit_web_view_set_background_color(host.view, &kBackground);
 
-  InstallHostSlots({
-      .post = QueueEvent,
-      .open = OpenWithDesktop,
-      .pickFolder = PickFolderOnMainThread,
-      .dataFolder = dataFolder,
-  });
+  InstallHostSlots(
+      {
+          .post = QueueEvent,
+          .open = OpenWithDesktop,
+          .pickFolder = PickFolderOnMainThread,
+          .dataFolder = dataFolder,
+      },
+      LoadServiceEndpoint(host.setup.exeDir));
 
   g_signal_connect(host.view, "context-menu", G_CALLBACK(RefuseContextMenu), nullptr);
   g_signal_connect(host.view, "notify::zoom-level", G_CALLBACK(KeepZoomAtOne), nullptr);

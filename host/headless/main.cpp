@@ -102,16 +102,18 @@ bool Directive(const std::string& line) {
 int Run() {
   const std::string dataFolder = JoinPath(StateDir(), "data");
   MakeFolder(dataFolder);
-  InstallHostSlots({
-      .post = [](const std::string& event) { WriteLine(event); },
-      .open =
-          [](const std::string& target, const std::string& params) {
-            WriteLine(R"({"host":{"open":")" + JsonEscape(target) + R"(","params":")" + JsonEscape(params) +
-                      "\"}}");
-          },
-      .pickFolder = AnswerDialog,
-      .dataFolder = dataFolder,
-  });
+  InstallHostSlots(
+      {
+          .post = [](const std::string& event) { WriteLine(event); },
+          .open =
+              [](const std::string& target, const std::string& params) {
+                WriteLine(R"({"host":{"open":")" + JsonEscape(target) + R"(","params":")" + JsonEscape(params) +
+                          "\"}}");
+              },
+          .pickFolder = AnswerDialog,
+          .dataFolder = dataFolder,
+      },
+      LoadServiceEndpoint(ExeDir()));
   LogHostLine("без окна: команды из стандартного ввода");
 
   std::string line;

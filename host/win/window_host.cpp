@@ -277,7 +277,8 @@ HRESULT OnController(HRESULT result, ICoreWebView2Controller* controller) {
   InstallHostSlots({.post = PostEvent,
                     .open = OpenWithShell,
                     .pickFolder = [](const FolderDialog& dialog) { return PickFolderWithDialog(dialog, TheHost().window.load()); },
-                    .dataFolder = dataFolder});
+                    .dataFolder = dataFolder},
+                   LoadServiceEndpoint(host.exeDir));
 
   ApplySettings(webView);
   if (ComRef<ICoreWebView2_3> w3; host.webView.As(w3)) {

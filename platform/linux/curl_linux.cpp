@@ -22,9 +22,9 @@ bool AppendHeader(HeaderList& list, const std::string& line) {
   return true;
 }
 
-std::string ServiceUrl(const std::string& host, uint16_t port, const std::string& target) {
+std::string ServiceUrl(const std::string& host, uint16_t port, bool secure, const std::string& target) {
   static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string url = "http://";
+  std::string url = secure ? "https://" : "http://";
   const bool v6 = host.find(':') != std::string::npos;
   if (v6) url += '[';
   url += host;
@@ -46,7 +46,11 @@ std::string ServiceUrl(const std::string& host, uint16_t port, const std::string
 bool ApplyBasics(CURL* h, const CurlBasics& b) {
   curl_easy_reset(h);
   bool ok = curl_easy_setopt(h, CURLOPT_URL, b.url.c_str()) == CURLE_OK;
-  ok = ok && curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http") == CURLE_OK;
+  ok = ok && curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, b.secure ? "https" : "http") == CURLE_OK;
+  // libcurl's defaults already check both, against the system's store; set
+  // here so that no later change of defaults can loosen them.
+  ok = ok && curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK;
+  ok = ok && curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK;
   // The environment's http_proxy, ALL_PROXY and the like must never route
   // the launcher's traffic elsewhere: an empty proxy and a bypass for all.
   ok = ok && curl_easy_setopt(h, CURLOPT_PROXY, "") == CURLE_OK;

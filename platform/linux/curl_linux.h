@@ -27,13 +27,14 @@ using HeaderList = std::unique_ptr<curl_slist, ListDeleter>;
 // Adds one "Name: value" line; false (list unchanged) when memory runs out.
 bool AppendHeader(HeaderList& list, const std::string& line);
 
-// http://host:port/target; bytes a URL cannot carry at all (controls,
+// http://host:port/target (https:// when secure); bytes a URL cannot carry at all (controls,
 // space, non-ASCII, and '#', which would silently cut the target short)
 // are percent-encoded, everything else goes on the wire as it stands.
-std::string ServiceUrl(const std::string& host, uint16_t port, const std::string& target);
+std::string ServiceUrl(const std::string& host, uint16_t port, bool secure, const std::string& target);
 
 struct CurlBasics {
   std::string url;
+  bool secure = false;  // the scheme of url: only that protocol is allowed
   std::string userAgent;
   curl_slist* headers = nullptr;  // owned by the caller, alive until the transfer ends
   long connectMs = 0;             // name lookup and connection together
@@ -41,7 +42,8 @@ struct CurlBasics {
 };
 
 // Returns easy to libcurl's defaults (its open connection stays) and sets
-// what every exchange with the service shares: plain HTTP/1.1, no proxy
+// what every exchange with the service shares: HTTP/1.1 (over TLS with the
+// system's authorities and a checked name when secure), no proxy
 // whatever the environment says, no redirect ever followed, no signals,
 // the target sent as it stands. False when an option is refused.
 bool ApplyBasics(CURL* easy, const CurlBasics& basics);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/download.h"
+#include "platform/http.h"
 #include "platform/linux/curl_linux.h"
 #include "platform/output_file.h"
 
@@ -105,6 +106,7 @@ StreamEnd Outcome(Transfer& t, CURLcode code) {
 }  // namespace
 
 StreamEnd StreamGet(const StreamRequest& request, const StreamSink& sink) {
+  if (RefusedInClear(request.host, request.secure)) return StreamEnd::Failed;
   // The thread's kept handle: the next file of a task goes out on the
   // connection this one leaves open, without a new handshake or slow start.
   CURL* e = KeptEasy();
@@ -122,7 +124,8 @@ StreamEnd StreamGet(const StreamRequest& request, const StreamSink& sink) {
   const long stallSeconds = std::max<long>(1, static_cast<long>((request.stallMs + 999) / 1000));
 
   CurlBasics basics;
-  basics.url = ServiceUrl(request.host, request.port, request.target);
+  basics.url = ServiceUrl(request.host, request.port, request.secure, request.target);
+  basics.secure = request.secure;
   basics.userAgent = request.userAgent;
   basics.headers = headers.get();
   basics.connectMs = static_cast<long>(request.resolveMs) + request.connectMs;

@@ -96,6 +96,7 @@ int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t ulnow)
 }  // namespace
 
 uint32_t SendHttpRequest(const HttpRequest& request, const HttpSink& sink) {
+  if (RefusedInClear(request.host, request.secure)) return 0;
   InitCurlOnce();
   Easy easy(curl_easy_init());
   if (!easy) return 0;
@@ -117,7 +118,8 @@ uint32_t SendHttpRequest(const HttpRequest& request, const HttpSink& sink) {
 
   const std::string& method = request.method;
   CurlBasics basics;
-  basics.url = ServiceUrl(request.host, request.port, request.target);
+  basics.url = ServiceUrl(request.host, request.port, request.secure, request.target);
+  basics.secure = request.secure;
   basics.userAgent = request.userAgent;
   basics.headers = headers.get();
   basics.connectMs = static_cast<long>(request.timeouts.resolveMs) + request.timeouts.connectMs;

@@ -40,6 +40,7 @@ StreamEnd StreamGet(const StreamRequest& request, const StreamSink& sink) {
   WinHttpExchange x;
   if (!x.Open({.host = request.host,
                .port = request.port,
+               .secure = request.secure,
                .method = "GET",
                .target = request.target,
                .userAgent = request.userAgent,

@@ -16,6 +16,7 @@ uint32_t SendHttpRequest(const HttpRequest& request, const HttpSink& sink) {
   WinHttpExchange x;
   if (!x.Open({.host = request.host,
                .port = request.port,
+               .secure = request.secure,
                .method = request.method,
                .target = request.target,
                .userAgent = request.userAgent,

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "platform/http.h"
 #include "platform/windows/wide.h"
 
 namespace tarn {
@@ -95,7 +96,7 @@ WinHttpExchange::~WinHttpExchange() {
 }
 
 bool WinHttpExchange::Open(const WinHttpTarget& t) {
-  if (!shared_->done) return false;
+  if (!shared_->done || RefusedInClear(t.host, t.secure)) return false;
   session_ = WinHttpOpen(ToWide(t.userAgent).c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                          WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
   if (!session_) return false;
@@ -103,7 +104,8 @@ bool WinHttpExchange::Open(const WinHttpTarget& t) {
   connection_ = WinHttpConnect(session_, ToWide(t.host).c_str(), t.port, 0);
   if (!connection_) return false;
   request_ = WinHttpOpenRequest(connection_, ToWide(t.method).c_str(), WireTarget(t.target).c_str(), nullptr,
-                                WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, 0);
+                                WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                t.secure ? WINHTTP_FLAG_SECURE : 0);
   if (!request_) return false;
   // The context reaches every callback of the request, its closing included.
   DWORD_PTR context = reinterpret_cast<DWORD_PTR>(shared_);

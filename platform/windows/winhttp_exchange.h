@@ -20,6 +20,7 @@ namespace tarn {
 struct WinHttpTarget {
   std::string host;
   uint16_t port = 0;
+  bool secure = false;  // TLS; WinHTTP checks the certificate against the system's store
   std::string method;
   std::string target;
   std::string userAgent;

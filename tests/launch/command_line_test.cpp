@@ -104,9 +104,17 @@ TEST_F(EnvEvent, NamesTheClientFolderEscapedOrSaysItIsMissing) {
   PushEnv();
   std::string escaped;
   for (char c : client) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  // The endpoint the host set up, with its scheme; an IPv6 host in brackets.
+  HostSlots slots = test::DataOnly(test::PathUtf8(dir_.path() / "data"));
+  slots.post = [this](const std::string& event) { events_.push_back(event); };
+  InstallHostSlots(std::move(slots), {.secure = true, .host = "::1", .port = 8443});
+  PushEnv();
+  const std::string plain = R"(","server":"127.0.0.1:8090","launcher":"1.0","service":"http://127.0.0.1:8090"}})";
   EXPECT_EQ(events_, (std::vector<std::string>{
-                         R"({"env":{"clientDir":"не найдена","server":"127.0.0.1:8090","launcher":"1.0"}})",
-                         R"({"env":{"clientDir":")" + escaped + R"(","server":"127.0.0.1:8090","launcher":"1.0"}})"}));
+                         R"({"env":{"clientDir":"не найдена)" + plain,
+                         R"({"env":{"clientDir":")" + escaped + plain,
+                         R"({"env":{"clientDir":")" + escaped +
+                             R"(","server":"[::1]:8443","launcher":"1.0","service":"https://[::1]:8443"}})"}));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 
+#include "bridge/service_endpoint.h"
 #include "bridge/text.h"
 #include "support/http_server.h"
 #include "service/http.h"
@@ -20,7 +21,7 @@ struct FakeAccount {
 
 class FakeService {
  public:
-  FakeService() : server_([this](const SeenRequest& r) { return Answer(r); }, ServicePort) {}
+  FakeService() : server_([this](const SeenRequest& r) { return Answer(r); }, kDefaultServicePort) {}
 
   bool listening() const { return server_.listening(); }
   std::vector<SeenRequest> requests() const { return server_.requests(); }

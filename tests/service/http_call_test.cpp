@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "support/http_server.h"
+#include "bridge/service_endpoint.h"
 #include "service/http.h"
 #include "support/service_fixture.h"
 #include "support/temp_dir.h"
@@ -28,7 +29,7 @@ TEST(HttpCall, ServiceDownIsFalseWithNothingLeftOver) {
 TEST(HttpCall, AnyStatusIsTrueAndTheCallerJudgesIt) {
   LoopbackServer server(
       [](const SeenRequest& r) { return r.target == "/api/auth" ? Reply(401, R"({"error":"denied"})") : Reply(200, "7"); },
-      ServicePort);
+      kDefaultServicePort);
   ASSERT_TRUE(server.listening());
   std::string body = "old";
   uint32_t status = 0;
@@ -41,7 +42,7 @@ TEST(HttpCall, AnyStatusIsTrueAndTheCallerJudgesIt) {
 }
 
 TEST(HttpCall, JsonTypeOnlyWithABodyAndTheLaunchersOwnAgent) {
-  LoopbackServer server([](const SeenRequest&) { return Reply(200, "{}"); }, ServicePort);
+  LoopbackServer server([](const SeenRequest&) { return Reply(200, "{}"); }, kDefaultServicePort);
   ASSERT_TRUE(server.listening());
   std::string body;
   uint32_t status = 0;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "support/http_server.h"
+#include "platform/download.h"
 #include "platform/http.h"
 #include "support/service_fixture.h"
 #include "support/temp_dir.h"
@@ -30,10 +31,10 @@ struct Got {
 };
 
 Got Send(uint16_t port, std::string method, std::string target, std::string_view body = {},
-         HttpTimeouts timeouts = {}) {
+         HttpTimeouts timeouts = {}, std::string host = "127.0.0.1") {
   Got got;
   HttpRequest request;
-  request.host = "127.0.0.1";
+  request.host = std::move(host);
   request.port = port;
   request.method = std::move(method);
   request.target = std::move(target);
@@ -60,6 +61,25 @@ TEST(HttpTransport, NothingListeningGivesNoStatusAndNoCallbacks) {
   EXPECT_EQ(got.status, 0u);
   EXPECT_EQ(got.heads, 0);
   EXPECT_EQ(got.body, "");
+}
+
+TEST(HttpTransport, PlainHttpGoesToThisMachineOnly) {
+  LoopbackServer server([](const SeenRequest&) { return Reply(200, "{}"); });
+  // Each of these reaches the listener on 127.0.0.1, but none is spelled as
+  // this machine: neither road sends a byte in clear to them.
+  for (const char* host : {"0.0.0.0", "127.1", "127.0.0.01"}) {
+    const Got got = Send(server.port(), "POST", "/api/auth", "{\"password\":\"x\"}", {}, host);
+    EXPECT_EQ(got.status, 0u) << host;
+    EXPECT_EQ(got.heads, 0) << host;
+    StreamRequest request;
+    request.host = host;
+    request.port = server.port();
+    request.target = "/";
+    EXPECT_EQ(StreamGet(request, {}), StreamEnd::Failed) << host;
+  }
+  EXPECT_EQ(server.connections(), 0);
+  EXPECT_EQ(Send(server.port(), "GET", "/", {}, {}, "localhost").status, 200u);
+  EXPECT_EQ(server.connections(), 1);
 }
 
 TEST(HttpTransport, EveryStatusComesBackWithItsWholeBody) {

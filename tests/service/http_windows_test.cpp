@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/download.h"
 #include "platform/http.h"
 #include "support/service_fixture.h"
 #include "support/temp_dir.h"
@@ -23,9 +24,9 @@ struct Reply {
   std::string body;
 };
 
-Reply Get(uint16_t port, const std::string& target, int totalMs = 0) {
+Reply Get(uint16_t port, const std::string& target, int totalMs = 0, const std::string& host = "127.0.0.1") {
   HttpRequest request;
-  request.host = "127.0.0.1";
+  request.host = host;
   request.port = port;
   request.method = "GET";
   request.target = target;
@@ -92,6 +93,24 @@ TEST(WinHttpTransport, ARedirectIsAnsweredNotFollowed) {
   const Reply reply = Get(server.port(), "/start");
   EXPECT_EQ(reply.status, 302u);
   EXPECT_EQ(reply.body, "moved");
+  EXPECT_EQ(server.connections(), 1);
+}
+
+TEST(WinHttpTransport, PlainHttpGoesToThisMachineOnly) {
+  RedirectingServer server;
+  // Each of these spellings reaches the listener on 127.0.0.1, but none is
+  // plainly this machine: neither road sends a byte in clear to them.
+  for (const char* host : {"0.0.0.0", "127.1", "127.0.0.01"}) {
+    EXPECT_EQ(Get(server.port(), "/", 0, host).status, 0u) << host;
+    StreamRequest request;
+    request.host = host;
+    request.port = server.port();
+    request.target = "/";
+    request.userAgent = "TarnLauncher/1.0";
+    EXPECT_EQ(StreamGet(request, {}), StreamEnd::Failed) << host;
+  }
+  EXPECT_EQ(server.connections(), 0);
+  EXPECT_EQ(Get(server.port(), "/").status, 302u);
   EXPECT_EQ(server.connections(), 1);
 }
 

@@ -1,0 +1,28 @@
+#include "platform/http.h"
+
+#include <charconv>
+
+namespace tarn {
+
+bool IsLoopbackHost(std::string_view host) {
+  if (host == "localhost" || host == "::1") return true;
+  // Exactly four decimal parts of 0..255, the first 127: "127.1",
+  // "127.0.0.1.example.org" or octal and hex spellings are names or
+  // addresses a resolver may read otherwise.
+  int parts = 0;
+  while (parts < 4) {
+    const size_t end = host.find('.');
+    if ((end == std::string_view::npos) != (parts == 3)) return false;
+    const std::string_view part = host.substr(0, end);
+    unsigned value = 0;
+    const auto [stop, ec] = std::from_chars(part.data(), part.data() + part.size(), value);
+    if (part.empty() || part.size() > 3 || ec != std::errc() || stop != part.data() + part.size() || value > 255 ||
+        (part.size() > 1 && part.front() == '0') || (parts == 0 && value != 127))
+      return false;
+    ++parts;
+    host.remove_prefix(end == std::string_view::npos ? host.size() : end + 1);
+  }
+  return true;
+}
+
+}  // namespace tarn

@@ -1,0 +1,195 @@
+#!/usr/bin/env bash
+# The launcher against a distant service over HTTPS: a certificate
+# authority made here, Debian's nginx in front of the reference service on
+# a non-loopback address, and a copied tarn-headless with a service.url
+# beside it. A good certificate carries the accounts, the news and an
+# install; a wrong name, an expired certificate, an unknown authority and
+# plain http to that address are refused before any request is sent (nginx's
+# access log stays empty for them) and read as an unreachable service.
+#
+#   tests/tls/tls_test.sh LINUX_BUILD_DIR
+#
+# It runs itself in network and mount namespaces of its own (root or a
+# user namespace needed): the address lives on that namespace's lo, and
+# the name and the authority are made known the way the system knows them,
+# by /etc/hosts and the system's certificate bundle, mounted over for this
+# test only.
+set -euo pipefail
+if [ -z "${TARN_TLS_INSIDE:-}" ]; then
+  if ! unshare -nm true 2>/dev/null; then
+    echo "TLS test skipped: no network and mount namespaces here" >&2
+    exit 77
+  fi
+  TARN_TLS_INSIDE=1 exec unshare -nm --propagation private "$0" "$@"
+fi
+build=$(realpath "$1")
+fail() { echo "TLS test FAILED: $*" >&2; exit 1; }
+step() { echo "-- $*"; }
+nginx=$(command -v nginx || echo /usr/sbin/nginx)
+[ -x "$nginx" ] || fail "nginx is missing (tools/setup.sh installs it)"
+
+# An address of another network, held by this namespace's only interface:
+# to the launcher it is a distant machine.
+ip link set lo up
+ip addr add 10.77.0.1/32 dev lo
+
+work=$(mktemp -d /tmp/tarn-tls.XXXXXX)
+chmod 755 "$work"
+pids=()
+cleanup() {
+  set +e
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+  [ -n "${KEEP:-}" ] || rm -rf "$work"
+}
+trap cleanup EXIT
+
+step "two authorities and four server certificates"
+pki="$work/pki"
+mkdir -p "$pki"
+authority() {  # name
+  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 -subj "/CN=Tarn test $1" \
+    -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign \
+    -keyout "$pki/$1.key" -out "$pki/$1.crt" 2>/dev/null
+  mkdir -p "$pki/$1.db"
+  : >"$pki/$1.db/index.txt"
+  cat >"$pki/$1.cnf" <<CNF
+[ca]
+default_ca = d
+[d]
+database = $pki/$1.db/index.txt
+new_certs_dir = $pki/$1.db
+serial = $pki/$1.db/serial
+rand_serial = yes
+default_md = sha256
+policy = any
+unique_subject = no
+[any]
+commonName = supplied
+CNF
+}
+server_cert() {  # name, authority, DNS name, openssl ca date options...
+  local name=$1 ca=$2 dns=$3
+  shift 3
+  openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj "/CN=$dns" \
+    -keyout "$pki/$name.key" -out "$pki/$name.csr" 2>/dev/null
+  printf 'basicConstraints = CA:FALSE\nextendedKeyUsage = serverAuth\nsubjectAltName = DNS:%s\n' "$dns" \
+    >"$pki/$name.ext"
+  openssl ca -batch -notext -config "$pki/$ca.cnf" -cert "$pki/$ca.crt" -keyfile "$pki/$ca.key" \
+    -extfile "$pki/$name.ext" -in "$pki/$name.csr" -out "$pki/$name.crt" "$@" 2>/dev/null ||
+    fail "openssl ca: $name"
+}
+authority known
+authority unknown
+server_cert good known tarn.test -days 2
+server_cert wrong-name known other.test -days 2
+server_cert expired known tarn.test -startdate 20200101000000Z -enddate 20200102000000Z
+server_cert unknown-ca unknown tarn.test -days 2
+
+# The system's view, for this namespace only: the name, and the bundle
+# every program that trusts the system's authorities reads.
+cp /etc/hosts "$work/hosts"
+echo "10.77.0.1 tarn.test other.test" >>"$work/hosts"
+mount --bind "$work/hosts" /etc/hosts
+bundle=$(curl-config --ca 2>/dev/null || echo /etc/ssl/certs/ca-certificates.crt)
+cp "$pki/known.crt" "$work/bundle.crt"
+mount --bind "$work/bundle.crt" "$bundle"
+
+step "the reference service behind nginx"
+"$build/tools/tarn-publish" demo --site "$work/site" --size-mib 2 --files 6 >/dev/null
+"$build/tools/tarn-service" --site "$work/site" --port 8091 --ready-file "$work/service-ready" >/dev/null 2>&1 &
+pids+=($!)
+# port: certificate name ("" for plain http)
+declare -A cases=([8441]=good [8442]=wrong-name [8443]=expired [8444]=unknown-ca [8445]="")
+servers=""
+for port in "${!cases[@]}"; do
+  cert=${cases[$port]}
+  listen="listen 10.77.0.1:$port"
+  tls=""
+  if [ -n "$cert" ]; then
+    listen+=" ssl"
+    tls="ssl_certificate $pki/$cert.crt; ssl_certificate_key $pki/$cert.key;"
+  fi
+  servers+="server { $listen; server_name tarn.test; $tls location / { proxy_pass http://127.0.0.1:8091; } }"$'\n'
+done
+mkdir -p "$work/nginx"
+cat >"$work/nginx/nginx.conf" <<CONF
+daemon off;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log info;
+$( [ "$(id -u)" = 0 ] && echo "user root;" )
+events {}
+http {
+    client_body_temp_path $work/nginx/body;
+    proxy_temp_path $work/nginx/proxy;
+    fastcgi_temp_path $work/nginx/fastcgi;
+    uwsgi_temp_path $work/nginx/uwsgi;
+    scgi_temp_path $work/nginx/scgi;
+    log_format port '\$server_port \$request_method \$request_uri \$status \$connection';
+    access_log $work/nginx/access.log port;
+$servers}
+CONF
+"$nginx" -p "$work/nginx" -c "$work/nginx/nginx.conf" 2>"$work/nginx/stderr" &
+pids+=($!)
+for _ in $(seq 100); do
+  [ -s "$work/service-ready" ] && curl -s -o /dev/null https://tarn.test:8441/api/news && break
+  sleep 0.1
+done
+# The servers answer to anyone who does not care: curl over the same
+# system bundle for the good one, without checks for the rest.
+curl -sf -o /dev/null https://tarn.test:8441/api/news ||
+  fail "nginx does not serve: $(cat "$work/nginx/stderr" "$work/nginx/error.log" 2>/dev/null | tail -n 5)"
+for port in 8442 8443 8444; do
+  curl -sfk -o /dev/null "https://tarn.test:$port/api/news" || fail "port $port does not serve"
+  curl -s -o /dev/null "https://tarn.test:$port/api/news" && fail "curl trusted port $port"
+done
+curl -sf -o /dev/null http://tarn.test:8445/api/news || fail "the plain port does not serve"
+: >"$work/nginx/access.log"
+
+# One launcher copy per address; the script adds an account, asks for the
+# news and the environment, and installs the client.
+run() {  # folder, address
+  local dir="$work/$1"
+  mkdir -p "$dir" "$dir-games" "$work/home"
+  cp "$build/host/tarn-headless" "$dir/"
+  printf '%s\n' "$2" >"$dir/service.url"
+  printf '%s\n' '"account.add\n{\"login\":\"demo\",\"password\":\"demo\"}"' ':wait' '"ui.ready"' ':wait' \
+    ":pick $dir-games" '"install.folder"' ':wait' |
+    HOME="$work/home" "$dir/tarn-headless" 2>>"$work/launcher.err"
+}
+requests() { awk -v p="$1" '$1 == p' "$work/nginx/access.log" | wc -l; }
+unreachable() {  # events, address
+  grep -qF '"text":"Неверный логин или пароль"' <<<"$1" || fail "$2: no refusal toast: $1"
+  grep -qF '{"news":[]}' <<<"$1" || fail "$2: news arrived: $1"
+  grep -qF '"error":"Не удалось связаться с сервером обновлений.' <<<"$1" || fail "$2: no install error: $1"
+  grep -qF 'Аккаунт добавлен' <<<"$1" && fail "$2: an account was added"
+  return 0
+}
+
+step "a good certificate: accounts, news and an install over HTTPS"
+events=$(run good https://tarn.test:8441)
+grep -qF 'Аккаунт добавлен' <<<"$events" || fail "good: no account: $events"
+grep -q '"news":\[ *{' <<<"$events" || fail "good: no news: $events"
+grep -qF '"service":"https://tarn.test:8441"' <<<"$events" || fail "good: env: $events"
+sums() { (cd "$1" && find . -type f ! -path ./config/element/version.sw -print0 | sort -z | xargs -0 sha256sum); }
+[ "$(sums "$work/site/client")" = "$(sums "$work/good-games/ТАРН")" ] ||
+  fail "good: the installed client differs from the site's"
+[ "$(requests 8441)" -gt 6 ] || fail "good: too few requests reached nginx"
+
+for c in wrong-name:8442 expired:8443 unknown-ca:8444; do
+  name=${c%:*} port=${c#*:}
+  step "$name: refused before a request"
+  unreachable "$(run "$name" "https://tarn.test:$port")" "https://tarn.test:$port"
+  [ "$(requests "$port")" = 0 ] || fail "$name: requests reached nginx: $(cat "$work/nginx/access.log")"
+done
+for address in http://tarn.test:8445 http://10.77.0.1:8445; do
+  step "$address: plain http to another machine is never sent"
+  unreachable "$(run "plain-$(( RANDOM ))" "$address")" "$address"
+done
+[ "$(requests 8445)" = 0 ] || fail "plain: requests reached nginx: $(cat "$work/nginx/access.log")"
+# The log says which address is in use, and why nothing went to it.
+logs() { for f in "$@"; do iconv -f UTF-16LE -t UTF-8 "$f" | sed 's/^\xEF\xBB\xBF//; s/\r$//'; done; }
+grep -q '^служба http://10.77.0.1:8445: без https допускается только этот' <<<"$(logs "$work"/plain-*/launcher.log)" ||
+  fail "plain: no log line says why"
+grep -qx 'служба https://tarn.test:8443' <<<"$(logs "$work/expired/launcher.log")" || fail "expired: the log has no address"
+echo "TLS test passed"
