@@ -1,6 +1,7 @@
 #include "client/update.h"
 
 #include <atomic>
+#include <string>
 #include <vector>
 
 #include "bridge/base64.h"
@@ -96,11 +97,28 @@ void RunUpdate() {
   DownloadSession session([&](const PlacedFile& placed) {
     if (placed.result != DownloadResult::Ok) failed(toUpdate[placed.tag], placed.result);
   });
-  for (size_t j = 0; j < count; ++j) {
+  // Several files at once; the rows and the percent follow the list.
+  std::vector<std::string> targets(count);
+  for (size_t j = 0; j < count; ++j) targets[j] = ClientFilePath(clientDir, toUpdate[j].path);
+  std::vector<DownloadResult> results(count, DownloadResult::Ok);
+  std::vector<FetchedFile> fetched(count);
+  FetchWorkers workers(
+      count, FetchWorkers::kMaxWorkers, [&targets](size_t j) -> const std::string& { return targets[j]; },
+      [&](size_t j, FetchWorkers& self) {
+        const FileEntry& entry = toUpdate[j];
+        results[j] = session.Fetch(FileRequestPath(entry.path), targets[j], entry.md5, entry.size, {pause, stop}, {},
+                                   list.sizesKnown, fetched[j]);
+        if (results[j] == DownloadResult::Ok) return true;
+        self.Shrink();
+        return false;
+      });
+  size_t j = 0;
+  while (workers.Next(j, [&session] { session.Poll(); })) {
     const FileEntry& entry = toUpdate[j];
-    const DownloadResult result = session.Download(FileRequestPath(entry.path), ClientFilePath(clientDir, entry.path),
-                                                   entry.md5, entry.size, {pause, stop}, {}, list.sizesKnown, j);
-    if (result != DownloadResult::Ok) failed(entry, result);
+    if (results[j] == DownloadResult::Ok)
+      session.Place(std::move(fetched[j]), j);
+    else
+      failed(entry, results[j]);
     const size_t percent = (j + 1) * 100 / count;
     rows[kDownloadRow] =
         MakeStateRow(failures > 0 ? "bad" : "run", OfCount("Загружаю", j + 1, count), Percent(percent));
