@@ -190,7 +190,7 @@ TEST_F(InstallEndToEnd, AFreshInstallLandsWholeAndTheNextStartSeesIt) {
   const auto done = std::find(keys.begin(), keys.end(), "progress");
   ASSERT_NE(done, keys.end());
   EXPECT_EQ(V(done - 5, keys.end()), (V{"install", "epoch", "news", "accounts", "update", "progress", "install", "epoch",
-                                        "news", "accounts", "update", "progress"}));
+                                        "news", "accounts", "update", "progress", "limit"}));
   const std::string finished = lines[std::find_if(lines.begin(), lines.end(),
                                                   [](const std::string& l) {
                                                     return StartsWith(l, R"({"install")") &&
@@ -528,7 +528,7 @@ TEST_F(InstallEndToEnd, OversizedStateFilesCostLittleAndKeepTheirUsefulPart) {
   ExpectInstalled(folder);
   EXPECT_EQ(Cfg(), CfgText(folder, "готово"));  // the damage went with the next write
   const std::u16string log = test::LogUnits(Log());
-  for (const std::string& said : {"install.cfg больше 8 КиБ", "install.done больше", "accounts.dat больше 256 КиБ"})
+  for (const std::string said : {"install.cfg больше 8 КиБ", "install.done больше", "accounts.dat больше 256 КиБ"})
     EXPECT_NE(log.find(Utf8ToWide(said)), std::u16string::npos) << said;
 }
 
