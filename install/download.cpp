@@ -260,9 +260,15 @@ struct Transfer {
     }
     Hash(bytes);
     offset += bytes.size();
-    // The player's limit holds the next read back; a pause or stop does not
-    // wait for it.
-    ThrottleReceived(bytes.size(), [this] { return Requested().has_value(); });
+    // The player's limit holds the next read back, also while a pause or
+    // stop waits for a quiet moment (reading on at full speed then would
+    // pull in everything the server queued); once that wait is over, the
+    // request ends the transfer below.
+    ThrottleReceived(bytes.size(), [this] {
+      if (!Requested()) return false;
+      if (!requestedSince) requestedSince = Clock::now();
+      return Clock::now() - *requestedSince >= kRequestGrace;
+    });
     // The disk starts on a large file while it arrives, so the flush that
     // follows it waits only for the tail.
     if (!inMemory && offset - writtenOutTo >= kWriteOutBytes) {

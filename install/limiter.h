@@ -40,8 +40,7 @@ uint64_t DownloadLimit();
 
 // Counts bytes just received against the limit and waits while the
 // process is ahead of it. cancelled is asked at least every 100 ms; true
-// ends the wait at once (a pause or stop is not held up by the limit). A
-// changed limit applies to a wait already running.
+// ends the wait at once. A changed limit applies to a wait already running.
 void ThrottleReceived(uint64_t bytes, const std::function<bool()>& cancelled);
 
 // The payload's "kibps": digits only, up to 4194304 (4 GiB/s); "0" or

@@ -122,7 +122,7 @@ for mib in ${limits//,/ }; do
   (run_headless "$dir" '"speed.limit\n{\"kibps\":\"'"$kibps"'\"}"'"$nl:pick $dir/games$nl\"install.folder\"$nl:sleep 30000$nl\"install.stop\"$nl:wait$nl") &
   runner=$!
   samples=$dir/samples
-  for _ in $(seq 64); do
+  for _ in $(seq "${SAMPLES:-64}"); do
     sleep 0.5
     echo "$(now) $(du -sb "$dir/games" 2>/dev/null | cut -f1 || echo 0)" >> "$samples"
   done
