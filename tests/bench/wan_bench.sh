@@ -132,6 +132,8 @@ import sys
 rows = [tuple(map(float, l.split())) for l in open(sys.argv[1]) if len(l.split()) == 2]
 mib = float(sys.argv[2]); rate = mib * 1048576
 rows = [r for r in rows if r[1] > 0][2:]   # from the first second of data on
+# up to the stop: the samples after it only repeat the final size
+rows = rows[:next((i for i, r in enumerate(rows) if r[1] == rows[-1][1]), len(rows)) + 1] if rows else rows
 rates = []
 for i, (t0, b0) in enumerate(rows):
     for t1, b1 in rows[i:]:
