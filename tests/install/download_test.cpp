@@ -540,6 +540,7 @@ TEST_F(Download, ASessionWritesSmallFilesLaterKeepsACutOneAndReportsALateWriteFa
   std::vector<std::string> files;
   for (size_t i = 0; i < kFiles; ++i) files.push_back(Bytes(1'000 + i * 2'500, static_cast<unsigned>(i)));
   const std::string cut = Bytes(100'000, 99);
+  std::atomic<bool> stopSent{false};
   ScriptedServer server([&](const SeenRequest& r) {
     const size_t n = std::stoul(r.target.substr(2));
     Reply reply = FileReply(n < kFiles ? files[n] : cut, r);
@@ -547,8 +548,9 @@ TEST_F(Download, ASessionWritesSmallFilesLaterKeepsACutOneAndReportsALateWriteFa
     if (n == kFiles && !r.hasRange) {
       reply.pieceBytes = 20'000;
       reply.pause = std::chrono::milliseconds(20);
+      // Once: a piece sent after the stop landed must not stop the resume.
       reply.afterPiece = [&](uint64_t sent) {
-        if (sent >= 60'000) stop_ = true;
+        if (sent >= 60'000 && !stopSent.exchange(true)) stop_ = true;
       };
     }
     return reply;
