@@ -35,6 +35,7 @@ void RunPushAll(const Workers& w) {
     w.pushNews();
     w.refreshInstallScreen();
   }
+  w.pushSpeedLimit();
 }
 
 // Each handler receives the payload and the workers; the table order is the
@@ -110,6 +111,11 @@ constexpr Entry kCommands[] = {
      [](std::string_view, const Workers&) {
        TheInstallFlags().stopRequested.exchange(true);
        TheInstallFlags().pauseRequested.exchange(false);  // a paused install wakes up to stop
+     }},
+    {"speed.limit",
+     [](std::string_view payload, const Workers& w) {
+       // Kept on the disk: not on the window thread.
+       RunAsync([f = w.setSpeedLimit, kibps = JsonString(payload, "kibps")] { f(kibps); });
      }},
     {"install.folder",
      [](std::string_view, const Workers& w) { RunAsync([f = w.runInstall] { f(InstallFolderSource::Dialog); }); }},

@@ -44,6 +44,9 @@ struct Workers {
   void (*pushEnv)();
   void (*checkForUpdate)();
   void (*refreshInstallScreen)();
+  // The player's download speed limit: kept and applied, then announced.
+  void (*setSpeedLimit)(const std::string& kibps);
+  void (*pushSpeedLimit)();
 };
 
 // Serves one Command. Unknown names do nothing. Never waits for a task.

@@ -1,6 +1,7 @@
 #include "client/update.h"
 
 #include <atomic>
+#include <string>
 #include <vector>
 
 #include "bridge/base64.h"
@@ -24,9 +25,41 @@ namespace {
 // long list does not flood it.
 constexpr size_t kCheckReportEvery = 64;
 
-void StampServerBuild() {
-  int32_t build = 0;
-  if (FetchServerBuild(build)) WriteClientVersion(build);
+// What the page hears of the service's build: the "update" Event and the
+// "progress" line.
+void CompareWithServer(int32_t remote) {
+  const int32_t local = ReadClientVersion();
+  if (remote == 0) {
+    PostUpdateStatus(local, remote);
+    PostProgress("Идёт обслуживание сервера", 0, false);
+  } else if (local < 0) {
+    PostUpdateStatus(local, remote);
+    PostProgress("Не найден файл версии клиента", 0, true);
+  } else if (local == remote) {
+    PostUpdateStatus(local, remote);
+    PostProgress("Клиент актуален", 100, true);
+  } else if (remote < local) {
+    PostUpdateStatus(local, remote);
+    PostProgress("Версия сервера ниже версии клиента", 100, true);
+  } else {
+    PostProgress("Доступно обновление: " + std::to_string(local) + " → " + std::to_string(remote), 0, false);
+    PostToUi(R"({"update":{"available":true}})");
+  }
+}
+
+// The end of an update that left every file right: the build is stamped,
+// the epoch shown and the update check made from one answer of the
+// service, since over a distant line each question costs a connection and
+// two round trips.
+void StampShowAndCheck() {
+  int32_t build = -1;
+  const bool fetched = FetchServerBuild(build);
+  if (fetched) WriteClientVersion(build);
+  PostToUi(EpochEvent(ReadClientVersion(), fetched ? build : -1));
+  if (fetched)
+    CompareWithServer(build);
+  else
+    PostProgress("Сервер обновлений недоступен", 0, true);
 }
 
 std::string Percent(size_t percent) { return std::to_string(percent) + "%"; }
@@ -79,11 +112,9 @@ void RunUpdate() {
     toUpdate.push_back(entries[i]);
 
   if (toUpdate.empty()) {
-    StampServerBuild();
     rows.back() = MakeStateRow("ok", "Все файлы на месте", "Готово");
     rows.push_back(MakeStateRow("ok", "Клиент приведён к версии сервера", "Готово"));
-    PostEpoch();
-    CheckForUpdate();
+    StampShowAndCheck();
     PostProgress("Клиент актуален", 100, true);
     post();
     return;
@@ -110,11 +141,28 @@ void RunUpdate() {
   DownloadSession session([&](const PlacedFile& placed) {
     if (placed.result != DownloadResult::Ok) failed(toUpdate[placed.tag], placed.result);
   });
-  for (size_t j = 0; j < count; ++j) {
+  // Several files at once; the rows and the percent follow the list.
+  std::vector<std::string> targets(count);
+  for (size_t j = 0; j < count; ++j) targets[j] = ClientFilePath(clientDir, toUpdate[j].path);
+  std::vector<DownloadResult> results(count, DownloadResult::Ok);
+  std::vector<FetchedFile> fetched(count);
+  FetchWorkers workers(
+      count, FetchWorkers::kMaxWorkers, [&targets](size_t j) -> const std::string& { return targets[j]; },
+      [&](size_t j, FetchWorkers& self) {
+        const FileEntry& entry = toUpdate[j];
+        results[j] = session.Fetch(FileRequestPath(entry.path), targets[j], entry.md5, entry.size, {pause, stop}, {},
+                                   list.sizesKnown, fetched[j]);
+        if (results[j] == DownloadResult::Ok) return true;
+        self.Shrink();
+        return false;
+      });
+  size_t j = 0;
+  while (workers.Next(j, [&session] { session.Poll(); })) {
     const FileEntry& entry = toUpdate[j];
-    const DownloadResult result = session.Download(FileRequestPath(entry.path), ClientFilePath(clientDir, entry.path),
-                                                   entry.md5, entry.size, {pause, stop}, {}, list.sizesKnown, j);
-    if (result != DownloadResult::Ok) failed(entry, result);
+    if (results[j] == DownloadResult::Ok)
+      session.Place(std::move(fetched[j]), j);
+    else
+      failed(entry, results[j]);
     const size_t percent = (j + 1) * 100 / count;
     rows[kDownloadRow] =
         MakeStateRow(failures > 0 ? "bad" : "run", OfCount("Загружаю", j + 1, count), Percent(percent));
@@ -130,9 +178,7 @@ void RunUpdate() {
     PostProgress("Обновление завершено с ошибками", 100, true);
   } else {
     rows[kDownloadRow] = MakeStateRow("ok", "Все файлы обновлены", "Готово");
-    StampServerBuild();
-    PostEpoch();
-    CheckForUpdate();
+    StampShowAndCheck();
     PostProgress("Клиент обновлён", 100, true);
   }
   post();
@@ -163,23 +209,7 @@ void CheckForUpdate() {
     PostProgress("Сервер обновлений недоступен", 0, true);
     return;
   }
-  const int32_t local = ReadClientVersion();
-  if (remote == 0) {
-    PostUpdateStatus(local, remote);
-    PostProgress("Идёт обслуживание сервера", 0, false);
-  } else if (local < 0) {
-    PostUpdateStatus(local, remote);
-    PostProgress("Не найден файл версии клиента", 0, true);
-  } else if (local == remote) {
-    PostUpdateStatus(local, remote);
-    PostProgress("Клиент актуален", 100, true);
-  } else if (remote < local) {
-    PostUpdateStatus(local, remote);
-    PostProgress("Версия сервера ниже версии клиента", 100, true);
-  } else {
-    PostProgress("Доступно обновление: " + std::to_string(local) + " → " + std::to_string(remote), 0, false);
-    PostToUi(R"({"update":{"available":true}})");
-  }
+  CompareWithServer(remote);
 }
 
 void PostUpdateStatus(int32_t local, int32_t remote) {

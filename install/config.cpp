@@ -10,12 +10,13 @@
 #include "platform/paths.h"
 
 namespace tarn {
-namespace {
 
 std::string DataPath() {
   std::string folder = DataFolder();
   return folder.empty() ? JoinPath(ExeDir(), "data") : folder;
 }
+
+namespace {
 
 // Lines split at LF, CRs at their ends dropped, empty lines gone, so
 // hand-edited LF-only files read the same as the launcher's own.

@@ -23,6 +23,10 @@ std::mutex& ConfigLock();
 // the rest goes at the next set.
 inline constexpr size_t kInstallConfigLimitBytes = 8 * 1024;
 
+// The launcher's data folder: the host's; without a host, the "data"
+// folder beside the executable.
+std::string DataPath();
+
 // data folder + install.cfg / install.done. The data folder is the host's;
 // without a host it is the "data" folder beside the executable.
 std::string InstallConfigPath();

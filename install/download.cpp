@@ -15,6 +15,7 @@
 
 #include "bridge/host_slots.h"
 #include "client/file_list.h"
+#include "install/limiter.h"
 #include "platform/crypto.h"
 #include "platform/download.h"
 #include "platform/file.h"
@@ -260,6 +261,15 @@ struct Transfer {
     }
     Hash(bytes);
     offset += bytes.size();
+    // The player's limit holds the next read back, also while a pause or
+    // stop waits for a quiet moment (reading on at full speed then would
+    // pull in everything the server queued); once that wait is over, the
+    // request ends the transfer below.
+    ThrottleReceived(bytes.size(), [this] {
+      if (!Requested()) return false;
+      if (!requestedSince) requestedSince = Clock::now();
+      return Clock::now() - *requestedSince >= kRequestGrace;
+    });
     // The disk starts on a large file while it arrives, so the flush that
     // follows it waits only for the tail.
     if (!inMemory && offset - writtenOutTo >= kWriteOutBytes) {
@@ -369,22 +379,18 @@ WriteStatus Flush(OutputFile& file, const std::string& part) {
   return file.isOpen() ? CommitOutputFile(file) : SyncFileToDisk(part);
 }
 
-DownloadResult Place(WriteStatus flushed, const std::string& part, const std::string& target) {
+DownloadResult PlaceFlushed(WriteStatus flushed, const std::string& part, const std::string& target) {
   if (flushed != WriteStatus::Ok) return Transfer::Failure(flushed);
   return MoveFileOver(part, target) ? DownloadResult::Ok : DownloadResult::WriteError;
 }
 
 DownloadResult FlushAndRename(OutputFile& file, const std::string& part, const std::string& target) {
-  return Place(Flush(file, part), part, target);
+  return PlaceFlushed(Flush(file, part), part, target);
 }
 
 // What Receive hands on: the ".part" file, or for a small file its bytes
 // (inMemory), which nothing has written yet.
-struct Received {
-  OutputFile file;  // open on the ".part" file when this call wrote it
-  std::string bytes;
-  bool inMemory = false;
-};
+using Received = FetchedFile;
 
 // Fetches and checks one file into its ".part" file, or into memory when
 // keepSmall allows it for a small one. Ok: received holds exactly the
@@ -474,6 +480,7 @@ DownloadResult Receive(const std::string& requestPath, const std::string& target
     RemoveFile(part);
     return DownloadResult::Corrupt;
   }
+  received.target = targetPath;
   received.file = std::move(t.file);
   received.inMemory = t.inMemory;
   return DownloadResult::Ok;
@@ -569,18 +576,44 @@ DownloadResult DownloadSession::Download(const std::string& requestPath, const s
   Received received;
   const DownloadResult result = Receive(requestPath, targetPath, expectedMd5, expectedSize, flags, progress,
                                         sizeKnown, true, received);
-  if (result == DownloadResult::Ok) {
-    Pending pending;
-    pending.tag = tag;
-    pending.part = PartPath(targetPath);
-    pending.target = targetPath;
-    pending.file = std::move(received.file);
-    pending.bytes = std::move(received.bytes);
-    pending.inMemory = received.inMemory;
-    HandOver(std::move(pending));
-  }
+  if (result == DownloadResult::Ok) HandOver(std::move(received), tag);
   Poll();
   return result;
+}
+
+DownloadResult DownloadSession::Fetch(const std::string& requestPath, const std::string& targetPath,
+                                      std::string_view expectedMd5, uint64_t expectedSize, DownloadFlags flags,
+                                      const ProgressCallback& progress, bool sizeKnown, FetchedFile& fetched) {
+  {
+    // Only the session's own thread reports, so this waits without doing so.
+    std::unique_lock lock(lock_);
+    const auto free = [&] { return std::find(targets_.begin(), targets_.end(), targetPath) == targets_.end(); };
+    if (!free()) {
+      ++hurry_;
+      work_.notify_one();
+      progress_.wait(lock, free);
+      --hurry_;
+    }
+  }
+  return Receive(requestPath, targetPath, expectedMd5, expectedSize, flags, progress, sizeKnown, true, fetched);
+}
+
+void DownloadSession::Place(FetchedFile fetched, size_t tag) {
+  Poll();
+  WaitUntil([&] { return busy_ < kMaxPending && memoryHeld_ < kMaxPendingMemory; });
+  HandOver(std::move(fetched), tag);
+  Poll();
+}
+
+void DownloadSession::HandOver(FetchedFile fetched, size_t tag) {
+  Pending pending;
+  pending.tag = tag;
+  pending.part = PartPath(fetched.target);
+  pending.target = std::move(fetched.target);
+  pending.file = std::move(fetched.file);
+  pending.bytes = std::move(fetched.bytes);
+  pending.inMemory = fetched.inMemory;
+  HandOver(std::move(pending));
 }
 
 void DownloadSession::Poll() {
@@ -670,7 +703,7 @@ void DownloadSession::FlushAndPlace(std::deque<Pending>& batch) const {
     if (pending.result != DownloadResult::Ok) continue;
     // A ".part" file an earlier call completed is flushed by name.
     const WriteStatus status = slot[i] == SIZE_MAX ? SyncFileToDisk(pending.part) : flushed[slot[i]];
-    pending.result = Place(status, pending.part, pending.target);
+    pending.result = PlaceFlushed(status, pending.part, pending.target);
   }
 }
 
@@ -731,6 +764,98 @@ void DownloadSession::FlushLoop() {
   }
   lock.unlock();
   ReleaseThreadState();
+}
+
+FetchWorkers::FetchWorkers(size_t count, size_t workers, TargetOf target, Fetch fetch)
+    : count_(count), target_(std::move(target)), fetch_(std::move(fetch)), done_(count, 0) {
+  workers = std::clamp<size_t>(std::min(workers, count), 1, kMaxWorkers);
+  for (size_t i = 0; i < workers; ++i) {
+    try {
+      threads_.emplace_back([this] { Work(); });
+    } catch (const std::system_error&) {
+      break;  // fewer workers; with none at all, Next fetches on its own thread
+    }
+  }
+  std::lock_guard lock(lock_);
+  most_ = std::max<size_t>(threads_.size(), 1);
+  limit_ = most_;
+}
+
+FetchWorkers::~FetchWorkers() {
+  Halt();
+  for (std::thread& t : threads_) t.join();
+}
+
+void FetchWorkers::Halt() {
+  {
+    std::lock_guard lock(lock_);
+    halted_ = true;
+  }
+  changed_.notify_all();
+}
+
+void FetchWorkers::Shrink() {
+  std::lock_guard lock(lock_);
+  limit_ = std::max<size_t>(limit_ / 2, 1);
+}
+
+bool FetchWorkers::MayStart() const {
+  if (cursor_ >= count_ || running_ >= limit_ || cursor_ >= handed_ + kWindow) return false;
+  // A target listed twice: its ".part" file is not fetched into by two
+  // transfers, nor before the earlier one is handed on for placing.
+  const std::string& target = target_(cursor_);
+  for (size_t j = handed_; j < cursor_; ++j)
+    if (target_(j) == target) return false;
+  return true;
+}
+
+void FetchWorkers::Work() {
+  std::unique_lock lock(lock_);
+  for (;;) {
+    changed_.wait(lock, [this] { return halted_ || cursor_ >= count_ || MayStart(); });
+    if (halted_ || cursor_ >= count_) break;
+    const size_t index = cursor_++;
+    ++running_;
+    lock.unlock();
+    const bool came = fetch_(index, *this);
+    lock.lock();
+    --running_;
+    done_[index] = 1;
+    if (came && limit_ < most_) ++limit_;
+    changed_.notify_all();
+  }
+  lock.unlock();
+  ReleaseThreadState();
+}
+
+bool FetchWorkers::Next(size_t& index, const std::function<void()>& idle) {
+  std::unique_lock lock(lock_);
+  // The caller is done with every index it took: the window moves, and an
+  // index waiting for its target may start.
+  if (handed_ != next_) {
+    handed_ = next_;
+    changed_.notify_all();
+  }
+  for (;;) {
+    if (next_ < count_ && done_[next_]) {
+      index = next_++;
+      return true;
+    }
+    if (next_ >= count_ || (halted_ && next_ >= cursor_)) return false;
+    if (threads_.empty() && cursor_ == next_) {
+      // No worker thread could start: the caller's thread does the work.
+      const size_t mine = cursor_++;
+      lock.unlock();
+      fetch_(mine, *this);
+      lock.lock();
+      done_[mine] = 1;
+      continue;
+    }
+    changed_.wait_for(lock, std::chrono::milliseconds(20));
+    lock.unlock();
+    if (idle) idle();
+    lock.lock();
+  }
 }
 
 WriteStatus MakeParentFolders(const std::string& filePath) {

@@ -76,6 +76,16 @@ DownloadResult DownloadFile(const std::string& requestPath, const std::string& t
                             std::string_view expectedMd5, uint64_t expectedSize, DownloadFlags flags,
                             const ProgressCallback& progress, bool sizeKnown = false);
 
+// A file a worker received and checked, for a DownloadSession to place:
+// the ".part" file (open while this call wrote it), or a small file's
+// bytes not yet written anywhere.
+struct FetchedFile {
+  std::string target;
+  OutputFile file;
+  std::string bytes;
+  bool inMemory = false;
+};
+
 // What a DownloadSession tells of a file once it is done with it.
 struct PlacedFile {
   size_t tag = 0;  // the caller's tag from DownloadSession::Download
@@ -119,6 +129,16 @@ class DownloadSession {
   DownloadResult Download(const std::string& requestPath, const std::string& targetPath, std::string_view expectedMd5,
                           uint64_t expectedSize, DownloadFlags flags, const ProgressCallback& progress,
                           bool sizeKnown, size_t tag);
+  // For several connections at once: Download's transfer and check alone,
+  // for any thread (each thread keeps a connection of its own). Waits first
+  // while the target is still being placed. Ok leaves in fetched what Place
+  // needs; reports nothing.
+  DownloadResult Fetch(const std::string& requestPath, const std::string& targetPath, std::string_view expectedMd5,
+                       uint64_t expectedSize, DownloadFlags flags, const ProgressCallback& progress, bool sizeKnown,
+                       FetchedFile& fetched);
+  // On the session's thread: hands a fetched file over to be placed and
+  // reported with tag, as Download does with its own.
+  void Place(FetchedFile fetched, size_t tag);
   // Reports the files placed so far without waiting.
   void Poll();
   // Waits until every file handed over is placed or has failed, and
@@ -144,6 +164,7 @@ class DownloadSession {
   static constexpr std::chrono::milliseconds kGatherTime{20};
 
   void HandOver(Pending pending);
+  void HandOver(FetchedFile fetched, size_t tag);
   void FlushLoop();
   static void WritePending(Pending& pending);
   void FlushAndPlace(std::deque<Pending>& batch) const;
@@ -162,6 +183,59 @@ class DownloadSession {
   size_t hurry_ = 0;                  // guarded by lock_: callers waiting for the companion
   bool quit_ = false;                 // guarded by lock_
   std::thread companion_;
+};
+
+// Several files at once. Workers, each on a thread of its own with a kept
+// connection of its own, take the next index from a shared cursor and run
+// fetch on it; the caller's thread takes the finished indexes in order
+// with Next and commits them, so whatever it records keeps the order of
+// the list. An index starts only within kWindow of the first one the
+// caller has not taken, and not while an earlier index it has not taken
+// yet names the same target. The number of transfers at once halves with
+// every failed attempt (Shrink), down to one, and grows by one with every
+// file that came, up to the number of workers: a service that refuses
+// connections or answers 503 is asked by fewer at once.
+class FetchWorkers {
+ public:
+  // fetch runs on a worker; true when the file came.
+  using Fetch = std::function<bool(size_t index, FetchWorkers& workers)>;
+  using TargetOf = std::function<const std::string&(size_t index)>;
+  static constexpr size_t kMaxWorkers = 16;
+  static constexpr size_t kWindow = 64;
+
+  FetchWorkers(size_t count, size_t workers, TargetOf target, Fetch fetch);
+  // Halts and waits for the workers.
+  ~FetchWorkers();
+  FetchWorkers(const FetchWorkers&) = delete;
+  FetchWorkers& operator=(const FetchWorkers&) = delete;
+
+  // Waits for the next index in order to be fetched, running idle on the
+  // caller's thread at least every 20 ms meanwhile. False once every index
+  // was taken, or after Halt, once every index started was.
+  bool Next(size_t& index, const std::function<void()>& idle);
+  // No index starts any more; the ones running finish.
+  void Halt();
+  // An attempt failed: fewer transfers at once.
+  void Shrink();
+
+ private:
+  void Work();
+  bool MayStart() const;  // under lock_
+
+  size_t count_;
+  TargetOf target_;
+  Fetch fetch_;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::vector<char> done_;  // guarded by lock_
+  size_t cursor_ = 0;       // guarded by lock_: the next index to start
+  size_t next_ = 0;         // guarded by lock_: the next index Next hands out
+  size_t handed_ = 0;       // guarded by lock_: every index below it the caller is done with
+  size_t running_ = 0;      // guarded by lock_
+  size_t limit_ = 1;        // guarded by lock_: transfers allowed at once
+  size_t most_ = 1;
+  bool halted_ = false;     // guarded by lock_
+  std::vector<std::thread> threads_;
 };
 
 // Creates every missing folder on the way to the folder that holds filePath.

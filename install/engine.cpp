@@ -1,6 +1,8 @@
 #include "install/engine.h"
 
+#include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -185,16 +187,17 @@ namespace {
 
 enum class FileOutcome { Done, Again, Failed };
 
-// Up to three attempts at one file, with the waits between them.
-FileOutcome DownloadOne(DownloadSession& session, size_t tag, const FileEntry& entry, bool sizeKnown,
-                        const std::string& target, TransferCounters& counters, DownloadResult& result) {
-  const DownloadFlags flags{Flags().pauseRequested, Flags().stopRequested};
+// Up to three attempts at one file, with the waits between them, on a
+// worker of its own. A failed attempt also asks the workers to go easier
+// on the service.
+FileOutcome DownloadOne(DownloadSession& session, FetchWorkers& workers, const FileEntry& entry, bool sizeKnown,
+                        const std::string& target, DownloadFlags flags, const ProgressCallback& progress,
+                        DownloadResult& result, FetchedFile& fetched) {
   int failures = 0;
   int waitUnits = kFirstWaitUnits;
   for (;;) {
-    result = session.Download(FileRequestPath(entry.path), target, entry.md5, entry.size, flags,
-                              [&counters](uint64_t received) { UpdateTransferProgress(counters, received); },
-                              sizeKnown, tag);
+    result = session.Fetch(FileRequestPath(entry.path), target, entry.md5, entry.size, flags, progress, sizeKnown,
+                           fetched);
     switch (result) {
       case DownloadResult::Ok:
         return FileOutcome::Done;
@@ -207,10 +210,11 @@ FileOutcome DownloadOne(DownloadSession& session, size_t tag, const FileEntry& e
       default:
         break;
     }
+    workers.Shrink();
     const std::string text = DownloadResultText(result);
     LogLine("повтор %s (попытка %d): %s", entry.path.c_str(), failures + 1, text.c_str());
     for (int u = 0; u < waitUnits; ++u) {
-      if (Flags().stopRequested.load() || Flags().pauseRequested.load()) break;
+      if (flags.stop.load() || flags.pause.load()) break;
       std::this_thread::sleep_for(kRetrySleep);
     }
     ++failures;
@@ -219,8 +223,130 @@ FileOutcome DownloadOne(DownloadSession& session, size_t tag, const FileEntry& e
   }
 }
 
-// The files of the plan in order; false when the run ended here (stop or
-// failure, already posted). A file counts as done once its bytes are in and
+// The bytes of the files in flight, for the counts, the speed and the time
+// left: workers report what their file holds, and the task thread moves a
+// file's bytes into the completed count when it takes the file in list
+// order. The counters are shared with the workers through this alone.
+class InFlight {
+ public:
+  InFlight(TransferCounters& counters, size_t count) : counters_(counters), held_(count, 0) {}
+
+  // A file starts with onDisk bytes already in its ".part" file: they count
+  // as done, but not towards the speed.
+  void Start(size_t slot, uint64_t onDisk) {
+    std::lock_guard lock(lock_);
+    total_ = total_ - held_[slot] + onDisk;
+    held_[slot] = onDisk;
+    TransferCounters view = counters_;
+    view.completedBytes += total_ - onDisk;
+    StartFileProgress(view, onDisk);
+    counters_.lastPostTick = view.lastPostTick;
+  }
+  void Update(size_t slot, uint64_t received) {
+    std::lock_guard lock(lock_);
+    total_ = total_ - held_[slot] + received;
+    held_[slot] = received;
+    Post();
+  }
+  void Complete(size_t slot, uint64_t size) {
+    std::lock_guard lock(lock_);
+    total_ -= held_[slot];
+    held_[slot] = 0;
+    counters_.completedBytes += size;
+    counters_.completedFiles += 1;
+    Post();
+  }
+
+ private:
+  void Post() {
+    TransferCounters view = counters_;
+    UpdateTransferProgress(view, total_);
+    counters_.lastPostTick = view.lastPostTick;
+  }
+
+  std::mutex lock_;
+  TransferCounters& counters_;   // guarded by lock_ while workers run
+  std::vector<uint64_t> held_;   // guarded by lock_
+  uint64_t total_ = 0;           // guarded by lock_: the sum of held_
+};
+
+// What a worker leaves for the task thread.
+struct Slot {
+  FileOutcome outcome = FileOutcome::Again;
+  DownloadResult result = DownloadResult::Ok;
+  FetchedFile fetched;
+  bool taken = false;
+};
+
+struct RoundEnd {
+  std::vector<size_t> left;          // plan indexes still to fetch, in order
+  const FileEntry* failed = nullptr;  // the file that ended the run
+  DownloadResult result = DownloadResult::Ok;
+};
+
+// The plan's files named by todo, several at once, until all came or a
+// pause, a stop or a failure ends the round. Files that came are handed to
+// the session in list order, so their journal lines and counts keep it.
+RoundEnd DownloadRound(const DownloadPlan& plan, const std::vector<size_t>& todo, const std::string& folder,
+                       DownloadSession& session, TransferCounters& counters) {
+  RoundEnd end;
+  std::vector<Slot> slots(todo.size());
+  std::vector<std::string> targets(todo.size());
+  for (size_t j = 0; j < todo.size(); ++j) targets[j] = ClientFilePath(folder, plan.entries[todo[j]]->path);
+  InFlight inFlight(counters, todo.size());
+  // The workers' stop: the player's, passed on by the task thread, or a
+  // failure that ends the run.
+  std::atomic<bool> halt{false};
+  const DownloadFlags flags{Flags().pauseRequested, halt};
+  FetchWorkers workers(
+      todo.size(), FetchWorkers::kMaxWorkers, [&targets](size_t j) -> const std::string& { return targets[j]; },
+      [&](size_t j, FetchWorkers& self) {
+        const FileEntry& entry = *plan.entries[todo[j]];
+        Slot& slot = slots[j];
+        if (halt.load() || Flags().pauseRequested.load()) return false;
+        {
+          std::lock_guard lock(InstallLock());
+          TheInstallState().file = entry.path;
+        }
+        inFlight.Start(j, BytesOnDisk(targets[j], entry.size));
+        slot.outcome = DownloadOne(session, self, entry, plan.sizesKnown, targets[j], flags,
+                                   [&inFlight, j](uint64_t received) { inFlight.Update(j, received); }, slot.result,
+                                   slot.fetched);
+        return slot.outcome == FileOutcome::Done;
+      });
+  const auto idle = [&] {
+    session.Poll();
+    if (Flags().stopRequested.load()) halt.store(true);
+    if (halt.load() || Flags().pauseRequested.load()) workers.Halt();
+  };
+  // A pause or stop lets the round run dry: no new file starts, and the
+  // ones in flight end at their next quiet moment.
+  size_t j = 0;
+  while (workers.Next(j, idle)) {
+    idle();
+    Slot& slot = slots[j];
+    slot.taken = true;
+    const FileEntry& entry = *plan.entries[todo[j]];
+    if (slot.outcome == FileOutcome::Done) {
+      session.Place(std::move(slot.fetched), todo[j]);
+      inFlight.Complete(j, entry.size);
+      continue;
+    }
+    slot.taken = false;
+    if (slot.outcome == FileOutcome::Failed && !end.failed) {
+      end.failed = &entry;
+      end.result = slot.result;
+      halt.store(true);
+      workers.Halt();
+    }
+  }
+  for (size_t k = 0; k < todo.size(); ++k)
+    if (!slots[k].taken) end.left.push_back(todo[k]);
+  return end;
+}
+
+// The files of the plan; false when the run ended here (stop or failure,
+// already posted). A file counts as done once its bytes are in and
 // checked; its journal line follows once the downloader reports its data on
 // the disk and the file under its own name, so the journal never speaks for
 // a file a power cut could take back.
@@ -232,26 +358,32 @@ bool DownloadPhase(const DownloadPlan& plan, const std::string& folder, Transfer
   uint64_t bytesOnDisk = counters.completedBytes;
   const FileEntry* unplaced = nullptr;
   DownloadResult unplacedResult = DownloadResult::Ok;
-  DownloadSession session([&](const PlacedFile& placed) {
-    const FileEntry& entry = *plan.entries[placed.tag];
-    if (placed.result == DownloadResult::Ok) {
+  std::vector<char> placed(plan.entries.size(), 0);
+  DownloadSession session([&](const PlacedFile& file) {
+    const FileEntry& entry = *plan.entries[file.tag];
+    if (file.result == DownloadResult::Ok) {
       AppendInstallJournal(entry.path, entry.md5);
+      placed[file.tag] = 1;
       filesOnDisk += 1;
       bytesOnDisk += entry.size;
     } else if (!unplaced) {
       unplaced = &entry;
-      unplacedResult = placed.result;
+      unplacedResult = file.result;
     }
   });
   const auto fail = [&](const FileEntry& entry, DownloadResult result) {
     session.Drain();
-    // The failed file's ".part" file keeps what arrived, for the resume.
+    // The ".part" files keep what arrived, for the resume, and count.
+    uint64_t held = 0;
+    for (size_t i = 0; i < plan.entries.size(); ++i)
+      if (!placed[i]) held += BytesOnDisk(ClientFilePath(folder, plan.entries[i]->path), plan.entries[i]->size);
     FailWithCounts("Не удалось скачать «" + entry.path + "». " + DownloadResultText(result), filesOnDisk,
-                   bytesOnDisk + BytesOnDisk(ClientFilePath(folder, entry.path), entry.size));
+                   bytesOnDisk + held);
     return false;
   };
-  size_t k = 0;
-  while (k < plan.entries.size()) {
+  std::vector<size_t> todo(plan.entries.size());
+  for (size_t i = 0; i < todo.size(); ++i) todo[i] = i;
+  while (!todo.empty()) {
     while (Flags().pauseRequested.load() && !Flags().stopRequested.load()) {
       session.Poll();
       PostPaused();
@@ -259,26 +391,9 @@ bool DownloadPhase(const DownloadPlan& plan, const std::string& folder, Transfer
     }
     if (Flags().stopRequested.load()) break;
     if (unplaced) return fail(*unplaced, unplacedResult);
-    const FileEntry& entry = *plan.entries[k];
-    {
-      std::lock_guard lock(InstallLock());
-      TheInstallState().file = entry.path;
-    }
-    const std::string target = ClientFilePath(folder, entry.path);
-    StartFileProgress(counters, BytesOnDisk(target, entry.size));
-    DownloadResult result = DownloadResult::Ok;
-    switch (DownloadOne(session, k, entry, plan.sizesKnown, target, counters, result)) {
-      case FileOutcome::Again:
-        continue;  // the pause wait or the stop test decides what comes next
-      case FileOutcome::Failed:
-        return fail(entry, result);
-      case FileOutcome::Done:
-        break;
-    }
-    counters.completedBytes += entry.size;
-    counters.completedFiles += 1;
-    ++k;
-    UpdateTransferProgress(counters, 0);
+    RoundEnd round = DownloadRound(plan, todo, folder, session, counters);
+    if (round.failed) return fail(*round.failed, round.result);
+    todo = std::move(round.left);
   }
   // Every file received is on the disk and journalled before the run says
   // it stopped or goes on to finish.

@@ -358,6 +358,27 @@ function renderEnv(env) {
   setText('env-launcher', str(env.launcher) || '—');
 }
 
+function renderLimit(limit) {
+  if (!limit || typeof limit !== 'object') return;
+  const kibps = Math.max(0, Math.floor(num(limit.kibps)));
+  setText('limit-status', kibps > 0 ? `Загрузка не быстрее ${kibps} КБ/с` : 'Без ограничения');
+  const input = $('limit-kibps');
+  // What the player is typing stays theirs.
+  if (document.activeElement !== input) input.value = kibps > 0 ? String(kibps) : '';
+}
+
+// An empty field lifts the limit; anything but a whole number is refused
+// here, before the launcher sees it.
+function applyLimit(event) {
+  event.preventDefault();
+  const text = $('limit-kibps').value.trim();
+  if (text !== '' && !/^[0-9]{1,7}$/.test(text)) {
+    setText('limit-status', 'Укажите целое число килобайт в секунду или оставьте поле пустым');
+    return;
+  }
+  send('speed.limit', { kibps: text === '' ? '0' : String(Number(text)) });
+}
+
 function renderProgress(progress) {
   if (!progress || typeof progress !== 'object') return;
   const status = str(progress.status);
@@ -410,6 +431,7 @@ const RENDERERS = [
   ['install', renderInstall],
   ['epoch', renderEpoch],
   ['env', renderEnv],
+  ['limit', renderLimit],
   ['progress', renderProgress],
   ['verify', renderVerify],
   ['update', renderUpdate],
@@ -465,6 +487,7 @@ onClick('client-verify', () => send('client.verify'));
 onClick('client-update', () => send('client.update'));
 onClick('open-clientdir', () => send('open.clientdir'));
 onClick('open-log', () => send('open.log'));
+$('limit-form').addEventListener('submit', applyLimit);
 
 fillAccountChoice();
 updatePlayButton();

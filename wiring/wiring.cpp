@@ -8,6 +8,7 @@
 #include "client/update.h"
 #include "client/verify.h"
 #include "install/engine.h"
+#include "install/limiter.h"
 #include "install/progress.h"
 #include "install/state.h"
 #include "launch/discovery.h"
@@ -46,6 +47,8 @@ const Workers& RealWorkers() {
       .pushEnv = PushEnv,
       .checkForUpdate = CheckForUpdate,
       .refreshInstallScreen = RefreshInstallScreen,
+      .setSpeedLimit = ApplySpeedLimit,
+      .pushSpeedLimit = PostSpeedLimit,
   };
   return workers;
 }

@@ -80,6 +80,8 @@ Workers Recording() {
       .pushEnv = [] { calls->Add("pushEnv"); },
       .checkForUpdate = [] { calls->Add("checkForUpdate"); },
       .refreshInstallScreen = [] { calls->Add("refreshInstallScreen"); },
+      .setSpeedLimit = [](const std::string& k) { calls->Add("setSpeedLimit|" + k); },
+      .pushSpeedLimit = [] { calls->Add("pushSpeedLimit"); },
   };
 }
 
@@ -236,7 +238,10 @@ TEST_F(DispatchTest, InstallFlags) {
 }
 
 TEST_F(DispatchTest, InitialPushWithoutAnInstalledClient) {
-  EXPECT_EQ(Run("ui.ready"), (V{"isClientInstalled", "pushNews", "refreshInstallScreen"}));
+  EXPECT_EQ(Run("ui.ready"), (V{"isClientInstalled", "pushNews", "refreshInstallScreen", "pushSpeedLimit"}));
+  // The limit goes to its worker as the page wrote it; the worker judges it.
+  EXPECT_EQ(Run("speed.limit\n{\"kibps\":\"512\"}"), V{"setSpeedLimit|512"});
+  EXPECT_EQ(Run("speed.limit"), V{"setSpeedLimit|"});
 }
 
 TEST_F(DispatchTest, InitialPushWithAnInstalledClient) {
@@ -246,7 +251,7 @@ TEST_F(DispatchTest, InitialPushWithAnInstalledClient) {
     TheInstallState().stage = "неизвестно";
   }
   EXPECT_EQ(Run("ui.ready\n"), (V{"isClientInstalled", "markInstalled", "postInstallEvent", "postEpoch", "pushNews",
-                                  "pushAccounts", "pushEnv", "checkForUpdate"}));
+                                  "pushAccounts", "pushEnv", "checkForUpdate", "pushSpeedLimit"}));
   // The real worker behind "markInstalled" is what sets the stage.
   RealWorkers().markInstalled();
   std::lock_guard lock(InstallLock());
@@ -264,7 +269,8 @@ TEST_F(DispatchTest, RealWorkersAreAllWired) {
                   reinterpret_cast<const void*>(w.postInstallEvent), reinterpret_cast<const void*>(w.postEpoch),
                   reinterpret_cast<const void*>(w.pushNews), reinterpret_cast<const void*>(w.pushEnv),
                   reinterpret_cast<const void*>(w.checkForUpdate),
-                  reinterpret_cast<const void*>(w.refreshInstallScreen)})
+                  reinterpret_cast<const void*>(w.refreshInstallScreen),
+                  reinterpret_cast<const void*>(w.setSpeedLimit), reinterpret_cast<const void*>(w.pushSpeedLimit)})
     EXPECT_NE(p, nullptr);
 }
 

@@ -65,6 +65,8 @@ const Workers kRecording{
     .pushEnv = [] { Saw("pushEnv"); },
     .checkForUpdate = [] { Saw("checkForUpdate"); },
     .refreshInstallScreen = [] { Saw("refreshInstallScreen"); },
+    .setSpeedLimit = [](const std::string&) { Saw("setSpeedLimit"); },
+    .pushSpeedLimit = [] { Saw("pushSpeedLimit"); },
 };
 
 }  // namespace
@@ -89,7 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view name = SplitCommand(command).name;
   std::lock_guard lock(gLock);
   if (name == "ui.ready") {
-    Check(gSeen == std::vector<std::string>{"pushNews", "refreshInstallScreen"}, "ui.ready pushes what has no client");
+    Check(gSeen == std::vector<std::string>{"pushNews", "refreshInstallScreen", "pushSpeedLimit"},
+          "ui.ready pushes what has no client");
   } else if (name == "link.open" || name == "open.log") {
     Check(gSeen.size() <= 1, "a link opens at most one address");
     for (const std::string& s : gSeen) {

@@ -14,9 +14,12 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "install/download.h"
+#include "install/limiter.h"
 #include "support/http_server.h"
 #include "support/temp_dir.h"
 #include "tools/common/crypto.h"
@@ -537,6 +540,7 @@ TEST_F(Download, ASessionWritesSmallFilesLaterKeepsACutOneAndReportsALateWriteFa
   std::vector<std::string> files;
   for (size_t i = 0; i < kFiles; ++i) files.push_back(Bytes(1'000 + i * 2'500, static_cast<unsigned>(i)));
   const std::string cut = Bytes(100'000, 99);
+  std::atomic<bool> stopSent{false};
   ScriptedServer server([&](const SeenRequest& r) {
     const size_t n = std::stoul(r.target.substr(2));
     Reply reply = FileReply(n < kFiles ? files[n] : cut, r);
@@ -544,8 +548,9 @@ TEST_F(Download, ASessionWritesSmallFilesLaterKeepsACutOneAndReportsALateWriteFa
     if (n == kFiles && !r.hasRange) {
       reply.pieceBytes = 20'000;
       reply.pause = std::chrono::milliseconds(20);
+      // Once: a piece sent after the stop landed must not stop the resume.
       reply.afterPiece = [&](uint64_t sent) {
-        if (sent >= 60'000) stop_ = true;
+        if (sent >= 60'000 && !stopSent.exchange(true)) stop_ = true;
       };
     }
     return reply;
@@ -624,6 +629,204 @@ TEST(DownloadResultText, UnknownCodesHaveTheirOwnText) {
   EXPECT_EQ(DownloadResultText(DownloadResult::Ok), "Готово");
   EXPECT_EQ(DownloadResultText(static_cast<DownloadResult>(8)), "Неизвестная ошибка");
   EXPECT_EQ(DownloadResultText(static_cast<DownloadResult>(-1)), "Неизвестная ошибка");
+}
+
+
+// Several files at once through one session: the caller takes them in list
+// order whatever order they came in, on more than one kept connection and
+// never more than sixteen, and a target listed twice is never fetched by
+// two transfers at once; the later entry's bytes are the ones that stay.
+TEST_F(Download, WorkersFetchOnSeveralConnectionsAndTheCallerTakesTheFilesInOrder) {
+  constexpr size_t kFiles = 60;
+  std::vector<std::string> files;
+  std::vector<std::string> targets;
+  for (size_t i = 0; i < kFiles; ++i) {
+    files.push_back(Bytes(i % 7 == 0 ? 400'000 : 2'000 + i * 300, static_cast<unsigned>(i)));
+    // Entries 20 and 21, and 40 and 45, name the same file.
+    const size_t name = i == 21 ? 20 : i == 45 ? 40 : i;
+    targets.push_back((dir_.path() / "c" / ("f" + std::to_string(name))).string());
+  }
+  std::mutex lock;
+  size_t active = 0, most = 0;     // guarded by lock
+  std::vector<int> perTarget(kFiles, 0);
+  bool overlapped = false;         // guarded by lock
+  ScriptedServer server([&](const SeenRequest& r) {
+    const size_t n = std::stoul(r.target.substr(2));
+    const size_t name = n == 21 ? 20 : n == 45 ? 40 : n;
+    {
+      std::lock_guard guard(lock);
+      most = std::max(most, ++active);
+      overlapped = overlapped || ++perTarget[name] > 1;
+    }
+    Reply reply = FileReply(files[n], r);
+    reply.keepOpen = true;
+    reply.delay = std::chrono::milliseconds(15);  // a round trip's worth
+    reply.afterPiece = [&, name, size = files[n].size()](uint64_t sent) {
+      if (sent < size) return;
+      std::lock_guard guard(lock);
+      --active;
+      --perTarget[name];
+    };
+    return reply;
+  });
+  std::vector<size_t> placed;
+  DownloadSession session([&](const PlacedFile& p) {
+    EXPECT_EQ(p.result, DownloadResult::Ok);
+    placed.push_back(p.tag);
+  });
+  std::vector<FetchedFile> fetched(kFiles);
+  std::vector<DownloadResult> results(kFiles, DownloadResult::Corrupt);
+  std::vector<size_t> taken;
+  {
+    FetchWorkers workers(
+        kFiles, 64, [&](size_t i) -> const std::string& { return targets[i]; },
+        [&](size_t i, FetchWorkers&) {
+          results[i] = session.Fetch("/f" + std::to_string(i), targets[i], Md5Hex(files[i]), files[i].size(),
+                                     {pause_, stop_}, {}, true, fetched[i]);
+          return results[i] == DownloadResult::Ok;
+        });
+    size_t i = 0;
+    while (workers.Next(i, [&] { session.Poll(); })) {
+      taken.push_back(i);
+      EXPECT_EQ(results[i], DownloadResult::Ok) << i;
+      session.Place(std::move(fetched[i]), i);
+    }
+  }
+  session.Drain();
+  std::vector<size_t> order(kFiles);
+  for (size_t i = 0; i < kFiles; ++i) order[i] = i;
+  EXPECT_EQ(taken, order);
+  EXPECT_EQ(placed, order);
+  for (size_t i = 0; i < kFiles; ++i) {
+    if (i != 20 && i != 40) {
+      EXPECT_TRUE(Same(test::ReadFile(targets[i]), files[i])) << i;
+    }
+  }
+  EXPECT_FALSE(overlapped) << "one target fetched by two transfers at once";
+  EXPECT_GE(server.connections(), 2);
+  EXPECT_LE(server.connections(), 16);
+  EXPECT_GE(most, 2u);
+  EXPECT_LE(most, 16u);
+}
+
+// A worker whose attempt failed asks for fewer transfers at once; after a
+// halt nothing new starts, and the files already running still come to the
+// caller in order.
+TEST_F(Download, WorkersGoEasierAfterFailuresAndAHaltLetsTheRunningOnesFinish) {
+  std::mutex lock;
+  size_t active = 0, mostLate = 0;  // guarded by lock
+  size_t served = 0;                // guarded by lock
+  ScriptedServer server([&](const SeenRequest&) {
+    std::lock_guard guard(lock);
+    ++served;
+    ++active;
+    if (served > 40) mostLate = std::max(mostLate, active);
+    Reply reply(served <= 16 ? 503 : 200, "x");
+    reply.delay = std::chrono::milliseconds(10);
+    reply.afterPiece = [&](uint64_t) {
+      std::lock_guard g(lock);
+      --active;
+    };
+    return reply;
+  });
+  std::vector<char> came(200, 0);
+  std::vector<size_t> taken;
+  FetchWorkers workers(
+      200, 16, [](size_t) -> const std::string& { static const std::string none; return none; },
+      [&](size_t i, FetchWorkers& self) {
+        const std::string target = (dir_.path() / ("g" + std::to_string(i))).string();
+        const bool ok = DownloadFile("/g", target, "", 1, {pause_, stop_}, {}, true) == DownloadResult::Ok;
+        if (!ok) self.Shrink();
+        came[i] = ok;
+        return ok;
+      });
+  size_t i = 0;
+  while (workers.Next(i, {})) {
+    taken.push_back(i);
+    if (taken.size() == 60) workers.Halt();
+  }
+  // Sixteen refusals halved the transfers down to one; they grow back by
+  // one per file, so the next files still go few at a time.
+  EXPECT_LE(mostLate, 8u);
+  ASSERT_GE(taken.size(), 60u);
+  EXPECT_LE(taken.size(), 60u + FetchWorkers::kWindow);
+  for (size_t k = 0; k < taken.size(); ++k) EXPECT_EQ(taken[k], k);
+}
+
+// The player's limit: the bucket's sums on a made-up clock, then two real
+// transfers at once sharing it, and a pause that ends a throttled transfer
+// within its usual time without a burst at full speed.
+TEST(SpeedLimit, TheBucketKeepsEveryWindowWithinItsRateAndFollowsAChange) {
+  using Clock = TokenBucket::Clock;
+  TokenBucket bucket;
+  Clock::time_point now{};
+  EXPECT_EQ(bucket.Take(1u << 30, now), Clock::duration::zero()) << "no limit, no wait";
+  for (const uint64_t rate : {1ull << 20, 5ull << 20, 20ull << 20}) {
+    bucket.SetRate(rate, now);
+    // Four takers, each taking a 64 KiB piece whenever its wait is over.
+    std::vector<Clock::time_point> free(4, now);
+    const Clock::time_point start = now;
+    uint64_t taken = 0;
+    while (now < start + std::chrono::seconds(10)) {
+      const size_t who = static_cast<size_t>(std::min_element(free.begin(), free.end()) - free.begin());
+      now = std::max(now, free[who]);
+      free[who] = now + bucket.Take(64 << 10, now);
+      taken += 64 << 10;
+    }
+    const double perSecond = static_cast<double>(taken) / 10.0;
+    EXPECT_NEAR(perSecond, static_cast<double>(rate), 0.05 * static_cast<double>(rate)) << rate;
+    now = *std::max_element(free.begin(), free.end());
+  }
+  // A new limit is in force within a second, whatever debt the old one left.
+  bucket.SetRate(1 << 20, now);
+  bucket.Take(100u << 20, now);
+  bucket.SetRate(50u << 20, now);
+  EXPECT_LE(bucket.Owed(now), std::chrono::seconds(1));
+  bucket.SetRate(0, now);
+  EXPECT_EQ(bucket.Owed(now), Clock::duration::zero());
+
+  uint64_t kibps = 7;
+  for (const char* bad : {"-1", "1.5", "12a", " 1", "4194305", "99999999", "+3"}) EXPECT_FALSE(ParseKibps(bad, kibps)) << bad;
+  EXPECT_EQ(kibps, 7u);
+  for (const auto& [text, value] : {std::pair{"", 0ull}, {"0", 0ull}, {"0040", 40ull}, {"4194304", 4194304ull}}) {
+    EXPECT_TRUE(ParseKibps(text, kibps)) << text;
+    EXPECT_EQ(kibps, value) << text;
+  }
+}
+
+TEST_F(Download, TwoTransfersShareTheLimitAndAPausedOneStaysUnderItUntilItEnds) {
+  const std::string file = Bytes(3u << 20);
+  ScriptedServer server([&](const SeenRequest& r) { return FileReply(file, r); });
+  SetDownloadLimit(4u << 20);
+  const auto begin = std::chrono::steady_clock::now();
+  std::vector<DownloadResult> results(2, DownloadResult::Corrupt);
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < 2; ++i)
+    threads.emplace_back([&, i] {
+      results[i] = DownloadFile("/x", (dir_.path() / ("t" + std::to_string(i))).string(), Md5Hex(file), file.size(),
+                                {pause_, stop_}, {});
+    });
+  for (std::thread& t : threads) t.join();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  EXPECT_EQ(results, std::vector<DownloadResult>(2, DownloadResult::Ok));
+  // 6 MiB at 4 MiB/s, less the quarter second that may gather: at least
+  // 1.25 s whatever the machine; the upper bound only catches a stuck wait.
+  EXPECT_GE(seconds, 1.2);
+  EXPECT_LT(seconds, 20.0);
+
+  SetDownloadLimit(64u << 10);
+  std::thread pauser([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    pause_ = true;
+  });
+  const auto paused = std::chrono::steady_clock::now();
+  EXPECT_EQ(Get(file), DownloadResult::Paused);
+  pauser.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - paused, std::chrono::seconds(3));
+  // While the pause waits for a quiet moment the limit still holds: about
+  // two seconds at 64 KiB/s, not what loopback would bring unhindered.
+  EXPECT_LT(fs::file_size(part_), 1u << 20);
+  SetDownloadLimit(0);
 }
 
 }  // namespace

@@ -200,7 +200,7 @@ TEST_F(InstallEndToEnd, AFreshInstallLandsWholeAndTheNextStartSeesIt) {
   const auto done = std::find(keys.begin(), keys.end(), "progress");
   ASSERT_NE(done, keys.end());
   EXPECT_EQ(V(done - 5, keys.end()), (V{"install", "epoch", "news", "accounts", "update", "progress", "install", "epoch",
-                                        "news", "accounts", "update", "progress"}));
+                                        "news", "accounts", "update", "progress", "limit"}));
   const std::string finished = lines[std::find_if(lines.begin(), lines.end(),
                                                   [](const std::string& l) {
                                                     return StartsWith(l, R"({"install")") &&

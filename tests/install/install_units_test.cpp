@@ -12,6 +12,7 @@
 #include "bridge/log.h"
 #include "install/config.h"
 #include "install/folder.h"
+#include "install/limiter.h"
 #include "install/progress.h"
 #include "install/state.h"
 #include "platform/linux/mount_table.h"
@@ -142,6 +143,31 @@ TEST_F(Posted, SpeedIsSampledSmoothedAndLeavesResumedBytesOut) {
   UpdateTransferProgress(c, 9 * MiB, 22'000);  // all bytes in: nothing left to wait for
   EXPECT_EQ(Snapshot().doneBytes, 10 * MiB);
   EXPECT_EQ(Snapshot().eta, -1);
+}
+
+// The player's limit: a valid "speed.limit" is kept in the data folder,
+// applied and announced; anything else changes nothing; a saved file is
+// read with suspicion.
+TEST_F(Posted, TheSpeedLimitIsKeptAnnouncedAndReadBackWithSuspicion) {
+  const fs::path saved = dir_.path() / "data" / "speed.cfg";
+  ApplySpeedLimit("2048");
+  EXPECT_EQ(test::ReadFile(saved), "kibps=2048\r\n");
+  EXPECT_EQ(DownloadLimit(), 2048u * 1024);
+  for (const char* refused : {"-5", "2k", "99999999", " 1"}) ApplySpeedLimit(refused);
+  ApplySpeedLimit("");
+  EXPECT_EQ(DownloadLimit(), 0u);
+  {
+    std::lock_guard lock(mutex_);
+    EXPECT_EQ(events_, (std::vector<std::string>{R"({"limit":{"kibps":2048}})", R"({"limit":{"kibps":0}})"}));
+  }
+  for (const auto& [text, kibps] : std::vector<std::pair<std::string, uint64_t>>{
+           {"kibps=512\r\n", 512}, {"kibps=512", 512}, {"kibps=512\nkibps=9\n", 512}, {"kibps=-1\r\n", 0},
+           {"KIBPS=5\r\n", 0}, {"kibps=" + std::string(300, '9'), 0}, {std::string(1000, 'x'), 0}, {"", 0}}) {
+    test::WriteFile(saved, text);
+    EXPECT_EQ(SavedKibps(), kibps) << text.substr(0, 40);
+  }
+  fs::remove(saved);
+  EXPECT_EQ(SavedKibps(), 0u);
 }
 
 TEST_F(Posted, OneLogLinePerChangeOfStage) {

@@ -261,6 +261,27 @@ describe('player page', { skip: startFailure ? `Chromium cannot start: ${startFa
         await expectCommand(`#${id}`, command);
         await expectCommand(() => page.focus(`#${id}`).then(() => page.keyboard.press(id === 'open-log' ? 'Space' : 'Enter')), command, `${id} by keyboard`);
       }
+      // The speed limit: a whole number of KiB/s, or an empty field for none;
+      // anything else never leaves the page, and the launcher's Event is what
+      // the control then shows.
+      for (const [typed, kibps, status] of [
+        ['512', '512'], [' 0040 ', '40'], ['', '0'], ['0', '0'],
+        ['1,5', null, 'Укажите целое число килобайт в секунду или оставьте поле пустым'], ['-1', null], ['1e3', null], ['5 МБ', null],
+      ]) {
+        await page.fill('#limit-kibps', typed);
+        await expectCommand('#limit-apply', kibps === null ? null : `speed.limit\n{"kibps":"${kibps}"}`, `limit ${typed}`);
+        if (status) await expectShown(page, { '#limit-status': status });
+      }
+      await page.fill('#limit-kibps', '2048');
+      await expectCommand(() => page.press('#limit-kibps', 'Enter'), 'speed.limit\n{"kibps":"2048"}', 'limit by keyboard');
+      for (const [kibps, status, value] of [
+        [2048, 'Загрузка не быстрее 2048 КБ/с', '2048'], [0, 'Без ограничения', ''], ['<img src=x>', 'Без ограничения', ''], [-5, 'Без ограничения', ''],
+      ]) {
+        await page.locator('#client-verify').focus();
+        await p.deliver({ limit: { kibps } });
+        await expectShown(page, { '#limit-status': status });
+        assert.equal(await page.inputValue('#limit-kibps'), value, `limit Event ${kibps}`);
+      }
 
       await showTab(page, 'Главная');
       for (const [stage, id, command] of [
