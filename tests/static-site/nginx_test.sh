@@ -15,22 +15,13 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(realpath "$1")
 fail() { echo "static site test FAILED: $*" >&2; exit 1; }
+# shellcheck source=../support/nginx.sh
+. "$root/tests/support/nginx.sh"
 step() { echo "-- $*"; }
-nginx=$(command -v nginx || echo /usr/sbin/nginx)
-[ -x "$nginx" ] || fail "nginx is missing (tools/setup.sh installs it)"
 publish="$build/tools/tarn-publish"
 key="$root/tools/demo/keys/demo-list-private.pem"
 
-work=$(mktemp -d /tmp/tarn-static-site.XXXXXX)
-chmod 755 "$work"  # nginx's workers read the web root
-pids=()
-cleanup() {
-  set +e
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
-  [ -n "${KEEP:-}" ] || rm -rf "$work"
-}
-trap cleanup EXIT
+nginx_workdir tarn-static-site
 
 step "publish the site and write it as static files"
 "$publish" demo --site "$work/site" --size-mib 6 --files 10 >/dev/null
@@ -38,33 +29,18 @@ step "publish the site and write it as static files"
 
 # The doc's nginx block, with this test's web root and service port; around
 # it only what a private nginx needs to run unprivileged in this folder, an
-# access log with the Range header, and a rate limit slow enough to pause.
+# access log with the Range header, and a rate limit slow enough to pause
+# (per connection: the launcher fetches several files at once).
 block=$(awk '/^```nginx$/ {on = 1; next} on && /^```$/ {exit} on' "$root/docs/operator.md")
 [ -n "$block" ] || fail "no nginx block in docs/operator.md"
-mkdir -p "$work/nginx"
-cat >"$work/nginx/nginx.conf" <<CONF
-daemon off;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-$( [ "$(id -u)" = 0 ] && echo "user root;" )
-events {}
-http {
-    include /etc/nginx/mime.types;
-    client_body_temp_path $work/nginx/body;
-    proxy_temp_path $work/nginx/proxy;
-    fastcgi_temp_path $work/nginx/fastcgi;
-    uwsgi_temp_path $work/nginx/uwsgi;
-    scgi_temp_path $work/nginx/scgi;
-    log_format ranges '\$request_uri \$status \$body_bytes_sent "\$http_range"';
-    access_log $work/nginx/access.log ranges;
-    limit_rate 3m;
-${block//\/srv\/tarn\/www/$work/www}
-}
-CONF
+nginx_config "    include /etc/nginx/mime.types;" \
+  "    log_format ranges '\$request_uri \$status \$body_bytes_sent \"\$http_range\"';" \
+  "    access_log $work/nginx/access.log ranges;" \
+  "    limit_rate 512k;" \
+  "${block//\/srv\/tarn\/www/$work/www}"
 "$build/tools/tarn-service" --site "$work/site" --port 8091 --ready-file "$work/service-ready" >/dev/null 2>&1 &
 pids+=($!)
-"$nginx" -p "$work/nginx" -c "$work/nginx/nginx.conf" 2>"$work/nginx/stderr" &
-pids+=($!)
+nginx_start
 for _ in $(seq 100); do
   [ -s "$work/service-ready" ] && curl -s -o /dev/null http://127.0.0.1:8090/TRN/element/version && break
   sleep 0.1

@@ -24,25 +24,16 @@ if [ -z "${TARN_TLS_INSIDE:-}" ]; then
 fi
 build=$(realpath "$1")
 fail() { echo "TLS test FAILED: $*" >&2; exit 1; }
+# shellcheck source=../support/nginx.sh
+. "$(dirname "$0")/../support/nginx.sh"
 step() { echo "-- $*"; }
-nginx=$(command -v nginx || echo /usr/sbin/nginx)
-[ -x "$nginx" ] || fail "nginx is missing (tools/setup.sh installs it)"
 
 # An address of another network, held by this namespace's only interface:
 # to the launcher it is a distant machine.
 ip link set lo up
 ip addr add 10.77.0.1/32 dev lo
 
-work=$(mktemp -d /tmp/tarn-tls.XXXXXX)
-chmod 755 "$work"
-pids=()
-cleanup() {
-  set +e
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
-  [ -n "${KEEP:-}" ] || rm -rf "$work"
-}
-trap cleanup EXIT
+nginx_workdir tarn-tls
 
 step "two authorities and four server certificates"
 pki="$work/pki"
@@ -112,25 +103,10 @@ for port in "${!cases[@]}"; do
   fi
   servers+="server { $listen; server_name tarn.test; $tls location / { proxy_pass http://127.0.0.1:8091; } }"$'\n'
 done
-mkdir -p "$work/nginx"
-cat >"$work/nginx/nginx.conf" <<CONF
-daemon off;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log info;
-$( [ "$(id -u)" = 0 ] && echo "user root;" )
-events {}
-http {
-    client_body_temp_path $work/nginx/body;
-    proxy_temp_path $work/nginx/proxy;
-    fastcgi_temp_path $work/nginx/fastcgi;
-    uwsgi_temp_path $work/nginx/uwsgi;
-    scgi_temp_path $work/nginx/scgi;
-    log_format port '\$server_port \$request_method \$request_uri \$status \$connection';
-    access_log $work/nginx/access.log port;
-$servers}
-CONF
-"$nginx" -p "$work/nginx" -c "$work/nginx/nginx.conf" 2>"$work/nginx/stderr" &
-pids+=($!)
+nginx_config "    log_format port '\$server_port \$request_method \$request_uri \$status \$connection';" \
+  "    access_log $work/nginx/access.log port;" \
+  "$servers"
+nginx_start
 for _ in $(seq 100); do
   [ -s "$work/service-ready" ] && curl -s -o /dev/null https://tarn.test:8441/api/news && break
   sleep 0.1
