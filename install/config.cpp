@@ -66,30 +66,35 @@ std::string GetConfigValue(const std::string& key) {
   return {};
 }
 
-void SetConfigValue(const std::string& key, const std::string& value) {
+void SetConfigValue(const std::string& key, const std::string& value) { SetConfigValues({{key, value}}); }
+
+void SetConfigValues(const std::vector<std::pair<std::string, std::string>>& values) {
   std::lock_guard lock(ConfigLock());
   std::vector<std::string> lines = ReadConfigLines();
-  const std::string set = key + "=" + value + "\r\n";
-  bool replaced = false;
-  for (std::string& line : lines) {
-    if (KeyIs(line, key)) {
-      line = key + "=" + value;
-      replaced = true;
-    }
-  }
-  // The set line always goes in; the others while the file stays within
-  // its bound, so a record full of someone else's lines cannot grow.
-  size_t room = kInstallConfigLimitBytes > set.size() ? kInstallConfigLimitBytes - set.size() : 0;
+  // The index of the value a line sets, or values.size() for a line kept.
+  const auto setBy = [&](const std::string& line) {
+    size_t i = 0;
+    while (i < values.size() && !KeyIs(line, values[i].first)) ++i;
+    return i;
+  };
+  // The set lines always go in; the others while the file stays within its
+  // bound, so a record full of someone else's lines cannot grow.
+  size_t setBytes = 0;
+  for (const auto& [key, value] : values) setBytes += key.size() + value.size() + 3;
+  size_t room = kInstallConfigLimitBytes > setBytes ? kInstallConfigLimitBytes - setBytes : 0;
+  std::vector<bool> written(values.size(), false);
   std::string text;
   for (const std::string& line : lines) {
-    if (KeyIs(line, key)) {
-      text += set;
+    if (const size_t i = setBy(line); i < values.size()) {
+      text += values[i].first + "=" + values[i].second + "\r\n";
+      written[i] = true;
     } else if (line.size() + 2 <= room) {
       text += line + "\r\n";
       room -= line.size() + 2;
     }
   }
-  if (!replaced) text += set;
+  for (size_t i = 0; i < values.size(); ++i)
+    if (!written[i]) text += values[i].first + "=" + values[i].second + "\r\n";
   MakeFolder(DataPath());
   ReplaceFileAtomically(InstallConfigPath(), text);
 }

@@ -9,6 +9,8 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "client/file_list.h"
 
@@ -42,6 +44,9 @@ std::string GetConfigValue(const std::string& key);
 // "=". The file is replaced whole, so a crash leaves the old or the new
 // content. Failures are not reported: the old file stays as it was.
 void SetConfigValue(const std::string& key, const std::string& value);
+// The same for several keys in one rewrite: one flush, and a crash leaves
+// all of them old or all new.
+void SetConfigValues(const std::vector<std::pair<std::string, std::string>>& values);
 
 // The most of install.done that an install by list can need: each entry
 // twice over and the folder line.

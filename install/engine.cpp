@@ -562,9 +562,9 @@ After Run(InstallFolderSource source) {
                    counters.completedFiles, counters.completedBytes);
     return After::Nothing;
   }
-  SetConfigValue("path", folder);
-  SetConfigValue("state", "идёт");
-  if (list.version >= 0) SetConfigValue("version", std::to_string(list.version));
+  std::vector<std::pair<std::string, std::string>> record{{"path", folder}, {"state", "идёт"}};
+  if (list.version >= 0) record.emplace_back("version", std::to_string(list.version));
+  SetConfigValues(record);
   LogLine("установка в %s: файлов %zu, качать %zu (%s)", folder.c_str(), list.entries.size(), plan.entries.size(),
           FormatSize(plan.bytes).c_str());
 

@@ -53,6 +53,11 @@ TEST_F(InstallConfig, TheFirstOfRepeatedKeysCountsAndSettingRewritesThemAll) {
   EXPECT_EQ(GetConfigValue("path"), "a");
   SetConfigValue("path", "c");
   EXPECT_EQ(ReadFile(Cfg()), "path=c\r\nstate=идёт\r\npath=c\r\n");
+  // Several keys in one rewrite land where one by one they would.
+  fs::create_hard_link(Cfg(), root_.path() / "old");
+  SetConfigValues({{"state", "готово"}, {"version", "4"}, {"path", "d"}});
+  EXPECT_EQ(ReadFile(Cfg()), "path=d\r\nstate=готово\r\npath=d\r\nversion=4\r\n");
+  EXPECT_EQ(ReadFile(root_.path() / "old"), "path=c\r\nstate=идёт\r\npath=c\r\n");
 }
 
 TEST_F(InstallConfig, SettingMakesTheDataFolderAndReplacesTheFileWhole) {

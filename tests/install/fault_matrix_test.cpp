@@ -581,8 +581,10 @@ TEST_F(SmallDisks, AFolderTurnedReadOnlyIsRefusedUntouchedAndResumedOnceWritable
             V{"В папку «" + test::PathUtf8(Folder()) +
               "» нельзя записывать. Обычно так ведут себя «Program Files» и системный диск: выберите папку, "
               "которой распоряжаетесь вы."});
+  // Which files were in flight at the kill depends on the workers' timing;
+  // some ".part" file was, and the refused run must leave it as it was.
   const std::string held = ReadFile(io_.path() / "sums1");
-  EXPECT_NE(held.find("a.pck.part"), std::string::npos) << held;
+  EXPECT_NE(held.find(".part"), std::string::npos) << held;
   EXPECT_EQ(ReadFile(io_.path() / "sums2"), held);
   ExpectStateFilesReadable();
   ExpectDone(Output("3"));
