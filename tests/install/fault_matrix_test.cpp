@@ -377,9 +377,9 @@ const KillRow kKillRows[] = {
     // Settling the folder before the first byte.
     {"AfterTheWriteProbeIsMade", {"open:client#1+"}},
     {"BeforeTheJournalStarts", {"rename:done#1"}},
-    {"BeforeTheFolderIsSaved", {"rename:cfg#1"}},
-    {"WhileTheStateIsWritten", {"write:cfg#2"}},
-    {"AfterTheStateIsSaved", {"rename:cfg#2+"}},
+    {"BeforeTheRecordIsSaved", {"rename:cfg#1"}},
+    {"WhileTheRecordIsWritten", {"write:cfg#1"}},
+    {"AfterTheRecordIsSaved", {"rename:cfg#1+"}},
     // Mid-download: a.pck takes writes 3 to 21, big.pck 22 to 83.
     {"BeforeTheFirstWrite", {"write:part#1"}},
     {"InTheFirstPack", {"write:part#10"}},
@@ -395,13 +395,13 @@ const KillRow kKillRows[] = {
     // The finish: version file, journal removed, state "готово".
     {"BeforeTheVersionFileLands", {"rename:version#1"}},
     {"AfterTheVersionFile", {"rename:version#1+"}},
-    {"WhileDoneIsWritten", {"write:cfg#4"}},
-    {"AfterDoneIsSaved", {"rename:cfg#4+"}},
+    {"WhileDoneIsWritten", {"write:cfg#2"}},
+    {"AfterDoneIsSaved", {"rename:cfg#2+"}},
     {"BeforeTheJournalGoes", {"unlink:done#1"}},
     {"AfterTheJournalWent", {"unlink:done#1+"}},
     // Killed again while resuming.
     {"TwiceInTheBigPack", {"write:part#40", "write:part#20"}},
-    {"ThreeTimesAcrossTheInstall", {"write:part#10", "rename:part#2+", "rename:cfg#3+"}},
+    {"ThreeTimesAcrossTheInstall", {"write:part#10", "rename:part#2+", "rename:cfg#1+"}},
     // Killed while the packs arrive together on connections of their own,
     // then again while the resumes of all of them arrive together.
     {"WhileThePacksArriveTogether", {"write:part#20"}, false, true},
