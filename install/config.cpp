@@ -85,12 +85,16 @@ void SetConfigValues(const std::vector<std::pair<std::string, std::string>>& val
   std::vector<bool> written(values.size(), false);
   std::string text;
   for (const std::string& line : lines) {
-    if (const size_t i = setBy(line); i < values.size()) {
-      text += values[i].first + "=" + values[i].second + "\r\n";
+    const size_t i = setBy(line);
+    const std::string kept = i < values.size() ? values[i].first + "=" + values[i].second : line;
+    if (i < values.size() && !written[i]) {
+      text += kept + "\r\n";  // its room was kept aside above
       written[i] = true;
-    } else if (line.size() + 2 <= room) {
-      text += line + "\r\n";
-      room -= line.size() + 2;
+    } else if (kept.size() + 2 <= room) {
+      // A repeated key is set again too, but only as room allows: a damaged
+      // record of the same key over and over must not outgrow the bound.
+      text += kept + "\r\n";
+      room -= kept.size() + 2;
     }
   }
   for (size_t i = 0; i < values.size(); ++i)
