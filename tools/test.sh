@@ -22,10 +22,11 @@ jobs=$(nproc)
 norandom=()
 if setarch "$(uname -m)" -R true 2>/dev/null; then norandom=(setarch "$(uname -m)" -R); fi
 
-# The launcher talks to its service on a fixed loopback port. Where the
-# kernel allows it, every suite runs in a network namespace of its own, so a
-# program on this machine that holds the port cannot disturb the tests, and
-# the tests cannot disturb it.
+# Tests give every launcher a service of its own on a port the system picks;
+# only the launcher's default endpoint (127.0.0.1:8090, used where a test
+# names none) is fixed. Where the kernel allows it, every suite runs in a
+# network namespace of its own, so a program on this machine that holds
+# that port cannot disturb the tests, and the tests cannot disturb it.
 isolate=()
 if unshare -n sh -c 'ip link set lo up' 2>/dev/null; then
   isolate=(unshare -n sh -c 'ip link set lo up && exec "$@"' isolated)

@@ -15,7 +15,8 @@
 // curl for all files on a kept connection; and that curl followed by
 // "sync --data" over its files, which matches the launcher's durability.
 //
-// Needs 127.0.0.1:8090 free: it starts the reference service there.
+// It starts the reference service on a free loopback port and points both
+// the launcher's code and curl at it.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -36,6 +37,7 @@
 #include "client/update.h"
 #include "install/download.h"
 #include "support/service_fixture.h"
+#include "support/service_launcher.h"
 #include "tools/common/crypto.h"
 
 namespace {
@@ -149,9 +151,10 @@ int RunCommand(const std::vector<std::string>& argv) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string Url(const File& f) {
-  return "http://127.0.0.1:8090" + tarn::FileRequestPath(ListPath(f.listPath));
-}
+// The running service's address, set once it listens.
+std::string serviceUrl;
+
+std::string Url(const File& f) { return serviceUrl + tarn::FileRequestPath(ListPath(f.listPath)); }
 
 // One curl process per file: what a script fetching the files one after
 // another does.
@@ -323,6 +326,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot start the reference service: %s\n", service.error().c_str());
     return 1;
   }
+  serviceUrl = service.Url("");
+  const tarn::test::LoopbackEndpoint endpoint(service.port());
 
   struct Set {
     const char* name;

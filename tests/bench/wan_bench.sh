@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The downloader over a distant line: the reference service behind
-# tarn-delay-proxy (round trip and rate as given) on the launcher's port, and
+# tarn-delay-proxy (round trip and rate as given), and
 # for each set the launcher's install, its update (every file damaged
 # first), curl on one connection and curl --parallel --parallel-max 16,
 # each into a fresh folder. Then the player's limit: an install on
@@ -10,8 +10,8 @@
 #   tests/bench/wan_bench.sh BUILD_DIR [--rtt-ms 40] [--mbit 200] [--sets small,large] [--limits 1,5,20]
 #        [--headless PATH]   (another build's tarn-headless, to compare)
 #
-# Needs ports 8090 and 8091: run it in a network namespace of its own,
-#   unshare -n sh -c 'ip link set lo up && exec tests/bench/wan_bench.sh build/release'
+# The proxy and the service take loopback ports the system hands out; each
+# launcher finds the service through the service.url beside it.
 set -euo pipefail
 build=$(realpath "$1"); shift
 rtt=40 mbit=200 sets=small,large limits=1,5,20 headless="$build/host/headless/tarn-headless"
@@ -33,6 +33,8 @@ cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; wait 
 trap cleanup EXIT
 
 now() { date +%s.%N; }
+free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+front=$(free_port) back=$(free_port)
 elapsed() { python3 -c "print(f'{$(now) - $1:.2f}')"; }
 
 # A site of COUNT files of BYTES each (the first one a pack, so the list
@@ -51,12 +53,12 @@ for i in range(count):
 PY
   "$publish" site --site "$site" --key "$here/tools/demo/keys/demo-list-private.pem" --build 3 >/dev/null
   # url and output pairs for curl -K
-  python3 - "$site" > "$site/curl.cfg" <<'PY'
+  python3 - "$site" "$front" > "$site/curl.cfg" <<'PY'
 import base64, os, sys
 site = sys.argv[1]
 for name in sorted(os.listdir(os.path.join(site, "client", "data"))):
     n = base64.urlsafe_b64encode(("data\\" + name).encode()).decode()
-    print(f'url = "http://127.0.0.1:8090/api/file?n={n}"\noutput = "{name}"')
+    print(f'url = "http://127.0.0.1:{sys.argv[2]}/api/file?n={n}"\noutput = "{name}"')
 PY
 }
 
@@ -70,6 +72,7 @@ launcher() {  # name -> a fresh launcher folder with its own data
   local dir=$work/$1
   mkdir -p "$dir/data" "$dir/games"
   cp "$headless" "$dir/"
+  echo "http://127.0.0.1:$front" >"$dir/service.url"
   echo "$dir"
 }
 
@@ -103,9 +106,9 @@ for set in ${sets//,/ }; do
 done
 
 echo "== over the line: ${rtt} ms round trip, ${mbit} Mbit/s"
-"$proxy" --listen 8090 --to 8091 --rtt-ms "$rtt" --mbit "$mbit" & pids+=($!)
+"$proxy" --listen "$front" --to "$back" --rtt-ms "$rtt" --mbit "$mbit" & pids+=($!)
 for set in ${sets//,/ }; do
-  start_service "$work/site-$set" 8091; svc=${pids[-1]}
+  start_service "$work/site-$set" "$back"; svc=${pids[-1]}
   echo "$set:"
   contenders "$set"
   kill "$svc"; wait "$svc" 2>/dev/null || true
@@ -114,7 +117,7 @@ kill "${pids[0]}"
 
 echo "== the player's limit, on loopback"
 make_site "$work/site-limit" 12 67108864
-start_service "$work/site-limit" 8090
+start_service "$work/site-limit" "$front"
 for mib in ${limits//,/ }; do
   dir=$(launcher "limit-$mib")
   kibps=$((mib * 1024))

@@ -62,6 +62,7 @@ TEST(ServiceUrl, ReadsSchemeHostAndPortAndNothingElse) {
   }
   EXPECT_EQ(ServiceUrlText(*ParseServiceUrl("https://[::1]:9")), "https://[::1]:9");
   EXPECT_EQ(ServiceUrlText(ServiceEndpoint{}), "http://127.0.0.1:8090");
+  EXPECT_EQ(ServiceHostPort(ServiceEndpoint{}), "127.0.0.1:8090");
 }
 
 TEST(ServiceUrl, PlainHttpOnlyToAHostSpelledAsThisMachine) {

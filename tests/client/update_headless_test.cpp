@@ -1,7 +1,6 @@
 // The client update and the update check end to end: the headless launcher
-// in a folder of its own against the reference service on its fixed
-// endpoint, with lists signed by the publisher and the demo key the launcher
-// is built with.
+// in a folder of its own against the reference service, with lists signed
+// by the publisher and the demo key the launcher is built with.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -18,7 +17,7 @@
 #include "list_signing.h"
 #include "support/launcher.h"
 #include "support/run_program.h"
-#include "support/service_fixture.h"
+#include "support/service_launcher.h"
 #include "support/temp_dir.h"
 
 namespace tarn {
@@ -64,15 +63,12 @@ std::vector<std::string> Only(const std::vector<std::string>& lines, std::vector
   return kept;
 }
 
-class UpdateEndToEnd : public ::testing::Test {
+class UpdateEndToEnd : public test::ServiceLauncherTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(test::MakeDemoSite(site_, {"--size-mib", "1", "--files", "8"}));
-    fs::remove_all(site_ / "client");
-    fs::create_directories(root_.path() / "launcher" / "data");
-    exe_ = root_.path() / "launcher" / fs::path(TARN_HEADLESS).filename();
-    fs::copy_file(TARN_HEADLESS, exe_);
-    WriteFile(root_.path() / "launcher" / "data" / "install.cfg", "path=" + test::PathUtf8(game_) + "\r\nstate=готово\r\n");
+    ASSERT_NO_FATAL_FAILURE(MakeSite({"--size-mib", "1", "--files", "8"}));
+    PlaceLauncher();
+    WriteFile(launcher_ / "data" / "install.cfg", "path=" + test::PathUtf8(game_) + "\r\nstate=готово\r\n");
   }
 
   // Publishes files (list path with '/', content) as the site's client and
@@ -84,17 +80,7 @@ class UpdateEndToEnd : public ::testing::Test {
     fs::create_directories(game_.parent_path());
     fs::copy(site_ / "client", game_, fs::copy_options::recursive);
   }
-  void StartService(const std::vector<std::string>& faults = {}) {
-    test::ServiceOptions options;
-    options.site = site_;
-    options.args = faults;
-    ASSERT_TRUE(service_.Start(options)) << service_.error();
-  }
-  std::vector<std::string> Run(const std::string& command) {
-    const auto run = test::RunProgram(exe_, ScriptLine(command) + ":wait\n");
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    return run.lines();
-  }
+  std::vector<std::string> Run(const std::string& command) { return RunScript(ScriptLine(command) + ":wait\n"); }
   std::vector<FileEntry> Entries() {
     std::string text;
     EXPECT_TRUE(VerifyListSignature(ReadFile(site_ / "TRN" / "element" / "files.md5"), text));
@@ -103,13 +89,9 @@ class UpdateEndToEnd : public ::testing::Test {
   fs::path VersionFile() const { return game_ / "config" / "element" / "version.sw"; }
   void SetLocalBuild(const std::string& text) { WriteFile(VersionFile(), text); }
   void SetServerBuild(const std::string& text) { WriteFile(site_ / "TRN" / "element" / "version", text); }
-  std::string Log() const { return ReadFile(root_.path() / "launcher" / "launcher.log"); }
+  std::string Log() const { return ReadFile(launcher_ / "launcher.log"); }
 
-  test::TempDir root_;
-  fs::path site_ = root_.path() / "site";
   fs::path game_ = root_.path() / "Игры" / "ТАРН";
-  fs::path exe_;
-  test::ServiceProcess service_;
 };
 
 TEST_F(UpdateEndToEnd, NothingToUpdateStampsTheServerBuild) {
@@ -147,7 +129,7 @@ TEST_F(UpdateEndToEnd, NoListedFileLandsOnTheLauncherRecordsThroughALink) {
 #endif
   ASSERT_NO_FATAL_FAILURE(
       Publish({{"ElementClient.exe", "MZ"}, {"data/install.cfg", "path=/elsewhere\r\n"}, {"b.txt", "b"}}, 5));
-  const fs::path data = root_.path() / "launcher" / "data";
+  const fs::path data = launcher_ / "data";
   const std::string record = ReadFile(data / "install.cfg");
   fs::remove_all(game_ / "data");
   fs::create_directory_symlink(data, game_ / "data");
@@ -235,9 +217,7 @@ TEST_F(UpdateEndToEnd, ASecondUpdateWhileOneRunsIsTurnedAway) {
   // Every answer waits, so the first update is still running when the
   // second is asked for; both would write the same ".part" file.
   ASSERT_NO_FATAL_FAILURE(StartService({"--delay", "300"}));
-  const auto run = test::RunProgram(exe_, ScriptLine("client.update") + ScriptLine("client.update") + ":wait\n");
-  EXPECT_EQ(run.exitCode, 0) << run.err;
-  const auto runs = Only(run.lines(), {Verify({kFetching})});
+  const auto runs = Only(RunScript(ScriptLine("client.update") + ScriptLine("client.update") + ":wait\n"), {Verify({kFetching})});
   EXPECT_EQ(runs.size(), 1u);
   EXPECT_NE(Log().find(LogLineBytes("обновление не начато: предыдущее ещё идёт")), std::string::npos);
   EXPECT_EQ(ReadFile(game_ / "data" / "a.pck"), std::string(100'000, 'a'));

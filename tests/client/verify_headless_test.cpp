@@ -1,7 +1,7 @@
 // Verification, the epoch Event and "open.clientdir" end to end: the
 // headless launcher in a folder of its own against the reference service
-// on its fixed endpoint, with lists signed by the publisher and the demo key
-// the launcher is built with.
+// with lists signed by the publisher and the demo key the launcher is built
+// with.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,7 +15,7 @@
 #include "list_signing.h"
 #include "support/launcher.h"
 #include "support/run_program.h"
-#include "support/service_fixture.h"
+#include "support/service_launcher.h"
 #include "support/temp_dir.h"
 
 namespace tarn {
@@ -35,12 +35,9 @@ const std::string kListOk = Row("ok", "Список получен, подпис
 
 bool StartsWith(const std::string& s, std::string_view prefix) { return s.rfind(prefix, 0) == 0; }
 
-class VerifyEndToEnd : public ::testing::Test {
+class VerifyEndToEnd : public test::ServiceLauncherTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(test::MakeDemoSite(site_, {"--size-mib", "1", "--files", "8"}));
-    fs::remove_all(site_ / "client");
-  }
+  void SetUp() override { ASSERT_NO_FATAL_FAILURE(MakeSite({"--size-mib", "1", "--files", "8"})); }
 
   // Publishes files (list path with '/', content) as the site's client and
   // installs an identical copy as the launcher's client.
@@ -51,16 +48,9 @@ class VerifyEndToEnd : public ::testing::Test {
     fs::create_directories(game_.parent_path());
     fs::copy(site_ / "client", game_, fs::copy_options::recursive);
   }
-  void StartService() {
-    test::ServiceOptions options;
-    options.site = site_;
-    ASSERT_TRUE(service_.Start(options)) << service_.error();
-  }
   // The launcher beside nothing, told by its install record where the game is.
   fs::path InstallLauncher(const fs::path& folder, bool withRecord = true) {
-    fs::create_directories(folder / "data");
-    const fs::path exe = folder / fs::path(TARN_HEADLESS).filename();
-    fs::copy_file(TARN_HEADLESS, exe, fs::copy_options::overwrite_existing);
+    const fs::path exe = PlaceLauncher(folder);
     if (withRecord) WriteFile(folder / "data" / "install.cfg", "path=" + test::PathUtf8(game_) + "\r\nstate=готово\r\n");
     return exe;
   }
@@ -69,7 +59,7 @@ class VerifyEndToEnd : public ::testing::Test {
     EXPECT_EQ(run.exitCode, 0) << run.err;
     return run.lines();
   }
-  std::vector<std::string> RunVerify() { return Run(InstallLauncher(root_.path() / "launcher"), "client.verify"); }
+  std::vector<std::string> RunVerify() { return Run(InstallLauncher(launcher_), "client.verify"); }
   // The list entries as the launcher reads them, in list order.
   std::vector<FileEntry> Entries() {
     std::string text;
@@ -77,10 +67,7 @@ class VerifyEndToEnd : public ::testing::Test {
     return ParseFileList(text).entries;
   }
 
-  test::TempDir root_;
-  fs::path site_ = root_.path() / "site";
   fs::path game_ = root_.path() / "Игры" / "ТАРН";
-  test::ServiceProcess service_;
 };
 
 TEST_F(VerifyEndToEnd, ACleanClientShowsEveryPercentThenRunsTheUpdateCheck) {
@@ -185,8 +172,7 @@ TEST_F(VerifyEndToEnd, LongListsPostAtMostOneUpdatePerPercent) {
 
 TEST_F(VerifyEndToEnd, FailuresBeforeHashingReplaceOrFollowTheFirstRow) {
   ASSERT_NO_FATAL_FAILURE(Publish({{"ElementClient.exe", "MZ"}, {"a.txt", "a"}}));
-  const fs::path launcher = root_.path() / "launcher";
-  const fs::path exe = InstallLauncher(launcher);
+  const fs::path exe = InstallLauncher(launcher_);
 
   // No service at all, then a service without a list (404).
   const std::vector<std::string> down = {Verify({kFetching}),
@@ -238,7 +224,7 @@ TEST_F(VerifyEndToEnd, AnEmptyListHasNothingToCheck) {
 TEST_F(VerifyEndToEnd, EpochNamesTheInstalledAndTheServedBuild) {
   ASSERT_NO_FATAL_FAILURE(Publish({{"ElementClient.exe", "MZ"}}, 3));
   WriteFile(game_ / "config" / "element" / "version.sw", "2 0\n");
-  const fs::path exe = InstallLauncher(root_.path() / "launcher");
+  const fs::path exe = InstallLauncher(launcher_);
   auto epoch = [&] {
     for (const std::string& l : Run(exe, "ui.ready"))
       if (StartsWith(l, R"({"epoch")")) return l;

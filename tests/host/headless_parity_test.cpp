@@ -20,6 +20,7 @@
 #include "support/launcher.h"
 #include "support/run_program.h"
 #include "support/service_fixture.h"
+#include "support/service_launcher.h"
 #include "support/temp_dir.h"
 #include "webview/standin_fixture.h"
 
@@ -119,23 +120,20 @@ class HeadlessParity : public ::testing::Test {
   }
 
   static fs::path Install(const test::TempDir& dir, const char* program) {
-    const fs::path folder = dir.path() / test::Utf8Path(kFolder);
-    fs::create_directories(folder);
-    const fs::path exe = folder / fs::path(program).filename();
-    fs::copy_file(program, exe);
-    return exe;
+    return test::PlaceProgram(program, dir.path() / test::Utf8Path(kFolder));
   }
 
-  // A demo site served to both hosts. Wine opens sockets in its server
-  // process, which outlives its programs by a few seconds and stays in the
-  // network namespace it started in. The Windows side gets a prefix of its
-  // own, whose server is ended first, so it connects to this run's service
-  // and no other.
-  static void StartService(const fs::path& site, test::ServiceProcess& service) {
+  // A demo site served to both hosts, each pointed at it by its
+  // service.url. Wine opens sockets in its server process, which outlives
+  // its programs by a few seconds and stays in the network namespace it
+  // started in. The Windows side gets a prefix of its own, whose server is
+  // ended first, so it connects to this run's service and no other.
+  void StartService(const fs::path& site, test::ServiceProcess& service) {
     setenv("TARN_WINEPREFIX", TARN_SERVICE_WINE_PREFIX, 1);
     ASSERT_EQ(std::system((std::string(TARN_WINE_RUN) + " --end-server").c_str()), 0);
     ASSERT_TRUE(test::MakeDemoSite(site, {"--size-mib", "1", "--files", "6"}));
     ASSERT_TRUE(service.Start(site)) << service.error();
+    for (const fs::path& exe : {linuxExe_, windowsExe_}) test::PointAtService(exe.parent_path(), service);
   }
 
   // Rewrites what is allowed to differ in one Event into placeholders.
@@ -321,6 +319,7 @@ class WindowParity : public HeadlessParity {
     ASSERT_TRUE(window_->ready());
     ASSERT_TRUE(window_->Install({{}}));
     windowDir_ = window_->exe().parent_path();
+    test::PointAtService(windowDir_, service_);
     windowDirText_ = test::StandInLauncher::WinePath(windowDir_);
   }
 

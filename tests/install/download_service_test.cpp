@@ -10,7 +10,7 @@
 #include "client/checksum.h"
 #include "client/update.h"
 #include "install/download.h"
-#include "support/service_fixture.h"
+#include "support/service_launcher.h"
 #include "support/temp_dir.h"
 
 namespace tarn {
@@ -18,37 +18,28 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class DownloadFromService : public ::testing::Test {
+class DownloadFromService : public test::ServiceLauncherTest {
  protected:
   void SetUp() override {
     std::mt19937 gen(11);
     file_.resize(1'500'000);
     for (char& c : file_) c = static_cast<char>(gen());
-    test::WriteFile(dir_.path() / "site" / "client" / "data" / "model.pck", file_);
-    fs::create_directories(dir_.path() / "site" / "TRN" / "element");
-    test::WriteFile(dir_.path() / "site" / "TRN" / "element" / "version", "3");
-    test::ServiceOptions options;
-    options.site = dir_.path() / "site";
-    ASSERT_TRUE(service_.Start(options)) << service_.error();
+    test::WriteFile(site_ / "client" / "data" / "model.pck", file_);
+    fs::create_directories(site_ / "TRN" / "element");
+    test::WriteFile(site_ / "TRN" / "element" / "version", "3");
+    ASSERT_NO_FATAL_FAILURE(StartService());
+    PointInProcessCode();
   }
   DownloadResult Get() {
     std::string md5;
-    EXPECT_TRUE(FileMd5Hex(test::PathUtf8(dir_.path() / "site" / "client" / "data" / "model.pck"), md5));
+    EXPECT_TRUE(FileMd5Hex(test::PathUtf8(site_ / "client" / "data" / "model.pck"), md5));
     return DownloadFile(FileRequestPath("data\\model.pck"), target_, md5, file_.size(), {pause_, stop_}, {});
   }
-  std::vector<test::AccessEntry> FileRequests() const {
-    std::vector<test::AccessEntry> kept;
-    for (const test::AccessEntry& e : service_.AccessLog())
-      if (e.target.rfind("/api/file", 0) == 0) kept.push_back(e);
-    return kept;
-  }
 
-  test::TempDir dir_;
   std::string file_;
-  std::string target_ = test::PathUtf8(dir_.path() / "game" / "data" / "model.pck");
+  std::string target_ = test::PathUtf8(root_.path() / "game" / "data" / "model.pck");
   std::atomic<bool> pause_{false};
   std::atomic<bool> stop_{false};
-  test::ServiceProcess service_;
 };
 
 TEST_F(DownloadFromService, ACutTransferResumesWithoutSendingAnythingTwice) {

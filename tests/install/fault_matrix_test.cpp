@@ -26,7 +26,7 @@
 #include "install/download.h"
 #include "install/progress.h"
 #include "support/run_program.h"
-#include "support/service_fixture.h"
+#include "support/service_launcher.h"
 #include "support/temp_dir.h"
 #include "tools/common/file_list.h"
 
@@ -97,29 +97,18 @@ Snapshot Take(const fs::path& root) {
   return snap;
 }
 
-class Matrix : public ::testing::Test {
+class Matrix : public test::ServiceLauncherTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(test::MakeDemoSite(site_, {"--size-mib", "1", "--files", "4"}));
-    fs::remove_all(site_ / "client");
+    ASSERT_NO_FATAL_FAILURE(MakeSite({"--size-mib", "1", "--files", "4"}));
     for (const auto& [path, bytes] : files_) WriteFile(site_ / "client" / test::Utf8Path(path), bytes);
     ASSERT_TRUE(test::PublishSite(site_, 3));
     std::string text;
     ASSERT_TRUE(VerifyListSignature(ReadFile(ListFile()), text));
     list_ = ParseFileList(text);
     ASSERT_EQ(list_.entries.size(), files_.size());
-    fs::create_directories(launcher_ / "data");
     fs::create_directories(games_);
-    exe_ = launcher_ / fs::path(TARN_HEADLESS).filename();
-    fs::copy_file(TARN_HEADLESS, exe_);
-  }
-  void TearDown() override { service_.Stop(); }
-
-  void StartService(const V& faults = {}) {
-    test::ServiceOptions options;
-    options.site = site_;
-    options.args = faults;
-    ASSERT_TRUE(service_.Start(options)) << service_.error();
+    PlaceLauncher();
   }
   void SetFaults(const std::string& faults) { ASSERT_TRUE(service_.SetFaults(faults)); }
 
@@ -315,15 +304,10 @@ class Matrix : public ::testing::Test {
       {"data/пусто.dat", ""},
       {"Прочти меня.txt", "Привет"},
   };
-  test::TempDir root_;
-  fs::path site_ = root_.path() / "site";
-  fs::path launcher_ = root_.path() / "launcher";
   fs::path games_ = root_.path() / "Игры";
   fs::path folder_ = games_ / "ТАРН";
   std::vector<fs::path> alsoAllowed_;  // the test's own copies
-  fs::path exe_;
   FileList list_;
-  test::ServiceProcess service_;
   Snapshot before_;
   uint64_t interruptions_ = 0;
 };

@@ -1,5 +1,5 @@
 // The install end to end: the headless launcher in a folder of its own
-// against the reference service on its fixed endpoint, the folder dialog
+// against the reference service, the folder dialog
 // answered by the script, and the service's access log as the witness of
 // what went over the wire.
 #include <gtest/gtest.h>
@@ -20,7 +20,7 @@
 #include "install/progress.h"
 #include "support/launcher.h"
 #include "support/run_program.h"
-#include "support/service_fixture.h"
+#include "support/service_launcher.h"
 #include "support/temp_dir.h"
 
 namespace tarn {
@@ -95,13 +95,12 @@ std::vector<std::string> Keys(const std::vector<std::string>& lines) {
 
 using V = std::vector<std::string>;
 
-class InstallEndToEnd : public ::testing::Test {
+class InstallEndToEnd : public test::ServiceLauncherTest {
  protected:
   void SetUp() override {
     // Accounts and news of the demo, a client of our own: one large pack
     // that takes seconds under a throttle, and small files around it.
-    ASSERT_TRUE(test::MakeDemoSite(site_, {"--size-mib", "1", "--files", "8"}));
-    fs::remove_all(site_ / "client");
+    ASSERT_NO_FATAL_FAILURE(MakeSite({"--size-mib", "1", "--files", "8"}));
     const std::map<std::string, std::string> files = {
         {"ElementClient.exe", "MZ stand-in"},
         {"config/game.cfg", "fps=60\n"},
@@ -117,23 +116,9 @@ class InstallEndToEnd : public ::testing::Test {
     list_ = ParseFileList(text);
     ASSERT_EQ(list_.entries.size(), files.size());
     for (const FileEntry& e : list_.entries) total_ += e.size;
-
-    fs::create_directories(launcher_ / "data");
-    exe_ = launcher_ / fs::path(TARN_HEADLESS).filename();
-    fs::copy_file(TARN_HEADLESS, exe_);
+    PlaceLauncher();
   }
 
-  void StartService(const std::vector<std::string>& faults = {}) {
-    test::ServiceOptions options;
-    options.site = site_;
-    options.args = faults;
-    ASSERT_TRUE(service_.Start(options)) << service_.error();
-  }
-  std::vector<std::string> Run(const std::string& script) {
-    const auto run = test::RunProgram(exe_, script);
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    return run.lines();
-  }
   static std::string Pick(const fs::path& folder) { return ":pick " + test::PathUtf8(folder) + "\n"; }
 
   // Every listed file below folder holds the site's bytes, and nothing the
@@ -146,12 +131,6 @@ class InstallEndToEnd : public ::testing::Test {
       if (item.is_regular_file()) ++extra;
     EXPECT_EQ(extra, list_.entries.size() + 1);  // + the version file
     EXPECT_EQ(ReadFile(folder / "config" / "element" / "version.sw"), "3 0\n");
-  }
-  std::vector<test::AccessEntry> FileRequests() const {
-    std::vector<test::AccessEntry> kept;
-    for (const test::AccessEntry& e : service_.AccessLog())
-      if (StartsWith(e.target, "/api/file")) kept.push_back(e);
-    return kept;
   }
   uint64_t FileBytesSent() const { return service_.BytesSent("/api/file"); }
   std::string Cfg() const { return ReadFile(launcher_ / "data" / "install.cfg"); }
@@ -178,20 +157,15 @@ class InstallEndToEnd : public ::testing::Test {
     return run;
   }
 
-  test::TempDir root_;
-  fs::path site_ = root_.path() / "site";
-  fs::path launcher_ = root_.path() / "launcher";
   fs::path games_ = root_.path() / "Игры";
-  fs::path exe_;
   FileList list_;
   uint64_t total_ = 0;
-  test::ServiceProcess service_;
 };
 
 TEST_F(InstallEndToEnd, AFreshInstallLandsWholeAndTheNextStartSeesIt) {
   ASSERT_NO_FATAL_FAILURE(StartService());
   const fs::path folder = games_ / "ТАРН";
-  const auto lines = Run(Pick(games_) + ScriptLine("install.folder") + ":wait\n" + ScriptLine("ui.ready") + ":wait\n");
+  const auto lines = RunScript(Pick(games_) + ScriptLine("install.folder") + ":wait\n" + ScriptLine("ui.ready") + ":wait\n");
 
   EXPECT_EQ(Folded(Stages(lines)), (V{"готовлюсь", "проверяю", "идёт", "готово"}));
   // The run's follow-ups in their order, then the start-up push of an
@@ -233,7 +207,7 @@ TEST_F(InstallEndToEnd, FolderRulesRefusalsAndCancel) {
   WriteFile(plainFile, "x");
   const std::string control = test::PathUtf8(games_) + "/a\tb";
   const std::string quote = test::PathUtf8(games_) + "/\"Игры\"";
-  const auto lines = Run(":pick-cancel\n" + ScriptLine("install.folder") + ":wait\n" +  //
+  const auto lines = RunScript(":pick-cancel\n" + ScriptLine("install.folder") + ":wait\n" +  //
                          ":pick //server/share\n" + ScriptLine("install.folder") + ":wait\n" +
                          ":pick " + control + "\n" + ScriptLine("install.folder") + ":wait\n" +
                          Pick(plainFile) + ScriptLine("install.folder") + ":wait\n" +
@@ -267,12 +241,12 @@ TEST_F(InstallEndToEnd, StopDuringTheCheckAndDuringTheDownload) {
   // Every answer waits, so the stop arrives while the list is on its way and
   // is seen before the first file is examined.
   ASSERT_NO_FATAL_FAILURE(StartService({"--delay", "800"}));
-  auto lines = Run(Pick(games_) + ScriptLine("install.folder") + ":sleep 300\n" + ScriptLine("install.stop") + ":wait\n");
+  auto lines = RunScript(Pick(games_) + ScriptLine("install.folder") + ":sleep 300\n" + ScriptLine("install.stop") + ":wait\n");
   EXPECT_EQ(Folded(Stages(lines)), (V{"готовлюсь", "проверяю", "продолжить"}));
   EXPECT_FALSE(fs::exists(launcher_ / "data" / "install.cfg"));
 
   ASSERT_TRUE(service_.SetFaults("--throttle 1000000"));
-  lines = Run(Pick(games_) + ScriptLine("install.folder") + ":sleep 1500\n" + ScriptLine("install.stop") + ":wait\n");
+  lines = RunScript(Pick(games_) + ScriptLine("install.folder") + ":sleep 1500\n" + ScriptLine("install.stop") + ":wait\n");
   EXPECT_EQ(Folded(Stages(lines)), (V{"готовлюсь", "проверяю", "идёт", "продолжить"}));
   EXPECT_EQ(Cfg(), CfgText(games_ / "ТАРН", "идёт"));
   const fs::path part = Below(games_ / "ТАРН", "data\\big.pck.part");
@@ -289,7 +263,7 @@ TEST_F(InstallEndToEnd, StopDuringTheCheckAndDuringTheDownload) {
 
 TEST_F(InstallEndToEnd, PauseRepeatsAndResumeContinuesThePartFile) {
   ASSERT_NO_FATAL_FAILURE(StartService({"--throttle", "1000000"}));
-  const auto lines = Run(Pick(games_) + ScriptLine("install.folder") + ":sleep 1200\n" + ScriptLine("install.pause") +
+  const auto lines = RunScript(Pick(games_) + ScriptLine("install.folder") + ":sleep 1200\n" + ScriptLine("install.pause") +
                          ":sleep 300\n" + ScriptLine("game.launch\n{\"login\":\"demo\"}") + ":sleep 1000\n" +
                          ScriptLine("install.resume") + ":wait\n");
   // A paused install still owns the client: the game is not started from it.
@@ -318,7 +292,7 @@ TEST_F(InstallEndToEnd, PauseRepeatsAndResumeContinuesThePartFile) {
 TEST_F(InstallEndToEnd, AFileFailingThreeTimesIsRetriedAfter2And4And6Seconds) {
   ASSERT_NO_FATAL_FAILURE(StartService({"--status", "data/a.pck=500"}));
   const auto started = std::chrono::steady_clock::now();
-  const auto lines = Run(Pick(games_) + ScriptLine("install.folder") + ":wait\n");
+  const auto lines = RunScript(Pick(games_) + ScriptLine("install.folder") + ":wait\n");
   EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::seconds(12));
   const std::string refused = DownloadResultText(DownloadResult::ServerRefused);
   EXPECT_EQ(Errors(lines), (V{"Не удалось скачать «data\\a.pck». " + refused}));
@@ -359,7 +333,7 @@ TEST_F(InstallEndToEnd, TheJournalIsTrustedOnlyForItsOwnFolder) {
 
   // Resuming into the recorded folder trusts the journal: nothing is
   // fetched and the run goes from the check straight to the end.
-  auto lines = Run(ScriptLine("install.resume") + ":wait\n");
+  auto lines = RunScript(ScriptLine("install.resume") + ":wait\n");
   EXPECT_EQ(Folded(Stages(lines)), (V{"готовлюсь", "проверяю", "готово"}));
   EXPECT_EQ(FileRequests().size(), 0u);
   EXPECT_EQ(ReadFile(Below(mine, "data\\a.pck")), changed);
@@ -367,7 +341,7 @@ TEST_F(InstallEndToEnd, TheJournalIsTrustedOnlyForItsOwnFolder) {
   // Choosing the other folder: the journal speaks for mine/ТАРН only, so
   // the changed file there is found and fetched again.
   record();
-  lines = Run(Pick(other) + ScriptLine("install.folder") + ":wait\n");
+  lines = RunScript(Pick(other) + ScriptLine("install.folder") + ":wait\n");
   EXPECT_EQ(Folded(Stages(lines)), (V{"готовлюсь", "проверяю", "идёт", "готово"}));
   ASSERT_EQ(FileRequests().size(), 1u);
   EXPECT_EQ(FileRequests()[0].target, test::FileTarget("data\\a.pck"));
@@ -388,7 +362,7 @@ TEST_F(InstallEndToEnd, AKilledLauncherResumesWithLittleSentTwice) {
   ASSERT_TRUE(fs::exists(Below(games_ / "ТАРН", "data\\big.pck.part")));
 
   ASSERT_TRUE(service_.SetFaults(""));
-  const auto lines = Run(ScriptLine("install.resume") + ":wait\n");
+  const auto lines = RunScript(ScriptLine("install.resume") + ":wait\n");
   EXPECT_EQ(Folded(Stages(lines)).back(), "готово");
   ExpectInstalled(games_ / "ТАРН");
   EXPECT_GE(FileBytesSent(), total_);
@@ -399,7 +373,7 @@ TEST_F(InstallEndToEnd, InstallAndUpdateNeverWriteTheClientAtOnce) {
   // Slow answers keep each side busy while the other asks.
   ASSERT_NO_FATAL_FAILURE(StartService({"--delay", "600"}));
   const auto lines =
-      Run(ScriptLine("client.update") + ":sleep 250\n" + ScriptLine("install.folder") + ":wait\n" + Pick(games_) +
+      RunScript(ScriptLine("client.update") + ":sleep 250\n" + ScriptLine("install.folder") + ":wait\n" + Pick(games_) +
           ScriptLine("install.folder") + ":sleep 250\n" + ScriptLine("client.update") + ":wait\n");
   // The install turned away by the update says so, without a dialog.
   const V stages = Stages(lines);
@@ -465,12 +439,12 @@ TEST_F(InstallEndToEnd, InstallBeginTakesTheShownFolderWithoutADialog) {
       if (StartsWith(line, R"({"install")") && JsonString(line, "stage") == "нет") return JsonString(line, "path");
     return std::string();
   };
-  const std::string shown = shownBy(Run(ScriptLine("ui.ready") + ":wait\n"));
+  const std::string shown = shownBy(RunScript(ScriptLine("ui.ready") + ":wait\n"));
   if (shown != test::PathUtf8(home / "Игры" / "ТАРН")) {
     setenv("HOME", savedHome.c_str(), 1);
     GTEST_SKIP() << "another disk here has more room than the home folder's: " << shown;
   }
-  const auto lines = Run(ScriptLine("ui.ready") + ":wait\n" + ScriptLine("install.begin") + ":wait\n");
+  const auto lines = RunScript(ScriptLine("ui.ready") + ":wait\n" + ScriptLine("install.begin") + ":wait\n");
   setenv("HOME", savedHome.c_str(), 1);
   EXPECT_EQ(shownBy(lines), shown);
   EXPECT_EQ(std::count(lines.begin(), lines.end(), R"({"host":{"dialog":"folder"}})"), 0);
@@ -484,8 +458,7 @@ TEST_F(InstallEndToEnd, TheLauncherOwnFoldersAreRefusedBeforeAnythingIsWritten) 
   // A portable launcher in …/ТАРН/bin keeps its state beside itself.
   const fs::path own = root_.path() / "ТАРН" / "bin";
   fs::create_directories(own / "data");
-  const fs::path exe = own / exe_.filename();
-  fs::copy_file(exe_, exe);
+  const fs::path exe = PlaceLauncher(own);
   // A game folder whose "data" leads into the launcher's data by a link.
   fs::create_directories(games_ / "ТАРН");
   fs::create_directory_symlink(own / "data", games_ / "ТАРН" / "data");

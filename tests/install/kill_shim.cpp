@@ -12,7 +12,10 @@
 // unlink; kind comes from the file's name: part (".part"), cfg
 // (install.cfg and its temporary files), done (install.done), version
 // (version.sw), client (anything else below TARN_SHIM_CLIENT). Calls on
-// other files and on sockets are not events.
+// other files and on sockets are not events. A syncfs through a file's
+// descriptor counts as that file's fdatasync: the launcher flushes several
+// finished files with one syncfs, one fdatasync when one file finished
+// alone, and which road it takes depends on timing.
 //
 // The libc headers are left out on purpose: fortified inline versions of
 // open would clash with the definitions here.
@@ -178,9 +181,10 @@ int DoOpenAt(const char* name, int dir, const char* path, int flags, mode_t mode
   return fd;
 }
 
-int SyncCall(const char* name, int fd) {
+// event names the call the event counts as (syncfs counts as fdatasync).
+int SyncCall(const char* name, int fd, const char* event) {
   const auto real = Next<FdFn>(name);
-  const bool hit = Before(name, KindOfFd(fd));
+  const bool hit = Before(event, KindOfFd(fd));
   const int r = real(fd);
   After(hit);
   return r;
@@ -245,8 +249,9 @@ ssize_t write(int fd, const void* bytes, size_t size) {
   return r;
 }
 
-int fsync(int fd) { return SyncCall("fsync", fd); }
-int fdatasync(int fd) { return SyncCall("fdatasync", fd); }
+int fsync(int fd) { return SyncCall("fsync", fd, "fsync"); }
+int fdatasync(int fd) { return SyncCall("fdatasync", fd, "fdatasync"); }
+int syncfs(int fd) { return SyncCall("syncfs", fd, "fdatasync"); }
 
 int rename(const char* from, const char* to) {
   static const auto real = Next<RenameFn>("rename");

@@ -1,5 +1,5 @@
-// The account, news and cabinet commands against a scripted service on the
-// service port, with the real store in a temporary folder. Commands go in
+// The account, news and cabinet commands against a scripted service on a
+// free port, with the real store in a temporary folder. Commands go in
 // through Dispatch where the page's payload matters.
 #include <gtest/gtest.h>
 
@@ -26,7 +26,8 @@ class Commands : public test::StoreTest {
  protected:
   void SetUp() override {
     StoreTest::SetUp();
-    ASSERT_TRUE(service_.listening()) << "the service port is taken";
+    ASSERT_TRUE(service_.listening());
+    UseService(service_.port());
   }
   void Run(const std::string& command) {
     Dispatch(command);
@@ -196,7 +197,7 @@ TEST_F(Commands, CabinetOpensWithTheTicketAsReceived) {
   service_.SetTicket(200, R"({"ticket":"a b&c=d%20"})");
   ASSERT_TRUE(SaveAccounts({{"p", "first"}, {"p", "second"}}));
   Run("cabinet.open\n{\"login\":\"p\"}");
-  EXPECT_EQ(recorder_->Opened(), V{"http://127.0.0.1:8090/cabinet?t=a b&c=d%20"});
+  EXPECT_EQ(recorder_->Opened(), V{"http://127.0.0.1:" + std::to_string(service_.port()) + "/cabinet?t=a b&c=d%20"});
   const auto asked = service_.requests("/api/ticket");
   ASSERT_EQ(asked.size(), 1u);
   EXPECT_EQ(asked[0].body, R"({"login":"p","password":"first"})");

@@ -21,7 +21,8 @@ class ConcurrentAccounts : public test::StoreTest {};
 
 TEST_F(ConcurrentAccounts, ManyCommandsAtOnceLoseNothing) {
   test::FakeService service;
-  ASSERT_TRUE(service.listening()) << "the service port is taken";
+  ASSERT_TRUE(service.listening());
+  UseService(service.port());
   constexpr int kAdds = 12;
   std::vector<Account> initial;
   for (int i = 0; i < 6; ++i) initial.push_back({"old" + std::to_string(i), "o"});

@@ -1,6 +1,6 @@
 // The account, news and cabinet commands end to end: the headless launcher
 // in a folder of its own, scripted like a page, against the reference
-// service on the launcher's port.
+// service.
 #include <gtest/gtest.h>
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -17,7 +17,7 @@
 #include "service/http.h"
 #include "support/launcher.h"
 #include "support/run_program.h"
-#include "support/service_fixture.h"
+#include "support/service_launcher.h"
 #include "support/temp_dir.h"
 
 namespace tarn {
@@ -48,13 +48,10 @@ std::string Payload(const std::string& login, const std::string& password) {
   return "{\"login\":\"" + JsonEscape(login) + "\",\"password\":\"" + JsonEscape(password) + "\"}";
 }
 
-class AccountsEndToEnd : public ::testing::Test {
+class AccountsEndToEnd : public test::ServiceLauncherTest {
  protected:
   void SetUp() override {
-    exe_ = dir_.path() / "launcher" / fs::path(TARN_HEADLESS).filename();
-    fs::create_directories(exe_.parent_path());
-    fs::copy_file(TARN_HEADLESS, exe_);
-    site_ = dir_.path() / "site";
+    PlaceLauncher();
     fs::create_directories(site_ / "client");
     test::WriteFile(site_ / "accounts.json", R"({"accounts":[{"login":")" + JsonEscape(kLogin) + R"(","password":")" +
                                                  JsonEscape(kPassword) + R"(","roles":)" + kRoles +
@@ -64,13 +61,16 @@ class AccountsEndToEnd : public ::testing::Test {
   }
 #ifdef _WIN32
   // The system's data protection binds the passwords to the one Wine user.
-  void UseUser(const std::string& name) { keyHome_ = dir_.path() / name; }
+  void UseUser(const std::string& name) { keyHome_ = root_.path() / name; }
 #else
-  void TearDown() override { unsetenv("XDG_DATA_HOME"); }
+  void TearDown() override {
+    unsetenv("XDG_DATA_HOME");
+    ServiceLauncherTest::TearDown();
+  }
 
   // The launcher runs as this OS user: its key lives in that user's folder.
   void UseUser(const std::string& name) {
-    keyHome_ = dir_.path() / name;
+    keyHome_ = root_.path() / name;
     setenv("XDG_DATA_HOME", keyHome_.c_str(), 1);
   }
 #endif
@@ -78,41 +78,36 @@ class AccountsEndToEnd : public ::testing::Test {
   // The Events and host lines this feature produces, in order; Events of
   // other subsystems (the initial push sends more) are left out.
   V Run(const std::string& script) {
-    const test::ProgramRun run = test::RunProgram(exe_, script);
-    EXPECT_EQ(run.exitCode, 0) << run.err;
     V mine;
-    for (const std::string& line : run.lines())
+    for (const std::string& line : RunScript(script))
       for (const char* prefix : {"{\"accounts\"", "{\"toast\"", "{\"screen\"", "{\"news\"", "{\"host\":{\"open\""})
         if (line.rfind(prefix, 0) == 0) mine.push_back(line);
     return mine;
   }
 
-  fs::path AccountsFile() const { return exe_.parent_path() / "data" / "accounts.dat"; }
+  fs::path AccountsFile() const { return launcher_ / "data" / "accounts.dat"; }
 
-  test::TempDir dir_;
-  fs::path exe_;
-  fs::path site_;
-  fs::path keyHome_;
-};
-
-uint32_t Get(const std::string& address, std::string& body) {
-  const std::string prefix = "http://127.0.0.1:8090";
-  HttpRequest request;
-  request.host = "127.0.0.1";
-  request.port = 8090;
-  request.method = "GET";
-  request.target = address.substr(prefix.size());
+  // A GET of an address on the service, outside the launcher.
+  uint32_t Get(const std::string& address, std::string& body) const {
+    const std::string prefix = service_.Url("");
+    HttpRequest request;
+    request.host = "127.0.0.1";
+    request.port = static_cast<uint16_t>(service_.port());
+    request.method = "GET";
+    request.target = address.substr(prefix.size());
   HttpSink sink;
   sink.body = [&](std::string_view b) {
     body.append(b);
     return true;
   };
-  return SendHttpRequest(request, sink);
-}
+    return SendHttpRequest(request, sink);
+  }
+
+  fs::path keyHome_;
+};
 
 TEST_F(AccountsEndToEnd, AddRefreshCabinetRemoveAndNews) {
-  test::ServiceProcess service;
-  ASSERT_TRUE(service.Start(site_)) << service.error();
+  ASSERT_NO_FATAL_FAILURE(StartService());
 
   const V lines = Run(ScriptLine("account.add\n" + Payload(kLogin, "wrong")) + ":wait\n" +
                       ScriptLine("account.add\n" + Payload(kLogin, kPassword)) + ":wait\n" +
@@ -133,7 +128,8 @@ TEST_F(AccountsEndToEnd, AddRefreshCabinetRemoveAndNews) {
   // The cabinet address names the service endpoint and a fresh ticket,
   // which the service honours once.
   std::smatch m;
-  static const std::regex open(R"re(\{"host":\{"open":"(http://127\.0\.0\.1:8090/cabinet\?t=[0-9a-f]{32})","params":""\}\})re");
+  const std::regex open(R"re(\{"host":\{"open":"(http://127\.0\.0\.1:)re" + std::to_string(service_.port()) +
+                        R"re(/cabinet\?t=[0-9a-f]{32})","params":""\}\})re");
   ASSERT_TRUE(std::regex_match(lines[5], m, open)) << lines[5];
   std::string page;
   EXPECT_EQ(Get(m[1].str(), page), 200u);
@@ -167,11 +163,7 @@ TEST_F(AccountsEndToEnd, ServiceDownOrFailingGivesEmptyListsAndNoCabinet) {
   const V down = {R"({"accounts":[{"login":"demo","chars":[]}]})", R"({"news":[]})", kRejected};
   EXPECT_EQ(Run(script), down) << "no service at all";
 
-  test::ServiceProcess service;
-  test::ServiceOptions failing;
-  failing.site = site_;
-  failing.args = {"--status", "/api/news=503", "--status", "/api/auth=500", "--status", "/api/ticket=500"};
-  ASSERT_TRUE(service.Start(failing)) << service.error();
+  ASSERT_NO_FATAL_FAILURE(StartService({"--status", "/api/news=503", "--status", "/api/auth=500", "--status", "/api/ticket=500"}));
   EXPECT_EQ(Run(script), down) << "every request answered with an error";
   const std::string bytes = test::ReadFile(AccountsFile());
   EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 1) << "nothing stored by the refused add";
@@ -181,8 +173,7 @@ TEST_F(AccountsEndToEnd, AFileFromAnotherUserKeepsLoginsButAsksNoTicket) {
 #ifdef _WIN32
   GTEST_SKIP() << "Wine has one user; the data protection's user binding is covered by the platform tests";
 #endif
-  test::ServiceProcess service;
-  ASSERT_TRUE(service.Start(site_)) << service.error();
+  ASSERT_NO_FATAL_FAILURE(StartService());
   ASSERT_EQ(Run(ScriptLine("account.add\n" + Payload("demo", "demo")) + ":wait\n").back(), kAdded);
 
   UseUser("user-b");
@@ -191,13 +182,12 @@ TEST_F(AccountsEndToEnd, AFileFromAnotherUserKeepsLoginsButAsksNoTicket) {
   // The password could not be opened: the check fails, the login stays.
   EXPECT_EQ(lines, V{R"({"accounts":[{"login":"demo","chars":[]}]})"});
   size_t tickets = 0;
-  for (const test::AccessEntry& e : service.AccessLog()) tickets += e.target == "/api/ticket";
+  for (const test::AccessEntry& e : service_.AccessLog()) tickets += e.target == "/api/ticket";
   EXPECT_EQ(tickets, 0u);
 }
 
 TEST_F(AccountsEndToEnd, ACrowdedOrDamagedFileAsksTheServiceOncePerAccountForTheFirst64) {
-  test::ServiceProcess service;
-  ASSERT_TRUE(service.Start(site_)) << service.error();
+  ASSERT_NO_FATAL_FAILURE(StartService());
   // One login three times, 20,000 more, then a megabyte of noise.
   std::string text = "demo\tzz\r\ndemo\tzz\r\ndemo\tzz\r\n";
   for (int i = 0; i < 20000; ++i) text += "u" + std::to_string(i) + "\tzz\r\n";
@@ -216,13 +206,13 @@ TEST_F(AccountsEndToEnd, ACrowdedOrDamagedFileAsksTheServiceOncePerAccountForThe
   EXPECT_EQ(lines[1], R"({"toast":{"kind":"error","text":"Аккаунтов уже 64 — удалите ненужный, чтобы добавить новый"}})");
   EXPECT_EQ(lines[2].rfind(R"({"accounts":[{"login":"u0","chars":[]},)", 0), 0u);
   size_t asked = 0;
-  for (const test::AccessEntry& e : service.AccessLog()) asked += e.target == "/api/auth";
+  for (const test::AccessEntry& e : service_.AccessLog()) asked += e.target == "/api/auth";
   EXPECT_EQ(asked, 62u + 1 + 61);  // each login once per refresh, and the add's own check
   // The next write kept the accounts that were read, and nothing else.
   const std::string bytes = test::ReadFile(AccountsFile());
   EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 61);
   EXPECT_EQ(bytes.rfind("u0\tzz\r\n", 0), 0u);
-  const std::u16string log = test::LogUnits(test::ReadFile(exe_.parent_path() / "launcher.log"));
+  const std::u16string log = test::LogUnits(test::ReadFile(launcher_ / "launcher.log"));
   EXPECT_NE(log.find(u"больше 256 КиБ — файл повреждён"), std::u16string::npos);
   EXPECT_NE(log.find(u"больше 64 аккаунтов"), std::u16string::npos);
 }
@@ -231,11 +221,8 @@ TEST_F(AccountsEndToEnd, HttpCallKeepsWhatARealServiceSentBeforeItHungUp) {
   std::string content;
   for (int i = 0; i < 5000; ++i) content += static_cast<char>('a' + i % 26);
   test::WriteFile(site_ / "client" / "data.bin", content);
-  test::ServiceProcess service;
-  test::ServiceOptions cutting;
-  cutting.site = site_;
-  cutting.args = {"--cut-after", "1000*1"};
-  ASSERT_TRUE(service.Start(cutting)) << service.error();
+  ASSERT_NO_FATAL_FAILURE(StartService({"--cut-after", "1000*1"}));
+  PointInProcessCode();
 
   std::string body;
   uint32_t status = 0;

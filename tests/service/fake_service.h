@@ -1,6 +1,6 @@
 #pragma once
 // A scriptable stand-in for the operator's account, news and ticket
-// services on the service port. Unlike the reference service it can give
+// services, on a free port (StoreTest::UseService points the core at it). Unlike the reference service it can give
 // the answers a faulty service gives: "roles" that are not a list, news
 // without its key, statuses on demand.
 #include <map>
@@ -21,9 +21,10 @@ struct FakeAccount {
 
 class FakeService {
  public:
-  FakeService() : server_([this](const SeenRequest& r) { return Answer(r); }, kDefaultServicePort) {}
+  FakeService() : server_([this](const SeenRequest& r) { return Answer(r); }) {}
 
   bool listening() const { return server_.listening(); }
+  uint16_t port() const { return server_.port(); }
   std::vector<SeenRequest> requests() const { return server_.requests(); }
   std::vector<SeenRequest> requests(std::string_view target) const {
     std::vector<SeenRequest> out;

@@ -1,5 +1,6 @@
-// HttpCall on the service's own endpoint, with a scripted server bound to
-// it: the result rule and the request the service sees.
+// HttpCall on the service endpoint in use, with a scripted server or the
+// reference service behind it: the result rule and the request the service
+// sees.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,6 +10,7 @@
 #include "bridge/service_endpoint.h"
 #include "service/http.h"
 #include "support/service_fixture.h"
+#include "support/service_launcher.h"
 #include "support/temp_dir.h"
 
 namespace tarn {
@@ -19,6 +21,7 @@ using test::Reply;
 using test::SeenRequest;
 
 TEST(HttpCall, ServiceDownIsFalseWithNothingLeftOver) {
+  const test::LoopbackEndpoint nobody(test::kNoServicePort);
   std::string body = "left from before";
   uint32_t status = 777;
   EXPECT_FALSE(HttpCall("GET", "/api/news", {}, body, status));
@@ -28,9 +31,9 @@ TEST(HttpCall, ServiceDownIsFalseWithNothingLeftOver) {
 
 TEST(HttpCall, AnyStatusIsTrueAndTheCallerJudgesIt) {
   LoopbackServer server(
-      [](const SeenRequest& r) { return r.target == "/api/auth" ? Reply(401, R"({"error":"denied"})") : Reply(200, "7"); },
-      kDefaultServicePort);
+      [](const SeenRequest& r) { return r.target == "/api/auth" ? Reply(401, R"({"error":"denied"})") : Reply(200, "7"); });
   ASSERT_TRUE(server.listening());
+  const test::LoopbackEndpoint endpoint(server.port());
   std::string body = "old";
   uint32_t status = 0;
   EXPECT_TRUE(HttpCall("POST", "/api/auth", R"({"login":"a","password":"b"})", body, status));
@@ -42,8 +45,9 @@ TEST(HttpCall, AnyStatusIsTrueAndTheCallerJudgesIt) {
 }
 
 TEST(HttpCall, JsonTypeOnlyWithABodyAndTheLaunchersOwnAgent) {
-  LoopbackServer server([](const SeenRequest&) { return Reply(200, "{}"); }, kDefaultServicePort);
+  LoopbackServer server([](const SeenRequest&) { return Reply(200, "{}"); });
   ASSERT_TRUE(server.listening());
+  const test::LoopbackEndpoint endpoint(server.port());
   std::string body;
   uint32_t status = 0;
   const std::string json = R"({"login":"игрок","password":"a\"b\\c"})";
@@ -57,7 +61,7 @@ TEST(HttpCall, JsonTypeOnlyWithABodyAndTheLaunchersOwnAgent) {
       << seen[0].head;
   EXPECT_EQ(seen[0].body, json);
   EXPECT_EQ(seen[0].Header("Content-Length"), std::to_string(json.size()));
-  EXPECT_EQ(seen[0].Header("Host"), "127.0.0.1:8090");
+  EXPECT_EQ(seen[0].Header("Host"), "127.0.0.1:" + std::to_string(server.port()));
   for (const SeenRequest& r : seen) EXPECT_EQ(r.Header("User-Agent"), "TarnLauncher/1.0");
   for (const SeenRequest& r : {seen[1], seen[2]}) {
     bool found = true;
@@ -81,6 +85,7 @@ TEST(HttpCall, AnswersBeyondTheirCeilingFailWithNothingKept) {
   options.site = site;
   options.args = {"--endless", "/api/news", "--endless", "/api/auth"};
   ASSERT_TRUE(service.Start(options)) << service.error();
+  const test::LoopbackEndpoint endpoint(service.port());
 
   std::string body = "old";
   uint32_t status = 7;
@@ -106,6 +111,7 @@ TEST(HttpCall, ARedirectToAnotherPortIsNotFollowed) {
   options.site = dir.path() / "site";
   options.args = {"--redirect", "/api/auth=" + std::to_string(thief.port())};
   ASSERT_TRUE(service.Start(options)) << service.error();
+  const test::LoopbackEndpoint endpoint(service.port());
   std::string body;
   uint32_t status = 0;
   EXPECT_TRUE(HttpCall("POST", "/api/auth", R"({"login":"a","password":"stored secret"})", body, status));
@@ -121,6 +127,7 @@ TEST(HttpCall, ATrickledAnswerFailsAtTheOverallDeadline) {
   options.site = dir.path() / "site";
   options.args = {"--trickle", "/TRN/element/version=1000"};
   ASSERT_TRUE(service.Start(options)) << service.error();
+  const test::LoopbackEndpoint endpoint(service.port());
   std::string body;
   uint32_t status = 0;
   const auto start = std::chrono::steady_clock::now();

@@ -48,7 +48,7 @@ class StoreTest : public ::testing::Test {
     UseKeyHome("home-a");
     dataFolder_ = dir_.path() / "data";
     auto rec = recorder_;
-    InstallHostSlots({
+    slots_ = {
         .post =
             [rec](const std::string& e) {
               std::lock_guard lock(rec->mutex);
@@ -61,8 +61,12 @@ class StoreTest : public ::testing::Test {
             },
         .pickFolder = {},
         .dataFolder = dataFolder_.string(),
-    });
+    };
+    InstallHostSlots(slots_);
   }
+  // Sends the core's requests to a stand-in service on this loopback port.
+  // No task may be running.
+  void UseService(uint16_t port) { InstallHostSlots(slots_, {.secure = false, .host = "127.0.0.1", .port = port}); }
   void TearDown() override {
     WaitForTasks();
     InstallHostSlots({});
@@ -84,6 +88,7 @@ class StoreTest : public ::testing::Test {
   std::filesystem::path dataFolder_;
   std::filesystem::path keyHome_;
   std::shared_ptr<Recorder> recorder_ = std::make_shared<Recorder>();
+  HostSlots slots_;
 };
 
 }  // namespace tarn::test

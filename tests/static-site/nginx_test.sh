@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The launcher against a static file site: tarn-publish writes it, Debian's
 # nginx serves it with the server block of docs/operator.md taken verbatim
-# (only its web root and the service's port are this test's), and the
+# (only its web root and its two ports are this test's), and the
 # reference service answers the accounts behind it. The headless launcher
 # installs through nginx with a pause and a resume (a ranged request),
 # verifies, and updates to a new build; the client must match the site's
@@ -9,8 +9,8 @@
 #
 #   tests/static-site/nginx_test.sh LINUX_BUILD_DIR
 #
-# nginx listens on the launcher's fixed 127.0.0.1:8090: run it in a network
-# namespace of its own, or holding the port's lock.
+# nginx and the service listen on ports the system picks; the launcher
+# finds nginx through the service.url beside it.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(realpath "$1")
@@ -27,39 +27,50 @@ step "publish the site and write it as static files"
 "$publish" demo --site "$work/site" --size-mib 6 --files 10 >/dev/null
 "$publish" static --site "$work/site" --out "$work/www" --news >/dev/null
 
-# The doc's nginx block, with this test's web root and service port; around
+# The doc's nginx block, with this test's web root and ports; around
 # it only what a private nginx needs to run unprivileged in this folder, an
 # access log with the Range header, and a rate limit slow enough to pause
 # (per connection: the launcher fetches several files at once).
 block=$(awk '/^```nginx$/ {on = 1; next} on && /^```$/ {exit} on' "$root/docs/operator.md")
 [ -n "$block" ] || fail "no nginx block in docs/operator.md"
+"$build/tools/tarn-service" --site "$work/site" --port 0 --ready-file "$work/service-ready" >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do
+  [ -s "$work/service-ready" ] && break
+  sleep 0.1
+done
+back=$(cat "$work/service-ready")
+[ -n "$back" ] || fail "the service did not start"
+front=$(free_port "$build")
+block=${block//\/srv\/tarn\/www/$work/www}
+block=${block//127.0.0.1:8091/127.0.0.1:$back}
 nginx_config "    include /etc/nginx/mime.types;" \
   "    log_format ranges '\$request_uri \$status \$body_bytes_sent \"\$http_range\"';" \
   "    access_log $work/nginx/access.log ranges;" \
   "    limit_rate 512k;" \
-  "${block//\/srv\/tarn\/www/$work/www}"
-"$build/tools/tarn-service" --site "$work/site" --port 8091 --ready-file "$work/service-ready" >/dev/null 2>&1 &
-pids+=($!)
+  "${block//127.0.0.1:8090/127.0.0.1:$front}"
 nginx_start
+site="http://127.0.0.1:$front"
 for _ in $(seq 100); do
-  [ -s "$work/service-ready" ] && curl -s -o /dev/null http://127.0.0.1:8090/TRN/element/version && break
+  curl -s -o /dev/null "$site/TRN/element/version" && break
   sleep 0.1
 done
-curl -sf -o /dev/null http://127.0.0.1:8090/TRN/element/version ||
+curl -sf -o /dev/null "$site/TRN/element/version" ||
   fail "nginx does not serve: $(cat "$work/nginx/stderr" "$work/nginx/error.log" 2>/dev/null)"
 
 # What reaches the disk is only ever a file of the token's alphabet.
 for query in 'n=../nginx/nginx.conf' 'n=..%2Fnginx%2Fnginx.conf' 'n=' 'x=1'; do
-  [ "$(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:8090/api/file?$query")" = 404 ] ||
+  [ "$(curl -s -o /dev/null -w '%{http_code}' "$site/api/file?$query")" = 404 ] ||
     fail "/api/file?$query was not refused"
 done
-[ "$(curl -s -o /dev/null -w '%{http_code}' http://127.0.0.1:8090/files/)" = 404 ] || fail "the file folder is listed"
+[ "$(curl -s -o /dev/null -w '%{http_code}' "$site/files/")" = 404 ] || fail "the file folder is listed"
 # The accounts reach the service behind nginx.
 [ "$(curl -s -o /dev/null -w '%{http_code}' -d '{"login":"demo","password":"demo"}' \
-  http://127.0.0.1:8090/api/auth)" = 200 ] || fail "/api/auth does not reach the service"
+  "$site/api/auth")" = 200 ] || fail "/api/auth does not reach the service"
 
 mkdir -p "$work/launcher" "$work/games"
-cp "$build/host/tarn-headless" "$work/launcher/"
+ln "$build/host/tarn-headless" "$work/launcher/" 2>/dev/null || cp "$build/host/tarn-headless" "$work/launcher/"
+echo "$site" >"$work/launcher/service.url"
 launcher() { printf '%s\n' "$@" | "$work/launcher/tarn-headless" 2>>"$work/launcher.err"; }
 client="$work/games/ТАРН"
 # Every file, by name and content, but the launcher's own note of the

@@ -16,8 +16,6 @@
 namespace tarn::test {
 namespace {
 
-constexpr uint16_t kServicePort = 8090;
-
 bool SendAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t n = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
@@ -201,7 +199,7 @@ bool LoopbackServer::Send(int fd, const Reply& reply) {
   return reply.cutAfter == std::string::npos && !reply.endless;
 }
 
-ScriptedServer::ScriptedServer(Handler handler) : LoopbackServer(std::move(handler), kServicePort) {}
+ScriptedServer::ScriptedServer(Handler handler) : LoopbackServer(std::move(handler)), endpoint_(port()) {}
 
 uint16_t UnusedPort() {
   uint16_t port = 0;

@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/service_launcher.h"
+
 namespace tarn::test {
 
 struct SeenRequest {
@@ -93,11 +95,14 @@ class LoopbackServer {
   std::vector<std::thread> workers_;
 };
 
-// The server where code that knows only the launcher's fixed endpoint
-// (127.0.0.1:8090) finds it.
+// A server on a free port that the core's in-process requests go to while
+// it lives (see LoopbackEndpoint: host slots installed before are dropped).
 class ScriptedServer : public LoopbackServer {
  public:
   explicit ScriptedServer(Handler handler);
+
+ private:
+  LoopbackEndpoint endpoint_;
 };
 
 // A port on which nothing listens (taken from the system and released).

@@ -6,6 +6,7 @@
 #                          unprivileged inside $work/nginx, with the given
 #                          lines inside its http block
 #   nginx_start            starts it in the background
+#   free_port BUILD        prints a loopback port nothing listens on
 # Set KEEP=1 to keep the work folder for a look after a failure.
 
 nginx_workdir() {  # name
@@ -38,6 +39,26 @@ nginx_config() {  # lines of the http block...
     printf '%s\n' "$@"
     echo "}"
   } >"$work/nginx/nginx.conf"
+}
+
+# A loopback port on which nothing listens now, as the system hands one
+# out: a reference service of the build started on port 0, asked for its
+# port, and ended.
+free_port() {  # build folder
+  local dir port=""
+  dir=$(mktemp -d "$work/port.XXXXXX")
+  "$1/tools/tarn-service" --site "$dir" --port 0 --ready-file "$dir/ready" >/dev/null 2>&1 &
+  local pid=$!
+  for _ in $(seq 100); do
+    port=$(cat "$dir/ready" 2>/dev/null || true)
+    [ -n "$port" ] && break
+    sleep 0.05
+  done
+  kill "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null || true
+  rm -rf "$dir"
+  [ -n "$port" ] || fail "no free port"
+  echo "$port"
 }
 
 nginx_start() {

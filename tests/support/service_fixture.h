@@ -4,14 +4,10 @@
 // connections, stopped with everything it started, its access log readable
 // at any time.
 //
-// The launcher talks to 127.0.0.1:8090 only, so every test program that
-// starts the service on that port must hold the CTest resource lock
-// "service-port-8090" (kServicePortLock), or two of them running at once
-// under ctest -j would meet on the port:
-//
-//   gtest_discover_tests(my-tests PROPERTIES RESOURCE_LOCK service-port-8090)
-//
-// Tests of the operator tools themselves use port 0 (a free port) instead.
+// The service listens on a port the system picks (port() tells which), so
+// tests that start one run side by side. A launcher finds it through the
+// service.url file beside the program, in-process code through the
+// endpoint its host slots name (support/service_launcher.h does both).
 //
 // Typical use:
 //   tarn::test::TempDir dir;
@@ -33,12 +29,9 @@
 
 namespace tarn::test {
 
-inline constexpr int kServicePort = 8090;
-inline constexpr char kServicePortLock[] = "service-port-8090";
-
 struct ServiceOptions {
   std::filesystem::path site;
-  int port = kServicePort;        // 0: any free port; port() tells which
+  int port = 0;                   // 0: any free port; port() tells which
   double ticketTtlSeconds = 60;
   // Further flags of tarn-service, typically faults:
   // {"--cut-after", "4096*1", "--status", "/api/news=503"}.
@@ -67,7 +60,7 @@ class ServiceProcess {
   // it accepts connections. False, with error(), when it could not start
   // (for example the port is taken).
   bool Start(const ServiceOptions& options);
-  // The launcher's port, no faults: the common case.
+  // A free port, no faults: the common case.
   bool Start(const std::filesystem::path& site);
   // Ends the service's process group: SIGTERM, then SIGKILL after 5 s.
   // Harmless when nothing runs.

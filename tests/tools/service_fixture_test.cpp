@@ -1,5 +1,5 @@
-// The fixture as launcher tests use it: the fixed port, a demo site, and a
-// clean stop that frees the port for the next test.
+// The fixture as launcher tests use it: a port of its own, a demo site, and
+// a clean stop that frees the port.
 #include "support/service_fixture.h"
 
 #include <gtest/gtest.h>
@@ -20,24 +20,29 @@
 namespace tarn::test {
 namespace {
 
-TEST(ServiceFixture, ServesTheDemoSiteOnTheLauncherPortAndFreesItOnStop) {
+TEST(ServiceFixture, ServesTheDemoSiteOnAPortOfItsOwnAndFreesItOnStop) {
   TempDir dir;
   ASSERT_TRUE(MakeDemoSite(dir.path() / "site"));
   for (int round = 0; round < 2; ++round) {
     ServiceProcess service;
     ASSERT_TRUE(service.Start(dir.path() / "site")) << service.error();
-    EXPECT_EQ(service.port(), kServicePort);
-    const auto run = RunShell("curl -sS -d '{\"login\":\"demo\",\"password\":\"demo\"}' http://127.0.0.1:8090/api/auth");
+    ASSERT_GT(service.port(), 0);
+    const std::string port = std::to_string(service.port());
+    EXPECT_EQ(service.Url("/api/news"), "http://127.0.0.1:" + port + "/api/news");
+    const auto run = RunShell("curl -sS -d '{\"login\":\"demo\",\"password\":\"demo\"}' " + service.Url("/api/auth"));
     EXPECT_NE(run.out.find("\"roles\""), std::string::npos) << run.out;
 
     // A second service on the same port cannot start, and says why.
     ServiceProcess second;
-    EXPECT_FALSE(second.Start(dir.path() / "site"));
-    EXPECT_NE(second.error().find("8090"), std::string::npos) << second.error();
+    ServiceOptions same;
+    same.site = dir.path() / "site";
+    same.port = service.port();
+    EXPECT_FALSE(second.Start(same));
+    EXPECT_NE(second.error().find(port), std::string::npos) << second.error();
 
     service.Stop();
     EXPECT_FALSE(service.running());
-    EXPECT_NE(RunShell("curl -sS -o /dev/null http://127.0.0.1:8090/api/news").code, 0);
+    EXPECT_NE(RunShell("curl -sS -o /dev/null http://127.0.0.1:" + port + "/api/news").code, 0);
     EXPECT_NE(service.AccessLogText().find("POST /api/auth 200"), std::string::npos) << "readable after the stop";
   }
 }

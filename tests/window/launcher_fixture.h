@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/launcher.h"
+#include "support/service_launcher.h"
 #include "support/temp_dir.h"
 #include "x_session.h"
 
@@ -31,9 +32,9 @@ inline int FieldAfter(const std::string& text, const std::string& label) {
   return at == std::string::npos ? -1 : std::atoi(text.c_str() + at + label.size());
 }
 
-// A copy of the program two folders deep in a temporary tree, so that the
-// fallback ../../ui lands inside the tree too, with home and XDG folders of
-// its own. The desktop's handler for web and mail addresses is a shell line
+// The program (a hard link, or a copy) two folders deep in a temporary
+// tree, so that the fallback ../../ui lands inside the tree too, with home
+// and XDG folders of its own. The desktop's handler for web and mail addresses is a shell line
 // that appends each address it is given to opened.txt.
 class Launcher : public ::testing::Test {
  protected:
@@ -43,8 +44,7 @@ class Launcher : public ::testing::Test {
     xvfb_ = std::make_unique<Xvfb>(screen);
     ASSERT_TRUE(xvfb_->running()) << "Xvfb did not start";
     app_ = root_.path() / "a" / "b" / "app";
-    fs::create_directories(app_);
-    fs::copy_file(TARN_LAUNCHER, app_ / "tarn-launcher");
+    PlaceProgram(TARN_LAUNCHER, app_);
     for (const char* dir : {"home", "config", "data/applications", "cache", "runtime"})
       fs::create_directories(root_.path() / dir);
     fs::permissions(root_.path() / "runtime", fs::perms::owner_all);

@@ -94,6 +94,7 @@ TEST_F(PlayerPath, InstallsTheDemoClientFromThePageAndStartsTheGame) {
   ASSERT_TRUE(test::MakeDemoSite(site, {"--size-mib", "2"}));
   test::ServiceProcess service;
   ASSERT_TRUE(service.Start(site)) << service.error();
+  test::PointAtService(app_, service);
 
   auto launcher = std::make_unique<test::Child>((app_ / "tarn-launcher").string(), app_.string(),
                                                 PlayerEnvironment());
