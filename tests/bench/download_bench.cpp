@@ -63,7 +63,7 @@ struct File {
 // The file's MD5 in hex; empty when it cannot be read.
 std::string Md5Hex(const fs::path& path) {
   std::string hex;
-  return tarn::tools::FileMd5Hex(path, hex) ? hex : std::string();
+  return tarn::tools::Md5HexOfFile(path, hex) ? hex : std::string();
 }
 
 bool Flag(const std::string& arg, const char* name, std::string& value) {

@@ -61,7 +61,7 @@ std::string Md5Hex(std::string_view bytes) {
   return Hex(digest, n);
 }
 
-bool FileMd5Hex(const std::filesystem::path& file, std::string& hex) {
+bool Md5HexOfFile(const std::filesystem::path& file, std::string& hex) {
   hex.clear();
   std::ifstream in(file, std::ios::binary);
   if (!in) return false;

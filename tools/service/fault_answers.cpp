@@ -12,13 +12,14 @@ namespace {
 
 // Answers that a sound service never gives: they end only when the client
 // gives up (a write fails) or the service stops.
-void AnswerSpecial(const FaultState::Special& special, const httplib::Request& req, httplib::Response& res) {
-  if (special.kind == FaultState::Special::Redirect) {
-    res.set_header("Location", "http://127.0.0.1:" + std::to_string(special.value) + req.target);
+void AnswerReplacement(const FaultState::Replacement& replacement, const httplib::Request& req,
+                       httplib::Response& res) {
+  if (replacement.kind == FaultState::Replacement::Redirect) {
+    res.set_header("Location", "http://127.0.0.1:" + std::to_string(replacement.value) + req.target);
     return Answer(res, 307, "text/plain; charset=utf-8", "moved\n");
   }
   res.status = 200;
-  if (special.kind == FaultState::Special::Endless) {
+  if (replacement.kind == FaultState::Replacement::Endless) {
     res.set_chunked_content_provider("application/octet-stream", [](size_t, httplib::DataSink& sink) {
       static const std::string block(65536, 'x');
       if (!sink.write(block.data(), block.size())) return false;
@@ -27,7 +28,7 @@ void AnswerSpecial(const FaultState::Special& special, const httplib::Request& r
     });
     return;
   }
-  const auto every = std::chrono::milliseconds(special.value);
+  const auto every = std::chrono::milliseconds(replacement.value);
   res.set_chunked_content_provider("application/octet-stream", [every](size_t, httplib::DataSink& sink) {
     std::this_thread::sleep_for(every);
     if (!sink.write(" ", 1)) return false;
@@ -48,9 +49,9 @@ bool AnswerInjectedFault(FaultState& faults, const httplib::Request& req, httpli
     Answer(res, code, "text/plain; charset=utf-8", "injected status " + std::to_string(code) + "\n");
     return true;
   }
-  if (const FaultState::Special special = faults.TakeSpecial(req.path, req.target);
-      special.kind != FaultState::Special::None) {
-    AnswerSpecial(special, req, res);
+  if (const FaultState::Replacement replacement = faults.TakeReplacement(req.path, req.target);
+      replacement.kind != FaultState::Replacement::None) {
+    AnswerReplacement(replacement, req, res);
     return true;
   }
   return false;

@@ -30,9 +30,9 @@ bool SplitTimes(std::string_view text, std::string& value, int& times) {
   return true;
 }
 
-bool Use(int& times) {
-  if (times == 0) return false;
-  if (times > 0) --times;
+bool UseOneTime(int& timesLeft) {
+  if (timesLeft == 0) return false;
+  if (timesLeft > 0) --timesLeft;
   return true;
 }
 
@@ -248,7 +248,7 @@ int FaultState::TakeStatus(std::string_view path, std::string_view target, std::
   std::lock_guard guard(lock_);
   for (auto& s : rules_.statuses) {
     const bool hit = s.match == path || s.match == target || (!listPath.empty() && s.match == listPath);
-    if (hit && Use(s.times)) return s.code;
+    if (hit && UseOneTime(s.times)) return s.code;
   }
   return 0;
 }
@@ -256,14 +256,14 @@ int FaultState::TakeStatus(std::string_view path, std::string_view target, std::
 bool FaultState::TakeCut(uint64_t bodyLength, uint64_t& cutAfter) {
   std::lock_guard guard(lock_);
   if (rules_.cutAfter < 0 || bodyLength <= static_cast<uint64_t>(rules_.cutAfter)) return false;
-  if (!Use(rules_.cutTimes)) return false;
+  if (!UseOneTime(rules_.cutTimes)) return false;
   cutAfter = static_cast<uint64_t>(rules_.cutAfter);
   return true;
 }
 
 bool FaultState::TakeShift(uint64_t& shift) {
   std::lock_guard guard(lock_);
-  if (rules_.shiftRange <= 0 || !Use(rules_.shiftTimes)) return false;
+  if (rules_.shiftRange <= 0 || !UseOneTime(rules_.shiftTimes)) return false;
   shift = static_cast<uint64_t>(rules_.shiftRange);
   return true;
 }
@@ -271,7 +271,7 @@ bool FaultState::TakeShift(uint64_t& shift) {
 bool FaultState::TakeStall(uint64_t bodyLength, uint64_t& stallAfter, int& stallMs) {
   std::lock_guard guard(lock_);
   if (rules_.stallAfter < 0 || bodyLength <= static_cast<uint64_t>(rules_.stallAfter)) return false;
-  if (!Use(rules_.stallTimes)) return false;
+  if (!UseOneTime(rules_.stallTimes)) return false;
   stallAfter = static_cast<uint64_t>(rules_.stallAfter);
   stallMs = rules_.stallMs;
   return true;
@@ -280,20 +280,20 @@ bool FaultState::TakeStall(uint64_t bodyLength, uint64_t& stallAfter, int& stall
 bool FaultState::TakeCorrupt(std::string_view listPath) {
   std::lock_guard guard(lock_);
   for (auto& c : rules_.corrupts) {
-    if ((c.path == "*" || c.path == listPath) && Use(c.times)) return true;
+    if ((c.path == "*" || c.path == listPath) && UseOneTime(c.times)) return true;
   }
   return false;
 }
 
-FaultState::Special FaultState::TakeSpecial(std::string_view path, std::string_view target) {
+FaultState::Replacement FaultState::TakeReplacement(std::string_view path, std::string_view target) {
   std::lock_guard guard(lock_);
   auto hit = [&](const std::string& match) { return match == path || match == target; };
   for (auto& e : rules_.endless)
-    if (hit(e.match) && Use(e.times)) return {Special::Endless, 0};
+    if (hit(e.match) && UseOneTime(e.times)) return {Replacement::Endless, 0};
   for (auto& t : rules_.trickles)
-    if (hit(t.match) && Use(t.times)) return {Special::Trickle, t.everyMs};
+    if (hit(t.match) && UseOneTime(t.times)) return {Replacement::Trickle, t.everyMs};
   for (auto& r : rules_.redirects)
-    if (hit(r.match) && Use(r.times)) return {Special::Redirect, r.port};
+    if (hit(r.match) && UseOneTime(r.times)) return {Replacement::Redirect, r.port};
   return {};
 }
 
