@@ -7,6 +7,9 @@
 
 namespace tarn::tools {
 
+// Lower-case hexadecimal digits of n bytes, two a byte.
+std::string LowerHex(const unsigned char* bytes, size_t n);
+
 // Lower-case hex MD5 of bytes / of a file read in pieces. Md5HexOfFile gives
 // false (and empty text) when the file cannot be read to its end.
 std::string Md5Hex(std::string_view bytes);

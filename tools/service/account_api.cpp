@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "tools/common/crypto.h"
 #include "tools/common/site.h"
 #include "tools/service/answer.h"
 #include "tools/service/query.h"
@@ -120,13 +121,7 @@ void News(const std::filesystem::path& site, httplib::Response& res) {
 std::string NewTicket() {
   unsigned char random[16];
   if (RAND_bytes(random, sizeof random) != 1) return {};
-  static const char digits[] = "0123456789abcdef";
-  std::string ticket;
-  for (unsigned char b : random) {
-    ticket += digits[b >> 4];
-    ticket += digits[b & 15];
-  }
-  return ticket;
+  return LowerHex(random, sizeof random);
 }
 
 }  // namespace
