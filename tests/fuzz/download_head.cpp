@@ -5,7 +5,7 @@
 
 #include "fuzz.h"
 #include "install/download.h"
-#include "platform/download.h"
+#include "platform/http.h"
 
 using namespace tarn;
 using fuzz::Check;

@@ -107,7 +107,7 @@ uint32_t Get(const std::string& address, std::string& body) {
     body.append(b);
     return true;
   };
-  return SendHttpRequest(request, sink);
+  return SendHttpRequest(request, sink).status;
 }
 
 TEST_F(AccountsEndToEnd, AddRefreshCabinetRemoveAndNews) {
