@@ -38,6 +38,22 @@ bool IsLoopbackHost(std::string_view host) {
   return true;
 }
 
+std::string WireTarget(std::string_view target) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  if (target.empty() || target.front() != '/') out += '/';
+  for (const unsigned char c : target) {
+    if (c <= 0x20 || c >= 0x7F || c == '#') {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 int64_t ContentRangeFirst(std::string_view value) {
   while (!value.empty() && IsBlank(value.front())) value.remove_prefix(1);
   if (!StartsWithNoCase(value, "bytes")) return -1;

@@ -120,6 +120,13 @@ inline bool RefusedInClear(std::string_view host, bool secure) { return !secure 
 // every backend.
 int64_t ContentRangeFirst(std::string_view value);
 
+// The target as it goes on the request line: a leading '/' when it has
+// none, and the bytes a URL cannot carry at all (controls, space, non-ASCII,
+// and '#', which would silently cut the target short) percent-encoded;
+// everything else, dot segments included, as it stands. Shared by every
+// backend.
+std::string WireTarget(std::string_view target);
+
 // Sends the request on a direct connection and hands the response to the
 // sink.
 HttpResult SendHttpRequest(const HttpRequest& request, const HttpSink& sink);

@@ -56,29 +56,15 @@ bool AppendHeader(HeaderList& list, const std::string& line) {
   return true;
 }
 
-// http://host:port/target (https:// when secure); bytes a URL cannot carry
-// at all (controls, space, non-ASCII, and '#', which would silently cut the
-// target short) are percent-encoded, everything else goes on the wire as it
-// stands.
+// http://host:port/target (https:// when secure), the target as
+// WireTarget has it.
 std::string ServiceUrl(const std::string& host, uint16_t port, bool secure, const std::string& target) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   std::string url = secure ? "https://" : "http://";
   const bool v6 = host.find(':') != std::string::npos;
   if (v6) url += '[';
   url += host;
   if (v6) url += ']';
-  url += ':' + std::to_string(port);
-  if (target.empty() || target.front() != '/') url += '/';
-  for (unsigned char c : target) {
-    if (c <= 0x20 || c >= 0x7F || c == '#') {
-      url += '%';
-      url += kHex[c >> 4];
-      url += kHex[c & 0xF];
-    } else {
-      url += static_cast<char>(c);
-    }
-  }
-  return url;
+  return url + ':' + std::to_string(port) + WireTarget(target);
 }
 
 // Bytes waiting on a kept connection between two exchanges can only be the

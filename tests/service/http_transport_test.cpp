@@ -254,9 +254,15 @@ TEST(HttpTransport, ARangedRequestReadsItsContentRangeAndKeepsItsConnectionForTh
   request.keepConnection = true;
   HttpHead head;
   std::string body;
-  const HttpSink sink{.head = [&](const HttpHead& h) { return head = h, true; },
-                      .body = [&](std::string_view b) { return body.append(b), true; },
-                      .idle = {}};
+  HttpSink sink;
+  sink.head = [&](const HttpHead& h) {
+    head = h;
+    return true;
+  };
+  sink.body = [&](std::string_view b) {
+    body.append(b);
+    return true;
+  };
   for (int round = 0; round < 2; ++round) {
     const HttpResult got = SendHttpRequest(request, sink);
     EXPECT_EQ(got.status, 206u);
