@@ -55,12 +55,6 @@ void Dispatch(std::string_view command, const Workers& workers);
 // Starts the initial push of state to a page that has just announced itself.
 void PushAll(const Workers& workers);
 
-// The same over the real subsystems. Defined by the wiring layer, which
-// every program links through tarn-core; the bridge itself includes none of
-// the subsystems.
-const Workers& RealWorkers();
-void Dispatch(std::string_view command);
-void PushAll();
 
 // The address behind a "link.open" key; empty for an unknown key.
 std::string_view LinkTarget(std::string_view key);

@@ -6,25 +6,22 @@
 #include <thread>
 #include <vector>
 
+#include "bridge/install_state.h"
 #include "bridge/log.h"
 #include "bridge/parallel.h"
 #include "bridge/tasks.h"
-#include "client/checksum.h"
 #include "client/epoch.h"
+#include "client/install_folder.h"
+#include "client/install_record.h"
 #include "client/list_fetch.h"
-#include "client/update.h"
-#include "install/config.h"
-#include "install/download.h"
-#include "install/folder.h"
+#include "client/version_file.h"
+#include "download/request_path.h"
+#include "download/session.h"
 #include "install/progress.h"
-#include "install/state.h"
-#include "launch/game.h"
 #include "platform/file.h"
 #include "platform/output_file.h"
 #include "platform/paths.h"
-#include "service/account_commands.h"
 #include "service/http.h"
-#include "service/news.h"
 
 namespace tarn {
 namespace {
@@ -43,7 +40,7 @@ constexpr int kWaitUnitStep = 10;
 constexpr int kWaitUnitLimit = 40;
 
 // What the task does once the run has let go of the client and the flag.
-enum class After { Nothing, RefreshScreen, FollowUps };
+enum class After { Nothing, RefreshScreen, Installed };
 
 InstallFlags& Flags() { return TheInstallFlags(); }
 
@@ -570,7 +567,7 @@ After Run(InstallFolderSource source) {
 
   if (!DownloadPhase(plan, folder, counters)) return After::Nothing;
   Finish(list, folder);
-  return After::FollowUps;
+  return After::Installed;
 }
 
 }  // namespace
@@ -620,9 +617,9 @@ void FailInstall(const std::string& message) {
   PostInstallEvent();
 }
 
-void RunInstall(InstallFolderSource source) {
+bool RunInstall(InstallFolderSource source) {
   InstallFlags& flags = Flags();
-  if (flags.installRunning.exchange(true)) return;
+  if (flags.installRunning.exchange(true)) return false;
   flags.pauseRequested.exchange(false);
   flags.stopRequested.exchange(false);
 
@@ -642,20 +639,8 @@ void RunInstall(InstallFolderSource source) {
   // also finds the client free.
   flags.installRunning.exchange(false);
 
-  switch (after) {
-    case After::Nothing:
-      break;
-    case After::RefreshScreen:
-      RunAsync(RefreshInstallScreen);
-      break;
-    case After::FollowUps:
-      PostEpoch();
-      PushNews();
-      PushAccounts();
-      PushEnv();
-      CheckForUpdate();
-      break;
-  }
+  if (after == After::RefreshScreen) RunAsync(RefreshInstallScreen);
+  return after == After::Installed;
 }
 
 void RefreshInstallScreen() {

@@ -1,7 +1,7 @@
 #include "launch/runtime.h"
 
 #include "bridge/log.h"
-#include "client/verify.h"
+#include "bridge/page_events.h"
 #include "platform/process.h"
 
 namespace tarn {

@@ -7,8 +7,8 @@
 
 #include "bridge/host_slots.h"
 #include "client/epoch.h"
-#include "client/verify.h"
 #include "support/temp_dir.h"
+#include "update/verify.h"
 
 namespace tarn {
 namespace {
@@ -36,10 +36,10 @@ class Posted : public ::testing::Test {
 };
 
 TEST_F(Posted, RowsAndProgressAreCompactJson) {
-  const std::string row = MakeStateRow("bad", "data\\\"quoted\".pck — не совпала", "Перекачаю\n");
+  const std::string row = MakeStateRow(RowState::Bad, "data\\\"quoted\".pck — не совпала", "Перекачаю\n");
   EXPECT_EQ(row, R"({"state":"bad","label":"data\\\"quoted\".pck — не совпала","text":"Перекачаю\n"})");
   PostVerifyRows({});
-  PostVerifyRows({MakeStateRow("ok", "a", "b"), MakeStateRow("run", "c", "1%")});
+  PostVerifyRows({MakeStateRow(RowState::Ok, "a", "b"), MakeStateRow(RowState::Run, "c", "1%")});
   PostProgress("Проверка клиента", 7, false);
   PostProgress("Найдены расхождения", 100, true);
   EXPECT_EQ(Events(), (std::vector<std::string>{

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "bridge/host_slots.h"
+#include "client/install_record.h"
 #include "fuzz.h"
-#include "install/config.h"
 #include "platform/file.h"
 #include "platform/file_ops.h"
 

@@ -1,6 +1,6 @@
 // install.cfg and install.done as real files in a data folder of the
 // test's own.
-#include "install/config.h"
+#include "client/install_record.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <thread>
 
-#include "install/state.h"
+#include "bridge/install_state.h"
 
 namespace tarn {
 namespace {

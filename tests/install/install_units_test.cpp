@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "bridge/host_slots.h"
+#include "bridge/install_state.h"
 #include "bridge/log.h"
-#include "install/config.h"
-#include "install/folder.h"
-#include "install/limiter.h"
+#include "client/install_folder.h"
+#include "client/install_record.h"
+#include "download/limiter.h"
 #include "install/progress.h"
-#include "install/state.h"
 #include "platform/linux/mount_table.h"
 #include "platform/paths.h"
 #include "support/temp_dir.h"
