@@ -5,7 +5,7 @@
 
 #include "bridge/host_slots.h"
 #include "client/version_file.h"
-#include "service/http.h"
+#include "service/call.h"
 
 namespace tarn {
 namespace {

@@ -127,10 +127,72 @@ bool IsContainedListPath(std::string_view path) {
   }
 }
 
+namespace {
+
+// Which of the list's lines gave a size: a list is sized only when all of
+// its entries are.
+struct SizeColumn {
+  bool seen = false;
+  bool missing = false;
+};
+
+// Notes the list's first defect; a later one does not replace it.
+void NoteDefect(FileList& list, ListDefect defect, const std::string& path) {
+  if (list.defect != ListDefect::None) return;
+  list.defect = defect;
+  list.defectPath = path;
+}
+
+// One entry line ("md5 [size] base64-path"); lines that name no file inside
+// the client are passed over.
+void ReadEntryLine(std::string_view line, FileList& list, SizeColumn& sizes) {
+  const std::vector<std::string_view> tokens = ListLineTokens(line);
+  if (tokens.size() < 2) return;
+  FileEntry entry;
+  entry.md5 = std::string(tokens[0]);
+  std::string_view pathToken;
+  bool badSize = false;
+  if (tokens.size() == 2) {
+    sizes.missing = true;
+    pathToken = tokens[1];
+  } else {
+    sizes.seen = true;
+    badSize = !ReadSize(tokens[1], entry.size);
+    pathToken = tokens[2];
+  }
+  std::string decoded;
+  const bool decodes = DecodeBase64(pathToken, decoded) && !decoded.empty();
+  entry.path = SanitizeUtf8(decoded);
+  std::replace(entry.path.begin(), entry.path.end(), '/', '\\');
+  // A size that does not read is a broken list even on a line that would
+  // be skipped: a figure has no meaning that could be guessed.
+  if (badSize) NoteDefect(list, ListDefect::BadSize, decodes ? entry.path : std::string(pathToken));
+  if (!decodes || !IsContainedListPath(entry.path)) return;
+  // Every size is at most the limit, so the sum checked at each step never
+  // wraps.
+  list.totalSize += entry.size;
+  if (list.totalSize > kMaxListTotalBytes) NoteDefect(list, ListDefect::SizesTooLarge, entry.path);
+  list.entries.push_back(std::move(entry));
+}
+
+// A path that another entry's ".part" file would take.
+void CheckPartNames(FileList& list) {
+  if (list.defect != ListDefect::None) return;
+  std::vector<std::string_view> paths;
+  paths.reserve(list.entries.size());
+  for (const FileEntry& e : list.entries) paths.push_back(e.path);
+  if (const PartClash clash = FindPartClash(paths); clash.found) {
+    list.defect = ListDefect::PartNameTaken;
+    list.defectPath = list.entries[clash.part].path;
+    list.defectOwner = list.entries[clash.owner].path;
+  }
+}
+
+}  // namespace
+
 FileList ParseFileList(std::string_view signedText) {
   FileList list;
-  bool sizeSeen = false;
-  bool sizeMissing = false;
+  SizeColumn sizes;
   size_t start = 0;
   while (start < signedText.size()) {
     size_t end = signedText.find('\n', start);
@@ -142,54 +204,12 @@ FileList ParseFileList(std::string_view signedText) {
     if (line.empty()) continue;
     if (line.front() == '#') {
       ReadComment(line.substr(1), list);
-      continue;
-    }
-
-    const std::vector<std::string_view> tokens = ListLineTokens(line);
-    if (tokens.size() < 2) continue;
-    FileEntry entry;
-    entry.md5 = std::string(tokens[0]);
-    std::string_view pathToken;
-    bool badSize = false;
-    if (tokens.size() == 2) {
-      sizeMissing = true;
-      pathToken = tokens[1];
     } else {
-      sizeSeen = true;
-      badSize = !ReadSize(tokens[1], entry.size);
-      pathToken = tokens[2];
-    }
-    std::string decoded;
-    const bool decodes = DecodeBase64(pathToken, decoded) && !decoded.empty();
-    entry.path = SanitizeUtf8(decoded);
-    std::replace(entry.path.begin(), entry.path.end(), '/', '\\');
-    if (badSize && list.defect == ListDefect::None) {
-      // A size that does not read is a broken list even on a line that
-      // would be skipped: a figure has no meaning that could be guessed.
-      list.defect = ListDefect::BadSize;
-      list.defectPath = decodes ? entry.path : std::string(pathToken);
-    }
-    if (!decodes || !IsContainedListPath(entry.path)) continue;
-    // Every size is at most the limit, so the sum checked at each step
-    // never wraps.
-    list.totalSize += entry.size;
-    if (list.totalSize > kMaxListTotalBytes && list.defect == ListDefect::None) {
-      list.defect = ListDefect::SizesTooLarge;
-      list.defectPath = entry.path;
-    }
-    list.entries.push_back(std::move(entry));
-  }
-  if (list.defect == ListDefect::None) {
-    std::vector<std::string_view> paths;
-    paths.reserve(list.entries.size());
-    for (const FileEntry& e : list.entries) paths.push_back(e.path);
-    if (const PartClash clash = FindPartClash(paths); clash.found) {
-      list.defect = ListDefect::PartNameTaken;
-      list.defectPath = list.entries[clash.part].path;
-      list.defectOwner = list.entries[clash.owner].path;
+      ReadEntryLine(line, list, sizes);
     }
   }
-  list.sizesKnown = sizeSeen && !sizeMissing && list.defect == ListDefect::None;
+  CheckPartNames(list);
+  list.sizesKnown = sizes.seen && !sizes.missing && list.defect == ListDefect::None;
   if (!list.sizesKnown) list.totalSize = 0;
   return list;
 }

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "service/http.h"
+#include "service/call.h"
 
 namespace tarn {
 

@@ -74,19 +74,6 @@ bool MakeParentFolders(const std::string& filePath) {
 
 }  // namespace
 
-bool FileMd5Hex(const std::string& path, std::string& hex) {
-  hex.clear();
-  Md5Digest digest{};
-  if (!Md5OfFile(path, digest)) return false;
-  static constexpr char kHex[] = "0123456789abcdef";
-  hex.reserve(32);
-  for (unsigned char b : digest) {
-    hex += kHex[b >> 4];
-    hex += kHex[b & 0xF];
-  }
-  return true;
-}
-
 std::string FindVersionFile() {
   const std::string clientDir = FindClientDir();
   if (clientDir.empty()) return {};

@@ -1,6 +1,6 @@
 #pragma once
-// File checksums and the installed client's version file, version.sw,
-// which holds the client's build number as "%d 0\n".
+// The installed client's version file, version.sw, which holds the
+// client's build number as "%d 0\n".
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -11,11 +11,6 @@ namespace tarn {
 // character, 0 without any. Beyond the 32-bit range the value holds at the
 // range's end instead of being undefined.
 int32_t LeadingNumber(std::string_view text);
-
-// The MD5 of the file as 32 lower-case hex digits. False with hex empty
-// when the file is not a regular file or cannot be opened or read to its
-// end.
-bool FileMd5Hex(const std::string& path, std::string& hex);
 
 // The version file of the client found by FindClientDir: the first of
 // config/element, install/config/element and client/config/element that

@@ -22,7 +22,7 @@
 #include "platform/output_file.h"
 #include "platform/paths.h"
 #include "platform/thread.h"
-#include "service/http.h"
+#include "service/call.h"
 
 namespace tarn {
 namespace {

@@ -18,10 +18,11 @@
 #include "download/request_path.h"
 #include "download/session.h"
 #include "install/progress.h"
+#include "platform/crypto.h"
 #include "platform/file.h"
 #include "platform/output_file.h"
 #include "platform/paths.h"
-#include "service/http.h"
+#include "service/call.h"
 
 namespace tarn {
 namespace {

@@ -11,7 +11,7 @@
 #include "launch/runtime.h"
 #include "platform/paths.h"
 #include "platform/process.h"
-#include "service/http.h"
+#include "service/call.h"
 
 namespace tarn {
 namespace {

@@ -19,6 +19,11 @@ using Md5Digest = std::array<unsigned char, 16>;
 // exist), or the digest cannot be computed; digest is then unspecified.
 bool Md5OfFile(const std::string& path, Md5Digest& digest);
 
+// The MD5 of the file as 32 lower-case hex digits. False with hex empty
+// when the file is not a regular file or cannot be opened or read to its
+// end.
+bool FileMd5Hex(const std::string& path, std::string& hex);
+
 // MD5 of bytes that arrive piece by piece, such as a download, so the
 // finished file never has to be read back. A step that fails spoils the
 // stream: every later call is ignored and Finish says false.

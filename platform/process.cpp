@@ -5,6 +5,51 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
+// The program name knows no escapes: a path cannot hold a double quote.
+// Reads it from line[0] and leaves i on the first argument.
+std::string ReadProgramName(std::string_view line, size_t& i) {
+  std::string name;
+  i = 0;
+  if (line[0] == '"') {
+    for (i = 1; i < line.size() && line[i] != '"'; ++i) name += line[i];
+    if (i < line.size()) ++i;  // the closing quote
+  } else {
+    for (; i < line.size() && !IsBlank(line[i]); ++i) name += line[i];
+  }
+  while (i < line.size() && IsBlank(line[i])) ++i;
+  return name;
+}
+
+// A run of backslashes at line[i]: halved before a double quote, and an odd
+// one out makes that quote literal; elsewhere they stand as they are. An
+// even run leaves the quote to the caller, which groups with it.
+void ReadBackslashes(std::string_view line, size_t& i, std::string& arg) {
+  size_t slashes = 0;
+  while (i < line.size() && line[i] == '\\') ++slashes, ++i;
+  if (i < line.size() && line[i] == '"') {
+    arg.append(slashes / 2, '\\');
+    if (slashes % 2 == 1) {
+      arg += '"';
+      ++i;
+    }
+  } else {
+    arg.append(slashes, '\\');
+  }
+}
+
+// A double quote at line[i]: "" inside quotes is one literal quote and ends
+// the quoting; any other quote opens or closes it.
+void ReadQuote(std::string_view line, size_t& i, bool& quoted, std::string& arg) {
+  if (quoted && i + 1 < line.size() && line[i + 1] == '"') {
+    arg += '"';
+    quoted = false;
+    i += 2;
+  } else {
+    quoted = !quoted;
+    ++i;
+  }
+}
+
 }  // namespace
 
 std::vector<std::string> SplitCommandLine(std::string_view line) {
@@ -14,18 +59,8 @@ std::vector<std::string> SplitCommandLine(std::string_view line) {
   // growing leaves copies behind in freed memory for the caller's wipe to
   // miss. Arguments are separated by at least one blank.
   args.reserve(line.size() / 2 + 2);
-
-  // The program name knows no escapes: a path cannot hold a double quote.
   size_t i = 0;
-  std::string name;
-  if (line[0] == '"') {
-    for (i = 1; i < line.size() && line[i] != '"'; ++i) name += line[i];
-    if (i < line.size()) ++i;  // the closing quote
-  } else {
-    for (; i < line.size() && !IsBlank(line[i]); ++i) name += line[i];
-  }
-  args.push_back(std::move(name));
-  while (i < line.size() && IsBlank(line[i])) ++i;
+  args.push_back(ReadProgramName(line, i));
 
   std::string arg;
   arg.reserve(line.size());
@@ -45,33 +80,13 @@ std::vector<std::string> SplitCommandLine(std::string_view line) {
     }
     inArg = true;
     if (c == '\\') {
-      size_t slashes = 0;
-      while (i < line.size() && line[i] == '\\') ++slashes, ++i;
-      if (i < line.size() && line[i] == '"') {
-        arg.append(slashes / 2, '\\');
-        if (slashes % 2 == 1) {
-          arg += '"';
-          ++i;
-        }
-        // An even count leaves the quote to the next round, which groups.
-      } else {
-        arg.append(slashes, '\\');
-      }
-      continue;
+      ReadBackslashes(line, i, arg);
+    } else if (c == '"') {
+      ReadQuote(line, i, quoted, arg);
+    } else {
+      arg += c;
+      ++i;
     }
-    if (c == '"') {
-      if (quoted && i + 1 < line.size() && line[i + 1] == '"') {
-        arg += '"';
-        quoted = false;
-        i += 2;
-      } else {
-        quoted = !quoted;
-        ++i;
-      }
-      continue;
-    }
-    arg += c;
-    ++i;
   }
   if (inArg) args.push_back(std::move(arg));
   return args;

@@ -8,7 +8,7 @@
 #include "bridge/log.h"
 #include "bridge/text.h"
 #include "service/account_store.h"
-#include "service/http.h"
+#include "service/call.h"
 #include "service/json_fragment.h"
 
 namespace tarn {

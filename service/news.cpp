@@ -6,7 +6,7 @@
 #include "bridge/text.h"
 #include "service/account_commands.h"
 #include "service/account_store.h"
-#include "service/http.h"
+#include "service/call.h"
 #include "service/json_fragment.h"
 
 namespace tarn {

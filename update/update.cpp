@@ -14,7 +14,7 @@
 #include "client/version_file.h"
 #include "download/request_path.h"
 #include "download/session.h"
-#include "service/http.h"
+#include "service/call.h"
 #include "update/verify.h"
 
 namespace tarn {

@@ -12,6 +12,7 @@
 #include "client/discovery.h"
 #include "client/list_fetch.h"
 #include "client/version_file.h"
+#include "platform/crypto.h"
 #include "update/update.h"
 
 namespace tarn {

@@ -36,6 +36,7 @@
 #include "download/request_path.h"
 #include "download/session.h"
 #include "support/service_fixture.h"
+#include "platform/crypto.h"
 #include "tools/common/crypto.h"
 #include "update/update.h"
 
@@ -64,7 +65,7 @@ struct File {
 // The file's MD5 in hex; empty when it cannot be read.
 std::string Md5Hex(const fs::path& path) {
   std::string hex;
-  return tarn::tools::FileMd5Hex(path, hex) ? hex : std::string();
+  return tarn::FileMd5Hex(path.string(), hex) ? hex : std::string();
 }
 
 bool Flag(const std::string& arg, const char* name, std::string& value) {

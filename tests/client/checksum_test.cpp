@@ -1,5 +1,6 @@
 // File checksums and the client's version file, against real files.
 #include "client/version_file.h"
+#include "platform/crypto.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>

@@ -10,6 +10,7 @@
 #include "client/version_file.h"
 #include "download/request_path.h"
 #include "download/session.h"
+#include "platform/crypto.h"
 #include "support/service_fixture.h"
 #include "support/temp_dir.h"
 #include "update/update.h"

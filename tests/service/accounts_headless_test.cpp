@@ -14,7 +14,7 @@
 #include "bridge/text.h"
 #include "platform/http.h"
 #include "service/account_store.h"
-#include "service/http.h"
+#include "service/call.h"
 #include "support/launcher.h"
 #include "support/run_program.h"
 #include "support/service_fixture.h"

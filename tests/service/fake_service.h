@@ -9,8 +9,8 @@
 
 #include "bridge/service_endpoint.h"
 #include "bridge/text.h"
+#include "service/call.h"
 #include "support/http_server.h"
-#include "service/http.h"
 
 namespace tarn::test {
 

@@ -5,9 +5,9 @@
 #include <chrono>
 #include <filesystem>
 
-#include "support/http_server.h"
 #include "bridge/service_endpoint.h"
-#include "service/http.h"
+#include "service/call.h"
+#include "support/http_server.h"
 #include "support/service_fixture.h"
 #include "support/temp_dir.h"
 

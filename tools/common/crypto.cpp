@@ -6,7 +6,6 @@
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 
-#include <fstream>
 #include <vector>
 
 #include "platform/unique_handle.h"
@@ -59,28 +58,6 @@ std::string Md5Hex(std::string_view bytes) {
   unsigned int n = 0;
   if (EVP_Digest(bytes.data(), bytes.size(), digest, &n, EVP_md5(), nullptr) != 1) return {};
   return Hex(digest, n);
-}
-
-bool FileMd5Hex(const std::filesystem::path& file, std::string& hex) {
-  hex.clear();
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return false;
-  MdCtxPtr ctx(EVP_MD_CTX_new());
-  if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) != 1) return false;
-  std::vector<char> buffer(1 << 20);
-  while (in) {
-    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-    const auto got = in.gcount();
-    if (got > 0 && EVP_DigestUpdate(ctx.get(), buffer.data(), static_cast<size_t>(got)) != 1) return false;
-  }
-  // A stream that stopped for anything but the end of the file has not
-  // seen the whole file, so its digest would describe something else.
-  if (!in.eof() || in.bad()) return false;
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int n = 0;
-  if (EVP_DigestFinal_ex(ctx.get(), digest, &n) != 1) return false;
-  hex = Hex(digest, n);
-  return true;
 }
 
 bool GenerateKeyPair(std::string& privatePem, std::string& publicPem, std::string& error) {

@@ -7,10 +7,10 @@
 
 namespace tarn::tools {
 
-// Lower-case hex MD5 of bytes / of a file read in pieces. FileMd5Hex gives
-// false (and empty text) when the file cannot be read to its end.
+// Lower-case hex MD5 of bytes. Files are hashed as the launcher hashes
+// them (FileMd5Hex in platform/crypto.h), so both sides agree on what a
+// file is.
 std::string Md5Hex(std::string_view bytes);
-bool FileMd5Hex(const std::filesystem::path& file, std::string& hex);
 
 // Makes a fresh RSA-2048 key pair: the private key as PKCS #8 PEM, the public
 // key as a "PUBLIC KEY" PEM block (the form the launcher builds in).

@@ -9,6 +9,7 @@
 #include "bridge/base64.h"
 #include "client/file_list.h"
 #include "client/list_fetch.h"
+#include "platform/crypto.h"
 #include "tools/common/crypto.h"
 
 namespace tarn::tools {
@@ -99,7 +100,7 @@ bool CollectClientFiles(const fs::path& clientDir, std::vector<ListFile>& files,
     ListFile file;
     file.path = rel;
     file.size = entry.file_size(ec);
-    if (ec || !FileMd5Hex(entry.path(), file.md5)) {
+    if (ec || !tarn::FileMd5Hex(entry.path().string(), file.md5)) {
       error = "cannot read: " + rel;
       return false;
     }
@@ -293,7 +294,7 @@ std::vector<std::string> CompareWithClient(const ListCheck& list, const fs::path
     if (list.sizesKnown && size != entry.size) {
       differences.push_back("size differs: " + entry.path + " (list " + std::to_string(entry.size) + ", folder " +
                             std::to_string(size) + ")");
-    } else if (!FileMd5Hex(file, md5)) {
+    } else if (!tarn::FileMd5Hex(file.string(), md5)) {
       differences.push_back("unreadable: " + entry.path);
     } else if (!std::equal(md5.begin(), md5.end(), entry.md5.begin(), entry.md5.end(),
                            [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b)); })) {

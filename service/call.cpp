@@ -1,4 +1,4 @@
-#include "service/http.h"
+#include "service/call.h"
 
 #include "bridge/host_slots.h"
 #include "platform/http.h"
