@@ -418,6 +418,34 @@ WebKitUserContentManager* NewContentManager() {
   return content;
 }
 
+// The page's menus, zoom, navigation policy, new windows and the web
+// process's fate.
+void ConnectPagePolicy(WebKitWebView* view) {
+  g_signal_connect(view, "context-menu", G_CALLBACK(RefuseContextMenu), nullptr);
+  g_signal_connect(view, "notify::zoom-level", G_CALLBACK(KeepZoomAtOne), nullptr);
+  g_signal_connect(view, "decide-policy", G_CALLBACK(OnDecidePolicy), nullptr);
+  g_signal_connect(view, "create", G_CALLBACK(OnCreateWindow), nullptr);
+  g_signal_connect(view, "load-changed", G_CALLBACK(OnLoadChanged), nullptr);
+  g_signal_connect(view, "web-process-terminated", G_CALLBACK(OnWebProcessTerminated), nullptr);
+}
+
+// The view fills the window's client area; give it that size now so the
+// diagnostic lines report what the player will see.
+void FitToWindow(GtkWidget* window, GtkWidget* viewWidget) {
+  const int scale = gtk_widget_get_scale_factor(window);
+  int width = 0;
+  int height = 0;
+  gtk_window_get_size(GTK_WINDOW(window), &width, &height);
+  LogHostLine("клиент  %dx%d", width * scale, height * scale);
+  GtkRequisition minimum;
+  gtk_widget_get_preferred_size(viewWidget, &minimum, nullptr);
+  GtkAllocation bounds = {0, 0, width, height};
+  gtk_widget_size_allocate(viewWidget, &bounds);
+  LogHostLine("bounds  hr=0x%08X -> %dx%d", 0u, gtk_widget_get_allocated_width(viewWidget) * scale,
+              gtk_widget_get_allocated_height(viewWidget) * scale);
+  LogHostLine("видим   %d", gtk_widget_get_visible(viewWidget) ? 1 : 0);
+}
+
 // Runs from the main loop once it turns, so that a later copy started in
 // the meantime can already present the still empty window.
 gboolean CreateWebView(gpointer) {
@@ -442,12 +470,7 @@ gboolean CreateWebView(gpointer) {
       },
       LoadServiceEndpoint(host.setup.exeDir));
 
-  g_signal_connect(host.view, "context-menu", G_CALLBACK(RefuseContextMenu), nullptr);
-  g_signal_connect(host.view, "notify::zoom-level", G_CALLBACK(KeepZoomAtOne), nullptr);
-  g_signal_connect(host.view, "decide-policy", G_CALLBACK(OnDecidePolicy), nullptr);
-  g_signal_connect(host.view, "create", G_CALLBACK(OnCreateWindow), nullptr);
-  g_signal_connect(host.view, "load-changed", G_CALLBACK(OnLoadChanged), nullptr);
-  g_signal_connect(host.view, "web-process-terminated", G_CALLBACK(OnWebProcessTerminated), nullptr);
+  ConnectPagePolicy(host.view);
 
   GtkWidget* viewWidget = GTK_WIDGET(host.view);
   gtk_container_add(GTK_CONTAINER(host.window), viewWidget);
@@ -456,20 +479,7 @@ gboolean CreateWebView(gpointer) {
   gtk_drag_dest_unset(viewWidget);
   gtk_widget_show(viewWidget);
 
-  // The view fills the window's client area; give it that size now so the
-  // diagnostic lines report what the player will see.
-  const int scale = gtk_widget_get_scale_factor(host.window);
-  int width = 0;
-  int height = 0;
-  gtk_window_get_size(GTK_WINDOW(host.window), &width, &height);
-  LogHostLine("клиент  %dx%d", width * scale, height * scale);
-  GtkRequisition minimum;
-  gtk_widget_get_preferred_size(viewWidget, &minimum, nullptr);
-  GtkAllocation bounds = {0, 0, width, height};
-  gtk_widget_size_allocate(viewWidget, &bounds);
-  LogHostLine("bounds  hr=0x%08X -> %dx%d", 0u, gtk_widget_get_allocated_width(viewWidget) * scale,
-              gtk_widget_get_allocated_height(viewWidget) * scale);
-  LogHostLine("видим   %d", gtk_widget_get_visible(viewWidget) ? 1 : 0);
+  FitToWindow(host.window, viewWidget);
 
   g_signal_connect(host.view, "load-failed", G_CALLBACK(OnLoadFailed), nullptr);
   webkit_web_view_load_uri(host.view, (host.uiPrefix + std::string(kStartPage)).c_str());

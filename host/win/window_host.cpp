@@ -262,31 +262,17 @@ HRESULT FailStart(HRESULT result) {
   return FAILED(result) ? result : E_FAIL;
 }
 
-HRESULT OnController(HRESULT result, ICoreWebView2Controller* controller) {
-  Host& host = TheHost();
-  const HWND window = host.window.load();
-  if (FAILED(result) || !controller) return FailStart(result);
-  controller->AddRef();
-  host.controller.Reset(controller);
-  if (FAILED(controller->get_CoreWebView2(host.webView.Out())) || !host.webView) return FailStart(E_FAIL);
-  ICoreWebView2* webView = host.webView.p;
-
-  if (ComRef<ICoreWebView2Controller2> c2; host.controller.As(c2)) c2->put_DefaultBackgroundColor(kBackground);
-
-  const std::string dataFolder = JoinPath(host.exeDir, "data");
-  MakeFolder(dataFolder);
-  InstallHostSlots({.post = PostEvent,
-                    .open = OpenWithShell,
-                    .pickFolder = [](const FolderDialog& dialog) { return PickFolderWithDialog(dialog, TheHost().window.load()); },
-                    .dataFolder = dataFolder},
-                   LoadServiceEndpoint(host.exeDir));
-
-  ApplySettings(webView);
+// The page's own host name serves the ui folder.
+void MapUiFolder(Host& host) {
   if (ComRef<ICoreWebView2_3> w3; host.webView.As(w3)) {
     const std::wstring ui = FindUiFolder(ToWide(host.exeDir));
     w3->SetVirtualHostNameToFolderMapping(ToWide(kUiHost).c_str(), ui.c_str(), kAccessDenyCors);
   }
+}
 
+// The page's messages, and the policy for where it may go, what opens
+// outside and what it may not do at all.
+void AddPageHandlers(Host& host, ICoreWebView2* webView) {
   EventToken token{};
   auto* onMessage = Handler<ICoreWebView2WebMessageReceivedEventHandler, ICoreWebView2*,
                             ICoreWebView2WebMessageReceivedEventArgs*>::New(OnWebMessage);
@@ -307,7 +293,10 @@ HRESULT OnController(HRESULT result, ICoreWebView2Controller* controller) {
     w4->add_DownloadStarting(onDownload, &token);
     onDownload->Release();
   }
+}
 
+// The web view fills the window's client area; the log tells what it got.
+void FitToWindow(ICoreWebView2Controller* controller, HWND window) {
   RECT client{};
   GetClientRect(window, &client);
   const HRESULT boundsResult = controller->put_Bounds(client);
@@ -319,20 +308,49 @@ HRESULT OnController(HRESULT result, ICoreWebView2Controller* controller) {
   LogHostLine("bounds  hr=0x%08X -> %dx%d", static_cast<unsigned>(boundsResult),
               static_cast<int>(bounds.right - bounds.left), static_cast<int>(bounds.bottom - bounds.top));
   LogHostLine("видим   %d", visible ? 1 : 0);
+}
 
+void ShowWebView(ICoreWebView2Controller* controller, HWND window) {
+  ShowWindow(window, SW_SHOW);
+  UpdateWindow(window);
+  controller->put_IsVisible(TRUE);
+  BOOL visible = FALSE;
+  controller->get_IsVisible(&visible);
+  LogHostLine("видим после показа %d", visible ? 1 : 0);
+}
+
+HRESULT OnController(HRESULT result, ICoreWebView2Controller* controller) {
+  Host& host = TheHost();
+  const HWND window = host.window.load();
+  if (FAILED(result) || !controller) return FailStart(result);
+  controller->AddRef();
+  host.controller.Reset(controller);
+  if (FAILED(controller->get_CoreWebView2(host.webView.Out())) || !host.webView) return FailStart(E_FAIL);
+  ICoreWebView2* webView = host.webView.p;
+
+  if (ComRef<ICoreWebView2Controller2> c2; host.controller.As(c2)) c2->put_DefaultBackgroundColor(kBackground);
+
+  const std::string dataFolder = JoinPath(host.exeDir, "data");
+  MakeFolder(dataFolder);
+  InstallHostSlots({.post = PostEvent,
+                    .open = OpenWithShell,
+                    .pickFolder = [](const FolderDialog& dialog) { return PickFolderWithDialog(dialog, TheHost().window.load()); },
+                    .dataFolder = dataFolder},
+                   LoadServiceEndpoint(host.exeDir));
+
+  ApplySettings(webView);
+  MapUiFolder(host);
+  AddPageHandlers(host, webView);
+  FitToWindow(controller, window);
+
+  EventToken token{};
   auto* onCompleted = Handler<ICoreWebView2NavigationCompletedEventHandler, ICoreWebView2*,
                               ICoreWebView2NavigationCompletedEventArgs*>::New(OnNavigationCompleted);
   webView->add_NavigationCompleted(onCompleted, &token);
   onCompleted->Release();
 
   webView->Navigate(ToWide(host.uiPrefix + std::string(kStartPage)).c_str());
-
-  ShowWindow(window, SW_SHOW);
-  UpdateWindow(window);
-  controller->put_IsVisible(TRUE);
-  visible = FALSE;
-  controller->get_IsVisible(&visible);
-  LogHostLine("видим после показа %d", visible ? 1 : 0);
+  ShowWebView(controller, window);
   return S_OK;
 }
 

@@ -26,17 +26,6 @@ std::string LastOpenSslError() {
   return text;
 }
 
-std::string Hex(const unsigned char* bytes, size_t n) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(n * 2);
-  for (size_t i = 0; i < n; ++i) {
-    out += digits[bytes[i] >> 4];
-    out += digits[bytes[i] & 15];
-  }
-  return out;
-}
-
 BioPtr MemoryBio(std::string_view text) { return BioPtr(BIO_new_mem_buf(text.data(), static_cast<int>(text.size()))); }
 
 std::string BioText(BIO* bio) {
@@ -53,11 +42,22 @@ PkeyPtr ReadPublicKey(std::string_view pem) {
 
 }  // namespace
 
+std::string LowerHex(const unsigned char* bytes, size_t n) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(n * 2);
+  for (size_t i = 0; i < n; ++i) {
+    out += digits[bytes[i] >> 4];
+    out += digits[bytes[i] & 15];
+  }
+  return out;
+}
+
 std::string Md5Hex(std::string_view bytes) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int n = 0;
   if (EVP_Digest(bytes.data(), bytes.size(), digest, &n, EVP_md5(), nullptr) != 1) return {};
-  return Hex(digest, n);
+  return LowerHex(digest, n);
 }
 
 bool GenerateKeyPair(std::string& privatePem, std::string& publicPem, std::string& error) {

@@ -7,6 +7,9 @@
 
 namespace tarn::tools {
 
+// Lower-case hexadecimal digits of n bytes, two a byte.
+std::string LowerHex(const unsigned char* bytes, size_t n);
+
 // Lower-case hex MD5 of bytes. Files are hashed as the launcher hashes
 // them (FileMd5Hex in platform/crypto.h), so both sides agree on what a
 // file is.

@@ -150,51 +150,119 @@ bool SignList(std::string_view listText, std::string_view privatePem, std::strin
   return true;
 }
 
-ListCheck CheckList(std::string_view document, std::string_view publicPem) {
-  ListCheck check;
-  if (document.size() > MaxListBytes()) {
-    check.problems.push_back("the list is " + std::to_string(document.size()) + " bytes; the launcher reads at most " +
-                             std::to_string(MaxListBytes()) + " and refuses a longer one as too large");
-  }
-  const size_t marker = document.find(kSignatureMarker);
-  std::string signedBytes(document.substr(0, marker == std::string_view::npos ? document.size() : marker));
-  std::erase(signedBytes, '\r');
+namespace {
 
+// The signature block after the marker, checked against the signed bytes.
+void CheckSignature(std::string_view document, size_t marker, const std::string& signedBytes,
+                    std::string_view publicPem, ListCheck& check) {
   if (marker == std::string_view::npos) {
     check.problems.push_back("no signature block: the marker \"" + std::string(kSignatureMarker) + "\" is missing");
+    return;
+  }
+  std::string signature;
+  const std::string_view sigText = document.substr(marker + kSignatureMarker.size());
+  if (!DecodeBase64(sigText, signature)) {
+    check.problems.push_back("the signature after the marker is not valid Base64 (a second marker, or text after it?)");
+  } else if (signature.empty()) {
+    check.problems.push_back("the signature block is empty");
   } else {
-    std::string signature;
-    const std::string_view sigText = document.substr(marker + kSignatureMarker.size());
-    if (!DecodeBase64(sigText, signature)) {
-      check.problems.push_back("the signature after the marker is not valid Base64 (a second marker, or text after it?)");
-    } else if (signature.empty()) {
-      check.problems.push_back("the signature block is empty");
+    const int bits = PublicKeyBits(publicPem);
+    std::string error;
+    if (bits == 0) {
+      check.problems.push_back("the public key is not a \"PUBLIC KEY\" PEM block of an RSA key");
     } else {
-      const int bits = PublicKeyBits(publicPem);
-      std::string error;
-      if (bits == 0) {
-        check.problems.push_back("the public key is not a \"PUBLIC KEY\" PEM block of an RSA key");
+      if (bits != 2048) check.problems.push_back("the public key has " + std::to_string(bits) + " bits; the launcher expects RSA-2048");
+      if (signature.size() * 8 != static_cast<size_t>(bits)) {
+        check.problems.push_back("the signature is " + std::to_string(signature.size()) + " bytes; a key of " +
+                                 std::to_string(bits) + " bits makes " + std::to_string(bits / 8));
+      } else if (!VerifyRsaMd5(publicPem, signedBytes, signature, error)) {
+        check.problems.push_back(error);
       } else {
-        if (bits != 2048) check.problems.push_back("the public key has " + std::to_string(bits) + " bits; the launcher expects RSA-2048");
-        if (signature.size() * 8 != static_cast<size_t>(bits)) {
-          check.problems.push_back("the signature is " + std::to_string(signature.size()) + " bytes; a key of " +
-                                   std::to_string(bits) + " bits makes " + std::to_string(bits / 8));
-        } else if (!VerifyRsaMd5(publicPem, signedBytes, signature, error)) {
-          check.problems.push_back(error);
-        } else {
-          check.signatureOk = true;
-        }
+        check.signatureOk = true;
       }
     }
-    if (marker > 0 && document[marker - 1] != '\n') check.notes.push_back("the marker does not start a line");
   }
+  if (marker > 0 && document[marker - 1] != '\n') check.notes.push_back("the marker does not start a line");
+}
 
+// What the data lines told so far, for the checks across lines.
+struct DataLines {
   bool sizeSeen = false;
   bool sizeMissing = false;
   bool dataSeen = false;
-  std::map<std::string, size_t> seen;
-  std::vector<size_t> entryLines;  // the line of each entry
   bool sizesTooLarge = false;
+  std::map<std::string, size_t> seen;  // path: its line
+  std::vector<size_t> entryLines;      // the line of each entry
+};
+
+// A comment line (without its "#"): the packs flag or the build number.
+void CheckComment(std::string_view rest, const std::string& where, ListCheck& check) {
+  while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) rest.remove_prefix(1);
+  if (rest.starts_with(kNoPacksComment)) {
+    check.hasPacks = false;
+  } else if (check.build < 0 && !rest.empty() && rest.front() >= '0' && rest.front() <= '9') {
+    int build = 0;
+    auto [p, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), build);
+    if (ec != std::errc()) check.problems.push_back(where + "the build number does not fit a 32-bit number");
+    check.build = ec == std::errc() ? build : 0;
+  }
+}
+
+// The checksum, size and path tokens of a data line into file. False when
+// the launcher would skip the line.
+bool ReadDataTokens(std::string_view line, const std::string& where, DataLines& lines, ListFile& file,
+                    ListCheck& check) {
+  const auto tokens = ListLineTokens(line);
+  if (tokens.size() < 2) {
+    check.problems.push_back(where + "a data line needs at least a checksum and a path; the launcher skips it");
+    return false;
+  }
+  file.md5 = std::string(tokens[0]);
+  std::string_view pathToken = tokens[1];
+  if (tokens.size() >= 3) {
+    lines.sizeSeen = true;
+    pathToken = tokens[2];
+    auto [p, ec] = std::from_chars(tokens[1].data(), tokens[1].data() + tokens[1].size(), file.size);
+    if (ec != std::errc() || p != tokens[1].data() + tokens[1].size()) {
+      check.problems.push_back(where + "the size \"" + std::string(tokens[1]) + "\" is not a decimal number; the launcher refuses the list");
+    }
+  } else {
+    lines.sizeMissing = true;
+  }
+  if (!IsHex32(file.md5)) check.problems.push_back(where + "the checksum is not 32 hexadecimal digits");
+  if (!DecodeBase64(pathToken, file.path) || file.path.empty()) {
+    check.problems.push_back(where + "the path is not valid Base64; the launcher skips this file");
+    return false;
+  }
+  return true;
+}
+
+void CheckDataLine(std::string_view line, size_t lineNo, const std::string& where, DataLines& lines,
+                   ListCheck& check) {
+  lines.dataSeen = true;
+  ListFile file;
+  if (!ReadDataTokens(line, where, lines, file, check)) return;
+  if (!IsValidUtf8(file.path)) check.problems.push_back(where + "the path is not UTF-8");
+  if (!IsSafeListPath(file.path)) {
+    check.problems.push_back(where + "the path \"" + file.path + "\" would leave the client folder");
+  }
+  std::replace(file.path.begin(), file.path.end(), '\\', '/');
+  if (auto [it, fresh] = lines.seen.emplace(file.path, lineNo); !fresh) {
+    check.problems.push_back(where + "\"" + file.path + "\" is listed twice (first on line " + std::to_string(it->second) + ")");
+  }
+  // Checked before adding, so the sum never wraps; the launcher refuses
+  // a list that needs more than any disk holds.
+  if (!lines.sizesTooLarge && (file.size > kMaxListTotalBytes || check.totalSize > kMaxListTotalBytes - file.size)) {
+    lines.sizesTooLarge = true;
+    check.problems.push_back(where + "the sizes add up to more than " + std::to_string(kMaxListTotalBytes) +
+                             " bytes; the launcher refuses the list as broken");
+  }
+  if (!lines.sizesTooLarge) check.totalSize += file.size;
+  lines.entryLines.push_back(lineNo);
+  check.entries.push_back(std::move(file));
+}
+
+void CheckLines(const std::string& signedBytes, DataLines& lines, ListCheck& check) {
   size_t lineNo = 0;
   size_t start = 0;
   while (start < signedBytes.size()) {
@@ -207,75 +275,46 @@ ListCheck CheckList(std::string_view document, std::string_view publicPem) {
     if (line.empty()) continue;
     const std::string where = "line " + std::to_string(lineNo) + ": ";
     if (line.front() == '#') {
-      std::string_view rest = line.substr(1);
-      while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) rest.remove_prefix(1);
-      if (rest.starts_with(kNoPacksComment)) {
-        check.hasPacks = false;
-      } else if (check.build < 0 && !rest.empty() && rest.front() >= '0' && rest.front() <= '9') {
-        int build = 0;
-        auto [p, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), build);
-        if (ec != std::errc()) check.problems.push_back(where + "the build number does not fit a 32-bit number");
-        check.build = ec == std::errc() ? build : 0;
-      }
-      continue;
-    }
-    dataSeen = true;
-    const auto tokens = ListLineTokens(line);
-    if (tokens.size() < 2) {
-      check.problems.push_back(where + "a data line needs at least a checksum and a path; the launcher skips it");
-      continue;
-    }
-    ListFile file;
-    file.md5 = std::string(tokens[0]);
-    std::string_view pathToken = tokens[1];
-    if (tokens.size() >= 3) {
-      sizeSeen = true;
-      pathToken = tokens[2];
-      auto [p, ec] = std::from_chars(tokens[1].data(), tokens[1].data() + tokens[1].size(), file.size);
-      if (ec != std::errc() || p != tokens[1].data() + tokens[1].size()) {
-        check.problems.push_back(where + "the size \"" + std::string(tokens[1]) + "\" is not a decimal number; the launcher refuses the list");
-      }
+      CheckComment(line.substr(1), where, check);
     } else {
-      sizeMissing = true;
+      CheckDataLine(line, lineNo, where, lines, check);
     }
-    if (!IsHex32(file.md5)) check.problems.push_back(where + "the checksum is not 32 hexadecimal digits");
-    if (!DecodeBase64(pathToken, file.path) || file.path.empty()) {
-      check.problems.push_back(where + "the path is not valid Base64; the launcher skips this file");
-      continue;
-    }
-    if (!IsValidUtf8(file.path)) check.problems.push_back(where + "the path is not UTF-8");
-    if (!IsSafeListPath(file.path)) {
-      check.problems.push_back(where + "the path \"" + file.path + "\" would leave the client folder");
-    }
-    std::replace(file.path.begin(), file.path.end(), '\\', '/');
-    if (auto [it, fresh] = seen.emplace(file.path, lineNo); !fresh) {
-      check.problems.push_back(where + "\"" + file.path + "\" is listed twice (first on line " + std::to_string(it->second) + ")");
-    }
-    // Checked before adding, so the sum never wraps; the launcher refuses
-    // a list that needs more than any disk holds.
-    if (!sizesTooLarge && (file.size > kMaxListTotalBytes || check.totalSize > kMaxListTotalBytes - file.size)) {
-      sizesTooLarge = true;
-      check.problems.push_back(where + "the sizes add up to more than " + std::to_string(kMaxListTotalBytes) +
-                               " bytes; the launcher refuses the list as broken");
-    }
-    if (!sizesTooLarge) check.totalSize += file.size;
-    entryLines.push_back(lineNo);
-    check.entries.push_back(std::move(file));
   }
+}
+
+// The checks across the whole list, once every line is read.
+void CheckWholeList(const DataLines& lines, ListCheck& check) {
   std::vector<std::string_view> paths;
   for (const ListFile& f : check.entries) paths.push_back(f.path);
   if (const PartClash clash = FindPartClash(paths); clash.found) {
-    check.problems.push_back("line " + std::to_string(entryLines[clash.part]) + ": \"" + check.entries[clash.part].path +
-                             "\" is the download file of \"" + check.entries[clash.owner].path + "\" (line " +
-                             std::to_string(entryLines[clash.owner]) +
+    check.problems.push_back("line " + std::to_string(lines.entryLines[clash.part]) + ": \"" +
+                             check.entries[clash.part].path + "\" is the download file of \"" +
+                             check.entries[clash.owner].path + "\" (line " + std::to_string(lines.entryLines[clash.owner]) +
                              "): one would overwrite the other, so the launcher refuses the list");
   }
-  check.sizesKnown = sizeSeen && !sizeMissing && !sizesTooLarge;
+  check.sizesKnown = lines.sizeSeen && !lines.sizeMissing && !lines.sizesTooLarge;
   if (!check.sizesKnown) check.totalSize = 0;
-  if (sizeMissing) check.notes.push_back("some lines carry no size: the launcher cannot show download totals");
+  if (lines.sizeMissing) check.notes.push_back("some lines carry no size: the launcher cannot show download totals");
   if (check.build < 0) check.notes.push_back("no build number comment: the installer will not know the build");
   if (!check.hasPacks) check.notes.push_back("marked \"" + std::string(kNoPacksComment) + "\": the launcher refuses to install from it");
-  if (!dataSeen) check.problems.push_back("the list names no files");
+  if (!lines.dataSeen) check.problems.push_back("the list names no files");
+}
+
+}  // namespace
+
+ListCheck CheckList(std::string_view document, std::string_view publicPem) {
+  ListCheck check;
+  if (document.size() > MaxListBytes()) {
+    check.problems.push_back("the list is " + std::to_string(document.size()) + " bytes; the launcher reads at most " +
+                             std::to_string(MaxListBytes()) + " and refuses a longer one as too large");
+  }
+  const size_t marker = document.find(kSignatureMarker);
+  std::string signedBytes(document.substr(0, marker == std::string_view::npos ? document.size() : marker));
+  std::erase(signedBytes, '\r');
+  CheckSignature(document, marker, signedBytes, publicPem, check);
+  DataLines lines;
+  CheckLines(signedBytes, lines, check);
+  CheckWholeList(lines, check);
   check.ok = check.signatureOk && check.problems.empty();
   return check;
 }

@@ -14,9 +14,9 @@ namespace {
 
 // xorshift64*: fast, and the same seed gives the same client on every
 // machine, so two demo sites made alike have the same list.
-class Bytes {
+class SeededBytes {
  public:
-  explicit Bytes(uint64_t seed) : state_(seed * 0x9E3779B97F4A7C15ull + 1) {}
+  explicit SeededBytes(uint64_t seed) : state_(seed * 0x9E3779B97F4A7C15ull + 1) {}
   uint64_t Next() {
     state_ ^= state_ >> 12;
     state_ ^= state_ << 25;
@@ -37,7 +37,7 @@ class Bytes {
   uint64_t state_;
 };
 
-bool WriteRandomFile(const fs::path& file, uint64_t size, Bytes& bytes, std::string& error) {
+bool WriteRandomFile(const fs::path& file, uint64_t size, SeededBytes& bytes, std::string& error) {
   std::error_code ec;
   fs::create_directories(file.parent_path(), ec);
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
@@ -55,10 +55,6 @@ bool WriteRandomFile(const fs::path& file, uint64_t size, Bytes& bytes, std::str
     return false;
   }
   return true;
-}
-
-bool WriteText(const fs::path& file, const std::string& text, std::string& error) {
-  return WriteFileAtomic(file, text, error);
 }
 
 }  // namespace
@@ -106,10 +102,13 @@ const char kNews[] = R"({"news":[
 
 }  // namespace
 
-bool MakeDemoSite(const DemoOptions& options, DemoSummary& summary, std::string& error) {
+namespace {
+
+// An empty client folder for the site; an existing site is replaced only
+// when the operator forces it.
+bool PrepareClientFolder(const DemoOptions& options, const fs::path& client, std::string& error) {
   const fs::path& site = options.site;
   std::error_code ec;
-  const fs::path client = SiteClientDir(site);
   if (fs::exists(client, ec) || fs::exists(SiteListPath(site), ec)) {
     if (!options.force) {
       error = site.string() + " already holds a site (use --force to replace it)";
@@ -123,68 +122,101 @@ bool MakeDemoSite(const DemoOptions& options, DemoSummary& summary, std::string&
     error = "cannot create " + client.string() + ": " + ec.message();
     return false;
   }
+  return true;
+}
 
-  Bytes bytes(options.seed);
-  summary = {};
-  auto add = [&](const fs::path& rel, uint64_t size) {
-    if (!WriteRandomFile(client / rel, size, bytes, error)) return false;
+// The client folder being filled, and what went into it so far.
+struct DemoClient {
+  fs::path folder;
+  SeededBytes bytes;
+  DemoSummary& summary;
+
+  bool AddRandom(const fs::path& rel, uint64_t size, std::string& error) {
+    if (!WriteRandomFile(folder / rel, size, bytes, error)) return false;
     ++summary.files;
     summary.bytes += size;
     return true;
-  };
+  }
+};
 
-  // The stand-in executable, a few fixed small files and the odd cases: an
-  // empty file, a one-byte file, Cyrillic and spaces in names.
-  if (!WriteText(client / "ElementClient.exe",
+// The stand-in executable, a readme and the odd cases: an empty file, a
+// one-byte file, Cyrillic and spaces in names.
+bool AddFixedFiles(DemoClient& client, std::string& error) {
+  if (!WriteFileAtomic(client.folder / "ElementClient.exe",
                  std::string(reinterpret_cast<const char*>(kStandInExe), kStandInExeSize), error)) {
     return false;
   }
-  ::chmod((client / "ElementClient.exe").c_str(), 0755);  // for the operator's eyes; a download carries no mode
-  summary.files += 1;
-  summary.bytes += kStandInExeSize;
-  if (!WriteText(client / "Прочти меня.txt", "Демо-клиент ТАРН. Файлы здесь — случайные байты для проверки лаунчера. ElementClient.exe только "
+  ::chmod((client.folder / "ElementClient.exe").c_str(), 0755);  // for the operator's eyes; a download carries no mode
+  client.summary.files += 1;
+  client.summary.bytes += kStandInExeSize;
+  if (!WriteFileAtomic(client.folder / "Прочти меня.txt", "Демо-клиент ТАРН. Файлы здесь — случайные байты для проверки лаунчера. ElementClient.exe только "
                  "записывает, как его запустили, в launch-record.txt рядом с собой (с паролем демо-учётки).\n",
                  error)) {
     return false;
   }
-  summary.files += 1;
-  if (!add("element/пустой файл.dat", 0) || !add("element/один байт.bin", 1)) return false;
+  client.summary.files += 1;
+  return client.AddRandom("element/пустой файл.dat", 0, error) && client.AddRandom("element/один байт.bin", 1, error);
+}
 
-  // Most of the size sits in a few pack archives, as in a real client.
-  const uint64_t total = options.sizeMib << 20;
-  const uint64_t packs = total * 4 / 5;
-  static const char* kPacks[] = {"element/models.pck", "element/textures.pck", "element/sound.pck",
-                                 "element/interfaces.pck", "element/Карты мира.pck"};
+constexpr const char* kPacks[] = {"element/models.pck", "element/textures.pck", "element/sound.pck",
+                                  "element/interfaces.pck", "element/Карты мира.pck"};
+
+// Most of the size sits in a few pack archives, as in a real client.
+bool AddPacks(DemoClient& client, uint64_t packBytes, std::string& error) {
   const uint64_t weights[] = {30, 30, 20, 5, 15};
   for (size_t i = 0; i < std::size(kPacks); ++i) {
-    if (!add(fs::path(kPacks[i]), packs * weights[i] / 100)) return false;
+    if (!client.AddRandom(fs::path(kPacks[i]), packBytes * weights[i] / 100, error)) return false;
   }
+  return true;
+}
 
-  // The rest spreads over many small files in nested folders.
+// The rest spreads over many small files in nested folders.
+bool AddSmallFiles(DemoClient& client, int count, uint64_t budget, std::string& error) {
   static const char* kFolders[] = {"element/maps/Мир 1",       "element/maps/Мир 1/зона 07", "element/maps/world 2/zone 11",
                                    "element/interfaces/окна",   "element/interfaces/fonts",   "element/scripts/квесты/глава 1",
                                    "element/scripts/quests/ch 2", "element/sfx",              "element/Настройки по умолчанию",
                                    "patcher/lang/ru",           "patcher/lang/en"};
-  const int smallCount = std::max(0, options.files - static_cast<int>(summary.files) - static_cast<int>(std::size(kPacks)));
-  const uint64_t smallBudget = total > packs ? total - packs : 0;
-  const uint64_t average = smallCount > 0 ? smallBudget / static_cast<uint64_t>(smallCount) : 0;
-  for (int i = 0; i < smallCount; ++i) {
+  const uint64_t average = count > 0 ? budget / static_cast<uint64_t>(count) : 0;
+  for (int i = 0; i < count; ++i) {
     const char* folder = kFolders[static_cast<size_t>(i) % std::size(kFolders)];
     // Sizes between a quarter and seven quarters of the average.
-    const uint64_t size = average == 0 ? 0 : average / 4 + bytes.Next() % (average * 3 / 2 + 1);
+    const uint64_t size = average == 0 ? 0 : average / 4 + client.bytes.Next() % (average * 3 / 2 + 1);
     const std::string name = (i % 3 == 0 ? "файл " : i % 3 == 1 ? "data_" : "Ресурс-") + std::to_string(i) +
                              (i % 2 == 0 ? ".dat" : ".cfg");
-    if (!add(fs::path(folder) / name, size)) return false;
+    if (!client.AddRandom(fs::path(folder) / name, size, error)) return false;
   }
+  return true;
+}
 
-  if (!WriteText(SiteAccountsPath(site), kAccounts, error) || !WriteText(SiteNewsPath(site), kNews, error)) return false;
-  size_t listed = 0;
-  if (!PublishSite(site, options.privatePem, options.build, false, listed, error)) return false;
+// The summary as published: the files the list names, the bytes on disk.
+void SummarizePublished(const fs::path& client, size_t listed, DemoSummary& summary) {
+  std::error_code ec;
   summary.files = listed;
   summary.bytes = 0;
   for (const auto& entry : fs::recursive_directory_iterator(client, ec)) {
     if (entry.is_regular_file(ec)) summary.bytes += entry.file_size(ec);
   }
+}
+
+}  // namespace
+
+bool MakeDemoSite(const DemoOptions& options, DemoSummary& summary, std::string& error) {
+  const fs::path& site = options.site;
+  const fs::path client = SiteClientDir(site);
+  if (!PrepareClientFolder(options, client, error)) return false;
+  summary = {};
+  DemoClient demo{client, SeededBytes(options.seed), summary};
+  if (!AddFixedFiles(demo, error)) return false;
+  const uint64_t total = options.sizeMib << 20;
+  const uint64_t packBytes = total * 4 / 5;
+  if (!AddPacks(demo, packBytes, error)) return false;
+  const int smallCount = std::max(0, options.files - static_cast<int>(summary.files) - static_cast<int>(std::size(kPacks)));
+  if (!AddSmallFiles(demo, smallCount, total > packBytes ? total - packBytes : 0, error)) return false;
+
+  if (!WriteFileAtomic(SiteAccountsPath(site), kAccounts, error) || !WriteFileAtomic(SiteNewsPath(site), kNews, error)) return false;
+  size_t listed = 0;
+  if (!PublishSite(site, options.privatePem, options.build, false, listed, error)) return false;
+  SummarizePublished(client, listed, summary);
   return true;
 }
 

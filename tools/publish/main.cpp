@@ -74,15 +74,15 @@ struct Options {
 };
 
 template <typename T>
-bool Number(const std::string& text, T& value) {
+bool ParseNumber(const std::string& text, T& value) {
   auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   return ec == std::errc() && p == text.data() + text.size();
 }
 
-bool Missing(const Options& o, const std::vector<std::string>& required, std::string& which) {
+bool MissingOption(const Options& o, const std::vector<std::string>& required, std::string& why) {
   for (const auto& r : required) {
     if (!o.Has(r)) {
-      which = r + " is required";
+      why = r + " is required";
       return true;
     }
   }
@@ -91,7 +91,7 @@ bool Missing(const Options& o, const std::vector<std::string>& required, std::st
 
 int KeyGen(const Options& o) {
   std::string why;
-  if (Missing(o, {"--private", "--public"}, why)) return Usage(why);
+  if (MissingOption(o, {"--private", "--public"}, why)) return Usage(why);
   const fs::path privatePath = o.Get("--private");
   const fs::path publicPath = o.Get("--public");
   std::error_code ec;
@@ -121,9 +121,9 @@ bool ReadKey(const Options& o, std::string& pem, std::string& why) {
 
 int List(const Options& o) {
   std::string why;
-  if (Missing(o, {"--client", "--key", "--build", "--out"}, why)) return Usage(why);
+  if (MissingOption(o, {"--client", "--key", "--build", "--out"}, why)) return Usage(why);
   int build = 0;
-  if (!Number(o.Get("--build"), build) || build < 0) return Usage("--build wants a number of 0 or more");
+  if (!ParseNumber(o.Get("--build"), build) || build < 0) return Usage("--build wants a number of 0 or more");
   std::string pem;
   if (!ReadKey(o, pem, why)) return Fail(why);
   std::vector<ListFile> files;
@@ -141,9 +141,9 @@ int List(const Options& o) {
 
 int Site(const Options& o) {
   std::string why;
-  if (Missing(o, {"--site", "--key", "--build"}, why)) return Usage(why);
+  if (MissingOption(o, {"--site", "--key", "--build"}, why)) return Usage(why);
   int build = 0;
-  if (!Number(o.Get("--build"), build) || build < 0) return Usage("--build wants a number of 0 or more");
+  if (!ParseNumber(o.Get("--build"), build) || build < 0) return Usage("--build wants a number of 0 or more");
   std::string pem;
   if (!ReadKey(o, pem, why)) return Fail(why);
   size_t count = 0;
@@ -154,7 +154,7 @@ int Site(const Options& o) {
 
 int Static(const Options& o) {
   std::string why;
-  if (Missing(o, {"--site", "--out"}, why)) return Usage(why);
+  if (MissingOption(o, {"--site", "--out"}, why)) return Usage(why);
   size_t count = 0;
   if (!WriteStaticSite(o.Get("--site"), o.Get("--out"), o.On("--news"), count, why)) return Fail(why);
   std::printf("wrote %zu client files, the list and the version%s to %s\n", count,
@@ -164,7 +164,7 @@ int Static(const Options& o) {
 
 int Check(const Options& o) {
   std::string why;
-  if (Missing(o, {"--list", "--key"}, why)) return Usage(why);
+  if (MissingOption(o, {"--list", "--key"}, why)) return Usage(why);
   std::string document;
   std::string pem;
   if (!ReadWholeFile(o.Get("--list"), document)) return Fail("cannot read the list " + o.Get("--list"));
@@ -189,16 +189,16 @@ int Check(const Options& o) {
 
 int Demo(const Options& o) {
   std::string why;
-  if (Missing(o, {"--site"}, why)) return Usage(why);
+  if (MissingOption(o, {"--site"}, why)) return Usage(why);
   DemoOptions demo;
   demo.site = o.Get("--site");
   demo.force = o.On("--force");
   const std::string key = o.Has("--key") ? o.Get("--key") : std::string(TARN_DEMO_KEY_DIR "/demo-list-private.pem");
   if (!ReadWholeFile(key, demo.privatePem) || demo.privatePem.empty()) return Fail("cannot read the key " + key);
-  if (o.Has("--build") && (!Number(o.Get("--build"), demo.build) || demo.build < 0)) return Usage("bad --build");
-  if (o.Has("--size-mib") && !Number(o.Get("--size-mib"), demo.sizeMib)) return Usage("bad --size-mib");
-  if (o.Has("--files") && (!Number(o.Get("--files"), demo.files) || demo.files < 0)) return Usage("bad --files");
-  if (o.Has("--seed") && !Number(o.Get("--seed"), demo.seed)) return Usage("bad --seed");
+  if (o.Has("--build") && (!ParseNumber(o.Get("--build"), demo.build) || demo.build < 0)) return Usage("bad --build");
+  if (o.Has("--size-mib") && !ParseNumber(o.Get("--size-mib"), demo.sizeMib)) return Usage("bad --size-mib");
+  if (o.Has("--files") && (!ParseNumber(o.Get("--files"), demo.files) || demo.files < 0)) return Usage("bad --files");
+  if (o.Has("--seed") && !ParseNumber(o.Get("--seed"), demo.seed)) return Usage("bad --seed");
   DemoSummary summary;
   if (!MakeDemoSite(demo, summary, why)) return Fail(why);
   std::printf("demo site in %s: %zu files, %llu bytes, build %d\n"

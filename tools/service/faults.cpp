@@ -1,6 +1,8 @@
 #include "tools/service/faults.h"
 
+#include <algorithm>
 #include <charconv>
+#include <iterator>
 
 namespace tarn::tools {
 namespace {
@@ -28,11 +30,118 @@ bool SplitTimes(std::string_view text, std::string& value, int& times) {
   return true;
 }
 
-bool Use(int& times) {
-  if (times == 0) return false;
-  if (times > 0) --times;
+bool UseOneTime(int& timesLeft) {
+  if (timesLeft == 0) return false;
+  if (timesLeft > 0) --timesLeft;
   return true;
 }
+
+// MATCH=NUMBER[*N] with a positive NUMBER.
+bool ParseMatchNumber(const std::string& value, std::string& match, int& number, int& times) {
+  const size_t eq = value.rfind('=');
+  std::string body;
+  if (eq == std::string::npos || eq == 0 || !SplitTimes(std::string_view(value).substr(eq + 1), body, times) ||
+      !ParseNumber(body, number) || number <= 0) {
+    return false;
+  }
+  match = value.substr(0, eq);
+  return true;
+}
+
+bool ParseCutAfter(const std::string& value, FaultRules& rules) {
+  std::string body;
+  return SplitTimes(value, body, rules.cutTimes) && ParseNumber(body, rules.cutAfter) && rules.cutAfter >= 0;
+}
+
+bool ParseStatus(const std::string& value, FaultRules& rules) {
+  FaultRules::Status s;
+  const size_t eq = value.rfind('=');
+  std::string body;
+  if (eq == std::string::npos || eq == 0 || !SplitTimes(std::string_view(value).substr(eq + 1), body, s.times) ||
+      !ParseNumber(body, s.code) || s.code < 100 || s.code > 599) {
+    return false;
+  }
+  s.match = value.substr(0, eq);
+  rules.statuses.push_back(std::move(s));
+  return true;
+}
+
+bool ParseCorrupt(const std::string& value, FaultRules& rules) {
+  FaultRules::Corrupt c;
+  if (!SplitTimes(value, c.path, c.times) || c.path.empty()) return false;
+  for (char& ch : c.path) {
+    if (ch == '\\') ch = '/';
+  }
+  rules.corrupts.push_back(std::move(c));
+  return true;
+}
+
+bool ParseEndless(const std::string& value, FaultRules& rules) {
+  FaultRules::Endless e;
+  if (!SplitTimes(value, e.match, e.times) || e.match.empty()) return false;
+  rules.endless.push_back(std::move(e));
+  return true;
+}
+
+bool ParseTrickle(const std::string& value, FaultRules& rules) {
+  FaultRules::Trickle t;
+  if (!ParseMatchNumber(value, t.match, t.everyMs, t.times)) return false;
+  rules.trickles.push_back(std::move(t));
+  return true;
+}
+
+bool ParseRedirect(const std::string& value, FaultRules& rules) {
+  FaultRules::Redirect r;
+  if (!ParseMatchNumber(value, r.match, r.port, r.times) || r.port > 65535) return false;
+  rules.redirects.push_back(std::move(r));
+  return true;
+}
+
+bool ParseShiftRange(const std::string& value, FaultRules& rules) {
+  std::string body;
+  return SplitTimes(value, body, rules.shiftTimes) && ParseNumber(body, rules.shiftRange) && rules.shiftRange > 0;
+}
+
+bool ParseStallAfter(const std::string& value, FaultRules& rules) {
+  const size_t eq = value.rfind('=');
+  std::string body;
+  return eq != std::string::npos && eq != 0 && ParseNumber(value.substr(0, eq), rules.stallAfter) &&
+         rules.stallAfter >= 0 && SplitTimes(std::string_view(value).substr(eq + 1), body, rules.stallTimes) &&
+         ParseNumber(body, rules.stallMs) && rules.stallMs > 0;
+}
+
+bool ParseThrottle(const std::string& value, FaultRules& rules) { return ParseNumber(value, rules.throttle); }
+
+bool ParseDelay(const std::string& value, FaultRules& rules) {
+  return ParseNumber(value, rules.delayMs) && rules.delayMs >= 0;
+}
+
+bool ParseIgnoreRange(const std::string&, FaultRules& rules) {
+  rules.ignoreRange = true;
+  return true;
+}
+
+// Every fault flag: what its value looks like (null for a flag without
+// one), and how it is read into the rules.
+struct FaultFlag {
+  const char* name;
+  const char* wants;
+  bool (*parse)(const std::string& value, FaultRules& rules);
+};
+
+constexpr FaultFlag kFaultFlags[] = {
+    {"--ignore-range", nullptr, ParseIgnoreRange},
+    {"--cut-after", "BYTES[*N]", ParseCutAfter},
+    {"--status", "MATCH=CODE[*N]", ParseStatus},
+    {"--corrupt", "PATH[*N]", ParseCorrupt},
+    {"--endless", "MATCH[*N]", ParseEndless},
+    {"--trickle", "MATCH=MS[*N]", ParseTrickle},
+    {"--redirect", "MATCH=PORT[*N]", ParseRedirect},
+    {"--shift-range", "BYTES[*N]", ParseShiftRange},
+    {"--stall-after", "BYTES=MS[*N]", ParseStallAfter},
+    {"--throttle", "BYTES_PER_SECOND", ParseThrottle},
+    {"--delay", "MILLISECONDS", ParseDelay},
+};
 
 }  // namespace
 
@@ -47,13 +156,11 @@ bool ParseFaultFlag(const std::vector<std::string>& args, size_t& i, FaultRules&
     flag.resize(eq);
     inlineValue = true;
   }
-  static const char* kWithValue[] = {"--cut-after", "--status",  "--corrupt", "--throttle",
-                                     "--delay",     "--endless", "--trickle", "--redirect", "--shift-range", "--stall-after"};
-  bool needsValue = false;
-  for (const char* f : kWithValue) needsValue |= flag == f;
-  if (!needsValue && flag != "--ignore-range") return true;
+  const auto known = std::find_if(std::begin(kFaultFlags), std::end(kFaultFlags),
+                                  [&flag](const FaultFlag& f) { return flag == f.name; });
+  if (known == std::end(kFaultFlags)) return true;
   matched = true;
-  if (needsValue && !inlineValue) {
+  if (known->wants && !inlineValue) {
     if (i + 1 >= args.size()) {
       error = flag + " needs a value";
       return false;
@@ -61,80 +168,9 @@ bool ParseFaultFlag(const std::vector<std::string>& args, size_t& i, FaultRules&
     value = args[++i];
   }
   ++i;
-  std::string body;
-  int times = -1;
-  if (flag == "--ignore-range") {
-    rules.ignoreRange = true;
-  } else if (flag == "--cut-after") {
-    if (!SplitTimes(value, body, times) || !ParseNumber(body, rules.cutAfter) || rules.cutAfter < 0) {
-      error = "--cut-after wants BYTES[*N], got " + value;
-      return false;
-    }
-    rules.cutTimes = times;
-  } else if (flag == "--status") {
-    FaultRules::Status s;
-    const size_t eq = value.rfind('=');
-    if (eq == std::string::npos || eq == 0 || !SplitTimes(std::string_view(value).substr(eq + 1), body, s.times) ||
-        !ParseNumber(body, s.code) || s.code < 100 || s.code > 599) {
-      error = "--status wants MATCH=CODE[*N], got " + value;
-      return false;
-    }
-    s.match = value.substr(0, eq);
-    rules.statuses.push_back(std::move(s));
-  } else if (flag == "--corrupt") {
-    FaultRules::Corrupt c;
-    if (!SplitTimes(value, c.path, c.times) || c.path.empty()) {
-      error = "--corrupt wants PATH[*N], got " + value;
-      return false;
-    }
-    for (char& ch : c.path) {
-      if (ch == '\\') ch = '/';
-    }
-    rules.corrupts.push_back(std::move(c));
-  } else if (flag == "--endless") {
-    FaultRules::Endless e;
-    if (!SplitTimes(value, e.match, e.times) || e.match.empty()) {
-      error = "--endless wants MATCH[*N], got " + value;
-      return false;
-    }
-    rules.endless.push_back(std::move(e));
-  } else if (flag == "--trickle" || flag == "--redirect") {
-    const size_t eq = value.rfind('=');
-    int number = 0;
-    if (eq == std::string::npos || eq == 0 || !SplitTimes(std::string_view(value).substr(eq + 1), body, times) ||
-        !ParseNumber(body, number) || number <= 0 || (flag == "--redirect" && number > 65535)) {
-      error = flag + (flag == "--trickle" ? " wants MATCH=MS[*N], got " : " wants MATCH=PORT[*N], got ") + value;
-      return false;
-    }
-    if (flag == "--trickle")
-      rules.trickles.push_back({value.substr(0, eq), number, times});
-    else
-      rules.redirects.push_back({value.substr(0, eq), number, times});
-  } else if (flag == "--shift-range") {
-    if (!SplitTimes(value, body, times) || !ParseNumber(body, rules.shiftRange) || rules.shiftRange <= 0) {
-      error = "--shift-range wants BYTES[*N], got " + value;
-      return false;
-    }
-    rules.shiftTimes = times;
-  } else if (flag == "--stall-after") {
-    const size_t eq = value.rfind('=');
-    if (eq == std::string::npos || eq == 0 || !ParseNumber(value.substr(0, eq), rules.stallAfter) ||
-        rules.stallAfter < 0 || !SplitTimes(std::string_view(value).substr(eq + 1), body, times) ||
-        !ParseNumber(body, rules.stallMs) || rules.stallMs <= 0) {
-      error = "--stall-after wants BYTES=MS[*N], got " + value;
-      return false;
-    }
-    rules.stallTimes = times;
-  } else if (flag == "--throttle") {
-    if (!ParseNumber(value, rules.throttle)) {
-      error = "--throttle wants BYTES_PER_SECOND, got " + value;
-      return false;
-    }
-  } else if (flag == "--delay") {
-    if (!ParseNumber(value, rules.delayMs) || rules.delayMs < 0) {
-      error = "--delay wants MILLISECONDS, got " + value;
-      return false;
-    }
+  if (!known->parse(value, rules)) {
+    error = flag + " wants " + known->wants + ", got " + value;
+    return false;
   }
   return true;
 }
@@ -212,7 +248,7 @@ int FaultState::TakeStatus(std::string_view path, std::string_view target, std::
   std::lock_guard guard(lock_);
   for (auto& s : rules_.statuses) {
     const bool hit = s.match == path || s.match == target || (!listPath.empty() && s.match == listPath);
-    if (hit && Use(s.times)) return s.code;
+    if (hit && UseOneTime(s.times)) return s.code;
   }
   return 0;
 }
@@ -220,14 +256,14 @@ int FaultState::TakeStatus(std::string_view path, std::string_view target, std::
 bool FaultState::TakeCut(uint64_t bodyLength, uint64_t& cutAfter) {
   std::lock_guard guard(lock_);
   if (rules_.cutAfter < 0 || bodyLength <= static_cast<uint64_t>(rules_.cutAfter)) return false;
-  if (!Use(rules_.cutTimes)) return false;
+  if (!UseOneTime(rules_.cutTimes)) return false;
   cutAfter = static_cast<uint64_t>(rules_.cutAfter);
   return true;
 }
 
 bool FaultState::TakeShift(uint64_t& shift) {
   std::lock_guard guard(lock_);
-  if (rules_.shiftRange <= 0 || !Use(rules_.shiftTimes)) return false;
+  if (rules_.shiftRange <= 0 || !UseOneTime(rules_.shiftTimes)) return false;
   shift = static_cast<uint64_t>(rules_.shiftRange);
   return true;
 }
@@ -235,7 +271,7 @@ bool FaultState::TakeShift(uint64_t& shift) {
 bool FaultState::TakeStall(uint64_t bodyLength, uint64_t& stallAfter, int& stallMs) {
   std::lock_guard guard(lock_);
   if (rules_.stallAfter < 0 || bodyLength <= static_cast<uint64_t>(rules_.stallAfter)) return false;
-  if (!Use(rules_.stallTimes)) return false;
+  if (!UseOneTime(rules_.stallTimes)) return false;
   stallAfter = static_cast<uint64_t>(rules_.stallAfter);
   stallMs = rules_.stallMs;
   return true;
@@ -244,20 +280,20 @@ bool FaultState::TakeStall(uint64_t bodyLength, uint64_t& stallAfter, int& stall
 bool FaultState::TakeCorrupt(std::string_view listPath) {
   std::lock_guard guard(lock_);
   for (auto& c : rules_.corrupts) {
-    if ((c.path == "*" || c.path == listPath) && Use(c.times)) return true;
+    if ((c.path == "*" || c.path == listPath) && UseOneTime(c.times)) return true;
   }
   return false;
 }
 
-FaultState::Special FaultState::TakeSpecial(std::string_view path, std::string_view target) {
+FaultState::Replacement FaultState::TakeReplacement(std::string_view path, std::string_view target) {
   std::lock_guard guard(lock_);
   auto hit = [&](const std::string& match) { return match == path || match == target; };
   for (auto& e : rules_.endless)
-    if (hit(e.match) && Use(e.times)) return {Special::Endless, 0};
+    if (hit(e.match) && UseOneTime(e.times)) return {Replacement::Endless, 0};
   for (auto& t : rules_.trickles)
-    if (hit(t.match) && Use(t.times)) return {Special::Trickle, t.everyMs};
+    if (hit(t.match) && UseOneTime(t.times)) return {Replacement::Trickle, t.everyMs};
   for (auto& r : rules_.redirects)
-    if (hit(r.match) && Use(r.times)) return {Special::Redirect, r.port};
+    if (hit(r.match) && UseOneTime(r.times)) return {Replacement::Redirect, r.port};
   return {};
 }
 

@@ -93,11 +93,11 @@ class FaultState {
   bool TakeShift(uint64_t& shift);
   bool TakeStall(uint64_t bodyLength, uint64_t& stallAfter, int& stallMs);
   // The answer that replaces the normal one, if any of these faults applies.
-  struct Special {
+  struct Replacement {
     enum Kind { None, Endless, Trickle, Redirect } kind = None;
     int value = 0;  // milliseconds between bytes, or the port
   };
-  Special TakeSpecial(std::string_view path, std::string_view target);
+  Replacement TakeReplacement(std::string_view path, std::string_view target);
 
  private:
   mutable std::mutex lock_;
