@@ -17,8 +17,8 @@
 #include "client/file_list.h"
 #include "download/limiter.h"
 #include "platform/crypto.h"
-#include "platform/download.h"
 #include "platform/file.h"
+#include "platform/http.h"
 #include "platform/output_file.h"
 #include "platform/paths.h"
 #include "platform/thread.h"
@@ -30,9 +30,9 @@ namespace {
 // The downloader waits longer than HttpCall: a large file may sit behind a
 // slow disk on the server. Send and receive become one stall limit, the
 // longer of the two, because a GET sends nothing worth timing separately.
-constexpr uint32_t kResolveMs = 10000;
-constexpr uint32_t kConnectMs = 15000;
-constexpr uint32_t kReceiveMs = 60000;
+constexpr int kResolveMs = 10000;
+constexpr int kConnectMs = 15000;
+constexpr int kReceiveMs = 60000;
 constexpr size_t kReadBufferBytes = 262144;
 constexpr auto kProgressInterval = std::chrono::milliseconds(200);
 
@@ -208,7 +208,7 @@ struct Transfer {
     return std::nullopt;
   }
 
-  bool OnHead(const StreamHead& head) {
+  bool OnHead(const HttpHead& head) {
     switch (JudgeDownloadHead(head.status, head.rangeFirst, offset)) {
       case DownloadHead::NothingAfterOffset:
         answer = Answer::NothingAfterOffset;
@@ -415,27 +415,29 @@ DownloadResult Receive(const std::string& requestPath, const std::string& target
   Transfer t(flags, progress, size, part, targetPath, offset, !expectedMd5.empty(),
              keepSmall ? &received.bytes : nullptr);
   const ServiceEndpoint endpoint = ServiceEndpointInUse();
-  StreamRequest request;
+  HttpRequest request;
   request.host = endpoint.host;
   request.port = endpoint.port;
   request.secure = endpoint.secure;
   request.target = requestPath;
   request.rangeFrom = offset;
   request.userAgent = std::string(ServiceUserAgent);
-  request.resolveMs = kResolveMs;
-  request.connectMs = kConnectMs;
-  request.stallMs = kReceiveMs;
+  request.timeouts = {.resolveMs = kResolveMs, .connectMs = kConnectMs, .sendMs = kReceiveMs, .receiveMs = kReceiveMs};
+  // The next file of a task goes out on the connection this one leaves
+  // open, without a new handshake or slow start.
+  request.keepConnection = true;
   // A large receive buffer pays for itself only on a large file; each
   // transfer sets its own, and a small file keeps the library's default.
   request.bufferBytes = size && *size - offset < kReadBufferBytes ? 0 : kReadBufferBytes;
-  const StreamEnd end = StreamGet(request, StreamSink{
-                                               .head = [&t](const StreamHead& h) { return t.OnHead(h); },
-                                               .data = [&t](std::string_view b) { return t.OnData(b); },
-                                               .idle = [&t] { return t.OnIdle(); },
-                                           });
+  const HttpEnd end = SendHttpRequest(request, HttpSink{
+                                                   .head = [&t](const HttpHead& h) { return t.OnHead(h); },
+                                                   .body = [&t](std::string_view b) { return t.OnData(b); },
+                                                   .idle = [&t] { return t.OnIdle(); },
+                                               })
+                          .end;
   // A whole body stays open for the flush that follows; anything less is
   // closed here, on the disk, for the next call to resume.
-  const bool whole = !t.ended && end == StreamEnd::Complete && t.answer == Answer::Body &&
+  const bool whole = !t.ended && end == HttpEnd::Complete && t.answer == Answer::Body &&
                      (t.file.isOpen() || t.inMemory) && (!size || t.offset >= *size);
   if (whole) {
     if (progress) progress(t.offset);
@@ -456,8 +458,8 @@ DownloadResult Receive(const std::string& requestPath, const std::string& target
     if (*t.ended == DownloadResult::Corrupt) RemoveFile(part);
     return *t.ended;
   }
-  if (end == StreamEnd::BadReply) return DownloadResult::ServerRefused;
-  if (end != StreamEnd::Complete && t.answer != Answer::NothingAfterOffset) return DownloadResult::NetworkError;
+  if (end == HttpEnd::BadReply) return DownloadResult::ServerRefused;
+  if (end != HttpEnd::Complete && t.answer != Answer::NothingAfterOffset) return DownloadResult::NetworkError;
 
   if (t.answer == Answer::NothingAfterOffset) {
     if (FileSize(part) < 0) return DownloadResult::NetworkError;

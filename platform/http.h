@@ -1,10 +1,11 @@
 #pragma once
-// One HTTP/1.1 request and its response (plain or over TLS), on a
-// connection of its own. Nothing is shared between calls: no connection
-// reuse, no cookies, no proxy. (The streaming GET of platform/download.h is
-// set up the same way but keeps its connection for the next file.) The
-// caller sees the response as it arrives, so small answers and large
-// downloads go through the same road.
+// One HTTP/1.1 request and its response (plain or over TLS), for the short
+// service calls and the resumable downloader alike. The caller sees the
+// response as it arrives, piece by piece, never held whole, and can end the
+// exchange between two pieces or while the network is silent. No proxy is
+// ever used, whatever the environment says; no cookies; redirects are
+// never followed. A request goes out on a connection of its own, unless it
+// asks for the calling thread's kept connection (keepConnection).
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -15,52 +16,93 @@ namespace tarn {
 
 // How long each step of an exchange may take. The send and receive limits
 // are stall limits: they end the exchange when no byte moves for that long,
-// so a slow but steady transfer is never cut. totalMs bounds the whole
-// exchange, from the start of the connection to the last body byte, so a
-// server that trickles a byte now and then cannot hold a caller forever;
-// 0 means no overall limit (downloads of any size).
+// so a slow but steady transfer is never cut.
 struct HttpTimeouts {
-  int resolveMs = 5000;
+  int resolveMs = 5000;  // the connect phase may take resolveMs + connectMs
   int connectMs = 5000;
   int sendMs = 15000;
   int receiveMs = 30000;
   // The longest the whole exchange may take, from the first step to the
-  // last body byte; 0 sets no such limit. It ends a server that drips one
-  // byte just inside the stall limits. When it passes, the exchange ends
-  // where it stands: before the status arrives that reads as no status,
-  // after it as a body cut short.
+  // last body byte; 0 sets no such limit (downloads of any size). It ends a
+  // server that drips one byte just inside the stall limits. When it
+  // passes, the exchange ends where it stands and counts as having no
+  // status (see HttpResult): a caller that set an overall limit wants the
+  // whole answer in time or none of it.
   int totalMs = 0;
 };
 
 struct HttpRequest {
-  std::string host;    // name or address, without scheme or port
+  std::string host;  // name or address, without scheme or port
   uint16_t port = 80;
   // TLS, with the server's certificate checked against the system's
   // authorities and its name against host. There is no way to turn the
-  // check off.
+  // check off. Plain HTTP goes to this machine only (IsLoopbackHost).
   bool secure = false;
-  std::string method;  // "GET", "POST", ...
-  std::string target;  // path and query as they go on the request line
+  std::string method = "GET";  // "GET", "POST", ...
+  std::string target;          // path and query as they go on the request line
   // Extra header lines ("Name: value", no line end). Nothing else is added
-  // beyond what HTTP itself needs (Host, Content-Length, the user agent):
-  // no Accept, no Expect, no Content-Type unless given here.
+  // beyond what HTTP itself needs (Host, Content-Length, the user agent, the
+  // Range below): no Accept, no Expect, no Content-Type unless given here.
   std::vector<std::string> headers;
   std::string_view body;  // sent in one piece; empty sends no body
   std::string userAgent;
   HttpTimeouts timeouts;
+  // Asks for the body from this byte on ("Range: bytes=N-"); 0 sends no
+  // Range header.
+  uint64_t rangeFrom = 0;
+  // The largest piece handed to HttpSink::body; 0 leaves the backend's own.
+  size_t bufferBytes = 0;
+  // Goes out on the calling thread's kept connection when the previous
+  // such request on this thread ended with the whole response, the server
+  // left the connection open and it was to the same host and port; leaves
+  // this one open for the next (ReleaseThreadState closes it). A connection
+  // on which bytes wait past the end of the last answer (a body longer than
+  // its Content-Length) is closed instead, so the next answer is read
+  // clean. A backend without such a connection opens a new one each time.
+  bool keepConnection = false;
 };
 
-// Receives the response. Redirects are never followed: a 3xx answer comes
-// back as it is, with its own status and body, so no request ever leaves
-// for an address the caller did not name. Either member may be left empty.
+// What is known of the response once its header has arrived.
+struct HttpHead {
+  uint32_t status = 0;
+  int64_t contentLength = -1;  // -1 when the response does not announce it
+  // First byte position of a Content-Range header of the form
+  // "bytes FIRST-LAST/SIZE"; -1 when the header is missing or unreadable.
+  int64_t rangeFirst = -1;
+};
+
+// The caller's side of an exchange; any member may be left empty. A handler
+// returning false ends the exchange at once with HttpEnd::Cancelled. The
+// handlers run on the calling thread. Redirects are never followed: a 3xx
+// answer comes to head() as its own status, with its own body, so no
+// request ever leaves for an address the caller did not name.
 struct HttpSink {
-  // Called once before the first body byte, or at the end for a response
-  // without a body. contentLength is -1 when the response does not announce
-  // it. Returning false abandons the exchange.
-  std::function<bool(uint32_t status, int64_t contentLength)> head;
-  // Called with each piece of the body in arrival order. Returning false
-  // stops reading.
+  // Called once a status was read, before the first body byte, or at the
+  // end for a response without a body.
+  std::function<bool(const HttpHead&)> head;
+  // Called with every piece of the body in arrival order.
   std::function<bool(std::string_view bytes)> body;
+  // Polled while waiting for the network, at least once a second, so a
+  // pause or stop does not wait for the next piece.
+  std::function<bool()> idle;
+};
+
+enum class HttpEnd {
+  Complete,   // the whole response arrived
+  Cancelled,  // a sink handler asked to stop
+  BadReply,   // the server answered something that is not HTTP
+  Failed,     // refused in clear, no connection, a time-out, or the response broke off
+};
+
+struct HttpResult {
+  // The status code, or 0 when no status was read: refused in clear, no
+  // connection, a failed TLS handshake or certificate, a failed send, a
+  // time-out before the answer, a status line that is not HTTP; and when
+  // timeouts.totalMs ran out, even if a status was read. A body that ends
+  // early, stalls, or is stopped by the sink keeps the status; the sink has
+  // then seen only what arrived.
+  uint32_t status = 0;
+  HttpEnd end = HttpEnd::Failed;
 };
 
 // Whether host is this machine by its very spelling: "localhost", "::1" or
@@ -72,16 +114,21 @@ bool IsLoopbackHost(std::string_view host);
 // True when a request to host with that security must not leave at all.
 inline bool RefusedInClear(std::string_view host, bool secure) { return !secure && !IsLoopbackHost(host); }
 
-// Sends the request on a direct connection (the environment's proxy
-// settings are ignored) and hands the response to the sink. Returns the
-// status code, or 0 when no status was read: refused in clear (see
-// IsLoopbackHost), no connection, a failed TLS handshake or certificate, a
-// failed send, a time-out before the answer, or a status line that is not
-// HTTP. A body that ends early, stalls, or is stopped by the sink still
-// returns the status; the sink has then seen only what arrived. When
-// timeouts.totalMs runs out the result is 0 even if a status was read: a
-// caller that set an overall limit wants the whole answer in time or none
-// of it.
-uint32_t SendHttpRequest(const HttpRequest& request, const HttpSink& sink);
+// FIRST of a Content-Range value of the form "bytes FIRST-LAST/SIZE"
+// (blanks around "bytes" allowed, the unit in any case); -1 for any other
+// form, including the "bytes */SIZE" of a 416. Pure text work, shared by
+// every backend.
+int64_t ContentRangeFirst(std::string_view value);
+
+// The target as it goes on the request line: a leading '/' when it has
+// none, and the bytes a URL cannot carry at all (controls, space, non-ASCII,
+// and '#', which would silently cut the target short) percent-encoded;
+// everything else, dot segments included, as it stands. Shared by every
+// backend.
+std::string WireTarget(std::string_view target);
+
+// Sends the request on a direct connection and hands the response to the
+// sink.
+HttpResult SendHttpRequest(const HttpRequest& request, const HttpSink& sink);
 
 }  // namespace tarn

@@ -59,6 +59,15 @@ void StartWritingOut(OutputFile& file, uint64_t offset, uint64_t length);
 // file is closed whatever the result.
 WriteStatus CommitOutputFile(OutputFile& file);
 
+// CommitOutputFile for several finished files at once: each one's data is
+// on the disk and each file closed when this returns, and results[i] says
+// how files[i] fared. The backend may flush them together, which costs about
+// one wait for the disk instead of one per file (on Linux: the writes start
+// for all, then one flush of the file system that holds them, which also
+// writes back whatever else is waiting on it). A file that is not open
+// fails.
+void CommitOutputFiles(OutputFile* const* files, size_t count, WriteStatus* results);
+
 // Forces the data of an existing file to the disk without changing it.
 WriteStatus SyncFileToDisk(const std::string& path);
 

@@ -15,8 +15,8 @@ bool StartDetachedThread(ThreadEntry entry, void* arg);
 // hint: nothing changes when the system declines.
 void LowerThisThreadPriority();
 
-// Frees what libraries keep per thread (on Linux, the kept download
-// connection of platform/download.h, OpenSSL's error queue and
+// Frees what libraries keep per thread (on Linux, the kept connection of
+// HttpRequest::keepConnection in platform/http.h, OpenSSL's error queue and
 // caches). A task calls it as it ends, before it counts as finished: the
 // library's own clean-up would run only after the thread is gone, and a
 // process that exits right after its last task would leave that behind.

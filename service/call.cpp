@@ -33,8 +33,8 @@ bool HttpCall(std::string_view method, std::string_view path, std::string_view b
   bool tooBig = false;
   if (tooLarge) *tooLarge = false;
   HttpSink sink;
-  sink.head = [&](uint32_t, int64_t contentLength) {
-    tooBig = contentLength > 0 && static_cast<uint64_t>(contentLength) > cap;
+  sink.head = [&](const HttpHead& head) {
+    tooBig = head.contentLength > 0 && static_cast<uint64_t>(head.contentLength) > cap;
     return !tooBig;
   };
   sink.body = [&](std::string_view bytes) {
@@ -45,7 +45,7 @@ bool HttpCall(std::string_view method, std::string_view path, std::string_view b
     response.append(bytes);
     return true;
   };
-  status = SendHttpRequest(request, sink);
+  status = SendHttpRequest(request, sink).status;
   if (tooBig || status == 0) {
     // Half a document is no document: past its ceiling or its deadline,
     // nothing of it is handed on.

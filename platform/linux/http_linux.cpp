@@ -1,7 +1,10 @@
 #include <curl/curl.h>
+#include <strings.h>
+#include <sys/socket.h>
 
-#include <algorithm>
 #include <chrono>
+#include <memory>
+#include <mutex>
 
 #include "platform/http.h"
 #include "platform/linux/curl_linux.h"
@@ -15,14 +18,72 @@ using Clock = std::chrono::steady_clock;
 #define CURL_WRITEFUNC_ERROR 0xFFFFFFFF  // before libcurl 7.87 any short count is an error
 #endif
 
+struct EasyDeleter {
+  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+struct ListDeleter {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using Easy = std::unique_ptr<CURL, EasyDeleter>;
+using HeaderList = std::unique_ptr<curl_slist, ListDeleter>;
+
+thread_local Easy tKept;
+
+// libcurl's global set-up is not safe to race with the first easy handle of
+// another thread, so it happens once, whoever gets here first.
+CURL* NewEasy() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  return curl_easy_init();
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
+}
+
 bool HasHeader(const std::vector<std::string>& headers, std::string_view name) {
-  for (const std::string& h : headers) {
-    if (h.size() <= name.size() || h[name.size()] != ':') continue;
-    if (std::equal(name.begin(), name.end(), h.begin(),
-                   [](char a, char b) { return (a | 0x20) == (b | 0x20); }))
-      return true;
-  }
+  for (const std::string& h : headers)
+    if (h.size() > name.size() && h[name.size()] == ':' && StartsWithNoCase(h, name)) return true;
   return false;
+}
+
+// Adds one "Name: value" line; false (list unchanged) when memory runs out.
+bool AppendHeader(HeaderList& list, const std::string& line) {
+  curl_slist* grown = curl_slist_append(list.get(), line.c_str());
+  if (!grown) return false;
+  list.release();
+  list.reset(grown);
+  return true;
+}
+
+// http://host:port/target (https:// when secure), the target as
+// WireTarget has it.
+std::string ServiceUrl(const std::string& host, uint16_t port, bool secure, const std::string& target) {
+  std::string url = secure ? "https://" : "http://";
+  const bool v6 = host.find(':') != std::string::npos;
+  if (v6) url += '[';
+  url += host;
+  if (v6) url += ']';
+  return url + ':' + std::to_string(port) + WireTarget(target);
+}
+
+// Bytes waiting on a kept connection between two exchanges can only be the
+// rest of an answer that was longer than its framing said (a body past its
+// Content-Length, say). The next answer would be read from them, so such a
+// connection is closed rather than used again.
+bool HoldsStrayBytes(CURL* easy) {
+  curl_socket_t fd = CURL_SOCKET_BAD;
+  if (curl_easy_getinfo(easy, CURLINFO_ACTIVESOCKET, &fd) != CURLE_OK || fd == CURL_SOCKET_BAD) return false;
+  char byte = 0;
+  return recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
+}
+
+// The thread's kept handle, made on first use: a transfer on it reuses the
+// connection the previous one left open, unless that one holds stray bytes.
+CURL* KeptEasy() {
+  if (tKept && HoldsStrayBytes(tKept.get())) tKept.reset();
+  if (!tKept) tKept.reset(NewEasy());
+  return tKept.get();
 }
 
 // What the callbacks of one exchange share.
@@ -31,31 +92,44 @@ struct Exchange {
   const HttpSink* sink = nullptr;
   const HttpTimeouts* timeouts = nullptr;
   curl_off_t bodySize = 0;
+  int64_t rangeFirst = -1;
   bool headDone = false;
-  bool headRefused = false;
+  bool cancelled = false;
   // Stall clocks: the last time a request byte left and a response byte
   // (header or body) arrived.
   curl_off_t lastSent = -1;
   Clock::time_point sentAt = Clock::now();
   Clock::time_point receivedAt = Clock::now();
-  bool sendStalled = false;
-  bool receiveStalled = false;
 
-  // Hands the status to the sink once, before the body.
-  bool Head() {
-    if (headDone) return !headRefused;
-    headDone = true;
+  uint32_t Status() const {
     long status = 0;
-    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    if (curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status <= 0) return 0;
+    return static_cast<uint32_t>(status);
+  }
+
+  // Hands the head to the sink once, before the body. False when the sink
+  // wants no body.
+  bool Head() {
+    if (headDone) return !cancelled;
+    headDone = true;
+    HttpHead head;
+    head.status = Status();
     curl_off_t length = -1;
-    if (curl_easy_getinfo(handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK) length = -1;
-    if (sink->head) headRefused = !sink->head(static_cast<uint32_t>(status), static_cast<int64_t>(length));
-    return !headRefused;
+    if (curl_easy_getinfo(handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK) head.contentLength = length;
+    head.rangeFirst = rangeFirst;
+    if (sink->head && !sink->head(head)) cancelled = true;
+    return !cancelled;
   }
 };
 
-size_t OnHeader(char*, size_t size, size_t count, void* user) {
-  static_cast<Exchange*>(user)->receivedAt = Clock::now();
+size_t OnHeader(char* buffer, size_t size, size_t count, void* user) {
+  auto* x = static_cast<Exchange*>(user);
+  const std::string_view line(buffer, size * count);
+  x->receivedAt = Clock::now();
+  // Every status line starts a new response (an interim 100 comes first),
+  // so only the last response's Content-Range counts.
+  if (StartsWithNoCase(line, "http/")) x->rangeFirst = -1;
+  if (StartsWithNoCase(line, "content-range:")) x->rangeFirst = ContentRangeFirst(line.substr(14));
   return size * count;
 }
 
@@ -64,16 +138,24 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
   const size_t n = size * count;
   x->receivedAt = Clock::now();
   if (!x->Head()) return CURL_WRITEFUNC_ERROR;
-  if (x->sink->body && !x->sink->body(std::string_view(data, n))) return CURL_WRITEFUNC_ERROR;
+  if (x->sink->body && !x->sink->body(std::string_view(data, n))) {
+    x->cancelled = true;
+    return CURL_WRITEFUNC_ERROR;
+  }
   return n;
 }
 
 // libcurl has one stall limit for the whole exchange; the two phases get
 // their own here. While request bytes are still going out the send limit
 // applies, afterwards the receive limit, each measured from the last byte
-// that moved in its direction.
+// that moved in its direction. The sink's idle poll rides along: libcurl
+// calls this at least once a second, silent network or not.
 int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t ulnow) {
   auto* x = static_cast<Exchange*>(user);
+  if (x->sink->idle && !x->sink->idle()) {
+    x->cancelled = true;
+    return 1;
+  }
   const Clock::time_point now = Clock::now();
   if (ulnow != x->lastSent) {
     x->lastSent = ulnow;
@@ -81,26 +163,101 @@ int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t ulnow)
     if (ulnow >= x->bodySize) x->receivedAt = now;  // waiting for the answer starts now
   }
   using std::chrono::milliseconds;
-  if (ulnow < x->bodySize) {
-    if (now - x->sentAt > milliseconds(x->timeouts->sendMs)) {
-      x->sendStalled = true;
-      return 1;
-    }
-  } else if (now - x->receivedAt > milliseconds(x->timeouts->receiveMs)) {
-    x->receiveStalled = true;
-    return 1;
+  if (ulnow < x->bodySize) return now - x->sentAt > milliseconds(x->timeouts->sendMs) ? 1 : 0;
+  return now - x->receivedAt > milliseconds(x->timeouts->receiveMs) ? 1 : 0;
+}
+
+// Returns h to libcurl's defaults (its open connection stays) and sets what
+// every exchange shares: HTTP/1.1 (over TLS with the system's authorities
+// and a checked name when secure), no proxy whatever the environment says,
+// no redirect ever followed, no signals, the target sent as it stands.
+bool ApplyBasics(CURL* h, const HttpRequest& r, const std::string& url, curl_slist* headers) {
+  curl_easy_reset(h);
+  bool ok = curl_easy_setopt(h, CURLOPT_URL, url.c_str()) == CURLE_OK;
+  ok = ok && curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, r.secure ? "https" : "http") == CURLE_OK;
+  // libcurl's defaults already check both, against the system's store; set
+  // here so that no later change of defaults can loosen them.
+  ok = ok && curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK;
+  ok = ok && curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK;
+  // The environment's http_proxy, ALL_PROXY and the like must never route
+  // the launcher's traffic elsewhere: an empty proxy and a bypass for all.
+  ok = ok && curl_easy_setopt(h, CURLOPT_PROXY, "") == CURLE_OK;
+  ok = ok && curl_easy_setopt(h, CURLOPT_NOPROXY, "*") == CURLE_OK;
+  ok = ok && curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)) == CURLE_OK;
+  ok = ok && curl_easy_setopt(h, CURLOPT_PATH_AS_IS, 1L) == CURLE_OK;
+  // A redirect would carry the request, a stored password in its body
+  // included, to whatever address the answer names.
+  ok = ok && curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK;
+  ok = ok && curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
+  ok = ok && curl_easy_setopt(h, CURLOPT_USERAGENT, r.userAgent.c_str()) == CURLE_OK;
+  ok = ok && curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers) == CURLE_OK;
+  // The resolver has no limit of its own in libcurl: name lookup and
+  // connection share one.
+  const long connectMs = static_cast<long>(r.timeouts.resolveMs) + r.timeouts.connectMs;
+  ok = ok && curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, connectMs) == CURLE_OK;
+  if (r.timeouts.totalMs > 0)
+    ok = ok && curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(r.timeouts.totalMs)) == CURLE_OK;
+  return ok;
+}
+
+// The method and body. POSTFIELDS does not copy: the body outlives the call.
+bool ApplyMethod(CURL* h, const HttpRequest& r) {
+  const std::string& method = r.method;
+  bool ok = true;
+  if (!r.body.empty() || method == "POST") {
+    ok = ok && curl_easy_setopt(h, CURLOPT_POSTFIELDS, r.body.empty() ? "" : r.body.data()) == CURLE_OK;
+    ok = ok && curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(r.body.size())) == CURLE_OK;
+    if (method != "POST") ok = ok && curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, method.c_str()) == CURLE_OK;
+  } else if (method == "GET") {
+    ok = ok && curl_easy_setopt(h, CURLOPT_HTTPGET, 1L) == CURLE_OK;
+  } else if (method == "HEAD") {
+    ok = ok && curl_easy_setopt(h, CURLOPT_NOBODY, 1L) == CURLE_OK;
+  } else {
+    ok = ok && curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, method.c_str()) == CURLE_OK;
   }
-  return 0;
+  return ok;
+}
+
+bool ApplyCallbacks(CURL* h, Exchange& x) {
+  bool ok = curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L) == CURLE_OK;
+  ok = ok && curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, OnProgress) == CURLE_OK;
+  ok = ok && curl_easy_setopt(h, CURLOPT_XFERINFODATA, &x) == CURLE_OK;
+  ok = ok && curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, OnHeader) == CURLE_OK;
+  ok = ok && curl_easy_setopt(h, CURLOPT_HEADERDATA, &x) == CURLE_OK;
+  ok = ok && curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, OnBody) == CURLE_OK;
+  ok = ok && curl_easy_setopt(h, CURLOPT_WRITEDATA, &x) == CURLE_OK;
+  return ok;
+}
+
+HttpResult Outcome(Exchange& x, CURLcode code, const HttpRequest& request) {
+  // The stall limits end a transfer through the progress callback, so a
+  // time-out here is the overall limit (or the connect limit, before any
+  // status): either way the answer did not come whole in time.
+  if (code == CURLE_OPERATION_TIMEDOUT && request.timeouts.totalMs > 0) return {0, HttpEnd::Failed};
+  const uint32_t status = x.Status();
+  if (x.cancelled) return {status, HttpEnd::Cancelled};
+  if (code == CURLE_WEIRD_SERVER_REPLY || code == CURLE_UNSUPPORTED_PROTOCOL)  // the latter: an HTTP/0.9 answer
+    return {status, HttpEnd::BadReply};
+  // A body cut short or stalled still leaves the status that was read.
+  if (code != CURLE_OK) return {status, HttpEnd::Failed};
+  if (status == 0) return {0, HttpEnd::BadReply};
+  // A response without a body never reached the body handler.
+  if (!x.Head()) return {status, HttpEnd::Cancelled};
+  return {status, HttpEnd::Complete};
 }
 
 }  // namespace
 
-uint32_t SendHttpRequest(const HttpRequest& request, const HttpSink& sink) {
-  if (RefusedInClear(request.host, request.secure)) return 0;
-  InitCurlOnce();
-  Easy easy(curl_easy_init());
-  if (!easy) return 0;
-  CURL* h = easy.get();
+void ReleaseKeptEasy() { tKept.reset(); }
+
+HttpResult SendHttpRequest(const HttpRequest& request, const HttpSink& sink) {
+  if (RefusedInClear(request.host, request.secure)) return {};
+  // The thread's kept handle lets the next file of a task go out on the
+  // connection this one leaves open, without a new handshake or slow start.
+  Easy own;
+  if (!request.keepConnection) own.reset(NewEasy());
+  CURL* h = request.keepConnection ? KeptEasy() : own.get();
+  if (!h) return {};
 
   Exchange x;
   x.handle = h;
@@ -110,53 +267,24 @@ uint32_t SendHttpRequest(const HttpRequest& request, const HttpSink& sink) {
 
   HeaderList headers;
   for (const std::string& line : request.headers)
-    if (!AppendHeader(headers, line)) return 0;
+    if (!AppendHeader(headers, line)) return {};
   // libcurl adds these on its own; an empty value removes them so the
   // request carries only what the caller asked for.
   for (const char* name : {"Accept", "Expect", "Content-Type"})
-    if (!HasHeader(request.headers, name) && !AppendHeader(headers, std::string(name) + ":")) return 0;
+    if (!HasHeader(request.headers, name) && !AppendHeader(headers, std::string(name) + ":")) return {};
 
-  const std::string& method = request.method;
-  CurlBasics basics;
-  basics.url = ServiceUrl(request.host, request.port, request.secure, request.target);
-  basics.secure = request.secure;
-  basics.userAgent = request.userAgent;
-  basics.headers = headers.get();
-  basics.connectMs = static_cast<long>(request.timeouts.resolveMs) + request.timeouts.connectMs;
-  basics.totalMs = request.timeouts.totalMs > 0 ? request.timeouts.totalMs : 0;
-  bool ok = ApplyBasics(h, basics);
-  ok = ok && curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L) == CURLE_OK;
-  ok = ok && curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, OnProgress) == CURLE_OK;
-  ok = ok && curl_easy_setopt(h, CURLOPT_XFERINFODATA, &x) == CURLE_OK;
-  ok = ok && curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, OnHeader) == CURLE_OK;
-  ok = ok && curl_easy_setopt(h, CURLOPT_HEADERDATA, &x) == CURLE_OK;
-  ok = ok && curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, OnBody) == CURLE_OK;
-  ok = ok && curl_easy_setopt(h, CURLOPT_WRITEDATA, &x) == CURLE_OK;
-  if (!request.body.empty() || method == "POST") {
-    // POSTFIELDS does not copy: the body outlives the call.
-    ok = ok && curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.empty() ? "" : request.body.data()) == CURLE_OK;
-    ok = ok && curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, x.bodySize) == CURLE_OK;
-    if (method != "POST") ok = ok && curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, method.c_str()) == CURLE_OK;
-  } else if (method == "GET") {
-    ok = ok && curl_easy_setopt(h, CURLOPT_HTTPGET, 1L) == CURLE_OK;
-  } else if (method == "HEAD") {
-    ok = ok && curl_easy_setopt(h, CURLOPT_NOBODY, 1L) == CURLE_OK;
-  } else {
-    ok = ok && curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, method.c_str()) == CURLE_OK;
-  }
-  if (!ok) return 0;
+  const std::string url = ServiceUrl(request.host, request.port, request.secure, request.target);
+  const std::string range = std::to_string(request.rangeFrom) + "-";
+  bool ok = ApplyBasics(h, request, url, headers.get()) && ApplyMethod(h, request) && ApplyCallbacks(h, x);
+  if (request.rangeFrom > 0) ok = ok && curl_easy_setopt(h, CURLOPT_RANGE, range.c_str()) == CURLE_OK;
+  if (request.bufferBytes > 0)
+    ok = ok && curl_easy_setopt(h, CURLOPT_BUFFERSIZE, static_cast<long>(request.bufferBytes)) == CURLE_OK;
+  if (!ok) return {};
 
-  // The outcome of the transfer itself does not decide the result: a body
-  // cut short or stopped by the sink still leaves the status that was read.
-  const CURLcode code = curl_easy_perform(h);
-  // The stall limits end a transfer through the progress callback, so a
-  // time-out here is the overall limit (or the connect limit, before any
-  // status): either way the answer did not come whole in time.
-  if (code == CURLE_OPERATION_TIMEDOUT && request.timeouts.totalMs > 0) return 0;
-  long status = 0;
-  if (curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status <= 0) return 0;
-  if (!x.headDone) x.Head();
-  return static_cast<uint32_t>(status);
+  const HttpResult result = Outcome(x, curl_easy_perform(h), request);
+  // The rest of an overlong answer may have come after that answer ended.
+  if (request.keepConnection && HoldsStrayBytes(h)) ReleaseKeptEasy();
+  return result;
 }
 
 }  // namespace tarn

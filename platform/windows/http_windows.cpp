@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <chrono>
+#include <string>
 
 #include "platform/http.h"
 #include "platform/windows/winhttp_exchange.h"
@@ -7,48 +8,81 @@
 namespace tarn {
 namespace {
 
-// The largest piece read at once; a server announcing more gets it in turns.
-constexpr DWORD kLargestPiece = 1 << 20;
+using Step = WinHttpExchange::Step;
+
+// The largest piece read at once when the caller names none; a server
+// announcing more gets it in turns.
+constexpr size_t kDefaultPiece = 64 * 1024;
+
+// How an exchange ends whose step did not come to Done.
+HttpResult Ended(const WinHttpExchange& x, Step step, uint32_t status) {
+  if (step == Step::Stopped) {
+    // Only the overall limit stops a step with a time-out; the rest is the
+    // sink's idle poll asking to stop.
+    if (x.error() == ERROR_WINHTTP_TIMEOUT) return {0, HttpEnd::Failed};
+    return {status, HttpEnd::Cancelled};
+  }
+  if (x.error() == ERROR_WINHTTP_INVALID_SERVER_RESPONSE) return {status, HttpEnd::BadReply};
+  return {status, HttpEnd::Failed};
+}
+
+HttpHead HeadOf(const WinHttpExchange& x) {
+  HttpHead head;
+  head.status = x.Status();
+  head.contentLength = x.ContentLength();
+  if (std::string range; x.Header(WINHTTP_QUERY_CONTENT_RANGE, range)) head.rangeFirst = ContentRangeFirst(range);
+  return head;
+}
 
 }  // namespace
 
-uint32_t SendHttpRequest(const HttpRequest& request, const HttpSink& sink) {
+// WinHTTP keeps no connection across exchanges here: every request opens a
+// session of its own, keepConnection or not.
+HttpResult SendHttpRequest(const HttpRequest& request, const HttpSink& sink) {
   WinHttpExchange x;
+  const HttpTimeouts& limits = request.timeouts;
   if (!x.Open({.host = request.host,
                .port = request.port,
                .secure = request.secure,
                .method = request.method,
                .target = request.target,
                .userAgent = request.userAgent,
-               .resolveMs = request.timeouts.resolveMs,
-               .connectMs = request.timeouts.connectMs,
-               .sendMs = request.timeouts.sendMs,
-               .receiveMs = request.timeouts.receiveMs}))
-    return 0;
-  if (request.timeouts.totalMs > 0)
-    x.SetDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(request.timeouts.totalMs));
+               .resolveMs = limits.resolveMs,
+               .connectMs = limits.connectMs,
+               .sendMs = limits.sendMs,
+               .receiveMs = limits.receiveMs}))
+    return {};
+  if (limits.totalMs > 0)
+    x.SetDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(limits.totalMs));
+  if (request.rangeFrom > 0 && !x.AddHeader(L"Range: bytes=" + std::to_wstring(request.rangeFrom) + L"-")) return {};
 
-  if (x.Send(request.headers, request.body, nullptr) != WinHttpExchange::Step::Done) return 0;
-  const uint32_t status = x.Status();
-  if (status == 0) return 0;
+  // Asked while a step waits on the network, so a pause or stop never
+  // waits for the next piece.
+  const WinHttpExchange::Poll idle = [&sink] { return !sink.idle || sink.idle(); };
+  if (const Step sent = x.Send(request.headers, request.body, idle); sent != Step::Done) return Ended(x, sent, 0);
 
-  // From here on the status stands, whatever happens to the body.
-  bool headDone = false;
-  const auto head = [&]() {
-    headDone = true;
-    return !sink.head || sink.head(status, x.ContentLength());
-  };
+  const HttpHead head = HeadOf(x);
+  const uint32_t status = head.status;
+  if (status == 0) return {0, HttpEnd::BadReply};
+  if (sink.head && !sink.head(head)) return {status, HttpEnd::Cancelled};
+
+  int64_t received = 0;
+  const size_t largestPiece = request.bufferBytes > 0 ? request.bufferBytes : kDefaultPiece;
   for (;;) {
+    if (!idle()) return {status, HttpEnd::Cancelled};
     DWORD available = 0;
-    if (x.Available(available, nullptr) != WinHttpExchange::Step::Done || available == 0) break;
+    if (const Step asked = x.Available(available, idle); asked != Step::Done) return Ended(x, asked, status);
+    if (available == 0) break;
     std::string_view piece;
-    if (x.Read(std::min(available, kLargestPiece), piece, nullptr) != WinHttpExchange::Step::Done || piece.empty())
-      break;
-    if (!headDone && !head()) return status;
-    if (sink.body && !sink.body(piece)) return status;
+    const auto size = static_cast<DWORD>(std::min<size_t>(available, largestPiece));
+    if (const Step read = x.Read(size, piece, idle); read != Step::Done) return Ended(x, read, status);
+    if (piece.empty()) return {status, HttpEnd::Failed};
+    received += static_cast<int64_t>(piece.size());
+    if (sink.body && !sink.body(piece)) return {status, HttpEnd::Cancelled};
   }
-  if (!headDone) head();
-  return status;
+  // A connection that closes early can read as a clean end of the body.
+  if (request.method != "HEAD" && head.contentLength >= 0 && received < head.contentLength) return {status, HttpEnd::Failed};
+  return {status, HttpEnd::Complete};
 }
 
 }  // namespace tarn

@@ -147,4 +147,9 @@ bool MoveFileOver(const std::string& from, const std::string& to) {
   return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+// FlushFileBuffers flushes one file; there is no cheaper way to flush many.
+void CommitOutputFiles(OutputFile* const* files, size_t count, WriteStatus* results) {
+  for (size_t i = 0; i < count; ++i) results[i] = CommitOutputFile(*files[i]);
+}
+
 }  // namespace tarn

@@ -8,28 +8,6 @@
 #include "platform/windows/wide.h"
 
 namespace tarn {
-namespace {
-
-// The request target goes on the wire as given, except bytes a URL cannot
-// carry at all (controls, space, non-ASCII, and '#', which would cut the
-// target short); those are percent-encoded.
-std::wstring WireTarget(std::string_view target) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::wstring out;
-  if (target.empty() || target.front() != '/') out += L'/';
-  for (unsigned char c : target) {
-    if (c <= 0x20 || c >= 0x7F || c == '#') {
-      out += L'%';
-      out += static_cast<wchar_t>(kHex[c >> 4]);
-      out += static_cast<wchar_t>(kHex[c & 0xF]);
-    } else {
-      out += static_cast<wchar_t>(c);
-    }
-  }
-  return out;
-}
-
-}  // namespace
 
 // What the WinHTTP callback thread and the calling thread share. The event
 // is the only hand-over: the callback writes the fields, then sets `done`.
@@ -103,8 +81,8 @@ bool WinHttpExchange::Open(const WinHttpTarget& t) {
   if (!WinHttpSetTimeouts(session_, t.resolveMs, t.connectMs, t.sendMs, t.receiveMs)) return false;
   connection_ = WinHttpConnect(session_, ToWide(t.host).c_str(), t.port, 0);
   if (!connection_) return false;
-  request_ = WinHttpOpenRequest(connection_, ToWide(t.method).c_str(), WireTarget(t.target).c_str(), nullptr,
-                                WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+  request_ = WinHttpOpenRequest(connection_, ToWide(t.method).c_str(), ToWide(WireTarget(t.target)).c_str(),
+                                nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                 t.secure ? WINHTTP_FLAG_SECURE : 0);
   if (!request_) return false;
   // The context reaches every callback of the request, its closing included.

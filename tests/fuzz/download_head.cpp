@@ -5,7 +5,7 @@
 
 #include "download/session.h"
 #include "fuzz.h"
-#include "platform/download.h"
+#include "platform/http.h"
 
 using namespace tarn;
 using fuzz::Check;

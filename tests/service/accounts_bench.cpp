@@ -77,7 +77,7 @@ void BM_AuthRoundTrip(benchmark::State& state) {
   };
   for (auto _ : state) {
     response.clear();
-    if (tarn::SendHttpRequest(request, sink) != 200) {
+    if (tarn::SendHttpRequest(request, sink).status != 200) {
       state.SkipWithError("the check did not pass");
       return;
     }

@@ -95,12 +95,12 @@ class AccountsEndToEnd : public test::ServiceLauncherTest {
     request.port = static_cast<uint16_t>(service_.port());
     request.method = "GET";
     request.target = address.substr(prefix.size());
-  HttpSink sink;
-  sink.body = [&](std::string_view b) {
-    body.append(b);
-    return true;
-  };
-    return SendHttpRequest(request, sink);
+    HttpSink sink;
+    sink.body = [&](std::string_view b) {
+      body.append(b);
+      return true;
+    };
+    return SendHttpRequest(request, sink).status;
   }
 
   fs::path keyHome_;

@@ -1,6 +1,7 @@
 // The raw transport against a scripted server on a free loopback port:
 // what comes back for every way an answer can go wrong, and what the
-// request looks like on the wire.
+// request looks like on the wire, for the short calls and the ranged
+// downloads on a kept connection alike.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,8 +9,8 @@
 #include <string>
 
 #include "support/http_server.h"
-#include "platform/download.h"
 #include "platform/http.h"
+#include "platform/thread.h"
 #include "support/service_fixture.h"
 #include "support/temp_dir.h"
 
@@ -24,6 +25,7 @@ using test::SeenRequest;
 
 struct Got {
   uint32_t status = 0;
+  HttpEnd end = HttpEnd::Failed;
   uint32_t headStatus = 0;
   int64_t contentLength = -2;
   int heads = 0;
@@ -42,17 +44,19 @@ Got Send(uint16_t port, std::string method, std::string target, std::string_view
   request.userAgent = "TransportTest/1";
   request.timeouts = timeouts;
   HttpSink sink;
-  sink.head = [&](uint32_t status, int64_t length) {
+  sink.head = [&](const HttpHead& head) {
     ++got.heads;
-    got.headStatus = status;
-    got.contentLength = length;
+    got.headStatus = head.status;
+    got.contentLength = head.contentLength;
     return true;
   };
   sink.body = [&](std::string_view bytes) {
     got.body.append(bytes);
     return true;
   };
-  got.status = SendHttpRequest(request, sink);
+  const HttpResult result = SendHttpRequest(request, sink);
+  got.status = result.status;
+  got.end = result.end;
   return got;
 }
 
@@ -66,16 +70,22 @@ TEST(HttpTransport, NothingListeningGivesNoStatusAndNoCallbacks) {
 TEST(HttpTransport, PlainHttpGoesToThisMachineOnly) {
   LoopbackServer server([](const SeenRequest&) { return Reply(200, "{}"); });
   // Each of these reaches the listener on 127.0.0.1, but none is spelled as
-  // this machine: neither road sends a byte in clear to them.
+  // this machine: no request sends a byte in clear to them, on a
+  // connection of its own or on the thread's kept one.
   for (const char* host : {"0.0.0.0", "127.1", "127.0.0.01"}) {
     const Got got = Send(server.port(), "POST", "/api/auth", "{\"password\":\"x\"}", {}, host);
     EXPECT_EQ(got.status, 0u) << host;
+    EXPECT_EQ(got.end, HttpEnd::Failed) << host;
     EXPECT_EQ(got.heads, 0) << host;
-    StreamRequest request;
+    HttpRequest request;
     request.host = host;
     request.port = server.port();
     request.target = "/";
-    EXPECT_EQ(StreamGet(request, {}), StreamEnd::Failed) << host;
+    request.rangeFrom = 5;
+    request.keepConnection = true;
+    const HttpResult kept = SendHttpRequest(request, {});
+    EXPECT_EQ(kept.status, 0u) << host;
+    EXPECT_EQ(kept.end, HttpEnd::Failed) << host;
   }
   EXPECT_EQ(server.connections(), 0);
   EXPECT_EQ(Send(server.port(), "GET", "/", {}, {}, "localhost").status, 200u);
@@ -93,6 +103,7 @@ TEST(HttpTransport, EveryStatusComesBackWithItsWholeBody) {
 
   Got got = Send(server.port(), "POST", "/401", "{}");
   EXPECT_EQ(got.status, 401u);
+  EXPECT_EQ(got.end, HttpEnd::Complete);
   EXPECT_EQ(got.body, json);
   EXPECT_EQ(got.heads, 1);
   EXPECT_EQ(got.headStatus, 401u);
@@ -115,6 +126,7 @@ TEST(HttpTransport, ABodyCutShortKeepsTheStatusAndWhatArrived) {
   });
   const Got got = Send(server.port(), "GET", "/f");
   EXPECT_EQ(got.status, 200u);
+  EXPECT_EQ(got.end, HttpEnd::Failed);
   EXPECT_EQ(got.body, std::string(40, 'a'));
   EXPECT_EQ(got.contentLength, 100);
 }
@@ -125,6 +137,7 @@ TEST(HttpTransport, AnAnswerThatIsNotHttpGivesNoStatus) {
     LoopbackServer server([&](const SeenRequest&) { return Answer{bytes}; });
     const Got got = Send(server.port(), "GET", "/");
     EXPECT_EQ(got.status, 0u) << bytes;
+    EXPECT_EQ(got.end, HttpEnd::BadReply) << bytes;
   }
 }
 
@@ -164,6 +177,7 @@ TEST(HttpTransport, StallsEndTheExchangeButKeepWhatWasRead) {
     const auto start = std::chrono::steady_clock::now();
     const Got got = Send(server.port(), "GET", "/", {}, quick);
     EXPECT_EQ(got.status, 0u);
+    EXPECT_EQ(got.end, HttpEnd::Failed);
     EXPECT_EQ(got.body, "");
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2400ms);
   }
@@ -174,6 +188,7 @@ TEST(HttpTransport, StallsEndTheExchangeButKeepWhatWasRead) {
     });
     const Got got = Send(server.port(), "GET", "/", {}, quick);
     EXPECT_EQ(got.status, 200u);
+    EXPECT_EQ(got.end, HttpEnd::Failed);
     EXPECT_EQ(got.body, "half.");
   }
 }
@@ -192,19 +207,86 @@ TEST(HttpTransport, TheSinkCanStopReadingAndRefuseTheHead) {
     bytes += b.size();
     return false;
   };
-  EXPECT_EQ(SendHttpRequest(request, stopAfterOne), 200u);
+  const HttpResult stopped = SendHttpRequest(request, stopAfterOne);
+  EXPECT_EQ(stopped.status, 200u);
+  EXPECT_EQ(stopped.end, HttpEnd::Cancelled);
   EXPECT_EQ(pieces, 1u);
   EXPECT_LT(bytes, 200000u);
 
   pieces = 0;
   HttpSink refuse;
-  refuse.head = [](uint32_t, int64_t) { return false; };
+  refuse.head = [](const HttpHead&) { return false; };
   refuse.body = [&](std::string_view) {
     ++pieces;
     return true;
   };
-  EXPECT_EQ(SendHttpRequest(request, refuse), 200u);
+  const HttpResult refused = SendHttpRequest(request, refuse);
+  EXPECT_EQ(refused.status, 200u);
+  EXPECT_EQ(refused.end, HttpEnd::Cancelled);
   EXPECT_EQ(pieces, 0u);
+
+  // A pause or stop is heard while the server says nothing at all.
+  LoopbackServer silent([](const SeenRequest&) {
+    Answer a = Reply(200, "late");
+    a.delay = 3s;
+    return a;
+  });
+  request.port = silent.port();
+  const auto start = std::chrono::steady_clock::now();
+  HttpSink stop;
+  stop.idle = [&] { return std::chrono::steady_clock::now() - start < 300ms; };
+  const HttpResult idled = SendHttpRequest(request, stop);
+  EXPECT_EQ(idled.end, HttpEnd::Cancelled);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2500ms);
+}
+
+TEST(HttpTransport, ARangedRequestReadsItsContentRangeAndKeepsItsConnectionForTheNext) {
+  LoopbackServer server([](const SeenRequest& r) {
+    Reply a = r.target == "/whole" ? Reply(200, "0123456789") : Reply(206, "56789", "Content-Range: bytes 5-9/10\r\n");
+    a.keepOpen = true;
+    return a;
+  });
+  HttpRequest request;
+  request.host = "127.0.0.1";
+  request.port = server.port();
+  request.target = "/part";
+  request.rangeFrom = 5;
+  request.keepConnection = true;
+  HttpHead head;
+  std::string body;
+  HttpSink sink;
+  sink.head = [&](const HttpHead& h) {
+    head = h;
+    return true;
+  };
+  sink.body = [&](std::string_view b) {
+    body.append(b);
+    return true;
+  };
+  for (int round = 0; round < 2; ++round) {
+    const HttpResult got = SendHttpRequest(request, sink);
+    EXPECT_EQ(got.status, 206u);
+    EXPECT_EQ(got.end, HttpEnd::Complete);
+    EXPECT_EQ(head.rangeFirst, 5);
+    EXPECT_EQ(head.contentLength, 5);
+  }
+  EXPECT_EQ(body, "5678956789");
+  EXPECT_EQ(server.connections(), 1);
+  // No Range, no Content-Range; and a request without keepConnection goes
+  // out on a connection of its own.
+  request.target = "/whole";
+  request.rangeFrom = 0;
+  request.keepConnection = false;
+  EXPECT_EQ(SendHttpRequest(request, sink).status, 200u);
+  EXPECT_EQ(head.rangeFirst, -1);
+  EXPECT_EQ(server.connections(), 2);
+  ReleaseThreadState();
+  const auto seen = server.requests();
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[0].Header("Range"), "bytes=5-");
+  bool found = true;
+  seen[2].Header("Range", &found);
+  EXPECT_FALSE(found);
 }
 
 TEST(HttpTransport, TheRequestCarriesOnlyWhatWasAskedFor) {
@@ -292,6 +374,7 @@ TEST(HttpTransport, TheOverallLimitEndsATrickleThatNoStallLimitCatches) {
   const Got got = Send(static_cast<uint16_t>(service.port()), "GET", "/api/news", {}, timeouts);
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(got.status, 0u) << "a status was read, but the answer never came whole";
+  EXPECT_EQ(got.end, HttpEnd::Failed);
   EXPECT_FALSE(got.body.empty()) << "bytes did arrive: the stall limit alone would never have ended this";
   EXPECT_GE(took, 1100ms);
   EXPECT_LT(took, 5s);

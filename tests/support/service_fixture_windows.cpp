@@ -73,7 +73,7 @@ int Exchange(int port, const std::string& method, const std::string& path, const
   request.body = body;
   request.userAgent = "tarn-test";
   request.timeouts.totalMs = 10000;
-  return static_cast<int>(SendHttpRequest(request, {}));
+  return static_cast<int>(SendHttpRequest(request, {}).status);
 }
 
 }  // namespace
