@@ -42,21 +42,21 @@ std::string MakeStateRow(const std::string& state, const std::string& label, con
          "\"}";
 }
 
-void PostVerifyRows(const StatusRows& rows) {
+void PostVerifyRows(LauncherContext& ctx, const StatusRows& rows) {
   std::string event = R"({"verify":[)";
   for (size_t i = 0; i < rows.size(); ++i) {
     if (i > 0) event += ',';
     event += rows[i];
   }
   event += "]}";
-  PostToUi(event);
+  PostToUi(ctx, event);
 }
 
-bool FetchListShowingRows(StatusRows& rows, const std::string& unreachable, const std::string& badSignature,
+bool FetchListShowingRows(LauncherContext& ctx, StatusRows& rows, const std::string& unreachable, const std::string& badSignature,
                           const std::string& refused, FileList& list) {
   rows.push_back(MakeStateRow("run", "Получаю список файлов", "Жду"));
-  PostVerifyRows(rows);
-  const ListFetch fetched = FetchFileList(list);
+  PostVerifyRows(ctx, rows);
+  const ListFetch fetched = FetchFileList(ctx, list);
   switch (fetched) {
     case ListFetch::Ok:
       rows.back() = MakeStateRow("ok", "Список получен, подпись верна", "Готово");
@@ -72,14 +72,14 @@ bool FetchListShowingRows(StatusRows& rows, const std::string& unreachable, cons
       rows.back() = MakeStateRow("bad", ListRefusalText(fetched, list) + " " + refused, "Ошибка");
       break;
   }
-  PostVerifyRows(rows);
+  PostVerifyRows(ctx, rows);
   return false;
 }
 
-void PostProgress(const std::string& status, uint32_t percent, bool ready) {
+void PostProgress(LauncherContext& ctx, const std::string& status, uint32_t percent, bool ready) {
   // Callers pass fixed texts, for which escaping changes nothing; it keeps
   // the Event valid JSON should one ever carry a quote.
-  PostToUi(R"({"progress":{"status":")" + JsonEscape(status) + R"(","percent":)" + std::to_string(percent) +
+  PostToUi(ctx, R"({"progress":{"status":")" + JsonEscape(status) + R"(","percent":)" + std::to_string(percent) +
            R"(,"ready":)" + (ready ? "true" : "false") + "}}");
 }
 
@@ -110,27 +110,27 @@ std::vector<std::string> FindMismatches(const std::string& clientDir, const std:
   return paths;
 }
 
-void VerifyClient() {
+void VerifyClient(LauncherContext& ctx) {
   StatusRows rows;
   FileList list;
-  if (!FetchListShowingRows(rows, "Патч-сервер не отвечает", "Подпись списка неверна — список отвергнут",
+  if (!FetchListShowingRows(ctx, rows, "Патч-сервер не отвечает", "Подпись списка неверна — список отвергнут",
                             "Список отвергнут.", list)) return;
   const std::vector<FileEntry>& entries = list.entries;
 
-  const std::string clientDir = FindClientDir();
+  const std::string clientDir = FindClientDir(ctx);
   if (clientDir.empty()) {
     rows.push_back(MakeStateRow("bad", "Не найден каталог клиента", "Ошибка"));
-    PostVerifyRows(rows);
+    PostVerifyRows(ctx, rows);
     return;
   }
   if (entries.empty()) {
     rows.push_back(MakeStateRow("ok", "Список пуст — проверять нечего", "Готово"));
-    PostVerifyRows(rows);
+    PostVerifyRows(ctx, rows);
     return;
   }
 
   rows.push_back(MakeStateRow("run", "Сверяю файлы", "0%"));
-  PostVerifyRows(rows);
+  PostVerifyRows(ctx, rows);
   // The page hears of progress once per whole percent, however long the
   // list: at most 101 updates.
   uint32_t shown = kNoPercentShown;
@@ -139,23 +139,23 @@ void VerifyClient() {
     if (percent == shown) return;
     shown = percent;
     rows.back() = MakeStateRow("run", Format("Сверяю файлы — %zu из %zu", done, total), Format("%u%%", percent));
-    PostVerifyRows(rows);
-    PostProgress("Проверка клиента", percent, false);
+    PostVerifyRows(ctx, rows);
+    PostProgress(ctx, "Проверка клиента", percent, false);
   });
   rows.back() = MakeStateRow("ok", Format("Проверено файлов: %zu", entries.size()), "Готово");
 
   if (mismatches.empty()) {
     rows.push_back(MakeStateRow("ok", "Расхождений нет — клиент целый", "Готово"));
-    CheckForUpdate();
-    PostVerifyRows(rows);
+    CheckForUpdate(ctx);
+    PostVerifyRows(ctx, rows);
     return;
   }
   for (size_t i = 0; i < mismatches.size() && i < kMismatchRows; ++i)
     rows.push_back(MakeStateRow("bad", mismatches[i] + " — не совпала контрольная сумма", "Перекачаю"));
   if (mismatches.size() > kMismatchRows)
     rows.push_back(MakeStateRow("bad", Format("…и ещё %zu файлов", mismatches.size() - kMismatchRows), "Перекачаю"));
-  PostProgress("Найдены расхождения", 100, true);
-  PostVerifyRows(rows);
+  PostProgress(ctx, "Найдены расхождения", 100, true);
+  PostVerifyRows(ctx, rows);
 }
 
 }  // namespace tarn

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "client/file_list.h"
+#include "bridge/context.h"
 
 namespace tarn {
 
@@ -19,17 +20,17 @@ using StatusRows = std::vector<std::string>;
 std::string MakeStateRow(const std::string& state, const std::string& label, const std::string& text);
 
 // Posts {"verify":[rows...]}: the run's whole list at this moment.
-void PostVerifyRows(const StatusRows& rows);
+void PostVerifyRows(LauncherContext& ctx, const StatusRows& rows);
 
 // The first row of verification and update: "Получаю список файлов" while
 // the list is fetched, then "Список получен, подпись верна" (not yet posted)
 // or, posted, the failure's label (a list too large or broken: what is wrong
 // with it, then refused). False when there is no list to go on.
-bool FetchListShowingRows(StatusRows& rows, const std::string& unreachable, const std::string& badSignature,
+bool FetchListShowingRows(LauncherContext& ctx, StatusRows& rows, const std::string& unreachable, const std::string& badSignature,
                           const std::string& refused, FileList& list);
 
 // Posts {"progress":{"status":"...","percent":N,"ready":true|false}}.
-void PostProgress(const std::string& status, uint32_t percent, bool ready);
+void PostProgress(LauncherContext& ctx, const std::string& status, uint32_t percent, bool ready);
 
 // Hashes every entry's file below clientDir once, several files at a time
 // on all cores, and returns the indices (rising) of the entries whose files
@@ -46,6 +47,6 @@ std::vector<std::string> FindMismatches(const std::string& clientDir, const std:
 // The task behind "client.verify": fetches and checks the list, hashes the
 // client and shows the outcome as status rows; a clean client goes on to
 // the update check. Never changes a file.
-void VerifyClient();
+void VerifyClient(LauncherContext& ctx);
 
 }  // namespace tarn

@@ -1,6 +1,7 @@
 #pragma once
 // What the game needs from this system before its first start.
 #include <string>
+#include "bridge/context.h"
 
 namespace tarn {
 
@@ -8,6 +9,6 @@ namespace tarn {
 // prefix), telling the page through "progress" what happens: a first
 // preparation, or what the player must install. False, with the page told,
 // when the game cannot start.
-bool ReadyGameRuntime(const std::string& application);
+bool ReadyGameRuntime(LauncherContext& ctx, const std::string& application);
 
 }  // namespace tarn

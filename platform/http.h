@@ -82,6 +82,17 @@ inline bool RefusedInClear(std::string_view host, bool secure) { return !secure 
 // timeouts.totalMs runs out the result is 0 even if a status was read: a
 // caller that set an overall limit wants the whole answer in time or none
 // of it.
+// The HTTP library's process-wide set-up, made before the first request and
+// undone after the last. The launcher's context holds one for its run; a
+// program without a context (a tool, a test) makes its own first.
+class HttpLibrary {
+ public:
+  HttpLibrary();
+  ~HttpLibrary();
+  HttpLibrary(const HttpLibrary&) = delete;
+  HttpLibrary& operator=(const HttpLibrary&) = delete;
+};
+
 uint32_t SendHttpRequest(const HttpRequest& request, const HttpSink& sink);
 
 }  // namespace tarn

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include "bridge/context.h"
 
 namespace tarn {
 
@@ -37,7 +38,7 @@ size_t SmallDocumentCap(std::string_view path);
 // answer is larger than its ceiling or does not arrive whole within
 // kSmallRequestTotalMs; tooLarge, when given, then tells whether it was the
 // ceiling. Redirects are not followed: a 3xx is a status like any other.
-bool HttpCall(std::string_view method, std::string_view path, std::string_view body, std::string& response,
+bool HttpCall(LauncherContext& ctx, std::string_view method, std::string_view path, std::string_view body, std::string& response,
               uint32_t& status, bool* tooLarge = nullptr);
 
 }  // namespace tarn

@@ -1,6 +1,6 @@
 #include "platform/linux/curl_linux.h"
 
-#include <mutex>
+#include "platform/http.h"
 
 namespace tarn {
 namespace {
@@ -9,10 +9,8 @@ thread_local Easy tKept;
 
 }  // namespace
 
-void InitCurlOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
+HttpLibrary::HttpLibrary() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+HttpLibrary::~HttpLibrary() { curl_global_cleanup(); }
 
 bool AppendHeader(HeaderList& list, const std::string& line) {
   curl_slist* grown = curl_slist_append(list.get(), line.c_str());
@@ -72,7 +70,6 @@ bool ApplyBasics(CURL* h, const CurlBasics& b) {
 
 CURL* KeptEasy() {
   if (!tKept) {
-    InitCurlOnce();
     tKept.reset(curl_easy_init());
   }
   return tKept.get();

@@ -11,10 +11,6 @@
 
 namespace tarn {
 
-// libcurl's global set-up is not safe to race with the first easy handle of
-// another thread, so it happens once, whoever gets here first.
-void InitCurlOnce();
-
 struct EasyDeleter {
   void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
 };

@@ -97,7 +97,6 @@ int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t ulnow)
 
 uint32_t SendHttpRequest(const HttpRequest& request, const HttpSink& sink) {
   if (RefusedInClear(request.host, request.secure)) return 0;
-  InitCurlOnce();
   Easy easy(curl_easy_init());
   if (!easy) return 0;
   CURL* h = easy.get();

@@ -10,7 +10,6 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
-#include <mutex>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -194,8 +193,6 @@ GameRuntime GameRuntimeFor(const std::string& application) {
 }
 
 bool PrepareGameRuntime() {
-  static std::mutex preparing;
-  const std::lock_guard<std::mutex> one(preparing);
   if (Exists(PreparedMark())) return true;
   const std::string wine = FindOnPath("wine");
   if (wine.empty() || !RunWineboot(wine)) return false;

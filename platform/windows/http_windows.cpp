@@ -5,6 +5,11 @@
 #include "platform/windows/winhttp_exchange.h"
 
 namespace tarn {
+
+// WinHTTP needs no process-wide set-up: each session is its own.
+HttpLibrary::HttpLibrary() = default;
+HttpLibrary::~HttpLibrary() = default;
+
 namespace {
 
 // The largest piece read at once; a server announcing more gets it in turns.
