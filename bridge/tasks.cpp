@@ -26,6 +26,8 @@ void TaskGroup::Finished() {
   if (--running_ == 0) idle_.notify_all();
 }
 
+TaskGroup::~TaskGroup() { WaitForTasks(*this); }
+
 void TaskGroup::Body(void* arg) {
   std::unique_ptr<Started> started(static_cast<Started*>(arg));
   TaskGroup& group = *started->group;

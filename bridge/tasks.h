@@ -22,9 +22,10 @@ class TaskGroup {
   explicit TaskGroup(Log& log) : log_(log) {}
   TaskGroup(const TaskGroup&) = delete;
   TaskGroup& operator=(const TaskGroup&) = delete;
-  // Whoever destroys a group with tasks still running has not waited for
-  // them (JoinTasks): that is a fault of the host, not a state to recover.
-  ~TaskGroup() = default;
+  // Waits for every task still running: they work on what the group's
+  // owner holds, which goes only after them. A host asks them to stop first
+  // (CloseLauncher), so this wait is short.
+  ~TaskGroup();
 
   // Set once the host asked the tasks to stop; a long task polls it (or
   // the flags its stop sets) at its quiet moments.

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "bridge/context.h"
 #include "bridge/host_slots.h"
 #include "bridge/tasks.h"
 
@@ -17,71 +18,77 @@ namespace tarn {
 namespace {
 
 TEST(RunAsync, ReturnsBeforeTheTaskBegins) {
+  LauncherContext ctx;
   std::promise<void> release;
   std::shared_future<void> gate = release.get_future().share();
   std::atomic<bool> ran{false};
-  ASSERT_TRUE(RunAsync([gate, &ran] {
+  ASSERT_TRUE(RunAsync(ctx.tasks, [gate, &ran] {
     gate.wait();
     ran = true;
   }));
   EXPECT_FALSE(ran.load());  // the task is still held at the gate
   release.set_value();
-  WaitForTasks();
+  WaitForTasks(ctx.tasks);
   EXPECT_TRUE(ran.load());
 }
 
 TEST(RunAsync, TasksRunSideBySide) {
+  LauncherContext ctx;
   // Two tasks that each wait for the other can only finish when both run at
   // once: a queue or a pool of one would hang here.
   std::promise<void> a, b;
   auto fa = a.get_future();
   auto fb = b.get_future();
-  RunAsync([&] {
+  RunAsync(ctx.tasks, [&] {
     a.set_value();
     fb.wait();
   });
-  RunAsync([&] {
+  RunAsync(ctx.tasks, [&] {
     b.set_value();
     fa.wait();
   });
-  WaitForTasks();
+  WaitForTasks(ctx.tasks);
 }
 
 TEST(RunAsync, ExceptionsNeverLeaveATask) {
+  LauncherContext ctx;
   std::atomic<int> after{0};
-  RunAsync([] { throw std::runtime_error("boom"); });
-  RunAsync([] { throw 42; });
-  RunAsync([&] { ++after; });
-  WaitForTasks();
+  RunAsync(ctx.tasks, [] { throw std::runtime_error("boom"); });
+  RunAsync(ctx.tasks, [] { throw 42; });
+  RunAsync(ctx.tasks, [&] { ++after; });
+  WaitForTasks(ctx.tasks);
   EXPECT_EQ(after.load(), 1);
 }
 
 TEST(RunAsync, TaskOwnsWhatItCapturesAndReleasesIt) {
+  LauncherContext ctx;
   auto owned = std::make_shared<int>(5);
   std::weak_ptr<int> watch = owned;
-  RunAsync([owned = std::move(owned)] { EXPECT_EQ(*owned, 5); });
-  WaitForTasks();
+  RunAsync(ctx.tasks, [owned = std::move(owned)] { EXPECT_EQ(*owned, 5); });
+  WaitForTasks(ctx.tasks);
   EXPECT_TRUE(watch.expired());
 }
 
 TEST(WaitForTasks, CoversTasksStartedByTasks) {
+  LauncherContext ctx;
   std::atomic<int> done{0};
-  RunAsync([&] {
+  RunAsync(ctx.tasks, [&] {
     for (int i = 0; i < 8; ++i)
-      RunAsync([&] {
+      RunAsync(ctx.tasks, [&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        RunAsync([&] { ++done; });
+        RunAsync(ctx.tasks, [&] { ++done; });
         ++done;
       });
   });
-  WaitForTasks();
+  WaitForTasks(ctx.tasks);
   EXPECT_EQ(done.load(), 16);
 }
 
 TEST(PostToUi, EventsOfEachThreadArriveInPostingOrder) {
+  LauncherContext ctx;
   std::mutex mutex;
   std::vector<std::string> received;
-  InstallHostSlots({.post =
+  InstallHostSlots(ctx, {.post =
                         [&](const std::string& e) {
                           std::lock_guard lock(mutex);
                           received.push_back(e);
@@ -91,12 +98,12 @@ TEST(PostToUi, EventsOfEachThreadArriveInPostingOrder) {
                     .dataFolder = {}});
   constexpr int kThreads = 8, kEach = 500;
   for (int t = 0; t < kThreads; ++t)
-    RunAsync([t] {
+    RunAsync(ctx.tasks, [&ctx, t] {
       for (int i = 0; i < kEach; ++i)
-        PostToUi("{\"t\":" + std::to_string(t) + ",\"i\":" + std::to_string(i) + "}");
+        PostToUi(ctx, "{\"t\":" + std::to_string(t) + ",\"i\":" + std::to_string(i) + "}");
     });
-  WaitForTasks();
-  InstallHostSlots({});
+  WaitForTasks(ctx.tasks);
+  InstallHostSlots(ctx, {});
 
   ASSERT_EQ(received.size(), static_cast<size_t>(kThreads * kEach));
   std::map<int, int> next;
@@ -109,17 +116,18 @@ TEST(PostToUi, EventsOfEachThreadArriveInPostingOrder) {
 }
 
 TEST(PostToUi, DroppedWithoutAHostAndSafeWhileTheHostArrives) {
-  PostToUi("{\"lost\":1}");  // nothing installed: silently dropped
+  LauncherContext ctx;
+  PostToUi(ctx, "{\"lost\":1}");  // nothing installed: silently dropped
   std::atomic<int> delivered{0};
   std::atomic<bool> stop{false};
-  RunAsync([&] {
-    while (!stop) PostToUi("{}");
+  RunAsync(ctx.tasks, [&] {
+    while (!stop) PostToUi(ctx, "{}");
   });
-  InstallHostSlots({.post = [&](const std::string&) { ++delivered; }, .open = {}, .pickFolder = {}, .dataFolder = {}});
+  InstallHostSlots(ctx, {.post = [&](const std::string&) { ++delivered; }, .open = {}, .pickFolder = {}, .dataFolder = {}});
   while (delivered.load() == 0) std::this_thread::yield();
   stop = true;
-  WaitForTasks();
-  InstallHostSlots({});
+  WaitForTasks(ctx.tasks);
+  InstallHostSlots(ctx, {});
   EXPECT_GT(delivered.load(), 0);
 }
 

@@ -7,6 +7,7 @@
 #include <random>
 #include <string>
 
+#include "bridge/context.h"
 #include "client/checksum.h"
 #include "client/update.h"
 #include "install/download.h"
@@ -34,7 +35,7 @@ class DownloadFromService : public ::testing::Test {
   DownloadResult Get() {
     std::string md5;
     EXPECT_TRUE(FileMd5Hex(test::PathUtf8(dir_.path() / "site" / "client" / "data" / "model.pck"), md5));
-    return DownloadFile(FileRequestPath("data\\model.pck"), target_, md5, file_.size(), {pause_, stop_}, {});
+    return DownloadFile(ctx, FileRequestPath("data\\model.pck"), target_, md5, file_.size(), {pause_, stop_}, {});
   }
   std::vector<test::AccessEntry> FileRequests() const {
     std::vector<test::AccessEntry> kept;
@@ -49,6 +50,7 @@ class DownloadFromService : public ::testing::Test {
   std::atomic<bool> pause_{false};
   std::atomic<bool> stop_{false};
   test::ServiceProcess service_;
+  LauncherContext ctx;
 };
 
 TEST_F(DownloadFromService, ACutTransferResumesWithoutSendingAnythingTwice) {

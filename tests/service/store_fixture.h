@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bridge/context.h"
 #include "bridge/host_slots.h"
 #include "bridge/tasks.h"
 #include "service/account_store.h"
@@ -48,7 +49,7 @@ class StoreTest : public ::testing::Test {
     UseKeyHome("home-a");
     dataFolder_ = dir_.path() / "data";
     auto rec = recorder_;
-    InstallHostSlots({
+    InstallHostSlots(ctx, {
         .post =
             [rec](const std::string& e) {
               std::lock_guard lock(rec->mutex);
@@ -64,8 +65,8 @@ class StoreTest : public ::testing::Test {
     });
   }
   void TearDown() override {
-    WaitForTasks();
-    InstallHostSlots({});
+    WaitForTasks(ctx.tasks);
+    InstallHostSlots(ctx, {});
     unsetenv("XDG_DATA_HOME");
   }
 
@@ -84,6 +85,7 @@ class StoreTest : public ::testing::Test {
   std::filesystem::path dataFolder_;
   std::filesystem::path keyHome_;
   std::shared_ptr<Recorder> recorder_ = std::make_shared<Recorder>();
+  LauncherContext ctx;
 };
 
 }  // namespace tarn::test
