@@ -1,25 +1,14 @@
 #pragma once
-// Text helpers shared by every subsystem. Inside the program text is UTF-8;
-// UTF-16 appears only at boundaries that are UTF-16 by nature (Win32, the
-// web view, the bytes of launcher.log). Events are written from fixed
+// Text helpers shared by every subsystem (the UTF-8 and UTF-16 conversions
+// come with platform/unicode.h). Events are written from fixed
 // templates and incoming JSON is read one field at a time: there is no JSON
 // tree anywhere, so these few functions define the wire format.
 #include <string>
 #include <string_view>
 
+#include "platform/unicode.h"
+
 namespace tarn {
-
-// UTF-16 to UTF-8. An unpaired surrogate becomes U+FFFD; no byte-order mark
-// is added.
-std::string WideToUtf8(std::u16string_view text);
-
-// UTF-8 to UTF-16. Each maximal ill-formed subsequence becomes one U+FFFD;
-// a leading byte-order mark is kept like any other character.
-std::u16string Utf8ToWide(std::string_view text);
-
-// Replaces ill-formed UTF-8 the way Utf8ToWide does, so the result is always
-// valid UTF-8. Valid input comes back unchanged.
-std::string SanitizeUtf8(std::string_view text);
 
 // Makes text safe between the double quotes of a JSON string: tab, line
 // feed, carriage return, quote and backslash get their short escapes, every

@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "bridge/host_slots.h"
-#include "client/checksum.h"
+#include "client/version_file.h"
 #include "service/http.h"
 
 namespace tarn {

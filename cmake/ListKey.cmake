@@ -1,5 +1,5 @@
 # Builds the file list's verifying key into the launcher. The key file is
-# read at configure time and becomes a generated source of tarn-core;
+# read at configure time and becomes a generated source of tarn-core-client;
 # editing or replacing the file re-runs the configuration.
 set(TARN_LIST_KEY "${CMAKE_SOURCE_DIR}/tools/demo/keys/demo-list-public.pem" CACHE FILEPATH
   "PEM public key (RSA-2048) that signed file lists must verify against; the default is the demo key")
@@ -56,4 +56,4 @@ const char kListPublicKeyPem[] = R\"tarnpem(@_tarn_list_key@)tarnpem\";
 }  // namespace tarn
 " @ONLY)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${TARN_LIST_KEY}")
-target_sources(tarn-core PRIVATE "${_tarn_list_key_source}")
+target_sources(tarn-core-client PRIVATE "${_tarn_list_key_source}")

@@ -6,25 +6,22 @@
 #include <thread>
 #include <vector>
 
+#include "bridge/install_state.h"
 #include "bridge/log.h"
 #include "bridge/parallel.h"
 #include "bridge/tasks.h"
-#include "client/checksum.h"
 #include "client/epoch.h"
+#include "client/install_folder.h"
+#include "client/install_record.h"
 #include "client/list_fetch.h"
-#include "client/update.h"
-#include "install/config.h"
-#include "install/download.h"
-#include "install/folder.h"
+#include "client/version_file.h"
+#include "download/request_path.h"
+#include "download/session.h"
 #include "install/progress.h"
-#include "install/state.h"
-#include "launch/game.h"
 #include "platform/file.h"
 #include "platform/output_file.h"
 #include "platform/paths.h"
-#include "service/account_commands.h"
 #include "service/http.h"
-#include "service/news.h"
 
 namespace tarn {
 namespace {
@@ -43,7 +40,7 @@ constexpr int kWaitUnitStep = 10;
 constexpr int kWaitUnitLimit = 40;
 
 // What the task does once the run has let go of the client and the flag.
-enum class After { Nothing, RefreshScreen, FollowUps };
+enum class After { Nothing, RefreshScreen, Installed };
 
 void SetStageAndPost(LauncherContext& ctx, const char* stage) {
   {
@@ -570,7 +567,7 @@ After Run(LauncherContext& ctx, InstallFolderSource source) {
 
   if (!DownloadPhase(ctx, plan, folder, counters)) return After::Nothing;
   Finish(ctx, list, folder);
-  return After::FollowUps;
+  return After::Installed;
 }
 
 }  // namespace
@@ -620,9 +617,9 @@ void FailInstall(LauncherContext& ctx, const std::string& message) {
   PostInstallEvent(ctx);
 }
 
-void RunInstall(LauncherContext& ctx, InstallFolderSource source) {
+bool RunInstall(LauncherContext& ctx, InstallFolderSource source) {
   InstallFlags& flags = ctx.installFlags;
-  if (flags.installRunning.exchange(true)) return;
+  if (flags.installRunning.exchange(true)) return false;
   flags.pauseRequested.exchange(false);
   flags.stopRequested.exchange(false);
   // A close that came while this run started must not be forgotten.
@@ -644,20 +641,8 @@ void RunInstall(LauncherContext& ctx, InstallFolderSource source) {
   // also finds the client free.
   flags.installRunning.exchange(false);
 
-  switch (after) {
-    case After::Nothing:
-      break;
-    case After::RefreshScreen:
-      RunAsync(ctx.tasks, [&ctx] { RefreshInstallScreen(ctx); });
-      break;
-    case After::FollowUps:
-      PostEpoch(ctx);
-      PushNews(ctx);
-      PushAccounts(ctx);
-      PushEnv(ctx);
-      CheckForUpdate(ctx);
-      break;
-  }
+  if (after == After::RefreshScreen) RunAsync(ctx.tasks, [&ctx] { RefreshInstallScreen(ctx); });
+  return after == After::Installed;
 }
 
 void RefreshInstallScreen(LauncherContext& ctx) {

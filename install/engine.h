@@ -20,8 +20,9 @@ namespace tarn {
 // the saved one (the dialog when none is saved). A folder that is not the
 // saved one passes the folder rules first. Ends at once, silently, while
 // another run is active; turned away with stage "ошибка" while the client
-// update writes the client.
-void RunInstall(LauncherContext& ctx, InstallFolderSource source);
+// update writes the client. True when the run finished the client: the
+// caller then brings the rest of the page up to date.
+bool RunInstall(LauncherContext& ctx, InstallFolderSource source);
 
 // Fetches the list, checks its signature and that an install can be made
 // from it. False with the player's message otherwise.

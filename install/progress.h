@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "install/state.h"
+#include "bridge/install_state.h"
 #include "bridge/context.h"
 
 namespace tarn {

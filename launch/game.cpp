@@ -3,11 +3,11 @@
 #include <cstdio>
 
 #include "bridge/host_slots.h"
+#include "bridge/install_state.h"
 #include "bridge/log.h"
+#include "bridge/page_events.h"
 #include "bridge/text.h"
-#include "client/verify.h"
-#include "install/state.h"
-#include "launch/discovery.h"
+#include "client/discovery.h"
 #include "launch/runtime.h"
 #include "platform/paths.h"
 #include "platform/process.h"

@@ -2,7 +2,7 @@
 
 #include "bridge/context.h"
 #include "bridge/log.h"
-#include "client/verify.h"
+#include "bridge/page_events.h"
 #include "platform/process.h"
 
 namespace tarn {

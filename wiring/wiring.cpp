@@ -1,24 +1,38 @@
-// The one place that knows every subsystem: it fills the bridge's command
-// table with their entry points. The bridge stays the floor the subsystems
-// stand on, and none of them reaches back up to it.
+// The one place that knows every job: it fills the bridge's command table
+// with their entry points and brings the page up to date after an install.
+// The bridge stays the floor the jobs stand on, and none of them reaches
+// back up to it.
 #include <mutex>
 
+#include "wiring/wiring.h"
+
 #include "bridge/dispatch.h"
+#include "bridge/install_state.h"
+#include "client/discovery.h"
 #include "client/epoch.h"
-#include "client/update.h"
-#include "client/verify.h"
+#include "download/limiter.h"
 #include "install/engine.h"
-#include "install/limiter.h"
 #include "install/progress.h"
-#include "install/state.h"
-#include "launch/discovery.h"
 #include "launch/game.h"
 #include "service/account_commands.h"
 #include "service/account_store.h"
 #include "service/news.h"
+#include "update/update.h"
+#include "update/verify.h"
 
 namespace tarn {
 namespace {
+
+// What a finished install changes beyond its own screen: the epoch, the
+// play screen's accounts and news, the environment and the update state.
+void InstallThenCatchUp(LauncherContext& ctx, InstallFolderSource source) {
+  if (!RunInstall(ctx, source)) return;
+  PostEpoch(ctx);
+  PushNews(ctx);
+  PushAccounts(ctx);
+  PushEnv(ctx);
+  CheckForUpdate(ctx);
+}
 
 void MarkInstalled(LauncherContext& ctx) {
   std::lock_guard lock(ctx.install.lock);
@@ -35,7 +49,7 @@ constexpr Workers kRealWorkers{
     .launchGame = LaunchGame,
     .verifyClient = VerifyClient,
     .updateClient = UpdateClient,
-    .runInstall = RunInstall,
+    .runInstall = InstallThenCatchUp,
     .findClientDir = FindClientDir,
     .isClientInstalled = IsClientInstalled,
     .markInstalled = MarkInstalled,

@@ -26,6 +26,7 @@
 #include "host/gtk/ui_folder.h"
 #include "platform/file.h"
 #include "platform/paths.h"
+#include "wiring/wiring.h"
 
 namespace tarn {
 namespace {

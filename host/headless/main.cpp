@@ -29,6 +29,7 @@
 #include "bridge/text.h"
 #include "platform/file.h"
 #include "platform/paths.h"
+#include "wiring/wiring.h"
 
 namespace tarn {
 namespace {

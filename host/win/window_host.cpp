@@ -22,6 +22,7 @@
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "platform/windows/wide.h"
+#include "wiring/wiring.h"
 
 namespace tarn {
 namespace {

@@ -4,12 +4,12 @@
 #include <string>
 #include <string_view>
 
-#include "bridge/text.h"
+#include "platform/unicode.h"
 
 namespace tarn {
 
 // wchar_t is a 16-bit UTF-16 unit on Windows, so the portable conversions of
-// the bridge serve the W calls unchanged; ill-formed text becomes U+FFFD.
+// platform/unicode.h serve the W calls unchanged; ill-formed text becomes U+FFFD.
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Win32 wide text is UTF-16");
 
 inline std::wstring ToWide(std::string_view utf8) {

@@ -33,11 +33,11 @@
 #include <string>
 #include <vector>
 
-#include "bridge/context.h"
-#include "client/update.h"
-#include "install/download.h"
+#include "download/request_path.h"
+#include "download/session.h"
 #include "support/service_fixture.h"
 #include "tools/common/crypto.h"
+#include "update/update.h"
 
 namespace {
 

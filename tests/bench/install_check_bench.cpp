@@ -20,7 +20,7 @@
 #include "bridge/context.h"
 #include "bridge/host_slots.h"
 #include "client/file_list.h"
-#include "install/config.h"
+#include "client/install_record.h"
 #include "install/engine.h"
 #include "support/temp_dir.h"
 #include "tools/common/crypto.h"

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "client/file_list.h"
-#include "client/verify.h"
+#include "update/verify.h"
 
 namespace {
 

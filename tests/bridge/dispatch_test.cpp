@@ -1,4 +1,5 @@
 #include "bridge/dispatch.h"
+#include "wiring/wiring.h"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +9,9 @@
 #include <vector>
 
 #include "bridge/host_slots.h"
+#include "bridge/install_state.h"
 #include "bridge/log.h"
 #include "bridge/tasks.h"
-#include "install/state.h"
 #include "platform/shell.h"
 
 namespace tarn {

@@ -1,6 +1,5 @@
 // File checksums and the client's version file, against real files.
-#include "bridge/context.h"
-#include "client/checksum.h"
+#include "client/version_file.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -17,7 +16,7 @@
 #include <thread>
 
 #include "bridge/host_slots.h"
-#include "install/config.h"
+#include "client/install_record.h"
 #include "support/launcher.h"
 #include "support/temp_dir.h"
 

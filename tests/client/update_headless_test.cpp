@@ -13,13 +13,14 @@
 #include "bridge/log.h"
 #include "bridge/text.h"
 #include "client/file_list.h"
-#include "client/update.h"
-#include "install/download.h"
+#include "download/request_path.h"
+#include "download/session.h"
 #include "list_signing.h"
 #include "support/launcher.h"
 #include "support/run_program.h"
 #include "support/service_fixture.h"
 #include "support/temp_dir.h"
+#include "update/update.h"
 
 namespace tarn {
 namespace {

@@ -8,8 +8,8 @@
 #include "bridge/context.h"
 #include "bridge/host_slots.h"
 #include "client/epoch.h"
-#include "client/verify.h"
 #include "support/temp_dir.h"
+#include "update/verify.h"
 
 namespace tarn {
 namespace {
@@ -38,10 +38,10 @@ class Posted : public ::testing::Test {
 };
 
 TEST_F(Posted, RowsAndProgressAreCompactJson) {
-  const std::string row = MakeStateRow("bad", "data\\\"quoted\".pck — не совпала", "Перекачаю\n");
+  const std::string row = MakeStateRow(RowState::Bad, "data\\\"quoted\".pck — не совпала", "Перекачаю\n");
   EXPECT_EQ(row, R"({"state":"bad","label":"data\\\"quoted\".pck — не совпала","text":"Перекачаю\n"})");
   PostVerifyRows(ctx, {});
-  PostVerifyRows(ctx, {MakeStateRow("ok", "a", "b"), MakeStateRow("run", "c", "1%")});
+  PostVerifyRows(ctx, {MakeStateRow(RowState::Ok, "a", "b"), MakeStateRow(RowState::Run, "c", "1%")});
   PostProgress(ctx, "Проверка клиента", 7, false);
   PostProgress(ctx, "Найдены расхождения", 100, true);
   EXPECT_EQ(Events(), (std::vector<std::string>{

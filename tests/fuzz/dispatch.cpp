@@ -8,10 +8,10 @@
 #include "bridge/context.h"
 #include "bridge/dispatch.h"
 #include "bridge/host_slots.h"
+#include "bridge/install_state.h"
 #include "bridge/tasks.h"
 #include "bridge/text.h"
 #include "fuzz.h"
-#include "install/state.h"
 
 using namespace tarn;
 using fuzz::Check;

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
+#include "download/session.h"
 #include "fuzz.h"
-#include "install/download.h"
 #include "platform/download.h"
 
 using namespace tarn;

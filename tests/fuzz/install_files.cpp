@@ -5,8 +5,8 @@
 
 #include "bridge/context.h"
 #include "bridge/host_slots.h"
+#include "client/install_record.h"
 #include "fuzz.h"
-#include "install/config.h"
 #include "platform/file.h"
 #include "platform/file_ops.h"
 

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <string>
 
-#include "client/checksum.h"
+#include "client/version_file.h"
 #include "fuzz.h"
 #include "platform/file.h"
 

@@ -8,7 +8,7 @@
 
 #include "bridge/context.h"
 #include "bridge/host_slots.h"
-#include "install/config.h"
+#include "client/install_record.h"
 #include "support/launcher.h"
 #include "support/temp_dir.h"
 

@@ -1,7 +1,6 @@
 // install.cfg and install.done as real files in a data folder of the
 // test's own.
-#include "bridge/context.h"
-#include "install/config.h"
+#include "client/install_record.h"
 
 #include <gtest/gtest.h>
 

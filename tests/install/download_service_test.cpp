@@ -7,12 +7,12 @@
 #include <random>
 #include <string>
 
-#include "bridge/context.h"
-#include "client/checksum.h"
-#include "client/update.h"
-#include "install/download.h"
+#include "client/version_file.h"
+#include "download/request_path.h"
+#include "download/session.h"
 #include "support/service_fixture.h"
 #include "support/temp_dir.h"
+#include "update/update.h"
 
 namespace tarn {
 namespace {

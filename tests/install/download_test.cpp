@@ -18,9 +18,8 @@
 #include <utility>
 #include <vector>
 
-#include "bridge/context.h"
-#include "install/download.h"
-#include "install/limiter.h"
+#include "download/limiter.h"
+#include "download/session.h"
 #include "support/http_server.h"
 #include "support/temp_dir.h"
 #include "tools/common/crypto.h"

@@ -23,7 +23,7 @@
 #include "bridge/base64.h"
 #include "bridge/text.h"
 #include "client/file_list.h"
-#include "install/download.h"
+#include "download/session.h"
 #include "install/progress.h"
 #include "support/run_program.h"
 #include "support/service_fixture.h"

@@ -5,8 +5,7 @@
 #include <atomic>
 #include <thread>
 
-#include "bridge/context.h"
-#include "install/state.h"
+#include "bridge/install_state.h"
 
 namespace tarn {
 namespace {

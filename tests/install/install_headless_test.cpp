@@ -16,7 +16,7 @@
 #include "bridge/log.h"
 #include "bridge/text.h"
 #include "client/file_list.h"
-#include "install/download.h"
+#include "download/session.h"
 #include "install/progress.h"
 #include "support/launcher.h"
 #include "support/run_program.h"

@@ -7,7 +7,7 @@
 
 #include "bridge/context.h"
 #include "bridge/host_slots.h"
-#include "install/config.h"
+#include "client/install_record.h"
 #include "launch/game.h"
 #include "platform/paths.h"
 #include "platform/process.h"

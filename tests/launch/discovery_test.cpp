@@ -1,14 +1,13 @@
 // Client discovery over real folder trees: the install record first, then
 // the climb from a base folder through the candidate suffixes.
-#include "bridge/context.h"
-#include "launch/discovery.h"
+#include "client/discovery.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "bridge/host_slots.h"
-#include "install/config.h"
+#include "client/install_record.h"
 #include "platform/file_ops.h"
 #include "support/launcher.h"
 #include "support/temp_dir.h"

@@ -17,7 +17,7 @@
 #include "bridge/host_slots.h"
 #include "bridge/log.h"
 #include "bridge/text.h"
-#include "install/config.h"
+#include "client/install_record.h"
 #include "launch/game.h"
 #include "platform/paths.h"
 #include "platform/process.h"

@@ -12,6 +12,7 @@
 #include "service/account_store.h"
 #include "service/news.h"
 #include "store_fixture.h"
+#include "wiring/wiring.h"
 
 namespace tarn {
 namespace {

@@ -14,6 +14,7 @@
 #include "platform/secret_store.h"
 #include "service/account_store.h"
 #include "store_fixture.h"
+#include "wiring/wiring.h"
 
 namespace tarn {
 namespace {

@@ -1,4 +1,4 @@
-#include "client/checksum.h"
+#include "client/version_file.h"
 
 #include <array>
 #include <climits>
@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "bridge/log.h"
-#include "launch/discovery.h"
+#include "client/discovery.h"
 #include "platform/crypto.h"
 #include "platform/file.h"
 #include "platform/file_ops.h"

@@ -1,4 +1,4 @@
-#include "install/limiter.h"
+#include "download/limiter.h"
 
 #include <algorithm>
 #include <atomic>
@@ -7,7 +7,7 @@
 #include "bridge/host_slots.h"
 #include "bridge/log.h"
 #include "bridge/state_file.h"
-#include "install/config.h"
+#include "client/install_record.h"
 #include "platform/file.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"

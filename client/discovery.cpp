@@ -1,10 +1,10 @@
-#include "launch/discovery.h"
+#include "client/discovery.h"
 
 #include <array>
 #include <string_view>
 
 #include "bridge/log.h"
-#include "install/config.h"
+#include "client/install_record.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
 

@@ -1,4 +1,4 @@
-#include "install/download.h"
+#include "download/session.h"
 
 #include <algorithm>
 #include <chrono>
@@ -15,7 +15,7 @@
 
 #include "bridge/host_slots.h"
 #include "client/file_list.h"
-#include "install/limiter.h"
+#include "download/limiter.h"
 #include "platform/crypto.h"
 #include "platform/download.h"
 #include "platform/file.h"

@@ -1,4 +1,4 @@
-#include "install/config.h"
+#include "client/install_record.h"
 
 #include <string_view>
 #include <vector>

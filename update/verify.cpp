@@ -1,4 +1,4 @@
-#include "client/verify.h"
+#include "update/verify.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -6,12 +6,13 @@
 
 #include "bridge/host_slots.h"
 #include "bridge/log.h"
+#include "bridge/page_events.h"
 #include "bridge/parallel.h"
 #include "bridge/text.h"
-#include "client/checksum.h"
+#include "client/discovery.h"
 #include "client/list_fetch.h"
-#include "client/update.h"
-#include "launch/discovery.h"
+#include "client/version_file.h"
+#include "update/update.h"
 
 namespace tarn {
 namespace {
@@ -37,50 +38,28 @@ std::string Format(const char* format, ...) {
 
 }  // namespace
 
-std::string MakeStateRow(const std::string& state, const std::string& label, const std::string& text) {
-  return R"({"state":")" + state + R"(","label":")" + JsonEscape(label) + R"(","text":")" + JsonEscape(text) +
-         "\"}";
-}
-
-void PostVerifyRows(LauncherContext& ctx, const StatusRows& rows) {
-  std::string event = R"({"verify":[)";
-  for (size_t i = 0; i < rows.size(); ++i) {
-    if (i > 0) event += ',';
-    event += rows[i];
-  }
-  event += "]}";
-  PostToUi(ctx, event);
-}
-
 bool FetchListShowingRows(LauncherContext& ctx, StatusRows& rows, const std::string& unreachable, const std::string& badSignature,
                           const std::string& refused, FileList& list) {
-  rows.push_back(MakeStateRow("run", "Получаю список файлов", "Жду"));
+  rows.push_back(MakeStateRow(RowState::Run, "Получаю список файлов", "Жду"));
   PostVerifyRows(ctx, rows);
   const ListFetch fetched = FetchFileList(ctx, list);
   switch (fetched) {
     case ListFetch::Ok:
-      rows.back() = MakeStateRow("ok", "Список получен, подпись верна", "Готово");
+      rows.back() = MakeStateRow(RowState::Ok, "Список получен, подпись верна", "Готово");
       return true;
     case ListFetch::Unreachable:
-      rows.back() = MakeStateRow("bad", unreachable, "Ошибка");
+      rows.back() = MakeStateRow(RowState::Bad, unreachable, "Ошибка");
       break;
     case ListFetch::BadSignature:
-      rows.back() = MakeStateRow("bad", badSignature, "Ошибка");
+      rows.back() = MakeStateRow(RowState::Bad, badSignature, "Ошибка");
       break;
     case ListFetch::TooLarge:
     case ListFetch::Malformed:
-      rows.back() = MakeStateRow("bad", ListRefusalText(fetched, list) + " " + refused, "Ошибка");
+      rows.back() = MakeStateRow(RowState::Bad, ListRefusalText(fetched, list) + " " + refused, "Ошибка");
       break;
   }
   PostVerifyRows(ctx, rows);
   return false;
-}
-
-void PostProgress(LauncherContext& ctx, const std::string& status, uint32_t percent, bool ready) {
-  // Callers pass fixed texts, for which escaping changes nothing; it keeps
-  // the Event valid JSON should one ever carry a quote.
-  PostToUi(ctx, R"({"progress":{"status":")" + JsonEscape(status) + R"(","percent":)" + std::to_string(percent) +
-           R"(,"ready":)" + (ready ? "true" : "false") + "}}");
 }
 
 std::vector<size_t> FindMismatchedEntries(const std::string& clientDir, const std::vector<FileEntry>& entries,
@@ -119,17 +98,17 @@ void VerifyClient(LauncherContext& ctx) {
 
   const std::string clientDir = FindClientDir(ctx);
   if (clientDir.empty()) {
-    rows.push_back(MakeStateRow("bad", "Не найден каталог клиента", "Ошибка"));
+    rows.push_back(MakeStateRow(RowState::Bad, "Не найден каталог клиента", "Ошибка"));
     PostVerifyRows(ctx, rows);
     return;
   }
   if (entries.empty()) {
-    rows.push_back(MakeStateRow("ok", "Список пуст — проверять нечего", "Готово"));
+    rows.push_back(MakeStateRow(RowState::Ok, "Список пуст — проверять нечего", "Готово"));
     PostVerifyRows(ctx, rows);
     return;
   }
 
-  rows.push_back(MakeStateRow("run", "Сверяю файлы", "0%"));
+  rows.push_back(MakeStateRow(RowState::Run, "Сверяю файлы", "0%"));
   PostVerifyRows(ctx, rows);
   // The page hears of progress once per whole percent, however long the
   // list: at most 101 updates.
@@ -138,22 +117,22 @@ void VerifyClient(LauncherContext& ctx) {
     const auto percent = static_cast<uint32_t>(done * 100 / total);
     if (percent == shown) return;
     shown = percent;
-    rows.back() = MakeStateRow("run", Format("Сверяю файлы — %zu из %zu", done, total), Format("%u%%", percent));
+    rows.back() = MakeStateRow(RowState::Run, Format("Сверяю файлы — %zu из %zu", done, total), Format("%u%%", percent));
     PostVerifyRows(ctx, rows);
     PostProgress(ctx, "Проверка клиента", percent, false);
   });
-  rows.back() = MakeStateRow("ok", Format("Проверено файлов: %zu", entries.size()), "Готово");
+  rows.back() = MakeStateRow(RowState::Ok, Format("Проверено файлов: %zu", entries.size()), "Готово");
 
   if (mismatches.empty()) {
-    rows.push_back(MakeStateRow("ok", "Расхождений нет — клиент целый", "Готово"));
+    rows.push_back(MakeStateRow(RowState::Ok, "Расхождений нет — клиент целый", "Готово"));
     CheckForUpdate(ctx);
     PostVerifyRows(ctx, rows);
     return;
   }
   for (size_t i = 0; i < mismatches.size() && i < kMismatchRows; ++i)
-    rows.push_back(MakeStateRow("bad", mismatches[i] + " — не совпала контрольная сумма", "Перекачаю"));
+    rows.push_back(MakeStateRow(RowState::Bad, mismatches[i] + " — не совпала контрольная сумма", "Перекачаю"));
   if (mismatches.size() > kMismatchRows)
-    rows.push_back(MakeStateRow("bad", Format("…и ещё %zu файлов", mismatches.size() - kMismatchRows), "Перекачаю"));
+    rows.push_back(MakeStateRow(RowState::Bad, Format("…и ещё %zu файлов", mismatches.size() - kMismatchRows), "Перекачаю"));
   PostProgress(ctx, "Найдены расхождения", 100, true);
   PostVerifyRows(ctx, rows);
 }

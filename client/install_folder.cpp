@@ -1,4 +1,4 @@
-#include "install/folder.h"
+#include "client/install_folder.h"
 
 #include "bridge/host_slots.h"
 #include "platform/file_ops.h"

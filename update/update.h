@@ -22,8 +22,4 @@ void CheckForUpdate(LauncherContext& ctx);
 // Posts {"update":{"available":false,"local":L,"remote":R}}.
 void PostUpdateStatus(LauncherContext& ctx, int32_t local, int32_t remote);
 
-// "/api/file?n=" and the list path's UTF-8 in Base64 with "=" padding, "+"
-// and "/" written as "-" and "_" so that the query needs no escaping.
-std::string FileRequestPath(std::string_view listPath);
-
 }  // namespace tarn

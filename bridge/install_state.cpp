@@ -1,4 +1,4 @@
-#include "install/state.h"
+#include "bridge/install_state.h"
 
 namespace tarn {
 

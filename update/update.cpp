@@ -1,21 +1,21 @@
-#include "client/update.h"
+#include "update/update.h"
 
 #include <atomic>
 #include <string>
 #include <vector>
 
-#include "bridge/base64.h"
 #include "bridge/host_slots.h"
+#include "bridge/install_state.h"
 #include "bridge/log.h"
-#include "client/checksum.h"
+#include "client/discovery.h"
 #include "client/epoch.h"
 #include "client/file_list.h"
-#include "client/verify.h"
-#include "install/download.h"
-#include "install/folder.h"
-#include "install/state.h"
-#include "launch/discovery.h"
+#include "client/install_folder.h"
+#include "client/version_file.h"
+#include "download/request_path.h"
+#include "download/session.h"
 #include "service/http.h"
+#include "update/verify.h"
 
 namespace tarn {
 namespace {
@@ -80,7 +80,7 @@ void RunUpdate(LauncherContext& ctx) {
 
   const std::string clientDir = FindClientDir(ctx);
   if (clientDir.empty() || entries.empty()) {
-    rows.push_back(MakeStateRow("bad", "Нечего обновлять", "Готово"));
+    rows.push_back(MakeStateRow(RowState::Bad, "Нечего обновлять", "Готово"));
     post();
     return;
   }
@@ -92,28 +92,28 @@ void RunUpdate(LauncherContext& ctx) {
     if (!launcher.Reached(ClientFilePath(clientDir, e.path))) continue;
     const std::string why = "Файл списка «" + e.path + "» лёг бы на данные лаунчера — обновление отменено";
     LogLine(ctx.log, "%s", why.c_str());
-    rows.push_back(MakeStateRow("bad", why, "Ошибка"));
+    rows.push_back(MakeStateRow(RowState::Bad, why, "Ошибка"));
     post();
     PostProgress(ctx, why, 0, true);
     return;
   }
 
-  rows.push_back(MakeStateRow("run", "Сверяю файлы", "0%"));
+  rows.push_back(MakeStateRow(RowState::Run, "Сверяю файлы", "0%"));
   post();
   // A file that cannot be read counts as different and is fetched again.
   std::vector<FileEntry> toUpdate;
   for (size_t i : FindMismatchedEntries(clientDir, entries, [&](size_t done, size_t total) {
          if ((done - 1) % kCheckReportEvery != 0) return;
          const size_t percent = done * 100 / total;
-         rows.back() = MakeStateRow("run", OfCount("Сверяю файлы", done, total), Percent(percent));
+         rows.back() = MakeStateRow(RowState::Run, OfCount("Сверяю файлы", done, total), Percent(percent));
          post();
          PostProgress(ctx, "Проверка перед обновлением", static_cast<uint32_t>(percent), false);
        }))
     toUpdate.push_back(entries[i]);
 
   if (toUpdate.empty()) {
-    rows.back() = MakeStateRow("ok", "Все файлы на месте", "Готово");
-    rows.push_back(MakeStateRow("ok", "Клиент приведён к версии сервера", "Готово"));
+    rows.back() = MakeStateRow(RowState::Ok, "Все файлы на месте", "Готово");
+    rows.push_back(MakeStateRow(RowState::Ok, "Клиент приведён к версии сервера", "Готово"));
     StampShowAndCheck(ctx);
     PostProgress(ctx, "Клиент актуален", 100, true);
     post();
@@ -121,9 +121,9 @@ void RunUpdate(LauncherContext& ctx) {
   }
 
   const size_t count = toUpdate.size();
-  rows.back() = MakeStateRow("ok", "Требуют обновления: " + std::to_string(count) + " файлов", "Готово");
+  rows.back() = MakeStateRow(RowState::Ok, "Требуют обновления: " + std::to_string(count) + " файлов", "Готово");
   constexpr size_t kDownloadRow = 2;
-  rows.push_back(MakeStateRow("run", "Загружаю", "0%"));
+  rows.push_back(MakeStateRow(RowState::Run, "Загружаю", "0%"));
   post();
 
   // The player cannot pause or stop an update; closing the launcher stops
@@ -135,7 +135,7 @@ void RunUpdate(LauncherContext& ctx) {
     const std::string text = DownloadResultText(result);
     LogLine(ctx.log, "не обновился %s: %s", entry.path.c_str(), text.c_str());
     ++failures;
-    rows.push_back(MakeStateRow("bad", entry.path + " — " + text, "Ошибка"));
+    rows.push_back(MakeStateRow(RowState::Bad, entry.path + " — " + text, "Ошибка"));
   };
   // A file whose flush or rename fails after its bytes arrived is reported
   // here, later than its transfer, and counts as not updated all the same.
@@ -166,7 +166,7 @@ void RunUpdate(LauncherContext& ctx) {
       failed(entry, results[j]);
     const size_t percent = (j + 1) * 100 / count;
     rows[kDownloadRow] =
-        MakeStateRow(failures > 0 ? "bad" : "run", OfCount("Загружаю", j + 1, count), Percent(percent));
+        MakeStateRow(failures > 0 ? RowState::Bad : RowState::Run, OfCount("Загружаю", j + 1, count), Percent(percent));
     post();
     PostProgress(ctx, "Обновление клиента", static_cast<uint32_t>(percent), false);
   }
@@ -175,10 +175,10 @@ void RunUpdate(LauncherContext& ctx) {
 
   if (failures > 0) {
     // The old build number stays, so the next check still offers the update.
-    rows[kDownloadRow] = MakeStateRow("bad", "Обновление завершено с ошибками", "Ошибки");
+    rows[kDownloadRow] = MakeStateRow(RowState::Bad, "Обновление завершено с ошибками", "Ошибки");
     PostProgress(ctx, "Обновление завершено с ошибками", 100, true);
   } else {
-    rows[kDownloadRow] = MakeStateRow("ok", "Все файлы обновлены", "Готово");
+    rows[kDownloadRow] = MakeStateRow(RowState::Ok, "Все файлы обновлены", "Готово");
     StampShowAndCheck(ctx);
     PostProgress(ctx, "Клиент обновлён", 100, true);
   }
@@ -196,7 +196,7 @@ void UpdateClient(LauncherContext& ctx) {
   } else if (hold.holder() == ClientWriter::Install) {
     LogLine(ctx.log, "обновление не начато: идёт установка");
     // The page waits for a "progress" that says it may act again.
-    PostVerifyRows(ctx, {MakeStateRow("bad", "Обновление не начато: идёт установка игры", "Ошибка")});
+    PostVerifyRows(ctx, {MakeStateRow(RowState::Bad, "Обновление не начато: идёт установка игры", "Ошибка")});
     PostProgress(ctx, "Обновление не начато: идёт установка игры", 0, true);
   } else {
     // The running update reports for both.
@@ -217,7 +217,5 @@ void PostUpdateStatus(LauncherContext& ctx, int32_t local, int32_t remote) {
   PostToUi(ctx, R"({"update":{"available":false,"local":)" + std::to_string(local) + R"(,"remote":)" +
            std::to_string(remote) + "}}");
 }
-
-std::string FileRequestPath(std::string_view listPath) { return "/api/file?n=" + EncodeBase64Url(listPath); }
 
 }  // namespace tarn

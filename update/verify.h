@@ -1,26 +1,16 @@
 #pragma once
 // Verification of an installed client against the signed list of
-// checksums, and the status rows and "progress" Events that verification,
-// update and game launch share with the page.
+// checksums, and the hashing and list rows it shares with the update.
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "bridge/page_events.h"
 #include "client/file_list.h"
 #include "bridge/context.h"
 
 namespace tarn {
-
-// One run's status rows, each a compact JSON object from MakeStateRow.
-using StatusRows = std::vector<std::string>;
-
-// {"state":"<state>","label":"<label>","text":"<text>"}; state is one of
-// "run", "ok", "bad" and goes in as it stands, label and text are escaped.
-std::string MakeStateRow(const std::string& state, const std::string& label, const std::string& text);
-
-// Posts {"verify":[rows...]}: the run's whole list at this moment.
-void PostVerifyRows(LauncherContext& ctx, const StatusRows& rows);
 
 // The first row of verification and update: "Получаю список файлов" while
 // the list is fetched, then "Список получен, подпись верна" (not yet posted)
@@ -28,9 +18,6 @@ void PostVerifyRows(LauncherContext& ctx, const StatusRows& rows);
 // with it, then refused). False when there is no list to go on.
 bool FetchListShowingRows(LauncherContext& ctx, StatusRows& rows, const std::string& unreachable, const std::string& badSignature,
                           const std::string& refused, FileList& list);
-
-// Posts {"progress":{"status":"...","percent":N,"ready":true|false}}.
-void PostProgress(LauncherContext& ctx, const std::string& status, uint32_t percent, bool ready);
 
 // Hashes every entry's file below clientDir once, several files at a time
 // on all cores, and returns the indices (rising) of the entries whose files
