@@ -4,6 +4,7 @@
 #include <chrono>
 #include <future>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -129,6 +130,59 @@ TEST(PostToUi, DroppedWithoutAHostAndSafeWhileTheHostArrives) {
   WaitForTasks(ctx.tasks);
   InstallHostSlots(ctx, {});
   EXPECT_GT(delivered.load(), 0);
+}
+
+// Closing stops and joins: tasks that poll the group's stop or the
+// install's (as a download does), and a task they start while stopping,
+// all end before CloseLauncher returns. Their last writes are plain, so
+// without the join the thread sanitizer would see them race the reads
+// below; a context destroyed without closing waits all the same.
+TEST(CloseLauncher, StopsAndJoinsEveryRunningTask) {
+  auto ctx = std::make_unique<LauncherContext>();
+  constexpr int kTasks = 6;
+  std::vector<int> flushed(kTasks + 1, 0);
+  std::atomic<int> running{0};
+  for (int t = 0; t < kTasks; ++t) {
+    RunAsync(ctx->tasks, [&, t] {
+      ++running;
+      const std::atomic<bool>& stop = t % 2 ? ctx->tasks.stopping() : ctx->installFlags.stopRequested;
+      while (!stop.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      if (t == 0)
+        RunAsync(ctx->tasks, [&] {
+          std::this_thread::sleep_for(std::chrono::milliseconds(30));
+          flushed[kTasks] = 1;
+        });
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a flush on its way out
+      flushed[t] = 1;
+    });
+  }
+  while (running.load() < kTasks) std::this_thread::yield();
+  int pumped = 0;
+  EXPECT_TRUE(CloseLauncher(*ctx, std::chrono::seconds(10), [&] { ++pumped; }));
+  EXPECT_EQ(flushed, std::vector<int>(kTasks + 1, 1));
+  EXPECT_GT(pumped, 0);
+
+  int late = 0;
+  RunAsync(ctx->tasks, [&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    late = 1;
+  });
+  ctx.reset();
+  EXPECT_EQ(late, 1);
+}
+
+TEST(CloseLauncher, ATaskThatOverstaysIsReportedAndTheCallerKeepsPumping) {
+  LauncherContext ctx;
+  std::promise<void> release;
+  std::shared_future<void> gate = release.get_future().share();
+  RunAsync(ctx.tasks, [gate] { gate.wait(); });  // hears no stop
+  std::atomic<int> pumped{0};
+  const auto begun = std::chrono::steady_clock::now();
+  EXPECT_FALSE(CloseLauncher(ctx, std::chrono::milliseconds(200), [&] { ++pumped; }));
+  EXPECT_GE(std::chrono::steady_clock::now() - begun, std::chrono::milliseconds(200));
+  EXPECT_GT(pumped.load(), 5);
+  release.set_value();
+  EXPECT_TRUE(JoinTasks(ctx.tasks, std::chrono::seconds(10)));
 }
 
 }  // namespace
