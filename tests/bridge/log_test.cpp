@@ -1,4 +1,3 @@
-#include "bridge/context.h"
 #include "bridge/log.h"
 
 #include <gtest/gtest.h>
@@ -6,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bridge/context.h"
 #include "bridge/text.h"
 #include "platform/paths.h"
 #include "support/launcher.h"

@@ -1,10 +1,10 @@
-#include "bridge/context.h"
 #include "bridge/service_endpoint.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "bridge/context.h"
 #include "platform/http.h"
 #include "support/temp_dir.h"
 
