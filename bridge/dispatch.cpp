@@ -49,7 +49,10 @@ struct Entry {
 
 constexpr Entry kCommands[] = {
     {"ui.ready", [](LauncherContext& ctx, std::string_view, const Workers& w) { PushAll(ctx, w); }},
-    {"accounts.refresh", [](LauncherContext& ctx, std::string_view, const Workers& w) { RunAsync(ctx.tasks, [&ctx, f = w.pushAccounts] { f(ctx); }); }},
+    {"accounts.refresh",
+     [](LauncherContext& ctx, std::string_view, const Workers& w) {
+       RunAsync(ctx.tasks, [&ctx, f = w.pushAccounts] { f(ctx); });
+     }},
     {"link.open",
      [](LauncherContext& ctx, std::string_view payload, const Workers&) {
        const std::string key = JsonString(payload, "name");
@@ -73,7 +76,7 @@ constexpr Entry kCommands[] = {
     {"account.add",
      [](LauncherContext& ctx, std::string_view payload, const Workers& w) {
        RunAsync(ctx.tasks, [&ctx, f = w.addAccount, login = JsonString(payload, "login"),
-                 password = JsonString(payload, "password")] { f(ctx, login, password); });
+                            password = JsonString(payload, "password")] { f(ctx, login, password); });
      }},
     {"account.remove",
      [](LauncherContext& ctx, std::string_view payload, const Workers& w) {
@@ -85,18 +88,27 @@ constexpr Entry kCommands[] = {
      }},
     {"game.launch",
      [](LauncherContext& ctx, std::string_view payload, const Workers& w) {
-       RunAsync(ctx.tasks, [&ctx, w, login = JsonString(payload, "login"), character = JsonString(payload, "character")] {
-         // The store hands over every password in plain text; the game gets
-         // the one it needs by reference, and all of them are wiped after.
-         std::vector<Account> accounts = w.loadAccounts(ctx);
-         w.launchGame(ctx, login, PasswordFor(accounts, login), character);
-         for (Account& a : accounts) WipeText(a.password);
-       });
+       RunAsync(ctx.tasks,
+                [&ctx, w, login = JsonString(payload, "login"), character = JsonString(payload, "character")] {
+                  // The store hands over every password in plain text; the game gets
+                  // the one it needs by reference, and all of them are wiped after.
+                  std::vector<Account> accounts = w.loadAccounts(ctx);
+                  w.launchGame(ctx, login, PasswordFor(accounts, login), character);
+                  for (Account& a : accounts) WipeText(a.password);
+                });
      }},
-    {"client.verify", [](LauncherContext& ctx, std::string_view, const Workers& w) { RunAsync(ctx.tasks, [&ctx, f = w.verifyClient] { f(ctx); }); }},
-    {"client.update", [](LauncherContext& ctx, std::string_view, const Workers& w) { RunAsync(ctx.tasks, [&ctx, f = w.updateClient] { f(ctx); }); }},
+    {"client.verify",
+     [](LauncherContext& ctx, std::string_view, const Workers& w) {
+       RunAsync(ctx.tasks, [&ctx, f = w.verifyClient] { f(ctx); });
+     }},
+    {"client.update",
+     [](LauncherContext& ctx, std::string_view, const Workers& w) {
+       RunAsync(ctx.tasks, [&ctx, f = w.updateClient] { f(ctx); });
+     }},
     {"install.begin",
-     [](LauncherContext& ctx, std::string_view, const Workers& w) { RunAsync(ctx.tasks, [&ctx, f = w.runInstall] { f(ctx, InstallFolderSource::Shown); }); }},
+     [](LauncherContext& ctx, std::string_view, const Workers& w) {
+       RunAsync(ctx.tasks, [&ctx, f = w.runInstall] { f(ctx, InstallFolderSource::Shown); });
+     }},
     {"install.resume",
      [](LauncherContext& ctx, std::string_view, const Workers& w) {
        InstallFlags& flags = ctx.installFlags;
@@ -106,18 +118,18 @@ constexpr Entry kCommands[] = {
          RunAsync(ctx.tasks, [&ctx, f = w.runInstall] { f(ctx, InstallFolderSource::Saved); });
        }
      }},
-    {"install.pause", [](LauncherContext& ctx, std::string_view, const Workers&) { ctx.installFlags.pauseRequested.exchange(true); }},
-    {"install.stop",
-     [](LauncherContext& ctx, std::string_view, const Workers&) {
-       RequestInstallStop(ctx);
-     }},
+    {"install.pause",
+     [](LauncherContext& ctx, std::string_view, const Workers&) { ctx.installFlags.pauseRequested.exchange(true); }},
+    {"install.stop", [](LauncherContext& ctx, std::string_view, const Workers&) { RequestInstallStop(ctx); }},
     {"speed.limit",
      [](LauncherContext& ctx, std::string_view payload, const Workers& w) {
        // Kept on the disk: not on the window thread.
        RunAsync(ctx.tasks, [&ctx, f = w.setSpeedLimit, kibps = JsonString(payload, "kibps")] { f(ctx, kibps); });
      }},
     {"install.folder",
-     [](LauncherContext& ctx, std::string_view, const Workers& w) { RunAsync(ctx.tasks, [&ctx, f = w.runInstall] { f(ctx, InstallFolderSource::Dialog); }); }},
+     [](LauncherContext& ctx, std::string_view, const Workers& w) {
+       RunAsync(ctx.tasks, [&ctx, f = w.runInstall] { f(ctx, InstallFolderSource::Dialog); });
+     }},
 };
 
 // PasswordFor's answer when no account matches.

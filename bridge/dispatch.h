@@ -58,7 +58,6 @@ void Dispatch(LauncherContext& ctx, std::string_view command, const Workers& wor
 // Starts the initial push of state to a page that has just announced itself.
 void PushAll(LauncherContext& ctx, const Workers& workers);
 
-
 // The address behind a "link.open" key; empty for an unknown key.
 std::string_view LinkTarget(std::string_view key);
 

@@ -25,7 +25,6 @@ struct InstallState {
   uint64_t speedBytes = 0;
 };
 
-
 struct InstallRecord {
   // Take before touching state or loggedStage; release before posting an
   // Event or doing network or file work. Not recursive.

@@ -36,7 +36,7 @@ void PostProgress(LauncherContext& ctx, const std::string& status, uint32_t perc
   // Callers pass fixed texts, for which escaping changes nothing; it keeps
   // the Event valid JSON should one ever carry a quote.
   PostToUi(ctx, R"({"progress":{"status":")" + JsonEscape(status) + R"(","percent":)" + std::to_string(percent) +
-           R"(,"ready":)" + (ready ? "true" : "false") + "}}");
+                    R"(,"ready":)" + (ready ? "true" : "false") + "}}");
 }
 
 }  // namespace tarn

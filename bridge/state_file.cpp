@@ -17,7 +17,8 @@ bool ReadStateFile(Log& log, const std::string& path, size_t limit, std::string&
   const size_t lastEnd = bytes.rfind('\n', limit - 1);
   bytes.resize(lastEnd == std::string::npos ? 0 : lastEnd + 1);
   if (log.FirstTime("oversized " + path))
-    LogLine(log, "%s больше %zu КиБ — файл повреждён: прочитано начало (%zu байт), остальное уйдёт при следующей записи",
+    LogLine(log,
+            "%s больше %zu КиБ — файл повреждён: прочитано начало (%zu байт), остальное уйдёт при следующей записи",
             path.c_str(), limit / 1024, bytes.size());
   return true;
 }

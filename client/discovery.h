@@ -4,6 +4,7 @@
 // own executable, so a launcher copied into or beside an existing client
 // works without installing. Nothing is cached: every call looks again.
 #include <string>
+
 #include "bridge/context.h"
 
 namespace tarn {

@@ -2,6 +2,7 @@
 // The installed "epoch" (client build) and the service's current one.
 #include <cstdint>
 #include <string>
+
 #include "bridge/context.h"
 
 namespace tarn {

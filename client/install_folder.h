@@ -8,8 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/disk.h"
 #include "bridge/context.h"
+#include "platform/disk.h"
 
 namespace tarn {
 

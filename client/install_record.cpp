@@ -42,7 +42,9 @@ std::vector<std::string> ReadLines(LauncherContext& ctx, const std::string& path
   return SplitLines(bytes);
 }
 
-std::vector<std::string> ReadConfigLines(LauncherContext& ctx) { return ReadLines(ctx, InstallConfigPath(ctx), kInstallConfigLimitBytes); }
+std::vector<std::string> ReadConfigLines(LauncherContext& ctx) {
+  return ReadLines(ctx, InstallConfigPath(ctx), kInstallConfigLimitBytes);
+}
 
 bool KeyIs(std::string_view line, std::string_view key) {
   const size_t eq = line.find('=');
@@ -61,7 +63,9 @@ std::string GetConfigValue(LauncherContext& ctx, const std::string& key) {
   return {};
 }
 
-void SetConfigValue(LauncherContext& ctx, const std::string& key, const std::string& value) { SetConfigValues(ctx, {{key, value}}); }
+void SetConfigValue(LauncherContext& ctx, const std::string& key, const std::string& value) {
+  SetConfigValues(ctx, {{key, value}});
+}
 
 void SetConfigValues(LauncherContext& ctx, const std::vector<std::pair<std::string, std::string>>& values) {
   std::lock_guard lock(ctx.configLock);

@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "client/file_list.h"
 #include "bridge/context.h"
+#include "client/file_list.h"
 
 namespace tarn {
 

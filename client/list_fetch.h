@@ -4,8 +4,8 @@
 // all take it and only word its outcome differently.
 #include <string>
 
-#include "client/file_list.h"
 #include "bridge/context.h"
+#include "client/file_list.h"
 
 namespace tarn {
 

@@ -96,6 +96,8 @@ void ApplySpeedLimit(LauncherContext& ctx, const std::string& kibps) {
   PostSpeedLimit(ctx);
 }
 
-void PostSpeedLimit(LauncherContext& ctx) { PostToUi(ctx, R"({"limit":{"kibps":)" + std::to_string(DownloadLimit(ctx) / 1024) + "}}"); }
+void PostSpeedLimit(LauncherContext& ctx) {
+  PostToUi(ctx, R"({"limit":{"kibps":)" + std::to_string(DownloadLimit(ctx) / 1024) + "}}");
+}
 
 }  // namespace tarn

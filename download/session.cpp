@@ -165,8 +165,8 @@ WriteStatus WriteWholePart(const std::string& targetPath, std::string_view bytes
 constexpr uint64_t kMemoryFileBytes = 128u << 10;
 
 struct Transfer {
-  Transfer(LauncherContext& c, DownloadFlags f, const ProgressCallback& p, std::optional<uint64_t> size, std::string partPath,
-           std::string targetPath, uint64_t from, bool check, std::string* keep)
+  Transfer(LauncherContext& c, DownloadFlags f, const ProgressCallback& p, std::optional<uint64_t> size,
+           std::string partPath, std::string targetPath, uint64_t from, bool check, std::string* keep)
       : ctx(c),
         flags(f),
         progress(p),
@@ -397,9 +397,9 @@ using Received = FetchedFile;
 // Fetches and checks one file into its ".part" file, or into memory when
 // keepSmall allows it for a small one. Ok: received holds exactly the
 // listed bytes, not yet forced to the disk.
-DownloadResult Receive(LauncherContext& ctx, const std::string& requestPath, const std::string& targetPath, std::string_view expectedMd5,
-                       uint64_t expectedSize, DownloadFlags flags, const ProgressCallback& progress, bool sizeKnown,
-                       bool keepSmall, Received& received) {
+DownloadResult Receive(LauncherContext& ctx, const std::string& requestPath, const std::string& targetPath,
+                       std::string_view expectedMd5, uint64_t expectedSize, DownloadFlags flags,
+                       const ProgressCallback& progress, bool sizeKnown, bool keepSmall, Received& received) {
   if (flags.stop.load()) return DownloadResult::Stopped;
   std::optional<uint64_t> size;
   if (sizeKnown || expectedSize != 0) size = expectedSize;
@@ -576,8 +576,8 @@ DownloadResult DownloadSession::Download(const std::string& requestPath, const s
            std::find(targets_.begin(), targets_.end(), targetPath) == targets_.end();
   });
   Received received;
-  const DownloadResult result = Receive(ctx_, requestPath, targetPath, expectedMd5, expectedSize, flags, progress,
-                                        sizeKnown, true, received);
+  const DownloadResult result =
+      Receive(ctx_, requestPath, targetPath, expectedMd5, expectedSize, flags, progress, sizeKnown, true, received);
   if (result == DownloadResult::Ok) HandOver(std::move(received), tag);
   Poll();
   return result;

@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/output_file.h"
 #include "bridge/context.h"
+#include "platform/output_file.h"
 
 namespace tarn {
 

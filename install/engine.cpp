@@ -107,8 +107,8 @@ void FailWithCounts(LauncherContext& ctx, const std::string& message, uint64_t f
 
 }  // namespace
 
-bool CheckInstalledFiles(LauncherContext& ctx, const FileList& list, const std::string& folder, TransferCounters& counters,
-                         DownloadPlan& plan) {
+bool CheckInstalledFiles(LauncherContext& ctx, const FileList& list, const std::string& folder,
+                         TransferCounters& counters, DownloadPlan& plan) {
   const InstallJournal journal = LoadInstallJournal(ctx, InstallJournalLimit(list));
   const size_t count = list.entries.size();
   enum : char { kMissing, kInJournal, kToHash, kSame, kDifferent, kSkipped };
@@ -185,9 +185,9 @@ enum class FileOutcome { Done, Again, Failed };
 // Up to three attempts at one file, with the waits between them, on a
 // worker of its own. A failed attempt also asks the workers to go easier
 // on the service.
-FileOutcome DownloadOne(LauncherContext& ctx, DownloadSession& session, FetchWorkers& workers, const FileEntry& entry, bool sizeKnown,
-                        const std::string& target, DownloadFlags flags, const ProgressCallback& progress,
-                        DownloadResult& result, FetchedFile& fetched) {
+FileOutcome DownloadOne(LauncherContext& ctx, DownloadSession& session, FetchWorkers& workers, const FileEntry& entry,
+                        bool sizeKnown, const std::string& target, DownloadFlags flags,
+                        const ProgressCallback& progress, DownloadResult& result, FetchedFile& fetched) {
   int failures = 0;
   int waitUnits = kFirstWaitUnits;
   for (;;) {
@@ -284,8 +284,8 @@ struct RoundEnd {
 // The plan's files named by todo, several at once, until all came or a
 // pause, a stop or a failure ends the round. Files that came are handed to
 // the session in list order, so their journal lines and counts keep it.
-RoundEnd DownloadRound(LauncherContext& ctx, const DownloadPlan& plan, const std::vector<size_t>& todo, const std::string& folder,
-                       DownloadSession& session, TransferCounters& counters) {
+RoundEnd DownloadRound(LauncherContext& ctx, const DownloadPlan& plan, const std::vector<size_t>& todo,
+                       const std::string& folder, DownloadSession& session, TransferCounters& counters) {
   RoundEnd end;
   std::vector<Slot> slots(todo.size());
   std::vector<std::string> targets(todo.size());
@@ -306,9 +306,9 @@ RoundEnd DownloadRound(LauncherContext& ctx, const DownloadPlan& plan, const std
           ctx.install.state.file = entry.path;
         }
         inFlight.Start(j, BytesOnDisk(targets[j], entry.size));
-        slot.outcome = DownloadOne(ctx, session, self, entry, plan.sizesKnown, targets[j], flags,
-                                   [&inFlight, j](uint64_t received) { inFlight.Update(j, received); }, slot.result,
-                                   slot.fetched);
+        slot.outcome = DownloadOne(
+            ctx, session, self, entry, plan.sizesKnown, targets[j], flags,
+            [&inFlight, j](uint64_t received) { inFlight.Update(j, received); }, slot.result, slot.fetched);
         return slot.outcome == FileOutcome::Done;
       });
   const auto idle = [&] {
@@ -347,7 +347,8 @@ RoundEnd DownloadRound(LauncherContext& ctx, const DownloadPlan& plan, const std
 // checked; its journal line follows once the downloader reports its data on
 // the disk and the file under its own name, so the journal never speaks for
 // a file a power cut could take back.
-bool DownloadPhase(LauncherContext& ctx, const DownloadPlan& plan, const std::string& folder, TransferCounters& counters) {
+bool DownloadPhase(LauncherContext& ctx, const DownloadPlan& plan, const std::string& folder,
+                   TransferCounters& counters) {
   // What is on the disk under its own name: the files the check found, and
   // those the downloader has placed since. A failure shows these, not the
   // files merely received.
@@ -432,8 +433,8 @@ void Finish(LauncherContext& ctx, const FileList& list, const std::string& folde
 // screen's folder, the suggestion or the dialog's answer) put through the
 // folder rules. False when the player cancelled the dialog (problem stays
 // None) or the folder is refused (problem says why).
-bool SettleFolder(LauncherContext& ctx, InstallFolderSource source, const std::string& shown, const std::string& saved, std::string& folder,
-                  FolderProblem& problem) {
+bool SettleFolder(LauncherContext& ctx, InstallFolderSource source, const std::string& shown, const std::string& saved,
+                  std::string& folder, FolderProblem& problem) {
   problem = FolderProblem::None;
   std::string choice;
   if (source == InstallFolderSource::Saved && !saved.empty()) {
@@ -492,9 +493,10 @@ After Run(LauncherContext& ctx, InstallFolderSource source) {
     return After::Nothing;
   }
   if (const std::string reaching = PathReachingLauncher(ctx, list, folder); !reaching.empty()) {
-    FailInstall(ctx, "Файл списка «" + reaching +
-                "» попал бы через ссылку в папке игры на файлы самого лаунчера, поэтому установка остановлена и "
-                "ничего не записано. Уберите ссылку или выберите другую папку.");
+    FailInstall(ctx,
+                "Файл списка «" + reaching +
+                    "» попал бы через ссылку в папке игры на файлы самого лаунчера, поэтому установка остановлена и "
+                    "ничего не записано. Уберите ссылку или выберите другую папку.");
     return After::Nothing;
   }
   {
@@ -514,7 +516,7 @@ After Run(LauncherContext& ctx, InstallFolderSource source) {
 
   if (!EnsureParentDirs(JoinPath(folder, "проба"))) {
     FailInstall(ctx, "Не удалось создать папку «" + folder +
-                "». Выберите другое место — например, на диске с играми, а не в системных папках Windows.");
+                         "». Выберите другое место — например, на диске с играми, а не в системных папках Windows.");
     return After::Nothing;
   }
   {
@@ -523,13 +525,14 @@ After Run(LauncherContext& ctx, InstallFolderSource source) {
     const WriteStatus probed = OpenOutputFile(probe, 0, file);
     if (probed == WriteStatus::DiskFull) {
       FailInstall(ctx, "В папке «" + folder + "» не удаётся создать ни одного файла: на диске закончилось место. " +
-                  "Освободите его и нажмите «Продолжить».");
+                           "Освободите его и нажмите «Продолжить».");
       return After::Nothing;
     }
     if (probed != WriteStatus::Ok) {
-      FailInstall(ctx, "В папку «" + folder +
-                  "» нельзя записывать. Обычно так ведут себя «Program Files» и системный диск: выберите папку, "
-                  "которой распоряжаетесь вы.");
+      FailInstall(ctx,
+                  "В папку «" + folder +
+                      "» нельзя записывать. Обычно так ведут себя «Program Files» и системный диск: выберите папку, "
+                      "которой распоряжаетесь вы.");
       return After::Nothing;
     }
     file = OutputFile();
@@ -554,7 +557,8 @@ After Run(LauncherContext& ctx, InstallFolderSource source) {
     ctx.install.state.freeBytes = free;
   }
   if (list.sizesKnown && free != 0 && free < need) {
-    FailWithCounts(ctx, "На диске не хватает места. Нужно " + FormatSize(need) + ", а свободно " + FormatSize(free) +
+    FailWithCounts(ctx,
+                   "На диске не хватает места. Нужно " + FormatSize(need) + ", а свободно " + FormatSize(free) +
                        ". Освободите место или выберите другой диск — уже скачанное сохранено.",
                    counters.completedFiles, counters.completedBytes);
     return After::Nothing;
@@ -562,8 +566,8 @@ After Run(LauncherContext& ctx, InstallFolderSource source) {
   std::vector<std::pair<std::string, std::string>> record{{"path", folder}, {"state", "идёт"}};
   if (list.version >= 0) record.emplace_back("version", std::to_string(list.version));
   SetConfigValues(ctx, record);
-  LogLine(ctx.log, "установка в %s: файлов %zu, качать %zu (%s)", folder.c_str(), list.entries.size(), plan.entries.size(),
-          FormatSize(plan.bytes).c_str());
+  LogLine(ctx.log, "установка в %s: файлов %zu, качать %zu (%s)", folder.c_str(), list.entries.size(),
+          plan.entries.size(), FormatSize(plan.bytes).c_str());
 
   if (!DownloadPhase(ctx, plan, folder, counters)) return After::Nothing;
   Finish(ctx, list, folder);
@@ -632,7 +636,8 @@ bool RunInstall(LauncherContext& ctx, InstallFolderSource source) {
       after = Run(ctx, source);
     } else {
       LogLine(ctx.log, "установка не начата: идёт обновление клиента");
-      FailInstall(ctx, 
+      FailInstall(
+          ctx,
           "Сейчас идёт обновление клиента, а оно пишет в те же файлы. Дождитесь, пока оно закончится, и нажмите "
           "«Продолжить».");
     }

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "bridge/context.h"
 #include "bridge/install_flags.h"
 #include "client/file_list.h"
 #include "install/progress.h"
-#include "bridge/context.h"
 
 namespace tarn {
 
@@ -40,8 +40,8 @@ struct DownloadPlan {
 // unread; the others are hashed, and a match is journalled. In-place files
 // go to counters, the rest to plan; the install Event is posted every 128
 // entries. False when a stop came first.
-bool CheckInstalledFiles(LauncherContext& ctx, const FileList& list, const std::string& folder, TransferCounters& counters,
-                         DownloadPlan& plan);
+bool CheckInstalledFiles(LauncherContext& ctx, const FileList& list, const std::string& folder,
+                         TransferCounters& counters, DownloadPlan& plan);
 
 // Works out and posts the idle state of the install screen: "нет" with the
 // suggested folder, "продолжить" with the saved one, or "ошибка". Posts once

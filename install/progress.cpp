@@ -84,7 +84,8 @@ void UpdateTransferProgress(LauncherContext& ctx, TransferCounters& counters, ui
   UpdateTransferProgress(ctx, counters, currentFileBytes, InstallTick());
 }
 
-void UpdateTransferProgress(LauncherContext& ctx, TransferCounters& counters, uint64_t currentFileBytes, uint64_t nowTick) {
+void UpdateTransferProgress(LauncherContext& ctx, TransferCounters& counters, uint64_t currentFileBytes,
+                            uint64_t nowTick) {
   {
     std::lock_guard lock(ctx.install.lock);
     UpdateLocked(ctx.install.state, counters, currentFileBytes, nowTick);

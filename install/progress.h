@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "bridge/install_state.h"
 #include "bridge/context.h"
+#include "bridge/install_state.h"
 
 namespace tarn {
 
@@ -34,7 +34,8 @@ uint64_t InstallTick();
 // smoothed 0.7 old / 0.3 new), time left and the counts current, sets the
 // stage "идёт", and posts at most every 250 ms (always on a run's first call).
 void UpdateTransferProgress(LauncherContext& ctx, TransferCounters& counters, uint64_t currentFileBytes);
-void UpdateTransferProgress(LauncherContext& ctx, TransferCounters& counters, uint64_t currentFileBytes, uint64_t nowTick);
+void UpdateTransferProgress(LauncherContext& ctx, TransferCounters& counters, uint64_t currentFileBytes,
+                            uint64_t nowTick);
 
 // The start of a file that resumes from a ".part" file already holding
 // bytesOnDisk: they count as done but were not transferred now, so the speed

@@ -89,7 +89,8 @@ bool LaunchValuesAcceptable(std::string_view login, std::string_view password, s
   return !HoldsControl(login) && !HoldsControl(character) && password.find('\0') == std::string_view::npos;
 }
 
-void LaunchGame(LauncherContext& ctx, const std::string& login, const std::string& password, const std::string& character) {
+void LaunchGame(LauncherContext& ctx, const std::string& login, const std::string& password,
+                const std::string& character) {
   // A client half written by the install or the update would start broken,
   // or not at all, and hold its files open against the writer.
   if (const ClientWriter writer = CurrentClientWriter(ctx); writer != ClientWriter::None) {
@@ -111,7 +112,8 @@ void LaunchGame(LauncherContext& ctx, const std::string& login, const std::strin
   if (!ReadyGameRuntime(ctx, JoinPath(dir, kClientExe))) return;
   GameCall call{dir, FolderHasMatch(dir, kSetAsidePacks), login, password, character};
   if (call.sepfile) LogLine(ctx.log, "обнаружены отодвинутые паки — добавляю sepfile");
-  LogLine(ctx.log, "запуск игры: логин=%s персонаж=%s", login.c_str(), character.empty() ? "(не выбран)" : character.c_str());
+  LogLine(ctx.log, "запуск игры: логин=%s персонаж=%s", login.c_str(),
+          character.empty() ? "(не выбран)" : character.c_str());
   WipedText line{GameCommandLine(call)};
 
   const StartedProcess started = StartProgram(JoinPath(dir, kClientExe), line.text, dir);
@@ -133,8 +135,8 @@ void PushEnv(LauncherContext& ctx) {
   // so the page and support see whether the address is the default.
   const ServiceEndpoint endpoint = ServiceEndpointInUse(ctx);
   PostToUi(ctx, R"({"env":{"clientDir":")" + JsonEscape(dir) + R"(","server":")" +
-           JsonEscape(ServiceHostPort(endpoint)) + R"(","launcher":"1.0","service":")" +
-           JsonEscape(ServiceUrlText(endpoint)) + "\"}}");
+                    JsonEscape(ServiceHostPort(endpoint)) + R"(","launcher":"1.0","service":")" +
+                    JsonEscape(ServiceUrlText(endpoint)) + "\"}}");
 }
 
 }  // namespace tarn

@@ -2,6 +2,7 @@
 // Starting the game client and the "env" Event.
 #include <string>
 #include <string_view>
+
 #include "bridge/context.h"
 
 namespace tarn {
@@ -9,7 +10,8 @@ namespace tarn {
 // Starts ElementClient.exe from the client folder with the account and
 // character on its command line and reports through "progress": not found,
 // started or failed. Never waits for the game.
-void LaunchGame(LauncherContext& ctx, const std::string& login, const std::string& password, const std::string& character);
+void LaunchGame(LauncherContext& ctx, const std::string& login, const std::string& password,
+                const std::string& character);
 
 // Posts the "env" Event: client folder, service address, launcher version.
 void PushEnv(LauncherContext& ctx);

@@ -13,7 +13,8 @@ bool ReadyGameRuntime(LauncherContext& ctx, const std::string& application) {
       return true;
     case GameRuntime::Missing:
       LogLine(ctx.log, "запуск игры: нет wine, чтобы запустить программу Windows");
-      PostProgress(ctx, "Не удалось запустить игру: нужен Wine. Установите пакет wine (sudo apt install wine)", 0, true);
+      PostProgress(ctx, "Не удалось запустить игру: нужен Wine. Установите пакет wine (sudo apt install wine)", 0,
+                   true);
       return false;
     case GameRuntime::Unprepared:
       break;

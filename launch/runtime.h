@@ -1,6 +1,7 @@
 #pragma once
 // What the game needs from this system before its first start.
 #include <string>
+
 #include "bridge/context.h"
 
 namespace tarn {

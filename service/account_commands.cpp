@@ -65,8 +65,8 @@ std::string BuildAccountsEvent(LauncherContext& ctx) {
       if (std::chrono::steady_clock::now() - started + kAuthRequestLimit <= kRefreshLimit) {
         std::string response;
         uint32_t status = 0;
-        const bool ok =
-            HttpCall(ctx, "POST", "/api/auth", AuthRequestBody(a.login, a.password, AuthFreshness::Fresh), response, status);
+        const bool ok = HttpCall(ctx, "POST", "/api/auth", AuthRequestBody(a.login, a.password, AuthFreshness::Fresh),
+                                 response, status);
         if (Passed(ok, status)) found = ServiceFragmentOrEmptyList(JsonField(response, "roles"));
       } else {
         ++unasked;

@@ -4,6 +4,7 @@
 // All of them block on the network and run as background tasks.
 #include <string>
 #include <string_view>
+
 #include "bridge/context.h"
 
 namespace tarn {

@@ -38,7 +38,8 @@ void OpenCabinet(LauncherContext& ctx, const std::string& login) {
   if (!found || password.empty()) return;
   std::string response;
   uint32_t status = 0;
-  if (!HttpCall(ctx, "POST", "/api/ticket", AuthRequestBody(login, password), response, status) || status != 200) return;
+  if (!HttpCall(ctx, "POST", "/api/ticket", AuthRequestBody(login, password), response, status) || status != 200)
+    return;
   const std::string ticket = SanitizeUtf8(JsonField(response, "ticket"));
   if (ticket.empty()) return;
   ShellOpen(ctx, CabinetAddress(ctx, ticket));

@@ -3,6 +3,7 @@
 // one-time ticket. Both block on the network and run as background tasks.
 #include <string>
 #include <string_view>
+
 #include "bridge/context.h"
 
 namespace tarn {

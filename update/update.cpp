@@ -215,7 +215,7 @@ void CheckForUpdate(LauncherContext& ctx) {
 
 void PostUpdateStatus(LauncherContext& ctx, int32_t local, int32_t remote) {
   PostToUi(ctx, R"({"update":{"available":false,"local":)" + std::to_string(local) + R"(,"remote":)" +
-           std::to_string(remote) + "}}");
+                    std::to_string(remote) + "}}");
 }
 
 }  // namespace tarn

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+
 #include "bridge/context.h"
 
 namespace tarn {

@@ -38,8 +38,8 @@ std::string Format(const char* format, ...) {
 
 }  // namespace
 
-bool FetchListShowingRows(LauncherContext& ctx, StatusRows& rows, const std::string& unreachable, const std::string& badSignature,
-                          const std::string& refused, FileList& list) {
+bool FetchListShowingRows(LauncherContext& ctx, StatusRows& rows, const std::string& unreachable,
+                          const std::string& badSignature, const std::string& refused, FileList& list) {
   rows.push_back(MakeStateRow(RowState::Run, "Получаю список файлов", "Жду"));
   PostVerifyRows(ctx, rows);
   const ListFetch fetched = FetchFileList(ctx, list);
@@ -93,7 +93,8 @@ void VerifyClient(LauncherContext& ctx) {
   StatusRows rows;
   FileList list;
   if (!FetchListShowingRows(ctx, rows, "Патч-сервер не отвечает", "Подпись списка неверна — список отвергнут",
-                            "Список отвергнут.", list)) return;
+                            "Список отвергнут.", list))
+    return;
   const std::vector<FileEntry>& entries = list.entries;
 
   const std::string clientDir = FindClientDir(ctx);

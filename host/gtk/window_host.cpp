@@ -440,15 +440,14 @@ gboolean CreateWebView(gpointer) {
                                            content.get(), "settings", settings.get(), nullptr));
   webkit_web_view_set_background_color(host.view, &kBackground);
 
-  InstallHostSlots(
-      *host.setup.ctx,
-      {
-          .post = QueueEvent,
-          .open = OpenWithDesktop,
-          .pickFolder = PickFolderOnMainThread,
-          .dataFolder = dataFolder,
-      },
-      LoadServiceEndpoint(host.setup.ctx->log, host.setup.exeDir));
+  InstallHostSlots(*host.setup.ctx,
+                   {
+                       .post = QueueEvent,
+                       .open = OpenWithDesktop,
+                       .pickFolder = PickFolderOnMainThread,
+                       .dataFolder = dataFolder,
+                   },
+                   LoadServiceEndpoint(host.setup.ctx->log, host.setup.exeDir));
 
   g_signal_connect(host.view, "context-menu", G_CALLBACK(RefuseContextMenu), nullptr);
   g_signal_connect(host.view, "notify::zoom-level", G_CALLBACK(KeepZoomAtOne), nullptr);
@@ -475,8 +474,8 @@ gboolean CreateWebView(gpointer) {
   gtk_widget_get_preferred_size(viewWidget, &minimum, nullptr);
   GtkAllocation bounds = {0, 0, width, height};
   gtk_widget_size_allocate(viewWidget, &bounds);
-  LogHostLine(TheHost().setup.ctx->log, "bounds  hr=0x%08X -> %dx%d", 0u, gtk_widget_get_allocated_width(viewWidget) * scale,
-              gtk_widget_get_allocated_height(viewWidget) * scale);
+  LogHostLine(TheHost().setup.ctx->log, "bounds  hr=0x%08X -> %dx%d", 0u,
+              gtk_widget_get_allocated_width(viewWidget) * scale, gtk_widget_get_allocated_height(viewWidget) * scale);
   LogHostLine(TheHost().setup.ctx->log, "видим   %d", gtk_widget_get_visible(viewWidget) ? 1 : 0);
 
   g_signal_connect(host.view, "load-failed", G_CALLBACK(OnLoadFailed), nullptr);

@@ -12,8 +12,8 @@
 // At the end of input (or at "window.close") the host asks the tasks still
 // running to stop, waits for them and exits 0.
 #include <chrono>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <iostream>
 #include <mutex>
@@ -96,19 +96,18 @@ int Run() {
   LauncherContext ctx;
   const std::string dataFolder = JoinPath(StateDir(), "data");
   MakeFolder(dataFolder);
-  InstallHostSlots(
-      ctx,
-      {
-          .post = [&host](const std::string& event) { WriteLine(host, event); },
-          .open =
-              [&host](const std::string& target, const std::string& params) {
-                WriteLine(host, R"({"host":{"open":")" + JsonEscape(target) + R"(","params":")" + JsonEscape(params) +
-                                    "\"}}");
-              },
-          .pickFolder = [&host](const FolderDialog&) { return AnswerDialog(host); },
-          .dataFolder = dataFolder,
-      },
-      LoadServiceEndpoint(ctx.log, ExeDir()));
+  InstallHostSlots(ctx,
+                   {
+                       .post = [&host](const std::string& event) { WriteLine(host, event); },
+                       .open =
+                           [&host](const std::string& target, const std::string& params) {
+                             WriteLine(host, R"({"host":{"open":")" + JsonEscape(target) + R"(","params":")" +
+                                                 JsonEscape(params) + "\"}}");
+                           },
+                       .pickFolder = [&host](const FolderDialog&) { return AnswerDialog(host); },
+                       .dataFolder = dataFolder,
+                   },
+                   LoadServiceEndpoint(ctx.log, ExeDir()));
   LogHostLine(ctx.log, "без окна: команды из стандартного ввода");
 
   std::string line;

@@ -277,12 +277,13 @@ HRESULT OnController(HRESULT result, ICoreWebView2Controller* controller) {
 
   const std::string dataFolder = JoinPath(host.exeDir, "data");
   MakeFolder(dataFolder);
-  InstallHostSlots(*host.ctx,
-                   {.post = PostEvent,
-                    .open = OpenWithShell,
-                    .pickFolder = [](const FolderDialog& dialog) { return PickFolderWithDialog(dialog, TheHost().window.load()); },
-                    .dataFolder = dataFolder},
-                   LoadServiceEndpoint(host.ctx->log, host.exeDir));
+  InstallHostSlots(
+      *host.ctx,
+      {.post = PostEvent,
+       .open = OpenWithShell,
+       .pickFolder = [](const FolderDialog& dialog) { return PickFolderWithDialog(dialog, TheHost().window.load()); },
+       .dataFolder = dataFolder},
+      LoadServiceEndpoint(host.ctx->log, host.exeDir));
 
   ApplySettings(webView);
   if (ComRef<ICoreWebView2_3> w3; host.webView.As(w3)) {
@@ -318,7 +319,8 @@ HRESULT OnController(HRESULT result, ICoreWebView2Controller* controller) {
   controller->get_Bounds(&bounds);
   BOOL visible = FALSE;
   controller->get_IsVisible(&visible);
-  LogHostLine(TheHost().ctx->log, "клиент  %dx%d", static_cast<int>(client.right - client.left), static_cast<int>(client.bottom - client.top));
+  LogHostLine(TheHost().ctx->log, "клиент  %dx%d", static_cast<int>(client.right - client.left),
+              static_cast<int>(client.bottom - client.top));
   LogHostLine(TheHost().ctx->log, "bounds  hr=0x%08X -> %dx%d", static_cast<unsigned>(boundsResult),
               static_cast<int>(bounds.right - bounds.left), static_cast<int>(bounds.bottom - bounds.top));
   LogHostLine(TheHost().ctx->log, "видим   %d", visible ? 1 : 0);

@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "platform/file_ops.h"
+#include "platform/linux/posix_io.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/thread.h"
-#include "platform/linux/posix_io.h"
 
 extern char** environ;
 

@@ -45,8 +45,8 @@ bool ReplaceWithSecurity(const std::string& path, std::string_view bytes, SECURI
   // at a time, and the file is gone before the call returns); the last
   // move wins whole.
   const std::wstring target = ToWide(path);
-  const std::wstring temp = target + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                            std::to_wstring(GetCurrentThreadId()) + L".tmp";
+  const std::wstring temp =
+      target + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetCurrentThreadId()) + L".tmp";
   Handle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.ok()) return false;
   const bool written = WriteAll(file.get(), bytes) && FlushFileBuffers(file.get()) != 0;

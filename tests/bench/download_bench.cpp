@@ -405,11 +405,11 @@ int main(int argc, char** argv) {
   const fs::path target = o.work / "resume" / "big.pck";
   const std::atomic<bool> pause{false};
   const std::atomic<bool> stop{false};
-  const auto first = tarn::DownloadFile(gLauncher, tarn::FileRequestPath(ListPath(big.listPath)), target.string(), big.md5,
-                                        big.size, {pause, stop}, {});
+  const auto first = tarn::DownloadFile(gLauncher, tarn::FileRequestPath(ListPath(big.listPath)), target.string(),
+                                        big.md5, big.size, {pause, stop}, {});
   const uint64_t kept = fs::exists(target.string() + ".part") ? fs::file_size(target.string() + ".part") : 0;
-  const auto second = tarn::DownloadFile(gLauncher, tarn::FileRequestPath(ListPath(big.listPath)), target.string(), big.md5,
-                                         big.size, {pause, stop}, {});
+  const auto second = tarn::DownloadFile(gLauncher, tarn::FileRequestPath(ListPath(big.listPath)), target.string(),
+                                         big.md5, big.size, {pause, stop}, {});
   std::printf("\nresume of %s (%llu bytes): first call result %d, .part kept %llu bytes; second call result %d\n",
               big.listPath.c_str(), static_cast<unsigned long long>(big.size), static_cast<int>(first),
               static_cast<unsigned long long>(kept), static_cast<int>(second));

@@ -104,7 +104,8 @@ int main(int argc, char** argv) {
   }
   fs::remove_all(o.work);
   const fs::path client = o.work / "client";
-  tarn::InstallHostSlots(gLauncher, {.post = {}, .open = {}, .pickFolder = {}, .dataFolder = (o.work / "data").string()});
+  tarn::InstallHostSlots(gLauncher,
+                         {.post = {}, .open = {}, .pickFolder = {}, .dataFolder = (o.work / "data").string()});
   std::printf("writing %llu files of %llu KiB...\n", static_cast<unsigned long long>(o.files),
               static_cast<unsigned long long>(o.kib));
   const tarn::FileList list = MakeClient(client, o);

@@ -39,7 +39,8 @@ Calls* calls = nullptr;
 Workers Recording() {
   return Workers{
       .pushAccounts = [](LauncherContext&) { calls->Add("pushAccounts"); },
-      .addAccount = [](LauncherContext&, const std::string& l, const std::string& p) { calls->Add("addAccount|" + l + "|" + p); },
+      .addAccount = [](LauncherContext&, const std::string& l,
+                       const std::string& p) { calls->Add("addAccount|" + l + "|" + p); },
       .removeAccount = [](LauncherContext&, const std::string& l) { calls->Add("removeAccount|" + l); },
       .openCabinet = [](LauncherContext&, const std::string& l) { calls->Add("openCabinet|" + l); },
       .loadAccounts =

@@ -90,13 +90,13 @@ TEST(PostToUi, EventsOfEachThreadArriveInPostingOrder) {
   std::mutex mutex;
   std::vector<std::string> received;
   InstallHostSlots(ctx, {.post =
-                        [&](const std::string& e) {
-                          std::lock_guard lock(mutex);
-                          received.push_back(e);
-                        },
-                    .open = {},
-                    .pickFolder = {},
-                    .dataFolder = {}});
+                             [&](const std::string& e) {
+                               std::lock_guard lock(mutex);
+                               received.push_back(e);
+                             },
+                         .open = {},
+                         .pickFolder = {},
+                         .dataFolder = {}});
   constexpr int kThreads = 8, kEach = 500;
   for (int t = 0; t < kThreads; ++t)
     RunAsync(ctx.tasks, [&ctx, t] {
@@ -124,7 +124,8 @@ TEST(PostToUi, DroppedWithoutAHostAndSafeWhileTheHostArrives) {
   RunAsync(ctx.tasks, [&] {
     while (!stop) PostToUi(ctx, "{}");
   });
-  InstallHostSlots(ctx, {.post = [&](const std::string&) { ++delivered; }, .open = {}, .pickFolder = {}, .dataFolder = {}});
+  InstallHostSlots(ctx,
+                   {.post = [&](const std::string&) { ++delivered; }, .open = {}, .pickFolder = {}, .dataFolder = {}});
   while (delivered.load() == 0) std::this_thread::yield();
   stop = true;
   WaitForTasks(ctx.tasks);

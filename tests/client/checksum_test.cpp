@@ -1,11 +1,8 @@
 // File checksums and the client's version file, against real files.
-#include "client/version_file.h"
-
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <sys/stat.h>
-
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -17,6 +14,7 @@
 
 #include "bridge/host_slots.h"
 #include "client/install_record.h"
+#include "client/version_file.h"
 #include "support/launcher.h"
 #include "support/temp_dir.h"
 

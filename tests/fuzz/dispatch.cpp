@@ -1,12 +1,13 @@
 // Dispatch with recording workers: any Command text reaches at most the
 // one entry point its name selects, with payload values that are valid
 // UTF-8, and nothing else happens.
+#include "bridge/dispatch.h"
+
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "bridge/context.h"
-#include "bridge/dispatch.h"
 #include "bridge/host_slots.h"
 #include "bridge/install_state.h"
 #include "bridge/tasks.h"
@@ -46,7 +47,10 @@ const Workers kRecording{
           Text(l);
           Saw("openCabinet");
         },
-    .loadAccounts = [](LauncherContext&) { return std::vector<Account>{{"a", "pw", {}}}; },
+    .loadAccounts =
+        [](LauncherContext&) {
+          return std::vector<Account>{{"a", "pw", {}}};
+        },
     .launchGame =
         [](LauncherContext&, const std::string& l, const std::string& p, const std::string& c) {
           Text(l);

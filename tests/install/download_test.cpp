@@ -366,7 +366,8 @@ TEST_F(Download, AListedSizeOfZeroMeansNoBytesAtAll) {
       reply.endless = true;
       return reply;
     });
-    EXPECT_EQ(DownloadFile(ctx, "/api/file?n=eA==", target_, "", 0, {pause_, stop_}, {}, true), DownloadResult::Corrupt);
+    EXPECT_EQ(DownloadFile(ctx, "/api/file?n=eA==", target_, "", 0, {pause_, stop_}, {}, true),
+              DownloadResult::Corrupt);
     EXPECT_FALSE(HasPart());
     EXPECT_FALSE(fs::exists(target_));
     EXPECT_LT(server.bodyBytesSent(), 64u << 20);
@@ -465,7 +466,8 @@ TEST_F(Download, ASessionFlushesBeforeRenamingReportsInOrderAndKeepsItsConnectio
   std::condition_variable released;
   bool release = false;
   std::vector<std::string> steps;  // guarded by lock
-  DownloadSession session(ctx, 
+  DownloadSession session(
+      ctx,
       [&](const PlacedFile& placed) {
         // The caller hears of a file only once it is whole under its name.
         EXPECT_TRUE(Same(test::ReadFile(target(placed.tag)), files[placed.tag]));
@@ -804,8 +806,8 @@ TEST_F(Download, TwoTransfersShareTheLimitAndAPausedOneStaysUnderItUntilItEnds) 
   std::vector<std::thread> threads;
   for (size_t i = 0; i < 2; ++i)
     threads.emplace_back([&, i] {
-      results[i] = DownloadFile(ctx, "/x", (dir_.path() / ("t" + std::to_string(i))).string(), Md5Hex(file), file.size(),
-                                {pause_, stop_}, {});
+      results[i] = DownloadFile(ctx, "/x", (dir_.path() / ("t" + std::to_string(i))).string(), Md5Hex(file),
+                                file.size(), {pause_, stop_}, {});
     });
   for (std::thread& t : threads) t.join();
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();

@@ -65,13 +65,14 @@ TEST(InstallEvent, TwelveKeysInOrderCompactAndEscaped) {
 class Posted : public ::testing::Test {
  protected:
   void SetUp() override {
-    InstallHostSlots(ctx, {.post = [this](const std::string& e) {
-                        std::lock_guard lock(mutex_);
-                        events_.push_back(e);
-                      },
-                      .open = {},
-                      .pickFolder = {},
-                      .dataFolder = (dir_.path() / "data").string()});
+    InstallHostSlots(ctx, {.post =
+                               [this](const std::string& e) {
+                                 std::lock_guard lock(mutex_);
+                                 events_.push_back(e);
+                               },
+                           .open = {},
+                           .pickFolder = {},
+                           .dataFolder = (dir_.path() / "data").string()});
     std::lock_guard lock(ctx.install.lock);
     ctx.install.state = InstallState{};
   }

@@ -1,6 +1,8 @@
 // The account, news and cabinet commands against a scripted service on the
 // service port, with the real store in a temporary folder. Commands go in
 // through Dispatch where the page's payload matters.
+#include "service/account_commands.h"
+
 #include <gtest/gtest.h>
 
 #include "bridge/context.h"
@@ -8,7 +10,6 @@
 #include "bridge/tasks.h"
 #include "bridge/text.h"
 #include "fake_service.h"
-#include "service/account_commands.h"
 #include "service/account_store.h"
 #include "service/news.h"
 #include "store_fixture.h"
@@ -51,12 +52,12 @@ TEST_F(Commands, RefreshShowsEachAccountsCharactersOrAnEmptyList) {
   service_.SetAccount("brokenroles", "pw", R"({"roles":[{],"x":1})");
   service_.SetAccount("quote\"d", "pw", R"({"roles":[]})");
   ASSERT_TRUE(SaveAccounts(ctx, {{"good", "pw"},
-                            {"wrongpw", "nope"},
-                            {"noroles", "pw"},
-                            {"stringroles", "pw"},
-                            {"brokenroles", "pw"},
-                            {"quote\"d", "pw"},
-                            {"emptypw", ""}}));
+                                 {"wrongpw", "nope"},
+                                 {"noroles", "pw"},
+                                 {"stringroles", "pw"},
+                                 {"brokenroles", "pw"},
+                                 {"quote\"d", "pw"},
+                                 {"emptypw", ""}}));
   Run("accounts.refresh");
   EXPECT_EQ(Events(), V{R"({"accounts":[{"login":"good","chars":)" + roles +
                         R"(},{"login":"wrongpw","chars":[]},{"login":"noroles","chars":[]},)"

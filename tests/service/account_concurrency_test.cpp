@@ -33,7 +33,8 @@ TEST_F(ConcurrentAccounts, ManyCommandsAtOnceLoseNothing) {
   // Adds of new logins, removals of half the old ones and password changes
   // of the other half, all started before any of them can finish.
   for (int i = 0; i < kAdds; ++i)
-    Dispatch(ctx, "account.add\n{\"login\":\"new" + std::to_string(i) + "\",\"password\":\"p" + std::to_string(i) + "\"}");
+    Dispatch(ctx,
+             "account.add\n{\"login\":\"new" + std::to_string(i) + "\",\"password\":\"p" + std::to_string(i) + "\"}");
   for (int i = 0; i < 6; i += 2) Dispatch(ctx, "account.remove\n{\"login\":\"old" + std::to_string(i) + "\"}");
   for (int i = 1; i < 6; i += 2) {
     service.SetAccount("old" + std::to_string(i), "changed", "{}");

@@ -1,5 +1,7 @@
 // The per-user secret store and accounts.dat, with real files in a
 // temporary folder and a real key.
+#include "service/account_store.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -9,7 +11,6 @@
 #include "bridge/context.h"
 #include "platform/file_ops.h"
 #include "platform/secret_store.h"
-#include "service/account_store.h"
 #include "store_fixture.h"
 
 namespace tarn {

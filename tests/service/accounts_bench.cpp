@@ -37,7 +37,8 @@ World& TheWorld() {
     auto* w = new World;
     setenv("XDG_DATA_HOME", (w->dir.path() / "home").c_str(), 1);
     fs::create_directories(w->dir.path() / "data");
-    tarn::InstallHostSlots(gLauncher, {.post = {}, .open = {}, .pickFolder = {}, .dataFolder = (w->dir.path() / "data").string()});
+    tarn::InstallHostSlots(gLauncher,
+                           {.post = {}, .open = {}, .pickFolder = {}, .dataFolder = (w->dir.path() / "data").string()});
     const fs::path site = w->dir.path() / "site";
     fs::create_directories(site / "client");
     tarn::test::WriteFile(site / "accounts.json",

@@ -158,7 +158,8 @@ TEST_F(AccountsEndToEnd, AddRefreshCabinetRemoveAndNews) {
 
 TEST_F(AccountsEndToEnd, ServiceDownOrFailingGivesEmptyListsAndNoCabinet) {
   // A stored account from an earlier run, sealed for this user.
-  InstallHostSlots(ctx, {.post = {}, .open = {}, .pickFolder = {}, .dataFolder = test::PathUtf8(AccountsFile().parent_path())});
+  InstallHostSlots(
+      ctx, {.post = {}, .open = {}, .pickFolder = {}, .dataFolder = test::PathUtf8(AccountsFile().parent_path())});
   fs::create_directories(AccountsFile().parent_path());
   ASSERT_TRUE(SaveAccounts(ctx, {{"demo", "demo"}}));
   InstallHostSlots(ctx, {});

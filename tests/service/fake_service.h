@@ -9,8 +9,8 @@
 
 #include "bridge/service_endpoint.h"
 #include "bridge/text.h"
-#include "support/http_server.h"
 #include "service/http.h"
+#include "support/http_server.h"
 
 namespace tarn::test {
 

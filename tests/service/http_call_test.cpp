@@ -6,9 +6,9 @@
 #include <filesystem>
 
 #include "bridge/context.h"
-#include "support/http_server.h"
 #include "bridge/service_endpoint.h"
 #include "service/http.h"
+#include "support/http_server.h"
 #include "support/service_fixture.h"
 #include "support/temp_dir.h"
 

@@ -50,19 +50,19 @@ class StoreTest : public ::testing::Test {
     dataFolder_ = dir_.path() / "data";
     auto rec = recorder_;
     InstallHostSlots(ctx, {
-        .post =
-            [rec](const std::string& e) {
-              std::lock_guard lock(rec->mutex);
-              rec->events.push_back(e);
-            },
-        .open =
-            [rec](const std::string& target, const std::string&) {
-              std::lock_guard lock(rec->mutex);
-              rec->opened.push_back(target);
-            },
-        .pickFolder = {},
-        .dataFolder = dataFolder_.string(),
-    });
+                              .post =
+                                  [rec](const std::string& e) {
+                                    std::lock_guard lock(rec->mutex);
+                                    rec->events.push_back(e);
+                                  },
+                              .open =
+                                  [rec](const std::string& target, const std::string&) {
+                                    std::lock_guard lock(rec->mutex);
+                                    rec->opened.push_back(target);
+                                  },
+                              .pickFolder = {},
+                              .dataFolder = dataFolder_.string(),
+                          });
   }
   void TearDown() override {
     WaitForTasks(ctx.tasks);

@@ -6,9 +6,9 @@
 #include <gtk/gtk.h>
 
 #include <algorithm>
-#include <memory>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>

@@ -27,7 +27,7 @@ using test::WaitUntil;
 
 // Size and modification time of every file below folder.
 std::map<fs::path, std::pair<uintmax_t, fs::file_time_type>> Snapshot(const fs::path& folder,
-                                                                       const fs::path& skip = {}) {
+                                                                      const fs::path& skip = {}) {
   std::map<fs::path, std::pair<uintmax_t, fs::file_time_type>> files;
   if (!fs::exists(folder)) return files;
   for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
