@@ -64,7 +64,8 @@ class WindowBridge : public ::testing::Test {
     ASSERT_TRUE(StartWindowHost({.exeDir = dir_.str(),
                                  .uiFolder = (dir_.path() / "ui").string(),
                                  .instanceListener = -1,
-                                 .command = [this](const std::string& c) { commands_.push_back(c); }}));
+                                 .command = [this](const std::string& c) { commands_.push_back(c); },
+                                 .ctx = &ctx}));
   }
 
   // Runs the main loop until the condition holds or the time is up.
