@@ -22,25 +22,25 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 4> kLinks{{
     {"ds", "https://discord.gg/tarn-example"},
 }};
 
-void RunPushAll(const Workers& w) {
-  if (w.isClientInstalled()) {
-    w.markInstalled();
-    w.postInstallEvent();
-    w.postEpoch();
-    w.pushNews();
-    w.pushAccounts();
-    w.pushEnv();
-    w.checkForUpdate();
+void RunPushAll(LauncherContext& ctx, const Workers& w) {
+  if (w.isClientInstalled(ctx)) {
+    w.markInstalled(ctx);
+    w.postInstallEvent(ctx);
+    w.postEpoch(ctx);
+    w.pushNews(ctx);
+    w.pushAccounts(ctx);
+    w.pushEnv(ctx);
+    w.checkForUpdate(ctx);
   } else {
-    w.pushNews();
-    w.refreshInstallScreen();
+    w.pushNews(ctx);
+    w.refreshInstallScreen(ctx);
   }
-  w.pushSpeedLimit();
+  w.pushSpeedLimit(ctx);
 }
 
-// Each handler receives the payload and the workers; the table order is the
+// Each handler receives the launcher, the payload and the workers; the table order is the
 // order names are tried in, and no name appears twice.
-using Handler = void (*)(std::string_view payload, const Workers& w);
+using Handler = void (*)(LauncherContext& ctx, std::string_view payload, const Workers& w);
 
 struct Entry {
   std::string_view name;
@@ -48,85 +48,94 @@ struct Entry {
 };
 
 constexpr Entry kCommands[] = {
-    {"ui.ready", [](std::string_view, const Workers& w) { PushAll(w); }},
-    {"accounts.refresh", [](std::string_view, const Workers& w) { RunAsync([f = w.pushAccounts] { f(); }); }},
+    {"ui.ready", [](LauncherContext& ctx, std::string_view, const Workers& w) { PushAll(ctx, w); }},
+    {"accounts.refresh",
+     [](LauncherContext& ctx, std::string_view, const Workers& w) {
+       RunAsync(ctx.tasks, [&ctx, f = w.pushAccounts] { f(ctx); });
+     }},
     {"link.open",
-     [](std::string_view payload, const Workers&) {
+     [](LauncherContext& ctx, std::string_view payload, const Workers&) {
        const std::string key = JsonString(payload, "name");
        const std::string_view target = LinkTarget(key);
-       if (!target.empty()) ShellOpen(std::string(target));
+       if (!target.empty()) ShellOpen(ctx, std::string(target));
      }},
     {"open.clientdir",
-     [](std::string_view, const Workers& w) {
+     [](LauncherContext& ctx, std::string_view, const Workers& w) {
        // Finding the folder reads install.cfg and probes the disk: never on
        // the window thread, which a slow or damaged disk would freeze.
-       RunAsync([f = w.findClientDir] {
-         const std::string dir = f();
-         if (!dir.empty()) ShellOpen(FolderTarget(dir));
+       RunAsync(ctx.tasks, [&ctx, f = w.findClientDir] {
+         const std::string dir = f(ctx);
+         if (!dir.empty()) ShellOpen(ctx, FolderTarget(dir));
        });
      }},
     {"open.log",
-     [](std::string_view, const Workers&) {
+     [](LauncherContext& ctx, std::string_view, const Workers&) {
        const ShellTarget viewer = TextViewerFor(LogPath());
-       ShellOpen(viewer.target, viewer.params);
+       ShellOpen(ctx, viewer.target, viewer.params);
      }},
     {"account.add",
-     [](std::string_view payload, const Workers& w) {
-       RunAsync([f = w.addAccount, login = JsonString(payload, "login"),
-                 password = JsonString(payload, "password")] { f(login, password); });
+     [](LauncherContext& ctx, std::string_view payload, const Workers& w) {
+       RunAsync(ctx.tasks, [&ctx, f = w.addAccount, login = JsonString(payload, "login"),
+                            password = JsonString(payload, "password")] { f(ctx, login, password); });
      }},
     {"account.remove",
-     [](std::string_view payload, const Workers& w) {
-       RunAsync([f = w.removeAccount, login = JsonString(payload, "login")] { f(login); });
+     [](LauncherContext& ctx, std::string_view payload, const Workers& w) {
+       RunAsync(ctx.tasks, [&ctx, f = w.removeAccount, login = JsonString(payload, "login")] { f(ctx, login); });
      }},
     {"cabinet.open",
-     [](std::string_view payload, const Workers& w) {
-       RunAsync([f = w.openCabinet, login = JsonString(payload, "login")] { f(login); });
+     [](LauncherContext& ctx, std::string_view payload, const Workers& w) {
+       RunAsync(ctx.tasks, [&ctx, f = w.openCabinet, login = JsonString(payload, "login")] { f(ctx, login); });
      }},
     {"game.launch",
-     [](std::string_view payload, const Workers& w) {
-       RunAsync([w, login = JsonString(payload, "login"), character = JsonString(payload, "character")] {
-         // The store hands over every password in plain text; the game gets
-         // the one it needs by reference, and all of them are wiped after.
-         std::vector<Account> accounts = w.loadAccounts();
-         w.launchGame(login, PasswordFor(accounts, login), character);
-         for (Account& a : accounts) WipeText(a.password);
-       });
+     [](LauncherContext& ctx, std::string_view payload, const Workers& w) {
+       RunAsync(ctx.tasks,
+                [&ctx, w, login = JsonString(payload, "login"), character = JsonString(payload, "character")] {
+                  // The store hands over every password in plain text; the game gets
+                  // the one it needs by reference, and all of them are wiped after.
+                  std::vector<Account> accounts = w.loadAccounts(ctx);
+                  w.launchGame(ctx, login, PasswordFor(accounts, login), character);
+                  for (Account& a : accounts) WipeText(a.password);
+                });
      }},
-    {"client.verify", [](std::string_view, const Workers& w) { RunAsync([f = w.verifyClient] { f(); }); }},
-    {"client.update", [](std::string_view, const Workers& w) { RunAsync([f = w.updateClient] { f(); }); }},
+    {"client.verify",
+     [](LauncherContext& ctx, std::string_view, const Workers& w) {
+       RunAsync(ctx.tasks, [&ctx, f = w.verifyClient] { f(ctx); });
+     }},
+    {"client.update",
+     [](LauncherContext& ctx, std::string_view, const Workers& w) {
+       RunAsync(ctx.tasks, [&ctx, f = w.updateClient] { f(ctx); });
+     }},
     {"install.begin",
-     [](std::string_view, const Workers& w) { RunAsync([f = w.runInstall] { f(InstallFolderSource::Shown); }); }},
+     [](LauncherContext& ctx, std::string_view, const Workers& w) {
+       RunAsync(ctx.tasks, [&ctx, f = w.runInstall] { f(ctx, InstallFolderSource::Shown); });
+     }},
     {"install.resume",
-     [](std::string_view, const Workers& w) {
-       InstallFlags& flags = TheInstallFlags();
+     [](LauncherContext& ctx, std::string_view, const Workers& w) {
+       InstallFlags& flags = ctx.installFlags;
        if (flags.installRunning.load()) {
          flags.pauseRequested.exchange(false);
        } else {
-         RunAsync([f = w.runInstall] { f(InstallFolderSource::Saved); });
+         RunAsync(ctx.tasks, [&ctx, f = w.runInstall] { f(ctx, InstallFolderSource::Saved); });
        }
      }},
-    {"install.pause", [](std::string_view, const Workers&) { TheInstallFlags().pauseRequested.exchange(true); }},
-    {"install.stop",
-     [](std::string_view, const Workers&) {
-       TheInstallFlags().stopRequested.exchange(true);
-       TheInstallFlags().pauseRequested.exchange(false);  // a paused install wakes up to stop
-     }},
+    {"install.pause",
+     [](LauncherContext& ctx, std::string_view, const Workers&) { ctx.installFlags.pauseRequested.exchange(true); }},
+    {"install.stop", [](LauncherContext& ctx, std::string_view, const Workers&) { RequestInstallStop(ctx); }},
     {"speed.limit",
-     [](std::string_view payload, const Workers& w) {
+     [](LauncherContext& ctx, std::string_view payload, const Workers& w) {
        // Kept on the disk: not on the window thread.
-       RunAsync([f = w.setSpeedLimit, kibps = JsonString(payload, "kibps")] { f(kibps); });
+       RunAsync(ctx.tasks, [&ctx, f = w.setSpeedLimit, kibps = JsonString(payload, "kibps")] { f(ctx, kibps); });
      }},
     {"install.folder",
-     [](std::string_view, const Workers& w) { RunAsync([f = w.runInstall] { f(InstallFolderSource::Dialog); }); }},
+     [](LauncherContext& ctx, std::string_view, const Workers& w) {
+       RunAsync(ctx.tasks, [&ctx, f = w.runInstall] { f(ctx, InstallFolderSource::Dialog); });
+     }},
 };
 
-}  // namespace
+// PasswordFor's answer when no account matches.
+const std::string kNoPassword;
 
-InstallFlags& TheInstallFlags() {
-  static auto* flags = new InstallFlags;  // never destroyed: detached install tasks poll it during exit
-  return *flags;
-}
+}  // namespace
 
 CommandText SplitCommand(std::string_view command) {
   const size_t lf = command.find('\n');
@@ -134,18 +143,18 @@ CommandText SplitCommand(std::string_view command) {
   return {command.substr(0, lf), command.substr(lf + 1)};
 }
 
-void Dispatch(std::string_view command, const Workers& workers) {
+void Dispatch(LauncherContext& ctx, std::string_view command, const Workers& workers) {
   const CommandText text = SplitCommand(command);
   for (const Entry& entry : kCommands) {
     if (entry.name == text.name) {
-      entry.handler(text.payload, workers);
+      entry.handler(ctx, text.payload, workers);
       return;
     }
   }
 }
 
-void PushAll(const Workers& workers) {
-  RunAsync([workers] { RunPushAll(workers); });
+void PushAll(LauncherContext& ctx, const Workers& workers) {
+  RunAsync(ctx.tasks, [&ctx, workers] { RunPushAll(ctx, workers); });
 }
 
 std::string_view LinkTarget(std::string_view key) {
@@ -155,10 +164,9 @@ std::string_view LinkTarget(std::string_view key) {
 }
 
 const std::string& PasswordFor(const std::vector<Account>& accounts, std::string_view login) {
-  static const std::string kNone;
   for (const Account& a : accounts)
     if (a.login == login) return a.password;
-  return kNone;
+  return kNoPassword;
 }
 
 }  // namespace tarn

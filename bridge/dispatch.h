@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bridge/account.h"
+#include "bridge/context.h"
 #include "bridge/install_flags.h"
 
 namespace tarn {
@@ -25,36 +26,37 @@ CommandText SplitCommand(std::string_view command);
 // with the real entry points; tests hand in their own to watch what reaches
 // which one.
 struct Workers {
-  void (*pushAccounts)();
-  void (*addAccount)(const std::string& login, const std::string& password);
-  void (*removeAccount)(const std::string& login);
-  void (*openCabinet)(const std::string& login);
-  std::vector<Account> (*loadAccounts)();
-  void (*launchGame)(const std::string& login, const std::string& password, const std::string& character);
-  void (*verifyClient)();
-  void (*updateClient)();
-  void (*runInstall)(InstallFolderSource source);
-  std::string (*findClientDir)();
+  void (*pushAccounts)(LauncherContext& ctx);
+  void (*addAccount)(LauncherContext& ctx, const std::string& login, const std::string& password);
+  void (*removeAccount)(LauncherContext& ctx, const std::string& login);
+  void (*openCabinet)(LauncherContext& ctx, const std::string& login);
+  std::vector<Account> (*loadAccounts)(LauncherContext& ctx);
+  void (*launchGame)(LauncherContext& ctx, const std::string& login, const std::string& password,
+                     const std::string& character);
+  void (*verifyClient)(LauncherContext& ctx);
+  void (*updateClient)(LauncherContext& ctx);
+  void (*runInstall)(LauncherContext& ctx, InstallFolderSource source);
+  std::string (*findClientDir)(LauncherContext& ctx);
   // The initial push.
-  bool (*isClientInstalled)();
-  void (*markInstalled)();  // the install state says "готово"
-  void (*postInstallEvent)();
-  void (*postEpoch)();
-  void (*pushNews)();
-  void (*pushEnv)();
-  void (*checkForUpdate)();
-  void (*refreshInstallScreen)();
+  bool (*isClientInstalled)(LauncherContext& ctx);
+  void (*markInstalled)(LauncherContext& ctx);  // the install state says "готово"
+  void (*postInstallEvent)(LauncherContext& ctx);
+  void (*postEpoch)(LauncherContext& ctx);
+  void (*pushNews)(LauncherContext& ctx);
+  void (*pushEnv)(LauncherContext& ctx);
+  void (*checkForUpdate)(LauncherContext& ctx);
+  void (*refreshInstallScreen)(LauncherContext& ctx);
   // The player's download speed limit: kept and applied, then announced.
-  void (*setSpeedLimit)(const std::string& kibps);
-  void (*pushSpeedLimit)();
+  void (*setSpeedLimit)(LauncherContext& ctx, const std::string& kibps);
+  void (*pushSpeedLimit)(LauncherContext& ctx);
 };
 
-// Serves one Command. Unknown names do nothing. Never waits for a task.
-void Dispatch(std::string_view command, const Workers& workers);
+// Serves one Command of the launcher ctx. Unknown names do nothing. Never
+// waits for a task; the tasks it starts belong to ctx's group.
+void Dispatch(LauncherContext& ctx, std::string_view command, const Workers& workers);
 
 // Starts the initial push of state to a page that has just announced itself.
-void PushAll(const Workers& workers);
-
+void PushAll(LauncherContext& ctx, const Workers& workers);
 
 // The address behind a "link.open" key; empty for an unknown key.
 std::string_view LinkTarget(std::string_view key);

@@ -5,6 +5,8 @@
 // its first Command; until then Events are dropped, shell requests do
 // nothing and requests go to the default address.
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -32,23 +34,42 @@ struct HostSlots {
   std::string dataFolder;
 };
 
+// What one launcher was lent. Written by the host (and by tests between
+// cases while tasks of an earlier case may still read it): readers take a
+// shared snapshot under a short lock, so both sides stay sound.
+class HostLink {
+ public:
+  struct Lent {
+    HostSlots slots;
+    ServiceEndpoint service;
+  };
+  void Install(HostSlots slots, ServiceEndpoint service);
+  std::shared_ptr<const Lent> Snapshot() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::shared_ptr<const Lent> current_;
+};
+
+struct LauncherContext;
+
 // service is where every request goes (LoadServiceEndpoint); installed
 // together with the slots, so a fresh set of slots brings its own.
-void InstallHostSlots(HostSlots slots, ServiceEndpoint service = {});
+void InstallHostSlots(LauncherContext& ctx, HostSlots slots, ServiceEndpoint service = {});
 
 // Hands an Event text to the page from any thread, without waiting.
-void PostToUi(const std::string& event);
+void PostToUi(LauncherContext& ctx, const std::string& event);
 
 // Hands a target to the desktop shell; nothing happens without a host.
-void ShellOpen(const std::string& target, const std::string& params = {});
+void ShellOpen(LauncherContext& ctx, const std::string& target, const std::string& params = {});
 
 // Shows the host's folder dialog; nullopt without a host.
-std::optional<std::string> PickFolder(const FolderDialog& dialog);
+std::optional<std::string> PickFolder(LauncherContext& ctx, const FolderDialog& dialog);
 
 // The data folder the host set up; empty before that.
-std::string DataFolder();
+std::string DataFolder(LauncherContext& ctx);
 
 // The service the host set up; the build's default before that.
-ServiceEndpoint ServiceEndpointInUse();
+ServiceEndpoint ServiceEndpointInUse(LauncherContext& ctx);
 
 }  // namespace tarn

@@ -14,8 +14,6 @@ struct InstallFlags {
   std::atomic<bool> stopRequested{false};
 };
 
-InstallFlags& TheInstallFlags();
-
 // Where an install run takes its folder from.
 enum class InstallFolderSource {
   Shown,   // "install.begin": the folder the install screen shows, no dialog

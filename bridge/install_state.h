@@ -8,31 +8,10 @@
 #include <mutex>
 #include <string>
 
-#include "bridge/install_flags.h"
+#include "bridge/context.h"
+#include "bridge/install_record.h"
 
 namespace tarn {
-
-struct InstallState {
-  std::string stage = "неизвестно";
-  std::string path;   // install folder shown and used
-  std::string file;   // list path of the file being downloaded
-  std::string error;  // message shown with stage "ошибка"
-  uint64_t totalBytes = 0;
-  uint64_t doneBytes = 0;
-  uint64_t freeBytes = 0;
-  uint64_t totalFiles = 0;
-  uint64_t doneFiles = 0;
-  double speed = 0;  // smoothed, bytes per second
-  int64_t eta = -1;  // seconds left; -1 when unknown
-  int32_t version = -1;
-  uint64_t speedTick = 0;  // tick of the last speed sample; 0 = none yet
-  uint64_t speedBytes = 0;
-};
-
-// Take before touching any field; release before posting an Event or doing
-// network or file work. Not recursive.
-std::mutex& InstallLock();
-InstallState& TheInstallState();
 
 // Who writes client files and ".part" files right now. An install and an
 // update would otherwise download into the same files side by side, so both
@@ -41,18 +20,20 @@ InstallState& TheInstallState();
 enum class ClientWriter : uint8_t { None = 0, Install = 1, Update = 2 };
 
 // Takes the guard for who. False, with holder set, when someone holds it.
-bool TakeClientWriter(ClientWriter who, ClientWriter& holder);
+bool TakeClientWriter(LauncherContext& ctx, ClientWriter who, ClientWriter& holder);
 // Who holds the guard this moment.
-ClientWriter CurrentClientWriter();
+ClientWriter CurrentClientWriter(LauncherContext& ctx);
 // Gives it back; only the holder's own release counts.
-void ReleaseClientWriter(ClientWriter who);
+void ReleaseClientWriter(LauncherContext& ctx, ClientWriter who);
 
 // Holds the guard for one scope once taken.
 class ClientWriterHold {
  public:
-  explicit ClientWriterHold(ClientWriter who) : who_(who) { taken_ = TakeClientWriter(who, holder_); }
+  ClientWriterHold(LauncherContext& ctx, ClientWriter who) : ctx_(ctx), who_(who) {
+    taken_ = TakeClientWriter(ctx, who, holder_);
+  }
   ~ClientWriterHold() {
-    if (taken_) ReleaseClientWriter(who_);
+    if (taken_) ReleaseClientWriter(ctx_, who_);
   }
   ClientWriterHold(const ClientWriterHold&) = delete;
   ClientWriterHold& operator=(const ClientWriterHold&) = delete;
@@ -60,6 +41,7 @@ class ClientWriterHold {
   ClientWriter holder() const { return holder_; }
 
  private:
+  LauncherContext& ctx_;
   ClientWriter who_;
   ClientWriter holder_ = ClientWriter::None;
   bool taken_ = false;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
-#include <mutex>
 
 #include "bridge/text.h"
 #include "platform/file.h"
@@ -27,27 +26,31 @@ std::string FormatV(const char* format, va_list args) {
   return big;
 }
 
+}  // namespace
+
 // Appends one line unless the file is full; the first line that does not
 // fit leaves the closing line in its place, after which the file takes no
 // more. The size is read before every line, so a file deleted or emptied
 // meanwhile takes lines again. The lock keeps this process's size test and
 // append together.
-void AppendBounded(const std::string& path, const std::string& bytes, WriteSharing sharing) {
-  static auto* lock = new std::mutex;  // never destroyed: detached tasks may log during exit
-  static int64_t closedAt = -1;        // the size the closing line left the file at
+void Log::Append(const std::string& path, const std::string& bytes, bool exclusive) {
+  const WriteSharing sharing = exclusive ? WriteSharing::Exclusive : WriteSharing::Shared;
   const std::string full = LogLineBytes(kLogFullLine);
-  std::lock_guard hold(*lock);
+  std::lock_guard hold(mutex_);
   const int64_t size = std::max<int64_t>(FileSize(path), 0);
-  if (size < closedAt) closedAt = -1;  // a new file since
-  if (size == closedAt) return;
+  if (size < closedAt_) closedAt_ = -1;  // a new file since
+  if (size == closedAt_) return;
   if (size + static_cast<int64_t>(bytes.size() + full.size()) <= kLogLimitBytes) {
     AppendToFile(path, bytes, sharing);
   } else if (AppendToFile(path, full, sharing)) {
-    closedAt = size + static_cast<int64_t>(full.size());
+    closedAt_ = size + static_cast<int64_t>(full.size());
   }
 }
 
-}  // namespace
+bool Log::FirstTime(const std::string& key) {
+  std::lock_guard hold(mutex_);
+  return told_.insert(key).second;
+}
 
 std::string LogPath() { return JoinPath(StateDir(), "launcher.log"); }
 
@@ -69,26 +72,24 @@ std::string LogLineBytes(const std::string& text) {
   return bytes;
 }
 
-void LogLine(const char* format, ...) {
+void LogLine(Log& log, const char* format, ...) {
   va_list args;
   va_start(args, format);
   const std::string text = FormatV(format, args);
   va_end(args);
-  AppendBounded(LogPath(), LogLineBytes(text), WriteSharing::Shared);
+  log.Append(LogPath(), LogLineBytes(text), false);
 }
 
-void LogHostLine(const char* format, ...) {
-  static std::once_flag reset;
-  static std::string path;
-  std::call_once(reset, [] {
-    path = LogPath();
-    RemoveFile(path);
+void LogHostLine(Log& log, const char* format, ...) {
+  std::call_once(log.hostReset_, [&log] {
+    log.hostPath_ = LogPath();
+    RemoveFile(log.hostPath_);
   });
   va_list args;
   va_start(args, format);
   const std::string text = FormatV(format, args);
   va_end(args);
-  AppendBounded(path, LogLineBytes(text), WriteSharing::Exclusive);
+  log.Append(log.hostPath_, LogLineBytes(text), true);
 }
 
 }  // namespace tarn

@@ -4,6 +4,8 @@
 // no time stamps or levels. Each line is one open-append-close, so the file
 // can be read or even deleted while the program runs.
 #include <cstdint>
+#include <mutex>
+#include <set>
 #include <string>
 
 #if defined(__MINGW32__)
@@ -31,13 +33,38 @@ inline constexpr char kLogFullLine[] = "журнал достиг 8 МиБ: да
 // for an installed copy.
 std::string LogPath();
 
+// One launcher's writer of launcher.log; the launcher's context owns it.
+// It keeps this run's bound on the file and which once-a-run notes were
+// written already.
+class Log {
+ public:
+  Log() = default;
+  Log(const Log&) = delete;
+  Log& operator=(const Log&) = delete;
+
+  // True the first time a note of this key is asked for in the run: a
+  // damaged file is told once, not at every read of it.
+  bool FirstTime(const std::string& key);
+
+ private:
+  friend void LogLine(Log& log, const char* format, ...);
+  friend void LogHostLine(Log& log, const char* format, ...);
+  void Append(const std::string& path, const std::string& bytes, bool exclusive);
+
+  std::mutex mutex_;
+  int64_t closedAt_ = -1;  // the size the closing line left the file at
+  std::once_flag hostReset_;
+  std::string hostPath_;
+  std::set<std::string> told_;  // under mutex_
+};
+
 // Appends one printf-formatted line (%s takes UTF-8). Never reports failure:
 // a line that cannot be written is dropped.
-void LogLine(const char* format, ...) TARN_PRINTF(1, 2);
+void LogLine(Log& log, const char* format, ...) TARN_PRINTF(2, 3);
 
-// The window host's writer: its first call in the process empties the file,
-// so each run's log begins with the host's first diagnostic line.
-void LogHostLine(const char* format, ...) TARN_PRINTF(1, 2);
+// The window host's writer: its first call for a log empties the file, so
+// each run's log begins with the host's first diagnostic line.
+void LogHostLine(Log& log, const char* format, ...) TARN_PRINTF(2, 3);
 
 // The exact bytes one line of text becomes in the file: UTF-16LE, cut to
 // kLogLineUnits units without splitting a surrogate pair, then CR LF.

@@ -22,21 +22,21 @@ std::string MakeStateRow(RowState state, const std::string& label, const std::st
          R"(","text":")" + JsonEscape(text) + "\"}";
 }
 
-void PostVerifyRows(const StatusRows& rows) {
+void PostVerifyRows(LauncherContext& ctx, const StatusRows& rows) {
   std::string event = R"({"verify":[)";
   for (size_t i = 0; i < rows.size(); ++i) {
     if (i > 0) event += ',';
     event += rows[i];
   }
   event += "]}";
-  PostToUi(event);
+  PostToUi(ctx, event);
 }
 
-void PostProgress(const std::string& status, uint32_t percent, bool ready) {
+void PostProgress(LauncherContext& ctx, const std::string& status, uint32_t percent, bool ready) {
   // Callers pass fixed texts, for which escaping changes nothing; it keeps
   // the Event valid JSON should one ever carry a quote.
-  PostToUi(R"({"progress":{"status":")" + JsonEscape(status) + R"(","percent":)" + std::to_string(percent) +
-           R"(,"ready":)" + (ready ? "true" : "false") + "}}");
+  PostToUi(ctx, R"({"progress":{"status":")" + JsonEscape(status) + R"(","percent":)" + std::to_string(percent) +
+                    R"(,"ready":)" + (ready ? "true" : "false") + "}}");
 }
 
 }  // namespace tarn

@@ -9,6 +9,8 @@
 
 namespace tarn {
 
+struct LauncherContext;
+
 // The state of one status row.
 enum class RowState : uint8_t { Run, Ok, Bad };
 
@@ -23,9 +25,9 @@ using StatusRows = std::vector<std::string>;
 std::string MakeStateRow(RowState state, const std::string& label, const std::string& text);
 
 // Posts {"verify":[rows...]}: the run's whole list at this moment.
-void PostVerifyRows(const StatusRows& rows);
+void PostVerifyRows(LauncherContext& ctx, const StatusRows& rows);
 
 // Posts {"progress":{"status":"...","percent":N,"ready":true|false}}.
-void PostProgress(const std::string& status, uint32_t percent, bool ready);
+void PostProgress(LauncherContext& ctx, const std::string& status, uint32_t percent, bool ready);
 
 }  // namespace tarn

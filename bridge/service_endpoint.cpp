@@ -112,7 +112,7 @@ std::string ServiceUrlText(const ServiceEndpoint& endpoint) {
   return (endpoint.secure ? "https://" : "http://") + ServiceHostPort(endpoint);
 }
 
-ServiceEndpoint LoadServiceEndpoint(const std::string& folder) {
+ServiceEndpoint LoadServiceEndpoint(Log& log, const std::string& folder) {
   const std::string path = JoinPath(folder, std::string(kServiceUrlFileName));
   ServiceEndpoint endpoint;
   std::string text;
@@ -122,18 +122,18 @@ ServiceEndpoint LoadServiceEndpoint(const std::string& folder) {
     if (named) {
       endpoint = *named;
     } else {
-      LogHostLine("%s: не адрес вида http(s)://узел[:порт]; остаётся адрес по умолчанию", path.c_str());
+      LogHostLine(log, "%s: не адрес вида http(s)://узел[:порт]; остаётся адрес по умолчанию", path.c_str());
     }
   } else if (FileSize(path) >= 0) {
-    LogHostLine("%s: не удалось прочитать; остаётся адрес по умолчанию", path.c_str());
+    LogHostLine(log, "%s: не удалось прочитать; остаётся адрес по умолчанию", path.c_str());
   } else {
     return endpoint;  // no setting: the default, without a word
   }
   if (RefusedInClear(endpoint.host, endpoint.secure))
-    LogHostLine("служба %s: без https допускается только этот компьютер; запросы не отправляются",
+    LogHostLine(log, "служба %s: без https допускается только этот компьютер; запросы не отправляются",
                 ServiceUrlText(endpoint).c_str());
   else
-    LogHostLine("служба %s", ServiceUrlText(endpoint).c_str());
+    LogHostLine(log, "служба %s", ServiceUrlText(endpoint).c_str());
   return endpoint;
 }
 

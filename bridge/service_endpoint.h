@@ -9,6 +9,8 @@
 
 namespace tarn {
 
+class Log;
+
 inline constexpr std::string_view kDefaultServiceHost = "127.0.0.1";
 inline constexpr uint16_t kDefaultServicePort = 8090;
 inline constexpr std::string_view kServiceUrlFileName = "service.url";
@@ -40,6 +42,6 @@ std::string ServiceHostPort(const ServiceEndpoint& endpoint);
 // and says so in the log, as does a plain address that will be refused.
 // Whenever the file exists the log names the endpoint in use; without it
 // the start is as quiet as ever. Called by every host at start.
-ServiceEndpoint LoadServiceEndpoint(const std::string& folder);
+ServiceEndpoint LoadServiceEndpoint(Log& log, const std::string& folder);
 
 }  // namespace tarn

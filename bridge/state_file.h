@@ -8,11 +8,13 @@
 
 namespace tarn {
 
+class Log;
+
 // Reads at most limit bytes of path. A larger file comes back as the whole
 // lines among its first limit bytes (the useful part), with oversized set,
 // and the log says so once per run and file; whoever writes the record next
 // writes only what it read, so the rest goes then. False when the file
 // cannot be read (bytes empty).
-bool ReadStateFile(const std::string& path, size_t limit, std::string& bytes, bool& oversized);
+bool ReadStateFile(Log& log, const std::string& path, size_t limit, std::string& bytes, bool& oversized);
 
 }  // namespace tarn

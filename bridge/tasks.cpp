@@ -1,7 +1,6 @@
 #include "bridge/tasks.h"
 
-#include <condition_variable>
-#include <mutex>
+#include <memory>
 
 #include "bridge/log.h"
 #include "platform/thread.h"
@@ -9,57 +8,75 @@
 namespace tarn {
 namespace {
 
-// Counts running tasks for WaitForTasks. The count rises before the thread
-// starts and falls after the task and everything it captured are destroyed,
-// so a task started by a task keeps the count above zero throughout.
-struct TaskCount {
-  std::mutex mutex;
-  std::condition_variable idle;
-  long running = 0;
+// How often JoinTasks hands the caller's thread to its pump.
+constexpr auto kPumpSlice = std::chrono::milliseconds(10);
+
+struct Started {
+  TaskGroup* group;
+  Task task;
 };
-
-TaskCount& Count() {
-  static TaskCount* count = new TaskCount;  // never destroyed: detached threads may outlive main
-  return *count;
-}
-
-void Finished() {
-  TaskCount& c = Count();
-  std::lock_guard lock(c.mutex);
-  if (--c.running == 0) c.idle.notify_all();
-}
-
-void TaskBody(void* arg) {
-  Task* task = static_cast<Task*>(arg);
-  try {
-    (*task)();
-  } catch (...) {
-    LogLine("задача прервана исключением");
-  }
-  delete task;
-  ReleaseThreadState();
-  Finished();
-}
 
 }  // namespace
 
-bool RunAsync(Task task) {
-  {
-    std::lock_guard lock(Count().mutex);
-    ++Count().running;
+// The count rises before the thread starts and falls after the task and
+// everything it captured are destroyed, so a task started by a task keeps
+// the count above zero throughout.
+void TaskGroup::Finished() {
+  std::lock_guard lock(mutex_);
+  if (--running_ == 0) idle_.notify_all();
+}
+
+TaskGroup::~TaskGroup() { WaitForTasks(*this); }
+
+void TaskGroup::Body(void* arg) {
+  std::unique_ptr<Started> started(static_cast<Started*>(arg));
+  TaskGroup& group = *started->group;
+  try {
+    started->task();
+  } catch (...) {
+    LogLine(group.log_, "задача прервана исключением");
   }
-  auto* holder = new Task(std::move(task));
-  if (StartDetachedThread(TaskBody, holder)) return true;
-  delete holder;
-  Finished();
-  LogLine("не удалось запустить фоновую задачу");
+  started.reset();
+  ReleaseThreadState();
+  group.Finished();
+}
+
+bool RunAsync(TaskGroup& group, Task task) {
+  {
+    std::lock_guard lock(group.mutex_);
+    ++group.running_;
+  }
+  auto* started = new Started{&group, std::move(task)};
+  if (StartDetachedThread(TaskGroup::Body, started)) return true;
+  delete started;
+  group.Finished();
+  LogLine(group.log_, "не удалось запустить фоновую задачу");
   return false;
 }
 
-void WaitForTasks() {
-  TaskCount& c = Count();
-  std::unique_lock lock(c.mutex);
-  c.idle.wait(lock, [&] { return c.running == 0; });
+void WaitForTasks(TaskGroup& group) {
+  std::unique_lock lock(group.mutex_);
+  group.idle_.wait(lock, [&] { return group.running_ == 0; });
+}
+
+void RequestStop(TaskGroup& group) { group.stopping_.store(true); }
+
+bool JoinTasks(TaskGroup& group, std::chrono::milliseconds limit, const std::function<void()>& pump) {
+  const auto until = std::chrono::steady_clock::now() + limit;
+  std::unique_lock lock(group.mutex_);
+  while (group.running_ > 0) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= until) return false;
+    if (!pump) {
+      group.idle_.wait_until(lock, until, [&] { return group.running_ == 0; });
+      continue;
+    }
+    group.idle_.wait_for(lock, kPumpSlice, [&] { return group.running_ == 0; });
+    lock.unlock();
+    pump();
+    lock.lock();
+  }
+  return true;
 }
 
 }  // namespace tarn

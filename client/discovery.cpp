@@ -45,17 +45,17 @@ std::string SearchClientDirFrom(const std::string& base) {
 
 std::string SearchClientDir() { return SearchClientDirFrom(ExeDir()); }
 
-std::string FindClientDir() {
-  const std::string recorded = GetConfigValue("path");
+std::string FindClientDir(LauncherContext& ctx) {
+  const std::string recorded = GetConfigValue(ctx, "path");
   if (!recorded.empty() && HoldsClient(recorded)) return recorded;
   std::string found = SearchClientDir();
-  if (found.empty()) LogLine("клиент не найден: ни записи об установке, ни рядом с лаунчером");
+  if (found.empty()) LogLine(ctx.log, "клиент не найден: ни записи об установке, ни рядом с лаунчером");
   return found;
 }
 
-bool IsClientInstalled() {
-  const std::string recorded = GetConfigValue("path");
-  if (!recorded.empty()) return GetConfigValue("state") == "готово" && HoldsClient(recorded);
+bool IsClientInstalled(LauncherContext& ctx) {
+  const std::string recorded = GetConfigValue(ctx, "path");
+  if (!recorded.empty()) return GetConfigValue(ctx, "state") == "готово" && HoldsClient(recorded);
   return !SearchClientDir().empty();
 }
 

@@ -5,12 +5,14 @@
 // works without installing. Nothing is cached: every call looks again.
 #include <string>
 
+#include "bridge/context.h"
+
 namespace tarn {
 
 // The recorded install folder when ElementClient.exe is there (finished or
 // not, exactly as recorded); otherwise SearchClientDir. Empty, with a log
 // line, when neither finds a client.
-std::string FindClientDir();
+std::string FindClientDir(LauncherContext& ctx);
 
 // SearchClientDirFrom(ExeDir()).
 std::string SearchClientDir();
@@ -24,6 +26,6 @@ std::string SearchClientDirFrom(const std::string& base);
 // A finished install exists: with an install record, its state is "готово"
 // and its folder holds ElementClient.exe (no search); without one, the
 // search finds a client.
-bool IsClientInstalled();
+bool IsClientInstalled(LauncherContext& ctx);
 
 }  // namespace tarn

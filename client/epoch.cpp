@@ -22,17 +22,17 @@ constexpr std::array<Epoch, 3> kEpochTable{{
     {3, "1.4.0", "Излом"},
 }};
 
-int32_t RemoteBuild() {
+int32_t RemoteBuild(LauncherContext& ctx) {
   int32_t build = -1;
-  return FetchServerBuild(build) ? build : -1;
+  return FetchServerBuild(ctx, build) ? build : -1;
 }
 
 }  // namespace
 
-bool FetchServerBuild(int32_t& build) {
+bool FetchServerBuild(LauncherContext& ctx, int32_t& build) {
   std::string body;
   uint32_t status = 0;
-  if (!HttpCall("GET", "/TRN/element/version", "", body, status) || status != 200) return false;
+  if (!HttpCall(ctx, "GET", "/TRN/element/version", "", body, status) || status != 200) return false;
   build = LeadingNumber(body);
   return true;
 }
@@ -60,6 +60,6 @@ std::string EpochEvent(int32_t local, int32_t remote) {
          R"(,"remote":)" + std::to_string(remote) + "}}";
 }
 
-void PostEpoch() { PostToUi(EpochEvent(ReadClientVersion(), RemoteBuild())); }
+void PostEpoch(LauncherContext& ctx) { PostToUi(ctx, EpochEvent(ReadClientVersion(ctx), RemoteBuild(ctx))); }
 
 }  // namespace tarn

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "bridge/context.h"
+
 namespace tarn {
 
 // The "epoch" Event for an installed build (-1: none readable) and the
@@ -11,10 +13,10 @@ std::string EpochEvent(int32_t local, int32_t remote);
 
 // Asks the service for its build ("/TRN/element/version", leading digits);
 // false, build untouched, when it cannot be asked.
-bool FetchServerBuild(int32_t& build);
+bool FetchServerBuild(LauncherContext& ctx, int32_t& build);
 
 // Reads the installed build, asks the service for its build and posts the
 // "epoch" Event. The Event is always posted.
-void PostEpoch();
+void PostEpoch(LauncherContext& ctx);
 
 }  // namespace tarn

@@ -21,8 +21,8 @@ bool SameOrInside(std::string_view inner, std::string_view outer) {
   return inner.size() == outer.size() || IsSeparator(outer.back()) || IsSeparator(inner[outer.size()]);
 }
 
-std::string DataFolderPath() {
-  const std::string folder = DataFolder();
+std::string DataFolderPath(LauncherContext& ctx) {
+  const std::string folder = DataFolder(ctx);
   return folder.empty() ? JoinPath(StateDir(), "data") : folder;
 }
 
@@ -59,9 +59,9 @@ std::string SuggestedFolder(const std::string& place) {
 
 std::string DefaultInstallFolder() { return SuggestedFolder(BestFixedDrive()); }
 
-bool PickInstallFolder(std::string& folder) {
+bool PickInstallFolder(LauncherContext& ctx, std::string& folder) {
   const std::optional<std::string> chosen =
-      PickFolder({.title = "Куда установить игру", .acceptLabel = "Выбрать", .startFolder = BestFixedDrive()});
+      PickFolder(ctx, {.title = "Куда установить игру", .acceptLabel = "Выбрать", .startFolder = BestFixedDrive()});
   if (!chosen || chosen->empty()) return false;
   folder = *chosen;
   return true;
@@ -92,16 +92,16 @@ FolderProblem CheckChosenFolder(const std::string& trimmed) {
   return FolderProblem::None;
 }
 
-bool IsLauncherPlace(const std::string& folder) {
+bool IsLauncherPlace(LauncherContext& ctx, const std::string& folder) {
   const std::string place = ResolvedPath(folder);
   if (place.empty()) return false;
   for (const std::string& own : {ExeDir(), StateDir()})
     if (!own.empty() && SameOrInside(ResolvedPath(own), place)) return true;
-  return SameOrInside(place, ResolvedPath(DataFolderPath()));
+  return SameOrInside(place, ResolvedPath(DataFolderPath(ctx)));
 }
 
-LauncherFiles::LauncherFiles()
-    : log_(JoinPath(ResolvedPath(StateDir()), "launcher.log")), data_(ResolvedPath(DataFolderPath())) {}
+LauncherFiles::LauncherFiles(LauncherContext& ctx)
+    : log_(JoinPath(ResolvedPath(StateDir()), "launcher.log")), data_(ResolvedPath(DataFolderPath(ctx))) {}
 
 bool LauncherFiles::Reached(const std::string& target) {
   const std::string parent = ParentOf(target);

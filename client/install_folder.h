@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "bridge/context.h"
 #include "platform/disk.h"
 
 namespace tarn {
@@ -32,7 +33,7 @@ std::string DefaultInstallFolder();
 // The host's folder dialog, titled "Куда установить игру" with the button
 // "Выбрать", opening at BestFixedDrive(). False (folder untouched) when the
 // player cancels or no dialog can be shown.
-bool PickInstallFolder(std::string& folder);
+bool PickInstallFolder(LauncherContext& ctx, std::string& folder);
 
 // The chosen text without its trailing separators ("/" becomes empty).
 std::string TrimTrailingSeparators(std::string text);
@@ -61,7 +62,7 @@ FolderProblem CheckChosenFolder(const std::string& trimmed);
 // either of them, or lies inside the data folder. Links are followed, so
 // another spelling of the same place is caught too. A folder inside a
 // launcher's own folder (beside its data, not in it) is fine.
-bool IsLauncherPlace(const std::string& folder);
+bool IsLauncherPlace(LauncherContext& ctx, const std::string& folder);
 
 // Whether a client file, once links in its path are followed, would land
 // on the launcher's state: anything in the data folder, or launcher.log.
@@ -70,7 +71,7 @@ bool IsLauncherPlace(const std::string& folder);
 // a listed file overwrite the launcher's records.
 class LauncherFiles {
  public:
-  LauncherFiles();
+  explicit LauncherFiles(LauncherContext& ctx);
   bool Reached(const std::string& target);
 
  private:

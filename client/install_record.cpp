@@ -11,8 +11,8 @@
 
 namespace tarn {
 
-std::string DataPath() {
-  std::string folder = DataFolder();
+std::string DataPath(LauncherContext& ctx) {
+  std::string folder = DataFolder(ctx);
   return folder.empty() ? JoinPath(ExeDir(), "data") : folder;
 }
 
@@ -35,14 +35,16 @@ std::vector<std::string> SplitLines(std::string_view bytes) {
 }
 
 // The lines among the first limit bytes (see ReadStateFile).
-std::vector<std::string> ReadLines(const std::string& path, size_t limit) {
+std::vector<std::string> ReadLines(LauncherContext& ctx, const std::string& path, size_t limit) {
   std::string bytes;
   bool oversized = false;
-  ReadStateFile(path, limit, bytes, oversized);
+  ReadStateFile(ctx.log, path, limit, bytes, oversized);
   return SplitLines(bytes);
 }
 
-std::vector<std::string> ReadConfigLines() { return ReadLines(InstallConfigPath(), kInstallConfigLimitBytes); }
+std::vector<std::string> ReadConfigLines(LauncherContext& ctx) {
+  return ReadLines(ctx, InstallConfigPath(ctx), kInstallConfigLimitBytes);
+}
 
 bool KeyIs(std::string_view line, std::string_view key) {
   const size_t eq = line.find('=');
@@ -51,26 +53,23 @@ bool KeyIs(std::string_view line, std::string_view key) {
 
 }  // namespace
 
-std::mutex& ConfigLock() {
-  static auto* lock = new std::mutex;  // never destroyed: detached tasks may use it during exit
-  return *lock;
-}
+std::string InstallConfigPath(LauncherContext& ctx) { return JoinPath(DataPath(ctx), "install.cfg"); }
+std::string InstallJournalPath(LauncherContext& ctx) { return JoinPath(DataPath(ctx), "install.done"); }
 
-std::string InstallConfigPath() { return JoinPath(DataPath(), "install.cfg"); }
-std::string InstallJournalPath() { return JoinPath(DataPath(), "install.done"); }
-
-std::string GetConfigValue(const std::string& key) {
-  std::lock_guard lock(ConfigLock());
-  for (const std::string& line : ReadConfigLines())
+std::string GetConfigValue(LauncherContext& ctx, const std::string& key) {
+  std::lock_guard lock(ctx.configLock);
+  for (const std::string& line : ReadConfigLines(ctx))
     if (KeyIs(line, key)) return line.substr(line.find('=') + 1);
   return {};
 }
 
-void SetConfigValue(const std::string& key, const std::string& value) { SetConfigValues({{key, value}}); }
+void SetConfigValue(LauncherContext& ctx, const std::string& key, const std::string& value) {
+  SetConfigValues(ctx, {{key, value}});
+}
 
-void SetConfigValues(const std::vector<std::pair<std::string, std::string>>& values) {
-  std::lock_guard lock(ConfigLock());
-  std::vector<std::string> lines = ReadConfigLines();
+void SetConfigValues(LauncherContext& ctx, const std::vector<std::pair<std::string, std::string>>& values) {
+  std::lock_guard lock(ctx.configLock);
+  std::vector<std::string> lines = ReadConfigLines(ctx);
   // The index of the value a line sets, or values.size() for a line kept.
   const auto setBy = [&](const std::string& line) {
     size_t i = 0;
@@ -99,8 +98,8 @@ void SetConfigValues(const std::vector<std::pair<std::string, std::string>>& val
   }
   for (size_t i = 0; i < values.size(); ++i)
     if (!written[i]) text += values[i].first + "=" + values[i].second + "\r\n";
-  MakeFolder(DataPath());
-  ReplaceFileAtomically(InstallConfigPath(), text);
+  MakeFolder(DataPath(ctx));
+  ReplaceFileAtomically(InstallConfigPath(ctx), text);
 }
 
 size_t InstallJournalLimit(const FileList& list) {
@@ -111,10 +110,10 @@ size_t InstallJournalLimit(const FileList& list) {
   return bytes;
 }
 
-InstallJournal LoadInstallJournal(size_t limit) {
+InstallJournal LoadInstallJournal(LauncherContext& ctx, size_t limit) {
   std::string bytes;
   bool oversized = false;
-  ReadStateFile(InstallJournalPath(), limit, bytes, oversized);
+  ReadStateFile(ctx.log, InstallJournalPath(ctx), limit, bytes, oversized);
   InstallJournal journal;
   for (const std::string& line : SplitLines(bytes)) {
     const size_t tab = line.find('\t');
@@ -123,7 +122,7 @@ InstallJournal LoadInstallJournal(size_t limit) {
   }
   // The journal is only ever appended to: without this, lines would keep
   // going after the damage that no read ever reaches.
-  if (oversized) ReplaceFileAtomically(InstallJournalPath(), bytes);
+  if (oversized) ReplaceFileAtomically(InstallJournalPath(ctx), bytes);
   return journal;
 }
 
@@ -131,29 +130,29 @@ namespace {
 constexpr std::string_view kJournalFolderKey = "folder=";
 }  // namespace
 
-std::string InstallJournalFolder() {
+std::string InstallJournalFolder(LauncherContext& ctx) {
   // Only the first line can name the folder; entries come after it.
   // The start of the file is enough; a journal is longer than that by
   // nature, so this read is no sign of damage.
   std::string start;
-  ReadFileStart(InstallJournalPath(), kInstallConfigLimitBytes, start);
+  ReadFileStart(InstallJournalPath(ctx), kInstallConfigLimitBytes, start);
   const std::vector<std::string> lines = SplitLines(start.substr(0, start.find('\n')));
   if (lines.empty() || lines.front().rfind(kJournalFolderKey, 0) != 0) return {};
   return lines.front().substr(kJournalFolderKey.size());
 }
 
-void StartInstallJournal(const std::string& folder) {
-  MakeFolder(DataPath());
+void StartInstallJournal(LauncherContext& ctx, const std::string& folder) {
+  MakeFolder(DataPath(ctx));
   // A line without a TAB is no entry, so readers that know nothing of the
   // folder line pass over it.
-  ReplaceFileAtomically(InstallJournalPath(), std::string(kJournalFolderKey) + folder + "\r\n");
+  ReplaceFileAtomically(InstallJournalPath(ctx), std::string(kJournalFolderKey) + folder + "\r\n");
 }
 
-void AppendInstallJournal(const std::string& path, const std::string& md5) {
+void AppendInstallJournal(LauncherContext& ctx, const std::string& path, const std::string& md5) {
   // The host made the data folder at start-up, but a player may have
   // removed it since; one cheap call saves the resume information.
-  MakeFolder(DataPath());
-  AppendToFile(InstallJournalPath(), md5 + "\t" + path + "\r\n", WriteSharing::Exclusive);
+  MakeFolder(DataPath(ctx));
+  AppendToFile(InstallJournalPath(ctx), md5 + "\t" + path + "\r\n", WriteSharing::Exclusive);
 }
 
 }  // namespace tarn

@@ -6,11 +6,11 @@
 
 namespace tarn {
 
-ListFetch FetchFileList(FileList& list) {
+ListFetch FetchFileList(LauncherContext& ctx, FileList& list) {
   std::string body;
   uint32_t status = 0;
   bool tooLarge = false;
-  if (!HttpCall("GET", kFileListPath, "", body, status, &tooLarge) || status != 200)
+  if (!HttpCall(ctx, "GET", kFileListPath, "", body, status, &tooLarge) || status != 200)
     return tooLarge ? ListFetch::TooLarge : ListFetch::Unreachable;
   std::string signedText;
   if (!VerifyListSignature(body, signedText)) return ListFetch::BadSignature;

@@ -4,6 +4,7 @@
 // all take it and only word its outcome differently.
 #include <string>
 
+#include "bridge/context.h"
 #include "client/file_list.h"
 
 namespace tarn {
@@ -18,7 +19,7 @@ enum class ListFetch {
 
 // Asks the service for "/TRN/element/files.md5". Ok and Malformed fill
 // list; anything else leaves it as it was.
-ListFetch FetchFileList(FileList& list);
+ListFetch FetchFileList(LauncherContext& ctx, FileList& list);
 
 // The largest signed list this launcher reads, in bytes.
 size_t MaxListBytes();

@@ -74,8 +74,8 @@ bool MakeParentFolders(const std::string& filePath) {
 
 }  // namespace
 
-std::string FindVersionFile() {
-  const std::string clientDir = FindClientDir();
+std::string FindVersionFile(LauncherContext& ctx) {
+  const std::string clientDir = FindClientDir(ctx);
   if (clientDir.empty()) return {};
   std::string folder = clientDir;
   for (int level = 0; level < kVersionSearchFolders && !folder.empty(); ++level) {
@@ -84,7 +84,7 @@ std::string FindVersionFile() {
       if (!IsFile(candidate)) continue;
       const std::string full = FullPath(candidate);
       if (full.empty()) continue;
-      LogLine("файл версии: %s", full.c_str());
+      LogLine(ctx.log, "файл версии: %s", full.c_str());
       return full;
     }
     folder = SearchParent(folder);
@@ -92,22 +92,22 @@ std::string FindVersionFile() {
   return DefaultVersionFile(clientDir);
 }
 
-int32_t ReadClientVersion() {
-  const std::string path = FindVersionFile();
+int32_t ReadClientVersion(LauncherContext& ctx) {
+  const std::string path = FindVersionFile(ctx);
   if (path.empty()) return -1;
   std::string bytes;
   if (!ReadFileStart(path, kVersionReadBytes, bytes)) return -1;
   return LeadingNumber(bytes);
 }
 
-bool WriteClientVersion(int32_t build) {
-  const std::string path = FindVersionFile();
+bool WriteClientVersion(LauncherContext& ctx, int32_t build) {
+  const std::string path = FindVersionFile(ctx);
   if (path.empty()) return false;
   MakeParentFolders(path);
   char text[32];
   const int n = std::snprintf(text, sizeof text, "%d 0\n", build);
   if (n <= 0 || !ReplaceFileAtomically(path, std::string_view(text, static_cast<size_t>(n)))) return false;
-  LogLine("версия клиента проставлена: %d", build);
+  LogLine(ctx.log, "версия клиента проставлена: %d", build);
   return true;
 }
 

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "bridge/context.h"
+
 namespace tarn {
 
 // C atoi: blanks skipped, an optional sign, the digits up to the first other
@@ -17,17 +19,17 @@ int32_t LeadingNumber(std::string_view text);
 // holds a version.sw, in the client folder or up to four folders above it
 // (never the file-system root). Without one, the path where it belongs:
 // the client folder + config/element/version.sw. Empty without a client.
-std::string FindVersionFile();
+std::string FindVersionFile(LauncherContext& ctx);
 
 // The installed build number: the leading number of the version file's
 // first 63 bytes (0 when there is none); nothing past them is read. -1
 // without a client or a readable regular version file (a FIFO or device
 // of that name is refused, never waited on).
-int32_t ReadClientVersion();
+int32_t ReadClientVersion(LauncherContext& ctx);
 
 // Stamps build into the version file, creating its folders when needed.
 // The file is replaced whole, so a reader or a crash never sees half of it.
 // False without a client or when the file could not be written.
-bool WriteClientVersion(int32_t build);
+bool WriteClientVersion(LauncherContext& ctx, int32_t build);
 
 }  // namespace tarn

@@ -17,41 +17,19 @@ namespace {
 
 using Clock = TokenBucket::Clock;
 
-// A quarter second of the rate may gather while nothing is received: small
-// enough that a 10 s window stays within a few percent, large enough that
-// a lull between two files is not lost to the household's share.
-constexpr double kBurstSeconds = 0.25;
-constexpr double kBurstFloorBytes = 16 * 1024;
 // A changed limit reaches a waiting transfer within this.
 constexpr auto kWaitSlice = std::chrono::milliseconds(100);
 constexpr uint64_t kMaxKibps = 4u << 20;
 constexpr size_t kSavedLimitBytes = 256;
 
-double Burst(uint64_t rate) { return std::max(static_cast<double>(rate) * kBurstSeconds, kBurstFloorBytes); }
+std::string SavedLimitPath(LauncherContext& ctx) { return JoinPath(DataPath(ctx), "speed.cfg"); }
 
-Clock::duration Seconds(double s) {
-  return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
-}
-
-std::string SavedLimitPath() { return JoinPath(DataPath(), "speed.cfg"); }
-
-struct Limiter {
-  std::mutex lock;
-  TokenBucket bucket;           // guarded by lock
-  std::atomic<uint64_t> rate{0};  // the bucket's rate, for the way without a limit
-  std::once_flag loaded;
-};
-
-Limiter& TheLimiter() {
-  static auto* limiter = new Limiter;  // never destroyed: detached tasks may still download during exit
-  return *limiter;
-}
-
-Limiter& Loaded() {
-  Limiter& l = TheLimiter();
-  std::call_once(l.loaded, [&l] {
+// The launcher's limit, read from speed.cfg at its first use.
+SpeedLimit& Loaded(LauncherContext& ctx) {
+  SpeedLimit& l = ctx.speedLimit;
+  std::call_once(l.loaded, [&ctx, &l] {
     std::lock_guard lock(l.lock);
-    l.bucket.SetRate(SavedKibps() * 1024, Clock::now());
+    l.bucket.SetRate(SavedKibps(ctx) * 1024, Clock::now());
     l.rate.store(l.bucket.Rate());
   });
   return l;
@@ -59,50 +37,17 @@ Limiter& Loaded() {
 
 }  // namespace
 
-void TokenBucket::Refill(Clock::time_point now) {
-  if (now <= last_) return;
-  const double seconds = std::chrono::duration<double>(now - last_).count();
-  tokens_ = std::min(tokens_ + seconds * static_cast<double>(rate_), Burst(rate_));
-  last_ = now;
-}
-
-void TokenBucket::SetRate(uint64_t bytesPerSecond, Clock::time_point now) {
-  Refill(now);
-  rate_ = bytesPerSecond;
-  last_ = now;
-  // A debt run up under a lower limit would hold a higher one back; past a
-  // second of the new rate it is forgiven.
-  if (rate_ == 0)
-    tokens_ = 0;
-  else
-    tokens_ = std::clamp(tokens_, -static_cast<double>(rate_), Burst(rate_));
-}
-
-Clock::duration TokenBucket::Take(uint64_t bytes, Clock::time_point now) {
-  if (rate_ == 0) return Clock::duration::zero();
-  Refill(now);
-  tokens_ -= static_cast<double>(bytes);
-  return Owed(now);
-}
-
-Clock::duration TokenBucket::Owed(Clock::time_point now) {
-  if (rate_ == 0) return Clock::duration::zero();
-  Refill(now);
-  if (tokens_ >= 0) return Clock::duration::zero();
-  return Seconds(-tokens_ / static_cast<double>(rate_));
-}
-
-void SetDownloadLimit(uint64_t bytesPerSecond) {
-  Limiter& l = Loaded();
+void SetDownloadLimit(LauncherContext& ctx, uint64_t bytesPerSecond) {
+  SpeedLimit& l = Loaded(ctx);
   std::lock_guard lock(l.lock);
   l.bucket.SetRate(bytesPerSecond, Clock::now());
   l.rate.store(bytesPerSecond);
 }
 
-uint64_t DownloadLimit() { return Loaded().rate.load(); }
+uint64_t DownloadLimit(LauncherContext& ctx) { return Loaded(ctx).rate.load(); }
 
-void ThrottleReceived(uint64_t bytes, const std::function<bool()>& cancelled) {
-  Limiter& l = Loaded();
+void ThrottleReceived(LauncherContext& ctx, uint64_t bytes, const std::function<bool()>& cancelled) {
+  SpeedLimit& l = Loaded(ctx);
   if (l.rate.load(std::memory_order_relaxed) == 0) return;
   Clock::duration wait;
   {
@@ -129,10 +74,10 @@ bool ParseKibps(std::string_view text, uint64_t& kibps) {
   return true;
 }
 
-uint64_t SavedKibps() {
+uint64_t SavedKibps(LauncherContext& ctx) {
   std::string text;
   bool oversized = false;
-  if (!ReadStateFile(SavedLimitPath(), kSavedLimitBytes, text, oversized)) return 0;
+  if (!ReadStateFile(ctx.log, SavedLimitPath(ctx), kSavedLimitBytes, text, oversized)) return 0;
   const size_t eol = text.find_first_of("\r\n");
   const std::string_view line = std::string_view(text).substr(0, eol);
   uint64_t kibps = 0;
@@ -140,17 +85,19 @@ uint64_t SavedKibps() {
   return kibps;
 }
 
-void ApplySpeedLimit(const std::string& kibps) {
+void ApplySpeedLimit(LauncherContext& ctx, const std::string& kibps) {
   uint64_t value = 0;
   if (!ParseKibps(kibps, value)) return;
-  SetDownloadLimit(value * 1024);
-  MakeFolder(DataPath());
-  if (!ReplaceFileAtomically(SavedLimitPath(), "kibps=" + std::to_string(value) + "\r\n"))
-    LogLine("ограничение скорости не сохранено: %s", SavedLimitPath().c_str());
-  LogLine("ограничение скорости: %s", value == 0 ? "нет" : (std::to_string(value) + " КБ/с").c_str());
-  PostSpeedLimit();
+  SetDownloadLimit(ctx, value * 1024);
+  MakeFolder(DataPath(ctx));
+  if (!ReplaceFileAtomically(SavedLimitPath(ctx), "kibps=" + std::to_string(value) + "\r\n"))
+    LogLine(ctx.log, "ограничение скорости не сохранено: %s", SavedLimitPath(ctx).c_str());
+  LogLine(ctx.log, "ограничение скорости: %s", value == 0 ? "нет" : (std::to_string(value) + " КБ/с").c_str());
+  PostSpeedLimit(ctx);
 }
 
-void PostSpeedLimit() { PostToUi(R"({"limit":{"kibps":)" + std::to_string(DownloadLimit() / 1024) + "}}"); }
+void PostSpeedLimit(LauncherContext& ctx) {
+  PostToUi(ctx, R"({"limit":{"kibps":)" + std::to_string(DownloadLimit(ctx) / 1024) + "}}");
+}
 
 }  // namespace tarn

@@ -165,9 +165,10 @@ WriteStatus WriteWholePart(const std::string& targetPath, std::string_view bytes
 constexpr uint64_t kMemoryFileBytes = 128u << 10;
 
 struct Transfer {
-  Transfer(DownloadFlags f, const ProgressCallback& p, std::optional<uint64_t> size, std::string partPath,
-           std::string targetPath, uint64_t from, bool check, std::string* keep)
-      : flags(f),
+  Transfer(LauncherContext& c, DownloadFlags f, const ProgressCallback& p, std::optional<uint64_t> size,
+           std::string partPath, std::string targetPath, uint64_t from, bool check, std::string* keep)
+      : ctx(c),
+        flags(f),
         progress(p),
         expectedSize(size),
         part(std::move(partPath)),
@@ -180,6 +181,7 @@ struct Transfer {
     if (hash && from == 0 && size && *size >= kPipeAfterBytes) StartPipe();
   }
 
+  LauncherContext& ctx;
   DownloadFlags flags;
   const ProgressCallback& progress;
   std::optional<uint64_t> expectedSize;  // none when the list does not say
@@ -265,7 +267,7 @@ struct Transfer {
     // stop waits for a quiet moment (reading on at full speed then would
     // pull in everything the server queued); once that wait is over, the
     // request ends the transfer below.
-    ThrottleReceived(bytes.size(), [this] {
+    ThrottleReceived(ctx, bytes.size(), [this] {
       if (!Requested()) return false;
       if (!requestedSince) requestedSince = Clock::now();
       return Clock::now() - *requestedSince >= kRequestGrace;
@@ -395,9 +397,9 @@ using Received = FetchedFile;
 // Fetches and checks one file into its ".part" file, or into memory when
 // keepSmall allows it for a small one. Ok: received holds exactly the
 // listed bytes, not yet forced to the disk.
-DownloadResult Receive(const std::string& requestPath, const std::string& targetPath, std::string_view expectedMd5,
-                       uint64_t expectedSize, DownloadFlags flags, const ProgressCallback& progress, bool sizeKnown,
-                       bool keepSmall, Received& received) {
+DownloadResult Receive(LauncherContext& ctx, const std::string& requestPath, const std::string& targetPath,
+                       std::string_view expectedMd5, uint64_t expectedSize, DownloadFlags flags,
+                       const ProgressCallback& progress, bool sizeKnown, bool keepSmall, Received& received) {
   if (flags.stop.load()) return DownloadResult::Stopped;
   std::optional<uint64_t> size;
   if (sizeKnown || expectedSize != 0) size = expectedSize;
@@ -412,9 +414,9 @@ DownloadResult Receive(const std::string& requestPath, const std::string& target
     offset = 0;
   }
 
-  Transfer t(flags, progress, size, part, targetPath, offset, !expectedMd5.empty(),
+  Transfer t(ctx, flags, progress, size, part, targetPath, offset, !expectedMd5.empty(),
              keepSmall ? &received.bytes : nullptr);
-  const ServiceEndpoint endpoint = ServiceEndpointInUse();
+  const ServiceEndpoint endpoint = ServiceEndpointInUse(ctx);
   HttpRequest request;
   request.host = endpoint.host;
   request.port = endpoint.port;
@@ -541,18 +543,18 @@ std::string DownloadResultText(DownloadResult code) {
 
 std::string PartPath(const std::string& targetPath) { return targetPath + ".part"; }
 
-DownloadResult DownloadFile(const std::string& requestPath, const std::string& targetPath,
+DownloadResult DownloadFile(LauncherContext& ctx, const std::string& requestPath, const std::string& targetPath,
                             std::string_view expectedMd5, uint64_t expectedSize, DownloadFlags flags,
                             const ProgressCallback& progress, bool sizeKnown) {
   Received received;
   const DownloadResult result =
-      Receive(requestPath, targetPath, expectedMd5, expectedSize, flags, progress, sizeKnown, false, received);
+      Receive(ctx, requestPath, targetPath, expectedMd5, expectedSize, flags, progress, sizeKnown, false, received);
   if (result != DownloadResult::Ok) return result;
   return FlushAndRename(received.file, PartPath(targetPath), targetPath);
 }
 
-DownloadSession::DownloadSession(PlacedCallback placed, BeforeFlush beforeFlush)
-    : placed_(std::move(placed)), beforeFlush_(std::move(beforeFlush)) {}
+DownloadSession::DownloadSession(LauncherContext& ctx, PlacedCallback placed, BeforeFlush beforeFlush)
+    : ctx_(ctx), placed_(std::move(placed)), beforeFlush_(std::move(beforeFlush)) {}
 
 DownloadSession::~DownloadSession() {
   {
@@ -576,8 +578,8 @@ DownloadResult DownloadSession::Download(const std::string& requestPath, const s
            std::find(targets_.begin(), targets_.end(), targetPath) == targets_.end();
   });
   Received received;
-  const DownloadResult result = Receive(requestPath, targetPath, expectedMd5, expectedSize, flags, progress,
-                                        sizeKnown, true, received);
+  const DownloadResult result =
+      Receive(ctx_, requestPath, targetPath, expectedMd5, expectedSize, flags, progress, sizeKnown, true, received);
   if (result == DownloadResult::Ok) HandOver(std::move(received), tag);
   Poll();
   return result;
@@ -597,7 +599,7 @@ DownloadResult DownloadSession::Fetch(const std::string& requestPath, const std:
       --hurry_;
     }
   }
-  return Receive(requestPath, targetPath, expectedMd5, expectedSize, flags, progress, sizeKnown, true, fetched);
+  return Receive(ctx_, requestPath, targetPath, expectedMd5, expectedSize, flags, progress, sizeKnown, true, fetched);
 }
 
 void DownloadSession::Place(FetchedFile fetched, size_t tag) {

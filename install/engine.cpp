@@ -43,40 +43,38 @@ constexpr int kWaitUnitLimit = 40;
 // What the task does once the run has let go of the client and the flag.
 enum class After { Nothing, RefreshScreen, Installed };
 
-InstallFlags& Flags() { return TheInstallFlags(); }
-
-void SetStageAndPost(const char* stage) {
+void SetStageAndPost(LauncherContext& ctx, const char* stage) {
   {
-    std::lock_guard lock(InstallLock());
-    TheInstallState().stage = stage;
+    std::lock_guard lock(ctx.install.lock);
+    ctx.install.state.stage = stage;
   }
-  PostInstallEvent();
+  PostInstallEvent(ctx);
 }
 
 // Stage "продолжить" after a stop: the next run continues from here.
-void PostStopped() {
+void PostStopped(LauncherContext& ctx) {
   {
-    std::lock_guard lock(InstallLock());
-    InstallState& s = TheInstallState();
+    std::lock_guard lock(ctx.install.lock);
+    InstallState& s = ctx.install.state;
     s.stage = "продолжить";
     s.speed = 0;
     s.eta = -1;
     s.speedTick = 0;
     s.file.clear();
   }
-  PostInstallEvent();
+  PostInstallEvent(ctx);
 }
 
-void PostPaused() {
+void PostPaused(LauncherContext& ctx) {
   {
-    std::lock_guard lock(InstallLock());
-    InstallState& s = TheInstallState();
+    std::lock_guard lock(ctx.install.lock);
+    InstallState& s = ctx.install.state;
     s.stage = "пауза";
     s.speed = 0;
     s.eta = -1;
     s.speedTick = 0;
   }
-  PostInstallEvent();
+  PostInstallEvent(ctx);
 }
 
 // Bytes a ".part" file already holds towards a file of the listed size.
@@ -91,28 +89,28 @@ uint64_t BytesOnDisk(const std::string& target, uint64_t size) {
 // The journal speaks for one folder only. A run that settles elsewhere than
 // the folder the journal was written for starts a new one, or files of the
 // listed size in the new folder would be trusted on the old folder's word.
-void ClaimJournal(const std::string& folder, const std::string& savedFolder) {
-  const std::string owner = InstallJournalFolder();
+void ClaimJournal(LauncherContext& ctx, const std::string& folder, const std::string& savedFolder) {
+  const std::string owner = InstallJournalFolder(ctx);
   const bool belongs = owner.empty() ? folder == savedFolder : owner == folder;
-  if (!belongs) StartInstallJournal(folder);
+  if (!belongs) StartInstallJournal(ctx, folder);
 }
 
 // Stage "ошибка" with the counts of what is on the disk now, so a failed
 // run never shows files or bytes that did not land.
-void FailWithCounts(const std::string& message, uint64_t files, uint64_t bytes) {
+void FailWithCounts(LauncherContext& ctx, const std::string& message, uint64_t files, uint64_t bytes) {
   {
-    std::lock_guard lock(InstallLock());
-    TheInstallState().doneFiles = files;
-    TheInstallState().doneBytes = bytes;
+    std::lock_guard lock(ctx.install.lock);
+    ctx.install.state.doneFiles = files;
+    ctx.install.state.doneBytes = bytes;
   }
-  FailInstall(message);
+  FailInstall(ctx, message);
 }
 
 }  // namespace
 
-bool CheckInstalledFiles(const FileList& list, const std::string& folder, TransferCounters& counters,
-                         DownloadPlan& plan) {
-  const InstallJournal journal = LoadInstallJournal(InstallJournalLimit(list));
+bool CheckInstalledFiles(LauncherContext& ctx, const FileList& list, const std::string& folder,
+                         TransferCounters& counters, DownloadPlan& plan) {
+  const InstallJournal journal = LoadInstallJournal(ctx, InstallJournalLimit(list));
   const size_t count = list.entries.size();
   enum : char { kMissing, kInJournal, kToHash, kSame, kDifferent, kSkipped };
   // First, in list order, what is cheap: which files exist and which the
@@ -140,12 +138,12 @@ bool CheckInstalledFiles(const FileList& list, const std::string& folder, Transf
   const auto settleUpTo = [&](size_t end) {
     for (; next < end && !stopped; ++next) {
       const size_t i = next;
-      if (found[i] == kSkipped || Flags().stopRequested.load()) {
+      if (found[i] == kSkipped || ctx.installFlags.stopRequested.load()) {
         stopped = true;
         return;
       }
       const FileEntry& e = list.entries[i];
-      if (found[i] == kSame) AppendInstallJournal(e.path, e.md5);
+      if (found[i] == kSame) AppendInstallJournal(ctx, e.path, e.md5);
       if (found[i] == kInJournal || found[i] == kSame) {
         counters.completedBytes += e.size;
         counters.completedFiles += 1;
@@ -155,11 +153,11 @@ bool CheckInstalledFiles(const FileList& list, const std::string& folder, Transf
       }
       if (i % kCheckPostEvery == 0) {
         {
-          std::lock_guard lock(InstallLock());
-          TheInstallState().doneFiles = i + 1;
-          TheInstallState().doneBytes = counters.completedBytes;
+          std::lock_guard lock(ctx.install.lock);
+          ctx.install.state.doneFiles = i + 1;
+          ctx.install.state.doneBytes = counters.completedBytes;
         }
-        PostInstallEvent();
+        PostInstallEvent(ctx);
       }
     }
   };
@@ -168,7 +166,7 @@ bool CheckInstalledFiles(const FileList& list, const std::string& folder, Transf
       [&](size_t j) {
         const size_t i = toHash[j];
         // After a stop the rest is only skipped: nothing of it counts.
-        if (Flags().stopRequested.load()) {
+        if (ctx.installFlags.stopRequested.load()) {
           found[i] = kSkipped;
           return;
         }
@@ -178,7 +176,7 @@ bool CheckInstalledFiles(const FileList& list, const std::string& folder, Transf
       },
       [&](size_t j) { settleUpTo(toHash[j] + 1); });
   settleUpTo(count);
-  return !stopped && !Flags().stopRequested.load();
+  return !stopped && !ctx.installFlags.stopRequested.load();
 }
 
 namespace {
@@ -188,9 +186,9 @@ enum class FileOutcome { Done, Again, Failed };
 // Up to three attempts at one file, with the waits between them, on a
 // worker of its own. A failed attempt also asks the workers to go easier
 // on the service.
-FileOutcome DownloadOne(DownloadSession& session, FetchWorkers& workers, const FileEntry& entry, bool sizeKnown,
-                        const std::string& target, DownloadFlags flags, const ProgressCallback& progress,
-                        DownloadResult& result, FetchedFile& fetched) {
+FileOutcome DownloadOne(LauncherContext& ctx, DownloadSession& session, FetchWorkers& workers, const FileEntry& entry,
+                        bool sizeKnown, const std::string& target, DownloadFlags flags,
+                        const ProgressCallback& progress, DownloadResult& result, FetchedFile& fetched) {
   int failures = 0;
   int waitUnits = kFirstWaitUnits;
   for (;;) {
@@ -210,7 +208,7 @@ FileOutcome DownloadOne(DownloadSession& session, FetchWorkers& workers, const F
     }
     workers.Shrink();
     const std::string text = DownloadResultText(result);
-    LogLine("повтор %s (попытка %d): %s", entry.path.c_str(), failures + 1, text.c_str());
+    LogLine(ctx.log, "повтор %s (попытка %d): %s", entry.path.c_str(), failures + 1, text.c_str());
     for (int u = 0; u < waitUnits; ++u) {
       if (flags.stop.load() || flags.pause.load()) break;
       std::this_thread::sleep_for(kRetrySleep);
@@ -227,7 +225,8 @@ FileOutcome DownloadOne(DownloadSession& session, FetchWorkers& workers, const F
 // order. The counters are shared with the workers through this alone.
 class InFlight {
  public:
-  InFlight(TransferCounters& counters, size_t count) : counters_(counters), held_(count, 0) {}
+  InFlight(LauncherContext& ctx, TransferCounters& counters, size_t count)
+      : ctx_(ctx), counters_(counters), held_(count, 0) {}
 
   // A file starts with onDisk bytes already in its ".part" file: they count
   // as done, but not towards the speed.
@@ -237,7 +236,7 @@ class InFlight {
     held_[slot] = onDisk;
     TransferCounters view = counters_;
     view.completedBytes += total_ - onDisk;
-    StartFileProgress(view, onDisk);
+    StartFileProgress(ctx_, view, onDisk);
     counters_.lastPostTick = view.lastPostTick;
   }
   void Update(size_t slot, uint64_t received) {
@@ -258,11 +257,12 @@ class InFlight {
  private:
   void Post() {
     TransferCounters view = counters_;
-    UpdateTransferProgress(view, total_);
+    UpdateTransferProgress(ctx_, view, total_);
     counters_.lastPostTick = view.lastPostTick;
   }
 
   std::mutex lock_;
+  LauncherContext& ctx_;
   TransferCounters& counters_;   // guarded by lock_ while workers run
   std::vector<uint64_t> held_;   // guarded by lock_
   uint64_t total_ = 0;           // guarded by lock_: the sum of held_
@@ -285,37 +285,37 @@ struct RoundEnd {
 // The plan's files named by todo, several at once, until all came or a
 // pause, a stop or a failure ends the round. Files that came are handed to
 // the session in list order, so their journal lines and counts keep it.
-RoundEnd DownloadRound(const DownloadPlan& plan, const std::vector<size_t>& todo, const std::string& folder,
-                       DownloadSession& session, TransferCounters& counters) {
+RoundEnd DownloadRound(LauncherContext& ctx, const DownloadPlan& plan, const std::vector<size_t>& todo,
+                       const std::string& folder, DownloadSession& session, TransferCounters& counters) {
   RoundEnd end;
   std::vector<Slot> slots(todo.size());
   std::vector<std::string> targets(todo.size());
   for (size_t j = 0; j < todo.size(); ++j) targets[j] = ClientFilePath(folder, plan.entries[todo[j]]->path);
-  InFlight inFlight(counters, todo.size());
+  InFlight inFlight(ctx, counters, todo.size());
   // The workers' stop: the player's, passed on by the task thread, or a
   // failure that ends the run.
   std::atomic<bool> halt{false};
-  const DownloadFlags flags{Flags().pauseRequested, halt};
+  const DownloadFlags flags{ctx.installFlags.pauseRequested, halt};
   FetchWorkers workers(
       todo.size(), FetchWorkers::kMaxWorkers, [&targets](size_t j) -> const std::string& { return targets[j]; },
       [&](size_t j, FetchWorkers& self) {
         const FileEntry& entry = *plan.entries[todo[j]];
         Slot& slot = slots[j];
-        if (halt.load() || Flags().pauseRequested.load()) return false;
+        if (halt.load() || ctx.installFlags.pauseRequested.load()) return false;
         {
-          std::lock_guard lock(InstallLock());
-          TheInstallState().file = entry.path;
+          std::lock_guard lock(ctx.install.lock);
+          ctx.install.state.file = entry.path;
         }
         inFlight.Start(j, BytesOnDisk(targets[j], entry.size));
-        slot.outcome = DownloadOne(session, self, entry, plan.sizesKnown, targets[j], flags,
-                                   [&inFlight, j](uint64_t received) { inFlight.Update(j, received); }, slot.result,
-                                   slot.fetched);
+        slot.outcome = DownloadOne(
+            ctx, session, self, entry, plan.sizesKnown, targets[j], flags,
+            [&inFlight, j](uint64_t received) { inFlight.Update(j, received); }, slot.result, slot.fetched);
         return slot.outcome == FileOutcome::Done;
       });
   const auto idle = [&] {
     session.Poll();
-    if (Flags().stopRequested.load()) halt.store(true);
-    if (halt.load() || Flags().pauseRequested.load()) workers.Halt();
+    if (ctx.installFlags.stopRequested.load()) halt.store(true);
+    if (halt.load() || ctx.installFlags.pauseRequested.load()) workers.Halt();
   };
   // A pause or stop lets the round run dry: no new file starts, and the
   // ones in flight end at their next quiet moment.
@@ -348,7 +348,8 @@ RoundEnd DownloadRound(const DownloadPlan& plan, const std::vector<size_t>& todo
 // checked; its journal line follows once the downloader reports its data on
 // the disk and the file under its own name, so the journal never speaks for
 // a file a power cut could take back.
-bool DownloadPhase(const DownloadPlan& plan, const std::string& folder, TransferCounters& counters) {
+bool DownloadPhase(LauncherContext& ctx, const DownloadPlan& plan, const std::string& folder,
+                   TransferCounters& counters) {
   // What is on the disk under its own name: the files the check found, and
   // those the downloader has placed since. A failure shows these, not the
   // files merely received.
@@ -357,10 +358,10 @@ bool DownloadPhase(const DownloadPlan& plan, const std::string& folder, Transfer
   const FileEntry* unplaced = nullptr;
   DownloadResult unplacedResult = DownloadResult::Ok;
   std::vector<char> placed(plan.entries.size(), 0);
-  DownloadSession session([&](const PlacedFile& file) {
+  DownloadSession session(ctx, [&](const PlacedFile& file) {
     const FileEntry& entry = *plan.entries[file.tag];
     if (file.result == DownloadResult::Ok) {
-      AppendInstallJournal(entry.path, entry.md5);
+      AppendInstallJournal(ctx, entry.path, entry.md5);
       placed[file.tag] = 1;
       filesOnDisk += 1;
       bytesOnDisk += entry.size;
@@ -375,48 +376,48 @@ bool DownloadPhase(const DownloadPlan& plan, const std::string& folder, Transfer
     uint64_t held = 0;
     for (size_t i = 0; i < plan.entries.size(); ++i)
       if (!placed[i]) held += BytesOnDisk(ClientFilePath(folder, plan.entries[i]->path), plan.entries[i]->size);
-    FailWithCounts("Не удалось скачать «" + entry.path + "». " + DownloadResultText(result), filesOnDisk,
+    FailWithCounts(ctx, "Не удалось скачать «" + entry.path + "». " + DownloadResultText(result), filesOnDisk,
                    bytesOnDisk + held);
     return false;
   };
   std::vector<size_t> todo(plan.entries.size());
   for (size_t i = 0; i < todo.size(); ++i) todo[i] = i;
   while (!todo.empty()) {
-    while (Flags().pauseRequested.load() && !Flags().stopRequested.load()) {
+    while (ctx.installFlags.pauseRequested.load() && !ctx.installFlags.stopRequested.load()) {
       session.Poll();
-      PostPaused();
+      PostPaused(ctx);
       std::this_thread::sleep_for(kPauseRepeat);
     }
-    if (Flags().stopRequested.load()) break;
+    if (ctx.installFlags.stopRequested.load()) break;
     if (unplaced) return fail(*unplaced, unplacedResult);
-    RoundEnd round = DownloadRound(plan, todo, folder, session, counters);
+    RoundEnd round = DownloadRound(ctx, plan, todo, folder, session, counters);
     if (round.failed) return fail(*round.failed, round.result);
     todo = std::move(round.left);
   }
   // Every file received is on the disk and journalled before the run says
   // it stopped or goes on to finish.
   session.Drain();
-  if (Flags().stopRequested.load()) {
-    PostStopped();
+  if (ctx.installFlags.stopRequested.load()) {
+    PostStopped(ctx);
     return false;
   }
   if (unplaced) return fail(*unplaced, unplacedResult);
   return true;
 }
 
-void Finish(const FileList& list, const std::string& folder) {
+void Finish(LauncherContext& ctx, const FileList& list, const std::string& folder) {
   int32_t build = list.version;
-  FetchServerBuild(build);
-  if (build >= 0) WriteClientVersion(build);
+  FetchServerBuild(ctx, build);
+  if (build >= 0) WriteClientVersion(ctx, build);
   // The journal goes first: a run cut off between the two then re-checks
   // every file, where the other order would leave a finished install with
   // a journal that nothing removes and a later install into this folder
   // would trust.
-  RemoveFile(InstallJournalPath());
-  SetConfigValue("state", "готово");
+  RemoveFile(InstallJournalPath(ctx));
+  SetConfigValue(ctx, "state", "готово");
   {
-    std::lock_guard lock(InstallLock());
-    InstallState& s = TheInstallState();
+    std::lock_guard lock(ctx.install.lock);
+    InstallState& s = ctx.install.state;
     s.stage = "готово";
     s.file.clear();
     s.doneFiles = s.totalFiles;
@@ -425,16 +426,16 @@ void Finish(const FileList& list, const std::string& folder) {
     s.eta = 0;
     s.speedTick = 0;
   }
-  PostInstallEvent();
-  LogLine("установка завершена: %s, сборка %d", folder.c_str(), static_cast<int>(build));
+  PostInstallEvent(ctx);
+  LogLine(ctx.log, "установка завершена: %s, сборка %d", folder.c_str(), static_cast<int>(build));
 }
 
 // Where the run goes: the saved folder as it stands, or a choice (the
 // screen's folder, the suggestion or the dialog's answer) put through the
 // folder rules. False when the player cancelled the dialog (problem stays
 // None) or the folder is refused (problem says why).
-bool SettleFolder(InstallFolderSource source, const std::string& shown, const std::string& saved, std::string& folder,
-                  FolderProblem& problem) {
+bool SettleFolder(LauncherContext& ctx, InstallFolderSource source, const std::string& shown, const std::string& saved,
+                  std::string& folder, FolderProblem& problem) {
   problem = FolderProblem::None;
   std::string choice;
   if (source == InstallFolderSource::Saved && !saved.empty()) {
@@ -444,8 +445,8 @@ bool SettleFolder(InstallFolderSource source, const std::string& shown, const st
   } else if (source == InstallFolderSource::Shown) {
     // The screen shows the suggestion before the first refresh has run too.
     choice = shown.empty() ? DefaultInstallFolder() : shown;
-    if (choice.empty() && !PickInstallFolder(choice)) return false;
-  } else if (!PickInstallFolder(choice)) {
+    if (choice.empty() && !PickInstallFolder(ctx, choice)) return false;
+  } else if (!PickInstallFolder(ctx, choice)) {
     return false;
   }
   if (!choice.empty()) {
@@ -457,50 +458,51 @@ bool SettleFolder(InstallFolderSource source, const std::string& shown, const st
     problem = FolderProblem::Relative;
     return false;
   }
-  if (IsLauncherPlace(folder)) problem = FolderProblem::LauncherPlace;
+  if (IsLauncherPlace(ctx, folder)) problem = FolderProblem::LauncherPlace;
   return problem == FolderProblem::None;
 }
 
 // The first listed path that links inside folder would steer onto a file
 // of the launcher's own; empty when there is none.
-std::string PathReachingLauncher(const FileList& list, const std::string& folder) {
-  LauncherFiles launcher;
+std::string PathReachingLauncher(LauncherContext& ctx, const FileList& list, const std::string& folder) {
+  LauncherFiles launcher(ctx);
   for (const FileEntry& e : list.entries)
     if (launcher.Reached(ClientFilePath(folder, e.path))) return e.path;
   return {};
 }
 
-After Run(InstallFolderSource source) {
+After Run(LauncherContext& ctx, InstallFolderSource source) {
   std::string shown;
   {
-    std::lock_guard lock(InstallLock());
-    shown = TheInstallState().path;
+    std::lock_guard lock(ctx.install.lock);
+    shown = ctx.install.state.path;
   }
-  SetStageAndPost("готовлюсь");
+  SetStageAndPost(ctx, "готовлюсь");
   FileList list;
   std::string message;
-  if (!FetchInstallList(list, message)) {
-    FailInstall(message);
+  if (!FetchInstallList(ctx, list, message)) {
+    FailInstall(ctx, message);
     return After::Nothing;
   }
 
-  const std::string saved = GetConfigValue("path");
+  const std::string saved = GetConfigValue(ctx, "path");
   std::string folder;
   FolderProblem problem = FolderProblem::None;
-  if (!SettleFolder(source, shown, saved, folder, problem)) {
+  if (!SettleFolder(ctx, source, shown, saved, folder, problem)) {
     if (problem == FolderProblem::None) return After::RefreshScreen;
-    FailInstall(FolderProblemText(problem));
+    FailInstall(ctx, FolderProblemText(problem));
     return After::Nothing;
   }
-  if (const std::string reaching = PathReachingLauncher(list, folder); !reaching.empty()) {
-    FailInstall("Файл списка «" + reaching +
-                "» попал бы через ссылку в папке игры на файлы самого лаунчера, поэтому установка остановлена и "
-                "ничего не записано. Уберите ссылку или выберите другую папку.");
+  if (const std::string reaching = PathReachingLauncher(ctx, list, folder); !reaching.empty()) {
+    FailInstall(ctx,
+                "Файл списка «" + reaching +
+                    "» попал бы через ссылку в папке игры на файлы самого лаунчера, поэтому установка остановлена и "
+                    "ничего не записано. Уберите ссылку или выберите другую папку.");
     return After::Nothing;
   }
   {
-    std::lock_guard lock(InstallLock());
-    InstallState& s = TheInstallState();
+    std::lock_guard lock(ctx.install.lock);
+    InstallState& s = ctx.install.state;
     s.path = folder;
     s.totalBytes = list.totalSize;
     s.totalFiles = list.entries.size();
@@ -514,8 +516,8 @@ After Run(InstallFolderSource source) {
   }
 
   if (!EnsureParentDirs(JoinPath(folder, "проба"))) {
-    FailInstall("Не удалось создать папку «" + folder +
-                "». Выберите другое место — например, на диске с играми, а не в системных папках Windows.");
+    FailInstall(ctx, "Не удалось создать папку «" + folder +
+                         "». Выберите другое место — например, на диске с играми, а не в системных папках Windows.");
     return After::Nothing;
   }
   {
@@ -523,27 +525,28 @@ After Run(InstallFolderSource source) {
     OutputFile file;
     const WriteStatus probed = OpenOutputFile(probe, 0, file);
     if (probed == WriteStatus::DiskFull) {
-      FailInstall("В папке «" + folder + "» не удаётся создать ни одного файла: на диске закончилось место. " +
-                  "Освободите его и нажмите «Продолжить».");
+      FailInstall(ctx, "В папке «" + folder + "» не удаётся создать ни одного файла: на диске закончилось место. " +
+                           "Освободите его и нажмите «Продолжить».");
       return After::Nothing;
     }
     if (probed != WriteStatus::Ok) {
-      FailInstall("В папку «" + folder +
-                  "» нельзя записывать. Обычно так ведут себя «Program Files» и системный диск: выберите папку, "
-                  "которой распоряжаетесь вы.");
+      FailInstall(ctx,
+                  "В папку «" + folder +
+                      "» нельзя записывать. Обычно так ведут себя «Program Files» и системный диск: выберите папку, "
+                      "которой распоряжаетесь вы.");
       return After::Nothing;
     }
     file = OutputFile();
     RemoveFile(probe);
   }
 
-  SetStageAndPost("проверяю");
-  ClaimJournal(folder, saved);
+  SetStageAndPost(ctx, "проверяю");
+  ClaimJournal(ctx, folder, saved);
   TransferCounters counters;
   DownloadPlan plan;
   plan.sizesKnown = list.sizesKnown;
-  if (!CheckInstalledFiles(list, folder, counters, plan)) {
-    PostStopped();
+  if (!CheckInstalledFiles(ctx, list, folder, counters, plan)) {
+    PostStopped(ctx);
     return After::Nothing;
   }
 
@@ -551,30 +554,31 @@ After Run(InstallFolderSource source) {
   const uint64_t need = plan.bytes + plan.bytes / 32 + kSpaceReserve;
   {
     // The Event names the same free space as the message below.
-    std::lock_guard lock(InstallLock());
-    TheInstallState().freeBytes = free;
+    std::lock_guard lock(ctx.install.lock);
+    ctx.install.state.freeBytes = free;
   }
   if (list.sizesKnown && free != 0 && free < need) {
-    FailWithCounts("На диске не хватает места. Нужно " + FormatSize(need) + ", а свободно " + FormatSize(free) +
+    FailWithCounts(ctx,
+                   "На диске не хватает места. Нужно " + FormatSize(need) + ", а свободно " + FormatSize(free) +
                        ". Освободите место или выберите другой диск — уже скачанное сохранено.",
                    counters.completedFiles, counters.completedBytes);
     return After::Nothing;
   }
   std::vector<std::pair<std::string, std::string>> record{{"path", folder}, {"state", "идёт"}};
   if (list.version >= 0) record.emplace_back("version", std::to_string(list.version));
-  SetConfigValues(record);
-  LogLine("установка в %s: файлов %zu, качать %zu (%s)", folder.c_str(), list.entries.size(), plan.entries.size(),
-          FormatSize(plan.bytes).c_str());
+  SetConfigValues(ctx, record);
+  LogLine(ctx.log, "установка в %s: файлов %zu, качать %zu (%s)", folder.c_str(), list.entries.size(),
+          plan.entries.size(), FormatSize(plan.bytes).c_str());
 
-  if (!DownloadPhase(plan, folder, counters)) return After::Nothing;
-  Finish(list, folder);
+  if (!DownloadPhase(ctx, plan, folder, counters)) return After::Nothing;
+  Finish(ctx, list, folder);
   return After::Installed;
 }
 
 }  // namespace
 
-bool FetchInstallList(FileList& list, std::string& message) {
-  const ListFetch fetched = FetchFileList(list);
+bool FetchInstallList(LauncherContext& ctx, FileList& list, std::string& message) {
+  const ListFetch fetched = FetchFileList(ctx, list);
   if (fetched == ListFetch::Unreachable) {
     message =
         "Не удалось связаться с сервером обновлений. Проверьте подключение к интернету и попробуйте ещё раз через "
@@ -605,33 +609,36 @@ bool FetchInstallList(FileList& list, std::string& message) {
   return true;
 }
 
-void FailInstall(const std::string& message) {
+void FailInstall(LauncherContext& ctx, const std::string& message) {
   {
-    std::lock_guard lock(InstallLock());
-    InstallState& s = TheInstallState();
+    std::lock_guard lock(ctx.install.lock);
+    InstallState& s = ctx.install.state;
     s.stage = "ошибка";
     s.error = message;
     s.speed = 0;
     s.eta = -1;
     s.speedTick = 0;
   }
-  PostInstallEvent();
+  PostInstallEvent(ctx);
 }
 
-bool RunInstall(InstallFolderSource source) {
-  InstallFlags& flags = Flags();
+bool RunInstall(LauncherContext& ctx, InstallFolderSource source) {
+  InstallFlags& flags = ctx.installFlags;
   if (flags.installRunning.exchange(true)) return false;
   flags.pauseRequested.exchange(false);
   flags.stopRequested.exchange(false);
+  // A close that came while this run started must not be forgotten.
+  if (ctx.tasks.stopping().load()) RequestInstallStop(ctx);
 
   After after = After::Nothing;
   {
-    const ClientWriterHold hold(ClientWriter::Install);
+    const ClientWriterHold hold(ctx, ClientWriter::Install);
     if (hold.taken()) {
-      after = Run(source);
+      after = Run(ctx, source);
     } else {
-      LogLine("установка не начата: идёт обновление клиента");
+      LogLine(ctx.log, "установка не начата: идёт обновление клиента");
       FailInstall(
+          ctx,
           "Сейчас идёт обновление клиента, а оно пишет в те же файлы. Дождитесь, пока оно закончится, и нажмите "
           "«Продолжить».");
     }
@@ -640,25 +647,25 @@ bool RunInstall(InstallFolderSource source) {
   // also finds the client free.
   flags.installRunning.exchange(false);
 
-  if (after == After::RefreshScreen) RunAsync(RefreshInstallScreen);
+  if (after == After::RefreshScreen) RunAsync(ctx.tasks, [&ctx] { RefreshInstallScreen(ctx); });
   return after == After::Installed;
 }
 
-void RefreshInstallScreen() {
+void RefreshInstallScreen(LauncherContext& ctx) {
   {
-    std::lock_guard lock(InstallLock());
-    TheInstallState().stage = "готовлюсь";
-    TheInstallState().error.clear();
+    std::lock_guard lock(ctx.install.lock);
+    ctx.install.state.stage = "готовлюсь";
+    ctx.install.state.error.clear();
   }
-  PostInstallEvent();
+  PostInstallEvent(ctx);
   FileList list;
   std::string message;
-  const bool ok = FetchInstallList(list, message);
-  const std::string saved = GetConfigValue("path");
-  const bool resumable = !saved.empty() && GetConfigValue("state") != "готово";
+  const bool ok = FetchInstallList(ctx, list, message);
+  const std::string saved = GetConfigValue(ctx, "path");
+  const bool resumable = !saved.empty() && GetConfigValue(ctx, "state") != "готово";
   {
-    std::lock_guard lock(InstallLock());
-    InstallState& s = TheInstallState();
+    std::lock_guard lock(ctx.install.lock);
+    InstallState& s = ctx.install.state;
     if (ok) {
       s.stage = resumable ? "продолжить" : "нет";
       s.totalBytes = list.totalSize;
@@ -672,7 +679,7 @@ void RefreshInstallScreen() {
     s.path = resumable ? saved : DefaultInstallFolder();
     s.freeBytes = FreeSpaceOf(s.path.empty() ? SystemDiskRoot() : s.path);
   }
-  PostInstallEvent();
+  PostInstallEvent(ctx);
 }
 
 }  // namespace tarn

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "bridge/context.h"
 #include "bridge/install_flags.h"
 #include "client/file_list.h"
 #include "install/progress.h"
@@ -21,11 +22,11 @@ namespace tarn {
 // another run is active; turned away with stage "ошибка" while the client
 // update writes the client. True when the run finished the client: the
 // caller then brings the rest of the page up to date.
-bool RunInstall(InstallFolderSource source);
+bool RunInstall(LauncherContext& ctx, InstallFolderSource source);
 
 // Fetches the list, checks its signature and that an install can be made
 // from it. False with the player's message otherwise.
-bool FetchInstallList(FileList& list, std::string& message);
+bool FetchInstallList(LauncherContext& ctx, FileList& list, std::string& message);
 
 // The entries still to download, in list order, and their bytes.
 struct DownloadPlan {
@@ -39,16 +40,16 @@ struct DownloadPlan {
 // unread; the others are hashed, and a match is journalled. In-place files
 // go to counters, the rest to plan; the install Event is posted every 128
 // entries. False when a stop came first.
-bool CheckInstalledFiles(const FileList& list, const std::string& folder, TransferCounters& counters,
-                         DownloadPlan& plan);
+bool CheckInstalledFiles(LauncherContext& ctx, const FileList& list, const std::string& folder,
+                         TransferCounters& counters, DownloadPlan& plan);
 
 // Works out and posts the idle state of the install screen: "нет" with the
 // suggested folder, "продолжить" with the saved one, or "ошибка". Posts once
 // at its start and once at its end.
-void RefreshInstallScreen();
+void RefreshInstallScreen(LauncherContext& ctx);
 
 // Stage "ошибка" with message, speed and time left cleared, and the Event.
 // Called by a run, which ends right after it.
-void FailInstall(const std::string& message);
+void FailInstall(LauncherContext& ctx, const std::string& message);
 
 }  // namespace tarn

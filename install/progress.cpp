@@ -13,12 +13,6 @@ namespace {
 constexpr uint64_t kSampleMs = 400;
 constexpr uint64_t kPostMs = 250;
 
-// The stage of the last stage log line; touched only under InstallLock.
-std::string& LastLoggedStage() {
-  static auto* stage = new std::string;
-  return *stage;
-}
-
 std::string Quoted(const std::string& text) { return "\"" + JsonEscape(text) + "\""; }
 
 // Under InstallLock: brings counts, speed and time left up to date.
@@ -43,10 +37,10 @@ void UpdateLocked(InstallState& s, const TransferCounters& counters, uint64_t cu
     s.eta = -1;
 }
 
-void PostIfDue(TransferCounters& counters, uint64_t now) {
+void PostIfDue(LauncherContext& ctx, TransferCounters& counters, uint64_t now) {
   if (now - counters.lastPostTick < kPostMs) return;
   counters.lastPostTick = now;
-  PostInstallEvent();
+  PostInstallEvent(ctx);
 }
 
 }  // namespace
@@ -63,21 +57,21 @@ std::string InstallEventText(const InstallState& s) {
          Quoted(s.file) + R"(,"error":)" + Quoted(s.error) + "," + numbers + "}}";
 }
 
-void PostInstallEvent() {
+void PostInstallEvent(LauncherContext& ctx) {
   std::string text;
   {
-    std::lock_guard lock(InstallLock());
-    const InstallState& s = TheInstallState();
-    if (s.stage != LastLoggedStage()) {
-      LastLoggedStage() = s.stage;
-      LogLine("установка: %s — файлов %zu из %zu, байт %llu из %llu%s%s", s.stage.c_str(),
+    std::lock_guard lock(ctx.install.lock);
+    const InstallState& s = ctx.install.state;
+    if (s.stage != ctx.install.loggedStage) {
+      ctx.install.loggedStage = s.stage;
+      LogLine(ctx.log, "установка: %s — файлов %zu из %zu, байт %llu из %llu%s%s", s.stage.c_str(),
               static_cast<size_t>(s.doneFiles), static_cast<size_t>(s.totalFiles),
               static_cast<unsigned long long>(s.doneBytes), static_cast<unsigned long long>(s.totalBytes),
               s.error.empty() ? "" : "; ", s.error.c_str());
     }
     text = InstallEventText(s);
   }
-  PostToUi(text);
+  PostToUi(ctx, text);
 }
 
 uint64_t InstallTick() {
@@ -86,33 +80,34 @@ uint64_t InstallTick() {
           .count());
 }
 
-void UpdateTransferProgress(TransferCounters& counters, uint64_t currentFileBytes) {
-  UpdateTransferProgress(counters, currentFileBytes, InstallTick());
+void UpdateTransferProgress(LauncherContext& ctx, TransferCounters& counters, uint64_t currentFileBytes) {
+  UpdateTransferProgress(ctx, counters, currentFileBytes, InstallTick());
 }
 
-void UpdateTransferProgress(TransferCounters& counters, uint64_t currentFileBytes, uint64_t nowTick) {
+void UpdateTransferProgress(LauncherContext& ctx, TransferCounters& counters, uint64_t currentFileBytes,
+                            uint64_t nowTick) {
   {
-    std::lock_guard lock(InstallLock());
-    UpdateLocked(TheInstallState(), counters, currentFileBytes, nowTick);
+    std::lock_guard lock(ctx.install.lock);
+    UpdateLocked(ctx.install.state, counters, currentFileBytes, nowTick);
   }
-  PostIfDue(counters, nowTick);
+  PostIfDue(ctx, counters, nowTick);
 }
 
-void StartFileProgress(TransferCounters& counters, uint64_t bytesOnDisk) {
-  StartFileProgress(counters, bytesOnDisk, InstallTick());
+void StartFileProgress(LauncherContext& ctx, TransferCounters& counters, uint64_t bytesOnDisk) {
+  StartFileProgress(ctx, counters, bytesOnDisk, InstallTick());
 }
 
-void StartFileProgress(TransferCounters& counters, uint64_t bytesOnDisk, uint64_t nowTick) {
+void StartFileProgress(LauncherContext& ctx, TransferCounters& counters, uint64_t bytesOnDisk, uint64_t nowTick) {
   {
-    std::lock_guard lock(InstallLock());
-    InstallState& s = TheInstallState();
+    std::lock_guard lock(ctx.install.lock);
+    InstallState& s = ctx.install.state;
     // Moving the sample's starting count up by what was already on disk
     // keeps those bytes out of the speed; a sample not yet started begins
     // from the new total anyway.
     if (s.speedTick != 0) s.speedBytes += bytesOnDisk;
     UpdateLocked(s, counters, bytesOnDisk, nowTick);
   }
-  PostIfDue(counters, nowTick);
+  PostIfDue(ctx, counters, nowTick);
 }
 
 std::string FormatSize(uint64_t bytes) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "bridge/context.h"
 #include "bridge/install_state.h"
 
 namespace tarn {
@@ -12,7 +13,7 @@ namespace tarn {
 // Takes InstallLock, writes the stage log line when the stage changed since
 // the last one, builds the Event, releases the lock and posts it. Callers
 // must not hold InstallLock.
-void PostInstallEvent();
+void PostInstallEvent(LauncherContext& ctx);
 
 // {"install":{...}} with its twelve keys in their fixed order, compact.
 std::string InstallEventText(const InstallState& state);
@@ -32,14 +33,15 @@ uint64_t InstallTick();
 // downloaded holds so far. Keeps speed (samples of more than 400 ms,
 // smoothed 0.7 old / 0.3 new), time left and the counts current, sets the
 // stage "идёт", and posts at most every 250 ms (always on a run's first call).
-void UpdateTransferProgress(TransferCounters& counters, uint64_t currentFileBytes);
-void UpdateTransferProgress(TransferCounters& counters, uint64_t currentFileBytes, uint64_t nowTick);
+void UpdateTransferProgress(LauncherContext& ctx, TransferCounters& counters, uint64_t currentFileBytes);
+void UpdateTransferProgress(LauncherContext& ctx, TransferCounters& counters, uint64_t currentFileBytes,
+                            uint64_t nowTick);
 
 // The start of a file that resumes from a ".part" file already holding
 // bytesOnDisk: they count as done but were not transferred now, so the speed
 // sample in progress leaves them out. Then as UpdateTransferProgress.
-void StartFileProgress(TransferCounters& counters, uint64_t bytesOnDisk);
-void StartFileProgress(TransferCounters& counters, uint64_t bytesOnDisk, uint64_t nowTick);
+void StartFileProgress(LauncherContext& ctx, TransferCounters& counters, uint64_t bytesOnDisk);
+void StartFileProgress(LauncherContext& ctx, TransferCounters& counters, uint64_t bytesOnDisk, uint64_t nowTick);
 
 // "0 Б", "1,50 КБ", "10,0 МБ", "3,20 ГБ": powers of 1024 up to ТБ, two
 // decimals below 10, one from 10, always with a decimal comma.

@@ -89,52 +89,54 @@ bool LaunchValuesAcceptable(std::string_view login, std::string_view password, s
   return !HoldsControl(login) && !HoldsControl(character) && password.find('\0') == std::string_view::npos;
 }
 
-void LaunchGame(const std::string& login, const std::string& password, const std::string& character) {
+void LaunchGame(LauncherContext& ctx, const std::string& login, const std::string& password,
+                const std::string& character) {
   // A client half written by the install or the update would start broken,
   // or not at all, and hold its files open against the writer.
-  if (const ClientWriter writer = CurrentClientWriter(); writer != ClientWriter::None) {
+  if (const ClientWriter writer = CurrentClientWriter(ctx); writer != ClientWriter::None) {
     const bool install = writer == ClientWriter::Install;
-    LogLine("запуск игры отклонён: идёт %s", install ? "установка" : "обновление клиента");
-    PostProgress(install ? "Дождитесь окончания установки" : "Дождитесь окончания обновления клиента", 0, true);
+    LogLine(ctx.log, "запуск игры отклонён: идёт %s", install ? "установка" : "обновление клиента");
+    PostProgress(ctx, install ? "Дождитесь окончания установки" : "Дождитесь окончания обновления клиента", 0, true);
     return;
   }
-  const std::string dir = FindClientDir();
+  const std::string dir = FindClientDir(ctx);
   if (dir.empty()) {
-    PostToUi(kNotFound);
+    PostToUi(ctx, kNotFound);
     return;
   }
   if (!LaunchValuesAcceptable(login, password, character)) {
-    LogLine("запуск игры отклонён: управляющий символ в логине или имени персонажа, или NUL в пароле");
-    PostProgress(kStartFailed, 0, true);
+    LogLine(ctx.log, "запуск игры отклонён: управляющий символ в логине или имени персонажа, или NUL в пароле");
+    PostProgress(ctx, kStartFailed, 0, true);
     return;
   }
-  if (!ReadyGameRuntime(JoinPath(dir, kClientExe))) return;
+  if (!ReadyGameRuntime(ctx, JoinPath(dir, kClientExe))) return;
   GameCall call{dir, FolderHasMatch(dir, kSetAsidePacks), login, password, character};
-  if (call.sepfile) LogLine("обнаружены отодвинутые паки — добавляю sepfile");
-  LogLine("запуск игры: логин=%s персонаж=%s", login.c_str(), character.empty() ? "(не выбран)" : character.c_str());
+  if (call.sepfile) LogLine(ctx.log, "обнаружены отодвинутые паки — добавляю sepfile");
+  LogLine(ctx.log, "запуск игры: логин=%s персонаж=%s", login.c_str(),
+          character.empty() ? "(не выбран)" : character.c_str());
   WipedText line{GameCommandLine(call)};
 
   const StartedProcess started = StartProgram(JoinPath(dir, kClientExe), line.text, dir);
   if (started.started) {
-    LogLine("клиент запущен, pid=%u", started.pid);
-    PostProgress("Игра запущена", 100, true);
+    LogLine(ctx.log, "клиент запущен, pid=%u", started.pid);
+    PostProgress(ctx, "Игра запущена", 100, true);
     return;
   }
   // Support reads the log: it gets the line as built, all but the password.
   call.password = password.empty() ? "" : kPasswordMask;
-  LogLine("CreateProcess не удался, код %u; строка: %s", started.error, GameCommandLine(call).c_str());
-  PostProgress(kStartFailed, 0, true);
+  LogLine(ctx.log, "CreateProcess не удался, код %u; строка: %s", started.error, GameCommandLine(call).c_str());
+  PostProgress(ctx, kStartFailed, 0, true);
 }
 
-void PushEnv() {
-  std::string dir = FindClientDir();
+void PushEnv(LauncherContext& ctx) {
+  std::string dir = FindClientDir(ctx);
   if (dir.empty()) dir = "не найдена";
   // "server" stays host:port as it always was; "service" adds the scheme,
   // so the page and support see whether the address is the default.
-  const ServiceEndpoint endpoint = ServiceEndpointInUse();
-  PostToUi(R"({"env":{"clientDir":")" + JsonEscape(dir) + R"(","server":")" +
-           JsonEscape(ServiceHostPort(endpoint)) + R"(","launcher":"1.0","service":")" +
-           JsonEscape(ServiceUrlText(endpoint)) + "\"}}");
+  const ServiceEndpoint endpoint = ServiceEndpointInUse(ctx);
+  PostToUi(ctx, R"({"env":{"clientDir":")" + JsonEscape(dir) + R"(","server":")" +
+                    JsonEscape(ServiceHostPort(endpoint)) + R"(","launcher":"1.0","service":")" +
+                    JsonEscape(ServiceUrlText(endpoint)) + "\"}}");
 }
 
 }  // namespace tarn

@@ -3,15 +3,18 @@
 #include <string>
 #include <string_view>
 
+#include "bridge/context.h"
+
 namespace tarn {
 
 // Starts ElementClient.exe from the client folder with the account and
 // character on its command line and reports through "progress": not found,
 // started or failed. Never waits for the game.
-void LaunchGame(const std::string& login, const std::string& password, const std::string& character);
+void LaunchGame(LauncherContext& ctx, const std::string& login, const std::string& password,
+                const std::string& character);
 
 // Posts the "env" Event: client folder, service address, launcher version.
-void PushEnv();
+void PushEnv(LauncherContext& ctx);
 
 // What the game's command line is built from; views of the caller's texts,
 // so the password is not copied.

@@ -1,28 +1,33 @@
 #include "launch/runtime.h"
 
+#include "bridge/context.h"
 #include "bridge/log.h"
 #include "bridge/page_events.h"
 #include "platform/process.h"
 
 namespace tarn {
 
-bool ReadyGameRuntime(const std::string& application) {
+bool ReadyGameRuntime(LauncherContext& ctx, const std::string& application) {
   switch (GameRuntimeFor(application)) {
     case GameRuntime::Ready:
       return true;
     case GameRuntime::Missing:
-      LogLine("запуск игры: нет wine, чтобы запустить программу Windows");
-      PostProgress("Не удалось запустить игру: нужен Wine. Установите пакет wine (sudo apt install wine)", 0, true);
+      LogLine(ctx.log, "запуск игры: нет wine, чтобы запустить программу Windows");
+      PostProgress(ctx, "Не удалось запустить игру: нужен Wine. Установите пакет wine (sudo apt install wine)", 0,
+                   true);
       return false;
     case GameRuntime::Unprepared:
       break;
   }
   // Only the first start gets here; making the prefix takes a minute or so.
-  LogLine("запуск игры: готовлю отдельный префикс Wine для игры");
-  PostProgress("Первый запуск: готовлю Wine для игры, это займёт около минуты…", 0, false);
-  if (PrepareGameRuntime()) return true;
-  LogLine("запуск игры: префикс Wine не подготовлен");
-  PostProgress("Не удалось запустить игру: Wine не смог подготовить папку игры", 0, true);
+  LogLine(ctx.log, "запуск игры: готовлю отдельный префикс Wine для игры");
+  PostProgress(ctx, "Первый запуск: готовлю Wine для игры, это займёт около минуты…", 0, false);
+  {
+    const std::lock_guard one(ctx.gameRuntime);
+    if (PrepareGameRuntime()) return true;
+  }
+  LogLine(ctx.log, "запуск игры: префикс Wine не подготовлен");
+  PostProgress(ctx, "Не удалось запустить игру: Wine не смог подготовить папку игры", 0, true);
   return false;
 }
 

@@ -114,6 +114,17 @@ bool IsLoopbackHost(std::string_view host);
 // True when a request to host with that security must not leave at all.
 inline bool RefusedInClear(std::string_view host, bool secure) { return !secure && !IsLoopbackHost(host); }
 
+// The HTTP library's process-wide set-up, made before the first request and
+// undone after the last. The launcher's context holds one for its run; a
+// program without a context (a tool, a test) makes its own first.
+class HttpLibrary {
+ public:
+  HttpLibrary();
+  ~HttpLibrary();
+  HttpLibrary(const HttpLibrary&) = delete;
+  HttpLibrary& operator=(const HttpLibrary&) = delete;
+};
+
 // FIRST of a Content-Range value of the form "bytes FIRST-LAST/SIZE"
 // (blanks around "bytes" allowed, the unit in any case); -1 for any other
 // form, including the "bytes */SIZE" of a 416. Pure text work, shared by

@@ -46,7 +46,8 @@ GameRuntime GameRuntimeFor(const std::string& application);
 
 // Makes the game's own Wine prefix, quietly (no Wine dialogs), waiting for
 // it at most a few minutes: slow, so only on a task thread. True when the
-// prefix is ready afterwards. Several callers at once make it once.
+// prefix is ready afterwards. Callers take turns (the launcher's context
+// holds the lock): the second finds the first one's prefix and returns.
 bool PrepareGameRuntime();
 
 // Splits a command line by the rules a Windows program's start-up code

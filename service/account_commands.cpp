@@ -48,8 +48,8 @@ std::string AuthRequestBody(std::string_view login, std::string_view password, A
   return body;
 }
 
-std::string BuildAccountsEvent() {
-  const std::vector<Account> accounts = LoadAccounts();
+std::string BuildAccountsEvent(LauncherContext& ctx) {
+  const std::vector<Account> accounts = LoadAccounts(ctx);
   const auto started = std::chrono::steady_clock::now();
   // One answer per login: a login stored twice is asked about once, with
   // its first password, as the launch would use it.
@@ -65,8 +65,8 @@ std::string BuildAccountsEvent() {
       if (std::chrono::steady_clock::now() - started + kAuthRequestLimit <= kRefreshLimit) {
         std::string response;
         uint32_t status = 0;
-        const bool ok =
-            HttpCall("POST", "/api/auth", AuthRequestBody(a.login, a.password, AuthFreshness::Fresh), response, status);
+        const bool ok = HttpCall(ctx, "POST", "/api/auth", AuthRequestBody(a.login, a.password, AuthFreshness::Fresh),
+                                 response, status);
         if (Passed(ok, status)) found = ServiceFragmentOrEmptyList(JsonField(response, "roles"));
       } else {
         ++unasked;
@@ -78,27 +78,27 @@ std::string BuildAccountsEvent() {
     event += R"({"login":")" + JsonEscape(a.login) + R"(","chars":)" + known->second + '}';
   }
   event += "]}";
-  if (unasked > 0) LogLine("проверка аккаунтов не уложилась во время: %zu не проверены", unasked);
+  if (unasked > 0) LogLine(ctx.log, "проверка аккаунтов не уложилась во время: %zu не проверены", unasked);
   return event;
 }
 
-void PushAccounts() { PostToUi(BuildAccountsEvent()); }
+void PushAccounts(LauncherContext& ctx) { PostToUi(ctx, BuildAccountsEvent(ctx)); }
 
-void AddAccount(const std::string& login, const std::string& password) {
+void AddAccount(LauncherContext& ctx, const std::string& login, const std::string& password) {
   if (!StorableLogin(login) || HasControlCharacter(password) || login.size() > kMaxLoginBytes ||
       password.size() > kMaxPasswordBytes) {
-    PostToUi(kRejectedEvent);
+    PostToUi(ctx, kRejectedEvent);
     return;
   }
   std::string response;
   uint32_t status = 0;
-  const bool ok = HttpCall("POST", "/api/auth", AuthRequestBody(login, password), response, status);
+  const bool ok = HttpCall(ctx, "POST", "/api/auth", AuthRequestBody(login, password), response, status);
   if (!Passed(ok, status)) {
-    PostToUi(kRejectedEvent);
+    PostToUi(ctx, kRejectedEvent);
     return;
   }
   bool full = false;
-  const bool saved = ChangeAccounts([&](std::vector<Account>& accounts) {
+  const bool saved = ChangeAccounts(ctx, [&](std::vector<Account>& accounts) {
     bool matched = false;
     for (Account& a : accounts) {
       if (a.login == login) {
@@ -115,24 +115,24 @@ void AddAccount(const std::string& login, const std::string& password) {
     return true;
   });
   if (full) {
-    PostToUi(kFullEvent);
+    PostToUi(ctx, kFullEvent);
     return;
   }
-  if (!saved) LogLine("Не удалось сохранить %s", AccountsPath().c_str());
-  PushAccounts();
-  PostToUi(saved ? kAddedEvent : kNotSavedEvent);
+  if (!saved) LogLine(ctx.log, "Не удалось сохранить %s", AccountsPath(ctx).c_str());
+  PushAccounts(ctx);
+  PostToUi(ctx, saved ? kAddedEvent : kNotSavedEvent);
 }
 
-void RemoveAccount(const std::string& login) {
+void RemoveAccount(LauncherContext& ctx, const std::string& login) {
   // No stored login holds one, so there is nothing such a login can name.
   if (HasControlCharacter(login)) return;
-  const bool saved = ChangeAccounts([&](std::vector<Account>& accounts) {
+  const bool saved = ChangeAccounts(ctx, [&](std::vector<Account>& accounts) {
     const auto gone = std::erase_if(accounts, [&](const Account& a) { return a.login == login; });
     return gone > 0;
   });
-  if (!saved) LogLine("Не удалось сохранить %s", AccountsPath().c_str());
-  PushAccounts();
-  if (!saved) PostToUi(kNotRemovedEvent);
+  if (!saved) LogLine(ctx.log, "Не удалось сохранить %s", AccountsPath(ctx).c_str());
+  PushAccounts(ctx);
+  if (!saved) PostToUi(ctx, kNotRemovedEvent);
 }
 
 }  // namespace tarn

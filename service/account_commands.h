@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "bridge/context.h"
+
 namespace tarn {
 
 // Whether text holds a control character (NUL, TAB, line ends, DEL...).
@@ -22,17 +24,17 @@ std::string AuthRequestBody(std::string_view login, std::string_view password,
 // {"accounts":[{"login":"L","chars":C},...]} in store order, each account
 // checked with the service one after another; C is the service's "roles"
 // when the check passed and that is a JSON array or object, else [].
-std::string BuildAccountsEvent();
+std::string BuildAccountsEvent(LauncherContext& ctx);
 
 // Posts the "accounts" Event.
-void PushAccounts();
+void PushAccounts(LauncherContext& ctx);
 
 // Checks login and password with the service and stores them on success
 // (replacing the password of every stored account with that login), then
 // posts the refreshed list and a toast.
-void AddAccount(const std::string& login, const std::string& password);
+void AddAccount(LauncherContext& ctx, const std::string& login, const std::string& password);
 
 // Removes every stored account with this login and posts the list again.
-void RemoveAccount(const std::string& login);
+void RemoveAccount(LauncherContext& ctx, const std::string& login);
 
 }  // namespace tarn

@@ -20,21 +20,8 @@ namespace {
 // the same user does not open as a password.
 constexpr std::string_view kSealDescription = "ТАРН: пароль аккаунта";
 
-// Held for one whole load or one whole save, so a load never sees a file
-// that this process is half-way through replacing.
-std::mutex& StoreLock() {
-  static auto* lock = new std::mutex;  // never destroyed: detached tasks may still load at exit
-  return *lock;
-}
-
-// Held for a whole load–change–save; always taken before StoreLock.
-std::mutex& ChangeLock() {
-  static auto* lock = new std::mutex;
-  return *lock;
-}
-
-std::string DataFolderPath() {
-  std::string folder = DataFolder();
+std::string DataFolderPath(LauncherContext& ctx) {
+  std::string folder = DataFolder(ctx);
   return folder.empty() ? JoinPath(ExeDir(), "data") : folder;
 }
 
@@ -68,7 +55,7 @@ bool OpenPassword(std::string_view hex, std::string& plain) {
 
 }  // namespace
 
-std::string AccountsPath() { return JoinPath(DataFolderPath(), "accounts.dat"); }
+std::string AccountsPath(LauncherContext& ctx) { return JoinPath(DataFolderPath(ctx), "accounts.dat"); }
 
 std::string ProtectPassword(std::string_view password) {
   std::string sealed;
@@ -111,23 +98,24 @@ std::vector<Account> ParseAccountsFile(std::string_view bytes, bool* capped) {
   return accounts;
 }
 
-std::vector<Account> LoadAccounts() {
-  std::lock_guard lock(StoreLock());
+std::vector<Account> LoadAccounts(LauncherContext& ctx) {
+  std::lock_guard lock(ctx.accounts.store);
   std::string bytes;
   bool oversized = false;
-  if (!ReadStateFile(AccountsPath(), kAccountsFileLimitBytes, bytes, oversized)) return {};
+  if (!ReadStateFile(ctx.log, AccountsPath(ctx), kAccountsFileLimitBytes, bytes, oversized)) return {};
   bool capped = false;
   std::vector<Account> accounts = ParseAccountsFile(bytes, &capped);
-  static std::atomic<bool> told{false};  // once a run: every command loads the store
-  if (capped && !told.exchange(true)) LogLine("в %s больше %zu аккаунтов — учтены первые, остальные уйдут при следующей записи",
-                      AccountsPath().c_str(), kMaxAccounts);
+  // Once a run: every command loads the store.
+  if (capped && ctx.log.FirstTime("accounts capped"))
+    LogLine(ctx.log, "в %s больше %zu аккаунтов — учтены первые, остальные уйдут при следующей записи",
+            AccountsPath(ctx).c_str(), kMaxAccounts);
   for (Account& a : accounts)
     if (OpenPassword(a.unopened, a.password)) a.unopened.clear();
   return accounts;
 }
 
-bool SaveAccounts(const std::vector<Account>& accounts) {
-  std::lock_guard lock(StoreLock());
+bool SaveAccounts(LauncherContext& ctx, const std::vector<Account>& accounts) {
+  std::lock_guard lock(ctx.accounts.store);
   std::string text;
   for (const Account& a : accounts) {
     // A password this user cannot open is still the player's: sealing the
@@ -142,16 +130,16 @@ bool SaveAccounts(const std::vector<Account>& accounts) {
     text += hex;
     text += "\r\n";
   }
-  const std::string folder = DataFolderPath();
+  const std::string folder = DataFolderPath(ctx);
   MakeFolder(folder);
   return ReplaceFileAtomically(JoinPath(folder, "accounts.dat"), text, FileAccess::OwnerOnly);
 }
 
-bool ChangeAccounts(const std::function<bool(std::vector<Account>& accounts)>& change) {
-  std::lock_guard lock(ChangeLock());
-  std::vector<Account> accounts = LoadAccounts();
+bool ChangeAccounts(LauncherContext& ctx, const std::function<bool(std::vector<Account>& accounts)>& change) {
+  std::lock_guard lock(ctx.accounts.change);
+  std::vector<Account> accounts = LoadAccounts(ctx);
   if (!change(accounts)) return true;
-  return SaveAccounts(accounts);
+  return SaveAccounts(ctx, accounts);
 }
 
 }  // namespace tarn

@@ -12,11 +12,12 @@
 #include <vector>
 
 #include "bridge/account.h"
+#include "bridge/context.h"
 
 namespace tarn {
 
 // The data folder's accounts.dat.
-std::string AccountsPath();
+std::string AccountsPath(LauncherContext& ctx);
 
 // The password sealed for the current user, as lowercase hex; empty when
 // it cannot be sealed.
@@ -49,19 +50,19 @@ std::vector<Account> ParseAccountsFile(std::string_view bytes, bool* capped = nu
 // A file past kAccountsFileLimitBytes or kMaxAccounts is damaged: the
 // accounts within both bounds are kept, the log says so, and the next save
 // writes only those.
-std::vector<Account> LoadAccounts();
+std::vector<Account> LoadAccounts(LauncherContext& ctx);
 
 // Replaces the stored list. An account with an empty password and an
 // unopened text keeps that text as it stands. The old file stays whole
 // unless the new one was written completely: false when the data folder,
 // the new file or a password's sealing failed.
-bool SaveAccounts(const std::vector<Account>& accounts);
+bool SaveAccounts(LauncherContext& ctx, const std::vector<Account>& accounts);
 
 // One whole load, change and save, serialised against every other change in
 // this process, so that commands running side by side never lose each
 // other's work. change answers whether it changed anything; when it did
 // not, nothing is written. True when nothing needed saving or the save
 // succeeded. change must not call back into the store.
-bool ChangeAccounts(const std::function<bool(std::vector<Account>& accounts)>& change);
+bool ChangeAccounts(LauncherContext& ctx, const std::function<bool(std::vector<Account>& accounts)>& change);
 
 }  // namespace tarn

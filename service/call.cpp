@@ -11,11 +11,11 @@ size_t SmallDocumentCap(std::string_view path) {
   return path.starts_with(kFileListPath) ? kFileListCapBytes : kSmallDocumentCapBytes;
 }
 
-bool HttpCall(std::string_view method, std::string_view path, std::string_view body, std::string& response,
-              uint32_t& status, bool* tooLarge) {
+bool HttpCall(LauncherContext& ctx, std::string_view method, std::string_view path, std::string_view body,
+              std::string& response, uint32_t& status, bool* tooLarge) {
   response.clear();
   status = 0;
-  const ServiceEndpoint endpoint = ServiceEndpointInUse();
+  const ServiceEndpoint endpoint = ServiceEndpointInUse(ctx);
   HttpRequest request;
   request.host = endpoint.host;
   request.port = endpoint.port;

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "bridge/context.h"
+
 namespace tarn {
 
 inline constexpr std::string_view ServiceUserAgent = "TarnLauncher/1.0";
@@ -17,7 +19,7 @@ inline constexpr std::string_view kFileListPath = "/TRN/element/files.md5";
 // Every answer HttpCall takes is held whole in memory, so each has a ceiling
 // far above any real document: past it the call fails instead of letting a
 // broken or hostile service grow the process without end.
-inline constexpr size_t kFileListCapBytes = 4u << 20;      // the signed list
+inline constexpr size_t kFileListCapBytes = 4u << 20;       // the signed list
 inline constexpr size_t kSmallDocumentCapBytes = 1u << 20;  // auth, news, ticket, version
 
 // The whole of one call, connection to last byte: a service that trickles
@@ -37,7 +39,7 @@ size_t SmallDocumentCap(std::string_view path);
 // answer is larger than its ceiling or does not arrive whole within
 // kSmallRequestTotalMs; tooLarge, when given, then tells whether it was the
 // ceiling. Redirects are not followed: a 3xx is a status like any other.
-bool HttpCall(std::string_view method, std::string_view path, std::string_view body, std::string& response,
-              uint32_t& status, bool* tooLarge = nullptr);
+bool HttpCall(LauncherContext& ctx, std::string_view method, std::string_view path, std::string_view body,
+              std::string& response, uint32_t& status, bool* tooLarge = nullptr);
 
 }  // namespace tarn

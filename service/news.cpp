@@ -11,24 +11,24 @@
 
 namespace tarn {
 
-std::string CabinetAddress(std::string_view ticket) {
-  return ServiceUrlText(ServiceEndpointInUse()) + "/cabinet?t=" + std::string(ticket);
+std::string CabinetAddress(LauncherContext& ctx, std::string_view ticket) {
+  return ServiceUrlText(ServiceEndpointInUse(ctx)) + "/cabinet?t=" + std::string(ticket);
 }
 
-void PushNews() {
+void PushNews(LauncherContext& ctx) {
   std::string response;
   uint32_t status = 0;
-  const bool ok = HttpCall("GET", "/api/news", {}, response, status);
+  const bool ok = HttpCall(ctx, "GET", "/api/news", {}, response, status);
   const std::string news = ok && status == 200 ? ServiceFragmentOrEmptyList(JsonField(response, "news")) : "[]";
-  PostToUi(R"({"news":)" + news + '}');
+  PostToUi(ctx, R"({"news":)" + news + '}');
 }
 
-void OpenCabinet(const std::string& login) {
+void OpenCabinet(LauncherContext& ctx, const std::string& login) {
   if (HasControlCharacter(login)) return;
   // The first stored account of that login decides, as for the game.
   std::string password;
   bool found = false;
-  for (const Account& a : LoadAccounts()) {
+  for (const Account& a : LoadAccounts(ctx)) {
     if (a.login == login) {
       password = a.password;
       found = true;
@@ -38,10 +38,11 @@ void OpenCabinet(const std::string& login) {
   if (!found || password.empty()) return;
   std::string response;
   uint32_t status = 0;
-  if (!HttpCall("POST", "/api/ticket", AuthRequestBody(login, password), response, status) || status != 200) return;
+  if (!HttpCall(ctx, "POST", "/api/ticket", AuthRequestBody(login, password), response, status) || status != 200)
+    return;
   const std::string ticket = SanitizeUtf8(JsonField(response, "ticket"));
   if (ticket.empty()) return;
-  ShellOpen(CabinetAddress(ticket));
+  ShellOpen(ctx, CabinetAddress(ctx, ticket));
 }
 
 }  // namespace tarn

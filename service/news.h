@@ -4,19 +4,21 @@
 #include <string>
 #include <string_view>
 
+#include "bridge/context.h"
+
 namespace tarn {
 
 // Fetches the news and posts {"news":V}: the service's "news" value when
 // the request passed and it is a JSON array or object, else [].
-void PushNews();
+void PushNews(LauncherContext& ctx);
 
 // Asks the service for a ticket with this login's stored password and hands
 // the cabinet address to the desktop's browser. Ends silently on any
 // failure: unknown login, no stored password, refusal, no ticket.
-void OpenCabinet(const std::string& login);
+void OpenCabinet(LauncherContext& ctx, const std::string& login);
 
 // The cabinet page on the service endpoint for a ticket, which is appended
 // exactly as received.
-std::string CabinetAddress(std::string_view ticket);
+std::string CabinetAddress(LauncherContext& ctx, std::string_view ticket);
 
 }  // namespace tarn

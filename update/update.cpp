@@ -27,23 +27,23 @@ constexpr size_t kCheckReportEvery = 64;
 
 // What the page hears of the service's build: the "update" Event and the
 // "progress" line.
-void CompareWithServer(int32_t remote) {
-  const int32_t local = ReadClientVersion();
+void CompareWithServer(LauncherContext& ctx, int32_t remote) {
+  const int32_t local = ReadClientVersion(ctx);
   if (remote == 0) {
-    PostUpdateStatus(local, remote);
-    PostProgress("Идёт обслуживание сервера", 0, false);
+    PostUpdateStatus(ctx, local, remote);
+    PostProgress(ctx, "Идёт обслуживание сервера", 0, false);
   } else if (local < 0) {
-    PostUpdateStatus(local, remote);
-    PostProgress("Не найден файл версии клиента", 0, true);
+    PostUpdateStatus(ctx, local, remote);
+    PostProgress(ctx, "Не найден файл версии клиента", 0, true);
   } else if (local == remote) {
-    PostUpdateStatus(local, remote);
-    PostProgress("Клиент актуален", 100, true);
+    PostUpdateStatus(ctx, local, remote);
+    PostProgress(ctx, "Клиент актуален", 100, true);
   } else if (remote < local) {
-    PostUpdateStatus(local, remote);
-    PostProgress("Версия сервера ниже версии клиента", 100, true);
+    PostUpdateStatus(ctx, local, remote);
+    PostProgress(ctx, "Версия сервера ниже версии клиента", 100, true);
   } else {
-    PostProgress("Доступно обновление: " + std::to_string(local) + " → " + std::to_string(remote), 0, false);
-    PostToUi(R"({"update":{"available":true}})");
+    PostProgress(ctx, "Доступно обновление: " + std::to_string(local) + " → " + std::to_string(remote), 0, false);
+    PostToUi(ctx, R"({"update":{"available":true}})");
   }
 }
 
@@ -51,15 +51,15 @@ void CompareWithServer(int32_t remote) {
 // the epoch shown and the update check made from one answer of the
 // service, since over a distant line each question costs a connection and
 // two round trips.
-void StampShowAndCheck() {
+void StampShowAndCheck(LauncherContext& ctx) {
   int32_t build = -1;
-  const bool fetched = FetchServerBuild(build);
-  if (fetched) WriteClientVersion(build);
-  PostToUi(EpochEvent(ReadClientVersion(), fetched ? build : -1));
+  const bool fetched = FetchServerBuild(ctx, build);
+  if (fetched) WriteClientVersion(ctx, build);
+  PostToUi(ctx, EpochEvent(ReadClientVersion(ctx), fetched ? build : -1));
   if (fetched)
-    CompareWithServer(build);
+    CompareWithServer(ctx, build);
   else
-    PostProgress("Сервер обновлений недоступен", 0, true);
+    PostProgress(ctx, "Сервер обновлений недоступен", 0, true);
 }
 
 std::string Percent(size_t percent) { return std::to_string(percent) + "%"; }
@@ -68,17 +68,17 @@ std::string OfCount(std::string_view what, size_t done, size_t total) {
   return std::string(what) + " — " + std::to_string(done) + " из " + std::to_string(total);
 }
 
-void RunUpdate() {
+void RunUpdate(LauncherContext& ctx) {
   StatusRows rows;
-  const auto post = [&rows] { PostVerifyRows(rows); };
+  const auto post = [&ctx, &rows] { PostVerifyRows(ctx, rows); };
 
   FileList list;
-  if (!FetchListShowingRows(rows, "Сервер обновлений не отвечает", "Подпись списка неверна — обновление отменено",
+  if (!FetchListShowingRows(ctx, rows, "Сервер обновлений не отвечает", "Подпись списка неверна — обновление отменено",
                             "Обновление отменено, ни один файл не тронут.", list))
     return;
   const std::vector<FileEntry>& entries = list.entries;
 
-  const std::string clientDir = FindClientDir();
+  const std::string clientDir = FindClientDir(ctx);
   if (clientDir.empty() || entries.empty()) {
     rows.push_back(MakeStateRow(RowState::Bad, "Нечего обновлять", "Готово"));
     post();
@@ -87,14 +87,14 @@ void RunUpdate() {
 
   // A launcher kept in the client folder (discovery allows that), or a
   // link there, shares the folder with the launcher's records.
-  LauncherFiles launcher;
+  LauncherFiles launcher(ctx);
   for (const FileEntry& e : entries) {
     if (!launcher.Reached(ClientFilePath(clientDir, e.path))) continue;
     const std::string why = "Файл списка «" + e.path + "» лёг бы на данные лаунчера — обновление отменено";
-    LogLine("%s", why.c_str());
+    LogLine(ctx.log, "%s", why.c_str());
     rows.push_back(MakeStateRow(RowState::Bad, why, "Ошибка"));
     post();
-    PostProgress(why, 0, true);
+    PostProgress(ctx, why, 0, true);
     return;
   }
 
@@ -107,15 +107,15 @@ void RunUpdate() {
          const size_t percent = done * 100 / total;
          rows.back() = MakeStateRow(RowState::Run, OfCount("Сверяю файлы", done, total), Percent(percent));
          post();
-         PostProgress("Проверка перед обновлением", static_cast<uint32_t>(percent), false);
+         PostProgress(ctx, "Проверка перед обновлением", static_cast<uint32_t>(percent), false);
        }))
     toUpdate.push_back(entries[i]);
 
   if (toUpdate.empty()) {
     rows.back() = MakeStateRow(RowState::Ok, "Все файлы на месте", "Готово");
     rows.push_back(MakeStateRow(RowState::Ok, "Клиент приведён к версии сервера", "Готово"));
-    StampShowAndCheck();
-    PostProgress("Клиент актуален", 100, true);
+    StampShowAndCheck(ctx);
+    PostProgress(ctx, "Клиент актуален", 100, true);
     post();
     return;
   }
@@ -126,19 +126,20 @@ void RunUpdate() {
   rows.push_back(MakeStateRow(RowState::Run, "Загружаю", "0%"));
   post();
 
-  // An update cannot be paused or stopped: its flags stay clear.
+  // The player cannot pause or stop an update; closing the launcher stops
+  // it at the next quiet moment, the ".part" files keeping what arrived.
   const std::atomic<bool> pause{false};
-  const std::atomic<bool> stop{false};
+  const std::atomic<bool>& stop = ctx.tasks.stopping();
   size_t failures = 0;
   const auto failed = [&](const FileEntry& entry, DownloadResult result) {
     const std::string text = DownloadResultText(result);
-    LogLine("не обновился %s: %s", entry.path.c_str(), text.c_str());
+    LogLine(ctx.log, "не обновился %s: %s", entry.path.c_str(), text.c_str());
     ++failures;
     rows.push_back(MakeStateRow(RowState::Bad, entry.path + " — " + text, "Ошибка"));
   };
   // A file whose flush or rename fails after its bytes arrived is reported
   // here, later than its transfer, and counts as not updated all the same.
-  DownloadSession session([&](const PlacedFile& placed) {
+  DownloadSession session(ctx, [&](const PlacedFile& placed) {
     if (placed.result != DownloadResult::Ok) failed(toUpdate[placed.tag], placed.result);
   });
   // Several files at once; the rows and the percent follow the list.
@@ -167,7 +168,7 @@ void RunUpdate() {
     rows[kDownloadRow] =
         MakeStateRow(failures > 0 ? RowState::Bad : RowState::Run, OfCount("Загружаю", j + 1, count), Percent(percent));
     post();
-    PostProgress("Обновление клиента", static_cast<uint32_t>(percent), false);
+    PostProgress(ctx, "Обновление клиента", static_cast<uint32_t>(percent), false);
   }
   // The build number is stamped only once every file is on the disk.
   session.Drain();
@@ -175,46 +176,46 @@ void RunUpdate() {
   if (failures > 0) {
     // The old build number stays, so the next check still offers the update.
     rows[kDownloadRow] = MakeStateRow(RowState::Bad, "Обновление завершено с ошибками", "Ошибки");
-    PostProgress("Обновление завершено с ошибками", 100, true);
+    PostProgress(ctx, "Обновление завершено с ошибками", 100, true);
   } else {
     rows[kDownloadRow] = MakeStateRow(RowState::Ok, "Все файлы обновлены", "Готово");
-    StampShowAndCheck();
-    PostProgress("Клиент обновлён", 100, true);
+    StampShowAndCheck(ctx);
+    PostProgress(ctx, "Клиент обновлён", 100, true);
   }
   post();
 }
 
 }  // namespace
 
-void UpdateClient() {
+void UpdateClient(LauncherContext& ctx) {
   // One guard for the install and the update: whichever takes it first
   // writes the client, the other is turned away.
-  const ClientWriterHold hold(ClientWriter::Update);
+  const ClientWriterHold hold(ctx, ClientWriter::Update);
   if (hold.taken()) {
-    RunUpdate();
+    RunUpdate(ctx);
   } else if (hold.holder() == ClientWriter::Install) {
-    LogLine("обновление не начато: идёт установка");
+    LogLine(ctx.log, "обновление не начато: идёт установка");
     // The page waits for a "progress" that says it may act again.
-    PostVerifyRows({MakeStateRow(RowState::Bad, "Обновление не начато: идёт установка игры", "Ошибка")});
-    PostProgress("Обновление не начато: идёт установка игры", 0, true);
+    PostVerifyRows(ctx, {MakeStateRow(RowState::Bad, "Обновление не начато: идёт установка игры", "Ошибка")});
+    PostProgress(ctx, "Обновление не начато: идёт установка игры", 0, true);
   } else {
     // The running update reports for both.
-    LogLine("обновление не начато: предыдущее ещё идёт");
+    LogLine(ctx.log, "обновление не начато: предыдущее ещё идёт");
   }
 }
 
-void CheckForUpdate() {
+void CheckForUpdate(LauncherContext& ctx) {
   int32_t remote = 0;
-  if (!FetchServerBuild(remote)) {
-    PostProgress("Сервер обновлений недоступен", 0, true);
+  if (!FetchServerBuild(ctx, remote)) {
+    PostProgress(ctx, "Сервер обновлений недоступен", 0, true);
     return;
   }
-  CompareWithServer(remote);
+  CompareWithServer(ctx, remote);
 }
 
-void PostUpdateStatus(int32_t local, int32_t remote) {
-  PostToUi(R"({"update":{"available":false,"local":)" + std::to_string(local) + R"(,"remote":)" +
-           std::to_string(remote) + "}}");
+void PostUpdateStatus(LauncherContext& ctx, int32_t local, int32_t remote) {
+  PostToUi(ctx, R"({"update":{"available":false,"local":)" + std::to_string(local) + R"(,"remote":)" +
+                    std::to_string(remote) + "}}");
 }
 
 }  // namespace tarn

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "bridge/context.h"
+
 namespace tarn {
 
 // The task behind "client.update": fetches and checks the list, downloads
@@ -12,13 +14,13 @@ namespace tarn {
 // rows and "progress". A second update asked for while one runs, or while
 // an install runs, is turned away (logged), because both would write the
 // same files and ".part" files at once.
-void UpdateClient();
+void UpdateClient(LauncherContext& ctx);
 
 // Asks the service for its build, compares it with the installed one and
 // posts "update" and "progress".
-void CheckForUpdate();
+void CheckForUpdate(LauncherContext& ctx);
 
 // Posts {"update":{"available":false,"local":L,"remote":R}}.
-void PostUpdateStatus(int32_t local, int32_t remote);
+void PostUpdateStatus(LauncherContext& ctx, int32_t local, int32_t remote);
 
 }  // namespace tarn

@@ -39,11 +39,11 @@ std::string Format(const char* format, ...) {
 
 }  // namespace
 
-bool FetchListShowingRows(StatusRows& rows, const std::string& unreachable, const std::string& badSignature,
-                          const std::string& refused, FileList& list) {
+bool FetchListShowingRows(LauncherContext& ctx, StatusRows& rows, const std::string& unreachable,
+                          const std::string& badSignature, const std::string& refused, FileList& list) {
   rows.push_back(MakeStateRow(RowState::Run, "Получаю список файлов", "Жду"));
-  PostVerifyRows(rows);
-  const ListFetch fetched = FetchFileList(list);
+  PostVerifyRows(ctx, rows);
+  const ListFetch fetched = FetchFileList(ctx, list);
   switch (fetched) {
     case ListFetch::Ok:
       rows.back() = MakeStateRow(RowState::Ok, "Список получен, подпись верна", "Готово");
@@ -59,7 +59,7 @@ bool FetchListShowingRows(StatusRows& rows, const std::string& unreachable, cons
       rows.back() = MakeStateRow(RowState::Bad, ListRefusalText(fetched, list) + " " + refused, "Ошибка");
       break;
   }
-  PostVerifyRows(rows);
+  PostVerifyRows(ctx, rows);
   return false;
 }
 
@@ -90,27 +90,28 @@ std::vector<std::string> FindMismatches(const std::string& clientDir, const std:
   return paths;
 }
 
-void VerifyClient() {
+void VerifyClient(LauncherContext& ctx) {
   StatusRows rows;
   FileList list;
-  if (!FetchListShowingRows(rows, "Патч-сервер не отвечает", "Подпись списка неверна — список отвергнут",
-                            "Список отвергнут.", list)) return;
+  if (!FetchListShowingRows(ctx, rows, "Патч-сервер не отвечает", "Подпись списка неверна — список отвергнут",
+                            "Список отвергнут.", list))
+    return;
   const std::vector<FileEntry>& entries = list.entries;
 
-  const std::string clientDir = FindClientDir();
+  const std::string clientDir = FindClientDir(ctx);
   if (clientDir.empty()) {
     rows.push_back(MakeStateRow(RowState::Bad, "Не найден каталог клиента", "Ошибка"));
-    PostVerifyRows(rows);
+    PostVerifyRows(ctx, rows);
     return;
   }
   if (entries.empty()) {
     rows.push_back(MakeStateRow(RowState::Ok, "Список пуст — проверять нечего", "Готово"));
-    PostVerifyRows(rows);
+    PostVerifyRows(ctx, rows);
     return;
   }
 
   rows.push_back(MakeStateRow(RowState::Run, "Сверяю файлы", "0%"));
-  PostVerifyRows(rows);
+  PostVerifyRows(ctx, rows);
   // The page hears of progress once per whole percent, however long the
   // list: at most 101 updates.
   uint32_t shown = kNoPercentShown;
@@ -119,23 +120,23 @@ void VerifyClient() {
     if (percent == shown) return;
     shown = percent;
     rows.back() = MakeStateRow(RowState::Run, Format("Сверяю файлы — %zu из %zu", done, total), Format("%u%%", percent));
-    PostVerifyRows(rows);
-    PostProgress("Проверка клиента", percent, false);
+    PostVerifyRows(ctx, rows);
+    PostProgress(ctx, "Проверка клиента", percent, false);
   });
   rows.back() = MakeStateRow(RowState::Ok, Format("Проверено файлов: %zu", entries.size()), "Готово");
 
   if (mismatches.empty()) {
     rows.push_back(MakeStateRow(RowState::Ok, "Расхождений нет — клиент целый", "Готово"));
-    CheckForUpdate();
-    PostVerifyRows(rows);
+    CheckForUpdate(ctx);
+    PostVerifyRows(ctx, rows);
     return;
   }
   for (size_t i = 0; i < mismatches.size() && i < kMismatchRows; ++i)
     rows.push_back(MakeStateRow(RowState::Bad, mismatches[i] + " — не совпала контрольная сумма", "Перекачаю"));
   if (mismatches.size() > kMismatchRows)
     rows.push_back(MakeStateRow(RowState::Bad, Format("…и ещё %zu файлов", mismatches.size() - kMismatchRows), "Перекачаю"));
-  PostProgress("Найдены расхождения", 100, true);
-  PostVerifyRows(rows);
+  PostProgress(ctx, "Найдены расхождения", 100, true);
+  PostVerifyRows(ctx, rows);
 }
 
 }  // namespace tarn

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "bridge/context.h"
 #include "bridge/page_events.h"
 #include "client/file_list.h"
 
@@ -15,8 +16,8 @@ namespace tarn {
 // the list is fetched, then "Список получен, подпись верна" (not yet posted)
 // or, posted, the failure's label (a list too large or broken: what is wrong
 // with it, then refused). False when there is no list to go on.
-bool FetchListShowingRows(StatusRows& rows, const std::string& unreachable, const std::string& badSignature,
-                          const std::string& refused, FileList& list);
+bool FetchListShowingRows(LauncherContext& ctx, StatusRows& rows, const std::string& unreachable,
+                          const std::string& badSignature, const std::string& refused, FileList& list);
 
 // Hashes every entry's file below clientDir once, several files at a time
 // on all cores, and returns the indices (rising) of the entries whose files
@@ -33,6 +34,6 @@ std::vector<std::string> FindMismatches(const std::string& clientDir, const std:
 // The task behind "client.verify": fetches and checks the list, hashes the
 // client and shows the outcome as status rows; a clean client goes on to
 // the update check. Never changes a file.
-void VerifyClient();
+void VerifyClient(LauncherContext& ctx);
 
 }  // namespace tarn

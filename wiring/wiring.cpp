@@ -25,50 +25,50 @@ namespace {
 
 // What a finished install changes beyond its own screen: the epoch, the
 // play screen's accounts and news, the environment and the update state.
-void InstallThenCatchUp(InstallFolderSource source) {
-  if (!RunInstall(source)) return;
-  PostEpoch();
-  PushNews();
-  PushAccounts();
-  PushEnv();
-  CheckForUpdate();
+void InstallThenCatchUp(LauncherContext& ctx, InstallFolderSource source) {
+  if (!RunInstall(ctx, source)) return;
+  PostEpoch(ctx);
+  PushNews(ctx);
+  PushAccounts(ctx);
+  PushEnv(ctx);
+  CheckForUpdate(ctx);
 }
 
-void MarkInstalled() {
-  std::lock_guard lock(InstallLock());
-  TheInstallState().stage = "готово";
+void MarkInstalled(LauncherContext& ctx) {
+  std::lock_guard lock(ctx.install.lock);
+  ctx.install.state.stage = "готово";
 }
+
+// Constant: the entry points themselves.
+constexpr Workers kRealWorkers{
+    .pushAccounts = PushAccounts,
+    .addAccount = AddAccount,
+    .removeAccount = RemoveAccount,
+    .openCabinet = OpenCabinet,
+    .loadAccounts = LoadAccounts,
+    .launchGame = LaunchGame,
+    .verifyClient = VerifyClient,
+    .updateClient = UpdateClient,
+    .runInstall = InstallThenCatchUp,
+    .findClientDir = FindClientDir,
+    .isClientInstalled = IsClientInstalled,
+    .markInstalled = MarkInstalled,
+    .postInstallEvent = PostInstallEvent,
+    .postEpoch = PostEpoch,
+    .pushNews = PushNews,
+    .pushEnv = PushEnv,
+    .checkForUpdate = CheckForUpdate,
+    .refreshInstallScreen = RefreshInstallScreen,
+    .setSpeedLimit = ApplySpeedLimit,
+    .pushSpeedLimit = PostSpeedLimit,
+};
 
 }  // namespace
 
-const Workers& RealWorkers() {
-  static const Workers workers{
-      .pushAccounts = PushAccounts,
-      .addAccount = AddAccount,
-      .removeAccount = RemoveAccount,
-      .openCabinet = OpenCabinet,
-      .loadAccounts = LoadAccounts,
-      .launchGame = LaunchGame,
-      .verifyClient = VerifyClient,
-      .updateClient = UpdateClient,
-      .runInstall = InstallThenCatchUp,
-      .findClientDir = FindClientDir,
-      .isClientInstalled = IsClientInstalled,
-      .markInstalled = MarkInstalled,
-      .postInstallEvent = PostInstallEvent,
-      .postEpoch = PostEpoch,
-      .pushNews = PushNews,
-      .pushEnv = PushEnv,
-      .checkForUpdate = CheckForUpdate,
-      .refreshInstallScreen = RefreshInstallScreen,
-      .setSpeedLimit = ApplySpeedLimit,
-      .pushSpeedLimit = PostSpeedLimit,
-  };
-  return workers;
-}
+const Workers& RealWorkers() { return kRealWorkers; }
 
-void Dispatch(std::string_view command) { Dispatch(command, RealWorkers()); }
+void Dispatch(LauncherContext& ctx, std::string_view command) { Dispatch(ctx, command, kRealWorkers); }
 
-void PushAll() { PushAll(RealWorkers()); }
+void PushAll(LauncherContext& ctx) { PushAll(ctx, kRealWorkers); }
 
 }  // namespace tarn

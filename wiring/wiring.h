@@ -9,9 +9,9 @@
 namespace tarn {
 
 const Workers& RealWorkers();
-// Serves one Command with the real workers.
-void Dispatch(std::string_view command);
+// Serves one Command of the launcher ctx with the real workers.
+void Dispatch(LauncherContext& ctx, std::string_view command);
 // Starts the initial push of state to a page that has just announced itself.
-void PushAll();
+void PushAll(LauncherContext& ctx);
 
 }  // namespace tarn

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "bridge/context.h"
 #include "host/common/window_layout.h"
 #include "host/gtk/single_instance.h"
 #include "host/gtk/ui_folder.h"
@@ -36,13 +37,25 @@ int main() {
   gdk_set_program_class(std::string(kWindowClass).c_str());
 
   const std::string exeDir = ExeDir();
-  if (!StartWindowHost({.exeDir = exeDir, .uiFolder = FindUiFolder(exeDir), .instanceListener = claim.listener.get(), .command = {}}))
+  LauncherContext ctx;
+  if (!StartWindowHost({.exeDir = exeDir,
+                        .uiFolder = FindUiFolder(exeDir),
+                        .instanceListener = claim.listener.get(),
+                        .command = {},
+                        .ctx = &ctx}))
     return 1;
   gtk_main();
 
-  // Tasks still running end with the process, as closing the window on
-  // Windows ends them; exiting without destructors keeps them from running
-  // into torn-down statics in the meantime.
+  // The window is gone. Running tasks are asked to stop (a download keeps
+  // what arrived in its ".part") and waited for, while the main loop goes
+  // on serving what they hand it: an Event finds no page and is dropped, a
+  // folder question is answered as cancelled.
+  const bool joined = CloseLauncher(ctx, kCloseWait, [] {
+    while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
+  });
   std::fflush(nullptr);
-  std::_Exit(0);
+  // A task that overstayed still works on ctx: the process ends around it
+  // rather than tearing the context down under it.
+  if (!joined) std::_Exit(0);
+  return 0;
 }

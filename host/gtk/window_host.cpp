@@ -15,6 +15,7 @@
 #include <thread>
 #include <utility>
 
+#include "bridge/context.h"
 #include "bridge/dispatch.h"
 #include "bridge/host_slots.h"
 #include "bridge/log.h"
@@ -160,6 +161,12 @@ void OnFolderResponse(GtkNativeDialog* dialog, gint response, gpointer data) {
 
 gboolean ShowFolderChooser(gpointer data) {
   auto* request = static_cast<FolderRequest*>(data);
+  // Asked while the window closed: nobody is there to answer.
+  if (!TheHost().window) {
+    std::unique_ptr<FolderRequest> dropped(request);
+    dropped->answer.set_value(std::nullopt);
+    return G_SOURCE_REMOVE;
+  }
   GtkFileChooserNative* chooser = NewFolderChooser(request->dialog);
   g_signal_connect(chooser, "response", G_CALLBACK(OnFolderResponse), request);
   gtk_native_dialog_show(GTK_NATIVE_DIALOG(chooser));
@@ -254,7 +261,7 @@ void OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, 
   if (host.setup.command)
     host.setup.command(command);
   else
-    Dispatch(command);
+    Dispatch(*host.setup.ctx, command);
 }
 
 const char* RequestUri(WebKitNavigationAction* action) {
@@ -285,7 +292,7 @@ gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPo
       case NavigationVerdict::Allow: webkit_policy_decision_use(decision); break;
       case NavigationVerdict::CancelAndOpen:
         webkit_policy_decision_ignore(decision);
-        if (StartedByThePlayer(action)) ShellOpen(uri);
+        if (StartedByThePlayer(action)) ShellOpen(*TheHost().setup.ctx, uri);
         break;
       case NavigationVerdict::Cancel: webkit_policy_decision_ignore(decision); break;
     }
@@ -296,7 +303,7 @@ gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPo
         webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
     const std::string uri = RequestUri(action) ? RequestUri(action) : "";
     webkit_policy_decision_ignore(decision);
-    if (MayOpenNewWindowAddress(uri)) ShellOpen(uri);
+    if (MayOpenNewWindowAddress(uri)) ShellOpen(*TheHost().setup.ctx, uri);
     return TRUE;
   }
   return FALSE;
@@ -307,7 +314,7 @@ gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPo
 // desktop, nothing else does, and no window is made.
 GtkWidget* OnCreateWindow(WebKitWebView*, WebKitNavigationAction* action, gpointer) {
   const char* uri = RequestUri(action);
-  if (uri && MayOpenNewWindowAddress(uri)) ShellOpen(uri);
+  if (uri && MayOpenNewWindowAddress(uri)) ShellOpen(*TheHost().setup.ctx, uri);
   return nullptr;
 }
 
@@ -335,7 +342,7 @@ void OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer) {
 // that means WebKit cannot run here: say so and end. Later the page is
 // simply gone until the next start, as on Windows.
 void OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer) {
-  LogLine("веб-процесс завершился, причина %d", static_cast<int>(reason));
+  LogLine(TheHost().setup.ctx->log, "веб-процесс завершился, причина %d", static_cast<int>(reason));
   if (TheHost().pageCommitted) return;
   ShowMessageBox(kWebViewFailedText);
   gtk_window_close(GTK_WINDOW(TheHost().window));
@@ -432,18 +439,19 @@ void ConnectPagePolicy(WebKitWebView* view) {
 // The view fills the window's client area; give it that size now so the
 // diagnostic lines report what the player will see.
 void FitToWindow(GtkWidget* window, GtkWidget* viewWidget) {
+  Log& log = TheHost().setup.ctx->log;
   const int scale = gtk_widget_get_scale_factor(window);
   int width = 0;
   int height = 0;
   gtk_window_get_size(GTK_WINDOW(window), &width, &height);
-  LogHostLine("клиент  %dx%d", width * scale, height * scale);
+  LogHostLine(log, "клиент  %dx%d", width * scale, height * scale);
   GtkRequisition minimum;
   gtk_widget_get_preferred_size(viewWidget, &minimum, nullptr);
   GtkAllocation bounds = {0, 0, width, height};
   gtk_widget_size_allocate(viewWidget, &bounds);
-  LogHostLine("bounds  hr=0x%08X -> %dx%d", 0u, gtk_widget_get_allocated_width(viewWidget) * scale,
+  LogHostLine(log, "bounds  hr=0x%08X -> %dx%d", 0u, gtk_widget_get_allocated_width(viewWidget) * scale,
               gtk_widget_get_allocated_height(viewWidget) * scale);
-  LogHostLine("видим   %d", gtk_widget_get_visible(viewWidget) ? 1 : 0);
+  LogHostLine(log, "видим   %d", gtk_widget_get_visible(viewWidget) ? 1 : 0);
 }
 
 // Runs from the main loop once it turns, so that a later copy started in
@@ -461,14 +469,14 @@ gboolean CreateWebView(gpointer) {
                                            content.get(), "settings", settings.get(), nullptr));
   webkit_web_view_set_background_color(host.view, &kBackground);
 
-  InstallHostSlots(
-      {
-          .post = QueueEvent,
-          .open = OpenWithDesktop,
-          .pickFolder = PickFolderOnMainThread,
-          .dataFolder = dataFolder,
-      },
-      LoadServiceEndpoint(host.setup.exeDir));
+  InstallHostSlots(*host.setup.ctx,
+                   {
+                       .post = QueueEvent,
+                       .open = OpenWithDesktop,
+                       .pickFolder = PickFolderOnMainThread,
+                       .dataFolder = dataFolder,
+                   },
+                   LoadServiceEndpoint(host.setup.ctx->log, host.setup.exeDir));
 
   ConnectPagePolicy(host.view);
 
@@ -486,7 +494,7 @@ gboolean CreateWebView(gpointer) {
 
   gtk_widget_show(host.window);
   gtk_widget_queue_draw(host.window);
-  LogHostLine("видим после показа %d", gtk_widget_is_visible(viewWidget) ? 1 : 0);
+  LogHostLine(TheHost().setup.ctx->log, "видим после показа %d", gtk_widget_is_visible(viewWidget) ? 1 : 0);
   return G_SOURCE_REMOVE;
 }
 

@@ -7,6 +7,8 @@
 
 namespace tarn {
 
+struct LauncherContext;
+
 struct WindowHostSetup {
   std::string exeDir;    // the program's folder; data/ goes to StateDirFor(exeDir)
   std::string uiFolder;  // served under the UI prefix
@@ -15,6 +17,9 @@ struct WindowHostSetup {
   // Where each string Command goes once the window commands are served;
   // Dispatch when empty.
   std::function<void(const std::string& command)> command;
+  // The launcher the window serves: its slots are installed here and its
+  // Commands go there. Not owned; outlives the window and its tasks.
+  LauncherContext* ctx = nullptr;
 };
 
 // Creates the hidden main window and starts the web view on the main loop;

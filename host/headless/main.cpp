@@ -9,10 +9,11 @@
 //   :pick-cancel     the next folder dialog is cancelled
 // stdout: every Event, one per line, in posting order; what a window host
 // would do on the desktop is written as {"host":{...}}.
-// At the end of input the host waits for its tasks and exits 0.
+// At the end of input (or at "window.close") the host asks the tasks still
+// running to stop, waits for them and exits 0.
 #include <chrono>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <iostream>
 #include <mutex>
@@ -20,6 +21,7 @@
 #include <string>
 #include <thread>
 
+#include "bridge/context.h"
 #include "bridge/dispatch.h"
 #include "bridge/host_slots.h"
 #include "bridge/log.h"
@@ -32,68 +34,57 @@
 namespace tarn {
 namespace {
 
-// One writer for stdout: Events and host lines from every thread go out
-// whole, in the order they entered the lock.
-std::mutex& OutputLock() {
-  static auto* lock = new std::mutex;
-  return *lock;
-}
+// What this host keeps for one run; it outlives the launcher's tasks.
+struct HeadlessHost {
+  // One writer for stdout: Events and host lines from every thread go out
+  // whole, in the order they entered the lock.
+  std::mutex output;
+  // Answers queued by :pick and :pick-cancel, consumed one per dialog.
+  std::mutex picksLock;
+  std::deque<std::optional<std::string>> picks;
+};
 
-void WriteLine(std::string line) {
+void WriteLine(HeadlessHost& host, std::string line) {
   for (char& c : line)
     if (c == '\n' || c == '\r') c = ' ';
-  std::lock_guard lock(OutputLock());
+  std::lock_guard lock(host.output);
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::fputc('\n', stdout);
   std::fflush(stdout);
 }
 
-// Answers queued by :pick and :pick-cancel, consumed one per dialog.
-struct Picks {
-  std::mutex mutex;
-  std::deque<std::optional<std::string>> answers;
-};
-
-Picks& ThePicks() {
-  static auto* picks = new Picks;
-  return *picks;
-}
-
-std::optional<std::string> AnswerDialog(const FolderDialog&) {
-  WriteLine(R"({"host":{"dialog":"folder"}})");
-  Picks& p = ThePicks();
-  std::lock_guard lock(p.mutex);
-  if (p.answers.empty()) return std::nullopt;
-  auto answer = std::move(p.answers.front());
-  p.answers.pop_front();
+std::optional<std::string> AnswerDialog(HeadlessHost& host) {
+  WriteLine(host, R"({"host":{"dialog":"folder"}})");
+  std::lock_guard lock(host.picksLock);
+  if (host.picks.empty()) return std::nullopt;
+  auto answer = std::move(host.picks.front());
+  host.picks.pop_front();
   return answer;
 }
 
 // The window commands a window host serves before Dispatch sees them.
-// "window.close" ends the program at once, as closing the window does:
-// running tasks end with the process.
-void ServeWindowCommand(const std::string& command) {
+// True for "window.close", which ends the run as closing the window does.
+bool ServeWindowCommand(HeadlessHost& host, const std::string& command) {
   if (command == "window.drag" || command == "window.minimize") {
-    WriteLine(R"({"host":{"window":")" + command.substr(7) + "\"}}");
+    WriteLine(host, R"({"host":{"window":")" + command.substr(7) + "\"}}");
   } else if (command == "window.close") {
-    WriteLine(R"({"host":{"window":"close"}})");
-    std::lock_guard lock(OutputLock());
-    std::fflush(stdout);
-    std::_Exit(0);
+    WriteLine(host, R"({"host":{"window":"close"}})");
+    return true;
   }
+  return false;
 }
 
-bool Directive(const std::string& line) {
+bool Directive(LauncherContext& ctx, HeadlessHost& host, const std::string& line) {
   if (line == ":wait") {
-    WaitForTasks();
+    WaitForTasks(ctx.tasks);
   } else if (line.rfind(":sleep ", 0) == 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(std::atol(line.c_str() + 7)));
   } else if (line.rfind(":pick ", 0) == 0) {
-    std::lock_guard lock(ThePicks().mutex);
-    ThePicks().answers.emplace_back(line.substr(6));
+    std::lock_guard lock(host.picksLock);
+    host.picks.emplace_back(line.substr(6));
   } else if (line == ":pick-cancel") {
-    std::lock_guard lock(ThePicks().mutex);
-    ThePicks().answers.emplace_back(std::nullopt);
+    std::lock_guard lock(host.picksLock);
+    host.picks.emplace_back(std::nullopt);
   } else {
     return false;
   }
@@ -101,28 +92,30 @@ bool Directive(const std::string& line) {
 }
 
 int Run() {
+  HeadlessHost host;
+  LauncherContext ctx;
   const std::string dataFolder = JoinPath(StateDir(), "data");
   MakeFolder(dataFolder);
-  InstallHostSlots(
-      {
-          .post = [](const std::string& event) { WriteLine(event); },
-          .open =
-              [](const std::string& target, const std::string& params) {
-                WriteLine(R"({"host":{"open":")" + JsonEscape(target) + R"(","params":")" + JsonEscape(params) +
-                          "\"}}");
-              },
-          .pickFolder = AnswerDialog,
-          .dataFolder = dataFolder,
-      },
-      LoadServiceEndpoint(ExeDir()));
-  LogHostLine("без окна: команды из стандартного ввода");
+  InstallHostSlots(ctx,
+                   {
+                       .post = [&host](const std::string& event) { WriteLine(host, event); },
+                       .open =
+                           [&host](const std::string& target, const std::string& params) {
+                             WriteLine(host, R"({"host":{"open":")" + JsonEscape(target) + R"(","params":")" +
+                                                 JsonEscape(params) + "\"}}");
+                           },
+                       .pickFolder = [&host](const FolderDialog&) { return AnswerDialog(host); },
+                       .dataFolder = dataFolder,
+                   },
+                   LoadServiceEndpoint(ctx.log, ExeDir()));
+  LogHostLine(ctx.log, "без окна: команды из стандартного ввода");
 
   std::string line;
   while (std::getline(std::cin, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty()) continue;
     if (line[0] == ':') {
-      if (!Directive(line)) std::fprintf(stderr, "tarn-headless: unknown directive: %s\n", line.c_str());
+      if (!Directive(ctx, host, line)) std::fprintf(stderr, "tarn-headless: unknown directive: %s\n", line.c_str());
       continue;
     }
     if (line.size() < 2 || line.front() != '"' || line.back() != '"') {
@@ -130,11 +123,17 @@ int Run() {
       continue;
     }
     const std::string command = JsonUnescape(std::string_view(line).substr(1, line.size() - 2));
-    ServeWindowCommand(command);
-    Dispatch(command);
+    if (ServeWindowCommand(host, command)) break;
+    Dispatch(ctx, command);
   }
-  WaitForTasks();
-  return 0;
+  // The end of the script (or "window.close") closes the launcher: what
+  // still runs is asked to stop and waited for.
+  if (CloseLauncher(ctx, kCloseWait)) return 0;
+  // A task that overstayed still holds the context: leave without tearing
+  // it down under the task.
+  std::lock_guard lock(host.output);
+  std::fflush(stdout);
+  std::_Exit(0);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <string>
 #include <utility>
 
+#include "bridge/context.h"
 #include "bridge/dispatch.h"
 #include "bridge/host_slots.h"
 #include "bridge/log.h"
@@ -123,6 +124,7 @@ class Handler final : public Interface {
 // Everything of the one window, touched on the window thread only (the
 // window handle is read by other threads once it is set).
 struct Host {
+  LauncherContext* ctx = nullptr;  // RunLauncher's, for as long as the window lives
   std::atomic<HWND> window{nullptr};
   std::string exeDir;
   std::string uiPrefix;
@@ -198,7 +200,7 @@ HRESULT OnWebMessage(ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs* a
     case WindowCommand::Close: PostMessageW(window, WM_CLOSE, 0, 0); break;
     case WindowCommand::Other: break;
   }
-  Dispatch(command);
+  Dispatch(*TheHost().ctx, command);
   return S_OK;
 }
 
@@ -215,7 +217,7 @@ HRESULT OnNavigationStarting(ICoreWebView2*, ICoreWebView2NavigationStartingEven
     case NavigationVerdict::Allow: break;
     case NavigationVerdict::CancelAndOpen:
       args->put_Cancel(TRUE);
-      ShellOpen(address);
+      ShellOpen(*TheHost().ctx, address);
       break;
     case NavigationVerdict::Cancel: args->put_Cancel(TRUE); break;
   }
@@ -229,7 +231,7 @@ HRESULT OnNewWindow(ICoreWebView2*, ICoreWebView2NewWindowRequestedEventArgs* ar
   if (FAILED(args->get_Uri(&uri.p)) || !uri.p) return S_OK;
   // Only web and mail addresses leave the program; a file or share address
   // would make the shell run what it names.
-  if (const std::string address = uri.Utf8(); MayOpenNewWindowAddress(address)) ShellOpen(address);
+  if (const std::string address = uri.Utf8(); MayOpenNewWindowAddress(address)) ShellOpen(*TheHost().ctx, address);
   return S_OK;
 }
 
@@ -304,10 +306,11 @@ void FitToWindow(ICoreWebView2Controller* controller, HWND window) {
   controller->get_Bounds(&bounds);
   BOOL visible = FALSE;
   controller->get_IsVisible(&visible);
-  LogHostLine("клиент  %dx%d", static_cast<int>(client.right - client.left), static_cast<int>(client.bottom - client.top));
-  LogHostLine("bounds  hr=0x%08X -> %dx%d", static_cast<unsigned>(boundsResult),
+  LogHostLine(TheHost().ctx->log, "клиент  %dx%d", static_cast<int>(client.right - client.left),
+              static_cast<int>(client.bottom - client.top));
+  LogHostLine(TheHost().ctx->log, "bounds  hr=0x%08X -> %dx%d", static_cast<unsigned>(boundsResult),
               static_cast<int>(bounds.right - bounds.left), static_cast<int>(bounds.bottom - bounds.top));
-  LogHostLine("видим   %d", visible ? 1 : 0);
+  LogHostLine(TheHost().ctx->log, "видим   %d", visible ? 1 : 0);
 }
 
 void ShowWebView(ICoreWebView2Controller* controller, HWND window) {
@@ -316,7 +319,7 @@ void ShowWebView(ICoreWebView2Controller* controller, HWND window) {
   controller->put_IsVisible(TRUE);
   BOOL visible = FALSE;
   controller->get_IsVisible(&visible);
-  LogHostLine("видим после показа %d", visible ? 1 : 0);
+  LogHostLine(TheHost().ctx->log, "видим после показа %d", visible ? 1 : 0);
 }
 
 HRESULT OnController(HRESULT result, ICoreWebView2Controller* controller) {
@@ -332,11 +335,13 @@ HRESULT OnController(HRESULT result, ICoreWebView2Controller* controller) {
 
   const std::string dataFolder = JoinPath(host.exeDir, "data");
   MakeFolder(dataFolder);
-  InstallHostSlots({.post = PostEvent,
-                    .open = OpenWithShell,
-                    .pickFolder = [](const FolderDialog& dialog) { return PickFolderWithDialog(dialog, TheHost().window.load()); },
-                    .dataFolder = dataFolder},
-                   LoadServiceEndpoint(host.exeDir));
+  InstallHostSlots(
+      *host.ctx,
+      {.post = PostEvent,
+       .open = OpenWithShell,
+       .pickFolder = [](const FolderDialog& dialog) { return PickFolderWithDialog(dialog, TheHost().window.load()); },
+       .dataFolder = dataFolder},
+      LoadServiceEndpoint(host.ctx->log, host.exeDir));
 
   ApplySettings(webView);
   MapUiFolder(host);
@@ -506,7 +511,11 @@ int RunLauncher(HINSTANCE instance) {
   DwmSetWindowAttribute(window, kDwmWindowCornerPreference, &round, sizeof round);
   DwmSetWindowAttribute(window, kDwmUseImmersiveDarkMode, &dark, sizeof dark);
 
+  // Outlives the window: the tasks it starts are stopped and waited for
+  // below, after the message loop.
+  LauncherContext ctx;
   Host& host = TheHost();
+  host.ctx = &ctx;
   host.exeDir = ExeDir();
   host.uiPrefix = "https://" + std::string(kUiHost) + "/";
   host.window.store(window);
@@ -520,7 +529,19 @@ int RunLauncher(HINSTANCE instance) {
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
-  return static_cast<int>(message.wParam);
+  const int code = static_cast<int>(message.wParam);
+  // The window is gone; what tasks still post meets no window and is
+  // dropped, but the thread keeps taking messages while it waits.
+  const auto pump = [] {
+    MSG pending;
+    while (PeekMessageW(&pending, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&pending);
+      DispatchMessageW(&pending);
+    }
+  };
+  // A task that overstayed still works on ctx: the process ends around it.
+  if (!CloseLauncher(ctx, kCloseWait, pump)) ExitProcess(static_cast<UINT>(code));
+  return code;
 }
 
 }  // namespace tarn

@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <memory>
-#include <mutex>
 
 #include "platform/http.h"
 #include "platform/linux/curl_linux.h"
@@ -29,13 +28,10 @@ using HeaderList = std::unique_ptr<curl_slist, ListDeleter>;
 
 thread_local Easy tKept;
 
-// libcurl's global set-up is not safe to race with the first easy handle of
-// another thread, so it happens once, whoever gets here first.
-CURL* NewEasy() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-  return curl_easy_init();
-}
+// libcurl's global set-up is made by the HttpLibrary of the launcher's
+// context before any thread starts; without one, libcurl makes it on the
+// first handle, under a lock of its own.
+CURL* NewEasy() { return curl_easy_init(); }
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
@@ -247,6 +243,9 @@ HttpResult Outcome(Exchange& x, CURLcode code, const HttpRequest& request) {
 }
 
 }  // namespace
+
+HttpLibrary::HttpLibrary() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+HttpLibrary::~HttpLibrary() { curl_global_cleanup(); }
 
 void ReleaseKeptEasy() { tKept.reset(); }
 

@@ -10,17 +10,16 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
-#include <mutex>
 #include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "platform/file_ops.h"
+#include "platform/linux/posix_io.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/thread.h"
-#include "platform/linux/posix_io.h"
 
 extern char** environ;
 
@@ -194,8 +193,6 @@ GameRuntime GameRuntimeFor(const std::string& application) {
 }
 
 bool PrepareGameRuntime() {
-  static std::mutex preparing;
-  const std::lock_guard<std::mutex> one(preparing);
   if (Exists(PreparedMark())) return true;
   const std::string wine = FindOnPath("wine");
   if (wine.empty() || !RunWineboot(wine)) return false;

@@ -2,7 +2,6 @@
 
 #include <sddl.h>
 
-#include <atomic>
 #include <string>
 #include <vector>
 
@@ -41,12 +40,13 @@ std::wstring CurrentUserSid() {
 
 // The replace itself; security is nullptr for the folder's defaults.
 bool ReplaceWithSecurity(const std::string& path, std::string_view bytes, SECURITY_ATTRIBUTES* security) {
-  // A name of this process and call alone, so two writers of the same file
-  // never write into each other's temporary file; the last move wins whole.
-  static std::atomic<unsigned long> counter{0};
+  // A name of this process and thread alone, so two writers of the same
+  // file never write into each other's temporary file (a thread writes one
+  // at a time, and the file is gone before the call returns); the last
+  // move wins whole.
   const std::wstring target = ToWide(path);
-  const std::wstring temp = target + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                            std::to_wstring(counter.fetch_add(1)) + L".tmp";
+  const std::wstring temp =
+      target + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetCurrentThreadId()) + L".tmp";
   Handle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.ok()) return false;
   const bool written = WriteAll(file.get(), bytes) && FlushFileBuffers(file.get()) != 0;

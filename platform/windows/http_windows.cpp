@@ -6,6 +6,11 @@
 #include "platform/windows/winhttp_exchange.h"
 
 namespace tarn {
+
+// WinHTTP needs no process-wide set-up: each session is its own.
+HttpLibrary::HttpLibrary() = default;
+HttpLibrary::~HttpLibrary() = default;
+
 namespace {
 
 using Step = WinHttpExchange::Step;

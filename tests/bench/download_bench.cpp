@@ -108,6 +108,9 @@ std::vector<File> MakeFiles(const fs::path& client, const std::string& folder, u
   return files;
 }
 
+// The launcher the bench downloads as: the program's one.
+tarn::LauncherContext gLauncher;
+
 std::string ListPath(std::string p) {
   std::replace(p.begin(), p.end(), '/', '\\');
   return p;
@@ -119,7 +122,7 @@ bool LauncherRound(const std::vector<File>& files, const fs::path& into) {
   const std::atomic<bool> pause{false};
   const std::atomic<bool> stop{false};
   bool placed = true;
-  tarn::DownloadSession session([&](const tarn::PlacedFile& p) {
+  tarn::DownloadSession session(gLauncher, [&](const tarn::PlacedFile& p) {
     if (p.result == tarn::DownloadResult::Ok) return;
     std::fprintf(stderr, "launcher: %s: not placed, result %d\n", files[p.tag].listPath.c_str(),
                  static_cast<int>(p.result));
@@ -329,7 +332,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   serviceUrl = service.Url("");
-  const tarn::test::LoopbackEndpoint endpoint(service.port());
+  const tarn::test::LoopbackEndpoint endpoint(ctx, service.port());
 
   struct Set {
     const char* name;
@@ -408,11 +411,11 @@ int main(int argc, char** argv) {
   const fs::path target = o.work / "resume" / "big.pck";
   const std::atomic<bool> pause{false};
   const std::atomic<bool> stop{false};
-  const auto first = tarn::DownloadFile(tarn::FileRequestPath(ListPath(big.listPath)), target.string(), big.md5,
-                                        big.size, {pause, stop}, {});
+  const auto first = tarn::DownloadFile(gLauncher, tarn::FileRequestPath(ListPath(big.listPath)), target.string(),
+                                        big.md5, big.size, {pause, stop}, {});
   const uint64_t kept = fs::exists(target.string() + ".part") ? fs::file_size(target.string() + ".part") : 0;
-  const auto second = tarn::DownloadFile(tarn::FileRequestPath(ListPath(big.listPath)), target.string(), big.md5,
-                                         big.size, {pause, stop}, {});
+  const auto second = tarn::DownloadFile(gLauncher, tarn::FileRequestPath(ListPath(big.listPath)), target.string(),
+                                         big.md5, big.size, {pause, stop}, {});
   std::printf("\nresume of %s (%llu bytes): first call result %d, .part kept %llu bytes; second call result %d\n",
               big.listPath.c_str(), static_cast<unsigned long long>(big.size), static_cast<int>(first),
               static_cast<unsigned long long>(kept), static_cast<int>(second));

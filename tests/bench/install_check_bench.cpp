@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bridge/context.h"
 #include "bridge/host_slots.h"
 #include "client/file_list.h"
 #include "client/install_record.h"
@@ -45,6 +46,9 @@ bool Flag(const std::string& arg, const char* name, std::string& value) {
 }
 
 // A client of files in 100 folders, each file's bytes its own.
+// The launcher the bench checks as: the program's one.
+tarn::LauncherContext gLauncher;
+
 tarn::FileList MakeClient(const fs::path& folder, const Options& o) {
   tarn::FileList list;
   list.sizesKnown = true;
@@ -71,7 +75,7 @@ double CheckSeconds(const tarn::FileList& list, const std::string& folder, size_
   const auto start = Clock::now();
   tarn::TransferCounters counters;
   tarn::DownloadPlan plan;
-  tarn::CheckInstalledFiles(list, folder, counters, plan);
+  tarn::CheckInstalledFiles(gLauncher, list, folder, counters, plan);
   inPlace = static_cast<size_t>(counters.completedFiles);
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
@@ -100,7 +104,8 @@ int main(int argc, char** argv) {
   }
   fs::remove_all(o.work);
   const fs::path client = o.work / "client";
-  tarn::InstallHostSlots({.post = {}, .open = {}, .pickFolder = {}, .dataFolder = (o.work / "data").string()});
+  tarn::InstallHostSlots(gLauncher,
+                         {.post = {}, .open = {}, .pickFolder = {}, .dataFolder = (o.work / "data").string()});
   std::printf("writing %llu files of %llu KiB...\n", static_cast<unsigned long long>(o.files),
               static_cast<unsigned long long>(o.kib));
   const tarn::FileList list = MakeClient(client, o);
@@ -109,7 +114,7 @@ int main(int argc, char** argv) {
   size_t hashedInPlace = 0, trustedInPlace = 0;
   for (int r = 0; r < o.rounds; ++r) {
     // An empty journal for this folder: every file is hashed (and journalled).
-    tarn::StartInstallJournal(client.string());
+    tarn::StartInstallJournal(gLauncher, client.string());
     hashing.push_back(CheckSeconds(list, client.string(), hashedInPlace));
     // The journal the hashing pass wrote: every file is trusted unread.
     journal.push_back(CheckSeconds(list, client.string(), trustedInPlace));

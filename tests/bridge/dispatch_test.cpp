@@ -38,12 +38,13 @@ Calls* calls = nullptr;
 
 Workers Recording() {
   return Workers{
-      .pushAccounts = [] { calls->Add("pushAccounts"); },
-      .addAccount = [](const std::string& l, const std::string& p) { calls->Add("addAccount|" + l + "|" + p); },
-      .removeAccount = [](const std::string& l) { calls->Add("removeAccount|" + l); },
-      .openCabinet = [](const std::string& l) { calls->Add("openCabinet|" + l); },
+      .pushAccounts = [](LauncherContext&) { calls->Add("pushAccounts"); },
+      .addAccount = [](LauncherContext&, const std::string& l,
+                       const std::string& p) { calls->Add("addAccount|" + l + "|" + p); },
+      .removeAccount = [](LauncherContext&, const std::string& l) { calls->Add("removeAccount|" + l); },
+      .openCabinet = [](LauncherContext&, const std::string& l) { calls->Add("openCabinet|" + l); },
       .loadAccounts =
-          [] {
+          [](LauncherContext&) {
             calls->Add("loadAccounts");
             std::vector<Account> copy = calls->accounts;
             calls->loadedPasswords.clear();
@@ -51,38 +52,38 @@ Workers Recording() {
             return copy;
           },
       .launchGame =
-          [](const std::string& l, const std::string& p, const std::string& c) {
+          [](LauncherContext&, const std::string& l, const std::string& p, const std::string& c) {
             calls->launchedPassword = p.data();
             calls->Add("launchGame|" + l + "|" + p + "|" + c);
           },
-      .verifyClient = [] { calls->Add("verifyClient"); },
-      .updateClient = [] { calls->Add("updateClient"); },
+      .verifyClient = [](LauncherContext&) { calls->Add("verifyClient"); },
+      .updateClient = [](LauncherContext&) { calls->Add("updateClient"); },
       .runInstall =
-          [](InstallFolderSource source) {
+          [](LauncherContext&, InstallFolderSource source) {
             calls->Add(source == InstallFolderSource::Shown    ? "runInstall|shown"
                        : source == InstallFolderSource::Dialog ? "runInstall|pick"
                                                                : "runInstall|saved");
           },
       .findClientDir =
-          [] {
+          [](LauncherContext&) {
             calls->Add(std::this_thread::get_id() == calls->dispatcher ? "findClientDir on the window thread"
                                                                         : "findClientDir");
             return calls->clientDir;
           },
       .isClientInstalled =
-          [] {
+          [](LauncherContext&) {
             calls->Add("isClientInstalled");
             return calls->clientInstalled;
           },
-      .markInstalled = [] { calls->Add("markInstalled"); },
-      .postInstallEvent = [] { calls->Add("postInstallEvent"); },
-      .postEpoch = [] { calls->Add("postEpoch"); },
-      .pushNews = [] { calls->Add("pushNews"); },
-      .pushEnv = [] { calls->Add("pushEnv"); },
-      .checkForUpdate = [] { calls->Add("checkForUpdate"); },
-      .refreshInstallScreen = [] { calls->Add("refreshInstallScreen"); },
-      .setSpeedLimit = [](const std::string& k) { calls->Add("setSpeedLimit|" + k); },
-      .pushSpeedLimit = [] { calls->Add("pushSpeedLimit"); },
+      .markInstalled = [](LauncherContext&) { calls->Add("markInstalled"); },
+      .postInstallEvent = [](LauncherContext&) { calls->Add("postInstallEvent"); },
+      .postEpoch = [](LauncherContext&) { calls->Add("postEpoch"); },
+      .pushNews = [](LauncherContext&) { calls->Add("pushNews"); },
+      .pushEnv = [](LauncherContext&) { calls->Add("pushEnv"); },
+      .checkForUpdate = [](LauncherContext&) { calls->Add("checkForUpdate"); },
+      .refreshInstallScreen = [](LauncherContext&) { calls->Add("refreshInstallScreen"); },
+      .setSpeedLimit = [](LauncherContext&, const std::string& k) { calls->Add("setSpeedLimit|" + k); },
+      .pushSpeedLimit = [](LauncherContext&) { calls->Add("pushSpeedLimit"); },
   };
 }
 
@@ -90,30 +91,32 @@ class DispatchTest : public ::testing::Test {
  protected:
   void SetUp() override {
     calls = &calls_;
-    InstallHostSlots({.post = {},
+    InstallHostSlots(ctx_,
+                     {.post = {},
                       .open = [](const std::string& t, const std::string& p) { calls->Add("open|" + t + "|" + p); },
                       .pickFolder = {},
                       .dataFolder = {}});
-    InstallFlags& f = TheInstallFlags();
+    InstallFlags& f = ctx_.installFlags;
     f.installRunning.exchange(false);
     f.pauseRequested.exchange(false);
     f.stopRequested.exchange(false);
   }
   void TearDown() override {
-    WaitForTasks();
-    InstallHostSlots({});
+    WaitForTasks(ctx_.tasks);
+    InstallHostSlots(ctx_, {});
     calls = nullptr;
   }
 
   // Dispatches and waits for the tasks the command started.
   std::vector<std::string> Run(std::string_view command) {
-    Dispatch(command, Recording());
-    WaitForTasks();
+    Dispatch(ctx_, command, Recording());
+    WaitForTasks(ctx_.tasks);
     std::lock_guard lock(calls_.mutex);
     return std::exchange(calls_.list, {});
   }
 
   Calls calls_;
+  LauncherContext ctx_;
 };
 
 using V = std::vector<std::string>;
@@ -212,7 +215,7 @@ TEST_F(DispatchTest, OpenLogShowsTheLogBesideTheProgram) {
 }
 
 TEST_F(DispatchTest, InstallFlags) {
-  InstallFlags& f = TheInstallFlags();
+  InstallFlags& f = ctx_.installFlags;
   // Pause with no run sets the flag; it has no lasting effect (a run clears it).
   EXPECT_EQ(Run("install.pause"), V{});
   EXPECT_TRUE(f.pauseRequested.load());
@@ -248,15 +251,15 @@ TEST_F(DispatchTest, InitialPushWithoutAnInstalledClient) {
 TEST_F(DispatchTest, InitialPushWithAnInstalledClient) {
   calls_.clientInstalled = true;
   {
-    std::lock_guard lock(InstallLock());
-    TheInstallState().stage = "неизвестно";
+    std::lock_guard lock(ctx_.install.lock);
+    ctx_.install.state.stage = "неизвестно";
   }
   EXPECT_EQ(Run("ui.ready\n"), (V{"isClientInstalled", "markInstalled", "postInstallEvent", "postEpoch", "pushNews",
                                   "pushAccounts", "pushEnv", "checkForUpdate", "pushSpeedLimit"}));
   // The real worker behind "markInstalled" is what sets the stage.
-  RealWorkers().markInstalled();
-  std::lock_guard lock(InstallLock());
-  EXPECT_EQ(TheInstallState().stage, "готово");
+  RealWorkers().markInstalled(ctx_);
+  std::lock_guard lock(ctx_.install.lock);
+  EXPECT_EQ(ctx_.install.state.stage, "готово");
 }
 
 TEST_F(DispatchTest, RealWorkersAreAllWired) {

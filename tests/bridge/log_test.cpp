@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bridge/context.h"
 #include "bridge/text.h"
 #include "platform/paths.h"
 #include "support/launcher.h"
@@ -41,25 +42,26 @@ TEST(LogLineBytes, CutsAt1023UnitsWithoutSplittingASurrogatePair) {
 // One test for everything that touches the real file beside this program,
 // so parallel test processes never share it.
 TEST(LauncherLog, FileBesideTheProgramResetOncePerRun) {
+  LauncherContext ctx;
   const std::filesystem::path path = LogPath();
   EXPECT_EQ(path.parent_path(), std::filesystem::path(ExeDir()));
   test::WriteFile(path, "left over from the last run");
 
-  LogHostLine("клиент  %dx%d", 1000, 620);
-  LogHostLine("bounds  hr=0x%08X -> %dx%d", 0u, 1000, 620);
-  LogLine("%s %zu %llu", "строка", size_t{7}, 1ull << 40);
+  LogHostLine(ctx.log, "клиент  %dx%d", 1000, 620);
+  LogHostLine(ctx.log, "bounds  hr=0x%08X -> %dx%d", 0u, 1000, 620);
+  LogLine(ctx.log, "%s %zu %llu", "строка", size_t{7}, 1ull << 40);
   EXPECT_EQ(test::LogUnits(test::ReadFile(path)),
             u"клиент  1000x620\r\nbounds  hr=0x00000000 -> 1000x620\r\nстрока 7 1099511627776\r\n");
 
   // Deleting the file while running: the next line starts a new file.
   std::filesystem::remove(path);
-  LogLine("после удаления");
+  LogLine(ctx.log, "после удаления");
   EXPECT_EQ(test::LogUnits(test::ReadFile(path)), u"после удаления\r\n");
 
   // Long formatted output is cut; the next line is whole again.
   std::filesystem::remove(path);
-  LogLine("%s", std::string(2000, 'y').c_str());
-  LogHostLine("%d", 1);
+  LogLine(ctx.log, "%s", std::string(2000, 'y').c_str());
+  LogHostLine(ctx.log, "%d", 1);
   EXPECT_EQ(test::LogUnits(test::ReadFile(path)), std::u16string(1023, u'y') + u"\r\n1\r\n");
 
   // Near the bound: what fits goes in, then one closing line, then nothing,
@@ -67,15 +69,15 @@ TEST(LauncherLog, FileBesideTheProgramResetOncePerRun) {
   const std::string full = LogLineBytes(kLogFullLine);
   const std::string nearly(kLogLimitBytes - full.size() - 3000, 'x');
   test::WriteFile(path, nearly);
-  LogLine("%s", std::string(1000, 'a').c_str());  // 2,004 bytes: fits
-  LogLine("%s", std::string(1000, 'b').c_str());  // would not
-  LogLine("c");
-  LogHostLine("d");
+  LogLine(ctx.log, "%s", std::string(1000, 'a').c_str());  // 2,004 bytes: fits
+  LogLine(ctx.log, "%s", std::string(1000, 'b').c_str());  // would not
+  LogLine(ctx.log, "c");
+  LogHostLine(ctx.log, "d");
   const std::string bytes = test::ReadFile(path);
   EXPECT_EQ(bytes, nearly + LogLineBytes(std::string(1000, 'a')) + full);
   EXPECT_LE(bytes.size(), static_cast<size_t>(kLogLimitBytes));
   std::filesystem::remove(path);
-  LogLine("снова");
+  LogLine(ctx.log, "снова");
   EXPECT_EQ(test::LogUnits(test::ReadFile(path)), u"снова\r\n");
   std::filesystem::remove(path);
 }

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "bridge/context.h"
 #include "platform/http.h"
 #include "support/temp_dir.h"
 
@@ -77,6 +78,7 @@ TEST(ServiceUrl, PlainHttpOnlyToAHostSpelledAsThisMachine) {
 }
 
 TEST(ServiceUrl, TheFileBesideTheProgramOrTheDefault) {
+  LauncherContext ctx;
   test::TempDir dir;
   const std::string folder = test::PathUtf8(dir.path());
   const auto file = dir.path() / "service.url";
@@ -84,7 +86,7 @@ TEST(ServiceUrl, TheFileBesideTheProgramOrTheDefault) {
   const auto load = [&](const std::string* bytes) {
     std::filesystem::remove_all(file);
     if (bytes) test::WriteFile(file, *bytes);
-    const ServiceEndpoint e = LoadServiceEndpoint(folder);
+    const ServiceEndpoint e = LoadServiceEndpoint(ctx.log, folder);
     return ServiceUrlText(e);
   };
   EXPECT_EQ(load(nullptr), "http://127.0.0.1:8090");
@@ -98,7 +100,7 @@ TEST(ServiceUrl, TheFileBesideTheProgramOrTheDefault) {
   // A folder of that name is no setting either.
   std::filesystem::remove_all(file);
   std::filesystem::create_directory(file);
-  EXPECT_EQ(ServiceUrlText(LoadServiceEndpoint(folder)), ServiceUrlText(fallback));
+  EXPECT_EQ(ServiceUrlText(LoadServiceEndpoint(ctx.log, folder)), ServiceUrlText(fallback));
 }
 
 }  // namespace

@@ -4,12 +4,14 @@
 #include <chrono>
 #include <future>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bridge/context.h"
 #include "bridge/host_slots.h"
 #include "bridge/tasks.h"
 
@@ -17,86 +19,92 @@ namespace tarn {
 namespace {
 
 TEST(RunAsync, ReturnsBeforeTheTaskBegins) {
+  LauncherContext ctx;
   std::promise<void> release;
   std::shared_future<void> gate = release.get_future().share();
   std::atomic<bool> ran{false};
-  ASSERT_TRUE(RunAsync([gate, &ran] {
+  ASSERT_TRUE(RunAsync(ctx.tasks, [gate, &ran] {
     gate.wait();
     ran = true;
   }));
   EXPECT_FALSE(ran.load());  // the task is still held at the gate
   release.set_value();
-  WaitForTasks();
+  WaitForTasks(ctx.tasks);
   EXPECT_TRUE(ran.load());
 }
 
 TEST(RunAsync, TasksRunSideBySide) {
+  LauncherContext ctx;
   // Two tasks that each wait for the other can only finish when both run at
   // once: a queue or a pool of one would hang here.
   std::promise<void> a, b;
   auto fa = a.get_future();
   auto fb = b.get_future();
-  RunAsync([&] {
+  RunAsync(ctx.tasks, [&] {
     a.set_value();
     fb.wait();
   });
-  RunAsync([&] {
+  RunAsync(ctx.tasks, [&] {
     b.set_value();
     fa.wait();
   });
-  WaitForTasks();
+  WaitForTasks(ctx.tasks);
 }
 
 TEST(RunAsync, ExceptionsNeverLeaveATask) {
+  LauncherContext ctx;
   std::atomic<int> after{0};
-  RunAsync([] { throw std::runtime_error("boom"); });
-  RunAsync([] { throw 42; });
-  RunAsync([&] { ++after; });
-  WaitForTasks();
+  RunAsync(ctx.tasks, [] { throw std::runtime_error("boom"); });
+  RunAsync(ctx.tasks, [] { throw 42; });
+  RunAsync(ctx.tasks, [&] { ++after; });
+  WaitForTasks(ctx.tasks);
   EXPECT_EQ(after.load(), 1);
 }
 
 TEST(RunAsync, TaskOwnsWhatItCapturesAndReleasesIt) {
+  LauncherContext ctx;
   auto owned = std::make_shared<int>(5);
   std::weak_ptr<int> watch = owned;
-  RunAsync([owned = std::move(owned)] { EXPECT_EQ(*owned, 5); });
-  WaitForTasks();
+  RunAsync(ctx.tasks, [owned = std::move(owned)] { EXPECT_EQ(*owned, 5); });
+  WaitForTasks(ctx.tasks);
   EXPECT_TRUE(watch.expired());
 }
 
 TEST(WaitForTasks, CoversTasksStartedByTasks) {
+  LauncherContext ctx;
   std::atomic<int> done{0};
-  RunAsync([&] {
+  RunAsync(ctx.tasks, [&] {
     for (int i = 0; i < 8; ++i)
-      RunAsync([&] {
+      RunAsync(ctx.tasks, [&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        RunAsync([&] { ++done; });
+        RunAsync(ctx.tasks, [&] { ++done; });
         ++done;
       });
   });
-  WaitForTasks();
+  WaitForTasks(ctx.tasks);
   EXPECT_EQ(done.load(), 16);
 }
 
 TEST(PostToUi, EventsOfEachThreadArriveInPostingOrder) {
+  LauncherContext ctx;
   std::mutex mutex;
   std::vector<std::string> received;
-  InstallHostSlots({.post =
-                        [&](const std::string& e) {
-                          std::lock_guard lock(mutex);
-                          received.push_back(e);
-                        },
-                    .open = {},
-                    .pickFolder = {},
-                    .dataFolder = {}});
+  InstallHostSlots(ctx, {.post =
+                             [&](const std::string& e) {
+                               std::lock_guard lock(mutex);
+                               received.push_back(e);
+                             },
+                         .open = {},
+                         .pickFolder = {},
+                         .dataFolder = {}});
   constexpr int kThreads = 8, kEach = 500;
   for (int t = 0; t < kThreads; ++t)
-    RunAsync([t] {
+    RunAsync(ctx.tasks, [&ctx, t] {
       for (int i = 0; i < kEach; ++i)
-        PostToUi("{\"t\":" + std::to_string(t) + ",\"i\":" + std::to_string(i) + "}");
+        PostToUi(ctx, "{\"t\":" + std::to_string(t) + ",\"i\":" + std::to_string(i) + "}");
     });
-  WaitForTasks();
-  InstallHostSlots({});
+  WaitForTasks(ctx.tasks);
+  InstallHostSlots(ctx, {});
 
   ASSERT_EQ(received.size(), static_cast<size_t>(kThreads * kEach));
   std::map<int, int> next;
@@ -109,18 +117,73 @@ TEST(PostToUi, EventsOfEachThreadArriveInPostingOrder) {
 }
 
 TEST(PostToUi, DroppedWithoutAHostAndSafeWhileTheHostArrives) {
-  PostToUi("{\"lost\":1}");  // nothing installed: silently dropped
+  LauncherContext ctx;
+  PostToUi(ctx, "{\"lost\":1}");  // nothing installed: silently dropped
   std::atomic<int> delivered{0};
   std::atomic<bool> stop{false};
-  RunAsync([&] {
-    while (!stop) PostToUi("{}");
+  RunAsync(ctx.tasks, [&] {
+    while (!stop) PostToUi(ctx, "{}");
   });
-  InstallHostSlots({.post = [&](const std::string&) { ++delivered; }, .open = {}, .pickFolder = {}, .dataFolder = {}});
+  InstallHostSlots(ctx,
+                   {.post = [&](const std::string&) { ++delivered; }, .open = {}, .pickFolder = {}, .dataFolder = {}});
   while (delivered.load() == 0) std::this_thread::yield();
   stop = true;
-  WaitForTasks();
-  InstallHostSlots({});
+  WaitForTasks(ctx.tasks);
+  InstallHostSlots(ctx, {});
   EXPECT_GT(delivered.load(), 0);
+}
+
+// Closing stops and joins: tasks that poll the group's stop or the
+// install's (as a download does), and a task they start while stopping,
+// all end before CloseLauncher returns. Their last writes are plain, so
+// without the join the thread sanitizer would see them race the reads
+// below; a context destroyed without closing waits all the same.
+TEST(CloseLauncher, StopsAndJoinsEveryRunningTask) {
+  auto ctx = std::make_unique<LauncherContext>();
+  constexpr int kTasks = 6;
+  std::vector<int> flushed(kTasks + 1, 0);
+  std::atomic<int> running{0};
+  for (int t = 0; t < kTasks; ++t) {
+    RunAsync(ctx->tasks, [&, t] {
+      ++running;
+      const std::atomic<bool>& stop = t % 2 ? ctx->tasks.stopping() : ctx->installFlags.stopRequested;
+      while (!stop.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      if (t == 0)
+        RunAsync(ctx->tasks, [&] {
+          std::this_thread::sleep_for(std::chrono::milliseconds(30));
+          flushed[kTasks] = 1;
+        });
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a flush on its way out
+      flushed[t] = 1;
+    });
+  }
+  while (running.load() < kTasks) std::this_thread::yield();
+  int pumped = 0;
+  EXPECT_TRUE(CloseLauncher(*ctx, std::chrono::seconds(10), [&] { ++pumped; }));
+  EXPECT_EQ(flushed, std::vector<int>(kTasks + 1, 1));
+  EXPECT_GT(pumped, 0);
+
+  int late = 0;
+  RunAsync(ctx->tasks, [&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    late = 1;
+  });
+  ctx.reset();
+  EXPECT_EQ(late, 1);
+}
+
+TEST(CloseLauncher, ATaskThatOverstaysIsReportedAndTheCallerKeepsPumping) {
+  LauncherContext ctx;
+  std::promise<void> release;
+  std::shared_future<void> gate = release.get_future().share();
+  RunAsync(ctx.tasks, [gate] { gate.wait(); });  // hears no stop
+  std::atomic<int> pumped{0};
+  const auto begun = std::chrono::steady_clock::now();
+  EXPECT_FALSE(CloseLauncher(ctx, std::chrono::milliseconds(200), [&] { ++pumped; }));
+  EXPECT_GE(std::chrono::steady_clock::now() - begun, std::chrono::milliseconds(200));
+  EXPECT_GT(pumped.load(), 5);
+  release.set_value();
+  EXPECT_TRUE(JoinTasks(ctx.tasks, std::chrono::seconds(10)));
 }
 
 }  // namespace

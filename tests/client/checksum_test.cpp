@@ -2,11 +2,10 @@
 #include "client/version_file.h"
 #include "platform/crypto.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <sys/stat.h>
-
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -18,6 +17,7 @@
 
 #include "bridge/host_slots.h"
 #include "client/install_record.h"
+#include "client/version_file.h"
 #include "support/launcher.h"
 #include "support/temp_dir.h"
 
@@ -77,16 +77,17 @@ TEST(FileMd5Hex, FilesThatCannotBeReadGiveNoChecksum) {
 class VersionFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    InstallHostSlots(DataOnly((root_.path() / "data").string()));
+    InstallHostSlots(ctx, DataOnly((root_.path() / "data").string()));
     client_ = root_.path() / "a" / "b" / "c" / "d" / "e" / "client";
     WriteFile(client_ / "ElementClient.exe", "MZ");
-    SetConfigValue("path", client_.string());
+    SetConfigValue(ctx, "path", client_.string());
   }
-  void TearDown() override { InstallHostSlots({}); }
+  void TearDown() override { InstallHostSlots(ctx, {}); }
   fs::path Default() const { return client_ / "config" / "element" / "version.sw"; }
 
   test::TempDir root_;
   fs::path client_;
+  LauncherContext ctx;
 };
 
 TEST_F(VersionFile, ReadsTheLeadingNumber) {
@@ -98,7 +99,7 @@ TEST_F(VersionFile, ReadsTheLeadingNumber) {
                         Case{"", 0}, Case{"99999999999 0\n", INT32_MAX}, Case{"-99999999999", INT32_MIN},
                         Case{std::string(63, ' ') + "5", 0}, Case{std::string(62, ' ') + "5", 5}}) {
     WriteFile(Default(), c.bytes);
-    EXPECT_EQ(ReadClientVersion(), c.build) << '"' << c.bytes << '"';
+    EXPECT_EQ(ReadClientVersion(ctx), c.build) << '"' << c.bytes << '"';
   }
   EXPECT_EQ(LeadingNumber("+8x"), 8);
 }
@@ -126,7 +127,7 @@ TEST_F(VersionFile, OnlyRegularFilesAreReadAndAFifoIsNeverWaitedOn) {
   fs::create_directories(Default().parent_path());
   ASSERT_EQ(mkfifo(Default().c_str(), 0644), 0);
   int32_t version = 0;
-  EXPECT_TRUE(EndsWithoutAWriter(Default(), [&] { version = ReadClientVersion(); }));
+  EXPECT_TRUE(EndsWithoutAWriter(Default(), [&] { version = ReadClientVersion(ctx); }));
   EXPECT_EQ(version, -1);
   std::string hex = "stale";
   bool hashed = true;
@@ -137,66 +138,66 @@ TEST_F(VersionFile, OnlyRegularFilesAreReadAndAFifoIsNeverWaitedOn) {
   // A device behind a link is no file either; a link to a regular file is.
   fs::remove(Default());
   fs::create_symlink("/dev/null", Default());
-  EXPECT_EQ(ReadClientVersion(), -1);
+  EXPECT_EQ(ReadClientVersion(ctx), -1);
   EXPECT_FALSE(FileMd5Hex(Default().string(), hex));
   fs::remove(Default());
   WriteFile(root_.path() / "kept-elsewhere.sw", "77 0\n");
   fs::create_symlink(root_.path() / "kept-elsewhere.sw", Default());
-  EXPECT_EQ(ReadClientVersion(), 77);
+  EXPECT_EQ(ReadClientVersion(ctx), 77);
   EXPECT_TRUE(FileMd5Hex(Default().string(), hex));
   EXPECT_EQ(hex, Md5Reference("77 0\n"));
 }
 
 TEST_F(VersionFile, WithoutAFileItsDefaultPlaceIsNamedAndNothingIsRead) {
-  EXPECT_EQ(FindVersionFile(), Default().string());
-  EXPECT_EQ(ReadClientVersion(), -1);
+  EXPECT_EQ(FindVersionFile(ctx), Default().string());
+  EXPECT_EQ(ReadClientVersion(ctx), -1);
   // A folder in the version file's place is not a version file.
   fs::create_directories(Default());
-  EXPECT_EQ(ReadClientVersion(), -1);
+  EXPECT_EQ(ReadClientVersion(ctx), -1);
 }
 
 TEST_F(VersionFile, SearchPrefersTheNearestFolderThenTheCandidateOrder) {
   const fs::path third = client_ / "client" / "config" / "element" / "version.sw";
   WriteFile(third, "3 0\n");
-  EXPECT_EQ(FindVersionFile(), third.string());
+  EXPECT_EQ(FindVersionFile(ctx), third.string());
   const fs::path second = client_ / "install" / "config" / "element" / "version.sw";
   WriteFile(second, "2 0\n");
-  EXPECT_EQ(FindVersionFile(), second.string());
+  EXPECT_EQ(FindVersionFile(ctx), second.string());
   WriteFile(Default(), "1 0\n");
-  EXPECT_EQ(ReadClientVersion(), 1);
+  EXPECT_EQ(ReadClientVersion(ctx), 1);
 
   fs::remove_all(client_ / "config");
   fs::remove_all(client_ / "install");
   fs::remove_all(client_ / "client");
   const fs::path parents = client_.parent_path() / "install" / "config" / "element" / "version.sw";
   WriteFile(parents, "20 0\n");
-  EXPECT_EQ(ReadClientVersion(), 20);
+  EXPECT_EQ(ReadClientVersion(ctx), 20);
 }
 
 TEST_F(VersionFile, SearchClimbsFourFoldersAndNoFurther) {
   // client, e, d, c, b are searched; a is the sixth folder.
   WriteFile(root_.path() / "a" / "config" / "element" / "version.sw", "6 0\n");
-  EXPECT_EQ(ReadClientVersion(), -1);
+  EXPECT_EQ(ReadClientVersion(ctx), -1);
   WriteFile(root_.path() / "a" / "b" / "config" / "element" / "version.sw", "5 0\n");
-  EXPECT_EQ(ReadClientVersion(), 5);
+  EXPECT_EQ(ReadClientVersion(ctx), 5);
 }
 
 TEST_F(VersionFile, FoundPathIsAbsoluteAndNormalised) {
-  SetConfigValue("path", (client_ / ".." / "client").string());
+  SetConfigValue(ctx, "path", (client_ / ".." / "client").string());
   WriteFile(Default(), "4 0\n");
-  EXPECT_EQ(FindVersionFile(), Default().string());
+  EXPECT_EQ(FindVersionFile(ctx), Default().string());
 }
 
 TEST_F(VersionFile, WritingCreatesTheFoldersAndReplacesTheWholeFile) {
-  ASSERT_TRUE(WriteClientVersion(17));
+  ASSERT_TRUE(WriteClientVersion(ctx, 17));
   EXPECT_EQ(ReadFile(Default()), "17 0\n");
-  EXPECT_EQ(ReadClientVersion(), 17);
+  EXPECT_EQ(ReadClientVersion(ctx), 17);
 
   // A longer file is replaced, not overwritten in place: a second name for
   // the old file still shows the old bytes, and no temporary file remains.
   WriteFile(Default(), "123456789 0 and a long tail\n");
   fs::create_hard_link(Default(), root_.path() / "old-link");
-  ASSERT_TRUE(WriteClientVersion(-3));
+  ASSERT_TRUE(WriteClientVersion(ctx, -3));
   EXPECT_EQ(ReadFile(Default()), "-3 0\n");
   EXPECT_EQ(ReadFile(root_.path() / "old-link"), "123456789 0 and a long tail\n");
   EXPECT_EQ(std::distance(fs::directory_iterator(Default().parent_path()), fs::directory_iterator()), 1);
@@ -205,21 +206,21 @@ TEST_F(VersionFile, WritingCreatesTheFoldersAndReplacesTheWholeFile) {
 TEST_F(VersionFile, WritingGoesWhereTheFileWasFound) {
   const fs::path second = client_ / "install" / "config" / "element" / "version.sw";
   WriteFile(second, "1 0\n");
-  ASSERT_TRUE(WriteClientVersion(2));
+  ASSERT_TRUE(WriteClientVersion(ctx, 2));
   EXPECT_EQ(ReadFile(second), "2 0\n");
   EXPECT_FALSE(fs::exists(Default()));
 }
 
 TEST_F(VersionFile, NothingWithoutAClient) {
   fs::remove(client_ / "ElementClient.exe");
-  EXPECT_EQ(FindVersionFile(), "");
-  EXPECT_EQ(ReadClientVersion(), -1);
-  EXPECT_FALSE(WriteClientVersion(1));
+  EXPECT_EQ(FindVersionFile(ctx), "");
+  EXPECT_EQ(ReadClientVersion(ctx), -1);
+  EXPECT_FALSE(WriteClientVersion(ctx, 1));
 }
 
 TEST_F(VersionFile, WriteFailsWhenTheFolderCannotBeMade) {
   WriteFile(client_ / "config", "a file where the folder should be");
-  EXPECT_FALSE(WriteClientVersion(1));
+  EXPECT_FALSE(WriteClientVersion(ctx, 1));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <vector>
 
+#include "bridge/context.h"
 #include "bridge/host_slots.h"
 #include "client/epoch.h"
 #include "support/temp_dir.h"
@@ -23,9 +24,9 @@ class Posted : public ::testing::Test {
       std::lock_guard lock(mutex_);
       events_.push_back(e);
     };
-    InstallHostSlots(slots);
+    InstallHostSlots(ctx, slots);
   }
-  void TearDown() override { InstallHostSlots({}); }
+  void TearDown() override { InstallHostSlots(ctx, {}); }
   std::vector<std::string> Events() {
     std::lock_guard lock(mutex_);
     return events_;
@@ -33,15 +34,16 @@ class Posted : public ::testing::Test {
 
   std::mutex mutex_;
   std::vector<std::string> events_;
+  LauncherContext ctx;
 };
 
 TEST_F(Posted, RowsAndProgressAreCompactJson) {
   const std::string row = MakeStateRow(RowState::Bad, "data\\\"quoted\".pck — не совпала", "Перекачаю\n");
   EXPECT_EQ(row, R"({"state":"bad","label":"data\\\"quoted\".pck — не совпала","text":"Перекачаю\n"})");
-  PostVerifyRows({});
-  PostVerifyRows({MakeStateRow(RowState::Ok, "a", "b"), MakeStateRow(RowState::Run, "c", "1%")});
-  PostProgress("Проверка клиента", 7, false);
-  PostProgress("Найдены расхождения", 100, true);
+  PostVerifyRows(ctx, {});
+  PostVerifyRows(ctx, {MakeStateRow(RowState::Ok, "a", "b"), MakeStateRow(RowState::Run, "c", "1%")});
+  PostProgress(ctx, "Проверка клиента", 7, false);
+  PostProgress(ctx, "Найдены расхождения", 100, true);
   EXPECT_EQ(Events(), (std::vector<std::string>{
                           R"({"verify":[]})",
                           R"({"verify":[{"state":"ok","label":"a","text":"b"},{"state":"run","label":"c","text":"1%"}]})",

@@ -1,11 +1,13 @@
 // Dispatch with recording workers: any Command text reaches at most the
 // one entry point its name selects, with payload values that are valid
 // UTF-8, and nothing else happens.
+#include "bridge/dispatch.h"
+
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "bridge/dispatch.h"
+#include "bridge/context.h"
 #include "bridge/host_slots.h"
 #include "bridge/install_state.h"
 #include "bridge/tasks.h"
@@ -28,66 +30,66 @@ void Saw(std::string what) {
 void Text(const std::string& s) { Check(SanitizeUtf8(s) == s, "payload values reach workers as valid UTF-8"); }
 
 const Workers kRecording{
-    .pushAccounts = [] { Saw("pushAccounts"); },
+    .pushAccounts = [](LauncherContext&) { Saw("pushAccounts"); },
     .addAccount =
-        [](const std::string& l, const std::string& p) {
+        [](LauncherContext&, const std::string& l, const std::string& p) {
           Text(l);
           Text(p);
           Saw("addAccount");
         },
     .removeAccount =
-        [](const std::string& l) {
+        [](LauncherContext&, const std::string& l) {
           Text(l);
           Saw("removeAccount");
         },
     .openCabinet =
-        [](const std::string& l) {
+        [](LauncherContext&, const std::string& l) {
           Text(l);
           Saw("openCabinet");
         },
-    .loadAccounts = [] { return std::vector<Account>{{"a", "pw", {}}}; },
+    .loadAccounts =
+        [](LauncherContext&) {
+          return std::vector<Account>{{"a", "pw", {}}};
+        },
     .launchGame =
-        [](const std::string& l, const std::string& p, const std::string& c) {
+        [](LauncherContext&, const std::string& l, const std::string& p, const std::string& c) {
           Text(l);
           Text(p);
           Text(c);
           Saw("launchGame");
         },
-    .verifyClient = [] { Saw("verifyClient"); },
-    .updateClient = [] { Saw("updateClient"); },
-    .runInstall = [](InstallFolderSource) { Saw("runInstall"); },
-    .findClientDir = [] { return std::string(); },
-    .isClientInstalled = [] { return false; },
-    .markInstalled = [] { Saw("markInstalled"); },
-    .postInstallEvent = [] { Saw("postInstallEvent"); },
-    .postEpoch = [] { Saw("postEpoch"); },
-    .pushNews = [] { Saw("pushNews"); },
-    .pushEnv = [] { Saw("pushEnv"); },
-    .checkForUpdate = [] { Saw("checkForUpdate"); },
-    .refreshInstallScreen = [] { Saw("refreshInstallScreen"); },
-    .setSpeedLimit = [](const std::string&) { Saw("setSpeedLimit"); },
-    .pushSpeedLimit = [] { Saw("pushSpeedLimit"); },
+    .verifyClient = [](LauncherContext&) { Saw("verifyClient"); },
+    .updateClient = [](LauncherContext&) { Saw("updateClient"); },
+    .runInstall = [](LauncherContext&, InstallFolderSource) { Saw("runInstall"); },
+    .findClientDir = [](LauncherContext&) { return std::string(); },
+    .isClientInstalled = [](LauncherContext&) { return false; },
+    .markInstalled = [](LauncherContext&) { Saw("markInstalled"); },
+    .postInstallEvent = [](LauncherContext&) { Saw("postInstallEvent"); },
+    .postEpoch = [](LauncherContext&) { Saw("postEpoch"); },
+    .pushNews = [](LauncherContext&) { Saw("pushNews"); },
+    .pushEnv = [](LauncherContext&) { Saw("pushEnv"); },
+    .checkForUpdate = [](LauncherContext&) { Saw("checkForUpdate"); },
+    .refreshInstallScreen = [](LauncherContext&) { Saw("refreshInstallScreen"); },
+    .setSpeedLimit = [](LauncherContext&, const std::string&) { Saw("setSpeedLimit"); },
+    .pushSpeedLimit = [](LauncherContext&) { Saw("pushSpeedLimit"); },
 };
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool slots = [] {
-    // The desktop is a recorder too: nothing may reach the real one.
-    InstallHostSlots({.post = [](const std::string& e) { Text(e); },
-                      .open = [](const std::string& t, const std::string&) { Saw("open:" + t); },
-                      .pickFolder = {},
-                      .dataFolder = fuzz::ScratchFolder().string()});
-    return true;
-  }();
-  (void)slots;
+  LauncherContext ctx;
+  // The desktop is a recorder too: nothing may reach the real one.
+  InstallHostSlots(ctx, {.post = [](const std::string& e) { Text(e); },
+                         .open = [](const std::string& t, const std::string&) { Saw("open:" + t); },
+                         .pickFolder = {},
+                         .dataFolder = fuzz::ScratchFolder().string()});
   {
     std::lock_guard lock(gLock);
     gSeen.clear();
   }
   const std::string_view command = fuzz::Bytes(data, size);
-  Dispatch(command, kRecording);
-  WaitForTasks();
+  Dispatch(ctx, command, kRecording);
+  WaitForTasks(ctx.tasks);
   const std::string_view name = SplitCommand(command).name;
   std::lock_guard lock(gLock);
   if (name == "ui.ready") {
@@ -103,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(gSeen.size() <= 1, "one Command reaches at most one worker");
   }
   // The install flags are the page's to change; leave them as found.
-  TheInstallFlags().pauseRequested.exchange(false);
-  TheInstallFlags().stopRequested.exchange(false);
+  ctx.installFlags.pauseRequested.exchange(false);
+  ctx.installFlags.stopRequested.exchange(false);
   return 0;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "bridge/context.h"
 #include "bridge/host_slots.h"
 #include "client/install_record.h"
 #include "fuzz.h"
@@ -13,32 +14,29 @@ using namespace tarn;
 using fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool slots = [] {
-    InstallHostSlots({.post = {}, .open = {}, .pickFolder = {}, .dataFolder = fuzz::ScratchFolder().string()});
-    return true;
-  }();
-  (void)slots;
+  LauncherContext ctx;
+  InstallHostSlots(ctx, {.post = {}, .open = {}, .pickFolder = {}, .dataFolder = fuzz::ScratchFolder().string()});
   std::string_view input = fuzz::Bytes(data, size);
   const std::string key(fuzz::Head(input));
   const std::string content(input);
 
   // install.cfg: a key is set over whatever the file held, every other line
   // survives, and the value reads back exactly.
-  ReplaceFileAtomically(InstallConfigPath(), content);
-  const std::string before = GetConfigValue(key);
+  ReplaceFileAtomically(InstallConfigPath(ctx), content);
+  const std::string before = GetConfigValue(ctx, key);
   Check(before.find('\n') == std::string::npos, "a value is one line");
   const std::string value = "v=" + std::to_string(size);
   if (!key.empty() && key.find_first_of("=\r\n") == std::string::npos) {
-    SetConfigValue(key, value);
-    Check(GetConfigValue(key) == value, "a value set reads back");
+    SetConfigValue(ctx, key, value);
+    Check(GetConfigValue(ctx, key) == value, "a value set reads back");
     std::string text;
-    Check(ReadWholeFile(InstallConfigPath(), text), "install.cfg is readable after a set");
+    Check(ReadWholeFile(InstallConfigPath(ctx), text), "install.cfg is readable after a set");
     Check(text.ends_with("\r\n") && text.find("\r\n\r\n") == std::string::npos, "CR LF lines, none blank");
   }
 
   // install.done: every line with a TAB is one entry; the last one counts.
-  ReplaceFileAtomically(InstallJournalPath(), content);
-  for (const auto& [path, md5] : LoadInstallJournal(1 << 20)) {
+  ReplaceFileAtomically(InstallJournalPath(ctx), content);
+  for (const auto& [path, md5] : LoadInstallJournal(ctx, 1 << 20)) {
     Check(md5.find_first_of("\t\n") == std::string::npos, "a checksum text holds no TAB or LF");
     Check(path.find('\n') == std::string::npos, "a journal path holds no LF");
   }
@@ -48,20 +46,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // journal is cut back to the lines that were read.
   std::string grown = content.empty() ? std::string("k=v\r\n") : content;
   while (grown.size() <= 2 * kInstallConfigLimitBytes) grown += grown;
-  ReplaceFileAtomically(InstallConfigPath(), grown);
+  ReplaceFileAtomically(InstallConfigPath(ctx), grown);
   if (!key.empty() && key.find_first_of("=\r\n") == std::string::npos) {
-    SetConfigValue(key, value);
+    SetConfigValue(ctx, key, value);
     std::string text;
-    ReadWholeFile(InstallConfigPath(), text);
+    ReadWholeFile(InstallConfigPath(ctx), text);
     Check(text.size() <= std::max(kInstallConfigLimitBytes, key.size() + value.size() + 3), "a set keeps the bound");
-    Check(GetConfigValue(key) == value, "a value set over a damaged file reads back");
+    Check(GetConfigValue(ctx, key) == value, "a value set over a damaged file reads back");
   }
-  ReplaceFileAtomically(InstallJournalPath(), grown);
+  ReplaceFileAtomically(InstallJournalPath(ctx), grown);
   const size_t limit = 64 + size;
-  const InstallJournal kept = LoadInstallJournal(limit);
+  const InstallJournal kept = LoadInstallJournal(ctx, limit);
   std::string text;
-  ReadWholeFile(InstallJournalPath(), text);
+  ReadWholeFile(InstallJournalPath(ctx), text);
   Check(text.size() <= limit, "a long journal is cut back to its bound");
-  Check(LoadInstallJournal(limit) == kept, "the cut journal reads as what was read");
+  Check(LoadInstallJournal(ctx, limit) == kept, "the cut journal reads as what was read");
   return 0;
 }

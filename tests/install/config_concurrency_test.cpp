@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "bridge/context.h"
 #include "bridge/host_slots.h"
 #include "client/install_record.h"
 #include "support/launcher.h"
@@ -17,25 +18,26 @@ namespace {
 using test::DataOnly;
 
 TEST(InstallConfigConcurrency, ParallelSettersKeepEveryKey) {
+  LauncherContext ctx;
   test::TempDir root;
-  InstallHostSlots(DataOnly(root.str()));
+  InstallHostSlots(ctx, DataOnly(root.str()));
   constexpr int kThreads = 8, kKeys = 25;
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t)
-    threads.emplace_back([t] {
+    threads.emplace_back([&ctx, t] {
       for (int k = 0; k < kKeys; ++k) {
-        SetConfigValue("k" + std::to_string(t) + "-" + std::to_string(k), std::to_string(k));
-        SetConfigValue("shared", std::to_string(t));
-        GetConfigValue("shared");
+        SetConfigValue(ctx, "k" + std::to_string(t) + "-" + std::to_string(k), std::to_string(k));
+        SetConfigValue(ctx, "shared", std::to_string(t));
+        GetConfigValue(ctx, "shared");
       }
     });
   for (auto& th : threads) th.join();
   for (int t = 0; t < kThreads; ++t)
     for (int k = 0; k < kKeys; ++k)
-      EXPECT_EQ(GetConfigValue("k" + std::to_string(t) + "-" + std::to_string(k)), std::to_string(k));
+      EXPECT_EQ(GetConfigValue(ctx, "k" + std::to_string(t) + "-" + std::to_string(k)), std::to_string(k));
   const std::string text = test::ReadFile(root.path() / "install.cfg");
   EXPECT_EQ(text.find("shared="), text.rfind("shared="));
-  InstallHostSlots({});
+  InstallHostSlots(ctx, {});
 }
 
 }  // namespace

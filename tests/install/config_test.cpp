@@ -21,89 +21,90 @@ using test::WriteFile;
 
 class InstallConfig : public ::testing::Test {
  protected:
-  void SetUp() override { InstallHostSlots(DataOnly(data_.string())); }
-  void TearDown() override { InstallHostSlots({}); }
+  void SetUp() override { InstallHostSlots(ctx, DataOnly(data_.string())); }
+  void TearDown() override { InstallHostSlots(ctx, {}); }
   fs::path Cfg() const { return data_ / "install.cfg"; }
   fs::path Journal() const { return data_ / "install.done"; }
 
   test::TempDir root_;
   fs::path data_ = root_.path() / "data";
+  LauncherContext ctx;
 };
 
 TEST_F(InstallConfig, HandEditedFilesReadAndAreRewrittenClean) {
   WriteFile(Cfg(), "free text\n\npath=/games/a\r\nstate=идёт\r\r\n\nPath=/other\nversion=3=4\nnote=  blanks  \n");
-  EXPECT_EQ(GetConfigValue("path"), "/games/a");
-  EXPECT_EQ(GetConfigValue("Path"), "/other");
-  EXPECT_EQ(GetConfigValue("state"), "идёт");
-  EXPECT_EQ(GetConfigValue("version"), "3=4");
-  EXPECT_EQ(GetConfigValue("note"), "  blanks  ");
-  EXPECT_EQ(GetConfigValue("free text"), "");
-  EXPECT_EQ(GetConfigValue("absent"), "");
-  EXPECT_EQ(GetConfigValue(""), "");
+  EXPECT_EQ(GetConfigValue(ctx, "path"), "/games/a");
+  EXPECT_EQ(GetConfigValue(ctx, "Path"), "/other");
+  EXPECT_EQ(GetConfigValue(ctx, "state"), "идёт");
+  EXPECT_EQ(GetConfigValue(ctx, "version"), "3=4");
+  EXPECT_EQ(GetConfigValue(ctx, "note"), "  blanks  ");
+  EXPECT_EQ(GetConfigValue(ctx, "free text"), "");
+  EXPECT_EQ(GetConfigValue(ctx, "absent"), "");
+  EXPECT_EQ(GetConfigValue(ctx, ""), "");
 
-  SetConfigValue("state", "готово");
+  SetConfigValue(ctx, "state", "готово");
   EXPECT_EQ(ReadFile(Cfg()),
             "free text\r\npath=/games/a\r\nstate=готово\r\nPath=/other\r\nversion=3=4\r\nnote=  blanks  \r\n");
-  SetConfigValue("new", "x");
+  SetConfigValue(ctx, "new", "x");
   EXPECT_EQ(ReadFile(Cfg()).substr(ReadFile(Cfg()).size() - 7), "new=x\r\n");
 }
 
 TEST_F(InstallConfig, TheFirstOfRepeatedKeysCountsAndSettingRewritesThemAll) {
   WriteFile(Cfg(), "path=a\r\nstate=идёт\r\npath=b\r\n");
-  EXPECT_EQ(GetConfigValue("path"), "a");
-  SetConfigValue("path", "c");
+  EXPECT_EQ(GetConfigValue(ctx, "path"), "a");
+  SetConfigValue(ctx, "path", "c");
   EXPECT_EQ(ReadFile(Cfg()), "path=c\r\nstate=идёт\r\npath=c\r\n");
   // Several keys in one rewrite land where one by one they would.
   fs::create_hard_link(Cfg(), root_.path() / "old");
-  SetConfigValues({{"state", "готово"}, {"version", "4"}, {"path", "d"}});
+  SetConfigValues(ctx, {{"state", "готово"}, {"version", "4"}, {"path", "d"}});
   EXPECT_EQ(ReadFile(Cfg()), "path=d\r\nstate=готово\r\npath=d\r\nversion=4\r\n");
   EXPECT_EQ(ReadFile(root_.path() / "old"), "path=c\r\nstate=идёт\r\npath=c\r\n");
 }
 
 TEST_F(InstallConfig, SettingMakesTheDataFolderAndReplacesTheFileWhole) {
-  EXPECT_EQ(GetConfigValue("path"), "");
-  SetConfigValue("path", "/games/Игры/ТАРН");
+  EXPECT_EQ(GetConfigValue(ctx, "path"), "");
+  SetConfigValue(ctx, "path", "/games/Игры/ТАРН");
   EXPECT_EQ(ReadFile(Cfg()), "path=/games/Игры/ТАРН\r\n");
 
   // The old file stays intact under another name: the new content went to
   // a new file that was renamed into place, and no temporary file remains.
   fs::create_hard_link(Cfg(), root_.path() / "old");
-  SetConfigValue("state", "идёт");
+  SetConfigValue(ctx, "state", "идёт");
   EXPECT_EQ(ReadFile(root_.path() / "old"), "path=/games/Игры/ТАРН\r\n");
   EXPECT_EQ(ReadFile(Cfg()), "path=/games/Игры/ТАРН\r\nstate=идёт\r\n");
   EXPECT_EQ(std::distance(fs::directory_iterator(data_), fs::directory_iterator()), 1);
 }
 
 TEST_F(InstallConfig, JournalAppendsLinesAndTheLastLineForAPathWins) {
-  EXPECT_TRUE(LoadInstallJournal(1 << 20).empty());
-  AppendInstallJournal("data\\models\\Игрок.pck", "ABCDEF");
-  AppendInstallJournal("element\\a.txt", "11");
-  AppendInstallJournal("data\\models\\Игрок.pck", "abcdef");
+  EXPECT_TRUE(LoadInstallJournal(ctx, 1 << 20).empty());
+  AppendInstallJournal(ctx, "data\\models\\Игрок.pck", "ABCDEF");
+  AppendInstallJournal(ctx, "element\\a.txt", "11");
+  AppendInstallJournal(ctx, "data\\models\\Игрок.pck", "abcdef");
   EXPECT_EQ(ReadFile(Journal()),
             "ABCDEF\tdata\\models\\Игрок.pck\r\n11\telement\\a.txt\r\nabcdef\tdata\\models\\Игрок.pck\r\n");
-  const InstallJournal journal = LoadInstallJournal(1 << 20);
+  const InstallJournal journal = LoadInstallJournal(ctx, 1 << 20);
   EXPECT_EQ(journal, (InstallJournal{{"data\\models\\Игрок.pck", "abcdef"}, {"element\\a.txt", "11"}}));
 }
 
 TEST_F(InstallConfig, JournalLinesWithoutATabAreIgnored) {
   WriteFile(Journal(), "no tab here\naa\tx\tstill x\n\nbb\ty\r\n\tz\n");
-  EXPECT_EQ(LoadInstallJournal(1 << 20), (InstallJournal{{"x\tstill x", "aa"}, {"y", "bb"}, {"z", ""}}));
-  EXPECT_EQ(InstallJournalPath(), (data_ / "install.done").string());
-  EXPECT_EQ(InstallConfigPath(), (data_ / "install.cfg").string());
+  EXPECT_EQ(LoadInstallJournal(ctx, 1 << 20), (InstallJournal{{"x\tstill x", "aa"}, {"y", "bb"}, {"z", ""}}));
+  EXPECT_EQ(InstallJournalPath(ctx), (data_ / "install.done").string());
+  EXPECT_EQ(InstallConfigPath(ctx), (data_ / "install.cfg").string());
 }
 
 TEST_F(InstallConfig, OversizedRecordsKeepTheirWholeLinesWithinTheBound) {
   std::string filler;
   while (filler.size() < 3 * kInstallConfigLimitBytes) filler += "k" + std::to_string(filler.size()) + "=v\r\n";
   WriteFile(Cfg(), "path=/games/a\r\nstate=идёт\r\n" + filler + "version=9\r\n");
-  EXPECT_EQ(GetConfigValue("path"), "/games/a");
-  EXPECT_EQ(GetConfigValue("version"), "");  // past the bound: not read
-  SetConfigValue("version", "3");
+  EXPECT_EQ(GetConfigValue(ctx, "path"), "/games/a");
+  EXPECT_EQ(GetConfigValue(ctx, "version"), "");  // past the bound: not read
+  SetConfigValue(ctx, "version", "3");
   const std::string cfg = ReadFile(Cfg());
   EXPECT_LE(cfg.size(), kInstallConfigLimitBytes);
   EXPECT_TRUE(cfg.starts_with("path=/games/a\r\nstate=идёт\r\nk")) << cfg.substr(0, 40);
   EXPECT_TRUE(cfg.ends_with("\r\nversion=3\r\n")) << cfg.substr(cfg.size() - 40);
-  EXPECT_EQ(GetConfigValue("version"), "3");
+  EXPECT_EQ(GetConfigValue(ctx, "version"), "3");
 
   // The journal by its list: each entry twice over and the folder line.
   FileList list;
@@ -112,10 +113,10 @@ TEST_F(InstallConfig, OversizedRecordsKeepTheirWholeLinesWithinTheBound) {
   // A longer journal keeps the lines within its bound and is cut back to
   // them at once, so the next append lands right after them.
   WriteFile(Journal(), "folder=/g\r\naa\tx\r\nbb\ty\r\n" + std::string(1000, 'z'));
-  EXPECT_EQ(LoadInstallJournal(30), (InstallJournal{{"x", "aa"}, {"y", "bb"}}));
-  AppendInstallJournal("z", "cc");
+  EXPECT_EQ(LoadInstallJournal(ctx, 30), (InstallJournal{{"x", "aa"}, {"y", "bb"}}));
+  AppendInstallJournal(ctx, "z", "cc");
   EXPECT_EQ(ReadFile(Journal()), "folder=/g\r\naa\tx\r\nbb\ty\r\ncc\tz\r\n");
-  EXPECT_EQ(InstallJournalFolder(), "/g");
+  EXPECT_EQ(InstallJournalFolder(ctx), "/g");
 }
 
 }  // namespace

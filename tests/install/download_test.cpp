@@ -61,7 +61,7 @@ class Download : public ::testing::Test {
   // A download into dir/sub/game.pck with the test's flags; every
   // progress value is recorded.
   DownloadResult Get(std::string_view md5, uint64_t size) {
-    return DownloadFile("/api/file?n=Z2FtZS5wY2s=", target_, md5, size, {pause_, stop_},
+    return DownloadFile(ctx, "/api/file?n=Z2FtZS5wY2s=", target_, md5, size, {pause_, stop_},
                         [this](uint64_t n) { progress_.push_back(n); });
   }
   DownloadResult Get(const std::string& file) { return Get(Md5Hex(file), file.size()); }
@@ -80,11 +80,12 @@ class Download : public ::testing::Test {
   std::atomic<bool> pause_{false};
   std::atomic<bool> stop_{false};
   std::vector<uint64_t> progress_;
+  LauncherContext ctx;
 };
 
 TEST_F(Download, FreshFileHasNoRangeHeaderAndLeavesNoPartFile) {
   const std::string file = Bytes(1'000'000);
-  ScriptedServer server([&](const SeenRequest& r) { return FileReply(file, r); });
+  ScriptedServer server(ctx, [&](const SeenRequest& r) { return FileReply(file, r); });
   ASSERT_TRUE(server.listening());
 
   // An upper-case checksum in the list still matches.
@@ -100,7 +101,7 @@ TEST_F(Download, FreshFileHasNoRangeHeaderAndLeavesNoPartFile) {
 
 TEST_F(Download, EmptyFileAndUnknownSizeWithoutChecksum) {
   {
-    ScriptedServer server([&](const SeenRequest& r) { return FileReply("", r); });
+    ScriptedServer server(ctx, [&](const SeenRequest& r) { return FileReply("", r); });
     EXPECT_EQ(Get(Md5Hex(""), 0), DownloadResult::Ok);
     EXPECT_TRUE(fs::exists(target_));
     EXPECT_EQ(Target(), "");
@@ -108,7 +109,7 @@ TEST_F(Download, EmptyFileAndUnknownSizeWithoutChecksum) {
   // With neither size nor checksum, whatever a complete answer holds is taken.
   const std::string file = Bytes(5000);
   fs::remove(target_);
-  ScriptedServer server([&](const SeenRequest& r) { return FileReply(file, r); });
+  ScriptedServer server(ctx, [&](const SeenRequest& r) { return FileReply(file, r); });
   EXPECT_EQ(Get("", 0), DownloadResult::Ok);
   EXPECT_TRUE(Same(Target(), file));
 }
@@ -116,7 +117,7 @@ TEST_F(Download, EmptyFileAndUnknownSizeWithoutChecksum) {
 TEST_F(Download, ResumesFromThePartFileAndCountsProgressFromIt) {
   const std::string file = Bytes(3'000'000);
   MakePart(file.substr(0, 1000));
-  ScriptedServer server([&](const SeenRequest& r) {
+  ScriptedServer server(ctx, [&](const SeenRequest& r) {
     Reply reply = FileReply(file, r);
     reply.pause = std::chrono::milliseconds(60);  // long enough for throttled progress calls
     reply.pieceBytes = 400'000;
@@ -137,7 +138,7 @@ TEST_F(Download, ResumesFromThePartFileAndCountsProgressFromIt) {
 TEST_F(Download, AServerIgnoringRangeStartsTheFileOver) {
   const std::string file = Bytes(200'000);
   MakePart(std::string(1000, 'x'));  // wrong bytes that a 200 must not keep
-  ScriptedServer server([&](const SeenRequest&) { return FileReply(file, SeenRequest{}); });
+  ScriptedServer server(ctx, [&](const SeenRequest&) { return FileReply(file, SeenRequest{}); });
   EXPECT_EQ(Get(file), DownloadResult::Ok);
   EXPECT_TRUE(Same(Target(), file));
   EXPECT_EQ(server.requests()[0].range, "bytes=1000-");
@@ -154,7 +155,7 @@ TEST_F(Download, A206ThatDoesNotContinueAtTheOffsetIsRefusedAndThePartDropped) {
   };
   for (const std::string& head : wrongHeads) {
     MakePart(file.substr(0, 1000));
-    ScriptedServer server([&](const SeenRequest&) {
+    ScriptedServer server(ctx, [&](const SeenRequest&) {
       Reply reply;
       reply.head = head;
       reply.body = file.substr(0, 99'000);
@@ -165,7 +166,7 @@ TEST_F(Download, A206ThatDoesNotContinueAtTheOffsetIsRefusedAndThePartDropped) {
     EXPECT_FALSE(fs::exists(target_));
   }
   // So the next attempt starts from nothing.
-  ScriptedServer server([&](const SeenRequest& r) { return FileReply(file, r); });
+  ScriptedServer server(ctx, [&](const SeenRequest& r) { return FileReply(file, r); });
   EXPECT_EQ(Get(file), DownloadResult::Ok);
   EXPECT_FALSE(server.requests()[0].hasRange);
   EXPECT_TRUE(Same(Target(), file));
@@ -174,7 +175,7 @@ TEST_F(Download, A206ThatDoesNotContinueAtTheOffsetIsRefusedAndThePartDropped) {
 TEST_F(Download, A416ForACompletePartFilePlacesItWithoutTransfer) {
   const std::string file = Bytes(50'000);
   MakePart(file);
-  ScriptedServer server([&](const SeenRequest& r) { return FileReply(file, r); });
+  ScriptedServer server(ctx, [&](const SeenRequest& r) { return FileReply(file, r); });
   EXPECT_EQ(Get(file), DownloadResult::Ok);
   EXPECT_TRUE(Same(Target(), file));
   EXPECT_EQ(server.requests()[0].range, "bytes=50000-");
@@ -186,7 +187,7 @@ TEST_F(Download, A416ThatCannotFinishTheFileIsCorruptEvenWithoutAChecksum) {
   const std::string file = Bytes(50'000);
   MakePart(file.substr(0, 20'000));
   // The server's copy is shorter than the list says.
-  ScriptedServer server([&](const SeenRequest& r) { return FileReply(file.substr(0, 20'000), r); });
+  ScriptedServer server(ctx, [&](const SeenRequest& r) { return FileReply(file.substr(0, 20'000), r); });
   EXPECT_EQ(Get("", file.size()), DownloadResult::Corrupt);
   EXPECT_FALSE(fs::exists(target_));
   EXPECT_FALSE(HasPart());
@@ -195,7 +196,7 @@ TEST_F(Download, A416ThatCannotFinishTheFileIsCorruptEvenWithoutAChecksum) {
 TEST_F(Download, APartFileLongerThanTheFileIsDroppedBeforeAsking) {
   const std::string file = Bytes(10'000);
   MakePart(Bytes(20'000, 3));
-  ScriptedServer server([&](const SeenRequest& r) { return FileReply(file, r); });
+  ScriptedServer server(ctx, [&](const SeenRequest& r) { return FileReply(file, r); });
   EXPECT_EQ(Get(file), DownloadResult::Ok);
   EXPECT_FALSE(server.requests()[0].hasRange);
   EXPECT_TRUE(Same(Target(), file));
@@ -204,7 +205,7 @@ TEST_F(Download, APartFileLongerThanTheFileIsDroppedBeforeAsking) {
 TEST_F(Download, ABodyCutShortKeepsWhatArrivedAndTheNextCallResumes) {
   const std::string file = Bytes(800'000);
   int call = 0;
-  ScriptedServer server([&](const SeenRequest& r) {
+  ScriptedServer server(ctx, [&](const SeenRequest& r) {
     Reply reply = FileReply(file, r);
     if (call++ == 0) reply.cutAfter = 300'000;
     return reply;
@@ -232,7 +233,7 @@ TEST_F(Download, AChecksumMismatchDropsThePartAndKeepsTheOldTarget) {
   test::WriteFile(target_, "old content");
   std::string damaged = file;
   damaged[5000] ^= 1;
-  ScriptedServer server([&](const SeenRequest& r) { return FileReply(damaged, r); });
+  ScriptedServer server(ctx, [&](const SeenRequest& r) { return FileReply(damaged, r); });
   EXPECT_EQ(Get(file), DownloadResult::Corrupt);
   EXPECT_FALSE(HasPart());
   EXPECT_EQ(Target(), "old content");
@@ -243,13 +244,13 @@ TEST_F(Download, AReadOnlyTargetIsReplaced) {
   fs::create_directories(fs::path(target_).parent_path());
   test::WriteFile(target_, "old");
   fs::permissions(target_, fs::perms::owner_read);
-  ScriptedServer server([&](const SeenRequest& r) { return FileReply(file, r); });
+  ScriptedServer server(ctx, [&](const SeenRequest& r) { return FileReply(file, r); });
   EXPECT_EQ(Get(file), DownloadResult::Ok);
   EXPECT_TRUE(Same(Target(), file));
 }
 
 TEST_F(Download, StopBeforeTheCallTouchesNothing) {
-  ScriptedServer server([&](const SeenRequest& r) { return FileReply("x", r); });
+  ScriptedServer server(ctx, [&](const SeenRequest& r) { return FileReply("x", r); });
   stop_ = true;
   EXPECT_EQ(Get("x"), DownloadResult::Stopped);
   EXPECT_FALSE(fs::exists(fs::path(target_).parent_path()));
@@ -263,7 +264,7 @@ TEST_F(Download, PauseAndStopDuringATransferKeepThePartForLater) {
     pause_ = false;
     stop_ = false;
     progress_.clear();
-    ScriptedServer server([&](const SeenRequest& r) {
+    ScriptedServer server(ctx, [&](const SeenRequest& r) {
       Reply reply = FileReply(file, r);
       reply.pieceBytes = 100'000;
       reply.pause = std::chrono::milliseconds(20);
@@ -285,14 +286,14 @@ TEST_F(Download, PauseAndStopDuringATransferKeepThePartForLater) {
   // from the first; clearing the flags lets it finish.
   pause_ = false;
   stop_ = false;
-  ScriptedServer server([&](const SeenRequest& r) { return FileReply(file, r); });
+  ScriptedServer server(ctx, [&](const SeenRequest& r) { return FileReply(file, r); });
   EXPECT_EQ(Get(file), DownloadResult::Ok);
   EXPECT_TRUE(Same(Target(), file));
 }
 
 TEST_F(Download, APauseIsSeenWhileTheServerIsSilent) {
   const std::string file = Bytes(300'000);
-  ScriptedServer server([&](const SeenRequest& r) {
+  ScriptedServer server(ctx, [&](const SeenRequest& r) {
     Reply reply = FileReply(file, r);
     reply.pieceBytes = 100'000;
     reply.pause = std::chrono::milliseconds(4000);
@@ -314,7 +315,7 @@ TEST_F(Download, RefusedStatusesKeepThePartFile) {
   const std::string file = Bytes(10'000);
   for (const std::string& head : std::vector<std::string>{Head(404, 0), Head(500, 5), Head(302, 0, "Location: /elsewhere\r\n")}) {
     MakePart(file.substr(0, 100));
-    ScriptedServer server([&](const SeenRequest&) {
+    ScriptedServer server(ctx, [&](const SeenRequest&) {
       Reply reply;
       reply.head = head;
       reply.body = head.find("500") != std::string::npos ? "oops!" : "";
@@ -324,7 +325,7 @@ TEST_F(Download, RefusedStatusesKeepThePartFile) {
     EXPECT_TRUE(Same(Part(), file.substr(0, 100)));
   }
   // A status line that is not HTTP at all.
-  ScriptedServer server([&](const SeenRequest&) {
+  ScriptedServer server(ctx, [&](const SeenRequest&) {
     Reply reply;
     reply.head = "SPDY/9 what\r\n";
     return reply;
@@ -340,7 +341,7 @@ TEST_F(Download, NoServerIsANetworkError) {
 
 TEST_F(Download, EndlessDataNeverGrowsPastTheExpectedSize) {
   const std::string file = Bytes(100'000);
-  ScriptedServer server([&](const SeenRequest&) {
+  ScriptedServer server(ctx, [&](const SeenRequest&) {
     Reply reply;
     reply.head = Head(200, -1);  // no length: the body ends when the server closes
     reply.body = file;
@@ -358,26 +359,27 @@ TEST_F(Download, AListedSizeOfZeroMeansNoBytesAtAll) {
   // The list carries sizes, and this file's is 0: one byte more is a wrong
   // file, and an endless body must not fill the disk.
   {
-    ScriptedServer server([&](const SeenRequest&) {
+    ScriptedServer server(ctx, [&](const SeenRequest&) {
       Reply reply;
       reply.head = Head(200, -1);
       reply.body = Bytes(50'000);
       reply.endless = true;
       return reply;
     });
-    EXPECT_EQ(DownloadFile("/api/file?n=eA==", target_, "", 0, {pause_, stop_}, {}, true), DownloadResult::Corrupt);
+    EXPECT_EQ(DownloadFile(ctx, "/api/file?n=eA==", target_, "", 0, {pause_, stop_}, {}, true),
+              DownloadResult::Corrupt);
     EXPECT_FALSE(HasPart());
     EXPECT_FALSE(fs::exists(target_));
     EXPECT_LT(server.bodyBytesSent(), 64u << 20);
   }
-  ScriptedServer server([&](const SeenRequest& r) { return FileReply("", r); });
-  EXPECT_EQ(DownloadFile("/api/file?n=eA==", target_, "", 0, {pause_, stop_}, {}, true), DownloadResult::Ok);
+  ScriptedServer server(ctx, [&](const SeenRequest& r) { return FileReply("", r); });
+  EXPECT_EQ(DownloadFile(ctx, "/api/file?n=eA==", target_, "", 0, {pause_, stop_}, {}, true), DownloadResult::Ok);
   EXPECT_EQ(fs::file_size(target_), 0u);
 }
 
 TEST_F(Download, NothingIsWrittenThroughALinkAndNoLinkTakesTheTargetsPlace) {
   const std::string file = Bytes(200'000);
-  ScriptedServer server([&](const SeenRequest& r) { return FileReply(file, r); });
+  ScriptedServer server(ctx, [&](const SeenRequest& r) { return FileReply(file, r); });
   fs::create_directories(fs::path(part_).parent_path());
   const fs::path outside = dir_.path() / "outside";
   // A ".part" that points at a complete copy elsewhere: trusting it would
@@ -410,7 +412,7 @@ TEST_F(Download, NothingIsWrittenThroughALinkAndNoLinkTakesTheTargetsPlace) {
 
 TEST_F(Download, AFolderThatCannotBeMadeIsAWriteError) {
   test::WriteFile(dir_.path() / "sub", "a file where the folder should be");
-  ScriptedServer server([&](const SeenRequest& r) { return FileReply("x", r); });
+  ScriptedServer server(ctx, [&](const SeenRequest& r) { return FileReply("x", r); });
   EXPECT_EQ(Get("x"), DownloadResult::WriteError);
   EXPECT_TRUE(server.requests().empty());
 }
@@ -440,8 +442,8 @@ TEST_F(Download, AFullDiskIsDiskFullAndNothingIsPlaced) {
   if (!disk.mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here (" << disk.why() << "); needs CAP_SYS_ADMIN";
   const std::string file = Bytes(1'000'000);
   const std::string target = (dir_.path() / "small" / "client" / "big.pck").string();
-  ScriptedServer server([&](const SeenRequest& r) { return FileReply(file, r); });
-  EXPECT_EQ(DownloadFile("/api/file?n=x", target, Md5Hex(file), file.size(), {pause_, stop_}, {}),
+  ScriptedServer server(ctx, [&](const SeenRequest& r) { return FileReply(file, r); });
+  EXPECT_EQ(DownloadFile(ctx, "/api/file?n=x", target, Md5Hex(file), file.size(), {pause_, stop_}, {}),
             DownloadResult::DiskFull);
   EXPECT_FALSE(fs::exists(target));
   EXPECT_EQ(DownloadResultText(DownloadResult::DiskFull),
@@ -453,7 +455,7 @@ TEST_F(Download, AFullDiskIsDiskFullAndNothingIsPlaced) {
 // only once its data was flushed and its name given, in download order.
 TEST_F(Download, ASessionFlushesBeforeRenamingReportsInOrderAndKeepsItsConnection) {
   const std::vector<std::string> files = {Bytes(300'000, 1), Bytes(5'000'000, 2), Bytes(10, 3)};
-  ScriptedServer server([&](const SeenRequest& r) {
+  ScriptedServer server(ctx, [&](const SeenRequest& r) {
     Reply reply = FileReply(files.at(static_cast<size_t>(r.target.back() - '0')), r);
     reply.keepOpen = true;
     return reply;
@@ -465,6 +467,7 @@ TEST_F(Download, ASessionFlushesBeforeRenamingReportsInOrderAndKeepsItsConnectio
   bool release = false;
   std::vector<std::string> steps;  // guarded by lock
   DownloadSession session(
+      ctx,
       [&](const PlacedFile& placed) {
         // The caller hears of a file only once it is whole under its name.
         EXPECT_TRUE(Same(test::ReadFile(target(placed.tag)), files[placed.tag]));
@@ -512,14 +515,14 @@ TEST_F(Download, ASessionFlushesBeforeRenamingReportsInOrderAndKeepsItsConnectio
 TEST_F(Download, AnAnswerLongerThanItSaidIsNotFollowedOnItsConnection) {
   const std::vector<std::string> files = {Bytes(1000, 1), Bytes(200'000, 2), Bytes(10, 3), Bytes(30, 4)};
   const std::string junk = "junk past the announced length\r\n\r\n";
-  ScriptedServer server([&](const SeenRequest& r) {
+  ScriptedServer server(ctx, [&](const SeenRequest& r) {
     const size_t i = static_cast<size_t>(r.target.back() - '0');
     Reply reply = FileReply(files.at(i), r);
     reply.keepOpen = true;
     if (i == 0 || i == 2) reply.body += junk;  // a small and a large file follow one such answer each
     return reply;
   });
-  DownloadSession session([](const PlacedFile&) {});
+  DownloadSession session(ctx, [](const PlacedFile&) {});
   for (size_t i = 0; i < files.size(); ++i) {
     const std::string target = (dir_.path() / ("f" + std::to_string(i))).string();
     EXPECT_EQ(session.Download("/f" + std::to_string(i), target, Md5Hex(files[i]), files[i].size(), {pause_, stop_},
@@ -541,7 +544,7 @@ TEST_F(Download, ASessionWritesSmallFilesLaterKeepsACutOneAndReportsALateWriteFa
   for (size_t i = 0; i < kFiles; ++i) files.push_back(Bytes(1'000 + i * 2'500, static_cast<unsigned>(i)));
   const std::string cut = Bytes(100'000, 99);
   std::atomic<bool> stopSent{false};
-  ScriptedServer server([&](const SeenRequest& r) {
+  ScriptedServer server(ctx, [&](const SeenRequest& r) {
     const size_t n = std::stoul(r.target.substr(2));
     Reply reply = FileReply(n < kFiles ? files[n] : cut, r);
     reply.keepOpen = true;
@@ -560,7 +563,7 @@ TEST_F(Download, ASessionWritesSmallFilesLaterKeepsACutOneAndReportsALateWriteFa
 
   std::vector<std::pair<size_t, DownloadResult>> reports;
   {
-    DownloadSession session([&](const PlacedFile& placed) { reports.emplace_back(placed.tag, placed.result); });
+    DownloadSession session(ctx, [&](const PlacedFile& placed) { reports.emplace_back(placed.tag, placed.result); });
     for (size_t i = 0; i < kFiles; ++i)
       EXPECT_EQ(session.Download("/f" + std::to_string(i), target(i), Md5Hex(files[i]), files[i].size(),
                                  {pause_, stop_}, {}, true, i),
@@ -597,7 +600,7 @@ TEST_F(Download, ASessionWritesSmallFilesLaterKeepsACutOneAndReportsALateWriteFa
 // thread of its own.
 TEST_F(Download, AResumedPartIsHashedWholeWithTheStream) {
   const std::string file = Bytes(6'000'000);
-  ScriptedServer server([&](const SeenRequest& r) { return FileReply(file, r); });
+  ScriptedServer server(ctx, [&](const SeenRequest& r) { return FileReply(file, r); });
   std::string wrong = file.substr(0, 1'000'000);
   wrong[500] ^= 1;
   MakePart(wrong);
@@ -650,7 +653,7 @@ TEST_F(Download, WorkersFetchOnSeveralConnectionsAndTheCallerTakesTheFilesInOrde
   size_t active = 0, most = 0;     // guarded by lock
   std::vector<int> perTarget(kFiles, 0);
   bool overlapped = false;         // guarded by lock
-  ScriptedServer server([&](const SeenRequest& r) {
+  ScriptedServer server(ctx, [&](const SeenRequest& r) {
     const size_t n = std::stoul(r.target.substr(2));
     const size_t name = n == 21 ? 20 : n == 45 ? 40 : n;
     {
@@ -670,7 +673,7 @@ TEST_F(Download, WorkersFetchOnSeveralConnectionsAndTheCallerTakesTheFilesInOrde
     return reply;
   });
   std::vector<size_t> placed;
-  DownloadSession session([&](const PlacedFile& p) {
+  DownloadSession session(ctx, [&](const PlacedFile& p) {
     EXPECT_EQ(p.result, DownloadResult::Ok);
     placed.push_back(p.tag);
   });
@@ -716,7 +719,7 @@ TEST_F(Download, WorkersGoEasierAfterFailuresAndAHaltLetsTheRunningOnesFinish) {
   std::mutex lock;
   size_t active = 0, mostLate = 0;  // guarded by lock
   size_t served = 0;                // guarded by lock
-  ScriptedServer server([&](const SeenRequest&) {
+  ScriptedServer server(ctx, [&](const SeenRequest&) {
     std::lock_guard guard(lock);
     ++served;
     ++active;
@@ -735,7 +738,7 @@ TEST_F(Download, WorkersGoEasierAfterFailuresAndAHaltLetsTheRunningOnesFinish) {
       200, 16, [](size_t) -> const std::string& { static const std::string none; return none; },
       [&](size_t i, FetchWorkers& self) {
         const std::string target = (dir_.path() / ("g" + std::to_string(i))).string();
-        const bool ok = DownloadFile("/g", target, "", 1, {pause_, stop_}, {}, true) == DownloadResult::Ok;
+        const bool ok = DownloadFile(ctx, "/g", target, "", 1, {pause_, stop_}, {}, true) == DownloadResult::Ok;
         if (!ok) self.Shrink();
         came[i] = ok;
         return ok;
@@ -796,15 +799,15 @@ TEST(SpeedLimit, TheBucketKeepsEveryWindowWithinItsRateAndFollowsAChange) {
 
 TEST_F(Download, TwoTransfersShareTheLimitAndAPausedOneStaysUnderItUntilItEnds) {
   const std::string file = Bytes(3u << 20);
-  ScriptedServer server([&](const SeenRequest& r) { return FileReply(file, r); });
-  SetDownloadLimit(4u << 20);
+  ScriptedServer server(ctx, [&](const SeenRequest& r) { return FileReply(file, r); });
+  SetDownloadLimit(ctx, 4u << 20);
   const auto begin = std::chrono::steady_clock::now();
   std::vector<DownloadResult> results(2, DownloadResult::Corrupt);
   std::vector<std::thread> threads;
   for (size_t i = 0; i < 2; ++i)
     threads.emplace_back([&, i] {
-      results[i] = DownloadFile("/x", (dir_.path() / ("t" + std::to_string(i))).string(), Md5Hex(file), file.size(),
-                                {pause_, stop_}, {});
+      results[i] = DownloadFile(ctx, "/x", (dir_.path() / ("t" + std::to_string(i))).string(), Md5Hex(file),
+                                file.size(), {pause_, stop_}, {});
     });
   for (std::thread& t : threads) t.join();
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
@@ -814,7 +817,7 @@ TEST_F(Download, TwoTransfersShareTheLimitAndAPausedOneStaysUnderItUntilItEnds) 
   EXPECT_GE(seconds, 1.2);
   EXPECT_LT(seconds, 20.0);
 
-  SetDownloadLimit(64u << 10);
+  SetDownloadLimit(ctx, 64u << 10);
   std::thread pauser([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     pause_ = true;
@@ -826,7 +829,7 @@ TEST_F(Download, TwoTransfersShareTheLimitAndAPausedOneStaysUnderItUntilItEnds) 
   // While the pause waits for a quiet moment the limit still holds: about
   // two seconds at 64 KiB/s, not what loopback would bring unhindered.
   EXPECT_LT(fs::file_size(part_), 1u << 20);
-  SetDownloadLimit(0);
+  SetDownloadLimit(ctx, 0);
 }
 
 }  // namespace

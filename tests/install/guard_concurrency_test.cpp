@@ -11,12 +11,13 @@ namespace tarn {
 namespace {
 
 TEST(ClientWriterConcurrency, NeverTwoWritersAtOnce) {
+  LauncherContext ctx;
   std::atomic<int> holders{0};
   std::atomic<int> overlaps{0};
   std::atomic<int> refusedByNobody{0};
   const auto contend = [&](ClientWriter who) {
     for (int i = 0; i < 20000; ++i) {
-      const ClientWriterHold hold(who);
+      const ClientWriterHold hold(ctx, who);
       if (!hold.taken()) {
         if (hold.holder() == ClientWriter::None || hold.holder() == who) refusedByNobody.fetch_add(1);
         continue;
@@ -32,8 +33,8 @@ TEST(ClientWriterConcurrency, NeverTwoWritersAtOnce) {
   EXPECT_EQ(overlaps.load(), 0);
   EXPECT_EQ(refusedByNobody.load(), 0);
   ClientWriter holder = ClientWriter::None;
-  EXPECT_TRUE(TakeClientWriter(ClientWriter::Install, holder));  // nothing left held
-  ReleaseClientWriter(ClientWriter::Install);
+  EXPECT_TRUE(TakeClientWriter(ctx, ClientWriter::Install, holder));  // nothing left held
+  ReleaseClientWriter(ctx, ClientWriter::Install);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "bridge/context.h"
 #include "bridge/host_slots.h"
 #include "bridge/install_state.h"
 #include "bridge/log.h"
@@ -64,58 +65,60 @@ TEST(InstallEvent, TwelveKeysInOrderCompactAndEscaped) {
 class Posted : public ::testing::Test {
  protected:
   void SetUp() override {
-    InstallHostSlots({.post = [this](const std::string& e) {
-                        std::lock_guard lock(mutex_);
-                        events_.push_back(e);
-                      },
-                      .open = {},
-                      .pickFolder = {},
-                      .dataFolder = (dir_.path() / "data").string()});
-    std::lock_guard lock(InstallLock());
-    TheInstallState() = InstallState{};
+    InstallHostSlots(ctx, {.post =
+                               [this](const std::string& e) {
+                                 std::lock_guard lock(mutex_);
+                                 events_.push_back(e);
+                               },
+                           .open = {},
+                           .pickFolder = {},
+                           .dataFolder = (dir_.path() / "data").string()});
+    std::lock_guard lock(ctx.install.lock);
+    ctx.install.state = InstallState{};
   }
-  void TearDown() override { InstallHostSlots({}); }
+  void TearDown() override { InstallHostSlots(ctx, {}); }
   size_t Count() {
     std::lock_guard lock(mutex_);
     return events_.size();
   }
   InstallState Snapshot() {
-    std::lock_guard lock(InstallLock());
-    return TheInstallState();
+    std::lock_guard lock(ctx.install.lock);
+    return ctx.install.state;
   }
 
   test::TempDir dir_;
   std::mutex mutex_;
   std::vector<std::string> events_;
+  LauncherContext ctx;
 };
 
 TEST_F(Posted, SpeedIsSampledSmoothedAndLeavesResumedBytesOut) {
   {
-    std::lock_guard lock(InstallLock());
-    TheInstallState().totalBytes = 10 * MiB;
+    std::lock_guard lock(ctx.install.lock);
+    ctx.install.state.totalBytes = 10 * MiB;
   }
   TransferCounters c;
-  UpdateTransferProgress(c, 0, 10'000);  // a run's first call always posts
+  UpdateTransferProgress(ctx, c, 0, 10'000);  // a run's first call always posts
   EXPECT_EQ(Count(), 1u);
   EXPECT_EQ(Snapshot().stage, "идёт");
   EXPECT_EQ(Snapshot().speed, 0);
   EXPECT_EQ(Snapshot().eta, -1);
 
-  UpdateTransferProgress(c, 300'000, 10'300);  // posts, but no sample has closed
+  UpdateTransferProgress(ctx, c, 300'000, 10'300);  // posts, but no sample has closed
   EXPECT_EQ(Count(), 2u);
   EXPECT_EQ(Snapshot().speed, 0);
   EXPECT_EQ(Snapshot().doneBytes, 300'000u);
 
-  UpdateTransferProgress(c, MiB / 2, 10'500);  // 200 ms after the post: no Event; the sample closes
+  UpdateTransferProgress(ctx, c, MiB / 2, 10'500);  // 200 ms after the post: no Event; the sample closes
   EXPECT_EQ(Count(), 2u);
   EXPECT_DOUBLE_EQ(Snapshot().speed, 1048576.0);
   EXPECT_EQ(Snapshot().eta, 9);  // 9.5 MiB left at 1 MiB/s, cut to whole seconds
 
-  UpdateTransferProgress(c, MiB, 11'000);
+  UpdateTransferProgress(ctx, c, MiB, 11'000);
   EXPECT_DOUBLE_EQ(Snapshot().speed, 1048576.0);
-  UpdateTransferProgress(c, MiB, 11'400);  // 400 ms is not more than 400 ms: no sample
+  UpdateTransferProgress(ctx, c, MiB, 11'400);  // 400 ms is not more than 400 ms: no sample
   EXPECT_DOUBLE_EQ(Snapshot().speed, 1048576.0);
-  UpdateTransferProgress(c, MiB, 11'500);  // nothing arrived: 0.7 of the old speed
+  UpdateTransferProgress(ctx, c, MiB, 11'500);  // nothing arrived: 0.7 of the old speed
   EXPECT_DOUBLE_EQ(Snapshot().speed, 1048576.0 * 0.7);
   EXPECT_EQ(Snapshot().eta, static_cast<int64_t>(9 * MiB / (1048576.0 * 0.7)));
 
@@ -123,24 +126,24 @@ TEST_F(Posted, SpeedIsSampledSmoothedAndLeavesResumedBytesOut) {
   // arrived in an earlier run. Those bytes are done, not fast.
   c.completedBytes += MiB;
   c.completedFiles += 1;
-  StartFileProgress(c, 4 * MiB, 11'600);
+  StartFileProgress(ctx, c, 4 * MiB, 11'600);
   EXPECT_EQ(Snapshot().doneBytes, 5 * MiB);
   EXPECT_EQ(Snapshot().doneFiles, 1u);
-  UpdateTransferProgress(c, 4 * MiB + 102'400, 12'000);
+  UpdateTransferProgress(ctx, c, 4 * MiB + 102'400, 12'000);
   EXPECT_DOUBLE_EQ(Snapshot().speed, 1048576.0 * 0.7 * 0.7 + 102'400 / 0.5 * 0.3);
 
   // A fresh stretch (after a pause) takes its first sample as it is.
   {
-    std::lock_guard lock(InstallLock());
-    TheInstallState().speed = 0;
-    TheInstallState().speedTick = 0;
+    std::lock_guard lock(ctx.install.lock);
+    ctx.install.state.speed = 0;
+    ctx.install.state.speedTick = 0;
   }
-  StartFileProgress(c, 4 * MiB + 102'400, 20'000);
-  UpdateTransferProgress(c, 4 * MiB + 102'400 + 1000, 21'000);
+  StartFileProgress(ctx, c, 4 * MiB + 102'400, 20'000);
+  UpdateTransferProgress(ctx, c, 4 * MiB + 102'400 + 1000, 21'000);
   EXPECT_DOUBLE_EQ(Snapshot().speed, 1000.0);
   EXPECT_EQ(Snapshot().eta, -1);  // 1000 B/s is too slow to promise anything
 
-  UpdateTransferProgress(c, 9 * MiB, 22'000);  // all bytes in: nothing left to wait for
+  UpdateTransferProgress(ctx, c, 9 * MiB, 22'000);  // all bytes in: nothing left to wait for
   EXPECT_EQ(Snapshot().doneBytes, 10 * MiB);
   EXPECT_EQ(Snapshot().eta, -1);
 }
@@ -150,12 +153,12 @@ TEST_F(Posted, SpeedIsSampledSmoothedAndLeavesResumedBytesOut) {
 // read with suspicion.
 TEST_F(Posted, TheSpeedLimitIsKeptAnnouncedAndReadBackWithSuspicion) {
   const fs::path saved = dir_.path() / "data" / "speed.cfg";
-  ApplySpeedLimit("2048");
+  ApplySpeedLimit(ctx, "2048");
   EXPECT_EQ(test::ReadFile(saved), "kibps=2048\r\n");
-  EXPECT_EQ(DownloadLimit(), 2048u * 1024);
-  for (const char* refused : {"-5", "2k", "99999999", " 1"}) ApplySpeedLimit(refused);
-  ApplySpeedLimit("");
-  EXPECT_EQ(DownloadLimit(), 0u);
+  EXPECT_EQ(DownloadLimit(ctx), 2048u * 1024);
+  for (const char* refused : {"-5", "2k", "99999999", " 1"}) ApplySpeedLimit(ctx, refused);
+  ApplySpeedLimit(ctx, "");
+  EXPECT_EQ(DownloadLimit(ctx), 0u);
   {
     std::lock_guard lock(mutex_);
     EXPECT_EQ(events_, (std::vector<std::string>{R"({"limit":{"kibps":2048}})", R"({"limit":{"kibps":0}})"}));
@@ -164,10 +167,10 @@ TEST_F(Posted, TheSpeedLimitIsKeptAnnouncedAndReadBackWithSuspicion) {
            {"kibps=512\r\n", 512}, {"kibps=512", 512}, {"kibps=512\nkibps=9\n", 512}, {"kibps=-1\r\n", 0},
            {"KIBPS=5\r\n", 0}, {"kibps=" + std::string(300, '9'), 0}, {std::string(1000, 'x'), 0}, {"", 0}}) {
     test::WriteFile(saved, text);
-    EXPECT_EQ(SavedKibps(), kibps) << text.substr(0, 40);
+    EXPECT_EQ(SavedKibps(ctx), kibps) << text.substr(0, 40);
   }
   fs::remove(saved);
-  EXPECT_EQ(SavedKibps(), 0u);
+  EXPECT_EQ(SavedKibps(ctx), 0u);
 }
 
 TEST_F(Posted, OneLogLinePerChangeOfStage) {
@@ -179,18 +182,18 @@ TEST_F(Posted, OneLogLinePerChangeOfStage) {
   const std::string before = lines();
   for (const char* stage : {"проверяю", "проверяю", "идёт", "идёт", "пауза", "идёт"}) {
     {
-      std::lock_guard lock(InstallLock());
-      TheInstallState().stage = stage;
-      TheInstallState().totalFiles = 3;
+      std::lock_guard lock(ctx.install.lock);
+      ctx.install.state.stage = stage;
+      ctx.install.state.totalFiles = 3;
     }
-    PostInstallEvent();
+    PostInstallEvent(ctx);
   }
   {
-    std::lock_guard lock(InstallLock());
-    TheInstallState().stage = "ошибка";
-    TheInstallState().error = "нет места";
+    std::lock_guard lock(ctx.install.lock);
+    ctx.install.state.stage = "ошибка";
+    ctx.install.state.error = "нет места";
   }
-  PostInstallEvent();
+  PostInstallEvent(ctx);
   EXPECT_EQ(Count(), 7u);
   const std::string added = lines().substr(before.size());
   EXPECT_EQ(added, LogLineBytes("установка: проверяю — файлов 0 из 3, байт 0 из 0") +
@@ -236,6 +239,7 @@ TEST(FolderChoice, NetworkPathsAndControlCharactersAreRefused) {
 }
 
 TEST(FolderChoice, TheLauncherOwnFoldersAreNoGameFolderAndNoLinkLeadsThere) {
+  LauncherContext ctx;
   const fs::path exe = ExeDir();
   const fs::path data = exe / "data";  // no host: the data folder beside the program
   const bool made = fs::create_directories(data);
@@ -254,9 +258,9 @@ TEST(FolderChoice, TheLauncherOwnFoldersAreNoGameFolderAndNoLinkLeadsThere) {
       {games.path() / "ТАРН", false},
       {games.path() / "ссылка" / "ТАРН", false},
   };
-  for (const auto& [folder, refused] : folders) EXPECT_EQ(IsLauncherPlace(folder.string()), refused) << folder;
+  for (const auto& [folder, refused] : folders) EXPECT_EQ(IsLauncherPlace(ctx, folder.string()), refused) << folder;
 
-  LauncherFiles launcher;
+  LauncherFiles launcher(ctx);
   const std::vector<std::pair<fs::path, bool>> targets = {
       {games.path() / "к данным" / "install.cfg", true},
       {games.path() / "к данным" / "webview" / "x", true},
@@ -318,35 +322,36 @@ TEST(MountTable, ParsedWithEscapesAndOptionalFields) {
 }
 
 TEST(ClientWriterGuard, OneWriterAtATimeAndOnlyTheHolderReleases) {
+  LauncherContext ctx;
   ClientWriter holder = ClientWriter::None;
-  ASSERT_TRUE(TakeClientWriter(ClientWriter::Install, holder));
-  EXPECT_FALSE(TakeClientWriter(ClientWriter::Update, holder));
+  ASSERT_TRUE(TakeClientWriter(ctx, ClientWriter::Install, holder));
+  EXPECT_FALSE(TakeClientWriter(ctx, ClientWriter::Update, holder));
   EXPECT_EQ(holder, ClientWriter::Install);
-  ReleaseClientWriter(ClientWriter::Update);  // not the holder: no effect
+  ReleaseClientWriter(ctx, ClientWriter::Update);  // not the holder: no effect
   {
-    const ClientWriterHold hold(ClientWriter::Update);
+    const ClientWriterHold hold(ctx, ClientWriter::Update);
     EXPECT_FALSE(hold.taken());
     EXPECT_EQ(hold.holder(), ClientWriter::Install);
   }
-  ReleaseClientWriter(ClientWriter::Install);
+  ReleaseClientWriter(ctx, ClientWriter::Install);
   {
-    const ClientWriterHold hold(ClientWriter::Update);
+    const ClientWriterHold hold(ctx, ClientWriter::Update);
     EXPECT_TRUE(hold.taken());
   }
-  EXPECT_TRUE(TakeClientWriter(ClientWriter::Install, holder));
-  ReleaseClientWriter(ClientWriter::Install);
+  EXPECT_TRUE(TakeClientWriter(ctx, ClientWriter::Install, holder));
+  ReleaseClientWriter(ctx, ClientWriter::Install);
 }
 
 TEST_F(Posted, AJournalNamesItsFolderAndReadersSkipThatLine) {
-  EXPECT_EQ(InstallJournalFolder(), "");
-  AppendInstallJournal("a.pck", "aa");
-  EXPECT_EQ(InstallJournalFolder(), "");  // an old journal names no folder
-  StartInstallJournal("/games/ТАРН");
-  EXPECT_TRUE(LoadInstallJournal(1 << 20).empty());
-  AppendInstallJournal("b.pck", "bb");
-  EXPECT_EQ(InstallJournalFolder(), "/games/ТАРН");
-  EXPECT_EQ(LoadInstallJournal(1 << 20), (InstallJournal{{"b.pck", "bb"}}));
-  EXPECT_EQ(test::ReadFile(InstallJournalPath()), "folder=/games/ТАРН\r\nbb\tb.pck\r\n");
+  EXPECT_EQ(InstallJournalFolder(ctx), "");
+  AppendInstallJournal(ctx, "a.pck", "aa");
+  EXPECT_EQ(InstallJournalFolder(ctx), "");  // an old journal names no folder
+  StartInstallJournal(ctx, "/games/ТАРН");
+  EXPECT_TRUE(LoadInstallJournal(ctx, 1 << 20).empty());
+  AppendInstallJournal(ctx, "b.pck", "bb");
+  EXPECT_EQ(InstallJournalFolder(ctx), "/games/ТАРН");
+  EXPECT_EQ(LoadInstallJournal(ctx, 1 << 20), (InstallJournal{{"b.pck", "bb"}}));
+  EXPECT_EQ(test::ReadFile(InstallJournalPath(ctx)), "folder=/games/ТАРН\r\nbb\tb.pck\r\n");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "bridge/context.h"
 #include "bridge/host_slots.h"
 #include "client/install_record.h"
 #include "launch/game.h"
@@ -89,26 +90,27 @@ class EnvEvent : public ::testing::Test {
   void SetUp() override {
     HostSlots slots = test::DataOnly(test::PathUtf8(dir_.path() / "data"));
     slots.post = [this](const std::string& event) { events_.push_back(event); };
-    InstallHostSlots(std::move(slots));
+    InstallHostSlots(ctx, std::move(slots));
   }
-  void TearDown() override { InstallHostSlots({}); }
+  void TearDown() override { InstallHostSlots(ctx, {}); }
   test::TempDir dir_;
   std::vector<std::string> events_;
+  LauncherContext ctx;
 };
 
 TEST_F(EnvEvent, NamesTheClientFolderEscapedOrSaysItIsMissing) {
-  PushEnv();  // no record, and nothing near the test program
+  PushEnv(ctx);  // no record, and nothing near the test program
   const std::string client = test::PathUtf8(dir_.path() / "Игры ТАРН" / "клиент");
   test::WriteFile(test::Utf8Path(client) / "ElementClient.exe", "MZ");
-  SetConfigValue("path", client);
-  PushEnv();
+  SetConfigValue(ctx, "path", client);
+  PushEnv(ctx);
   std::string escaped;
   for (char c : client) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
   // The endpoint the host set up, with its scheme; an IPv6 host in brackets.
   HostSlots slots = test::DataOnly(test::PathUtf8(dir_.path() / "data"));
   slots.post = [this](const std::string& event) { events_.push_back(event); };
-  InstallHostSlots(std::move(slots), {.secure = true, .host = "::1", .port = 8443});
-  PushEnv();
+  InstallHostSlots(ctx, std::move(slots), {.secure = true, .host = "::1", .port = 8443});
+  PushEnv(ctx);
   const std::string plain = R"(","server":"127.0.0.1:8090","launcher":"1.0","service":"http://127.0.0.1:8090"}})";
   EXPECT_EQ(events_, (std::vector<std::string>{
                          R"({"env":{"clientDir":"не найдена)" + plain,

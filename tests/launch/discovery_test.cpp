@@ -21,8 +21,8 @@ namespace fs = std::filesystem;
 
 class Discovery : public ::testing::Test {
  protected:
-  void SetUp() override { InstallHostSlots(DataOnly((root_.path() / "data").string())); }
-  void TearDown() override { InstallHostSlots({}); }
+  void SetUp() override { InstallHostSlots(ctx, DataOnly((root_.path() / "data").string())); }
+  void TearDown() override { InstallHostSlots(ctx, {}); }
   // base = root/1/2/3/4/5/6/launcher
   fs::path Level(int up) const {
     fs::path p = base_;
@@ -33,6 +33,7 @@ class Discovery : public ::testing::Test {
 
   test::TempDir root_;
   fs::path base_ = root_.path() / "1" / "2" / "3" / "4" / "5" / "6" / "launcher";
+  LauncherContext ctx;
 };
 
 TEST_F(Discovery, SearchFindsTheBaseOrAFolderUpToFiveAbove) {
@@ -79,21 +80,21 @@ TEST_F(Discovery, TheInstallRecordWinsWhenItsFolderHoldsTheClient) {
   const fs::path installed = root_.path() / "Игры" / "ТАРН";
   PutClient(installed);
   const std::string recorded = (installed / "." ).string();  // returned as written, not normalised
-  SetConfigValue("path", recorded);
-  SetConfigValue("state", "идёт");
-  EXPECT_EQ(FindClientDir(), recorded);
-  EXPECT_FALSE(IsClientInstalled());  // unfinished
-  SetConfigValue("state", "готово");
-  EXPECT_TRUE(IsClientInstalled());
-  SetConfigValue("state", "готово ");
-  EXPECT_FALSE(IsClientInstalled());
+  SetConfigValue(ctx, "path", recorded);
+  SetConfigValue(ctx, "state", "идёт");
+  EXPECT_EQ(FindClientDir(ctx), recorded);
+  EXPECT_FALSE(IsClientInstalled(ctx));  // unfinished
+  SetConfigValue(ctx, "state", "готово");
+  EXPECT_TRUE(IsClientInstalled(ctx));
+  SetConfigValue(ctx, "state", "готово ");
+  EXPECT_FALSE(IsClientInstalled(ctx));
 
-  SetConfigValue("state", "готово");
+  SetConfigValue(ctx, "state", "готово");
   fs::remove_all(installed);
-  EXPECT_FALSE(IsClientInstalled());  // no search when a record exists
+  EXPECT_FALSE(IsClientInstalled(ctx));  // no search when a record exists
   // FindClientDir falls back to the search near the test program, which
   // holds no client.
-  EXPECT_EQ(FindClientDir(), "");
+  EXPECT_EQ(FindClientDir(ctx), "");
 }
 
 }  // namespace

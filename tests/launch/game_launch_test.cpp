@@ -11,6 +11,7 @@
 #include <optional>
 #include <thread>
 
+#include "bridge/context.h"
 #include "bridge/host_slots.h"
 #include "bridge/text.h"
 #include "launch/game.h"
@@ -93,9 +94,9 @@ class GameLaunch : public ::testing::Test {
     fs::create_directories(game_);
     fs::copy_file(TARN_HEADLESS, exe_);
     WriteFile(launcher_ / "data" / "install.cfg", "path=" + game_.string() + "\r\nstate=готово\r\n");
-    InstallHostSlots(test::DataOnly((launcher_ / "data").string()));
-    ASSERT_TRUE(SaveAccounts({{"demo", kPassword}, {"a\"b", kHostile}}));
-    InstallHostSlots({});
+    InstallHostSlots(ctx, test::DataOnly((launcher_ / "data").string()));
+    ASSERT_TRUE(SaveAccounts(ctx, {{"demo", kPassword}, {"a\"b", kHostile}}));
+    InstallHostSlots(ctx, {});
   }
   void PutClient(const std::string& bytes, fs::perms mode = fs::perms::owner_all) {
     WriteFile(game_ / "ElementClient.exe", bytes);
@@ -124,6 +125,7 @@ class GameLaunch : public ::testing::Test {
   fs::path launcher_ = root_.path() / "launcher";
   fs::path exe_ = launcher_ / "tarn-headless";
   fs::path game_ = root_.path() / "Игры ТАРН" / "client";
+  LauncherContext ctx;
 };
 
 TEST_F(GameLaunch, TheGameGetsEveryValueAsOneArgumentInItsOwnFolder) {

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "bridge/context.h"
 #include "bridge/host_slots.h"
 #include "bridge/log.h"
 #include "bridge/text.h"
@@ -61,12 +62,12 @@ class WindowsLaunch : public ::testing::Test {
   void SetUp() override {
     HostSlots slots = test::DataOnly(test::PathUtf8(dir_.path() / "data"));
     slots.post = [this](const std::string& event) { events_.push_back(event); };
-    InstallHostSlots(std::move(slots));
+    InstallHostSlots(ctx, std::move(slots));
     fs::create_directories(game_);
-    SetConfigValue("path", test::PathUtf8(game_));
-    SetConfigValue("state", "готово");
+    SetConfigValue(ctx, "path", test::PathUtf8(game_));
+    SetConfigValue(ctx, "state", "готово");
   }
-  void TearDown() override { InstallHostSlots({}); }
+  void TearDown() override { InstallHostSlots(ctx, {}); }
   std::optional<std::string> WaitForRecord() {
     for (int i = 0; i < 1500; ++i) {
       // Whole once the command line and its line feed are in.
@@ -81,13 +82,14 @@ class WindowsLaunch : public ::testing::Test {
   test::TempDir dir_;
   fs::path game_ = dir_.path() / test::Utf8Path("Игры ТАРН") / "client";
   std::vector<std::string> events_;
+  LauncherContext ctx;
 };
 
 TEST_F(WindowsLaunch, TheGameSeesTheLineAsBuiltAndAFailureLogsNoPassword) {
   fs::copy_file(TARN_RECORDER_EXE, game_ / "ElementClient.exe");
   test::WriteFile(game_ / "_DISABLED-old.Pck", "");
   const std::string folder = test::PathUtf8(game_);
-  LaunchGame("a\"b", "p\\ \"q\\", "Ёж \\");
+  LaunchGame(ctx, "a\"b", "p\\ \"q\\", "Ёж \\");
   EXPECT_EQ(events_, (std::vector<std::string>{test::Progress("Игра запущена", 100, true)}));
   const auto record = WaitForRecord();
   ASSERT_TRUE(record) << "the stand-in did not run";
@@ -97,7 +99,7 @@ TEST_F(WindowsLaunch, TheGameSeesTheLineAsBuiltAndAFailureLogsNoPassword) {
   // Not a program: the system refuses it.
   test::WriteFile(game_ / "ElementClient.exe", "not a program");
   events_.clear();
-  LaunchGame("demo", "Секрет", "");
+  LaunchGame(ctx, "demo", "Секрет", "");
   EXPECT_EQ(events_, (std::vector<std::string>{test::Progress("Не удалось запустить игру", 0, true)}));
   const std::u16string log = test::LogUnits(test::ReadFile(test::Utf8Path(LogPath())));
   const std::string text = WideToUtf8(log);

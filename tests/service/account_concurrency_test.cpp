@@ -7,6 +7,7 @@
 #include <set>
 #include <thread>
 
+#include "bridge/context.h"
 #include "bridge/dispatch.h"
 #include "bridge/tasks.h"
 #include "fake_service.h"
@@ -27,21 +28,22 @@ TEST_F(ConcurrentAccounts, ManyCommandsAtOnceLoseNothing) {
   constexpr int kAdds = 12;
   std::vector<Account> initial;
   for (int i = 0; i < 6; ++i) initial.push_back({"old" + std::to_string(i), "o"});
-  ASSERT_TRUE(SaveAccounts(initial));
+  ASSERT_TRUE(SaveAccounts(ctx, initial));
   for (int i = 0; i < kAdds; ++i) service.SetAccount("new" + std::to_string(i), "p" + std::to_string(i), "{}");
 
   // Adds of new logins, removals of half the old ones and password changes
   // of the other half, all started before any of them can finish.
   for (int i = 0; i < kAdds; ++i)
-    Dispatch("account.add\n{\"login\":\"new" + std::to_string(i) + "\",\"password\":\"p" + std::to_string(i) + "\"}");
-  for (int i = 0; i < 6; i += 2) Dispatch("account.remove\n{\"login\":\"old" + std::to_string(i) + "\"}");
+    Dispatch(ctx,
+             "account.add\n{\"login\":\"new" + std::to_string(i) + "\",\"password\":\"p" + std::to_string(i) + "\"}");
+  for (int i = 0; i < 6; i += 2) Dispatch(ctx, "account.remove\n{\"login\":\"old" + std::to_string(i) + "\"}");
   for (int i = 1; i < 6; i += 2) {
     service.SetAccount("old" + std::to_string(i), "changed", "{}");
-    Dispatch("account.add\n{\"login\":\"old" + std::to_string(i) + "\",\"password\":\"changed\"}");
+    Dispatch(ctx, "account.add\n{\"login\":\"old" + std::to_string(i) + "\",\"password\":\"changed\"}");
   }
-  WaitForTasks();
+  WaitForTasks(ctx.tasks);
 
-  const std::vector<Account> stored = LoadAccounts();
+  const std::vector<Account> stored = LoadAccounts(ctx);
   std::set<std::pair<std::string, std::string>> got;
   for (const Account& a : stored) got.insert({a.login, a.password});
   std::set<std::pair<std::string, std::string>> want;
@@ -63,11 +65,11 @@ TEST_F(ConcurrentAccounts, OtherReadersNeverSeeAHalfWrittenFile) {
   // process (or a backup tool) does: the replace must still be whole.
   std::vector<Account> big;
   for (int i = 0; i < 200; ++i) big.push_back({"login" + std::to_string(i), "password" + std::to_string(i)});
-  ASSERT_TRUE(SaveAccounts(big));
+  ASSERT_TRUE(SaveAccounts(ctx, big));
   std::atomic<bool> stop{false};
   std::atomic<int> reads{0}, torn{0};
   std::thread writer([&] {
-    for (int i = 0; i < 30; ++i) SaveAccounts(i % 2 ? big : std::vector<Account>(big.begin(), big.begin() + 100));
+    for (int i = 0; i < 30; ++i) SaveAccounts(ctx, i % 2 ? big : std::vector<Account>(big.begin(), big.begin() + 100));
     stop = true;
   });
   std::vector<std::thread> readers;

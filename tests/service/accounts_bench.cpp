@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bridge/context.h"
 #include "bridge/host_slots.h"
 #include "platform/http.h"
 #include "service/account_commands.h"
@@ -19,6 +20,9 @@
 #include "support/temp_dir.h"
 
 namespace {
+
+// The launcher the benchmarks run as: the program's one.
+tarn::LauncherContext gLauncher;
 
 namespace fs = std::filesystem;
 
@@ -33,7 +37,8 @@ World& TheWorld() {
     auto* w = new World;
     setenv("XDG_DATA_HOME", (w->dir.path() / "home").c_str(), 1);
     fs::create_directories(w->dir.path() / "data");
-    tarn::InstallHostSlots({.post = {}, .open = {}, .pickFolder = {}, .dataFolder = (w->dir.path() / "data").string()});
+    tarn::InstallHostSlots(gLauncher,
+                           {.post = {}, .open = {}, .pickFolder = {}, .dataFolder = (w->dir.path() / "data").string()});
     const fs::path site = w->dir.path() / "site";
     fs::create_directories(site / "client");
     tarn::test::WriteFile(site / "accounts.json",
@@ -96,7 +101,7 @@ void BM_SaveAccounts(benchmark::State& state) {
   TheWorld();
   const auto list = Accounts(state.range(0));
   for (auto _ : state)
-    if (!tarn::SaveAccounts(list)) state.SkipWithError("save failed");
+    if (!tarn::SaveAccounts(gLauncher, list)) state.SkipWithError("save failed");
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(BM_SaveAccounts)->Arg(1)->Arg(10)->Arg(100)->Arg(1000)->UseRealTime()->Unit(benchmark::kMicrosecond);
@@ -104,9 +109,9 @@ BENCHMARK(BM_SaveAccounts)->Arg(1)->Arg(10)->Arg(100)->Arg(1000)->UseRealTime()-
 void BM_LoadAccounts(benchmark::State& state) {
   TheWorld();
   const auto list = Accounts(state.range(0));
-  if (!tarn::SaveAccounts(list)) state.SkipWithError("save failed");
+  if (!tarn::SaveAccounts(gLauncher, list)) state.SkipWithError("save failed");
   for (auto _ : state) {
-    if (tarn::LoadAccounts().size() != list.size()) state.SkipWithError("load lost accounts");
+    if (tarn::LoadAccounts(gLauncher).size() != list.size()) state.SkipWithError("load lost accounts");
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <regex>
 
+#include "bridge/context.h"
 #include "bridge/host_slots.h"
 #include "bridge/text.h"
 #include "platform/http.h"
@@ -104,6 +105,7 @@ class AccountsEndToEnd : public test::ServiceLauncherTest {
   }
 
   fs::path keyHome_;
+  LauncherContext ctx;
 };
 
 TEST_F(AccountsEndToEnd, AddRefreshCabinetRemoveAndNews) {
@@ -152,10 +154,11 @@ TEST_F(AccountsEndToEnd, AddRefreshCabinetRemoveAndNews) {
 
 TEST_F(AccountsEndToEnd, ServiceDownOrFailingGivesEmptyListsAndNoCabinet) {
   // A stored account from an earlier run, sealed for this user.
-  InstallHostSlots({.post = {}, .open = {}, .pickFolder = {}, .dataFolder = test::PathUtf8(AccountsFile().parent_path())});
+  InstallHostSlots(
+      ctx, {.post = {}, .open = {}, .pickFolder = {}, .dataFolder = test::PathUtf8(AccountsFile().parent_path())});
   fs::create_directories(AccountsFile().parent_path());
-  ASSERT_TRUE(SaveAccounts({{"demo", "demo"}}));
-  InstallHostSlots({});
+  ASSERT_TRUE(SaveAccounts(ctx, {{"demo", "demo"}}));
+  InstallHostSlots(ctx, {});
 
   const std::string script = ScriptLine("accounts.refresh") + ":wait\n" + ScriptLine("ui.ready") + ":wait\n" +
                              ScriptLine("account.add\n" + Payload("demo", "demo")) + ":wait\n" +
@@ -226,13 +229,13 @@ TEST_F(AccountsEndToEnd, HttpCallKeepsWhatARealServiceSentBeforeItHungUp) {
 
   std::string body;
   uint32_t status = 0;
-  EXPECT_TRUE(HttpCall("GET", test::FileTarget("data.bin"), {}, body, status));
+  EXPECT_TRUE(HttpCall(ctx, "GET", test::FileTarget("data.bin"), {}, body, status));
   EXPECT_EQ(status, 200u);
   EXPECT_EQ(body, content.substr(0, 1000));
   // The fault was for one answer only: the next one is whole.
-  EXPECT_TRUE(HttpCall("GET", test::FileTarget("data.bin"), {}, body, status));
+  EXPECT_TRUE(HttpCall(ctx, "GET", test::FileTarget("data.bin"), {}, body, status));
   EXPECT_EQ(body, content);
-  EXPECT_TRUE(HttpCall("GET", "/no/such/path", {}, body, status));
+  EXPECT_TRUE(HttpCall(ctx, "GET", "/no/such/path", {}, body, status));
   EXPECT_EQ(status, 404u);
 }
 

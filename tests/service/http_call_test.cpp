@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "bridge/context.h"
 #include "bridge/service_endpoint.h"
 #include "service/call.h"
 #include "support/http_server.h"
@@ -21,39 +22,42 @@ using test::Reply;
 using test::SeenRequest;
 
 TEST(HttpCall, ServiceDownIsFalseWithNothingLeftOver) {
-  const test::LoopbackEndpoint nobody(test::kNoServicePort);
+  const test::LoopbackEndpoint nobody(ctx, test::kNoServicePort);
+  LauncherContext ctx;
   std::string body = "left from before";
   uint32_t status = 777;
-  EXPECT_FALSE(HttpCall("GET", "/api/news", {}, body, status));
+  EXPECT_FALSE(HttpCall(ctx, "GET", "/api/news", {}, body, status));
   EXPECT_EQ(status, 0u);
   EXPECT_EQ(body, "");
 }
 
 TEST(HttpCall, AnyStatusIsTrueAndTheCallerJudgesIt) {
+  LauncherContext ctx;
   LoopbackServer server(
       [](const SeenRequest& r) { return r.target == "/api/auth" ? Reply(401, R"({"error":"denied"})") : Reply(200, "7"); });
   ASSERT_TRUE(server.listening());
-  const test::LoopbackEndpoint endpoint(server.port());
+  const test::LoopbackEndpoint endpoint(ctx, server.port());
   std::string body = "old";
   uint32_t status = 0;
-  EXPECT_TRUE(HttpCall("POST", "/api/auth", R"({"login":"a","password":"b"})", body, status));
+  EXPECT_TRUE(HttpCall(ctx, "POST", "/api/auth", R"({"login":"a","password":"b"})", body, status));
   EXPECT_EQ(status, 401u);
   EXPECT_EQ(body, R"({"error":"denied"})");
-  EXPECT_TRUE(HttpCall("GET", "/TRN/element/version", {}, body, status));
+  EXPECT_TRUE(HttpCall(ctx, "GET", "/TRN/element/version", {}, body, status));
   EXPECT_EQ(status, 200u);
   EXPECT_EQ(body, "7");
 }
 
 TEST(HttpCall, JsonTypeOnlyWithABodyAndTheLaunchersOwnAgent) {
+  LauncherContext ctx;
   LoopbackServer server([](const SeenRequest&) { return Reply(200, "{}"); });
   ASSERT_TRUE(server.listening());
-  const test::LoopbackEndpoint endpoint(server.port());
+  const test::LoopbackEndpoint endpoint(ctx, server.port());
   std::string body;
   uint32_t status = 0;
   const std::string json = R"({"login":"игрок","password":"a\"b\\c"})";
-  HttpCall("POST", "/api/ticket", json, body, status);
-  HttpCall("GET", "/api/news", {}, body, status);
-  HttpCall("POST", "/api/auth", {}, body, status);
+  HttpCall(ctx, "POST", "/api/ticket", json, body, status);
+  HttpCall(ctx, "GET", "/api/news", {}, body, status);
+  HttpCall(ctx, "POST", "/api/auth", {}, body, status);
   const auto seen = server.requests();
   ASSERT_EQ(seen.size(), 3u);
 
@@ -72,6 +76,7 @@ TEST(HttpCall, JsonTypeOnlyWithABodyAndTheLaunchersOwnAgent) {
 }
 
 TEST(HttpCall, AnswersBeyondTheirCeilingFailWithNothingKept) {
+  LauncherContext ctx;
   test::TempDir dir;
   const std::filesystem::path site = dir.path() / "site";
   std::filesystem::create_directories(site / "TRN" / "element");
@@ -85,24 +90,25 @@ TEST(HttpCall, AnswersBeyondTheirCeilingFailWithNothingKept) {
   options.site = site;
   options.args = {"--endless", "/api/news", "--endless", "/api/auth"};
   ASSERT_TRUE(service.Start(options)) << service.error();
-  const test::LoopbackEndpoint endpoint(service.port());
+  const test::LoopbackEndpoint endpoint(ctx, service.port());
 
   std::string body = "old";
   uint32_t status = 7;
-  EXPECT_TRUE(HttpCall("GET", "/TRN/element/files.md5", {}, body, status));
+  EXPECT_TRUE(HttpCall(ctx, "GET", "/TRN/element/files.md5", {}, body, status));
   EXPECT_EQ(status, 200u);
   EXPECT_TRUE(body == list) << body.size();
   for (const char* path : {"/TRN/element/version", "/api/news"}) {
-    EXPECT_FALSE(HttpCall("GET", path, {}, body, status)) << path;
+    EXPECT_FALSE(HttpCall(ctx, "GET", path, {}, body, status)) << path;
     EXPECT_EQ(status, 0u);
     EXPECT_EQ(body, "");
   }
-  EXPECT_FALSE(HttpCall("POST", "/api/auth", R"({"login":"a","password":"b"})", body, status));
+  EXPECT_FALSE(HttpCall(ctx, "POST", "/api/auth", R"({"login":"a","password":"b"})", body, status));
   // The endless answers were given up soon after their ceiling.
   EXPECT_LT(service.BytesSent("/api/news"), 8u * kSmallDocumentCapBytes);
 }
 
 TEST(HttpCall, ARedirectToAnotherPortIsNotFollowed) {
+  LauncherContext ctx;
   LoopbackServer thief([](const SeenRequest&) { return Reply(200, R"({"roles":[]})"); });
   test::TempDir dir;
   std::filesystem::create_directories(dir.path() / "site");
@@ -111,15 +117,16 @@ TEST(HttpCall, ARedirectToAnotherPortIsNotFollowed) {
   options.site = dir.path() / "site";
   options.args = {"--redirect", "/api/auth=" + std::to_string(thief.port())};
   ASSERT_TRUE(service.Start(options)) << service.error();
-  const test::LoopbackEndpoint endpoint(service.port());
+  const test::LoopbackEndpoint endpoint(ctx, service.port());
   std::string body;
   uint32_t status = 0;
-  EXPECT_TRUE(HttpCall("POST", "/api/auth", R"({"login":"a","password":"stored secret"})", body, status));
+  EXPECT_TRUE(HttpCall(ctx, "POST", "/api/auth", R"({"login":"a","password":"stored secret"})", body, status));
   EXPECT_EQ(status, 307u);
   EXPECT_TRUE(thief.requests().empty()) << "the password went to " << thief.port();
 }
 
 TEST(HttpCall, ATrickledAnswerFailsAtTheOverallDeadline) {
+  LauncherContext ctx;
   test::TempDir dir;
   std::filesystem::create_directories(dir.path() / "site");
   test::ServiceProcess service;
@@ -127,11 +134,11 @@ TEST(HttpCall, ATrickledAnswerFailsAtTheOverallDeadline) {
   options.site = dir.path() / "site";
   options.args = {"--trickle", "/TRN/element/version=1000"};
   ASSERT_TRUE(service.Start(options)) << service.error();
-  const test::LoopbackEndpoint endpoint(service.port());
+  const test::LoopbackEndpoint endpoint(ctx, service.port());
   std::string body;
   uint32_t status = 0;
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(HttpCall("GET", "/TRN/element/version", {}, body, status));
+  EXPECT_FALSE(HttpCall(ctx, "GET", "/TRN/element/version", {}, body, status));
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(status, 0u);
   EXPECT_EQ(body, "");

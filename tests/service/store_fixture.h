@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bridge/context.h"
 #include "bridge/host_slots.h"
 #include "bridge/tasks.h"
 #include "service/account_store.h"
@@ -62,14 +63,14 @@ class StoreTest : public ::testing::Test {
         .pickFolder = {},
         .dataFolder = dataFolder_.string(),
     };
-    InstallHostSlots(slots_);
+    InstallHostSlots(ctx, slots_);
   }
   // Sends the core's requests to a stand-in service on this loopback port.
   // No task may be running.
   void UseService(uint16_t port) { InstallHostSlots(slots_, {.secure = false, .host = "127.0.0.1", .port = port}); }
   void TearDown() override {
-    WaitForTasks();
-    InstallHostSlots({});
+    WaitForTasks(ctx.tasks);
+    InstallHostSlots(ctx, {});
     unsetenv("XDG_DATA_HOME");
   }
 
@@ -89,6 +90,7 @@ class StoreTest : public ::testing::Test {
   std::filesystem::path keyHome_;
   std::shared_ptr<Recorder> recorder_ = std::make_shared<Recorder>();
   HostSlots slots_;
+  LauncherContext ctx;
 };
 
 }  // namespace tarn::test

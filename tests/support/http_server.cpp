@@ -199,7 +199,8 @@ bool LoopbackServer::Send(int fd, const Reply& reply) {
   return reply.cutAfter == std::string::npos && !reply.endless;
 }
 
-ScriptedServer::ScriptedServer(Handler handler) : LoopbackServer(std::move(handler)), endpoint_(port()) {}
+ScriptedServer::ScriptedServer(LauncherContext& ctx, Handler handler)
+    : LoopbackServer(std::move(handler)), endpoint_(ctx, port()) {}
 
 uint16_t UnusedPort() {
   uint16_t port = 0;

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "bridge/context.h"
 #include "support/service_launcher.h"
 
 namespace tarn::test {
@@ -99,7 +100,7 @@ class LoopbackServer {
 // it lives (see LoopbackEndpoint: host slots installed before are dropped).
 class ScriptedServer : public LoopbackServer {
  public:
-  explicit ScriptedServer(Handler handler);
+  ScriptedServer(LauncherContext& ctx, Handler handler);
 
  private:
   LoopbackEndpoint endpoint_;

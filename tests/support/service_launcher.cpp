@@ -27,9 +27,9 @@ ServiceEndpoint Loopback(int port) { return {.secure = false, .host = "127.0.0.1
 
 ServiceEndpoint EndpointOf(const ServiceProcess& service) { return Loopback(service.port()); }
 
-LoopbackEndpoint::LoopbackEndpoint(int port) { InstallHostSlots({}, Loopback(port)); }
+LoopbackEndpoint::LoopbackEndpoint(LauncherContext& ctx, int port) : ctx_(ctx) { InstallHostSlots(ctx_, {}, Loopback(port)); }
 
-LoopbackEndpoint::~LoopbackEndpoint() { InstallHostSlots({}); }
+LoopbackEndpoint::~LoopbackEndpoint() { InstallHostSlots(ctx_, {}); }
 
 void PointAtService(const fs::path& folder, const ServiceProcess& service) {
   const std::string url = service.running() ? service.Url("") : "http://127.0.0.1:" + std::to_string(kNoServicePort);
@@ -63,7 +63,7 @@ fs::path ServiceLauncherTest::PlaceLauncher(const fs::path& folder) {
   return exe;
 }
 
-void ServiceLauncherTest::PointInProcessCode() { inProcess_ = std::make_unique<LoopbackEndpoint>(service_.port()); }
+void ServiceLauncherTest::PointInProcessCode() { inProcess_ = std::make_unique<LoopbackEndpoint>(ctx, service_.port()); }
 
 std::vector<std::string> ServiceLauncherTest::RunScript(const std::string& script) {
   const ProgramRun run = RunProgram(exe_, script);

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bridge/context.h"
 #include "bridge/service_endpoint.h"
 #include "support/run_program.h"
 #include "support/service_fixture.h"
@@ -51,10 +52,13 @@ void PointAtService(const std::filesystem::path& folder, const ServiceProcess& s
 // before are replaced by empty ones.
 class LoopbackEndpoint {
  public:
-  explicit LoopbackEndpoint(int port);
+  LoopbackEndpoint(LauncherContext& ctx, int port);
   ~LoopbackEndpoint();
   LoopbackEndpoint(const LoopbackEndpoint&) = delete;
   LoopbackEndpoint& operator=(const LoopbackEndpoint&) = delete;
+
+ private:
+  LauncherContext& ctx_;
 };
 
 class ServiceLauncherTest : public ::testing::Test {
@@ -84,6 +88,9 @@ class ServiceLauncherTest : public ::testing::Test {
   std::filesystem::path launcher_ = root_.path() / "launcher";
   std::filesystem::path exe_;
   ServiceProcess service_;
+  // In-process code (the downloader, HttpCall) runs with this context,
+  // which PointInProcessCode points at service_.
+  LauncherContext ctx;
 
  private:
   std::vector<std::filesystem::path> placed_;

@@ -6,14 +6,15 @@
 #include <gtk/gtk.h>
 
 #include <algorithm>
-#include <memory>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bridge/context.h"
 #include "bridge/host_slots.h"
 #include "host/gtk/window_host.h"
 #include "support/temp_dir.h"
@@ -63,7 +64,8 @@ class WindowBridge : public ::testing::Test {
     ASSERT_TRUE(StartWindowHost({.exeDir = dir_.str(),
                                  .uiFolder = (dir_.path() / "ui").string(),
                                  .instanceListener = -1,
-                                 .command = [this](const std::string& c) { commands_.push_back(c); }}));
+                                 .command = [this](const std::string& c) { commands_.push_back(c); },
+                                 .ctx = &ctx}));
   }
 
   // Runs the main loop until the condition holds or the time is up.
@@ -93,6 +95,7 @@ class WindowBridge : public ::testing::Test {
 
   test::TempDir dir_;
   std::vector<std::string> commands_;
+  LauncherContext ctx;
 };
 
 TEST_F(WindowBridge, EventsArriveParsedAndInOrderAndCommandsOnlyAsStrings) {
@@ -120,13 +123,13 @@ TEST_F(WindowBridge, EventsArriveParsedAndInOrderAndCommandsOnlyAsStrings) {
       R"({"news":[{"title":"Обновление","body":"<b>ok</b>"}]})",
   };
   constexpr int kNumbered = 200;
-  std::thread numbers([] {
-    for (int i = 0; i < kNumbered; ++i) PostToUi("{\"n\":" + std::to_string(i) + "}");
+  std::thread numbers([this] {
+    for (int i = 0; i < kNumbered; ++i) PostToUi(ctx, "{\"n\":" + std::to_string(i) + "}");
   });
   std::thread others([&] {
-    PostToUi("not json at all");
-    PostToUi("{\"cut\":");
-    for (const std::string& event : hostile) PostToUi(event);
+    PostToUi(ctx, "not json at all");
+    PostToUi(ctx, "{\"cut\":");
+    for (const std::string& event : hostile) PostToUi(ctx, event);
   });
   numbers.join();
   others.join();
@@ -153,8 +156,8 @@ TEST_F(WindowBridge, FolderDialogAskedForFromATaskOpensOnTheMainThread) {
   std::optional<std::string> chosen;
   std::optional<std::string> cancelled = "not answered";
   std::thread task([&] {
-    chosen = PickFolder({.title = "Куда установить игру", .acceptLabel = "Выбрать", .startFolder = start});
-    cancelled = PickFolder({.title = "Куда установить игру", .acceptLabel = "Выбрать", .startFolder = start});
+    chosen = PickFolder(ctx, {.title = "Куда установить игру", .acceptLabel = "Выбрать", .startFolder = start});
+    cancelled = PickFolder(ctx, {.title = "Куда установить игру", .acceptLabel = "Выбрать", .startFolder = start});
   });
 
   auto answer = [&](gint response) {

@@ -335,8 +335,9 @@ std::vector<std::string> CompareWithClient(const ListCheck& list, const fs::path
                             std::to_string(size) + ")");
     } else if (!tarn::FileMd5Hex(file.string(), md5)) {
       differences.push_back("unreadable: " + entry.path);
-    } else if (!std::equal(md5.begin(), md5.end(), entry.md5.begin(), entry.md5.end(),
-                           [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b)); })) {
+    } else if (!std::equal(md5.begin(), md5.end(), entry.md5.begin(), entry.md5.end(), [](char a, char b) {
+                 return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+               })) {
       differences.push_back("content differs: " + entry.path);
     }
   }

@@ -1,0 +1,36 @@
+#pragma once
+// The installer's status record as the launcher's context keeps it. Every
+// install Event is a snapshot of it; the install job writes it, the command
+// table and the initial push read it, so it sits below all of them.
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+namespace tarn {
+
+struct InstallState {
+  std::string stage = "неизвестно";
+  std::string path;   // install folder shown and used
+  std::string file;   // list path of the file being downloaded
+  std::string error;  // message shown with stage "ошибка"
+  uint64_t totalBytes = 0;
+  uint64_t doneBytes = 0;
+  uint64_t freeBytes = 0;
+  uint64_t totalFiles = 0;
+  uint64_t doneFiles = 0;
+  double speed = 0;  // smoothed, bytes per second
+  int64_t eta = -1;  // seconds left; -1 when unknown
+  int32_t version = -1;
+  uint64_t speedTick = 0;  // tick of the last speed sample; 0 = none yet
+  uint64_t speedBytes = 0;
+};
+
+struct InstallRecord {
+  // Take before touching state or loggedStage; release before posting an
+  // Event or doing network or file work. Not recursive.
+  std::mutex lock;
+  InstallState state;
+  std::string loggedStage;  // the stage of the last stage log line
+};
+
+}  // namespace tarn
