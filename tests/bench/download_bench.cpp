@@ -332,7 +332,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   serviceUrl = service.Url("");
-  const tarn::test::LoopbackEndpoint endpoint(ctx, service.port());
+  const tarn::test::LoopbackEndpoint endpoint(gLauncher, service.port());
 
   struct Set {
     const char* name;

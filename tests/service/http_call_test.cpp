@@ -22,8 +22,8 @@ using test::Reply;
 using test::SeenRequest;
 
 TEST(HttpCall, ServiceDownIsFalseWithNothingLeftOver) {
-  const test::LoopbackEndpoint nobody(ctx, test::kNoServicePort);
   LauncherContext ctx;
+  const test::LoopbackEndpoint nobody(ctx, test::kNoServicePort);
   std::string body = "left from before";
   uint32_t status = 777;
   EXPECT_FALSE(HttpCall(ctx, "GET", "/api/news", {}, body, status));

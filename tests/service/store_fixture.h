@@ -67,7 +67,9 @@ class StoreTest : public ::testing::Test {
   }
   // Sends the core's requests to a stand-in service on this loopback port.
   // No task may be running.
-  void UseService(uint16_t port) { InstallHostSlots(slots_, {.secure = false, .host = "127.0.0.1", .port = port}); }
+  void UseService(uint16_t port) {
+    InstallHostSlots(ctx, slots_, {.secure = false, .host = "127.0.0.1", .port = port});
+  }
   void TearDown() override {
     WaitForTasks(ctx.tasks);
     InstallHostSlots(ctx, {});
