@@ -105,7 +105,6 @@ class AccountsEndToEnd : public test::ServiceLauncherTest {
   }
 
   fs::path keyHome_;
-  LauncherContext ctx;
 };
 
 TEST_F(AccountsEndToEnd, AddRefreshCabinetRemoveAndNews) {
