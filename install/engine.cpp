@@ -51,24 +51,15 @@ void SetStageAndPost(LauncherContext& ctx, InstallStage stage) {
   PostInstallEvent(ctx);
 }
 
-// Stage "продолжить" after a stop: the next run continues from here.
-void PostStopped(LauncherContext& ctx) {
+// Nothing moves while paused or after a stop. A stop also leaves no file in
+// flight, and stage "продолжить": the next run continues from here.
+void PostHalted(LauncherContext& ctx, InstallStage stage) {
   {
     std::lock_guard lock(ctx.install.lock);
     InstallState& s = ctx.install.state;
-    s.stage = InstallStage::Resumable;
+    s.stage = stage;
     StopTheClock(s);
-    s.file.clear();
-  }
-  PostInstallEvent(ctx);
-}
-
-void PostPaused(LauncherContext& ctx) {
-  {
-    std::lock_guard lock(ctx.install.lock);
-    InstallState& s = ctx.install.state;
-    s.stage = InstallStage::Paused;
-    StopTheClock(s);
+    if (stage == InstallStage::Resumable) s.file.clear();
   }
   PostInstallEvent(ctx);
 }
@@ -394,7 +385,7 @@ bool DownloadPhase(LauncherContext& ctx, const DownloadPlan& plan, const std::st
   while (!todo.empty()) {
     while (ctx.installFlags.pauseRequested.load() && !ctx.installFlags.stopRequested.load()) {
       session.Poll();
-      PostPaused(ctx);
+      PostHalted(ctx, InstallStage::Paused);
       std::this_thread::sleep_for(kPauseRepeat);
     }
     if (ctx.installFlags.stopRequested.load()) break;
@@ -407,7 +398,7 @@ bool DownloadPhase(LauncherContext& ctx, const DownloadPlan& plan, const std::st
   // it stopped or goes on to finish.
   session.Drain();
   if (ctx.installFlags.stopRequested.load()) {
-    PostStopped(ctx);
+    PostHalted(ctx, InstallStage::Resumable);
     return false;
   }
   if (unplaced) return fail(*unplaced, unplacedResult);
@@ -580,7 +571,7 @@ After Run(LauncherContext& ctx, InstallFolderSource source) {
   DownloadPlan plan;
   plan.sizesKnown = list.sizesKnown;
   if (!CheckInstalledFiles(ctx, list, folder, counters, plan)) {
-    PostStopped(ctx);
+    PostHalted(ctx, InstallStage::Resumable);
     return After::Nothing;
   }
   if (const std::string refusal = SpaceRefusal(ctx, list, folder, plan); !refusal.empty()) {
