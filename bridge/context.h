@@ -18,7 +18,7 @@
 
 #include "bridge/host_slots.h"
 #include "bridge/install_flags.h"
-#include "bridge/install_record.h"
+#include "bridge/install_status.h"
 #include "bridge/log.h"
 #include "bridge/service_endpoint.h"
 #include "bridge/tasks.h"

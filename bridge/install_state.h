@@ -9,7 +9,7 @@
 #include <string>
 
 #include "bridge/context.h"
-#include "bridge/install_record.h"
+#include "bridge/install_status.h"
 
 namespace tarn {
 

@@ -24,6 +24,22 @@ int32_t ReadHex4(std::string_view raw, size_t at) {
   return v;
 }
 
+// The character a one-letter JSON escape (the letter after the backslash)
+// stands for; 0 when e starts no such escape.
+char SimpleEscape(char e) {
+  switch (e) {
+    case '"': return '"';
+    case '\\': return '\\';
+    case '/': return '/';
+    case 'b': return '\b';
+    case 'f': return '\f';
+    case 'n': return '\n';
+    case 'r': return '\r';
+    case 't': return '\t';
+    default: return 0;
+  }
+}
+
 }  // namespace
 
 std::string JsonEscape(std::string_view text) {
@@ -125,19 +141,7 @@ std::string JsonUnescape(std::string_view raw) {
       continue;
     }
     const char e = raw[i + 1];
-    char simple = 0;
-    switch (e) {
-      case '"': simple = '"'; break;
-      case '\\': simple = '\\'; break;
-      case '/': simple = '/'; break;
-      case 'b': simple = '\b'; break;
-      case 'f': simple = '\f'; break;
-      case 'n': simple = '\n'; break;
-      case 'r': simple = '\r'; break;
-      case 't': simple = '\t'; break;
-      default: break;
-    }
-    if (simple) {
+    if (const char simple = SimpleEscape(e)) {
       out += simple;
       i += 2;
       continue;

@@ -3,6 +3,7 @@
 #include <array>
 #include <string_view>
 
+#include "bridge/install_state.h"
 #include "bridge/log.h"
 #include "client/install_record.h"
 #include "platform/file_ops.h"
@@ -55,7 +56,7 @@ std::string FindClientDir(LauncherContext& ctx) {
 
 bool IsClientInstalled(LauncherContext& ctx) {
   const std::string recorded = GetConfigValue(ctx, "path");
-  if (!recorded.empty()) return GetConfigValue(ctx, "state") == "готово" && HoldsClient(recorded);
+  if (!recorded.empty()) return GetConfigValue(ctx, "state") == InstallStageText(InstallStage::Installed) && HoldsClient(recorded);
   return !SearchClientDir().empty();
 }
 

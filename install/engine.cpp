@@ -43,7 +43,7 @@ constexpr int kWaitUnitLimit = 40;
 // What the task does once the run has let go of the client and the flag.
 enum class After { Nothing, RefreshScreen, Installed };
 
-void SetStageAndPost(LauncherContext& ctx, const char* stage) {
+void SetStageAndPost(LauncherContext& ctx, InstallStage stage) {
   {
     std::lock_guard lock(ctx.install.lock);
     ctx.install.state.stage = stage;
@@ -56,10 +56,8 @@ void PostStopped(LauncherContext& ctx) {
   {
     std::lock_guard lock(ctx.install.lock);
     InstallState& s = ctx.install.state;
-    s.stage = "продолжить";
-    s.speed = 0;
-    s.eta = -1;
-    s.speedTick = 0;
+    s.stage = InstallStage::Resumable;
+    StopTheClock(s);
     s.file.clear();
   }
   PostInstallEvent(ctx);
@@ -69,10 +67,8 @@ void PostPaused(LauncherContext& ctx) {
   {
     std::lock_guard lock(ctx.install.lock);
     InstallState& s = ctx.install.state;
-    s.stage = "пауза";
-    s.speed = 0;
-    s.eta = -1;
-    s.speedTick = 0;
+    s.stage = InstallStage::Paused;
+    StopTheClock(s);
   }
   PostInstallEvent(ctx);
 }
@@ -108,16 +104,18 @@ void FailWithCounts(LauncherContext& ctx, const std::string& message, uint64_t f
 
 }  // namespace
 
-bool CheckInstalledFiles(LauncherContext& ctx, const FileList& list, const std::string& folder,
-                         TransferCounters& counters, DownloadPlan& plan) {
+namespace {
+
+// What the check phase knows of one entry's file.
+enum : char { kMissing, kInJournal, kToHash, kSame, kDifferent, kSkipped };
+
+// First, in list order, what is cheap: which files exist and which the
+// journal vouches for. The indices of the rest, to be hashed, go to toHash.
+std::vector<char> FirstLook(LauncherContext& ctx, const FileList& list, const std::string& folder,
+                            std::vector<size_t>& toHash) {
   const InstallJournal journal = LoadInstallJournal(ctx, InstallJournalLimit(list));
-  const size_t count = list.entries.size();
-  enum : char { kMissing, kInJournal, kToHash, kSame, kDifferent, kSkipped };
-  // First, in list order, what is cheap: which files exist and which the
-  // journal vouches for. Only the rest is hashed, on every core.
-  std::vector<char> found(count, kMissing);
-  std::vector<size_t> toHash;
-  for (size_t i = 0; i < count; ++i) {
+  std::vector<char> found(list.entries.size(), kMissing);
+  for (size_t i = 0; i < list.entries.size(); ++i) {
     const FileEntry& e = list.entries[i];
     const int64_t size = FileSize(ClientFilePath(folder, e.path));
     if (size < 0) continue;
@@ -129,6 +127,17 @@ bool CheckInstalledFiles(LauncherContext& ctx, const FileList& list, const std::
       toHash.push_back(i);
     }
   }
+  return found;
+}
+
+}  // namespace
+
+bool CheckInstalledFiles(LauncherContext& ctx, const FileList& list, const std::string& folder,
+                         TransferCounters& counters, DownloadPlan& plan) {
+  const size_t count = list.entries.size();
+  // Only what the first look could not settle is hashed, on every core.
+  std::vector<size_t> toHash;
+  std::vector<char> found = FirstLook(ctx, list, folder, toHash);
 
   // Then every entry in list order, each as soon as its hash (if any) is
   // known: the journal lines, the plan and the Events come out as they
@@ -414,17 +423,16 @@ void Finish(LauncherContext& ctx, const FileList& list, const std::string& folde
   // a journal that nothing removes and a later install into this folder
   // would trust.
   RemoveFile(InstallJournalPath(ctx));
-  SetConfigValue(ctx, "state", "готово");
+  SetConfigValue(ctx, "state", std::string(InstallStageText(InstallStage::Installed)));
   {
     std::lock_guard lock(ctx.install.lock);
     InstallState& s = ctx.install.state;
-    s.stage = "готово";
+    s.stage = InstallStage::Installed;
     s.file.clear();
     s.doneFiles = s.totalFiles;
     s.doneBytes = s.totalBytes;
-    s.speed = 0;
+    StopTheClock(s);
     s.eta = 0;
-    s.speedTick = 0;
   }
   PostInstallEvent(ctx);
   LogLine(ctx.log, "установка завершена: %s, сборка %d", folder.c_str(), static_cast<int>(build));
@@ -471,13 +479,73 @@ std::string PathReachingLauncher(LauncherContext& ctx, const FileList& list, con
   return {};
 }
 
+// The folder is made and a file can be created in it; otherwise what the
+// player is told.
+std::string FolderRefusal(const std::string& folder) {
+  if (!EnsureParentDirs(JoinPath(folder, "проба")))
+    return "Не удалось создать папку «" + folder +
+           "». Выберите другое место — например, на диске с играми, а не в системных папках Windows.";
+  const std::string probe = JoinPath(folder, ".tarn-проба");
+  OutputFile file;
+  const WriteStatus probed = OpenOutputFile(probe, 0, file);
+  if (probed == WriteStatus::DiskFull)
+    return "В папке «" + folder + "» не удаётся создать ни одного файла: на диске закончилось место. " +
+           "Освободите его и нажмите «Продолжить».";
+  if (probed != WriteStatus::Ok)
+    return "В папку «" + folder +
+           "» нельзя записывать. Обычно так ведут себя «Program Files» и системный диск: выберите папку, "
+           "которой распоряжаетесь вы.";
+  file = OutputFile();
+  RemoveFile(probe);
+  return {};
+}
+
+// The screen shows the settled folder and the list's totals, nothing done yet.
+void ShowRunStart(LauncherContext& ctx, const FileList& list, const std::string& folder) {
+  std::lock_guard lock(ctx.install.lock);
+  InstallState& s = ctx.install.state;
+  s.path = folder;
+  s.totalBytes = list.totalSize;
+  s.totalFiles = list.entries.size();
+  s.version = list.version;
+  s.doneBytes = 0;
+  s.doneFiles = 0;
+  StopTheClock(s);
+  s.error.clear();
+}
+
+// Room for what is left to download, with a margin; otherwise what the
+// player is told. The Event names the same free space as the message.
+std::string SpaceRefusal(LauncherContext& ctx, const FileList& list, const std::string& folder,
+                         const DownloadPlan& plan) {
+  const uint64_t free = FreeSpaceOf(folder);
+  const uint64_t need = plan.bytes + plan.bytes / 32 + kSpaceReserve;
+  {
+    std::lock_guard lock(ctx.install.lock);
+    ctx.install.state.freeBytes = free;
+  }
+  if (!list.sizesKnown || free == 0 || free >= need) return {};
+  return "На диске не хватает места. Нужно " + FormatSize(need) + ", а свободно " + FormatSize(free) +
+         ". Освободите место или выберите другой диск — уже скачанное сохранено.";
+}
+
+// install.cfg says a run into folder is under way, before the first byte.
+void RecordRunStart(LauncherContext& ctx, const FileList& list, const std::string& folder, const DownloadPlan& plan) {
+  std::vector<std::pair<std::string, std::string>> record{
+      {"path", folder}, {"state", std::string(InstallStageText(InstallStage::Downloading))}};
+  if (list.version >= 0) record.emplace_back("version", std::to_string(list.version));
+  SetConfigValues(ctx, record);
+  LogLine(ctx.log, "установка в %s: файлов %zu, качать %zu (%s)", folder.c_str(), list.entries.size(),
+          plan.entries.size(), FormatSize(plan.bytes).c_str());
+}
+
 After Run(LauncherContext& ctx, InstallFolderSource source) {
   std::string shown;
   {
     std::lock_guard lock(ctx.install.lock);
     shown = ctx.install.state.path;
   }
-  SetStageAndPost(ctx, "готовлюсь");
+  SetStageAndPost(ctx, InstallStage::Preparing);
   FileList list;
   std::string message;
   if (!FetchInstallList(ctx, list, message)) {
@@ -500,47 +568,13 @@ After Run(LauncherContext& ctx, InstallFolderSource source) {
                     "ничего не записано. Уберите ссылку или выберите другую папку.");
     return After::Nothing;
   }
-  {
-    std::lock_guard lock(ctx.install.lock);
-    InstallState& s = ctx.install.state;
-    s.path = folder;
-    s.totalBytes = list.totalSize;
-    s.totalFiles = list.entries.size();
-    s.version = list.version;
-    s.doneBytes = 0;
-    s.doneFiles = 0;
-    s.speed = 0;
-    s.eta = -1;
-    s.speedTick = 0;
-    s.error.clear();
-  }
-
-  if (!EnsureParentDirs(JoinPath(folder, "проба"))) {
-    FailInstall(ctx, "Не удалось создать папку «" + folder +
-                         "». Выберите другое место — например, на диске с играми, а не в системных папках Windows.");
+  ShowRunStart(ctx, list, folder);
+  if (const std::string refusal = FolderRefusal(folder); !refusal.empty()) {
+    FailInstall(ctx, refusal);
     return After::Nothing;
   }
-  {
-    const std::string probe = JoinPath(folder, ".tarn-проба");
-    OutputFile file;
-    const WriteStatus probed = OpenOutputFile(probe, 0, file);
-    if (probed == WriteStatus::DiskFull) {
-      FailInstall(ctx, "В папке «" + folder + "» не удаётся создать ни одного файла: на диске закончилось место. " +
-                           "Освободите его и нажмите «Продолжить».");
-      return After::Nothing;
-    }
-    if (probed != WriteStatus::Ok) {
-      FailInstall(ctx,
-                  "В папку «" + folder +
-                      "» нельзя записывать. Обычно так ведут себя «Program Files» и системный диск: выберите папку, "
-                      "которой распоряжаетесь вы.");
-      return After::Nothing;
-    }
-    file = OutputFile();
-    RemoveFile(probe);
-  }
 
-  SetStageAndPost(ctx, "проверяю");
+  SetStageAndPost(ctx, InstallStage::Checking);
   ClaimJournal(ctx, folder, saved);
   TransferCounters counters;
   DownloadPlan plan;
@@ -549,27 +583,11 @@ After Run(LauncherContext& ctx, InstallFolderSource source) {
     PostStopped(ctx);
     return After::Nothing;
   }
-
-  const uint64_t free = FreeSpaceOf(folder);
-  const uint64_t need = plan.bytes + plan.bytes / 32 + kSpaceReserve;
-  {
-    // The Event names the same free space as the message below.
-    std::lock_guard lock(ctx.install.lock);
-    ctx.install.state.freeBytes = free;
-  }
-  if (list.sizesKnown && free != 0 && free < need) {
-    FailWithCounts(ctx,
-                   "На диске не хватает места. Нужно " + FormatSize(need) + ", а свободно " + FormatSize(free) +
-                       ". Освободите место или выберите другой диск — уже скачанное сохранено.",
-                   counters.completedFiles, counters.completedBytes);
+  if (const std::string refusal = SpaceRefusal(ctx, list, folder, plan); !refusal.empty()) {
+    FailWithCounts(ctx, refusal, counters.completedFiles, counters.completedBytes);
     return After::Nothing;
   }
-  std::vector<std::pair<std::string, std::string>> record{{"path", folder}, {"state", "идёт"}};
-  if (list.version >= 0) record.emplace_back("version", std::to_string(list.version));
-  SetConfigValues(ctx, record);
-  LogLine(ctx.log, "установка в %s: файлов %zu, качать %zu (%s)", folder.c_str(), list.entries.size(),
-          plan.entries.size(), FormatSize(plan.bytes).c_str());
-
+  RecordRunStart(ctx, list, folder, plan);
   if (!DownloadPhase(ctx, plan, folder, counters)) return After::Nothing;
   Finish(ctx, list, folder);
   return After::Installed;
@@ -613,11 +631,9 @@ void FailInstall(LauncherContext& ctx, const std::string& message) {
   {
     std::lock_guard lock(ctx.install.lock);
     InstallState& s = ctx.install.state;
-    s.stage = "ошибка";
+    s.stage = InstallStage::Failed;
     s.error = message;
-    s.speed = 0;
-    s.eta = -1;
-    s.speedTick = 0;
+    StopTheClock(s);
   }
   PostInstallEvent(ctx);
 }
@@ -654,7 +670,7 @@ bool RunInstall(LauncherContext& ctx, InstallFolderSource source) {
 void RefreshInstallScreen(LauncherContext& ctx) {
   {
     std::lock_guard lock(ctx.install.lock);
-    ctx.install.state.stage = "готовлюсь";
+    ctx.install.state.stage = InstallStage::Preparing;
     ctx.install.state.error.clear();
   }
   PostInstallEvent(ctx);
@@ -662,18 +678,18 @@ void RefreshInstallScreen(LauncherContext& ctx) {
   std::string message;
   const bool ok = FetchInstallList(ctx, list, message);
   const std::string saved = GetConfigValue(ctx, "path");
-  const bool resumable = !saved.empty() && GetConfigValue(ctx, "state") != "готово";
+  const bool resumable = !saved.empty() && GetConfigValue(ctx, "state") != InstallStageText(InstallStage::Installed);
   {
     std::lock_guard lock(ctx.install.lock);
     InstallState& s = ctx.install.state;
     if (ok) {
-      s.stage = resumable ? "продолжить" : "нет";
+      s.stage = resumable ? InstallStage::Resumable : InstallStage::NotInstalled;
       s.totalBytes = list.totalSize;
       s.totalFiles = list.entries.size();
       s.version = list.version;
       s.error.clear();
     } else {
-      s.stage = "ошибка";
+      s.stage = InstallStage::Failed;
       s.error = message;
     }
     s.path = resumable ? saved : DefaultInstallFolder();

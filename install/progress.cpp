@@ -13,7 +13,7 @@ namespace {
 constexpr uint64_t kSampleMs = 400;
 constexpr uint64_t kPostMs = 250;
 
-std::string Quoted(const std::string& text) { return "\"" + JsonEscape(text) + "\""; }
+std::string Quoted(std::string_view text) { return "\"" + JsonEscape(text) + "\""; }
 
 // Under InstallLock: brings counts, speed and time left up to date.
 void UpdateLocked(InstallState& s, const TransferCounters& counters, uint64_t currentFileBytes, uint64_t now) {
@@ -28,7 +28,7 @@ void UpdateLocked(InstallState& s, const TransferCounters& counters, uint64_t cu
     s.speedTick = now;
     s.speedBytes = total;
   }
-  s.stage = "идёт";
+  s.stage = InstallStage::Downloading;
   s.doneBytes = total;
   s.doneFiles = counters.completedFiles;
   if (s.speed > 1024 && s.totalBytes > total)
@@ -45,6 +45,12 @@ void PostIfDue(LauncherContext& ctx, TransferCounters& counters, uint64_t now) {
 
 }  // namespace
 
+void StopTheClock(InstallState& s) {
+  s.speed = 0;
+  s.eta = -1;
+  s.speedTick = 0;
+}
+
 std::string InstallEventText(const InstallState& s) {
   char numbers[384];
   std::snprintf(numbers, sizeof numbers,
@@ -53,7 +59,7 @@ std::string InstallEventText(const InstallState& s) {
                 static_cast<unsigned long long>(s.totalBytes), static_cast<unsigned long long>(s.doneBytes),
                 static_cast<unsigned long long>(s.freeBytes), static_cast<size_t>(s.totalFiles),
                 static_cast<size_t>(s.doneFiles), s.speed, static_cast<long long>(s.eta), static_cast<int>(s.version));
-  return R"({"install":{"stage":)" + Quoted(s.stage) + R"(,"path":)" + Quoted(s.path) + R"(,"file":)" +
+  return R"({"install":{"stage":)" + Quoted(InstallStageText(s.stage)) + R"(,"path":)" + Quoted(s.path) + R"(,"file":)" +
          Quoted(s.file) + R"(,"error":)" + Quoted(s.error) + "," + numbers + "}}";
 }
 
@@ -62,9 +68,10 @@ void PostInstallEvent(LauncherContext& ctx) {
   {
     std::lock_guard lock(ctx.install.lock);
     const InstallState& s = ctx.install.state;
-    if (s.stage != ctx.install.loggedStage) {
+    if (ctx.install.loggedStage != s.stage) {
       ctx.install.loggedStage = s.stage;
-      LogLine(ctx.log, "установка: %s — файлов %zu из %zu, байт %llu из %llu%s%s", s.stage.c_str(),
+      LogLine(ctx.log, "установка: %s — файлов %zu из %zu, байт %llu из %llu%s%s",
+              std::string(InstallStageText(s.stage)).c_str(),
               static_cast<size_t>(s.doneFiles), static_cast<size_t>(s.totalFiles),
               static_cast<unsigned long long>(s.doneBytes), static_cast<unsigned long long>(s.totalBytes),
               s.error.empty() ? "" : "; ", s.error.c_str());

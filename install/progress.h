@@ -43,6 +43,10 @@ void UpdateTransferProgress(LauncherContext& ctx, TransferCounters& counters, ui
 void StartFileProgress(LauncherContext& ctx, TransferCounters& counters, uint64_t bytesOnDisk);
 void StartFileProgress(LauncherContext& ctx, TransferCounters& counters, uint64_t bytesOnDisk, uint64_t nowTick);
 
+// Nothing moves now: the speed is 0, the time left unknown, and the next
+// transfer starts a fresh speed sample. Call with the install lock held.
+void StopTheClock(InstallState& s);
+
 // "0 Б", "1,50 КБ", "10,0 МБ", "3,20 ГБ": powers of 1024 up to ТБ, two
 // decimals below 10, one from 10, always with a decimal comma.
 std::string FormatSize(uint64_t bytes);

@@ -68,63 +68,62 @@ std::string OfCount(std::string_view what, size_t done, size_t total) {
   return std::string(what) + " — " + std::to_string(done) + " из " + std::to_string(total);
 }
 
-void RunUpdate(LauncherContext& ctx) {
-  StatusRows rows;
-  const auto post = [&ctx, &rows] { PostVerifyRows(ctx, rows); };
+// The row the download reports in: after the list's and the check's.
+constexpr size_t kDownloadRow = 2;
 
-  FileList list;
-  if (!FetchListShowingRows(ctx, rows, "Сервер обновлений не отвечает", "Подпись списка неверна — обновление отменено",
-                            "Обновление отменено, ни один файл не тронут.", list))
-    return;
-  const std::vector<FileEntry>& entries = list.entries;
-
-  const std::string clientDir = FindClientDir(ctx);
-  if (clientDir.empty() || entries.empty()) {
-    rows.push_back(MakeStateRow(RowState::Bad, "Нечего обновлять", "Готово"));
-    post();
-    return;
-  }
-
-  // A launcher kept in the client folder (discovery allows that), or a
-  // link there, shares the folder with the launcher's records.
+// A launcher kept in the client folder (discovery allows that), or a
+// link there, shares the folder with the launcher's records. True when a
+// listed file would land on them: the update is then refused whole.
+bool RefusedOverLauncher(LauncherContext& ctx, StatusRows& rows, const std::string& clientDir,
+                         const std::vector<FileEntry>& entries) {
   LauncherFiles launcher(ctx);
   for (const FileEntry& e : entries) {
     if (!launcher.Reached(ClientFilePath(clientDir, e.path))) continue;
     const std::string why = "Файл списка «" + e.path + "» лёг бы на данные лаунчера — обновление отменено";
     LogLine(ctx.log, "%s", why.c_str());
     rows.push_back(MakeStateRow(RowState::Bad, why, "Ошибка"));
-    post();
+    PostVerifyRows(ctx, rows);
     PostProgress(ctx, why, 0, true);
-    return;
+    return true;
   }
+  return false;
+}
 
+// The listed files whose checksum differs from the disk's, in list order.
+// A file that cannot be read counts as different and is fetched again.
+std::vector<FileEntry> FilesThatDiffer(LauncherContext& ctx, StatusRows& rows, const std::string& clientDir,
+                                       const std::vector<FileEntry>& entries) {
   rows.push_back(MakeStateRow(RowState::Run, "Сверяю файлы", "0%"));
-  post();
-  // A file that cannot be read counts as different and is fetched again.
+  PostVerifyRows(ctx, rows);
   std::vector<FileEntry> toUpdate;
   for (size_t i : FindMismatchedEntries(clientDir, entries, [&](size_t done, size_t total) {
          if ((done - 1) % kCheckReportEvery != 0) return;
          const size_t percent = done * 100 / total;
          rows.back() = MakeStateRow(RowState::Run, OfCount("Сверяю файлы", done, total), Percent(percent));
-         post();
+         PostVerifyRows(ctx, rows);
          PostProgress(ctx, "Проверка перед обновлением", static_cast<uint32_t>(percent), false);
        }))
     toUpdate.push_back(entries[i]);
+  return toUpdate;
+}
 
-  if (toUpdate.empty()) {
-    rows.back() = MakeStateRow(RowState::Ok, "Все файлы на месте", "Готово");
-    rows.push_back(MakeStateRow(RowState::Ok, "Клиент приведён к версии сервера", "Готово"));
-    StampShowAndCheck(ctx);
-    PostProgress(ctx, "Клиент актуален", 100, true);
-    post();
-    return;
-  }
+// The download row and the percent after the done-th of count files.
+void ShowDownloaded(LauncherContext& ctx, StatusRows& rows, size_t done, size_t count, size_t failures) {
+  const size_t percent = done * 100 / count;
+  rows[kDownloadRow] =
+      MakeStateRow(failures > 0 ? RowState::Bad : RowState::Run, OfCount("Загружаю", done, count), Percent(percent));
+  PostVerifyRows(ctx, rows);
+  PostProgress(ctx, "Обновление клиента", static_cast<uint32_t>(percent), false);
+}
 
+// Fetches every file of toUpdate into the client folder, several at once,
+// and returns how many did not arrive whole or could not be put in place.
+size_t DownloadFiles(LauncherContext& ctx, StatusRows& rows, const std::string& clientDir,
+                     const std::vector<FileEntry>& toUpdate, bool sizesKnown) {
   const size_t count = toUpdate.size();
   rows.back() = MakeStateRow(RowState::Ok, "Требуют обновления: " + std::to_string(count) + " файлов", "Готово");
-  constexpr size_t kDownloadRow = 2;
   rows.push_back(MakeStateRow(RowState::Run, "Загружаю", "0%"));
-  post();
+  PostVerifyRows(ctx, rows);
 
   // The player cannot pause or stop an update; closing the launcher stops
   // it at the next quiet moment, the ".part" files keeping what arrived.
@@ -142,7 +141,6 @@ void RunUpdate(LauncherContext& ctx) {
   DownloadSession session(ctx, [&](const PlacedFile& placed) {
     if (placed.result != DownloadResult::Ok) failed(toUpdate[placed.tag], placed.result);
   });
-  // Several files at once; the rows and the percent follow the list.
   std::vector<std::string> targets(count);
   for (size_t j = 0; j < count; ++j) targets[j] = ClientFilePath(clientDir, toUpdate[j].path);
   std::vector<DownloadResult> results(count, DownloadResult::Ok);
@@ -152,27 +150,27 @@ void RunUpdate(LauncherContext& ctx) {
       [&](size_t j, FetchWorkers& self) {
         const FileEntry& entry = toUpdate[j];
         results[j] = session.Fetch(FileRequestPath(entry.path), targets[j], entry.md5, entry.size, {pause, stop}, {},
-                                   list.sizesKnown, fetched[j]);
+                                   sizesKnown, fetched[j]);
         if (results[j] == DownloadResult::Ok) return true;
         self.Shrink();
         return false;
       });
+  // The rows and the percent follow the list, whichever worker finishes.
   size_t j = 0;
   while (workers.Next(j, [&session] { session.Poll(); })) {
-    const FileEntry& entry = toUpdate[j];
     if (results[j] == DownloadResult::Ok)
       session.Place(std::move(fetched[j]), j);
     else
-      failed(entry, results[j]);
-    const size_t percent = (j + 1) * 100 / count;
-    rows[kDownloadRow] =
-        MakeStateRow(failures > 0 ? RowState::Bad : RowState::Run, OfCount("Загружаю", j + 1, count), Percent(percent));
-    post();
-    PostProgress(ctx, "Обновление клиента", static_cast<uint32_t>(percent), false);
+      failed(toUpdate[j], results[j]);
+    ShowDownloaded(ctx, rows, j + 1, count, failures);
   }
   // The build number is stamped only once every file is on the disk.
   session.Drain();
+  return failures;
+}
 
+// The last rows and "progress" of an update that had files to fetch.
+void FinishDownload(LauncherContext& ctx, StatusRows& rows, size_t failures) {
   if (failures > 0) {
     // The old build number stays, so the next check still offers the update.
     rows[kDownloadRow] = MakeStateRow(RowState::Bad, "Обновление завершено с ошибками", "Ошибки");
@@ -182,7 +180,37 @@ void RunUpdate(LauncherContext& ctx) {
     StampShowAndCheck(ctx);
     PostProgress(ctx, "Клиент обновлён", 100, true);
   }
-  post();
+  PostVerifyRows(ctx, rows);
+}
+
+// The last rows and "progress" of an update that found every file right.
+void FinishUnchanged(LauncherContext& ctx, StatusRows& rows) {
+  rows.back() = MakeStateRow(RowState::Ok, "Все файлы на месте", "Готово");
+  rows.push_back(MakeStateRow(RowState::Ok, "Клиент приведён к версии сервера", "Готово"));
+  StampShowAndCheck(ctx);
+  PostProgress(ctx, "Клиент актуален", 100, true);
+  PostVerifyRows(ctx, rows);
+}
+
+void RunUpdate(LauncherContext& ctx) {
+  StatusRows rows;
+  FileList list;
+  if (!FetchListShowingRows(ctx, rows, "Сервер обновлений не отвечает", "Подпись списка неверна — обновление отменено",
+                            "Обновление отменено, ни один файл не тронут.", list))
+    return;
+  const std::string clientDir = FindClientDir(ctx);
+  if (clientDir.empty() || list.entries.empty()) {
+    rows.push_back(MakeStateRow(RowState::Bad, "Нечего обновлять", "Готово"));
+    PostVerifyRows(ctx, rows);
+    return;
+  }
+  if (RefusedOverLauncher(ctx, rows, clientDir, list.entries)) return;
+  const std::vector<FileEntry> toUpdate = FilesThatDiffer(ctx, rows, clientDir, list.entries);
+  if (toUpdate.empty()) {
+    FinishUnchanged(ctx, rows);
+    return;
+  }
+  FinishDownload(ctx, rows, DownloadFiles(ctx, rows, clientDir, toUpdate, list.sizesKnown));
 }
 
 }  // namespace

@@ -36,7 +36,7 @@ void InstallThenCatchUp(LauncherContext& ctx, InstallFolderSource source) {
 
 void MarkInstalled(LauncherContext& ctx) {
   std::lock_guard lock(ctx.install.lock);
-  ctx.install.state.stage = "готово";
+  ctx.install.state.stage = InstallStage::Installed;
 }
 
 // Constant: the entry points themselves.

@@ -471,6 +471,40 @@ struct Mutex {
 
 }  // namespace
 
+namespace {
+
+// The launcher's borderless window, centred, dark where the system can;
+// null when it cannot be made.
+HWND MakeMainWindow(HINSTANCE instance, const std::wstring& className) {
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = WindowProc;
+  windowClass.hInstance = instance;
+  windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+  windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+  windowClass.lpszClassName = className.c_str();
+  RegisterClassExW(&windowClass);
+
+  const int x = CenteredOrigin(GetSystemMetrics(SM_CXSCREEN), kWindowWidth);
+  const int y = CenteredOrigin(GetSystemMetrics(SM_CYSCREEN), kWindowHeight);
+  const HWND window = CreateWindowExW(0, className.c_str(), ToWide(kWindowTitle).c_str(), kWindowStyle, x, y,
+                                      kWindowWidth, kWindowHeight, nullptr, nullptr, instance, nullptr);
+  if (!window) return nullptr;
+  // The window was measured with the default frame when it was made; asked
+  // again, the client area is the whole window, before the web view is
+  // fitted to it.
+  SetWindowPos(window, nullptr, 0, 0, 0, 0, SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  const BOOL dark = TRUE;
+  const DWORD round = kDwmCornerRound;
+  // Older systems refuse these without harm.
+  DwmSetWindowAttribute(window, kDwmWindowCornerPreference, &round, sizeof round);
+  DwmSetWindowAttribute(window, kDwmUseImmersiveDarkMode, &dark, sizeof dark);
+
+  return window;
+}
+
+}  // namespace
+
 int RunLauncher(HINSTANCE instance) {
   const std::wstring className = ToWide(kWindowClass);
   Mutex single{CreateMutexW(nullptr, TRUE, ToWide(kSingleInstanceName).c_str())};
@@ -487,29 +521,8 @@ int RunLauncher(HINSTANCE instance) {
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) return 1;
   MakeDpiAware();
 
-  WNDCLASSEXW windowClass{};
-  windowClass.cbSize = sizeof windowClass;
-  windowClass.lpfnWndProc = WindowProc;
-  windowClass.hInstance = instance;
-  windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
-  windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-  windowClass.lpszClassName = className.c_str();
-  RegisterClassExW(&windowClass);
-
-  const int x = CenteredOrigin(GetSystemMetrics(SM_CXSCREEN), kWindowWidth);
-  const int y = CenteredOrigin(GetSystemMetrics(SM_CYSCREEN), kWindowHeight);
-  const HWND window = CreateWindowExW(0, className.c_str(), ToWide(kWindowTitle).c_str(), kWindowStyle, x, y,
-                                      kWindowWidth, kWindowHeight, nullptr, nullptr, instance, nullptr);
+  const HWND window = MakeMainWindow(instance, className);
   if (!window) return 1;
-  // The window was measured with the default frame when it was made; asked
-  // again, the client area is the whole window, before the web view is
-  // fitted to it.
-  SetWindowPos(window, nullptr, 0, 0, 0, 0, SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-  const BOOL dark = TRUE;
-  const DWORD round = kDwmCornerRound;
-  // Older systems refuse these without harm.
-  DwmSetWindowAttribute(window, kDwmWindowCornerPreference, &round, sizeof round);
-  DwmSetWindowAttribute(window, kDwmUseImmersiveDarkMode, &dark, sizeof dark);
 
   // Outlives the window: the tasks it starts are stopped and waited for
   // below, after the message loop.

@@ -225,6 +225,38 @@ bool ApplyCallbacks(CURL* h, Exchange& x) {
   return ok;
 }
 
+// The handle one exchange runs on. The thread's kept handle lets the next
+// file of a task go out on the connection this one leaves open, without a
+// new handshake or slow start; otherwise own gets a fresh one.
+CURL* HandleFor(const HttpRequest& request, Easy& own) {
+  if (!request.keepConnection) own.reset(NewEasy());
+  return request.keepConnection ? KeptEasy() : own.get();
+}
+
+// The caller's header lines as libcurl takes them; false when memory runs
+// out.
+bool BuildHeaders(const std::vector<std::string>& lines, HeaderList& headers) {
+  for (const std::string& line : lines)
+    if (!AppendHeader(headers, line)) return false;
+  // libcurl adds these on its own; an empty value removes them so the
+  // request carries only what the caller asked for.
+  for (const char* name : {"Accept", "Expect", "Content-Type"})
+    if (!HasHeader(lines, name) && !AppendHeader(headers, std::string(name) + ":")) return false;
+  return true;
+}
+
+// Everything h needs for this request, callbacks into x included. libcurl
+// copies the URL and range strings, so they may end with this call.
+bool Prepare(CURL* h, const HttpRequest& request, Exchange& x, curl_slist* headers) {
+  const std::string url = ServiceUrl(request.host, request.port, request.secure, request.target);
+  const std::string range = std::to_string(request.rangeFrom) + "-";
+  bool ok = ApplyBasics(h, request, url, headers) && ApplyMethod(h, request) && ApplyCallbacks(h, x);
+  if (request.rangeFrom > 0) ok = ok && curl_easy_setopt(h, CURLOPT_RANGE, range.c_str()) == CURLE_OK;
+  if (request.bufferBytes > 0)
+    ok = ok && curl_easy_setopt(h, CURLOPT_BUFFERSIZE, static_cast<long>(request.bufferBytes)) == CURLE_OK;
+  return ok;
+}
+
 HttpResult Outcome(Exchange& x, CURLcode code, const HttpRequest& request) {
   // The stall limits end a transfer through the progress callback, so a
   // time-out here is the overall limit (or the connect limit, before any
@@ -251,11 +283,8 @@ void ReleaseKeptEasy() { tKept.reset(); }
 
 HttpResult SendHttpRequest(const HttpRequest& request, const HttpSink& sink) {
   if (RefusedInClear(request.host, request.secure)) return {};
-  // The thread's kept handle lets the next file of a task go out on the
-  // connection this one leaves open, without a new handshake or slow start.
   Easy own;
-  if (!request.keepConnection) own.reset(NewEasy());
-  CURL* h = request.keepConnection ? KeptEasy() : own.get();
+  CURL* h = HandleFor(request, own);
   if (!h) return {};
 
   Exchange x;
@@ -263,22 +292,8 @@ HttpResult SendHttpRequest(const HttpRequest& request, const HttpSink& sink) {
   x.sink = &sink;
   x.timeouts = &request.timeouts;
   x.bodySize = static_cast<curl_off_t>(request.body.size());
-
   HeaderList headers;
-  for (const std::string& line : request.headers)
-    if (!AppendHeader(headers, line)) return {};
-  // libcurl adds these on its own; an empty value removes them so the
-  // request carries only what the caller asked for.
-  for (const char* name : {"Accept", "Expect", "Content-Type"})
-    if (!HasHeader(request.headers, name) && !AppendHeader(headers, std::string(name) + ":")) return {};
-
-  const std::string url = ServiceUrl(request.host, request.port, request.secure, request.target);
-  const std::string range = std::to_string(request.rangeFrom) + "-";
-  bool ok = ApplyBasics(h, request, url, headers.get()) && ApplyMethod(h, request) && ApplyCallbacks(h, x);
-  if (request.rangeFrom > 0) ok = ok && curl_easy_setopt(h, CURLOPT_RANGE, range.c_str()) == CURLE_OK;
-  if (request.bufferBytes > 0)
-    ok = ok && curl_easy_setopt(h, CURLOPT_BUFFERSIZE, static_cast<long>(request.bufferBytes)) == CURLE_OK;
-  if (!ok) return {};
+  if (!BuildHeaders(request.headers, headers) || !Prepare(h, request, x, headers.get())) return {};
 
   const HttpResult result = Outcome(x, curl_easy_perform(h), request);
   // The rest of an overlong answer may have come after that answer ended.

@@ -252,14 +252,14 @@ TEST_F(DispatchTest, InitialPushWithAnInstalledClient) {
   calls_.clientInstalled = true;
   {
     std::lock_guard lock(ctx_.install.lock);
-    ctx_.install.state.stage = "неизвестно";
+    ctx_.install.state.stage = InstallStage::Unknown;
   }
   EXPECT_EQ(Run("ui.ready\n"), (V{"isClientInstalled", "markInstalled", "postInstallEvent", "postEpoch", "pushNews",
                                   "pushAccounts", "pushEnv", "checkForUpdate", "pushSpeedLimit"}));
   // The real worker behind "markInstalled" is what sets the stage.
   RealWorkers().markInstalled(ctx_);
   std::lock_guard lock(ctx_.install.lock);
-  EXPECT_EQ(ctx_.install.state.stage, "готово");
+  EXPECT_EQ(ctx_.install.state.stage, InstallStage::Installed);
 }
 
 TEST_F(DispatchTest, RealWorkersAreAllWired) {

@@ -43,7 +43,7 @@ TEST(InstallEvent, TwelveKeysInOrderCompactAndEscaped) {
             R"({"install":{"stage":"неизвестно","path":"","file":"","error":"","totalBytes":0,"doneBytes":0,)"
             R"("freeBytes":0,"totalFiles":0,"doneFiles":0,"speed":0,"eta":-1,"version":-1}})");
   InstallState s;
-  s.stage = "ошибка";
+  s.stage = InstallStage::Failed;
   s.path = "/игры/\"ТАРН\"";
   s.file = "data\\a.pck";
   s.error = "line\none\t\x01";
@@ -100,7 +100,7 @@ TEST_F(Posted, SpeedIsSampledSmoothedAndLeavesResumedBytesOut) {
   TransferCounters c;
   UpdateTransferProgress(ctx, c, 0, 10'000);  // a run's first call always posts
   EXPECT_EQ(Count(), 1u);
-  EXPECT_EQ(Snapshot().stage, "идёт");
+  EXPECT_EQ(Snapshot().stage, InstallStage::Downloading);
   EXPECT_EQ(Snapshot().speed, 0);
   EXPECT_EQ(Snapshot().eta, -1);
 
@@ -180,7 +180,8 @@ TEST_F(Posted, OneLogLinePerChangeOfStage) {
     return log;
   };
   const std::string before = lines();
-  for (const char* stage : {"проверяю", "проверяю", "идёт", "идёт", "пауза", "идёт"}) {
+  for (const InstallStage stage : {InstallStage::Checking, InstallStage::Checking, InstallStage::Downloading,
+                                   InstallStage::Downloading, InstallStage::Paused, InstallStage::Downloading}) {
     {
       std::lock_guard lock(ctx.install.lock);
       ctx.install.state.stage = stage;
@@ -190,7 +191,7 @@ TEST_F(Posted, OneLogLinePerChangeOfStage) {
   }
   {
     std::lock_guard lock(ctx.install.lock);
-    ctx.install.state.stage = "ошибка";
+    ctx.install.state.stage = InstallStage::Failed;
     ctx.install.state.error = "нет места";
   }
   PostInstallEvent(ctx);

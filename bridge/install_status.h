@@ -4,12 +4,31 @@
 // table and the initial push read it, so it sits below all of them.
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace tarn {
 
+// Where the installer stands. The page and the log see each stage as its
+// Russian word (InstallStageText), and install.cfg keeps the words of
+// Downloading and Installed as its "state".
+enum class InstallStage : uint8_t {
+  Unknown,       // "неизвестно": nothing known yet
+  NotInstalled,  // "нет": no client and no install begun
+  Preparing,     // "готовлюсь": the list is being fetched
+  Checking,      // "проверяю": files already there are being compared
+  Downloading,   // "идёт"
+  Paused,        // "пауза"
+  Resumable,     // "продолжить": stopped or interrupted, continues from here
+  Installed,     // "готово"
+  Failed,        // "ошибка", with the message in InstallState::error
+};
+
+std::string_view InstallStageText(InstallStage stage);
+
 struct InstallState {
-  std::string stage = "неизвестно";
+  InstallStage stage = InstallStage::Unknown;
   std::string path;   // install folder shown and used
   std::string file;   // list path of the file being downloaded
   std::string error;  // message shown with stage "ошибка"
@@ -30,7 +49,8 @@ struct InstallRecord {
   // Event or doing network or file work. Not recursive.
   std::mutex lock;
   InstallState state;
-  std::string loggedStage;  // the stage of the last stage log line
+  // The stage of the last stage log line; none before the first.
+  std::optional<InstallStage> loggedStage;
 };
 
 }  // namespace tarn
