@@ -1,8 +1,9 @@
 #pragma once
-// The install engine: fetches the signed list, settles the folder, compares
-// what is already there, checks the space, downloads the rest one file after
-// another with pause, stop and retries, and stamps the client's build. All
-// the page sees of it is the "install" Event.
+// The install job: fetches the signed list, settles the folder, compares
+// what is already there (check_phase.cpp), checks the space, downloads the
+// rest with pause, stop and retries (download_phase.cpp), and stamps the
+// client's build; between runs the screen shows what an install would do
+// (screen.cpp). All the page sees of it is the "install" Event.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -47,9 +48,5 @@ bool CheckInstalledFiles(LauncherContext& ctx, const FileList& list, const std::
 // suggested folder, "продолжить" with the saved one, or "ошибка". Posts once
 // at its start and once at its end.
 void RefreshInstallScreen(LauncherContext& ctx);
-
-// Stage "ошибка" with message, speed and time left cleared, and the Event.
-// Called by a run, which ends right after it.
-void FailInstall(LauncherContext& ctx, const std::string& message);
 
 }  // namespace tarn

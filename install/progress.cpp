@@ -133,4 +133,47 @@ std::string FormatSize(uint64_t bytes) {
   return out;
 }
 
+void SetStageAndPost(LauncherContext& ctx, InstallStage stage) {
+  {
+    std::lock_guard lock(ctx.install.lock);
+    ctx.install.state.stage = stage;
+  }
+  PostInstallEvent(ctx);
+}
+
+// Nothing moves while paused or after a stop. A stop also leaves no file in
+// flight, and stage "продолжить": the next run continues from here.
+void PostHalted(LauncherContext& ctx, InstallStage stage) {
+  {
+    std::lock_guard lock(ctx.install.lock);
+    InstallState& s = ctx.install.state;
+    s.stage = stage;
+    StopTheClock(s);
+    if (stage == InstallStage::Resumable) s.file.clear();
+  }
+  PostInstallEvent(ctx);
+}
+
+void FailInstall(LauncherContext& ctx, const std::string& message) {
+  {
+    std::lock_guard lock(ctx.install.lock);
+    InstallState& s = ctx.install.state;
+    s.stage = InstallStage::Failed;
+    s.error = message;
+    StopTheClock(s);
+  }
+  PostInstallEvent(ctx);
+}
+
+// Stage "ошибка" with the counts of what is on the disk now, so a failed
+// run never shows files or bytes that did not land.
+void FailWithCounts(LauncherContext& ctx, const std::string& message, uint64_t files, uint64_t bytes) {
+  {
+    std::lock_guard lock(ctx.install.lock);
+    ctx.install.state.doneFiles = files;
+    ctx.install.state.doneBytes = bytes;
+  }
+  FailInstall(ctx, message);
+}
+
 }  // namespace tarn

@@ -47,6 +47,21 @@ void StartFileProgress(LauncherContext& ctx, TransferCounters& counters, uint64_
 // transfer starts a fresh speed sample. Call with the install lock held.
 void StopTheClock(InstallState& s);
 
+// The stage, then the Event.
+void SetStageAndPost(LauncherContext& ctx, InstallStage stage);
+
+// Nothing moves while paused or after a stop. A stop also leaves no file in
+// flight, and stage "продолжить": the next run continues from here.
+void PostHalted(LauncherContext& ctx, InstallStage stage);
+
+// Stage "ошибка" with message, speed and time left cleared, and the Event.
+// Called by a run, which ends right after it.
+void FailInstall(LauncherContext& ctx, const std::string& message);
+
+// FailInstall with the counts of what is on the disk now, so a failed run
+// never shows files or bytes that did not land.
+void FailWithCounts(LauncherContext& ctx, const std::string& message, uint64_t files, uint64_t bytes);
+
 // "0 Б", "1,50 КБ", "10,0 МБ", "3,20 ГБ": powers of 1024 up to ТБ, two
 // decimals below 10, one from 10, always with a decimal comma.
 std::string FormatSize(uint64_t bytes);

@@ -1,0 +1,266 @@
+#include "install/download_phase.h"
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "bridge/install_state.h"
+#include "bridge/log.h"
+#include "client/install_record.h"
+#include "download/request_path.h"
+#include "download/session.h"
+#include "install/progress.h"
+#include "platform/file.h"
+#include "platform/paths.h"
+
+namespace tarn {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kPauseRepeat = 250ms;
+// A failed attempt waits waitUnits sleeps of 200 ms: 10, 20, 30, so 2, 4 and
+// 6 s; the third failure ends the file.
+constexpr auto kRetrySleep = 200ms;
+constexpr int kFirstWaitUnits = 10;
+constexpr int kWaitUnitStep = 10;
+constexpr int kWaitUnitLimit = 40;
+
+// Bytes a ".part" file already holds towards a file of the listed size.
+uint64_t BytesOnDisk(const std::string& target, uint64_t size) {
+  const int64_t held = FileSize(PartPath(target));
+  if (held <= 0) return 0;
+  // A longer ".part" file is thrown away by the downloader.
+  if (size != 0 && static_cast<uint64_t>(held) > size) return 0;
+  return static_cast<uint64_t>(held);
+}
+
+enum class FileOutcome { Done, Again, Failed };
+
+// Up to three attempts at one file, with the waits between them, on a
+// worker of its own. A failed attempt also asks the workers to go easier
+// on the service.
+FileOutcome DownloadOne(LauncherContext& ctx, DownloadSession& session, FetchWorkers& workers, const FileEntry& entry,
+                        bool sizeKnown, const std::string& target, DownloadFlags flags,
+                        const ProgressCallback& progress, DownloadResult& result, FetchedFile& fetched) {
+  int failures = 0;
+  int waitUnits = kFirstWaitUnits;
+  for (;;) {
+    result = session.Fetch(FileRequestPath(entry.path), target, entry.md5, entry.size, flags, progress, sizeKnown,
+                           fetched);
+    switch (result) {
+      case DownloadResult::Ok:
+        return FileOutcome::Done;
+      case DownloadResult::Paused:
+      case DownloadResult::Stopped:
+        return FileOutcome::Again;
+      case DownloadResult::WriteError:
+      case DownloadResult::DiskFull:
+        return FileOutcome::Failed;
+      default:
+        break;
+    }
+    workers.Shrink();
+    const std::string text = DownloadResultText(result);
+    LogLine(ctx.log, "повтор %s (попытка %d): %s", entry.path.c_str(), failures + 1, text.c_str());
+    for (int u = 0; u < waitUnits; ++u) {
+      if (flags.stop.load() || flags.pause.load()) break;
+      std::this_thread::sleep_for(kRetrySleep);
+    }
+    ++failures;
+    waitUnits += kWaitUnitStep;
+    if (waitUnits >= kWaitUnitLimit) return FileOutcome::Failed;
+  }
+}
+
+// The bytes of the files in flight, for the counts, the speed and the time
+// left: workers report what their file holds, and the task thread moves a
+// file's bytes into the completed count when it takes the file in list
+// order. The counters are shared with the workers through this alone.
+class InFlight {
+ public:
+  InFlight(LauncherContext& ctx, TransferCounters& counters, size_t count)
+      : ctx_(ctx), counters_(counters), held_(count, 0) {}
+
+  // A file starts with onDisk bytes already in its ".part" file: they count
+  // as done, but not towards the speed.
+  void Start(size_t slot, uint64_t onDisk) {
+    std::lock_guard lock(lock_);
+    total_ = total_ - held_[slot] + onDisk;
+    held_[slot] = onDisk;
+    TransferCounters view = counters_;
+    view.completedBytes += total_ - onDisk;
+    StartFileProgress(ctx_, view, onDisk);
+    counters_.lastPostTick = view.lastPostTick;
+  }
+  void Update(size_t slot, uint64_t received) {
+    std::lock_guard lock(lock_);
+    total_ = total_ - held_[slot] + received;
+    held_[slot] = received;
+    Post();
+  }
+  void Complete(size_t slot, uint64_t size) {
+    std::lock_guard lock(lock_);
+    total_ -= held_[slot];
+    held_[slot] = 0;
+    counters_.completedBytes += size;
+    counters_.completedFiles += 1;
+    Post();
+  }
+
+ private:
+  void Post() {
+    TransferCounters view = counters_;
+    UpdateTransferProgress(ctx_, view, total_);
+    counters_.lastPostTick = view.lastPostTick;
+  }
+
+  std::mutex lock_;
+  LauncherContext& ctx_;
+  TransferCounters& counters_;   // guarded by lock_ while workers run
+  std::vector<uint64_t> held_;   // guarded by lock_
+  uint64_t total_ = 0;           // guarded by lock_: the sum of held_
+};
+
+// What a worker leaves for the task thread.
+struct Slot {
+  FileOutcome outcome = FileOutcome::Again;
+  DownloadResult result = DownloadResult::Ok;
+  FetchedFile fetched;
+  bool taken = false;
+};
+
+struct RoundEnd {
+  std::vector<size_t> left;          // plan indexes still to fetch, in order
+  const FileEntry* failed = nullptr;  // the file that ended the run
+  DownloadResult result = DownloadResult::Ok;
+};
+
+// The plan's files named by todo, several at once, until all came or a
+// pause, a stop or a failure ends the round. Files that came are handed to
+// the session in list order, so their journal lines and counts keep it.
+RoundEnd DownloadRound(LauncherContext& ctx, const DownloadPlan& plan, const std::vector<size_t>& todo,
+                       const std::string& folder, DownloadSession& session, TransferCounters& counters) {
+  RoundEnd end;
+  std::vector<Slot> slots(todo.size());
+  std::vector<std::string> targets(todo.size());
+  for (size_t j = 0; j < todo.size(); ++j) targets[j] = ClientFilePath(folder, plan.entries[todo[j]]->path);
+  InFlight inFlight(ctx, counters, todo.size());
+  // The workers' stop: the player's, passed on by the task thread, or a
+  // failure that ends the run.
+  std::atomic<bool> halt{false};
+  const DownloadFlags flags{ctx.installFlags.pauseRequested, halt};
+  FetchWorkers workers(
+      todo.size(), FetchWorkers::kMaxWorkers, [&targets](size_t j) -> const std::string& { return targets[j]; },
+      [&](size_t j, FetchWorkers& self) {
+        const FileEntry& entry = *plan.entries[todo[j]];
+        Slot& slot = slots[j];
+        if (halt.load() || ctx.installFlags.pauseRequested.load()) return false;
+        {
+          std::lock_guard lock(ctx.install.lock);
+          ctx.install.state.file = entry.path;
+        }
+        inFlight.Start(j, BytesOnDisk(targets[j], entry.size));
+        slot.outcome = DownloadOne(
+            ctx, session, self, entry, plan.sizesKnown, targets[j], flags,
+            [&inFlight, j](uint64_t received) { inFlight.Update(j, received); }, slot.result, slot.fetched);
+        return slot.outcome == FileOutcome::Done;
+      });
+  const auto idle = [&] {
+    session.Poll();
+    if (ctx.installFlags.stopRequested.load()) halt.store(true);
+    if (halt.load() || ctx.installFlags.pauseRequested.load()) workers.Halt();
+  };
+  // A pause or stop lets the round run dry: no new file starts, and the
+  // ones in flight end at their next quiet moment.
+  size_t j = 0;
+  while (workers.Next(j, idle)) {
+    idle();
+    Slot& slot = slots[j];
+    slot.taken = true;
+    const FileEntry& entry = *plan.entries[todo[j]];
+    if (slot.outcome == FileOutcome::Done) {
+      session.Place(std::move(slot.fetched), todo[j]);
+      inFlight.Complete(j, entry.size);
+      continue;
+    }
+    slot.taken = false;
+    if (slot.outcome == FileOutcome::Failed && !end.failed) {
+      end.failed = &entry;
+      end.result = slot.result;
+      halt.store(true);
+      workers.Halt();
+    }
+  }
+  for (size_t k = 0; k < todo.size(); ++k)
+    if (!slots[k].taken) end.left.push_back(todo[k]);
+  return end;
+}
+
+}  // namespace
+
+// The files of the plan; false when the run ended here (stop or failure,
+// already posted). A file counts as done once its bytes are in and
+// checked; its journal line follows once the downloader reports its data on
+// the disk and the file under its own name, so the journal never speaks for
+// a file a power cut could take back.
+bool DownloadPhase(LauncherContext& ctx, const DownloadPlan& plan, const std::string& folder,
+                   TransferCounters& counters) {
+  // What is on the disk under its own name: the files the check found, and
+  // those the downloader has placed since. A failure shows these, not the
+  // files merely received.
+  uint64_t filesOnDisk = counters.completedFiles;
+  uint64_t bytesOnDisk = counters.completedBytes;
+  const FileEntry* unplaced = nullptr;
+  DownloadResult unplacedResult = DownloadResult::Ok;
+  std::vector<char> placed(plan.entries.size(), 0);
+  DownloadSession session(ctx, [&](const PlacedFile& file) {
+    const FileEntry& entry = *plan.entries[file.tag];
+    if (file.result == DownloadResult::Ok) {
+      AppendInstallJournal(ctx, entry.path, entry.md5);
+      placed[file.tag] = 1;
+      filesOnDisk += 1;
+      bytesOnDisk += entry.size;
+    } else if (!unplaced) {
+      unplaced = &entry;
+      unplacedResult = file.result;
+    }
+  });
+  const auto fail = [&](const FileEntry& entry, DownloadResult result) {
+    session.Drain();
+    // The ".part" files keep what arrived, for the resume, and count.
+    uint64_t held = 0;
+    for (size_t i = 0; i < plan.entries.size(); ++i)
+      if (!placed[i]) held += BytesOnDisk(ClientFilePath(folder, plan.entries[i]->path), plan.entries[i]->size);
+    FailWithCounts(ctx, "Не удалось скачать «" + entry.path + "». " + DownloadResultText(result), filesOnDisk,
+                   bytesOnDisk + held);
+    return false;
+  };
+  std::vector<size_t> todo(plan.entries.size());
+  for (size_t i = 0; i < todo.size(); ++i) todo[i] = i;
+  while (!todo.empty()) {
+    while (ctx.installFlags.pauseRequested.load() && !ctx.installFlags.stopRequested.load()) {
+      session.Poll();
+      PostHalted(ctx, InstallStage::Paused);
+      std::this_thread::sleep_for(kPauseRepeat);
+    }
+    if (ctx.installFlags.stopRequested.load()) break;
+    if (unplaced) return fail(*unplaced, unplacedResult);
+    RoundEnd round = DownloadRound(ctx, plan, todo, folder, session, counters);
+    if (round.failed) return fail(*round.failed, round.result);
+    todo = std::move(round.left);
+  }
+  // Every file received is on the disk and journalled before the run says
+  // it stopped or goes on to finish.
+  session.Drain();
+  if (ctx.installFlags.stopRequested.load()) {
+    PostHalted(ctx, InstallStage::Resumable);
+    return false;
+  }
+  if (unplaced) return fail(*unplaced, unplacedResult);
+  return true;
+}
+
+}  // namespace tarn
