@@ -147,15 +147,10 @@ struct Transfer {
       ended = DownloadResult::Corrupt;
       return false;
     }
-    switch (inMemory ? (memory->append(bytes), WriteStatus::Ok) : WriteOutputFile(file, bytes)) {
-      case WriteStatus::Ok:
-        break;
-      case WriteStatus::DiskFull:
-        ended = DownloadResult::DiskFull;
-        return false;
-      case WriteStatus::Failed:
-        ended = DownloadResult::WriteError;
-        return false;
+    const WriteStatus written = inMemory ? (memory->append(bytes), WriteStatus::Ok) : WriteOutputFile(file, bytes);
+    if (written != WriteStatus::Ok) {
+      ended = WriteFailure(written);
+      return false;
     }
     Hash(bytes);
     offset += bytes.size();
