@@ -26,11 +26,7 @@ void RunPushAll(LauncherContext& ctx, const Workers& w) {
   if (w.isClientInstalled(ctx)) {
     w.markInstalled(ctx);
     w.postInstallEvent(ctx);
-    w.postEpoch(ctx);
-    w.pushNews(ctx);
-    w.pushAccounts(ctx);
-    w.pushEnv(ctx);
-    w.checkForUpdate(ctx);
+    w.catchUp(ctx);
   } else {
     w.pushNews(ctx);
     w.refreshInstallScreen(ctx);

@@ -41,10 +41,10 @@ struct Workers {
   bool (*isClientInstalled)(LauncherContext& ctx);
   void (*markInstalled)(LauncherContext& ctx);  // the install state says "готово"
   void (*postInstallEvent)(LauncherContext& ctx);
-  void (*postEpoch)(LauncherContext& ctx);
+  // The installed client's play screen: epoch, news, accounts, env and the
+  // update state, in that order.
+  void (*catchUp)(LauncherContext& ctx);
   void (*pushNews)(LauncherContext& ctx);
-  void (*pushEnv)(LauncherContext& ctx);
-  void (*checkForUpdate)(LauncherContext& ctx);
   void (*refreshInstallScreen)(LauncherContext& ctx);
   // The player's download speed limit: kept and applied, then announced.
   void (*setSpeedLimit)(LauncherContext& ctx, const std::string& kibps);

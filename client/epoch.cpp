@@ -22,19 +22,13 @@ constexpr std::array<Epoch, 3> kEpochTable{{
     {3, "1.4.0", "Излом"},
 }};
 
-int32_t RemoteBuild(LauncherContext& ctx) {
-  int32_t build = -1;
-  return FetchServerBuild(ctx, build) ? build : -1;
-}
-
 }  // namespace
 
-bool FetchServerBuild(LauncherContext& ctx, int32_t& build) {
+std::optional<int32_t> FetchServerBuild(LauncherContext& ctx) {
   std::string body;
   uint32_t status = 0;
-  if (!HttpCall(ctx, "GET", "/TRN/element/version", "", body, status) || status != 200) return false;
-  build = LeadingNumber(body);
-  return true;
+  if (!HttpCall(ctx, "GET", "/TRN/element/version", "", body, status) || status != 200) return std::nullopt;
+  return LeadingNumber(body);
 }
 
 std::string EpochEvent(int32_t local, int32_t remote) {
@@ -59,7 +53,5 @@ std::string EpochEvent(int32_t local, int32_t remote) {
          R"(","next":")" + std::string(next) + R"(","days":35,"cycle":61,"build":)" + std::to_string(local) +
          R"(,"remote":)" + std::to_string(remote) + "}}";
 }
-
-void PostEpoch(LauncherContext& ctx) { PostToUi(ctx, EpochEvent(ReadClientVersion(ctx), RemoteBuild(ctx))); }
 
 }  // namespace tarn

@@ -1,6 +1,7 @@
 #pragma once
 // The installed "epoch" (client build) and the service's current one.
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "bridge/context.h"
@@ -12,11 +13,7 @@ namespace tarn {
 std::string EpochEvent(int32_t local, int32_t remote);
 
 // Asks the service for its build ("/TRN/element/version", leading digits);
-// false, build untouched, when it cannot be asked.
-bool FetchServerBuild(LauncherContext& ctx, int32_t& build);
-
-// Reads the installed build, asks the service for its build and posts the
-// "epoch" Event. The Event is always posted.
-void PostEpoch(LauncherContext& ctx);
+// nothing when it cannot be asked.
+std::optional<int32_t> FetchServerBuild(LauncherContext& ctx);
 
 }  // namespace tarn

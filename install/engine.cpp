@@ -36,6 +36,11 @@ constexpr uint64_t kSpaceReserve = 64ull * 1024 * 1024;
 // What the task does once the run has let go of the client and the flag.
 enum class After { Nothing, RefreshScreen, Installed };
 
+struct RunEnd {
+  After after = After::Nothing;
+  std::optional<int32_t> serviceBuild;
+};
+
 // The journal speaks for one folder only. A run that settles elsewhere than
 // the folder the journal was written for starts a new one, or files of the
 // listed size in the new folder would be trusted on the old folder's word.
@@ -45,9 +50,10 @@ void ClaimJournal(LauncherContext& ctx, const std::string& folder, const std::st
   if (!belongs) StartInstallJournal(ctx, folder);
 }
 
-void Finish(LauncherContext& ctx, const FileList& list, const std::string& folder) {
-  int32_t build = list.version;
-  FetchServerBuild(ctx, build);
+// The service's build as it answered now, if it did.
+std::optional<int32_t> Finish(LauncherContext& ctx, const FileList& list, const std::string& folder) {
+  const std::optional<int32_t> serviceBuild = FetchServerBuild(ctx);
+  const int32_t build = serviceBuild.value_or(list.version);
   if (build >= 0) WriteClientVersion(ctx, build);
   // The journal goes first: a run cut off between the two then re-checks
   // every file, where the other order would leave a finished install with
@@ -67,6 +73,7 @@ void Finish(LauncherContext& ctx, const FileList& list, const std::string& folde
   }
   PostInstallEvent(ctx);
   LogLine(ctx.log, "установка завершена: %s, сборка %d", folder.c_str(), static_cast<int>(build));
+  return serviceBuild;
 }
 
 // Where the run goes: the saved folder as it stands, or a choice (the
@@ -170,7 +177,7 @@ void RecordRunStart(LauncherContext& ctx, const FileList& list, const std::strin
           plan.entries.size(), FormatSize(plan.bytes).c_str());
 }
 
-After Run(LauncherContext& ctx, InstallFolderSource source) {
+RunEnd Run(LauncherContext& ctx, InstallFolderSource source) {
   std::string shown;
   {
     std::lock_guard lock(ctx.install.lock);
@@ -181,28 +188,28 @@ After Run(LauncherContext& ctx, InstallFolderSource source) {
   std::string message;
   if (!FetchInstallList(ctx, list, message)) {
     FailInstall(ctx, message);
-    return After::Nothing;
+    return {};
   }
 
   const std::string saved = GetConfigValue(ctx, "path");
   std::string folder;
   FolderProblem problem = FolderProblem::None;
   if (!SettleFolder(ctx, source, shown, saved, folder, problem)) {
-    if (problem == FolderProblem::None) return After::RefreshScreen;
+    if (problem == FolderProblem::None) return {After::RefreshScreen, std::nullopt};
     FailInstall(ctx, FolderProblemText(problem));
-    return After::Nothing;
+    return {};
   }
   if (const std::string reaching = PathReachingLauncher(ctx, list, folder); !reaching.empty()) {
     FailInstall(ctx,
                 "Файл списка «" + reaching +
                     "» попал бы через ссылку в папке игры на файлы самого лаунчера, поэтому установка остановлена и "
                     "ничего не записано. Уберите ссылку или выберите другую папку.");
-    return After::Nothing;
+    return {};
   }
   ShowRunStart(ctx, list, folder);
   if (const std::string refusal = FolderRefusal(folder); !refusal.empty()) {
     FailInstall(ctx, refusal);
-    return After::Nothing;
+    return {};
   }
 
   SetStageAndPost(ctx, InstallStage::Checking);
@@ -212,33 +219,32 @@ After Run(LauncherContext& ctx, InstallFolderSource source) {
   plan.sizesKnown = list.sizesKnown;
   if (!CheckInstalledFiles(ctx, list, folder, counters, plan)) {
     PostHalted(ctx, InstallStage::Resumable);
-    return After::Nothing;
+    return {};
   }
   if (const std::string refusal = SpaceRefusal(ctx, list, folder, plan); !refusal.empty()) {
     FailWithCounts(ctx, refusal, counters.completedFiles, counters.completedBytes);
-    return After::Nothing;
+    return {};
   }
   RecordRunStart(ctx, list, folder, plan);
-  if (!DownloadPhase(ctx, plan, folder, counters)) return After::Nothing;
-  Finish(ctx, list, folder);
-  return After::Installed;
+  if (!DownloadPhase(ctx, plan, folder, counters)) return {};
+  return {After::Installed, Finish(ctx, list, folder)};
 }
 
 }  // namespace
 
-bool RunInstall(LauncherContext& ctx, InstallFolderSource source) {
+InstallOutcome RunInstall(LauncherContext& ctx, InstallFolderSource source) {
   InstallFlags& flags = ctx.installFlags;
-  if (flags.installRunning.exchange(true)) return false;
+  if (flags.installRunning.exchange(true)) return {};
   flags.pauseRequested.exchange(false);
   flags.stopRequested.exchange(false);
   // A close that came while this run started must not be forgotten.
   if (ctx.tasks.stopping().load()) RequestInstallStop(ctx);
 
-  After after = After::Nothing;
+  RunEnd end;
   {
     const ClientWriterHold hold(ctx, ClientWriter::Install);
     if (hold.taken()) {
-      after = Run(ctx, source);
+      end = Run(ctx, source);
     } else {
       LogLine(ctx.log, "установка не начата: идёт обновление клиента");
       FailInstall(
@@ -251,8 +257,8 @@ bool RunInstall(LauncherContext& ctx, InstallFolderSource source) {
   // also finds the client free.
   flags.installRunning.exchange(false);
 
-  if (after == After::RefreshScreen) RunAsync(ctx.tasks, [&ctx] { RefreshInstallScreen(ctx); });
-  return after == After::Installed;
+  if (end.after == After::RefreshScreen) RunAsync(ctx.tasks, [&ctx] { RefreshInstallScreen(ctx); });
+  return {end.after == After::Installed, end.serviceBuild};
 }
 
 }  // namespace tarn

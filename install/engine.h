@@ -5,6 +5,7 @@
 // client's build; between runs the screen shows what an install would do
 // (screen.cpp). All the page sees of it is the "install" Event.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,9 +22,17 @@ namespace tarn {
 // the saved one (the dialog when none is saved). A folder that is not the
 // saved one passes the folder rules first. Ends at once, silently, while
 // another run is active; turned away with stage "ошибка" while the client
-// update writes the client. True when the run finished the client: the
-// caller then brings the rest of the page up to date.
-bool RunInstall(LauncherContext& ctx, InstallFolderSource source);
+// update writes the client.
+struct InstallOutcome {
+  // The run finished the client: the caller brings the rest of the page up
+  // to date.
+  bool installed = false;
+  // The service's build, asked as the run finished (to stamp the client);
+  // nothing when it did not answer. The page's epoch and update check may
+  // take it rather than ask again a moment later.
+  std::optional<int32_t> serviceBuild;
+};
+InstallOutcome RunInstall(LauncherContext& ctx, InstallFolderSource source);
 
 // Fetches the list, checks its signature and that an install can be made
 // from it. False with the player's message otherwise.

@@ -1,8 +1,11 @@
 #pragma once
 // The one road to the operator's service: the endpoint the host set up
 // (ServiceEndpointInUse), over TLS or, on this machine only, plain HTTP; one
-// blocking request per call and nothing kept between calls. Called from
-// background tasks only.
+// blocking request per call. Called from background tasks only. The only
+// thing a call leaves behind is its connection, open for the calling
+// thread's next call: to a distant service a new connection costs a round
+// trip (over TLS, two or three) before the request even leaves, and a task
+// asks several things in a row. Nothing else is kept between calls.
 #include <cstdint>
 #include <string>
 #include <string_view>

@@ -15,13 +15,15 @@ std::string CabinetAddress(LauncherContext& ctx, std::string_view ticket) {
   return ServiceUrlText(ServiceEndpointInUse(ctx)) + "/cabinet?t=" + std::string(ticket);
 }
 
-void PushNews(LauncherContext& ctx) {
+std::string NewsEvent(LauncherContext& ctx) {
   std::string response;
   uint32_t status = 0;
   const bool ok = HttpCall(ctx, "GET", "/api/news", {}, response, status);
   const std::string news = ok && status == 200 ? ServiceFragmentOrEmptyList(JsonField(response, "news")) : "[]";
-  PostToUi(ctx, R"({"news":)" + news + '}');
+  return R"({"news":)" + news + '}';
 }
+
+void PushNews(LauncherContext& ctx) { PostToUi(ctx, NewsEvent(ctx)); }
 
 void OpenCabinet(LauncherContext& ctx, const std::string& login) {
   if (HasControlCharacter(login)) return;

@@ -8,8 +8,11 @@
 
 namespace tarn {
 
-// Fetches the news and posts {"news":V}: the service's "news" value when
-// the request passed and it is a JSON array or object, else [].
+// Fetches the news: {"news":V}, the service's "news" value when the
+// request passed and it is a JSON array or object, else [].
+std::string NewsEvent(LauncherContext& ctx);
+
+// Posts NewsEvent.
 void PushNews(LauncherContext& ctx);
 
 // Asks the service for a ticket with this login's stored password and hands

@@ -52,14 +52,10 @@ void CompareWithServer(LauncherContext& ctx, int32_t remote) {
 // service, since over a distant line each question costs a connection and
 // two round trips.
 void StampShowAndCheck(LauncherContext& ctx) {
-  int32_t build = -1;
-  const bool fetched = FetchServerBuild(ctx, build);
-  if (fetched) WriteClientVersion(ctx, build);
-  PostToUi(ctx, EpochEvent(ReadClientVersion(ctx), fetched ? build : -1));
-  if (fetched)
-    CompareWithServer(ctx, build);
-  else
-    PostProgress(ctx, "Сервер обновлений недоступен", 0, true);
+  const std::optional<int32_t> build = FetchServerBuild(ctx);
+  if (build) WriteClientVersion(ctx, *build);
+  PostToUi(ctx, EpochEvent(ReadClientVersion(ctx), build.value_or(-1)));
+  PostUpdateCheck(ctx, build);
 }
 
 std::string Percent(size_t percent) { return std::to_string(percent) + "%"; }
@@ -232,13 +228,13 @@ void UpdateClient(LauncherContext& ctx) {
   }
 }
 
-void CheckForUpdate(LauncherContext& ctx) {
-  int32_t remote = 0;
-  if (!FetchServerBuild(ctx, remote)) {
+void CheckForUpdate(LauncherContext& ctx) { PostUpdateCheck(ctx, FetchServerBuild(ctx)); }
+
+void PostUpdateCheck(LauncherContext& ctx, std::optional<int32_t> serviceBuild) {
+  if (serviceBuild)
+    CompareWithServer(ctx, *serviceBuild);
+  else
     PostProgress(ctx, "Сервер обновлений недоступен", 0, true);
-    return;
-  }
-  CompareWithServer(ctx, remote);
 }
 
 void PostUpdateStatus(LauncherContext& ctx, int32_t local, int32_t remote) {

@@ -1,6 +1,7 @@
 #pragma once
 // Repair and update of an installed client, and the check for a newer build.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,9 @@ void UpdateClient(LauncherContext& ctx);
 // Asks the service for its build, compares it with the installed one and
 // posts "update" and "progress".
 void CheckForUpdate(LauncherContext& ctx);
+
+// The same for a build already asked (nothing: the service did not answer).
+void PostUpdateCheck(LauncherContext& ctx, std::optional<int32_t> serviceBuild);
 
 // Posts {"update":{"available":false,"local":L,"remote":R}}.
 void PostUpdateStatus(LauncherContext& ctx, int32_t local, int32_t remote);

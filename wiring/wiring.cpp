@@ -2,14 +2,21 @@
 // with their entry points and brings the page up to date after an install.
 // The bridge stays the floor the jobs stand on, and none of them reaches
 // back up to it.
+#include <array>
+#include <cstdint>
 #include <mutex>
+#include <optional>
+#include <string>
 
 #include "wiring/wiring.h"
 
 #include "bridge/dispatch.h"
+#include "bridge/host_slots.h"
 #include "bridge/install_state.h"
+#include "bridge/parallel.h"
 #include "client/discovery.h"
 #include "client/epoch.h"
+#include "client/version_file.h"
 #include "download/limiter.h"
 #include "install/engine.h"
 #include "install/progress.h"
@@ -23,15 +30,35 @@
 namespace tarn {
 namespace {
 
-// What a finished install changes beyond its own screen: the epoch, the
-// play screen's accounts and news, the environment and the update state.
-void InstallThenCatchUp(LauncherContext& ctx, InstallFolderSource source) {
-  if (!RunInstall(ctx, source)) return;
-  PostEpoch(ctx);
-  PushNews(ctx);
-  PushAccounts(ctx);
+// The play screen of an installed client: epoch, news, accounts, env and
+// the update state, Events in that order. Three of them are questions to
+// the service, each a connection and two round trips of its own, which a
+// distant line makes felt; so they are asked side by side, and the service's
+// build once for both the epoch and the update check (not at all when the
+// caller has just had its answer).
+void CatchUp(LauncherContext& ctx, std::optional<int32_t> serviceBuild) {
+  std::array<std::string, 3> events;
+  ForEachInParallel(
+      events.size(),
+      [&](size_t i) {
+        if (i == 0) {
+          if (!serviceBuild) serviceBuild = FetchServerBuild(ctx);
+          events[0] = EpochEvent(ReadClientVersion(ctx), serviceBuild.value_or(-1));
+        } else {
+          events[i] = i == 1 ? NewsEvent(ctx) : BuildAccountsEvent(ctx);
+        }
+      },
+      [&](size_t i) { PostToUi(ctx, events[i]); }, events.size());
   PushEnv(ctx);
-  CheckForUpdate(ctx);
+  PostUpdateCheck(ctx, serviceBuild);
+}
+
+void CatchUpInstalled(LauncherContext& ctx) { CatchUp(ctx, std::nullopt); }
+
+// What a finished install changes beyond its own screen.
+void InstallThenCatchUp(LauncherContext& ctx, InstallFolderSource source) {
+  const InstallOutcome outcome = RunInstall(ctx, source);
+  if (outcome.installed) CatchUp(ctx, outcome.serviceBuild);
 }
 
 void MarkInstalled(LauncherContext& ctx) {
@@ -54,10 +81,8 @@ constexpr Workers kRealWorkers{
     .isClientInstalled = IsClientInstalled,
     .markInstalled = MarkInstalled,
     .postInstallEvent = PostInstallEvent,
-    .postEpoch = PostEpoch,
+    .catchUp = CatchUpInstalled,
     .pushNews = PushNews,
-    .pushEnv = PushEnv,
-    .checkForUpdate = CheckForUpdate,
     .refreshInstallScreen = RefreshInstallScreen,
     .setSpeedLimit = ApplySpeedLimit,
     .pushSpeedLimit = PostSpeedLimit,

@@ -77,10 +77,8 @@ Workers Recording() {
           },
       .markInstalled = [](LauncherContext&) { calls->Add("markInstalled"); },
       .postInstallEvent = [](LauncherContext&) { calls->Add("postInstallEvent"); },
-      .postEpoch = [](LauncherContext&) { calls->Add("postEpoch"); },
+      .catchUp = [](LauncherContext&) { calls->Add("catchUp"); },
       .pushNews = [](LauncherContext&) { calls->Add("pushNews"); },
-      .pushEnv = [](LauncherContext&) { calls->Add("pushEnv"); },
-      .checkForUpdate = [](LauncherContext&) { calls->Add("checkForUpdate"); },
       .refreshInstallScreen = [](LauncherContext&) { calls->Add("refreshInstallScreen"); },
       .setSpeedLimit = [](LauncherContext&, const std::string& k) { calls->Add("setSpeedLimit|" + k); },
       .pushSpeedLimit = [](LauncherContext&) { calls->Add("pushSpeedLimit"); },
@@ -254,8 +252,8 @@ TEST_F(DispatchTest, InitialPushWithAnInstalledClient) {
     std::lock_guard lock(ctx_.install.lock);
     ctx_.install.state.stage = InstallStage::Unknown;
   }
-  EXPECT_EQ(Run("ui.ready\n"), (V{"isClientInstalled", "markInstalled", "postInstallEvent", "postEpoch", "pushNews",
-                                  "pushAccounts", "pushEnv", "checkForUpdate", "pushSpeedLimit"}));
+  EXPECT_EQ(Run("ui.ready\n"), (V{"isClientInstalled", "markInstalled", "postInstallEvent", "catchUp",
+                                  "pushSpeedLimit"}));
   // The real worker behind "markInstalled" is what sets the stage.
   RealWorkers().markInstalled(ctx_);
   std::lock_guard lock(ctx_.install.lock);
@@ -270,9 +268,8 @@ TEST_F(DispatchTest, RealWorkersAreAllWired) {
                   reinterpret_cast<const void*>(w.verifyClient), reinterpret_cast<const void*>(w.updateClient),
                   reinterpret_cast<const void*>(w.runInstall), reinterpret_cast<const void*>(w.findClientDir),
                   reinterpret_cast<const void*>(w.isClientInstalled), reinterpret_cast<const void*>(w.markInstalled),
-                  reinterpret_cast<const void*>(w.postInstallEvent), reinterpret_cast<const void*>(w.postEpoch),
-                  reinterpret_cast<const void*>(w.pushNews), reinterpret_cast<const void*>(w.pushEnv),
-                  reinterpret_cast<const void*>(w.checkForUpdate),
+                  reinterpret_cast<const void*>(w.postInstallEvent), reinterpret_cast<const void*>(w.catchUp),
+                  reinterpret_cast<const void*>(w.pushNews),
                   reinterpret_cast<const void*>(w.refreshInstallScreen),
                   reinterpret_cast<const void*>(w.setSpeedLimit), reinterpret_cast<const void*>(w.pushSpeedLimit)})
     EXPECT_NE(p, nullptr);

@@ -3,6 +3,7 @@
 #include <httplib.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -118,13 +119,15 @@ sigset_t BlockStopSignals() {
   return stopSignals;
 }
 
-void TuneServer(httplib::Server& server) {
+// The listening socket; TuneServer's options see it before it is bound.
+void TuneServer(httplib::Server& server, int& listener) {
   // Address reuse only: a restart must not wait for the last run's closed
   // connections to time out, but a second service must not share the port
   // (the library's default, port reuse, would let it).
-  server.set_socket_options([](socket_t sock) {
+  server.set_socket_options([&listener](socket_t sock) {
     const int yes = 1;
     setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    listener = sock;
   });
   // Each connection holds a thread while it is open, and a throttled or
   // delayed answer holds it for long: more threads than the library's few,
@@ -133,12 +136,22 @@ void TuneServer(httplib::Server& server) {
   // Headers and body go out in separate writes; without this a client that
   // delays its acknowledgements would stall every small answer.
   server.set_tcp_nodelay(true);
+  // The library closes a kept connection after five requests; a launcher
+  // fetching hundreds of small files would pay a new connection for every
+  // fifth. nginx's default is a thousand.
+  server.set_keep_alive_max_count(1000);
 }
 
 // The port now listened on, or -1.
-int Bind(httplib::Server& server, const ServiceConfig& config) {
-  if (config.port == 0) return server.bind_to_any_port(config.host);
-  return server.bind_to_port(config.host, config.port) ? config.port : -1;
+int Bind(httplib::Server& server, const ServiceConfig& config, const int& listener) {
+  const int port = config.port == 0 ? server.bind_to_any_port(config.host)
+                                    : (server.bind_to_port(config.host, config.port) ? config.port : -1);
+  // The library listens with a backlog of five. A launcher opens up to 16
+  // connections at once, and each one past the queue loses its SYN and
+  // waits a second for the retry; a real server's queue holds hundreds.
+  // Listening again only changes the queue's length.
+  if (port >= 0 && listener >= 0) ::listen(listener, SOMAXCONN);
+  return port;
 }
 
 // Serves until a stop signal arrives or listening ends on its own.
@@ -167,14 +180,15 @@ int RunService(const ServiceConfig& config) {
     return 2;
   }
   httplib::Server server;
-  TuneServer(server);
+  int listener = -1;
+  TuneServer(server, listener);
   Service service(config);
   std::string error;
   if (!service.Setup(server, error)) {
     std::fprintf(stderr, "tarn-service: %s\n", error.c_str());
     return 2;
   }
-  const int port = Bind(server, config);
+  const int port = Bind(server, config, listener);
   if (port < 0) {
     std::fprintf(stderr, "tarn-service: cannot listen on %s:%d\n", config.host.c_str(), config.port);
     return 3;
