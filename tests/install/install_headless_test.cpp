@@ -175,6 +175,12 @@ TEST_F(InstallEndToEnd, AFreshInstallLandsWholeAndTheNextStartSeesIt) {
   ASSERT_NE(done, keys.end());
   EXPECT_EQ(V(done - 5, keys.end()), (V{"install", "epoch", "news", "accounts", "update", "progress", "install", "epoch",
                                         "news", "accounts", "update", "progress", "limit"}));
+  // The service's build is asked once by the finished run (to stamp the
+  // client, then shown and compared) and once by the start-up push: every
+  // question costs a distant player round trips.
+  size_t buildAsked = 0;
+  for (const test::AccessEntry& e : service_.AccessLog()) buildAsked += e.target == "/TRN/element/version";
+  EXPECT_EQ(buildAsked, 2u);
   const std::string finished = lines[std::find_if(lines.begin(), lines.end(),
                                                   [](const std::string& l) {
                                                     return StartsWith(l, R"({"install")") &&

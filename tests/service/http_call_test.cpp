@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "bridge/context.h"
 #include "bridge/service_endpoint.h"
@@ -73,6 +74,33 @@ TEST(HttpCall, JsonTypeOnlyWithABodyAndTheLaunchersOwnAgent) {
     EXPECT_FALSE(found) << r.head;
     EXPECT_EQ(r.body, "");
   }
+}
+
+// A task asks several things in a row; each call after the first goes out
+// on the thread's open connection, but never on one an answer was cut on.
+TEST(HttpCall, AThreadsCallsShareItsConnectionButNeverACutOne) {
+  LauncherContext ctx;
+  LoopbackServer server([](const SeenRequest& r) {
+    Reply reply(200, std::string(100, r.target == "/api/news" ? 'n' : 'v'));
+    reply.keepOpen = true;
+    if (r.target == "/api/auth") reply.cutAfter = 10;
+    return reply;
+  });
+  ASSERT_TRUE(server.listening());
+  const test::LoopbackEndpoint endpoint(ctx, server.port());
+  std::string body;
+  uint32_t status = 0;
+  for (const char* path : {"/TRN/element/version", "/api/news", "/TRN/element/version"})
+    EXPECT_TRUE(HttpCall(ctx, "GET", path, {}, body, status) && body.size() == 100) << path;
+  EXPECT_EQ(server.connections(), 1);
+  EXPECT_TRUE(HttpCall(ctx, "POST", "/api/auth", "{}", body, status));
+  EXPECT_EQ(body, std::string(10, 'v'));
+  EXPECT_TRUE(HttpCall(ctx, "GET", "/api/news", {}, body, status));
+  EXPECT_EQ(body, std::string(100, 'n'));
+  EXPECT_EQ(server.connections(), 2);
+  // Another thread has a connection of its own.
+  std::thread([&] { EXPECT_TRUE(HttpCall(ctx, "GET", "/api/news", {}, body, status)); }).join();
+  EXPECT_EQ(server.connections(), 3);
 }
 
 TEST(HttpCall, AnswersBeyondTheirCeilingFailWithNothingKept) {
