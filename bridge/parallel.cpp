@@ -73,4 +73,19 @@ void ForEachInParallel(size_t count, const std::function<void(size_t)>& work,
   for (std::thread& t : threads) t.join();
 }
 
+Aside::Aside(std::function<void()> work) : work_(std::move(work)) {
+  try {
+    thread_ = std::thread([this] {
+      work_();
+      ReleaseThreadState();
+    });
+  } catch (const std::system_error&) {
+    work_();
+  }
+}
+
+Aside::~Aside() {
+  if (thread_.joinable()) thread_.join();
+}
+
 }  // namespace tarn

@@ -4,6 +4,7 @@
 // are hashed side by side, but the page must hear of them in list order.
 #include <cstddef>
 #include <functional>
+#include <thread>
 
 namespace tarn {
 
@@ -19,5 +20,20 @@ unsigned ParallelWorkers();
 // started, the calling thread does the work itself.
 void ForEachInParallel(size_t count, const std::function<void(size_t)>& work,
                        const std::function<void(size_t)>& inOrder, unsigned workers = 0);
+
+// Runs work on a thread of its own while the caller goes on, and waits for
+// it when it goes out of scope. When no thread can be started, work runs at
+// once on the calling thread.
+class Aside {
+ public:
+  explicit Aside(std::function<void()> work);
+  ~Aside();
+  Aside(const Aside&) = delete;
+  Aside& operator=(const Aside&) = delete;
+
+ private:
+  std::function<void()> work_;
+  std::thread thread_;
+};
 
 }  // namespace tarn

@@ -20,9 +20,15 @@ FetchWorkers::FetchWorkers(size_t count, size_t workers, TargetOf target, Fetch 
       break;  // fewer workers; with none at all, Next fetches on its own thread
     }
   }
-  std::lock_guard lock(lock_);
-  most_ = std::max<size_t>(threads_.size(), 1);
-  limit_ = most_;
+  {
+    std::lock_guard lock(lock_);
+    most_ = std::max<size_t>(threads_.size(), 1);
+    limit_ = most_;
+  }
+  // Workers that started before the limit was raised are waiting under
+  // the old one: without this they would sit out the first file's round
+  // trip.
+  changed_.notify_all();
 }
 
 FetchWorkers::~FetchWorkers() {

@@ -2,7 +2,6 @@
 // with their entry points and brings the page up to date after an install.
 // The bridge stays the floor the jobs stand on, and none of them reaches
 // back up to it.
-#include <array>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -32,23 +31,22 @@ namespace {
 
 // The play screen of an installed client: epoch, news, accounts, env and
 // the update state, Events in that order. Three of them are questions to
-// the service, each a connection and two round trips of its own, which a
-// distant line makes felt; so they are asked side by side, and the service's
-// build once for both the epoch and the update check (not at all when the
-// caller has just had its answer).
+// the service, each two round trips on a new connection, which a distant
+// line makes felt; so they are asked side by side, and the service's build
+// once for both the epoch and the update check (not at all when the caller
+// has just had its answer). The news is asked on this thread, whose
+// connection to the service a finished install has left open.
 void CatchUp(LauncherContext& ctx, std::optional<int32_t> serviceBuild) {
-  std::array<std::string, 3> events;
-  ForEachInParallel(
-      events.size(),
-      [&](size_t i) {
-        if (i == 0) {
-          if (!serviceBuild) serviceBuild = FetchServerBuild(ctx);
-          events[0] = EpochEvent(ReadClientVersion(ctx), serviceBuild.value_or(-1));
-        } else {
-          events[i] = i == 1 ? NewsEvent(ctx) : BuildAccountsEvent(ctx);
-        }
-      },
-      [&](size_t i) { PostToUi(ctx, events[i]); }, events.size());
+  std::string epoch, news, accounts;
+  {
+    const Aside build([&] {
+      if (!serviceBuild) serviceBuild = FetchServerBuild(ctx);
+      epoch = EpochEvent(ReadClientVersion(ctx), serviceBuild.value_or(-1));
+    });
+    const Aside stored([&] { accounts = BuildAccountsEvent(ctx); });
+    news = NewsEvent(ctx);
+  }
+  for (const std::string* event : {&epoch, &news, &accounts}) PostToUi(ctx, *event);
   PushEnv(ctx);
   PostUpdateCheck(ctx, serviceBuild);
 }
