@@ -712,6 +712,31 @@ TEST_F(Download, WorkersFetchOnSeveralConnectionsAndTheCallerTakesTheFilesInOrde
   EXPECT_LE(most, 16u);
 }
 
+// Every worker starts on a file at once: a file waits a round trip for its
+// answer, and a worker idle for it is a round trip lost per round.
+TEST(FetchWorkersStart, AllWorkersTakeAFileAtOnce) {
+  std::mutex lock;
+  std::condition_variable changed;
+  size_t running = 0;                    // guarded by lock
+  bool together = false, alone = false;  // guarded by lock
+  std::vector<std::string> targets(64);
+  for (size_t k = 0; k < targets.size(); ++k) targets[k] = std::to_string(k);
+  FetchWorkers workers(
+      targets.size(), 16, [&](size_t k) -> const std::string& { return targets[k]; },
+      [&](size_t, FetchWorkers&) {
+        std::unique_lock guard(lock);
+        if (++running >= 16) together = true;
+        changed.notify_all();
+        if (!changed.wait_for(guard, std::chrono::seconds(2), [&] { return together; })) alone = true;
+        --running;
+        return true;
+      });
+  size_t i = 0, taken = 0;
+  while (workers.Next(i, {})) ++taken;
+  EXPECT_EQ(taken, targets.size());
+  EXPECT_FALSE(alone) << "a file ran while workers sat idle";
+}
+
 // A worker whose attempt failed asks for fewer transfers at once; after a
 // halt nothing new starts, and the files already running still come to the
 // caller in order.
