@@ -84,18 +84,23 @@ run_headless() {  # dir script (lines as they stand)
      if [ -n "${STAMP:-}" ]; then while IFS= read -r l; do echo "$EPOCHREALTIME $l"; done; else cat; fi > "$1/out.log")
 }
 
+# The launcher flushes what it writes, and a flush of the file system also
+# writes back whatever else waits on it (the sites made just before): each
+# contender starts with nothing dirty, outside its timing.
+settle() { sync; }
+
 contenders() {  # set
   local site=$work/site-$1 t
   local dir; dir=$(launcher "$1-launcher")
-  t=$(now); run_headless "$dir" ":pick $dir/games$nl\"install.folder\"$nl:wait$nl"; echo "  launcher install      $(elapsed "$t") s"
+  settle; t=$(now); run_headless "$dir" ":pick $dir/games$nl\"install.folder\"$nl:wait$nl"; echo "  launcher install      $(elapsed "$t") s"
   grep -q '"stage":"готово"' "$dir/out.log" || echo "  (install did not finish: $dir/out.log)"
   # Every file damaged: the update fetches them all again.
   find "$dir/games" -name 'f*' -type f -exec sh -c 'for f; do printf x | dd of="$f" bs=1 count=1 conv=notrunc 2>/dev/null; done' x {} +
-  t=$(now); run_headless "$dir" "\"client.update\"$nl:wait$nl"; echo "  launcher update       $(elapsed "$t") s"
+  settle; t=$(now); run_headless "$dir" "\"client.update\"$nl:wait$nl"; echo "  launcher update       $(elapsed "$t") s"
   grep -q 'Все файлы обновлены' "$dir/out.log" || echo "  (update did not finish: $dir/out.log)"
   mkdir -p "$work/$1-curl1" "$work/$1-curl16"
-  [ "${CURL1:-1}" = 0 ] || { t=$(now); (cd "$work/$1-curl1" && curl -sSf --noproxy '*' -K "$site/curl.cfg"); echo "  curl, one connection  $(elapsed "$t") s"; }
-  t=$(now); (cd "$work/$1-curl16" && curl -sSf --no-progress-meter --noproxy "*" --parallel --parallel-max 16 -K "$site/curl.cfg"); echo "  curl --parallel 16    $(elapsed "$t") s"
+  [ "${CURL1:-1}" = 0 ] || { settle; t=$(now); (cd "$work/$1-curl1" && curl -sSf --noproxy '*' -K "$site/curl.cfg"); echo "  curl, one connection  $(elapsed "$t") s"; }
+  settle; t=$(now); (cd "$work/$1-curl16" && curl -sSf --no-progress-meter --noproxy "*" --parallel --parallel-max 16 -K "$site/curl.cfg"); echo "  curl --parallel 16    $(elapsed "$t") s"
   [ -n "${KEEP:-}" ] || rm -rf "$dir/games" "$work/$1-curl1" "$work/$1-curl16"
 }
 
