@@ -133,6 +133,9 @@ TEST(HttpCall, AnswersBeyondTheirCeilingFailWithNothingKept) {
   EXPECT_FALSE(HttpCall(ctx, "POST", "/api/auth", R"({"login":"a","password":"b"})", body, status));
   // The endless answers were given up soon after their ceiling.
   EXPECT_LT(service.BytesSent("/api/news"), 8u * kSmallDocumentCapBytes);
+  // and the connection they were given up on is not the next call's.
+  EXPECT_TRUE(HttpCall(ctx, "GET", "/TRN/element/files.md5", {}, body, status));
+  EXPECT_TRUE(body == list) << body.size();
 }
 
 TEST(HttpCall, ARedirectToAnotherPortIsNotFollowed) {
