@@ -58,7 +58,8 @@ struct HttpRequest {
   // this one open for the next (ReleaseThreadState closes it). A connection
   // on which bytes wait past the end of the last answer (a body longer than
   // its Content-Length) is closed instead, so the next answer is read
-  // clean. A backend without such a connection opens a new one each time.
+  // clean. On Windows, WinHTTP keeps the connection in the pool of the
+  // thread's kept session, and decides itself when one cannot be reused.
   bool keepConnection = false;
 };
 

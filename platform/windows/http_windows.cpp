@@ -41,22 +41,28 @@ HttpHead HeadOf(const WinHttpExchange& x) {
 
 }  // namespace
 
-// WinHTTP keeps no connection across exchanges here: every request opens a
-// session of its own, keepConnection or not.
+// A keepConnection request goes out on the thread's kept session and
+// connection, where WinHTTP reuses the connection the last request left
+// open; any other opens handles of its own.
 HttpResult SendHttpRequest(const HttpRequest& request, const HttpSink& sink) {
   WinHttpExchange x;
   const HttpTimeouts& limits = request.timeouts;
-  if (!x.Open({.host = request.host,
-               .port = request.port,
-               .secure = request.secure,
-               .method = request.method,
-               .target = request.target,
-               .userAgent = request.userAgent,
-               .resolveMs = limits.resolveMs,
-               .connectMs = limits.connectMs,
-               .sendMs = limits.sendMs,
-               .receiveMs = limits.receiveMs}))
-    return {};
+  const WinHttpTarget target{.host = request.host,
+                             .port = request.port,
+                             .secure = request.secure,
+                             .method = request.method,
+                             .target = request.target,
+                             .userAgent = request.userAgent,
+                             .resolveMs = limits.resolveMs,
+                             .connectMs = limits.connectMs,
+                             .sendMs = limits.sendMs,
+                             .receiveMs = limits.receiveMs};
+  HINTERNET session = nullptr, connection = nullptr;
+  // Plain HTTP to another machine is refused by Open before any handle.
+  const bool opened = request.keepConnection && !RefusedInClear(request.host, request.secure)
+                          ? KeptWinHttp(target, session, connection) && x.Open(target, session, connection)
+                          : x.Open(target);
+  if (!opened) return {};
   if (limits.totalMs > 0)
     x.SetDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(limits.totalMs));
   if (request.rangeFrom > 0 && !x.AddHeader(L"Range: bytes=" + std::to_wstring(request.rangeFrom) + L"-")) return {};

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "platform/thread.h"
+#include "platform/windows/winhttp_exchange.h"
 
 namespace tarn {
 namespace {
@@ -37,8 +38,8 @@ bool StartDetachedThread(ThreadEntry entry, void* arg) {
   return true;
 }
 
-// Nothing to free: the Windows backend's crypto and HTTP calls keep no
-// per-thread state of their own.
-void ReleaseThreadState() {}
+// The kept WinHTTP session and connection; the crypto calls keep no
+// per-thread state.
+void ReleaseThreadState() { ReleaseKeptWinHttp(); }
 
 }  // namespace tarn

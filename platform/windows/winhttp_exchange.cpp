@@ -66,25 +66,87 @@ struct WinHttpExchange::Shared {
 
 WinHttpExchange::WinHttpExchange() : shared_(new Shared) {}
 
+namespace {
+
+HINTERNET OpenSession(const std::string& userAgent) {
+  return WinHttpOpen(ToWide(userAgent).c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                     WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
+}
+
+struct KeptHandles {
+  std::string host;
+  uint16_t port = 0;
+  bool secure = false;
+  std::string userAgent;
+  HINTERNET session = nullptr;
+  HINTERNET connection = nullptr;
+
+  void Close() {
+    if (connection) WinHttpCloseHandle(connection);
+    if (session) WinHttpCloseHandle(session);
+    connection = session = nullptr;
+  }
+  ~KeptHandles() { Close(); }
+};
+
+thread_local KeptHandles tKept;
+
+}  // namespace
+
+bool KeptWinHttp(const WinHttpTarget& t, HINTERNET& session, HINTERNET& connection) {
+  if (!tKept.connection || tKept.host != t.host || tKept.port != t.port || tKept.secure != t.secure ||
+      tKept.userAgent != t.userAgent) {
+    tKept.Close();
+    tKept.session = OpenSession(t.userAgent);
+    if (tKept.session) tKept.connection = WinHttpConnect(tKept.session, ToWide(t.host).c_str(), t.port, 0);
+    if (!tKept.connection) {
+      tKept.Close();
+      return false;
+    }
+    tKept.host = t.host;
+    tKept.port = t.port;
+    tKept.secure = t.secure;
+    tKept.userAgent = t.userAgent;
+  }
+  session = tKept.session;
+  connection = tKept.connection;
+  return true;
+}
+
+void ReleaseKeptWinHttp() { tKept.Close(); }
+
 WinHttpExchange::~WinHttpExchange() {
   if (request_) WinHttpCloseHandle(request_);
-  if (connection_) WinHttpCloseHandle(connection_);
-  if (session_) WinHttpCloseHandle(session_);
+  if (!borrowed_ && connection_) WinHttpCloseHandle(connection_);
+  if (!borrowed_ && session_) WinHttpCloseHandle(session_);
   Shared::Release(shared_);
 }
 
 bool WinHttpExchange::Open(const WinHttpTarget& t) {
   if (!shared_->done || RefusedInClear(t.host, t.secure)) return false;
-  session_ = WinHttpOpen(ToWide(t.userAgent).c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                         WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
+  session_ = OpenSession(t.userAgent);
   if (!session_) return false;
-  if (!WinHttpSetTimeouts(session_, t.resolveMs, t.connectMs, t.sendMs, t.receiveMs)) return false;
   connection_ = WinHttpConnect(session_, ToWide(t.host).c_str(), t.port, 0);
   if (!connection_) return false;
+  return OpenRequest(t);
+}
+
+bool WinHttpExchange::Open(const WinHttpTarget& t, HINTERNET session, HINTERNET connection) {
+  if (!shared_->done || RefusedInClear(t.host, t.secure)) return false;
+  borrowed_ = true;
+  session_ = session;
+  connection_ = connection;
+  return OpenRequest(t);
+}
+
+bool WinHttpExchange::OpenRequest(const WinHttpTarget& t) {
   request_ = WinHttpOpenRequest(connection_, ToWide(t.method).c_str(), ToWide(WireTarget(t.target)).c_str(),
                                 nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                 t.secure ? WINHTTP_FLAG_SECURE : 0);
   if (!request_) return false;
+  // On the request, not the session: a kept session serves requests with
+  // different limits.
+  if (!WinHttpSetTimeouts(request_, t.resolveMs, t.connectMs, t.sendMs, t.receiveMs)) return false;
   // The context reaches every callback of the request, its closing included.
   DWORD_PTR context = reinterpret_cast<DWORD_PTR>(shared_);
   if (!WinHttpSetOption(request_, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context)) return false;

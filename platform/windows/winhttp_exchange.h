@@ -1,5 +1,5 @@
 #pragma once
-// One WinHTTP request on a session of its own, run asynchronously but
+// One WinHTTP request, run asynchronously but
 // driven from the calling thread: every step is started here and waited
 // for here in short slices, so the caller can give up between two slices
 // (a pause, a stop, an overall limit) even while the network is silent.
@@ -47,6 +47,10 @@ class WinHttpExchange {
   // Session (no proxy), time-outs, connection and request; redirects and
   // cookies are turned off. False when any of them cannot be made.
   bool Open(const WinHttpTarget& target);
+  // The same on a session and connection the caller keeps (KeptWinHttp):
+  // WinHTTP gives the request the connection the last one left in its
+  // pool, and only the request is this exchange's to close.
+  bool Open(const WinHttpTarget& target, HINTERNET session, HINTERNET connection);
   // After which waiting gives up with Step::Stopped; none by default.
   void SetDeadline(std::chrono::steady_clock::time_point deadline) { deadline_ = deadline; }
   bool AddHeader(const std::wstring& line);
@@ -72,12 +76,23 @@ class WinHttpExchange {
   Step Wait(const Poll& poll);
   bool PastDeadline();
 
+  bool OpenRequest(const WinHttpTarget& target);
+
   Shared* shared_;
+  bool borrowed_ = false;  // session_ and connection_ are the caller's
   HINTERNET session_ = nullptr;
   HINTERNET connection_ = nullptr;
   HINTERNET request_ = nullptr;
   DWORD error_ = 0;
   std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
 };
+
+// The calling thread's kept session and connection for one endpoint
+// (asynchronous, no proxy), made on first use and again whenever the
+// endpoint or the agent changes; false when they cannot be made. WinHTTP
+// keeps the connection open between requests made on them (and over TLS,
+// its session). ReleaseThreadState closes them.
+bool KeptWinHttp(const WinHttpTarget& target, HINTERNET& session, HINTERNET& connection);
+void ReleaseKeptWinHttp();
 
 }  // namespace tarn

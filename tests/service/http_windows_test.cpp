@@ -7,10 +7,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/http.h"
+#include "platform/thread.h"
 #include "support/service_fixture.h"
 #include "support/temp_dir.h"
 
@@ -90,6 +93,100 @@ class RedirectingServer {
   std::atomic<int> connections_{0};
   std::thread thread_;
 };
+
+// Answers every request on a connection with "ok" and keeps it open, each
+// connection on a thread of its own; counts the connections.
+class KeepingServer {
+ public:
+  KeepingServer() {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    listen(listener_, 4);
+    int size = sizeof address;
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
+    port_ = ntohs(address.sin_port);
+    acceptor_ = std::thread([this] {
+      for (;;) {
+        const SOCKET client = accept(listener_, nullptr, nullptr);
+        if (client == INVALID_SOCKET) return;
+        std::lock_guard lock(mutex_);
+        clients_.push_back(client);
+        served_.emplace_back([this, client] {
+          // Wine wakes no recv for a shutdown from another thread: short
+          // waits, and the stop flag between them.
+          const DWORD slice = 100;
+          setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&slice), sizeof slice);
+          std::string seen;
+          char buffer[4096];
+          while (!stopping_) {
+            const int got = recv(client, buffer, sizeof buffer, 0);
+            if (got == SOCKET_ERROR && WSAGetLastError() == WSAETIMEDOUT) continue;
+            if (got <= 0) return;
+            seen.append(buffer, static_cast<size_t>(got));
+            for (size_t end; (end = seen.find("\r\n\r\n")) != std::string::npos; seen.erase(0, end + 4)) {
+              const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+              send(client, answer.data(), static_cast<int>(answer.size()), 0);
+            }
+          }
+        });
+      }
+    });
+  }
+  ~KeepingServer() {
+    stopping_ = true;
+    closesocket(listener_);
+    acceptor_.join();
+    std::lock_guard lock(mutex_);
+    for (std::thread& t : served_) t.join();
+    for (const SOCKET client : clients_) closesocket(client);
+    WSACleanup();
+  }
+  uint16_t port() const { return port_; }
+  size_t connections() {
+    std::lock_guard lock(mutex_);
+    return clients_.size();
+  }
+
+ private:
+  SOCKET listener_ = INVALID_SOCKET;
+  uint16_t port_ = 0;
+  std::atomic<bool> stopping_{false};
+  std::thread acceptor_;
+  std::mutex mutex_;
+  std::vector<SOCKET> clients_;     // guarded by mutex_
+  std::vector<std::thread> served_;  // guarded by mutex_
+};
+
+// Over a distant line a new connection costs a round trip (over TLS, more)
+// before the request leaves: a thread's kept requests go out one after
+// another on its kept session and share one connection.
+TEST(WinHttpTransport, AThreadsKeptRequestsShareOneConnection) {
+  KeepingServer server;
+  HttpRequest request;
+  request.host = "127.0.0.1";
+  request.port = server.port();
+  request.target = "/";
+  request.userAgent = "TarnLauncher/1.0";
+  request.keepConnection = true;
+  std::string body;
+  HttpSink sink;
+  sink.body = [&](std::string_view bytes) {
+    body.append(bytes);
+    return true;
+  };
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(SendHttpRequest(request, sink).end, HttpEnd::Complete) << i;
+  EXPECT_EQ(body, "okokok");
+  EXPECT_EQ(server.connections(), 1u);
+  // Whether a request without keepConnection, or another thread's, gets a
+  // connection of its own is WinHTTP's to say: Windows pools connections per
+  // session, Wine for the whole process.
+  ReleaseThreadState();
+}
 
 TEST(WinHttpTransport, ARedirectIsAnsweredNotFollowed) {
   RedirectingServer server;
