@@ -48,22 +48,29 @@ Reply Get(uint16_t port, const std::string& target, int totalMs = 0, const std::
   return reply;
 }
 
+// A listening socket on 127.0.0.1 and a port the system picks (Winsock
+// started; the caller's WSACleanup ends it).
+SOCKET ListenOnLoopback(uint16_t& port) {
+  WSADATA data;
+  WSAStartup(MAKEWORD(2, 2), &data);
+  const SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  listen(listener, 4);
+  int size = sizeof address;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+  port = ntohs(address.sin_port);
+  return listener;
+}
+
 // Answers one connection with a redirect to an address that must never be
 // asked for, and counts what arrives.
 class RedirectingServer {
  public:
   RedirectingServer() {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(listener_, 4);
-    int size = sizeof address;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
-    port_ = ntohs(address.sin_port);
+    listener_ = ListenOnLoopback(port_);
     thread_ = std::thread([this] {
       for (;;) {
         const SOCKET client = accept(listener_, nullptr, nullptr);
@@ -99,17 +106,7 @@ class RedirectingServer {
 class KeepingServer {
  public:
   KeepingServer() {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(listener_, 4);
-    int size = sizeof address;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
-    port_ = ntohs(address.sin_port);
+    listener_ = ListenOnLoopback(port_);
     acceptor_ = std::thread([this] {
       for (;;) {
         const SOCKET client = accept(listener_, nullptr, nullptr);
