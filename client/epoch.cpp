@@ -3,7 +3,6 @@
 #include <array>
 #include <string_view>
 
-#include "bridge/host_slots.h"
 #include "client/version_file.h"
 #include "service/call.h"
 
