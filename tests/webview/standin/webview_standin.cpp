@@ -75,12 +75,25 @@ void Record(std::string line) {
     escaped += c == '\n' ? 'n' : c == '\r' ? 'r' : c;
   }
   escaped += '\n';
-  const HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  // The desktop's openers are processes of their own, started side by side:
+  // Wine's appending writes are not atomic between processes, so every
+  // writer takes the file in turn and writes at the end it finds.
+  const HANDLE turn = CreateMutexW(nullptr, FALSE, L"TarnWebViewStandInRecord");
+  if (!turn) return;
+  if (WaitForSingleObject(turn, 10000) == WAIT_TIMEOUT) {
+    CloseHandle(turn);
+    return;
+  }
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
-  DWORD written = 0;
-  WriteFile(file, escaped.data(), static_cast<DWORD>(escaped.size()), &written, nullptr);
-  CloseHandle(file);
+  if (file != INVALID_HANDLE_VALUE) {
+    DWORD written = 0;
+    if (SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_END))
+      WriteFile(file, escaped.data(), static_cast<DWORD>(escaped.size()), &written, nullptr);
+    CloseHandle(file);
+  }
+  ReleaseMutex(turn);
+  CloseHandle(turn);
 }
 
 LPWSTR CoCopy(const std::wstring& text) {
