@@ -66,6 +66,22 @@ std::wstring Env(const wchar_t* name) {
   return n > 0 && n < 1024 ? std::wstring(value, n) : std::wstring();
 }
 
+// A kernel handle closed on every path; both failure values read as none.
+class Handle {
+ public:
+  explicit Handle(HANDLE h) : h_(h == INVALID_HANDLE_VALUE ? nullptr : h) {}
+  ~Handle() {
+    if (h_) CloseHandle(h_);
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  explicit operator bool() const { return h_ != nullptr; }
+  HANDLE get() const { return h_; }
+
+ private:
+  HANDLE h_;
+};
+
 void Record(std::string line) {
   static const std::wstring path = Env(L"TARN_WEBVIEW_RECORD");
   if (path.empty()) return;
@@ -78,22 +94,17 @@ void Record(std::string line) {
   // The desktop's openers are processes of their own, started side by side:
   // Wine's appending writes are not atomic between processes, so every
   // writer takes the file in turn and writes at the end it finds.
-  const HANDLE turn = CreateMutexW(nullptr, FALSE, L"TarnWebViewStandInRecord");
-  if (!turn) return;
-  if (WaitForSingleObject(turn, 10000) == WAIT_TIMEOUT) {
-    CloseHandle(turn);
-    return;
-  }
-  const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file != INVALID_HANDLE_VALUE) {
+  const Handle turn(CreateMutexW(nullptr, FALSE, L"TarnWebViewStandInRecord"));
+  const DWORD waited = turn ? WaitForSingleObject(turn.get(), 10000) : WAIT_FAILED;
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return;
+  {
+    const Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
-    if (SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_END))
-      WriteFile(file, escaped.data(), static_cast<DWORD>(escaped.size()), &written, nullptr);
-    CloseHandle(file);
+    if (file && SetFilePointerEx(file.get(), LARGE_INTEGER{}, nullptr, FILE_END))
+      WriteFile(file.get(), escaped.data(), static_cast<DWORD>(escaped.size()), &written, nullptr);
   }
-  ReleaseMutex(turn);
-  CloseHandle(turn);
+  ReleaseMutex(turn.get());
 }
 
 LPWSTR CoCopy(const std::wstring& text) {
