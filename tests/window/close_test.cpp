@@ -44,7 +44,10 @@ class CloseDuringInstall : public test::Launcher {};
 
 TEST_F(CloseDuringInstall, LeavesAResumablePartAConsistentJournalAndNoLaterWrites) {
   const fs::path site = root_.path() / "site";
-  ASSERT_TRUE(test::MakeDemoSite(site, {"--size-mib", "8"}));
+  // Only the fixed files and the packs: a stop while nothing but small files
+  // is in flight leaves no ".part" to judge (those are held in memory), so
+  // every transfer here is a pack, throttled, and all of them start at once.
+  ASSERT_TRUE(test::MakeDemoSite(site, {"--size-mib", "8", "--files", "9"}));
   test::ServiceProcess service;
   ASSERT_TRUE(service.Start({.site = site, .port = 0, .args = {"--throttle", "524288"}})) << service.error();
   test::WriteFile(app_ / "service.url", service.Url(""));
@@ -84,16 +87,17 @@ TEST_F(CloseDuringInstall, LeavesAResumablePartAConsistentJournalAndNoLaterWrite
   EXPECT_EQ(Snapshot(data, data / "webview"), dataAtExit);
 
   // At least one file was cut short and kept for the resume: every ".part"
-  // holds the beginning of its file and no more.
+  // holds the beginning of its file and no more (all of it, when the file was
+  // in but not yet under its own name; the resume places such a one as is).
   size_t parts = 0;
   for (const auto& [path, stat] : clientAtExit) {
     if (path.extension() != ".part") continue;
     const fs::path real = site / "client" / fs::relative(path, client).replace_extension();
     const std::string kept = test::ReadFile(path);
     const std::string whole = test::ReadFile(real);
-    EXPECT_LT(kept.size(), whole.size()) << path;
+    EXPECT_LE(kept.size(), whole.size()) << path;
     EXPECT_EQ(kept, whole.substr(0, kept.size())) << path;
-    parts += kept.empty() ? 0 : 1;
+    parts += !kept.empty() && kept.size() < whole.size() ? 1 : 0;
   }
   EXPECT_GE(parts, 1u) << "no download was in flight when the window closed";
 
