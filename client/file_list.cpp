@@ -175,13 +175,18 @@ void ReadEntryLine(std::string_view line, FileList& list, SizeColumn& sizes) {
   list.entries.push_back(std::move(entry));
 }
 
-// A path that another entry's ".part" file would take.
-void CheckPartNames(FileList& list) {
+// A file named twice, or a path that another entry's ".part" file would
+// take: either way two entries would write one file.
+void CheckNames(FileList& list) {
   if (list.defect != ListDefect::None) return;
   std::vector<std::string_view> paths;
   paths.reserve(list.entries.size());
   for (const FileEntry& e : list.entries) paths.push_back(e.path);
-  if (const PartClash clash = FindPartClash(paths); clash.found) {
+  if (const PathRepeat repeat = FindRepeatedPath(paths); repeat.found) {
+    list.defect = ListDefect::PathRepeated;
+    list.defectPath = list.entries[repeat.again].path;
+    list.defectOwner = list.entries[repeat.first].path;
+  } else if (const PartClash clash = FindPartClash(paths); clash.found) {
     list.defect = ListDefect::PartNameTaken;
     list.defectPath = list.entries[clash.part].path;
     list.defectOwner = list.entries[clash.owner].path;
@@ -208,7 +213,7 @@ FileList ParseFileList(std::string_view signedText) {
       ReadEntryLine(line, list, sizes);
     }
   }
-  CheckPartNames(list);
+  CheckNames(list);
   list.sizesKnown = sizes.seen && !sizes.missing && list.defect == ListDefect::None;
   if (!list.sizesKnown) list.totalSize = 0;
   return list;
@@ -234,6 +239,14 @@ std::u16string ListPathKey(std::string_view path) {
   }
   endName();
   return out;
+}
+
+PathRepeat FindRepeatedPath(const std::vector<std::string_view>& paths) {
+  std::unordered_map<std::u16string, size_t> first;
+  first.reserve(paths.size());
+  for (size_t i = 0; i < paths.size(); ++i)
+    if (const auto [taken, fresh] = first.emplace(ListPathKey(paths[i]), i); !fresh) return {true, taken->second, i};
+  return {};
 }
 
 PartClash FindPartClash(const std::vector<std::string_view>& paths) {

@@ -24,6 +24,7 @@ enum class ListDefect {
   BadSize,        // a size token that is not a decimal number of bytes
   SizesTooLarge,  // sizes adding up past kMaxListTotalBytes
   PartNameTaken,  // one entry names the ".part" file another downloads through
+  PathRepeated,   // two entries name one file: which of them to install is anyone's guess
 };
 
 // More than any disk holds: a list that needs more is broken, and sums kept
@@ -38,7 +39,8 @@ struct FileList {
   std::vector<FileEntry> entries;  // document order, duplicates kept
   ListDefect defect = ListDefect::None;
   std::string defectPath;   // the entry the defect was found at
-  std::string defectOwner;  // PartNameTaken: the entry whose ".part" file defectPath is
+  std::string defectOwner;  // PartNameTaken: the entry whose ".part" file defectPath is;
+                            // PathRepeated: the first entry of the file defectPath names again
 };
 
 inline constexpr std::string_view kSignatureMarker = "-----BEGIN ELEMENT SIGNATURE-----";
@@ -74,6 +76,15 @@ struct PartClash {
   size_t part = 0;   // the listed file its ".part" file would overwrite
 };
 PartClash FindPartClash(const std::vector<std::string_view>& paths);
+
+// The first path (in list order) that names the same file as one before
+// it (by ListPathKey), as indices into paths; found false when there is none.
+struct PathRepeat {
+  bool found = false;
+  size_t first = 0;
+  size_t again = 0;
+};
+PathRepeat FindRepeatedPath(const std::vector<std::string_view>& paths);
 
 // Whether a list path stays inside the folder it is joined to.
 bool IsContainedListPath(std::string_view path);

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "client/signed_build.h"
 #include "service/call.h"
 
 namespace tarn {
@@ -16,15 +17,20 @@ ListFetch FetchFileList(LauncherContext& ctx, FileList& list) {
   if (!VerifyListSignature(body, signedText)) return ListFetch::BadSignature;
   body = std::string();  // a long list need not be held twice while it is parsed
   list = ParseFileList(signedText);
-  return list.defect == ListDefect::None ? ListFetch::Ok : ListFetch::Malformed;
+  if (list.defect != ListDefect::None) return ListFetch::Malformed;
+  // Anyone who serves files can serve an old signed list: a rollback.
+  return list.version >= 0 && list.version < ReadBuildFloor(ctx) ? ListFetch::Older : ListFetch::Ok;
 }
 
 size_t MaxListBytes() { return kFileListCapBytes; }
 
-std::string ListRefusalText(ListFetch fetched, const FileList& list) {
+std::string ListRefusalText(LauncherContext& ctx, ListFetch fetched, const FileList& list) {
   if (fetched == ListFetch::TooLarge)
     return "Список файлов на сервере больше " + std::to_string(MaxListBytes() >> 20) +
            " МБ — он слишком велик для этого лаунчера.";
+  if (fetched == ListFetch::Older)
+    return "Клиент на сервере старше установленного: на сервере сборка " + std::to_string(list.version) +
+           ", а у вас уже стояла сборка " + std::to_string(ReadBuildFloor(ctx)) + ".";
   switch (list.defect) {
     case ListDefect::BadSize:
       return "Список файлов на сервере повреждён: размер файла «" + list.defectPath +
@@ -34,6 +40,11 @@ std::string ListRefusalText(ListFetch fetched, const FileList& list) {
     case ListDefect::PartNameTaken:
       return "Список файлов на сервере называет «" + list.defectPath + "» — под этим именем докачивается «" +
              list.defectOwner + "», и один файл испортил бы другой.";
+    case ListDefect::PathRepeated:
+      if (list.defectPath == list.defectOwner)
+        return "Список файлов на сервере называет «" + list.defectPath + "» дважды, и неясно, какой из двух ставить.";
+      return "Список файлов на сервере называет один файл дважды: «" + list.defectOwner + "» и «" + list.defectPath +
+             "» — для Windows это одно имя, и неясно, какой из двух ставить.";
     case ListDefect::None:
       break;
   }

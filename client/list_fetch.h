@@ -15,17 +15,19 @@ enum class ListFetch {
   TooLarge,      // an answer past the ceiling this launcher reads
   BadSignature,  // an answer that the built-in key does not vouch for
   Malformed,     // signed, but no one may act on it: list.defect says why
+  Older,         // signed and whole, but of a lower build than this launcher has had
 };
 
-// Asks the service for "/TRN/element/files.md5". Ok and Malformed fill
-// list; anything else leaves it as it was.
+// Asks the service for "/TRN/element/files.md5". Ok, Malformed and Older
+// fill list; anything else leaves it as it was. A list without a build
+// number is never Older.
 ListFetch FetchFileList(LauncherContext& ctx, FileList& list);
 
 // The largest signed list this launcher reads, in bytes.
 size_t MaxListBytes();
 
-// What is wrong with a TooLarge or Malformed list, as one sentence for the
-// player; each job adds what it did about it.
-std::string ListRefusalText(ListFetch fetched, const FileList& list);
+// What is wrong with a TooLarge, Malformed or Older list, as one sentence
+// for the player; each job adds what it did about it.
+std::string ListRefusalText(LauncherContext& ctx, ListFetch fetched, const FileList& list);
 
 }  // namespace tarn

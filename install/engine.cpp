@@ -14,6 +14,7 @@
 #include "client/install_folder.h"
 #include "client/install_record.h"
 #include "client/list_fetch.h"
+#include "client/signed_build.h"
 #include "client/version_file.h"
 #include "download/request_path.h"
 #include "download/session.h"
@@ -50,11 +51,11 @@ void ClaimJournal(LauncherContext& ctx, const std::string& folder, const std::st
   if (!belongs) StartInstallJournal(ctx, folder);
 }
 
-// The service's build as it answered now, if it did.
+// The build the client was stamped with: the signed list's, or without one
+// the service's answer now, if it gave one.
 std::optional<int32_t> Finish(LauncherContext& ctx, const FileList& list, const std::string& folder) {
-  const std::optional<int32_t> serviceBuild = FetchServerBuild(ctx);
-  const int32_t build = serviceBuild.value_or(list.version);
-  if (build >= 0) WriteClientVersion(ctx, build);
+  const std::optional<int32_t> stamped = StampFinishedBuild(ctx, list, FetchServerBuild(ctx));
+  const int32_t build = stamped.value_or(-1);
   // The journal goes first: a run cut off between the two then re-checks
   // every file, where the other order would leave a finished install with
   // a journal that nothing removes and a later install into this folder
@@ -73,7 +74,7 @@ std::optional<int32_t> Finish(LauncherContext& ctx, const FileList& list, const 
   }
   PostInstallEvent(ctx);
   LogLine(ctx.log, "установка завершена: %s, сборка %d", folder.c_str(), static_cast<int>(build));
-  return serviceBuild;
+  return stamped;
 }
 
 // Where the run goes: the saved folder as it stands, or a choice (the

@@ -27,9 +27,9 @@ struct InstallOutcome {
   // The run finished the client: the caller brings the rest of the page up
   // to date.
   bool installed = false;
-  // The service's build, asked as the run finished (to stamp the client);
-  // nothing when it did not answer. The page's epoch and update check may
-  // take it rather than ask again a moment later.
+  // The build stamped as the run finished: the signed list's, or without
+  // one the service's answer; nothing when neither was there. The page's
+  // epoch and update check take it rather than ask again a moment later.
   std::optional<int32_t> serviceBuild;
 };
 InstallOutcome RunInstall(LauncherContext& ctx, InstallFolderSource source);

@@ -18,8 +18,14 @@ bool FetchInstallList(LauncherContext& ctx, FileList& list, std::string& message
         "минуту.";
     return false;
   }
+  if (fetched == ListFetch::Older) {
+    message = ListRefusalText(ctx, fetched, list) +
+              " Установка остановлена, ничего не записано: откатывать игру к старой сборке лаунчер не станет. "
+              "Сообщите в поддержку.";
+    return false;
+  }
   if (fetched == ListFetch::TooLarge || fetched == ListFetch::Malformed) {
-    message = ListRefusalText(fetched, list) +
+    message = ListRefusalText(ctx, fetched, list) +
               " Установка остановлена, ничего не записано. Это недосмотр на стороне сервера — сообщите в поддержку.";
     return false;
   }

@@ -11,6 +11,7 @@
 #include "client/epoch.h"
 #include "client/file_list.h"
 #include "client/install_folder.h"
+#include "client/signed_build.h"
 #include "client/version_file.h"
 #include "download/request_path.h"
 #include "download/session.h"
@@ -47,13 +48,12 @@ void CompareWithServer(LauncherContext& ctx, int32_t remote) {
   }
 }
 
-// The end of an update that left every file right: the build is stamped,
-// the epoch shown and the update check made from one answer of the
-// service, since over a distant line each question costs a connection and
-// two round trips.
-void StampShowAndCheck(LauncherContext& ctx) {
-  const std::optional<int32_t> build = FetchServerBuild(ctx);
-  if (build) WriteClientVersion(ctx, *build);
+// The end of an update that left every file right: the list's signed build
+// is stamped, the epoch shown and the update check made from one answer of
+// the service, since over a distant line each question costs a connection
+// and two round trips.
+void StampShowAndCheck(LauncherContext& ctx, const FileList& list) {
+  const std::optional<int32_t> build = StampFinishedBuild(ctx, list, FetchServerBuild(ctx));
   PostToUi(ctx, EpochEvent(ReadClientVersion(ctx), build.value_or(-1)));
   PostUpdateCheck(ctx, build);
 }
@@ -166,24 +166,24 @@ size_t DownloadFiles(LauncherContext& ctx, StatusRows& rows, const std::string& 
 }
 
 // The last rows and "progress" of an update that had files to fetch.
-void FinishDownload(LauncherContext& ctx, StatusRows& rows, size_t failures) {
+void FinishDownload(LauncherContext& ctx, StatusRows& rows, const FileList& list, size_t failures) {
   if (failures > 0) {
     // The old build number stays, so the next check still offers the update.
     rows[kDownloadRow] = MakeStateRow(RowState::Bad, "Обновление завершено с ошибками", "Ошибки");
     PostProgress(ctx, "Обновление завершено с ошибками", 100, true);
   } else {
     rows[kDownloadRow] = MakeStateRow(RowState::Ok, "Все файлы обновлены", "Готово");
-    StampShowAndCheck(ctx);
+    StampShowAndCheck(ctx, list);
     PostProgress(ctx, "Клиент обновлён", 100, true);
   }
   PostVerifyRows(ctx, rows);
 }
 
 // The last rows and "progress" of an update that found every file right.
-void FinishUnchanged(LauncherContext& ctx, StatusRows& rows) {
+void FinishUnchanged(LauncherContext& ctx, StatusRows& rows, const FileList& list) {
   rows.back() = MakeStateRow(RowState::Ok, "Все файлы на месте", "Готово");
   rows.push_back(MakeStateRow(RowState::Ok, "Клиент приведён к версии сервера", "Готово"));
-  StampShowAndCheck(ctx);
+  StampShowAndCheck(ctx, list);
   PostProgress(ctx, "Клиент актуален", 100, true);
   PostVerifyRows(ctx, rows);
 }
@@ -203,10 +203,10 @@ void RunUpdate(LauncherContext& ctx) {
   if (RefusedOverLauncher(ctx, rows, clientDir, list.entries)) return;
   const std::vector<FileEntry> toUpdate = FilesThatDiffer(ctx, rows, clientDir, list.entries);
   if (toUpdate.empty()) {
-    FinishUnchanged(ctx, rows);
+    FinishUnchanged(ctx, rows, list);
     return;
   }
-  FinishDownload(ctx, rows, DownloadFiles(ctx, rows, clientDir, toUpdate, list.sizesKnown));
+  FinishDownload(ctx, rows, list, DownloadFiles(ctx, rows, clientDir, toUpdate, list.sizesKnown));
 }
 
 }  // namespace

@@ -11,7 +11,8 @@ namespace tarn {
 
 // The task behind "client.update": fetches and checks the list, downloads
 // again every listed file whose checksum differs and, when none failed,
-// stamps the service's build into the version file. Reports through status
+// stamps the list's signed build into the version file. A list of a lower
+// build than this launcher has had is refused before any file is touched. Reports through status
 // rows and "progress". A second update asked for while one runs, or while
 // an install runs, is turned away (logged), because both would write the
 // same files and ".part" files at once.

@@ -56,7 +56,8 @@ bool FetchListShowingRows(LauncherContext& ctx, StatusRows& rows, const std::str
       break;
     case ListFetch::TooLarge:
     case ListFetch::Malformed:
-      rows.back() = MakeStateRow(RowState::Bad, ListRefusalText(fetched, list) + " " + refused, "Ошибка");
+    case ListFetch::Older:
+      rows.back() = MakeStateRow(RowState::Bad, ListRefusalText(ctx, fetched, list) + " " + refused, "Ошибка");
       break;
   }
   PostVerifyRows(ctx, rows);

@@ -14,8 +14,8 @@ namespace tarn {
 
 // The first row of verification and update: "Получаю список файлов" while
 // the list is fetched, then "Список получен, подпись верна" (not yet posted)
-// or, posted, the failure's label (a list too large or broken: what is wrong
-// with it, then refused). False when there is no list to go on.
+// or, posted, the failure's label (a list too large, broken or older than
+// the client this launcher has had: what is wrong with it, then refused). False when there is no list to go on.
 bool FetchListShowingRows(LauncherContext& ctx, StatusRows& rows, const std::string& unreachable,
                           const std::string& badSignature, const std::string& refused, FileList& list);
 

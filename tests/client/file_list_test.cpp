@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <vector>
 
 #include "bridge/base64.h"
 #include "list_signing.h"
@@ -248,12 +249,47 @@ TEST(ParseFileList, TokensAreSplitAtRunsOfBlanks) {
                               "aa 1 " + p + "\t\n" +                   // a trailing tab separates nothing
                               "bb 2 " + p + " extra tokens\n" +        // tokens after the third are ignored
                               "lonely\n" +                             // one token: skipped
-                              "bb 2 " + p + "\n");                     // duplicates stay
+                              "bb 2 " + p + "\n");                     // kept, though they spoil the list
   ASSERT_EQ(list.entries.size(), 4u);
   EXPECT_EQ(list.entries[0].md5, "ABCdef");
   EXPECT_EQ(list.entries[0].size, 7u);
   for (const FileEntry& e : list.entries) EXPECT_EQ(e.path, "data\\x.pck");
-  EXPECT_EQ(list.totalSize, 12u);
+  EXPECT_EQ(list.defect, ListDefect::PathRepeated);
+}
+
+TEST(ParseFileList, AFileNamedTwiceInAnySpellingWindowsTakesForOneMakesTheListUnusable) {
+  struct Case {
+    std::vector<const char*> paths;
+    const char* first;  // nullptr: every path names a file of its own
+    const char* again;
+  };
+  const Case cases[] = {
+      {{"a", "b", "a"}, "a", "a"},
+      {{"a/b", "a\\b"}, "a\\b", "a\\b"},
+      {{"a\\b", "A\\B"}, "a\\b", "A\\B"},
+      {{"Data/Файл.pck", "data/фАЙЛ.PCK"}, "Data\\Файл.pck", "data\\фАЙЛ.PCK"},
+      {{"dir/x", "dir./x."}, "dir\\x", "dir.\\x."},
+      {{"x", "x "}, "x", "x "},
+      // The first repeat in list order is named, before any ".part" clash.
+      {{"y", "y.part", "z", "Z", "y"}, "z", "Z"},
+      {{"a", "a.b", "ab", "a/b", "b/a", "aa", "a\\b\\c"}, nullptr, nullptr},
+  };
+  for (const Case& c : cases) {
+    std::string text = "# 7\n";
+    for (const char* path : c.paths) text += Line("aa", "1", path);
+    const FileList list = Parse(text);
+    ASSERT_EQ(list.entries.size(), c.paths.size()) << text;
+    if (!c.first) {
+      EXPECT_EQ(list.defect, ListDefect::None) << text;
+      EXPECT_TRUE(list.sizesKnown) << text;
+      continue;
+    }
+    EXPECT_EQ(list.defect, ListDefect::PathRepeated) << text;
+    EXPECT_EQ(list.defectOwner, c.first) << text;
+    EXPECT_EQ(list.defectPath, c.again) << text;
+    EXPECT_FALSE(list.sizesKnown) << text;
+    EXPECT_EQ(list.totalSize, 0u) << text;
+  }
 }
 
 TEST(ParseFileList, PathsAreBase64WithEitherSeparator) {

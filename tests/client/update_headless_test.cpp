@@ -254,6 +254,12 @@ TEST_F(UpdateEndToEnd, ListsNoOneMayActOnAreRefusedWithTheClientUntouched) {
        "Список файлов на сервере повреждён: файлы в нём в сумме больше, чем вмещает любой диск." + refused},
       {"# " + std::string(4u << 20, '-') + "\n",
        "Список файлов на сервере больше 4 МБ — он слишком велик для этого лаунчера." + refused},
+      {line("4", "data/a.pck"),
+       "Список файлов на сервере называет «data\\a.pck» дважды, и неясно, какой из двух ставить." + refused},
+      // Windows takes both spellings for one file, so every platform does.
+      {line("4", "DATA/a.PCK"),
+       "Список файлов на сервере называет один файл дважды: «data\\a.pck» и «DATA\\a.PCK» — для Windows это одно "
+       "имя, и неясно, какой из двух ставить." + refused},
   };
   ASSERT_NO_FATAL_FAILURE(StartService());
   for (const Case& c : cases) {
@@ -265,6 +271,75 @@ TEST_F(UpdateEndToEnd, ListsNoOneMayActOnAreRefusedWithTheClientUntouched) {
     EXPECT_EQ(ReadFile(VersionFile()), "4 0\n");
   }
   EXPECT_EQ(service_.BytesSent("/api/file"), 0u);
+}
+
+TEST_F(UpdateEndToEnd, AnOlderSignedListIsARollbackThatTouchesNothingUntilRepublishedAsANewerBuild) {
+  ASSERT_NO_FATAL_FAILURE(Publish({{"ElementClient.exe", "MZ v5"}, {"data/a.pck", "build 5"}}, 5));
+  SetLocalBuild("4 0\n");
+  ASSERT_NO_FATAL_FAILURE(StartService());
+  ASSERT_EQ(Run("client.update").back(), Verify({kListOk, Row("ok", "Все файлы на месте", "Готово"),
+                                                 Row("ok", "Клиент приведён к версии сервера", "Готово")}));
+  ASSERT_EQ(ReadFile(VersionFile()), "5 0\n");
+
+  // Whoever serves the files brings back build 3, validly signed and with
+  // a version document to match. The publisher itself refuses to sign it
+  // without being told.
+  WriteFile(site_ / "client" / "ElementClient.exe", "MZ v3");
+  WriteFile(site_ / "client" / "data" / "a.pck", "build 3");
+  WriteFile(site_ / "client" / "data" / "b.pck", "only in 3");
+  ASSERT_FALSE(test::PublishSite(site_, 3));
+  ASSERT_TRUE(test::PublishSite(site_, 3, {"--allow-older"}));
+  const std::string older = "Клиент на сервере старше установленного: на сервере сборка 3, а у вас уже стояла сборка 5.";
+  EXPECT_EQ(Run("client.update"),
+            (std::vector<std::string>{
+                Verify({kFetching}),
+                Verify({Row("bad", older + " Обновление отменено, ни один файл не тронут.", "Ошибка")})}));
+  EXPECT_EQ(Run("client.verify"), (std::vector<std::string>{Verify({kFetching}),
+                                                            Verify({Row("bad", older + " Список отвергнут.", "Ошибка")})}));
+  EXPECT_EQ(ReadFile(game_ / "ElementClient.exe"), "MZ v5");
+  EXPECT_EQ(ReadFile(game_ / "data" / "a.pck"), "build 5");
+  EXPECT_FALSE(fs::exists(game_ / "data" / "b.pck"));
+  EXPECT_EQ(ReadFile(VersionFile()), "5 0\n");
+  EXPECT_EQ(service_.BytesSent("/api/file"), 0u);
+
+  // Neither a lost floor file nor a version file turned back lets it through:
+  // the finished install's record still names build 5.
+  fs::remove(launcher_ / "data" / "build.floor");
+  WriteFile(launcher_ / "data" / "install.cfg",
+            "path=" + test::PathUtf8(game_) + "\r\nstate=готово\r\nversion=5\r\n");
+  SetLocalBuild("1 0\n");
+  EXPECT_EQ(Run("client.update").back(),
+            Verify({Row("bad", older + " Обновление отменено, ни один файл не тронут.", "Ошибка")}));
+  EXPECT_EQ(ReadFile(game_ / "data" / "a.pck"), "build 5");
+
+  // The operator's way back: the old content as a new, higher build.
+  ASSERT_TRUE(test::PublishSite(site_, 6));
+  EXPECT_EQ(Run("client.update").back(), Verify({kListOk, Row("ok", "Требуют обновления: 3 файлов", "Готово"),
+                                                 Row("ok", "Все файлы обновлены", "Готово")}));
+  EXPECT_EQ(ReadFile(game_ / "data" / "a.pck"), "build 3");
+  EXPECT_EQ(ReadFile(VersionFile()), "6 0\n");
+  EXPECT_EQ(ReadFile(launcher_ / "data" / "build.floor"), "6\n");
+}
+
+TEST_F(UpdateEndToEnd, TheStampAndTheCheckAfterItAreTheSignedBuildNotTheVersionDocuments) {
+  ASSERT_NO_FATAL_FAILURE(Publish({{"ElementClient.exe", "MZ"}, {"data/a.pck", "aaaa"}}, 5));
+  SetLocalBuild("4 0\n");
+  WriteFile(game_ / "data" / "a.pck", "old");
+  // One large number in the unsigned document would otherwise freeze the
+  // client for good: nothing ever looks newer than it.
+  SetServerBuild("2147483647\n");
+  ASSERT_NO_FATAL_FAILURE(StartService());
+  const auto lines = Run("client.update");
+  EXPECT_EQ(ReadFile(VersionFile()), "5 0\n");
+  EXPECT_EQ(ReadFile(game_ / "data" / "a.pck"), "aaaa");
+  const auto epoch = Only(lines, {R"({"epoch")"});
+  ASSERT_EQ(epoch.size(), 1u);
+  EXPECT_NE(epoch[0].find(R"("build":5,"remote":5)"), std::string::npos) << epoch[0];
+  EXPECT_EQ(Only(lines, {R"({"update")", R"({"progress":{"status":"Клиент)"}),
+            (std::vector<std::string>{NoUpdate(5, 5), Progress("Клиент актуален", 100, true),
+                                      Progress("Клиент обновлён", 100, true)}));
+  EXPECT_NE(Log().find(LogLineBytes("сервер называет сборку 2147483647, а подписанный список — 5: верю списку")),
+            std::string::npos);
 }
 
 TEST_F(UpdateEndToEnd, AListedEmptyFileTakesNoBytesOfALongAnswer) {

@@ -201,6 +201,18 @@ TEST_F(VerifyEndToEnd, FailuresBeforeHashingReplaceOrFollowTheFirstRow) {
   EXPECT_EQ(Run(exe, "client.verify").back(), Verify({kListOk, Row("ok", "Проверено файлов: 2", "Готово"),
                                                       Row("ok", "Расхождений нет — клиент целый", "Готово")}));
 
+  // A list naming one file twice, in letters Windows takes for the same.
+  WriteFile(site_ / "TRN" / "element" / "files.md5",
+            test::SignedBody(text + "0cc175b9c0f1b6a831c399e269772661 1 " + test::EncodeBase64("A.TXT") + "\n",
+                             ReadFile(test::DemoPrivateKey())));
+  EXPECT_EQ(Run(exe, "client.verify"),
+            (std::vector<std::string>{
+                Verify({kFetching}),
+                Verify({Row("bad",
+                            "Список файлов на сервере называет один файл дважды: «a.txt» и «A.TXT» — для Windows это "
+                            "одно имя, и неясно, какой из двух ставить. Список отвергнут.",
+                            "Ошибка")})}));
+
   // A good list but no client: the list is checked before the folder.
   WriteFile(site_ / "TRN" / "element" / "files.md5", list);
   fs::remove_all(game_);

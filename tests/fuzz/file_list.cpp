@@ -28,6 +28,8 @@ void CheckList(const FileList& list) {
     if (list.defect == ListDefect::PartNameTaken)
       Check(ListPathKey(list.defectOwner + ".part") == ListPathKey(list.defectPath),
             "a clash names a file and the one its \".part\" file would overwrite");
+    if (list.defect == ListDefect::PathRepeated)
+      Check(ListPathKey(list.defectOwner) == ListPathKey(list.defectPath), "a repeat names two spellings of one file");
     return;
   }
   Check(list.sizesKnown ? list.totalSize == sum && !wrapped : list.totalSize == 0,
@@ -36,9 +38,13 @@ void CheckList(const FileList& list) {
   // No entry's download may touch another listed file (checked pairwise,
   // apart from the parser's own search, on inputs of fuzzing size).
   if (list.entries.size() > 512) return;
-  for (const FileEntry& e : list.entries)
-    for (const FileEntry& other : list.entries)
+  for (size_t i = 0; i < list.entries.size(); ++i)
+    for (size_t j = 0; j < list.entries.size(); ++j) {
+      const FileEntry& e = list.entries[i];
+      const FileEntry& other = list.entries[j];
       Check(ListPathKey(e.path + ".part") != ListPathKey(other.path), "no entry is another's \".part\" file");
+      Check(i == j || ListPathKey(e.path) != ListPathKey(other.path), "no file is named twice");
+    }
 }
 
 }  // namespace

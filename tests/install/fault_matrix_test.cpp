@@ -664,7 +664,7 @@ const std::string kBadSignature =
 const std::string kRefusedTail =
     " Установка остановлена, ничего не записано. Это недосмотр на стороне сервера — сообщите в поддержку.";
 
-enum class ListFault { Tampered, Truncated, ForeignKey, PathsLeavingTheFolder, AddedLines, OverTheCap };
+enum class ListFault { Tampered, Truncated, ForeignKey, PathsLeavingTheFolder, AddedLines, OverTheCap, BelowTheFloor };
 
 struct ListRow {
   const char* name;
@@ -725,6 +725,10 @@ TEST_P(HostileLists, AreRefusedOrPassedOverWithNothingWrittenOutside) {
       WriteFile(ListFile(), Signed(changed, test::DemoPrivateKey()));
       break;
     }
+    case ListFault::BelowTheFloor:
+      // The launcher has had build 9; the service's list is build 3.
+      WriteFile(launcher_ / "data" / "build.floor", "9\n");
+      break;
     case ListFault::PathsLeavingTheFolder: {
       // Signed with the right key, so only the launcher's own reading of
       // the paths stands between them and the disk.
@@ -773,6 +777,14 @@ const ListRow kListRows[] = {
      "Список файлов на сервере повреждён: файлы в нём в сумме больше, чем вмещает любой диск." + kRefusedTail},
     {"ListOverTheCap", ListFault::OverTheCap, {}, false,
      "Список файлов на сервере больше 4 МБ — он слишком велик для этого лаунчера." + kRefusedTail},
+    {"AFileListedTwice", ListFault::AddedLines, {"5", "data/a.pck"}, false,
+     "Список файлов на сервере называет «data\\a.pck» дважды, и неясно, какой из двух ставить." + kRefusedTail},
+    {"AFileListedFirstInOtherLetters", ListFault::AddedLines, {"5", "Data/A.pck"}, true,
+     "Список файлов на сервере называет один файл дважды: «Data\\A.pck» и «data\\a.pck» — для Windows это одно "
+     "имя, и неясно, какой из двух ставить." + kRefusedTail},
+    {"ABuildBelowTheOneTheLauncherHasHad", ListFault::BelowTheFloor, {}, false,
+     "Клиент на сервере старше установленного: на сервере сборка 3, а у вас уже стояла сборка 9. Установка "
+     "остановлена, ничего не записано: откатывать игру к старой сборке лаунчер не станет. Сообщите в поддержку."},
 };
 
 INSTANTIATE_TEST_SUITE_P(Lists, HostileLists, ::testing::ValuesIn(kListRows),

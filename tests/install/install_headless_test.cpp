@@ -207,6 +207,20 @@ TEST_F(InstallEndToEnd, AFreshInstallLandsWholeAndTheNextStartSeesIt) {
             std::string::npos);
 }
 
+TEST_F(InstallEndToEnd, TheStampIsTheSignedListsBuildWhateverTheVersionDocumentSays) {
+  // Stamped 8, build 3's files would never be offered the real build 8.
+  WriteFile(site_ / "TRN" / "element" / "version", "8\n");
+  ASSERT_NO_FATAL_FAILURE(StartService());
+  const fs::path folder = games_ / "ТАРН";
+  const auto lines = RunScript(Pick(games_) + ScriptLine("install.folder") + ":wait\n");
+  ExpectInstalled(folder);
+  EXPECT_EQ(ReadFile(launcher_ / "data" / "build.floor"), "3\n");
+  const auto epoch = std::find_if(lines.begin(), lines.end(), [](const std::string& l) { return StartsWith(l, R"({"epoch")"); });
+  ASSERT_NE(epoch, lines.end());
+  EXPECT_NE(epoch->find(R"("build":3,"remote":3)"), std::string::npos) << *epoch;
+  EXPECT_NE(Log().find(LogLineBytes("сервер называет сборку 8, а подписанный список — 3: верю списку")), std::string::npos);
+}
+
 TEST_F(InstallEndToEnd, FolderRulesRefusalsAndCancel) {
   ASSERT_NO_FATAL_FAILURE(StartService());
   const fs::path plainFile = root_.path() / "файл";

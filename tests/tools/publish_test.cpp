@@ -208,6 +208,10 @@ TEST_F(PublishTest, CheckerRefusesListsTheLauncherRefusesAsBroken) {
       {line("12345678901234567890123456", "a"), "is not a decimal number"},
       {line("12abc", "a"), "is not a decimal number"},
       {"# " + std::string(4u << 20, 'x') + "\n" + line("1", "a"), "the launcher reads at most 4194304"},
+      // Windows takes these for one file, so the launcher does everywhere.
+      {line("1", "data\\a.pck") + line("1", "b") + line("2", "DATA/A.pck"),
+       "line 4: \"DATA/A.pck\" is listed twice (first on line 2 as \"data/a.pck\"): the launcher refuses the list"},
+      {line("1", "a") + line("1", "a"), "line 3: \"a\" is listed twice (first on line 2): the launcher refuses"},
   };
   for (const Case& c : cases) {
     std::string document;
@@ -243,6 +247,13 @@ TEST_F(PublishTest, RefusesClientFilesTheLauncherCouldNotInstallFaithfully) {
   EXPECT_NE(error.find("is the name the launcher downloads \"element/пустой.bin\" through"), std::string::npos) << error;
   fs::remove(client / "element" / "ПУСТОЙ.BIN.part");
 
+  // Two files a case-sensitive disk keeps apart are one file on Windows.
+  WriteFile(client / "Element" / "пустой.bin", "y");
+  EXPECT_FALSE(tools::CollectClientFiles(client, files, error));
+  EXPECT_NE(error.find("\"Element/пустой.bin\" and \"element/пустой.bin\" are one file on Windows"), std::string::npos)
+      << error;
+  fs::remove_all(client / "Element");
+
   fs::create_symlink("/etc/hostname", client / "link");
   EXPECT_FALSE(tools::CollectClientFiles(client, files, error));
   EXPECT_NE(error.find("symbolic link"), std::string::npos) << error;
@@ -252,6 +263,29 @@ TEST_F(PublishTest, RefusesClientFilesTheLauncherCouldNotInstallFaithfully) {
   const auto site = RunShell(Publish("list --client " + Quote((dir.path() / "nothing").string()) + " --key " +
                                      Quote((dir.path() / "priv.pem").string()) + " --build 1 --out -"));
   EXPECT_EQ(site.code, 1);
+}
+
+TEST_F(PublishTest, ASiteIsSignedBelowItsCurrentBuildOnlyWhenToldTo) {
+  const fs::path site = dir.path() / "site";
+  fs::create_directories(site);
+  fs::copy(client, site / "client", fs::copy_options::recursive);
+  const auto publish = [&](const std::string& build, const std::string& extra = "") {
+    return RunShell(Publish("site --site " + Quote(site.string()) + " --key " + Quote((dir.path() / "priv.pem").string()) +
+                            " --build " + build + extra));
+  };
+  ASSERT_EQ(publish("5").code, 0);
+  EXPECT_EQ(publish("5").code, 0);
+  const std::string five = ReadFile(site / "TRN" / "element" / "files.md5");
+  const auto refused = publish("4");
+  EXPECT_EQ(refused.code, 1);
+  EXPECT_NE(refused.out.find("the site publishes build 5; launchers that have had it refuse build 4"),
+            std::string::npos)
+      << refused.out;
+  EXPECT_EQ(ReadFile(site / "TRN" / "element" / "files.md5"), five);
+  EXPECT_EQ(ReadFile(site / "TRN" / "element" / "version"), "5\n");
+  EXPECT_EQ(publish("4", " --allow-older").code, 0);
+  EXPECT_TRUE(ReadFile(site / "TRN" / "element" / "files.md5").starts_with("# 4\n"));
+  EXPECT_EQ(publish("6").code, 0);
 }
 
 TEST(DemoSite, OneCommandMakesAVerifiableSiteAndTheSameSeedTheSameList) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <map>
 #include <system_error>
 
 #include "bridge/base64.h"
@@ -113,6 +112,11 @@ bool CollectClientFiles(const fs::path& clientDir, std::vector<ListFile>& files,
   std::sort(files.begin(), files.end(), [](const ListFile& a, const ListFile& b) { return a.path < b.path; });
   std::vector<std::string_view> paths;
   for (const ListFile& f : files) paths.push_back(f.path);
+  if (const PathRepeat repeat = FindRepeatedPath(paths); repeat.found) {
+    error = "\"" + files[repeat.first].path + "\" and \"" + files[repeat.again].path +
+            "\" are one file on Windows, where letter case does not count: rename one of them";
+    return false;
+  }
   if (const PartClash clash = FindPartClash(paths); clash.found) {
     error = "\"" + files[clash.part].path + "\" is the name the launcher downloads \"" + files[clash.owner].path +
             "\" through (on Windows letter case does not count): rename one of them";
@@ -191,7 +195,6 @@ struct DataLines {
   bool sizeMissing = false;
   bool dataSeen = false;
   bool sizesTooLarge = false;
-  std::map<std::string, size_t> seen;  // path: its line
   std::vector<size_t> entryLines;      // the line of each entry
 };
 
@@ -247,9 +250,6 @@ void CheckDataLine(std::string_view line, size_t lineNo, const std::string& wher
     check.problems.push_back(where + "the path \"" + file.path + "\" would leave the client folder");
   }
   std::replace(file.path.begin(), file.path.end(), '\\', '/');
-  if (auto [it, fresh] = lines.seen.emplace(file.path, lineNo); !fresh) {
-    check.problems.push_back(where + "\"" + file.path + "\" is listed twice (first on line " + std::to_string(it->second) + ")");
-  }
   // Checked before adding, so the sum never wraps; the launcher refuses
   // a list that needs more than any disk holds.
   if (!lines.sizesTooLarge && (file.size > kMaxListTotalBytes || check.totalSize > kMaxListTotalBytes - file.size)) {
@@ -286,6 +286,16 @@ void CheckLines(const std::string& signedBytes, DataLines& lines, ListCheck& che
 void CheckWholeList(const DataLines& lines, ListCheck& check) {
   std::vector<std::string_view> paths;
   for (const ListFile& f : check.entries) paths.push_back(f.path);
+  // The launcher names one file by the rules of Windows, where letter case
+  // and either separator do not count.
+  if (const PathRepeat repeat = FindRepeatedPath(paths); repeat.found) {
+    const ListFile& again = check.entries[repeat.again];
+    const ListFile& first = check.entries[repeat.first];
+    check.problems.push_back("line " + std::to_string(lines.entryLines[repeat.again]) + ": \"" + again.path +
+                             "\" is listed twice (first on line " + std::to_string(lines.entryLines[repeat.first]) +
+                             (again.path == first.path ? "" : " as \"" + first.path + "\"") +
+                             "): the launcher refuses the list");
+  }
   if (const PartClash clash = FindPartClash(paths); clash.found) {
     check.problems.push_back("line " + std::to_string(lines.entryLines[clash.part]) + ": \"" +
                              check.entries[clash.part].path + "\" is the download file of \"" +

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bridge/base64.h"
+#include "client/file_list.h"
 #include "tools/common/file_list.h"
 
 namespace tarn::tools {
@@ -51,6 +52,12 @@ bool ReadWholeFile(const fs::path& path, std::string& bytes) {
   s << in.rdbuf();
   bytes = s.str();
   return !in.bad();
+}
+
+int PublishedBuild(const fs::path& site) {
+  std::string document;
+  if (!ReadWholeFile(SiteListPath(site), document)) return -1;
+  return ParseFileList(std::string_view(document).substr(0, document.find(kSignatureMarker))).version;
 }
 
 bool PublishSite(const fs::path& site, std::string_view privatePem, int build, bool noPacks, size_t& fileCount,

@@ -24,6 +24,10 @@ std::filesystem::path SiteNewsPath(const std::filesystem::path& site);
 bool WriteFileAtomic(const std::filesystem::path& path, std::string_view bytes, std::string& error);
 bool ReadWholeFile(const std::filesystem::path& path, std::string& bytes);
 
+// The build number of the list the site publishes now (its first numeric
+// comment); -1 without a list or a number in it.
+int PublishedBuild(const std::filesystem::path& site);
+
 // Signs the site's client folder into its list and writes its build number.
 bool PublishSite(const std::filesystem::path& site, std::string_view privatePem, int build, bool noPacks,
                  size_t& fileCount, std::string& error);

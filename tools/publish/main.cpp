@@ -24,8 +24,9 @@ const char kUsage[] =
     "      make an RSA-2048 key pair; build the launcher with -DTARN_LIST_KEY=<public FILE>\n"
     "  tarn-publish list --client DIR --key PRIVATE.pem --build N [--no-packs] --out FILE|-\n"
     "      sign the files of a client folder into a list\n"
-    "  tarn-publish site --site DIR --key PRIVATE.pem --build N [--no-packs]\n"
-    "      sign DIR/client into DIR/TRN/element/files.md5 and write DIR/TRN/element/version\n"
+    "  tarn-publish site --site DIR --key PRIVATE.pem --build N [--no-packs] [--allow-older]\n"
+    "      sign DIR/client into DIR/TRN/element/files.md5 and write DIR/TRN/element/version;\n"
+    "      a build below the site's current one only with --allow-older (launchers refuse it)\n"
     "  tarn-publish static --site DIR --out WEBROOT [--news]\n"
     "      write the published site as plain files any web server can serve (docs/operator.md)\n"
     "  tarn-publish check --list FILE --key PUBLIC.pem [--client DIR]\n"
@@ -144,6 +145,12 @@ int Site(const Options& o) {
   if (MissingOption(o, {"--site", "--key", "--build"}, why)) return Usage(why);
   int build = 0;
   if (!ParseNumber(o.Get("--build"), build) || build < 0) return Usage("--build wants a number of 0 or more");
+  // Launchers that have had the current build refuse a lower one as a
+  // rollback; old content goes out again under a new, higher number.
+  if (const int current = PublishedBuild(o.Get("--site")); build < current && !o.On("--allow-older"))
+    return Fail("the site publishes build " + std::to_string(current) + "; launchers that have had it refuse build " +
+                std::to_string(build) + ". To roll back, publish the old client as a build above " +
+                std::to_string(current) + " (or pass --allow-older to sign it anyway)");
   std::string pem;
   if (!ReadKey(o, pem, why)) return Fail(why);
   size_t count = 0;
@@ -228,7 +235,7 @@ int main(int argc, char** argv) {
     parsed = o.Parse(args, {"--client", "--key", "--build", "--out"}, {"--no-packs"});
     run = List;
   } else if (command == "site") {
-    parsed = o.Parse(args, {"--site", "--key", "--build"}, {"--no-packs"});
+    parsed = o.Parse(args, {"--site", "--key", "--build"}, {"--no-packs", "--allow-older"});
     run = Site;
   } else if (command == "static") {
     parsed = o.Parse(args, {"--site", "--out"}, {"--news"});
