@@ -273,6 +273,29 @@ TEST_F(UpdateEndToEnd, ListsNoOneMayActOnAreRefusedWithTheClientUntouched) {
   EXPECT_EQ(service_.BytesSent("/api/file"), 0u);
 }
 
+TEST_F(UpdateEndToEnd, TheInstallRefusesAFileListedTwiceInOtherLettersBeforeWritingAnything) {
+  ASSERT_NO_FATAL_FAILURE(Publish({{"ElementClient.exe", "MZ"}, {"data/a.pck", "aaaa"}}, 5));
+  fs::remove(launcher_ / "data" / "install.cfg");
+  std::string text;
+  ASSERT_TRUE(VerifyListSignature(ReadFile(site_ / "TRN" / "element" / "files.md5"), text));
+  WriteFile(site_ / "TRN" / "element" / "files.md5",
+            test::SignedBody(text + "0cc175b9c0f1b6a831c399e269772661 4 " + test::EncodeBase64("Data/A.PCK") + "\n",
+                             ReadFile(test::DemoPrivateKey())));
+  ASSERT_NO_FATAL_FAILURE(StartService());
+  const fs::path games = root_.path() / "Другие игры";
+  const auto lines = RunScript(":pick " + test::PathUtf8(games) + "\n" + ScriptLine("install.folder") + ":wait\n");
+  const std::string why = JsonEscape(
+      "Список файлов на сервере называет один файл дважды: «data\\a.pck» и «Data\\A.PCK» — для Windows это одно "
+      "имя, и неясно, какой из двух ставить. Установка остановлена, ничего не записано. Это недосмотр на стороне "
+      "сервера — сообщите в поддержку.");
+  EXPECT_NE(std::find_if(lines.begin(), lines.end(),
+                         [&](const std::string& l) { return StartsWith(l, R"({"install")") && l.find(why) != l.npos; }),
+            lines.end());
+  EXPECT_FALSE(fs::exists(games));
+  EXPECT_FALSE(fs::exists(launcher_ / "data" / "install.cfg"));
+  EXPECT_EQ(service_.BytesSent("/api/file"), 0u);
+}
+
 TEST_F(UpdateEndToEnd, AnOlderSignedListIsARollbackThatTouchesNothingUntilRepublishedAsANewerBuild) {
   ASSERT_NO_FATAL_FAILURE(Publish({{"ElementClient.exe", "MZ v5"}, {"data/a.pck", "build 5"}}, 5));
   SetLocalBuild("4 0\n");
