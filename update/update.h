@@ -22,7 +22,8 @@ void UpdateClient(LauncherContext& ctx);
 // posts "update" and "progress".
 void CheckForUpdate(LauncherContext& ctx);
 
-// The same for a build already asked (nothing: the service did not answer).
+// The same for a build already known: asked, or the signed list's
+// (nothing: the service did not answer).
 void PostUpdateCheck(LauncherContext& ctx, std::optional<int32_t> serviceBuild);
 
 // Posts {"update":{"available":false,"local":L,"remote":R}}.

@@ -10,7 +10,9 @@
 #include "bridge/parallel.h"
 #include "bridge/text.h"
 #include "client/discovery.h"
+#include "client/epoch.h"
 #include "client/list_fetch.h"
+#include "client/signed_build.h"
 #include "client/version_file.h"
 #include "platform/crypto.h"
 #include "update/update.h"
@@ -128,7 +130,8 @@ void VerifyClient(LauncherContext& ctx) {
 
   if (mismatches.empty()) {
     rows.push_back(MakeStateRow(RowState::Ok, "Расхождений нет — клиент целый", "Готово"));
-    CheckForUpdate(ctx);
+    // The signed list at hand outranks the unsigned version document.
+    PostUpdateCheck(ctx, TrustedBuild(ctx, list, FetchServerBuild(ctx)));
     PostVerifyRows(ctx, rows);
     return;
   }

@@ -363,6 +363,9 @@ TEST_F(UpdateEndToEnd, TheStampAndTheCheckAfterItAreTheSignedBuildNotTheVersionD
                                       Progress("Клиент обновлён", 100, true)}));
   EXPECT_NE(Log().find(LogLineBytes("сервер называет сборку 2147483647, а подписанный список — 5: верю списку")),
             std::string::npos);
+  // A verification has the signed list at hand too, and its check agrees.
+  EXPECT_EQ(Only(Run("client.verify"), {R"({"update")", R"({"progress":{"status":"Клиент)"}),
+            (std::vector<std::string>{NoUpdate(5, 5), Progress("Клиент актуален", 100, true)}));
 }
 
 TEST_F(UpdateEndToEnd, AListedEmptyFileTakesNoBytesOfALongAnswer) {
