@@ -15,10 +15,14 @@
 namespace tarn {
 namespace {
 
+bool InstallFinished(LauncherContext& ctx) {
+  return GetConfigValue(ctx, "state") == InstallStageText(InstallStage::Installed);
+}
+
 // The build install.cfg names for a finished install: the signed list's,
-// recorded when that install began.
+// recorded when that install began or the client was last updated.
 std::optional<int32_t> InstalledListBuild(LauncherContext& ctx) {
-  if (GetConfigValue(ctx, "state") != InstallStageText(InstallStage::Installed)) return std::nullopt;
+  if (!InstallFinished(ctx)) return std::nullopt;
   return ParseBuildFloor(GetConfigValue(ctx, "version"));
 }
 
@@ -84,6 +88,9 @@ std::optional<int32_t> StampFinishedBuild(LauncherContext& ctx, const FileList& 
   const std::optional<int32_t> build = TrustedBuild(ctx, list, documented);
   if (build && *build >= 0) WriteClientVersion(ctx, *build);
   RaiseBuildFloor(ctx, list.version);
+  // The install record names the build too, so a lost floor file falls
+  // back on the build of now rather than the first install's.
+  if (list.version >= 0 && InstallFinished(ctx)) SetConfigValue(ctx, "version", std::to_string(list.version));
   return build;
 }
 

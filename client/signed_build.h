@@ -40,8 +40,8 @@ void RaiseBuildFloor(LauncherContext& ctx, int32_t build);
 std::optional<int32_t> TrustedBuild(LauncherContext& ctx, const FileList& list, std::optional<int32_t> documented);
 
 // Stamps TrustedBuild into version.sw and raises the floor to the list's
-// signed build. Returns the build stamped, for the epoch and the update
-// check that follow.
+// signed build, which a finished install's record then names as well.
+// Returns the build stamped, for the epoch and the update check that follow.
 std::optional<int32_t> StampFinishedBuild(LauncherContext& ctx, const FileList& list,
                                           std::optional<int32_t> documented);
 
