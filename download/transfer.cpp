@@ -10,6 +10,7 @@
 
 #include "bridge/host_slots.h"
 #include "client/file_list.h"
+#include "download/fetch_workers.h"
 #include "download/hash_pipe.h"
 #include "download/limiter.h"
 #include "platform/crypto.h"
@@ -154,6 +155,14 @@ struct Transfer {
     }
     Hash(bytes);
     offset += bytes.size();
+    // The bytes are in before the limit's wait for them: shown at once.
+    if (progress) {
+      const Clock::time_point now = Clock::now();
+      if (now - lastProgress >= kProgressInterval) {
+        lastProgress = now;
+        progress(offset);
+      }
+    }
     // The player's limit holds the next read back, also while a pause or
     // stop waits for a quiet moment (reading on at full speed then would
     // pull in everything the server queued); once that wait is over, the
@@ -168,13 +177,6 @@ struct Transfer {
     if (!inMemory && offset - writtenOutTo >= kWriteOutBytes) {
       StartWritingOut(file, writtenOutTo, offset - writtenOutTo);
       writtenOutTo = offset;
-    }
-    if (progress) {
-      const Clock::time_point now = Clock::now();
-      if (now - lastProgress >= kProgressInterval) {
-        lastProgress = now;
-        progress(offset);
-      }
     }
     // Bytes the server has sent are worth keeping: a resume would ask for
     // them again. So a pause or stop lets the burst in flight land and takes
@@ -289,6 +291,13 @@ HttpRequest FileRequest(LauncherContext& ctx, const std::string& requestPath, co
   // A large receive buffer pays for itself only on a large file; each
   // transfer sets its own, and a small file keeps the library's default.
   request.bufferBytes = size && *size - offset < kReadBufferBytes ? 0 : kReadBufferBytes;
+  // Under a limit the connection holds little unread, and each read takes
+  // no more than that: a read's wait for the limit stays short, so the
+  // progress keeps moving and a pause is heard soon.
+  const uint64_t limit = DownloadLimit(ctx);
+  request.receiveWindowBytes =
+      ReceiveWindowUnderLimit(limit, ConnectionsUnderLimit(limit, FetchWorkers::kMaxWorkers));
+  if (request.receiveWindowBytes > 0) request.bufferBytes = request.receiveWindowBytes;
   return request;
 }
 
