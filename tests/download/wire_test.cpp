@@ -15,6 +15,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <future>
@@ -64,7 +65,8 @@ uint64_t AckedBytes(int fd) {
 // small, so what the launcher did not take waits here, uncounted.
 class MeteredServer {
  public:
-  explicit MeteredServer(std::string file) : file_(std::move(file)) {
+  // pace: the most it sends a second; 0 for as fast as it is taken.
+  explicit MeteredServer(std::string file, uint64_t pace = 0) : file_(std::move(file)), pace_(pace) {
     listen_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -87,15 +89,22 @@ class MeteredServer {
     std::lock_guard lock(mutex_);
     return static_cast<int>(conns_.size());
   }
-  // Body bytes the launcher's kernel has taken in so far, over all connections.
-  uint64_t BodyBytesTaken() {
+  // Body bytes the launcher's kernel has taken in so far, over the
+  // connections from the first'th on.
+  uint64_t BodyBytesTaken(size_t first = 0) {
     std::lock_guard lock(mutex_);
     uint64_t sum = 0;
-    for (const auto& c : conns_) {
-      const uint64_t acked = c->fd >= 0 ? AckedBytes(c->fd) : c->finalAcked;
-      sum += acked > c->headBytes ? acked - c->headBytes : 0;
+    for (size_t i = first; i < conns_.size(); ++i) {
+      const Conn& c = *conns_[i];
+      const uint64_t acked = c.fd >= 0 ? AckedBytes(c.fd) : c.finalAcked;
+      sum += acked > c.headBytes ? acked - c.headBytes : 0;
     }
     return sum;
+  }
+  // Where the first answer on that connection started in the file.
+  uint64_t FirstFrom(size_t connection) {
+    std::lock_guard lock(mutex_);
+    return connection < conns_.size() ? conns_[connection]->firstFrom : 0;
   }
 
  private:
@@ -103,6 +112,7 @@ class MeteredServer {
     int fd = -1;
     uint64_t headBytes = 0;
     uint64_t finalAcked = 0;
+    uint64_t firstFrom = UINT64_MAX;
   };
 
   void Accept() {
@@ -124,7 +134,12 @@ class MeteredServer {
   }
 
   bool SendAll(int fd, std::string_view bytes) {
+    const auto begun = Clock::now();
+    const size_t total = bytes.size();
     while (!bytes.empty() && !stopping_) {
+      if (pace_ > 0)
+        std::this_thread::sleep_until(begun + std::chrono::nanoseconds(static_cast<int64_t>(
+                                                  static_cast<double>(total - bytes.size()) * 1e9 / pace_)));
       pollfd p{fd, POLLOUT, 0};
       if (poll(&p, 1, 100) <= 0) continue;
       const ssize_t n = send(fd, bytes.data(), std::min<size_t>(bytes.size(), 16384), MSG_NOSIGNAL);
@@ -162,6 +177,7 @@ class MeteredServer {
       {
         std::lock_guard lock(mutex_);
         conn.headBytes += answer.str().size();
+        conn.firstFrom = std::min(conn.firstFrom, from);
       }
       if (!SendAll(conn.fd, answer.str()) || !SendAll(conn.fd, std::string_view(file_).substr(from))) break;
     }
@@ -172,6 +188,7 @@ class MeteredServer {
   }
 
   std::string file_;
+  uint64_t pace_;
   int listen_ = -1;
   uint16_t port_ = 0;
   std::atomic<bool> stopping_{false};
@@ -307,6 +324,39 @@ TEST_F(WireLimit, SocketsTakeInNoMoreThanTheLimitAndAStopLosesLittle) {
   SetDownloadLimit(ctx_, 0);
   EXPECT_EQ(Start(target_).get(), DownloadResult::Ok);
   EXPECT_EQ(test::ReadFile(test::Utf8Path(target_)), file_);
+}
+
+// A limit set in the middle of a file: the connection made without one has
+// a window the kernel grew, so the rest of the file comes on a new one,
+// and from then on the kernel takes in no more than the limit, the
+// progress moves every second and a stop loses little.
+TEST_F(WireLimit, ALimitSetDuringAFileTakesHoldOnANewConnection) {
+  MeteredServer server(file_, 1u << 20);
+  test::LoopbackEndpoint endpoint(ctx_, server.port());
+  std::future<DownloadResult> done = Start(target_);
+  std::this_thread::sleep_for(1500ms);
+  ASSERT_EQ(server.connections(), 1);
+  constexpr uint64_t kLimit = 32u << 10;
+  SetDownloadLimit(ctx_, kLimit);
+  const auto limited = Clock::now();
+  std::this_thread::sleep_for(4s);
+  EXPECT_EQ(server.connections(), 2);
+  const double seconds = std::chrono::duration<double>(Clock::now() - limited).count();
+  EXPECT_LE(server.BodyBytesTaken(1), static_cast<uint64_t>(seconds * kLimit) + kLimit);
+  stop_ = true;
+  EXPECT_EQ(done.get(), DownloadResult::Stopped);
+  // Everything the kernel took in and the ".part" file does not hold: what
+  // the change of connection and the stop threw away.
+  const uint64_t sentTwice = server.BodyBytesTaken() - Kept();
+  RecordProperty("sent_twice", std::to_string(sentTwice));
+  EXPECT_LE(sentTwice, 256u << 10);
+  // From a moment after the change on: the reads that came before it
+  // may each still wait for their share of the limit.
+  std::vector<Clock::time_point> after;
+  for (const Clock::time_point at : progressAt_)
+    if (at > limited + 1s) after.push_back(at);
+  ASSERT_GE(after.size(), 2u);
+  for (size_t i = 1; i < after.size(); ++i) EXPECT_LE(after[i] - after[i - 1], 1s) << "progress " << i;
 }
 
 // Under a low limit a task's files go one at a time, since every extra
