@@ -183,7 +183,7 @@ struct Transfer {
         progress(offset);
       }
     }
-    if (WindowOutgrown()) {
+    if ((!expectedSize || offset < *expectedSize) && WindowOutgrown()) {
       rewindow = true;
       return false;
     }
@@ -415,8 +415,9 @@ DownloadResult Receive(LauncherContext& ctx, const std::string& requestPath, con
     const HttpEnd end = RunTransfer(t, request);
     if (t.rewindow) {
       // What arrived is in the ".part" file; the rest comes on a connection
-      // made for the limit now in force.
+      // made for the limit now in force, unless a pause or stop came too.
       received.bytes.clear();
+      if (const std::optional<DownloadResult> asked = t.Requested()) return *asked;
       continue;
     }
     if (const std::optional<DownloadResult> judged = JudgeEnd(t, end, size, part)) return *judged;
