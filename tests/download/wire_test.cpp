@@ -33,9 +33,9 @@
 #include "download/fetch_workers.h"
 #include "download/limiter.h"
 #include "download/session.h"
-#include "platform/crypto.h"
 #include "support/service_launcher.h"
 #include "support/temp_dir.h"
+#include "tools/common/crypto.h"
 
 namespace tarn {
 namespace {
@@ -43,6 +43,7 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
+using tools::Md5Hex;
 
 std::string Random(size_t size, unsigned seed) {
   std::mt19937 gen(seed);
@@ -257,20 +258,6 @@ class WireLimit : public ::testing::Test {
     const fs::path part = test::Utf8Path(target_ + ".part");
     return fs::exists(part) ? fs::file_size(part) : 0;
   }
-  static std::string Md5Hex(const std::string& bytes) {
-    Md5Stream md5;
-    md5.Update(bytes);
-    Md5Digest digest{};
-    md5.Finish(digest);
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned char b : digest) {
-      hex += kHex[b >> 4];
-      hex += kHex[b & 15];
-    }
-    return hex;
-  }
-
   LauncherContext ctx_;
   test::TempDir dir_;
   std::string file_ = Random(6u << 20, 7);
