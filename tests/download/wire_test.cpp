@@ -286,8 +286,7 @@ TEST_F(WireLimit, SocketsTakeInNoMoreThanTheLimitAndAStopLosesLittle) {
     const uint64_t keptBefore = Kept();
     const auto begun = Clock::now();
     std::future<DownloadResult> done = Start(target_);
-    const auto watchFor = 4s;
-    std::this_thread::sleep_for(watchFor);
+    std::this_thread::sleep_for(4s);
     const double seconds = std::chrono::duration<double>(Clock::now() - begun).count();
     const uint64_t taken = server.BodyBytesTaken() - takenBefore;
     // The limit over the time watched, and a tenth of ten seconds of it
