@@ -6,12 +6,18 @@
 #include <system_error>
 #include <thread>
 
+#include "download/limiter.h"
 #include "platform/thread.h"
 
 namespace tarn {
+namespace {
 
-FetchWorkers::FetchWorkers(size_t count, size_t workers, TargetOf target, Fetch fetch)
-    : count_(count), target_(std::move(target)), fetch_(std::move(fetch)), done_(count, 0) {
+constexpr auto kLimitLook = std::chrono::milliseconds(250);
+
+}  // namespace
+
+FetchWorkers::FetchWorkers(size_t count, size_t workers, TargetOf target, Fetch fetch, LauncherContext* limitOf)
+    : count_(count), target_(std::move(target)), fetch_(std::move(fetch)), limitOf_(limitOf), done_(count, 0) {
   workers = std::clamp<size_t>(std::min(workers, count), 1, kMaxWorkers);
   for (size_t i = 0; i < workers; ++i) {
     try {
@@ -49,8 +55,13 @@ void FetchWorkers::Shrink() {
   limit_ = std::max<size_t>(limit_ / 2, 1);
 }
 
+size_t FetchWorkers::Allowed() const {
+  if (!limitOf_) return limit_;
+  return std::min(limit_, ConnectionsUnderLimit(DownloadLimit(*limitOf_), most_));
+}
+
 bool FetchWorkers::MayStart() const {
-  if (cursor_ >= count_ || running_ >= limit_ || cursor_ >= handed_ + kWindow) return false;
+  if (cursor_ >= count_ || running_ >= Allowed() || cursor_ >= handed_ + kWindow) return false;
   // A target listed twice: its ".part" file is not fetched into by two
   // transfers, nor before the earlier one is handed on for placing.
   const std::string& target = target_(cursor_);
@@ -62,7 +73,8 @@ bool FetchWorkers::MayStart() const {
 void FetchWorkers::Work() {
   std::unique_lock lock(lock_);
   for (;;) {
-    changed_.wait(lock, [this] { return halted_ || cursor_ >= count_ || MayStart(); });
+    // A raised speed limit lets more start without a file ending first.
+    while (!(halted_ || cursor_ >= count_ || MayStart())) changed_.wait_for(lock, kLimitLook);
     if (halted_ || cursor_ >= count_) break;
     const size_t index = cursor_++;
     ++running_;

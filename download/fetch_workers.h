@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "bridge/context.h"
+
 namespace tarn {
 
 // Several files at once. Workers, each on a thread of its own with a kept
@@ -27,7 +29,9 @@ class FetchWorkers {
   static constexpr size_t kMaxWorkers = 16;
   static constexpr size_t kWindow = 64;
 
-  FetchWorkers(size_t count, size_t workers, TargetOf target, Fetch fetch);
+  // With limitOf, no more transfers run at once than the launcher's speed
+  // limit calls for (ConnectionsUnderLimit), as it stands when each starts.
+  FetchWorkers(size_t count, size_t workers, TargetOf target, Fetch fetch, LauncherContext* limitOf = nullptr);
   // Halts and waits for the workers.
   ~FetchWorkers();
   FetchWorkers(const FetchWorkers&) = delete;
@@ -45,10 +49,12 @@ class FetchWorkers {
  private:
   void Work();
   bool MayStart() const;  // under lock_
+  size_t Allowed() const;  // under lock_: transfers at once now
 
   size_t count_;
   TargetOf target_;
   Fetch fetch_;
+  LauncherContext* limitOf_;
   std::mutex lock_;
   std::condition_variable changed_;
   std::vector<char> done_;  // guarded by lock_

@@ -21,6 +21,12 @@ using Clock = TokenBucket::Clock;
 constexpr auto kWaitSlice = std::chrono::milliseconds(100);
 constexpr uint64_t kMaxKibps = 4u << 20;
 constexpr size_t kSavedLimitBytes = 256;
+// What one connection is given to carry under a limit.
+constexpr uint64_t kConnectionShare = 128u << 10;
+// The receive windows of all connections together: 1/4 s of the limit.
+constexpr uint64_t kWindowsPerSecond = 4;
+constexpr uint64_t kMinWindow = 8u << 10;
+constexpr uint64_t kMaxWindow = 256u << 10;
 
 std::string SavedLimitPath(LauncherContext& ctx) { return JoinPath(DataPath(ctx), "speed.cfg"); }
 
@@ -60,6 +66,17 @@ void ThrottleReceived(LauncherContext& ctx, uint64_t bytes, const std::function<
     std::lock_guard lock(l.lock);
     wait = l.bucket.Owed(Clock::now());
   }
+}
+
+size_t ConnectionsUnderLimit(uint64_t bytesPerSecond, size_t most) {
+  if (bytesPerSecond == 0) return most;
+  return static_cast<size_t>(std::clamp<uint64_t>(bytesPerSecond / kConnectionShare, 1, std::max<size_t>(most, 1)));
+}
+
+size_t ReceiveWindowUnderLimit(uint64_t bytesPerSecond, size_t connections) {
+  if (bytesPerSecond == 0) return 0;
+  const uint64_t share = bytesPerSecond / kWindowsPerSecond / std::max<size_t>(connections, 1);
+  return static_cast<size_t>(std::clamp<uint64_t>(share, kMinWindow, kMaxWindow));
 }
 
 bool ParseKibps(std::string_view text, uint64_t& kibps) {

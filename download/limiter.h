@@ -26,6 +26,19 @@ uint64_t DownloadLimit(LauncherContext& ctx);
 // ends the wait at once. A changed limit applies to a wait already running.
 void ThrottleReceived(LauncherContext& ctx, uint64_t bytes, const std::function<bool()>& cancelled);
 
+// Connections a task keeps open at once under the limit (0: none): one
+// per 128 KiB/s of it, at least one, at most most. More connections than
+// the limit needs only add receive buffers that fill ahead of the reader.
+size_t ConnectionsUnderLimit(uint64_t bytesPerSecond, size_t most);
+
+// What each of connections may hold unread in the system's receive buffer
+// under the limit (HttpRequest::receiveWindowBytes); 0 without a limit.
+// Together they hold about a quarter second of the limit, so the bytes on
+// the wire stay within a few percent of it over any ten seconds; each holds
+// at least 8 KiB, so a slow limit still moves in whole pieces, and at most
+// 256 KiB, which is all a stop may lose to a closed connection.
+size_t ReceiveWindowUnderLimit(uint64_t bytesPerSecond, size_t connections);
+
 // The payload's "kibps": digits only, up to 4194304 (4 GiB/s); "0" or
 // empty for no limit. False for anything else.
 bool ParseKibps(std::string_view text, uint64_t& kibps);

@@ -10,6 +10,7 @@
 
 #include "bridge/host_slots.h"
 #include "client/file_list.h"
+#include "download/fetch_workers.h"
 #include "download/hash_pipe.h"
 #include "download/limiter.h"
 #include "platform/crypto.h"
@@ -60,6 +61,12 @@ constexpr uint64_t kPipeAfterBytes = 4u << 20;
 // it stays small.
 constexpr uint64_t kMemoryFileBytes = 128u << 10;
 
+// The receive window of a file's connection under the limit (0: none), for
+// as many connections as a task may open.
+size_t WindowUnder(uint64_t limit) {
+  return ReceiveWindowUnderLimit(limit, ConnectionsUnderLimit(limit, FetchWorkers::kMaxWorkers));
+}
+
 struct Transfer {
   Transfer(LauncherContext& c, DownloadFlags f, const ProgressCallback& p, std::optional<uint64_t> size,
            std::string partPath, std::string targetPath, uint64_t from, bool check, std::string* keep)
@@ -99,6 +106,20 @@ struct Transfer {
   Clock::time_point lastProgress;
   bool dataSinceIdle = false;
   std::optional<Clock::time_point> requestedSince;  // when a pause or stop was first seen
+  size_t window = 0;            // the receive window the connection was made with
+  uint64_t limitSeen = DownloadLimit(ctx);
+  bool rewindow = false;        // ended to go on under another window
+
+  // The limit changed so that the connection's window no longer fits it.
+  // A window only ever fits the limit it was made for: a smaller one holds
+  // a raised limit back, and a larger one keeps filling ahead of a lowered
+  // limit, with reads so large that the progress stands for seconds.
+  bool WindowOutgrown() {
+    const uint64_t limit = DownloadLimit(ctx);
+    if (limit == limitSeen) return false;
+    limitSeen = limit;
+    return WindowUnder(limit) != window;
+  }
 
   std::optional<DownloadResult> Requested() const {
     if (flags.stop.load()) return DownloadResult::Stopped;
@@ -154,6 +175,18 @@ struct Transfer {
     }
     Hash(bytes);
     offset += bytes.size();
+    // The bytes are in before the limit's wait for them: shown at once.
+    if (progress) {
+      const Clock::time_point now = Clock::now();
+      if (now - lastProgress >= kProgressInterval) {
+        lastProgress = now;
+        progress(offset);
+      }
+    }
+    if ((!expectedSize || offset < *expectedSize) && WindowOutgrown()) {
+      rewindow = true;
+      return false;
+    }
     // The player's limit holds the next read back, also while a pause or
     // stop waits for a quiet moment (reading on at full speed then would
     // pull in everything the server queued); once that wait is over, the
@@ -168,13 +201,6 @@ struct Transfer {
     if (!inMemory && offset - writtenOutTo >= kWriteOutBytes) {
       StartWritingOut(file, writtenOutTo, offset - writtenOutTo);
       writtenOutTo = offset;
-    }
-    if (progress) {
-      const Clock::time_point now = Clock::now();
-      if (now - lastProgress >= kProgressInterval) {
-        lastProgress = now;
-        progress(offset);
-      }
     }
     // Bytes the server has sent are worth keeping: a resume would ask for
     // them again. So a pause or stop lets the burst in flight land and takes
@@ -289,6 +315,11 @@ HttpRequest FileRequest(LauncherContext& ctx, const std::string& requestPath, co
   // A large receive buffer pays for itself only on a large file; each
   // transfer sets its own, and a small file keeps the library's default.
   request.bufferBytes = size && *size - offset < kReadBufferBytes ? 0 : kReadBufferBytes;
+  // Under a limit the connection holds little unread, and each read takes
+  // no more than that: a read's wait for the limit stays short, so the
+  // progress keeps moving and a pause is heard soon.
+  request.receiveWindowBytes = WindowUnder(DownloadLimit(ctx));
+  if (request.receiveWindowBytes > 0) request.bufferBytes = request.receiveWindowBytes;
   return request;
 }
 
@@ -375,22 +406,32 @@ DownloadResult Receive(LauncherContext& ctx, const std::string& requestPath, con
     return WriteFailure(folders);
 
   const std::string part = PartPath(targetPath);
-  const uint64_t offset = ResumeOffset(part, size);
-
-  Transfer t(ctx, flags, progress, size, part, targetPath, offset, !expectedMd5.empty(),
-             keepSmall ? &received.bytes : nullptr);
-  const HttpEnd end = RunTransfer(t, FileRequest(ctx, requestPath, size, offset));
-  if (const std::optional<DownloadResult> judged = JudgeEnd(t, end, size, part)) return *judged;
-  if (!t.Matches(expectedMd5)) {
-    t.file = OutputFile();
-    received.bytes.clear();
-    RemoveFile(part);
-    return DownloadResult::Corrupt;
+  for (;;) {
+    const uint64_t offset = ResumeOffset(part, size);
+    Transfer t(ctx, flags, progress, size, part, targetPath, offset, !expectedMd5.empty(),
+               keepSmall ? &received.bytes : nullptr);
+    const HttpRequest request = FileRequest(ctx, requestPath, size, offset);
+    t.window = request.receiveWindowBytes;
+    const HttpEnd end = RunTransfer(t, request);
+    if (t.rewindow) {
+      // What arrived is in the ".part" file; the rest comes on a connection
+      // made for the limit now in force, unless a pause or stop came too.
+      received.bytes.clear();
+      if (const std::optional<DownloadResult> asked = t.Requested()) return *asked;
+      continue;
+    }
+    if (const std::optional<DownloadResult> judged = JudgeEnd(t, end, size, part)) return *judged;
+    if (!t.Matches(expectedMd5)) {
+      t.file = OutputFile();
+      received.bytes.clear();
+      RemoveFile(part);
+      return DownloadResult::Corrupt;
+    }
+    received.target = targetPath;
+    received.file = std::move(t.file);
+    received.inMemory = t.inMemory;
+    return DownloadResult::Ok;
   }
-  received.target = targetPath;
-  received.file = std::move(t.file);
-  received.inMemory = t.inMemory;
-  return DownloadResult::Ok;
 }
 
 }  // namespace tarn

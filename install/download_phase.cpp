@@ -167,7 +167,8 @@ RoundEnd DownloadRound(LauncherContext& ctx, const DownloadPlan& plan, const std
             ctx, session, self, entry, plan.sizesKnown, targets[j], flags,
             [&inFlight, j](uint64_t received) { inFlight.Update(j, received); }, slot.result, slot.fetched);
         return slot.outcome == FileOutcome::Done;
-      });
+      },
+      &ctx);
   const auto idle = [&] {
     session.Poll();
     if (ctx.installFlags.stopRequested.load()) halt.store(true);

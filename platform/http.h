@@ -61,6 +61,14 @@ struct HttpRequest {
   // clean. On Windows, WinHTTP keeps the connection in the pool of the
   // thread's kept session, and decides itself when one cannot be reused.
   bool keepConnection = false;
+  // Under a speed limit: about the most this connection's answer may hold
+  // unread in the system's receive buffer. Set before the connection opens
+  // (only then does it also bound the window the server is offered), so
+  // the sender waits for the reader instead of filling a queue that a stop
+  // throws away. 0 leaves the system's own, which grows with the transfer.
+  // A kept connection made with another value is closed and made anew.
+  // WinHTTP offers no such setting: there it only chooses the connection.
+  size_t receiveWindowBytes = 0;
 };
 
 // What is known of the response once its header has arrived.

@@ -150,7 +150,8 @@ size_t DownloadFiles(LauncherContext& ctx, StatusRows& rows, const std::string& 
         if (results[j] == DownloadResult::Ok) return true;
         self.Shrink();
         return false;
-      });
+      },
+      &ctx);
   // The rows and the percent follow the list, whichever worker finishes.
   size_t j = 0;
   while (workers.Next(j, [&session] { session.Poll(); })) {

@@ -27,6 +27,8 @@ using Easy = std::unique_ptr<CURL, EasyDeleter>;
 using HeaderList = std::unique_ptr<curl_slist, ListDeleter>;
 
 thread_local Easy tKept;
+// The receive window tKept's connection was made with (receiveWindowBytes).
+thread_local size_t tKeptWindow = 0;
 
 // libcurl's global set-up is made by the HttpLibrary of the launcher's
 // context before any thread starts; without one, libcurl makes it on the
@@ -76,10 +78,28 @@ bool HoldsStrayBytes(CURL* easy) {
 
 // The thread's kept handle, made on first use: a transfer on it reuses the
 // connection the previous one left open, unless that one holds stray bytes.
-CURL* KeptEasy() {
-  if (tKept && HoldsStrayBytes(tKept.get())) tKept.reset();
-  if (!tKept) tKept.reset(NewEasy());
+// A connection opened under another receive window keeps it: the window is
+// fixed when the connection opens, so it is made anew instead.
+CURL* KeptEasy(size_t window) {
+  if (tKept && (HoldsStrayBytes(tKept.get()) || tKeptWindow != window)) tKept.reset();
+  if (!tKept) {
+    tKept.reset(NewEasy());
+    tKeptWindow = window;
+  }
   return tKept.get();
+}
+
+// Sets the receive buffer of a new connection before it connects: the
+// window offered in the handshake then never outgrows it, where a buffer
+// set later leaves a window the system has already grown. The system
+// doubles the value for its own bookkeeping and holds up to about that of
+// data, so half the window is asked for. A refusal leaves the system's
+// own buffer; the limiter still holds the average.
+int OnSocket(void* user, curl_socket_t fd, curlsocktype purpose) {
+  if (purpose != CURLSOCKTYPE_IPCXN) return CURL_SOCKOPT_OK;
+  const int size = static_cast<int>(*static_cast<const size_t*>(user) / 2);
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+  return CURL_SOCKOPT_OK;
 }
 
 // What the callbacks of one exchange share.
@@ -230,7 +250,7 @@ bool ApplyCallbacks(CURL* h, Exchange& x) {
 // new handshake or slow start; otherwise own gets a fresh one.
 CURL* HandleFor(const HttpRequest& request, Easy& own) {
   if (!request.keepConnection) own.reset(NewEasy());
-  return request.keepConnection ? KeptEasy() : own.get();
+  return request.keepConnection ? KeptEasy(request.receiveWindowBytes) : own.get();
 }
 
 // The caller's header lines as libcurl takes them; false when memory runs
@@ -254,6 +274,10 @@ bool Prepare(CURL* h, const HttpRequest& request, Exchange& x, curl_slist* heade
   if (request.rangeFrom > 0) ok = ok && curl_easy_setopt(h, CURLOPT_RANGE, range.c_str()) == CURLE_OK;
   if (request.bufferBytes > 0)
     ok = ok && curl_easy_setopt(h, CURLOPT_BUFFERSIZE, static_cast<long>(request.bufferBytes)) == CURLE_OK;
+  if (request.receiveWindowBytes > 0) {
+    ok = ok && curl_easy_setopt(h, CURLOPT_SOCKOPTFUNCTION, OnSocket) == CURLE_OK;
+    ok = ok && curl_easy_setopt(h, CURLOPT_SOCKOPTDATA, &request.receiveWindowBytes) == CURLE_OK;
+  }
   return ok;
 }
 

@@ -4,10 +4,13 @@
 # for each set the launcher's install, its update (every file damaged
 # first), curl on one connection and curl --parallel --parallel-max 16,
 # each into a fresh folder. Then the player's limit: an install on
-# loopback at each given rate, its folder sampled every half second, and
-# the fastest and slowest 10 s window printed. See docs/performance.md.
+# loopback at each given rate, its folder and the kernel's counters of its
+# sockets (ss) sampled every half second, and the fastest and slowest 10 s
+# window of each printed, with the most connections that carried data at
+# once. See docs/performance.md.
 #
 #   tests/bench/wan_bench.sh BUILD_DIR [--rtt-ms 40] [--mbit 200] [--sets small,large] [--limits 1,5,20]
+#        (a limit in MiB/s, or in KiB/s with a k: --limits 32k,256k,1)
 #        [--headless PATH]   (another build's tarn-headless, to compare)
 #        (--limits "" leaves the limit out)
 #
@@ -127,20 +130,45 @@ make_site "$work/site-limit" 12 67108864
 start_service "$work/site-limit" "$front"
 for mib in ${limits//,/ }; do
   dir=$(launcher "limit-$mib")
-  kibps=$((mib * 1024))
+  case $mib in *k) kibps=${mib%k} ;; *) kibps=$((mib * 1024)) ;; esac
   # At most 30 s of it: the samples are what count.
   (run_headless "$dir" '"speed.limit\n{\"kibps\":\"'"$kibps"'\"}"'"$nl:pick $dir/games$nl\"install.folder\"$nl:sleep 30000$nl\"install.stop\"$nl:wait$nl") &
   runner=$!
   samples=$dir/samples
   for _ in $(seq "${SAMPLES:-64}"); do
     sleep 0.5
-    echo "$(now) $(du -sb "$dir/games" 2>/dev/null | cut -f1 || echo 0)" >> "$samples"
+    t=$(now)
+    echo "$t $(du -sb "$dir/games" 2>/dev/null | cut -f1 || echo 0)" >> "$samples"
+    # Each of the launcher's sockets to the service: its own address and
+    # the bytes its kernel took in.
+    ss -tinH dst "127.0.0.1:$front" | awk -v t="$t" '
+      /bytes_received:/ { if (match($0, /bytes_received:[0-9]+/)) print t, local, substr($0, RSTART + 15, RLENGTH - 15); next }
+      { for (i = 1; i <= NF; i++) if ($i ~ /:/) { local = $i; break } }' >> "$samples.wire"
   done
   wait $runner || true
-  python3 - "$samples" "$mib" <<'PY'
+  python3 - "$samples.wire" "$kibps" <<'PY'
+import sys
+from collections import defaultdict
+rate = float(sys.argv[2]) * 1024
+most, at = {}, defaultdict(dict)
+for line in open(sys.argv[1]):
+    t, sock, taken = line.split()
+    at[float(t)][sock] = int(taken)
+rows, wide = [], 0
+for t in sorted(at):
+    for sock, taken in at[t].items(): most[sock] = max(most.get(sock, 0), taken)
+    wide = max(wide, sum(1 for n in at[t].values() if n > 4096))
+    rows.append((t, sum(most.values())))
+rates = [next(((b1 - b0) / (t1 - t0) for t1, b1 in rows[i:] if t1 - t0 >= 10), None) for i, (t0, b0) in enumerate(rows)]
+rates = [r for r in rates if r is not None]
+if rates:
+    lo, hi = min(rates), max(rates)
+    print(f"  limit {rate / 1024:g} KiB/s, on the wire: 10 s windows {lo / 1024:.1f}–{hi / 1024:.1f} KiB/s ({(lo / rate - 1) * 100:+.1f} % to {(hi / rate - 1) * 100:+.1f} %), {len(rates)} windows, {wide} connections at once")
+PY
+  python3 - "$samples" "$kibps" <<'PY'
 import sys
 rows = [tuple(map(float, l.split())) for l in open(sys.argv[1]) if len(l.split()) == 2]
-mib = float(sys.argv[2]); rate = mib * 1048576
+mib = float(sys.argv[2]) / 1024; rate = mib * 1048576
 rows = [r for r in rows if r[1] > 0][2:]   # from the first second of data on
 # up to the stop: the samples after it only repeat the final size
 rows = rows[:next((i for i, r in enumerate(rows) if r[1] == rows[-1][1]), len(rows)) + 1] if rows else rows
@@ -151,9 +179,9 @@ for i, (t0, b0) in enumerate(rows):
             rates.append((b1 - b0) / (t1 - t0)); break
 if rates:
     lo, hi = min(rates), max(rates)
-    print(f"  limit {mib:g} MiB/s: 10 s windows {lo/1048576:.3f}–{hi/1048576:.3f} MiB/s ({(lo/rate-1)*100:+.1f} % to {(hi/rate-1)*100:+.1f} %), {len(rates)} windows")
+    print(f"  limit {mib * 1024:g} KiB/s, on the disk: 10 s windows {lo/1024:.1f}–{hi/1024:.1f} KiB/s ({(lo/rate-1)*100:+.1f} % to {(hi/rate-1)*100:+.1f} %), {len(rates)} windows")
 else:
-    print(f"  limit {mib:g} MiB/s: too few samples")
+    print(f"  limit {mib * 1024:g} KiB/s: too few samples")
 PY
   rm -rf "$dir/games"
 done
