@@ -2,6 +2,7 @@
 // Starting the game client: the look for set-aside packs in its folder, and
 // the process start itself. The launcher neither waits for nor watches what
 // it starts; the game outlives the launcher.
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -45,10 +46,12 @@ enum class GameRuntime {
 GameRuntime GameRuntimeFor(const std::string& application);
 
 // Makes the game's own Wine prefix, quietly (no Wine dialogs), waiting for
-// it at most a few minutes: slow, so only on a task thread. True when the
-// prefix is ready afterwards. Callers take turns (the launcher's context
-// holds the lock): the second finds the first one's prefix and returns.
-bool PrepareGameRuntime();
+// it at most a few minutes or until stop is raised: slow, so only on a task
+// thread. True when the prefix is ready afterwards. A stop ends the
+// preparation and every process it started; the next call begins it anew.
+// Callers take turns (the launcher's context holds the lock): the second
+// finds the first one's prefix and returns.
+bool PrepareGameRuntime(const std::atomic<bool>& stop);
 
 // Splits a command line by the rules a Windows program's start-up code
 // applies (CommandLineToArgvW): the program name first (up to the next

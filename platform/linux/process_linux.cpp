@@ -6,10 +6,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -112,7 +114,7 @@ struct OwnSession : SpawnAttributes {
 StartedProcess Failed(int error) { return {false, 0, static_cast<uint32_t>(error)}; }
 
 // The game's own Wine prefix, and the mark that its preparation finished:
-// a prefix Wine made only halfway is made again.
+// a prefix Wine made only halfway is made anew.
 std::string GamePrefix() { return JoinPath(StateDir(), "wine"); }
 std::string PreparedMark() { return JoinPath(GamePrefix(), ".tarn-prepared"); }
 constexpr int kPrepareLimitSeconds = 300;
@@ -140,37 +142,76 @@ struct Environment {
   }
 };
 
-// Runs `wine wineboot --init` in the game's prefix and waits for it within
-// the limit. Mono's and Gecko's installers, which would ask the player
-// through windows of their own, are switched off; the game needs neither.
-bool RunWineboot(const std::string& wine) {
-  const std::string prefix = GamePrefix();
-  if (mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) return false;
-  Environment env({"WINEPREFIX=" + prefix, "WINEDEBUG=-all", "WINEDLLOVERRIDES=mscoree,mshtml="});
-  std::vector<std::string> texts{wine, "wineboot", "--init"};
+// Runs a Wine program (wine, wineserver) with args in the game's prefix,
+// quietly: no terminal, none of the launcher's descriptors, a session of its
+// own (so its whole process group can be ended at once). Mono's and Gecko's
+// installers, which would ask the player through windows of their own, are
+// switched off; the game needs neither. 0 when it could not start.
+pid_t SpawnInPrefix(const std::string& program, std::vector<std::string> texts) {
+  Environment env({"WINEPREFIX=" + GamePrefix(), "WINEDEBUG=-all", "WINEDLLOVERRIDES=mscoree,mshtml="});
+  texts.insert(texts.begin(), program);
   std::vector<char*> argv;
   for (std::string& text : texts) argv.push_back(text.data());
   argv.push_back(nullptr);
   FileActions actions;
   OwnSession attributes;
-  if (actions.status != 0 || attributes.status != 0) return false;
+  if (actions.status != 0 || attributes.status != 0) return 0;
   posix_spawn_file_actions_addopen(&actions.actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions.actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_adddup2(&actions.actions, 1, 2);
   posix_spawn_file_actions_addclosefrom_np(&actions.actions, 3);
   pid_t pid = 0;
-  if (posix_spawn(&pid, wine.c_str(), &actions.actions, &attributes.attributes, argv.data(), env.pointers.data()) != 0)
-    return false;
+  if (posix_spawn(&pid, program.c_str(), &actions.actions, &attributes.attributes, argv.data(), env.pointers.data()) != 0)
+    return 0;
+  return pid;
+}
+
+// Waits for the child pid at most limitTicks tenths of a second, or until
+// stop (when given) is raised. Its exit status, or nothing when it still
+// runs.
+std::optional<int> WaitForChild(pid_t pid, int limitTicks, const std::atomic<bool>* stop) {
   int status = 0;
-  for (int tick = 0; tick < kPrepareLimitSeconds * 10; ++tick) {
+  for (int tick = 0; tick < limitTicks && (stop == nullptr || !stop->load()); ++tick) {
     const pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid) return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    if (done < 0 && errno != EINTR) return false;
+    if (done == pid) return status;
+    if (done < 0 && errno != EINTR) return -1;
     usleep(100 * 1000);
   }
-  kill(pid, SIGKILL);
+  return std::nullopt;
+}
+
+// Ends pid's process group and every Windows process of the game's prefix:
+// wineboot's wine starts Wine's services and a wineserver, which run on
+// after it unless their server is told to end them.
+void EndInPrefix(pid_t pid) {
+  kill(-pid, SIGKILL);
+  int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
+  const std::string server = FindOnPath("wineserver");
+  if (server.empty()) return;
+  if (const pid_t killer = SpawnInPrefix(server, {"-k"}); killer != 0 && !WaitForChild(killer, 50, nullptr)) {
+    kill(-killer, SIGKILL);
+    while (waitpid(killer, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+}
+
+// Runs `wine wineboot --init` in the game's prefix and waits for it within
+// the limit; a raised stop (the launcher closes) ends it at once, with what
+// it started, and leaves the prefix unmarked for the next start.
+bool RunWineboot(const std::string& wine, const std::atomic<bool>& stop) {
+  // An unmarked prefix is what an ended preparation left (a closed or
+  // killed launcher): Wine takes it for made and would start the game in
+  // it with half its libraries missing. It goes, links left unfollowed.
+  std::error_code ignored;
+  std::filesystem::remove_all(GamePrefix(), ignored);
+  if (mkdir(GamePrefix().c_str(), 0700) != 0) return false;
+  const pid_t pid = SpawnInPrefix(wine, {"wineboot", "--init"});
+  if (pid == 0) return false;
+  if (const std::optional<int> status = WaitForChild(pid, kPrepareLimitSeconds * 10, &stop))
+    return WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
+  EndInPrefix(pid);
   return false;
 }
 
@@ -192,10 +233,10 @@ GameRuntime GameRuntimeFor(const std::string& application) {
   return Exists(PreparedMark()) ? GameRuntime::Ready : GameRuntime::Unprepared;
 }
 
-bool PrepareGameRuntime() {
+bool PrepareGameRuntime(const std::atomic<bool>& stop) {
   if (Exists(PreparedMark())) return true;
   const std::string wine = FindOnPath("wine");
-  if (wine.empty() || !RunWineboot(wine)) return false;
+  if (wine.empty() || !RunWineboot(wine, stop)) return false;
   const int fd = open(PreparedMark().c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return false;
   close(fd);

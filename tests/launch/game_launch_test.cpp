@@ -231,10 +231,33 @@ TEST_F(GameLaunch, TheDemoClientRunThroughWineSeesTheBuiltLine) {
   unsetenv("DISPLAY");
   unsetenv("WAYLAND_DISPLAY");
 
+  // Closed while Wine prepares the prefix, the launcher ends the preparation
+  // at once, with every process it started there, and leaves the prefix to
+  // be made again.
+  const std::string prepare = test::Progress("Первый запуск: готовлю Wine для игры, это займёт около минуты…", 0, false);
+  const auto closing = std::chrono::steady_clock::now();
+  const auto closed = test::RunProgram(exe_, test::ScriptLine("game.launch\n{\"login\":\"demo\"}") + ":sleep 3000\n");
+  const auto took = std::chrono::steady_clock::now() - closing;
+  EXPECT_EQ(closed.exitCode, 0) << closed.err;
+  EXPECT_EQ(closed.lines(), Args{prepare});
+  EXPECT_LT(took, 8s) << "the close waited for the preparation";
+  EXPECT_NE(Log().find("подготовка префикса Wine прервана"), std::string::npos) << Log();
+  EXPECT_FALSE(fs::exists(launcher_ / "wine" / ".tarn-prepared"));
+  const std::string inPrefix = "WINEPREFIX=" + (launcher_ / "wine").string() + '\0';
+  std::vector<std::string> left;
+  for (int i = 0; i < 20; ++i, std::this_thread::sleep_for(100ms)) {
+    left.clear();
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+      const std::string environ = ReadFile(entry.path() / "environ");  // empty for other users' processes
+      if (environ.find(inPrefix) != std::string::npos) left.push_back(ReadFile(entry.path() / "cmdline"));
+    }
+    if (left.empty()) break;
+  }
+  EXPECT_TRUE(left.empty()) << left.size() << " processes of the game's prefix run on, as " << left[0];
+
   // The first start makes the prefix and says so; a second one goes straight.
   EXPECT_EQ(Launch("a\"b", "Ёж \\"),
-            (Args{test::Progress("Первый запуск: готовлю Wine для игры, это займёт около минуты…", 0, false),
-                  kStarted}));
+            (Args{prepare, kStarted}));
   const auto record = WaitForFile(game_ / "launch-record.txt", 90s, "\ncommand line: ");
   setenv("HOME", realHome.c_str(), 1);
   unsetenv("WINEPREFIX");
