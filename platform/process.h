@@ -26,11 +26,16 @@ struct StartedProcess {
 // split them. The program runs in workingFolder with the launcher's
 // environment and none of its handles, and is not waited for.
 //
-// On Linux a Windows executable (a file beginning with "MZ") is started
-// through `wine` found on PATH in the game's own prefix (GameRuntime), any
-// other program directly; both get the arguments split from commandLine. A commandLine that does not begin with
-// the quoted application is refused, since its split would not give the
-// arguments it was built from.
+// On Linux a program other than a Windows one gets the arguments split from
+// commandLine directly. A Windows executable (a file beginning with "MZ")
+// runs through `wine` found on PATH in the game's own prefix (GameRuntime),
+// by way of the game's starter beside the launcher (tarn-game-starter.exe):
+// the starter reads the command line from a pipe, so it stands on no Linux
+// process's argument list, and the game sees the line Wine would have built
+// from those arguments. That start waits a moment for the starter, whose
+// report gives the game's Windows process id or the system's error code.
+// A commandLine that does not begin with the quoted application is
+// refused, since its split would not give the arguments it was built from.
 StartedProcess StartProgram(const std::string& application, const std::string& commandLine,
                             const std::string& workingFolder);
 

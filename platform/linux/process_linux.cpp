@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -51,6 +52,10 @@ struct Arguments {
   ~Arguments() {
     for (std::string& text : texts) WipeText(text);
   }
+};
+struct WipedLine {
+  std::string text;
+  ~WipedLine() { WipeText(text); }
 };
 
 // A Windows executable begins with the DOS header's "MZ". A file that
@@ -215,6 +220,126 @@ bool RunWineboot(const std::string& wine, const std::atomic<bool>& stop) {
   return false;
 }
 
+// The started program gets no descriptor of the launcher: standard streams
+// lead nowhere (a headless launcher's output is its Event stream) unless
+// input or output name a pipe end, and every other descriptor is closed,
+// whatever its close-on-exec flag says. 0, or the first error.
+int QuietStart(posix_spawn_file_actions_t& fa, const std::string& workingFolder, int input, int output) {
+  int error = posix_spawn_file_actions_addchdir_np(&fa, workingFolder.c_str());
+  if (error == 0)
+    error = input >= 0 ? posix_spawn_file_actions_adddup2(&fa, input, 0)
+                       : posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+  if (error == 0) error = posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+  if (error == 0)
+    error = output >= 0 ? posix_spawn_file_actions_adddup2(&fa, output, 1) : posix_spawn_file_actions_adddup2(&fa, 2, 1);
+  if (error == 0) error = posix_spawn_file_actions_addclosefrom_np(&fa, 3);
+  return error;
+}
+
+// Wine gives a program it starts from a Unix argument list the command line
+// its own rules build: the program's Windows path in quotes, then each
+// argument as it stands, in quotes when it holds a blank or is empty, with
+// its double quotes escaped (and the backslashes before them doubled)
+// when it holds any. The game has always seen that line on Linux.
+void AppendWineArgument(std::string& out, std::string_view arg) {
+  const bool blank = arg.empty() || arg.find_first_of(" \t") != std::string_view::npos;
+  if (!blank && arg.find('"') == std::string_view::npos) {
+    out += arg;
+    return;
+  }
+  if (blank) out += '"';
+  size_t slashes = 0;
+  for (char c : arg) {
+    if (c == '"') out.append(slashes + 1, '\\');
+    slashes = c == '\\' ? slashes + 1 : 0;
+    out += c;
+  }
+  if (blank) {
+    out.append(slashes, '\\');
+    out += '"';
+  }
+}
+
+// The game's starter, a Windows program shipped beside the launcher: it
+// reads the game's command line from its standard input, so the password
+// stands on no Unix argument list (Wine would otherwise show it in the
+// game's /proc/<pid>/cmdline, and `wine`'s own, to every local user).
+constexpr char kStarter[] = "tarn-game-starter.exe";
+constexpr int kStarterLimitTicks = 600;
+
+// The starter's one line, "<error> <pid>", once it has ended.
+StartedProcess StarterReport(int fd) {
+  char text[64] = {};
+  fcntl(fd, F_SETFL, O_NONBLOCK);
+  const ssize_t n = read(fd, text, sizeof text - 1);
+  unsigned long error = 0;
+  unsigned long pid = 0;
+  if (n <= 0 || std::sscanf(text, "%lu %lu", &error, &pid) != 2 || error > UINT32_MAX || pid > UINT32_MAX)
+    return Failed(EIO);
+  if (error != 0) return {false, 0, static_cast<uint32_t>(error)};
+  return {true, static_cast<uint32_t>(pid), 0};
+}
+
+// Starts a Windows program through `wine` in the game's prefix by way of
+// the starter, which gets the command line through a pipe: the quoted Unix
+// path, then the arguments as Wine itself would have put them. Waits for
+// the starter (it ends once the game runs) and returns its report.
+StartedProcess StartThroughWine(const std::string& program, const std::vector<std::string>& args,
+                                const std::string& workingFolder) {
+  const std::string wine = FindOnPath("wine");
+  if (wine.empty()) return Failed(ENOENT);
+  const std::string starter = JoinPath(ExeDir(), kStarter);
+  if (!IsFile(starter)) return Failed(ENOENT);
+
+  WipedLine line;
+  size_t size = program.size() + 3;
+  for (const std::string& arg : args) size += 2 * arg.size() + 3;
+  line.text.reserve(size);  // no growing: no copies of the password left behind
+  line.text += '"';
+  line.text += program;
+  line.text += '"';
+  for (size_t i = 1; i < args.size(); ++i) {
+    line.text += ' ';
+    AppendWineArgument(line.text, args[i]);
+  }
+
+  int in[2];
+  int out[2];
+  if (pipe2(in, O_CLOEXEC) != 0) return Failed(errno);
+  Fd inRead(in[0]), inWrite(in[1]);
+  if (pipe2(out, O_CLOEXEC) != 0) return Failed(errno);
+  Fd outRead(out[0]), outWrite(out[1]);
+
+  FileActions actions;
+  if (const int error = actions.status != 0 ? actions.status : QuietStart(actions.actions, workingFolder, in[0], out[1]))
+    return Failed(error);
+  OwnSession attributes;
+  if (attributes.status != 0) return Failed(attributes.status);
+  Environment env({"WINEPREFIX=" + GamePrefix(), "WINEDEBUG=-all"});
+  std::vector<std::string> texts{wine, starter};
+  char* argv[] = {texts[0].data(), texts[1].data(), nullptr};
+  pid_t pid = 0;
+  if (const int error = posix_spawn(&pid, wine.c_str(), &actions.actions, &attributes.attributes, argv, env.pointers.data()))
+    return Failed(error);
+  inRead.Close();
+  outWrite.Close();
+  // A starter that ends early leaves the write to fail (SIGPIPE is
+  // ignored); its report says why.
+  WriteAll(inWrite.get(), line.text);
+  inWrite.Close();
+  WipeText(line.text);
+
+  const std::optional<int> status = WaitForChild(pid, kStarterLimitTicks, nullptr);
+  if (!status) {
+    kill(-pid, SIGKILL);
+    int ignored = 0;
+    while (waitpid(pid, &ignored, 0) < 0 && errno == EINTR) {
+    }
+    return Failed(ETIMEDOUT);
+  }
+  return StarterReport(outRead.get());
+}
+
 }  // namespace
 
 bool FolderHasMatch(const std::string& folder, std::string_view pattern) {
@@ -252,42 +377,21 @@ StartedProcess StartProgram(const std::string& application, const std::string& c
   // relative path must not reach the start.
   const std::string program = FullPath(application);
   if (program.empty()) return Failed(EINVAL);
+  if (IsWindowsExecutable(program)) return StartThroughWine(program, args.texts, workingFolder);
   args.texts[0] = program;
-  std::string executable = program;
-  if (IsWindowsExecutable(program)) {
-    executable = FindOnPath("wine");
-    if (executable.empty()) return Failed(ENOENT);
-    args.texts.insert(args.texts.begin(), executable);
-  }
   std::vector<char*> argv;
   argv.reserve(args.texts.size() + 1);
   for (std::string& text : args.texts) argv.push_back(text.data());
   argv.push_back(nullptr);
 
-  // The game gets no descriptor of the launcher: standard streams lead
-  // nowhere (a headless launcher's output is its Event stream) and every
-  // other descriptor is closed, whatever its close-on-exec flag says.
   FileActions actions;
-  if (actions.status != 0) return Failed(actions.status);
-  posix_spawn_file_actions_t* fa = &actions.actions;
-  int error = posix_spawn_file_actions_addchdir_np(fa, workingFolder.c_str());
-  if (error == 0) error = posix_spawn_file_actions_addopen(fa, 0, "/dev/null", O_RDONLY, 0);
-  if (error == 0) error = posix_spawn_file_actions_addopen(fa, 1, "/dev/null", O_WRONLY, 0);
-  if (error == 0) error = posix_spawn_file_actions_adddup2(fa, 1, 2);
-  if (error == 0) error = posix_spawn_file_actions_addclosefrom_np(fa, 3);
-  if (error != 0) return Failed(error);
-
+  if (const int error = actions.status != 0 ? actions.status : QuietStart(actions.actions, workingFolder, -1, -1))
+    return Failed(error);
   OwnSession attributes;
   if (attributes.status != 0) return Failed(attributes.status);
-
-  // A Windows game runs in its own prefix; anything else gets the
-  // launcher's environment as it is.
-  std::optional<Environment> wineEnv;
-  if (executable != program) wineEnv.emplace(std::vector<std::string>{"WINEPREFIX=" + GamePrefix(), "WINEDEBUG=-all"});
   pid_t pid = 0;
-  error = posix_spawn(&pid, executable.c_str(), fa, &attributes.attributes, argv.data(),
-                      wineEnv ? wineEnv->pointers.data() : environ);
-  if (error != 0) return Failed(error);
+  if (const int error = posix_spawn(&pid, program.c_str(), &actions.actions, &attributes.attributes, argv.data(), environ))
+    return Failed(error);
   // Without a thread the game still runs; it only stays a zombie after it
   // ends, until the launcher exits.
   StartDetachedThread(Reap, reinterpret_cast<void*>(static_cast<intptr_t>(pid)));

@@ -93,6 +93,7 @@ class GameLaunch : public ::testing::Test {
     fs::create_directories(launcher_ / "data");
     fs::create_directories(game_);
     fs::copy_file(TARN_HEADLESS, exe_);
+    fs::copy_file(fs::path(TARN_HEADLESS).parent_path() / "tarn-game-starter.exe", launcher_ / "tarn-game-starter.exe");
     WriteFile(launcher_ / "data" / "install.cfg", "path=" + game_.string() + "\r\nstate=готово\r\n");
     InstallHostSlots(ctx, test::DataOnly((launcher_ / "data").string()));
     ASSERT_TRUE(SaveAccounts(ctx, {{"demo", kPassword}, {"a\"b", kHostile}}));
@@ -256,28 +257,57 @@ TEST_F(GameLaunch, TheDemoClientRunThroughWineSeesTheBuiltLine) {
   EXPECT_TRUE(left.empty()) << left.size() << " processes of the game's prefix run on, as " << left[0];
 
   // The first start makes the prefix and says so; a second one goes straight.
-  EXPECT_EQ(Launch("a\"b", "Ёж \\"),
-            (Args{prepare, kStarted}));
+  // While the game runs, no process of this user shows its password, the
+  // game's own argument list included: it got its line through a pipe.
+  WriteFile(game_ / "launch-hold", "");
+  EXPECT_EQ(Launch("a\"b", "Ёж \\"), (Args{prepare, kStarted}));
   const auto record = WaitForFile(game_ / "launch-record.txt", 90s, "\ncommand line: ");
+  std::vector<std::string> shown;
+  std::string game;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    std::string cmdline = ReadFile(entry.path() / "cmdline");
+    if (cmdline.find("pwd:") != std::string::npos || cmdline.find(kHostile) != std::string::npos)
+      shown.push_back(cmdline);
+    if (cmdline.find("ElementClient.exe") != std::string::npos) game = cmdline.substr(0, cmdline.find('\0'));
+  }
+  fs::remove(game_ / "launch-hold");
+  EXPECT_TRUE(shown.empty()) << shown.size() << " processes show the password, as " << shown[0];
+  EXPECT_EQ(game, WinePath(game_ / "ElementClient.exe")) << "the game was not seen running, or shows more";
   setenv("HOME", realHome.c_str(), 1);
   unsetenv("WINEPREFIX");
   EXPECT_TRUE(fs::exists(launcher_ / "wine" / "drive_c" / "windows"));
   EXPECT_FALSE(fs::exists(home / ".wine"));
   EXPECT_FALSE(fs::exists(root_.path() / "players-prefix"));
   ASSERT_TRUE(record) << "the stand-in did not run under wine";
-  const std::string folderTag = "folder: ", lineTag = "\ncommand line: ";
-  const size_t at = record->find(lineTag);
-  ASSERT_TRUE(record->rfind(folderTag, 0) == 0 && at != std::string::npos && record->back() == '\n') << *record;
-  EXPECT_EQ(record->substr(folderTag.size(), at - folderTag.size()), WinePath(game_));
-  Args seen = SplitCommandLine(record->substr(at + lineTag.size(), record->size() - at - lineTag.size() - 1));
-  Args built = SplitCommandLine(GameCommandLine({game_.string(), true, "a\"b", kHostile, "Ёж \\"}));
-  ASSERT_FALSE(seen.empty() || built.empty());
-  EXPECT_EQ(seen[0], WinePath(game_ / "ElementClient.exe"));
-  EXPECT_EQ(Args(seen.begin() + 1, seen.end()), Args(built.begin() + 1, built.end())) << *record;
+  // The game reads the very line Wine built for it from an argument list.
+  EXPECT_EQ(*record, "folder: " + WinePath(game_) + "\ncommand line: \"" + WinePath(game_ / "ElementClient.exe") +
+                         R"(" startbypatcher sepfile user:a\"b "pwd:p\ \"q\\" "role:Ёж \\")" + "\n");
+  const std::string log = Log();
+  EXPECT_NE(log.find("клиент запущен, pid="), std::string::npos) << log;
 
   fs::remove(game_ / "launch-record.txt");
   EXPECT_EQ(Launch("", ""), Args{kStarted});
   EXPECT_TRUE(WaitForFile(game_ / "launch-record.txt", 60s, "\ncommand line: "));
+
+  // What Wine cannot start, and a missing starter, are told in the log
+  // with the system's code, never with the password.
+  const std::string exe = (game_ / "ElementClient.exe").string();
+  std::string foreign = ReadFile(exe);  // the stand-in, made for a machine Wine does not know
+  ASSERT_GT(foreign.size(), 0x200u);
+  const size_t header = static_cast<unsigned char>(foreign[0x3c]) | static_cast<unsigned char>(foreign[0x3d]) << 8;
+  ASSERT_EQ(foreign.substr(header, 4), std::string("PE\0\0", 4));
+  foreign[header + 4] = 0x34, foreign[header + 5] = 0x12;
+  PutClient(foreign, fs::perms::owner_read | fs::perms::owner_write);
+  for (const char* code : {"193", "2"}) {
+    if (code[0] == '2') fs::remove(launcher_ / "tarn-game-starter.exe");
+    EXPECT_EQ(Launch("a\"b", ""), Args{kFailed});
+    const std::string failed = Log();
+    EXPECT_NE(failed.find(std::string("CreateProcess не удался, код ") + code + "; строка: \"" + exe +
+                          R"(" startbypatcher sepfile user:"a\"b" pwd:"***")" + "\r\n"),
+              std::string::npos)
+        << failed;
+    EXPECT_EQ(failed.find(kHostile), std::string::npos) << failed;
+  }
 }
 
 }  // namespace
