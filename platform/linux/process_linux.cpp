@@ -266,6 +266,10 @@ void AppendWineArgument(std::string& out, std::string_view arg) {
 // game's /proc/<pid>/cmdline, and `wine`'s own, to every local user).
 constexpr char kStarter[] = "tarn-game-starter.exe";
 constexpr int kStarterLimitTicks = 600;
+// The most UTF-8 bytes of a line Windows takes (32767 units): the pipe is
+// made to hold all of them, so the write never waits on a reader (a
+// wineserver the starter spawns inherits the pipe and never reads it).
+constexpr size_t kStarterLineBytes = 32767 * 3;
 
 // The starter's one line, "<error> <pid>", once it has ended.
 StartedProcess StarterReport(int fd) {
@@ -282,7 +286,7 @@ StartedProcess StarterReport(int fd) {
 
 // Starts a Windows program through `wine` in the game's prefix by way of
 // the starter, which gets the command line through a pipe: the quoted Unix
-// path, then the arguments as Wine itself would have put them. Waits for
+// path, then the arguments as Wine itself would have put them, then NUL. Waits for
 // the starter (it ends once the game runs) and returns its report.
 StartedProcess StartThroughWine(const std::string& program, const std::vector<std::string>& args,
                                 const std::string& workingFolder) {
@@ -292,7 +296,7 @@ StartedProcess StartThroughWine(const std::string& program, const std::vector<st
   if (!IsFile(starter)) return Failed(ENOENT);
 
   WipedLine line;
-  size_t size = program.size() + 3;
+  size_t size = program.size() + 4;
   for (const std::string& arg : args) size += 2 * arg.size() + 3;
   line.text.reserve(size);  // no growing: no copies of the password left behind
   line.text += '"';
@@ -302,11 +306,16 @@ StartedProcess StartThroughWine(const std::string& program, const std::vector<st
     line.text += ' ';
     AppendWineArgument(line.text, args[i]);
   }
+  line.text += '\0';  // the end: a line cut short is never started
 
+  if (line.text.size() > kStarterLineBytes) return Failed(E2BIG);
   int in[2];
   int out[2];
-  if (pipe2(in, O_CLOEXEC) != 0) return Failed(errno);
+  if (pipe2(in, O_CLOEXEC | O_NONBLOCK) != 0) return Failed(errno);
   Fd inRead(in[0]), inWrite(in[1]);
+  if (fcntl(in[1], F_SETPIPE_SZ, static_cast<int>(kStarterLineBytes + 4096)) < 0 ||
+      fcntl(in[0], F_SETFL, 0) != 0)  // the starter reads its end as a plain, waiting pipe
+    return Failed(errno);
   if (pipe2(out, O_CLOEXEC) != 0) return Failed(errno);
   Fd outRead(out[0]), outWrite(out[1]);
 
@@ -323,8 +332,8 @@ StartedProcess StartThroughWine(const std::string& program, const std::vector<st
     return Failed(error);
   inRead.Close();
   outWrite.Close();
-  // A starter that ends early leaves the write to fail (SIGPIPE is
-  // ignored); its report says why.
+  // The whole line fits, so this write never waits; a starter that ended
+  // early leaves it to fail (SIGPIPE is ignored), and its report says why.
   WriteAll(inWrite.get(), line.text);
   inWrite.Close();
   WipeText(line.text);

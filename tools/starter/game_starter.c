@@ -3,9 +3,11 @@
  * holds the account's password) never stands on a Linux process's argument
  * list, where every local user could read it in /proc/<pid>/cmdline.
  *
- * Standard input carries the command line in UTF-8, its first piece the
- * game's Unix path in double quotes, the rest exactly as the game is to see
- * it; the starter swaps the path for its Windows form and starts the game.
+ * Standard input carries the command line in UTF-8 and then one NUL byte
+ * (without it the line was cut short, and nothing starts), its first piece
+ * the game's Unix path in double quotes, the rest exactly as the game is to
+ * see it; the starter swaps the path for its Windows form and starts the
+ * game.
  * Wine gives a started Windows program a Unix argument list split from the
  * command line it was created with, so the game is created suspended with
  * its quoted path alone, its process parameters then get the whole line,
@@ -142,7 +144,12 @@ static int Start(void) {
   /* The pipe is read to its end: the game must not get it. */
   SetStdHandle(STD_INPUT_HANDLE, NULL);
   if (input != NULL && input != INVALID_HANDLE_VALUE) CloseHandle(input);
-  if (n <= 0) return ERROR_INVALID_DATA;
+  if (n < 0) return ERROR_FILENAME_EXCED_RANGE;
+  if (n == 0 || bytes[n - 1] != 0) return ERROR_INVALID_DATA;
+  --n;
+  units = MultiByteToWideChar(CP_UTF8, 0, bytes, n, NULL, 0);
+  if (units <= 0) return ERROR_INVALID_DATA;
+  if (units >= LINE_UNITS) return ERROR_FILENAME_EXCED_RANGE;
   units = MultiByteToWideChar(CP_UTF8, 0, bytes, n, wide, LINE_UNITS - 1);
   if (units <= 0) return ERROR_INVALID_DATA;
   wide[units] = 0;
