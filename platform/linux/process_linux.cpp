@@ -147,27 +147,52 @@ struct Environment {
   }
 };
 
+// The started program gets no descriptor of the launcher: standard streams
+// lead nowhere (a headless launcher's output is its Event stream) unless
+// input or output name a pipe end, and every other descriptor is closed,
+// whatever its close-on-exec flag says. 0, or the first error.
+int QuietStart(posix_spawn_file_actions_t& fa, const std::string& workingFolder, int input, int output) {
+  int error = posix_spawn_file_actions_addchdir_np(&fa, workingFolder.c_str());
+  if (error == 0)
+    error = input >= 0 ? posix_spawn_file_actions_adddup2(&fa, input, 0)
+                       : posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+  if (error == 0) error = posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+  if (error == 0)
+    error = output >= 0 ? posix_spawn_file_actions_adddup2(&fa, output, 1) : posix_spawn_file_actions_adddup2(&fa, 2, 1);
+  if (error == 0) error = posix_spawn_file_actions_addclosefrom_np(&fa, 3);
+  return error;
+}
+
+// How a Wine program of the launcher's runs in the game's prefix.
+struct WineStart {
+  std::string folder;  // its working folder
+  int input = -1;      // a pipe end for its standard input, or -1
+  int output = -1;     // a pipe end for its standard output, or -1
+  // Mono's and Gecko's installers, which would ask the player through
+  // windows of their own, switched off: the prefix needs neither.
+  bool quietPrefix = false;
+};
+
 // Runs a Wine program (wine, wineserver) with args in the game's prefix,
-// quietly: no terminal, none of the launcher's descriptors, a session of its
-// own (so its whole process group can be ended at once). Mono's and Gecko's
-// installers, which would ask the player through windows of their own, are
-// switched off; the game needs neither. 0 when it could not start.
-pid_t SpawnInPrefix(const std::string& program, std::vector<std::string> texts) {
-  Environment env({"WINEPREFIX=" + GamePrefix(), "WINEDEBUG=-all", "WINEDLLOVERRIDES=mscoree,mshtml="});
+// quietly (QuietStart), in a session of its own, so its whole process
+// group can be ended at once. Its pid, or the error as a negative number.
+pid_t SpawnInPrefix(const std::string& program, std::vector<std::string> texts, const WineStart& how) {
+  std::vector<std::string> wine{"WINEPREFIX=" + GamePrefix(), "WINEDEBUG=-all"};
+  if (how.quietPrefix) wine.push_back("WINEDLLOVERRIDES=mscoree,mshtml=");
+  Environment env(std::move(wine));
   texts.insert(texts.begin(), program);
   std::vector<char*> argv;
   for (std::string& text : texts) argv.push_back(text.data());
   argv.push_back(nullptr);
   FileActions actions;
+  if (const int error = actions.status != 0 ? actions.status : QuietStart(actions.actions, how.folder, how.input, how.output))
+    return -error;
   OwnSession attributes;
-  if (actions.status != 0 || attributes.status != 0) return 0;
-  posix_spawn_file_actions_addopen(&actions.actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions.actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions.actions, 1, 2);
-  posix_spawn_file_actions_addclosefrom_np(&actions.actions, 3);
+  if (attributes.status != 0) return -attributes.status;
   pid_t pid = 0;
-  if (posix_spawn(&pid, program.c_str(), &actions.actions, &attributes.attributes, argv.data(), env.pointers.data()) != 0)
-    return 0;
+  if (const int error = posix_spawn(&pid, program.c_str(), &actions.actions, &attributes.attributes, argv.data(),
+                                    env.pointers.data()))
+    return -error;
   return pid;
 }
 
@@ -185,21 +210,23 @@ std::optional<int> WaitForChild(pid_t pid, int limitTicks, const std::atomic<boo
   return std::nullopt;
 }
 
-// Ends pid's process group and every Windows process of the game's prefix:
-// wineboot's wine starts Wine's services and a wineserver, which run on
-// after it unless their server is told to end them.
-void EndInPrefix(pid_t pid) {
+// Ends the child pid with the whole process group it leads.
+void EndChild(pid_t pid) {
   kill(-pid, SIGKILL);
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
+}
+
+// Ends pid's process group and every Windows process of the game's prefix:
+// wineboot's wine starts Wine's services and a wineserver, which run on
+// after it unless their server is told to end them.
+void EndInPrefix(pid_t pid) {
+  EndChild(pid);
   const std::string server = FindOnPath("wineserver");
   if (server.empty()) return;
-  if (const pid_t killer = SpawnInPrefix(server, {"-k"}); killer != 0 && !WaitForChild(killer, 50, nullptr)) {
-    kill(-killer, SIGKILL);
-    while (waitpid(killer, &status, 0) < 0 && errno == EINTR) {
-    }
-  }
+  const pid_t killer = SpawnInPrefix(server, {"-k"}, {.folder = GamePrefix()});
+  if (killer > 0 && !WaitForChild(killer, 50, nullptr)) EndChild(killer);
 }
 
 // Runs `wine wineboot --init` in the game's prefix and waits for it within
@@ -212,28 +239,12 @@ bool RunWineboot(const std::string& wine, const std::atomic<bool>& stop) {
   std::error_code ignored;
   std::filesystem::remove_all(GamePrefix(), ignored);
   if (mkdir(GamePrefix().c_str(), 0700) != 0) return false;
-  const pid_t pid = SpawnInPrefix(wine, {"wineboot", "--init"});
-  if (pid == 0) return false;
+  const pid_t pid = SpawnInPrefix(wine, {"wineboot", "--init"}, {.folder = GamePrefix(), .quietPrefix = true});
+  if (pid <= 0) return false;
   if (const std::optional<int> status = WaitForChild(pid, kPrepareLimitSeconds * 10, &stop))
     return WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
   EndInPrefix(pid);
   return false;
-}
-
-// The started program gets no descriptor of the launcher: standard streams
-// lead nowhere (a headless launcher's output is its Event stream) unless
-// input or output name a pipe end, and every other descriptor is closed,
-// whatever its close-on-exec flag says. 0, or the first error.
-int QuietStart(posix_spawn_file_actions_t& fa, const std::string& workingFolder, int input, int output) {
-  int error = posix_spawn_file_actions_addchdir_np(&fa, workingFolder.c_str());
-  if (error == 0)
-    error = input >= 0 ? posix_spawn_file_actions_adddup2(&fa, input, 0)
-                       : posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-  if (error == 0) error = posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-  if (error == 0)
-    error = output >= 0 ? posix_spawn_file_actions_adddup2(&fa, output, 1) : posix_spawn_file_actions_adddup2(&fa, 2, 1);
-  if (error == 0) error = posix_spawn_file_actions_addclosefrom_np(&fa, 3);
-  return error;
 }
 
 // Wine gives a program it starts from a Unix argument list the command line
@@ -286,8 +297,9 @@ StartedProcess StarterReport(int fd) {
 
 // Starts a Windows program through `wine` in the game's prefix by way of
 // the starter, which gets the command line through a pipe: the quoted Unix
-// path, then the arguments as Wine itself would have put them, then NUL. Waits for
-// the starter (it ends once the game runs) and returns its report.
+// path, then the arguments as Wine itself would have put them, then NUL.
+// Waits for the starter (it ends once the game runs) and returns its
+// report.
 StartedProcess StartThroughWine(const std::string& program, const std::vector<std::string>& args,
                                 const std::string& workingFolder) {
   const std::string wine = FindOnPath("wine");
@@ -319,17 +331,8 @@ StartedProcess StartThroughWine(const std::string& program, const std::vector<st
   if (pipe2(out, O_CLOEXEC) != 0) return Failed(errno);
   Fd outRead(out[0]), outWrite(out[1]);
 
-  FileActions actions;
-  if (const int error = actions.status != 0 ? actions.status : QuietStart(actions.actions, workingFolder, in[0], out[1]))
-    return Failed(error);
-  OwnSession attributes;
-  if (attributes.status != 0) return Failed(attributes.status);
-  Environment env({"WINEPREFIX=" + GamePrefix(), "WINEDEBUG=-all"});
-  std::vector<std::string> texts{wine, starter};
-  char* argv[] = {texts[0].data(), texts[1].data(), nullptr};
-  pid_t pid = 0;
-  if (const int error = posix_spawn(&pid, wine.c_str(), &actions.actions, &attributes.attributes, argv, env.pointers.data()))
-    return Failed(error);
+  const pid_t pid = SpawnInPrefix(wine, {starter}, {.folder = workingFolder, .input = in[0], .output = out[1]});
+  if (pid < 0) return Failed(-pid);
   inRead.Close();
   outWrite.Close();
   // The whole line fits, so this write never waits; a starter that ended
@@ -340,10 +343,7 @@ StartedProcess StartThroughWine(const std::string& program, const std::vector<st
 
   const std::optional<int> status = WaitForChild(pid, kStarterLimitTicks, nullptr);
   if (!status) {
-    kill(-pid, SIGKILL);
-    int ignored = 0;
-    while (waitpid(pid, &ignored, 0) < 0 && errno == EINTR) {
-    }
+    EndChild(pid);
     return Failed(ETIMEDOUT);
   }
   return StarterReport(outRead.get());
