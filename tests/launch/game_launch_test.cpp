@@ -300,6 +300,33 @@ TEST_F(GameLaunch, TheDemoClientRunThroughWineSeesTheBuiltLine) {
   EXPECT_EQ(Launch("", ""), Args{kStarted});
   EXPECT_TRUE(WaitForFile(game_ / "launch-record.txt", 60s, "\ncommand line: "));
 
+  // The starter itself starts nothing from a line cut short (no final NUL),
+  // empty, or not led by the quoted program; a whole line starts the game
+  // and the report names its process.
+  const fs::path starter = launcher_ / "tarn-game-starter.exe", input = root_.path() / "input";
+  const auto runStarter = [&](const std::string& bytes) {
+    fs::remove(game_ / "launch-record.txt");
+    WriteFile(input, bytes);
+    const std::string command = "cd '" + game_.string() + "' && WINEPREFIX='" + (launcher_ / "wine").string() +
+                                "' WINEDEBUG=-all wine '" + starter.string() + "' <'" + input.string() + "' >'" +
+                                (root_.path() / "report").string() + "' 2>/dev/null";
+    [[maybe_unused]] const int rc = std::system(command.c_str());
+    return ReadFile(root_.path() / "report");
+  };
+  const std::string quoted = "\"" + (game_ / "ElementClient.exe").string() + "\"";
+  for (const std::string& bad : {quoted + " pwd:x", std::string(), std::string(1, '\0'),
+                                 (game_ / "ElementClient.exe").string() + std::string(" pwd:x\0", 7)}) {
+    EXPECT_EQ(runStarter(bad), "13 0\n") << bad;
+    EXPECT_FALSE(fs::exists(game_ / "launch-record.txt")) << bad;
+  }
+  const std::string report = runStarter(quoted + std::string(" \"pwd:\\\" x\"\0", 12));
+  EXPECT_TRUE(report.size() > 3 && report.rfind("0 ", 0) == 0 && report.back() == '\n') << report;
+  const auto direct = WaitForFile(game_ / "launch-record.txt", 30s, "\ncommand line: ");
+  ASSERT_TRUE(direct);
+  EXPECT_NE(direct->find("\ncommand line: \"" + WinePath(game_ / "ElementClient.exe") + "\" \"pwd:\\\" x\"\n"),
+            std::string::npos)
+      << *direct;
+
   // What Wine cannot start, and a missing starter, are told in the log
   // with the system's code, never with the password.
   const std::string exe = (game_ / "ElementClient.exe").string();
