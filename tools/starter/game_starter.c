@@ -119,8 +119,15 @@ static BOOL GiveCommandLine(HANDLE process, const WCHAR *text, int units) {
       USHORT maximum;
       ULONG buffer;
     } value;
-    if (NtQueryInformationProcess(process, ProcessWow64Information, &peb32, sizeof peb32, &length) != 0 || peb32 == 0)
-      return FALSE;
+    if (NtQueryInformationProcess(process, ProcessWow64Information, &peb32, sizeof peb32, &length) != 0) return FALSE;
+    if (peb32 < 0x10000) {
+      /* A Wine that runs 32-bit programs as 32-bit Unix processes answers
+       * only whether the process is one; its one block is the 32-bit one. */
+      PROCESS_BASIC_INFORMATION basic;
+      if (NtQueryInformationProcess(process, ProcessBasicInformation, &basic, sizeof basic, &length) != 0) return FALSE;
+      peb32 = (ULONG_PTR)basic.PebBaseAddress;
+    }
+    if (peb32 == 0 || peb32 > 0xFFFFFFFFu) return FALSE;
     if (!ReadProcessMemory(process, (char *)peb32 + 0x10, &params32, sizeof params32, &done) || params32 == 0)
       return FALSE;
     if ((ULONG_PTR)copy > 0xFFFFFFFFu) return FALSE;
@@ -176,24 +183,19 @@ static int Start(void) {
   ZeroMemory(&info, sizeof info);
   if (!CreateProcessW(application, decoy, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL, NULL, &startup, &info))
     return (int)GetLastError();
-  if (!GiveCommandLine(info.hProcess, line, units)) {
+  /* A game that did not get its line never runs: it ends still suspended. */
+  if (!GiveCommandLine(info.hProcess, line, units) || ResumeThread(info.hThread) == (DWORD)-1) {
     DWORD error = GetLastError();
     TerminateProcess(info.hProcess, 1);
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
-    return error != 0 ? (int)error : ERROR_ACCESS_DENIED;
+    info.dwProcessId = 0;
+    n = error != 0 ? (int)error : ERROR_ACCESS_DENIED;
+  } else {
+    n = 0;
+    Report(0, info.dwProcessId);
   }
-  if (ResumeThread(info.hThread) == (DWORD)-1) {
-    DWORD error = GetLastError();
-    TerminateProcess(info.hProcess, 1);
-    CloseHandle(info.hThread);
-    CloseHandle(info.hProcess);
-    return (int)error;
-  }
-  Report(0, info.dwProcessId);
   CloseHandle(info.hThread);
   CloseHandle(info.hProcess);
-  return 0;
+  return n;
 }
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR arguments, int show) {
