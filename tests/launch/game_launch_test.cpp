@@ -238,6 +238,11 @@ TEST_F(GameLaunch, TheDemoClientRunThroughWineSeesTheBuiltLine) {
   setenv("WINEPREFIX", (root_.path() / "players-prefix").c_str(), 1);
   unsetenv("DISPLAY");
   unsetenv("WAYLAND_DISPLAY");
+  // A password of this test alone: other tests' stand-ins may show theirs.
+  const std::string secret = std::to_string(getpid()) + "-" + kHostile;
+  InstallHostSlots(ctx, test::DataOnly((launcher_ / "data").string()));
+  ASSERT_TRUE(SaveAccounts(ctx, {{"demo", kPassword}, {"a\"b", secret}}));
+  InstallHostSlots(ctx, {});
 
   // Closed while Wine prepares the prefix, the launcher ends the preparation
   // at once, with every process it started there, and leaves the prefix to
@@ -273,9 +278,8 @@ TEST_F(GameLaunch, TheDemoClientRunThroughWineSeesTheBuiltLine) {
   std::string game;
   for (const auto& entry : fs::directory_iterator("/proc")) {
     std::string cmdline = ReadFile(entry.path() / "cmdline");
-    if (cmdline.find("pwd:") != std::string::npos || cmdline.find(kHostile) != std::string::npos)
-      shown.push_back(cmdline);
-    if (cmdline.find("ElementClient.exe") == std::string::npos) continue;
+    if (cmdline.find(secret) != std::string::npos) shown.push_back(cmdline);
+    if (cmdline.find(WinePath(game_ / "ElementClient.exe")) == std::string::npos) continue;
     game = cmdline.substr(0, cmdline.find('\0'));
     // A window has no use for the launcher's streams or the starter's pipe.
     for (const char* stream : {"0", "1", "2"})
@@ -292,7 +296,8 @@ TEST_F(GameLaunch, TheDemoClientRunThroughWineSeesTheBuiltLine) {
   ASSERT_TRUE(record) << "the stand-in did not run under wine";
   // The game reads the very line Wine built for it from an argument list.
   EXPECT_EQ(*record, "folder: " + WinePath(game_) + "\ncommand line: \"" + WinePath(game_ / "ElementClient.exe") +
-                         R"(" startbypatcher sepfile user:a\"b "pwd:p\ \"q\\" "role:Ёж \\")" + "\n");
+                         R"(" startbypatcher sepfile user:a\"b "pwd:)" + std::to_string(getpid()) +
+                         R"(-p\ \"q\\" "role:Ёж \\")" + "\n");
   const std::string log = Log();
   EXPECT_NE(log.find("клиент запущен, pid="), std::string::npos) << log;
 
