@@ -24,7 +24,11 @@ bool ReadyGameRuntime(LauncherContext& ctx, const std::string& application) {
   PostProgress(ctx, "Первый запуск: готовлю Wine для игры, это займёт около минуты…", 0, false);
   {
     const std::lock_guard one(ctx.gameRuntime);
-    if (PrepareGameRuntime()) return true;
+    if (PrepareGameRuntime(ctx.tasks.stopping())) return true;
+  }
+  if (ctx.tasks.stopping().load()) {
+    LogLine(ctx.log, "запуск игры: подготовка префикса Wine прервана закрытием лаунчера");
+    return false;
   }
   LogLine(ctx.log, "запуск игры: префикс Wine не подготовлен");
   PostProgress(ctx, "Не удалось запустить игру: Wine не смог подготовить папку игры", 0, true);

@@ -2,6 +2,7 @@
 // Starting the game client: the look for set-aside packs in its folder, and
 // the process start itself. The launcher neither waits for nor watches what
 // it starts; the game outlives the launcher.
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -25,11 +26,16 @@ struct StartedProcess {
 // split them. The program runs in workingFolder with the launcher's
 // environment and none of its handles, and is not waited for.
 //
-// On Linux a Windows executable (a file beginning with "MZ") is started
-// through `wine` found on PATH in the game's own prefix (GameRuntime), any
-// other program directly; both get the arguments split from commandLine. A commandLine that does not begin with
-// the quoted application is refused, since its split would not give the
-// arguments it was built from.
+// On Linux a program other than a Windows one gets the arguments split from
+// commandLine directly. A Windows executable (a file beginning with "MZ")
+// runs through `wine` found on PATH in the game's own prefix (GameRuntime),
+// by way of the game's starter beside the launcher (tarn-game-starter.exe):
+// the starter reads the command line from a pipe, so it stands on no Linux
+// process's argument list, and the game sees the line Wine would have built
+// from those arguments. That start waits a moment for the starter, whose
+// report gives the game's Windows process id or the system's error code.
+// A commandLine that does not begin with the quoted application is
+// refused, since its split would not give the arguments it was built from.
 StartedProcess StartProgram(const std::string& application, const std::string& commandLine,
                             const std::string& workingFolder);
 
@@ -45,10 +51,12 @@ enum class GameRuntime {
 GameRuntime GameRuntimeFor(const std::string& application);
 
 // Makes the game's own Wine prefix, quietly (no Wine dialogs), waiting for
-// it at most a few minutes: slow, so only on a task thread. True when the
-// prefix is ready afterwards. Callers take turns (the launcher's context
-// holds the lock): the second finds the first one's prefix and returns.
-bool PrepareGameRuntime();
+// it at most a few minutes or until stop is raised: slow, so only on a task
+// thread. True when the prefix is ready afterwards. A stop ends the
+// preparation and every process it started; the next call begins it anew.
+// Callers take turns (the launcher's context holds the lock): the second
+// finds the first one's prefix and returns.
+bool PrepareGameRuntime(const std::atomic<bool>& stop);
 
 // Splits a command line by the rules a Windows program's start-up code
 // applies (CommandLineToArgvW): the program name first (up to the next

@@ -6,10 +6,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -49,6 +52,10 @@ struct Arguments {
   ~Arguments() {
     for (std::string& text : texts) WipeText(text);
   }
+};
+struct WipedLine {
+  std::string text;
+  ~WipedLine() { WipeText(text); }
 };
 
 // A Windows executable begins with the DOS header's "MZ". A file that
@@ -112,7 +119,7 @@ struct OwnSession : SpawnAttributes {
 StartedProcess Failed(int error) { return {false, 0, static_cast<uint32_t>(error)}; }
 
 // The game's own Wine prefix, and the mark that its preparation finished:
-// a prefix Wine made only halfway is made again.
+// a prefix Wine made only halfway is made anew.
 std::string GamePrefix() { return JoinPath(StateDir(), "wine"); }
 std::string PreparedMark() { return JoinPath(GamePrefix(), ".tarn-prepared"); }
 constexpr int kPrepareLimitSeconds = 300;
@@ -140,38 +147,206 @@ struct Environment {
   }
 };
 
-// Runs `wine wineboot --init` in the game's prefix and waits for it within
-// the limit. Mono's and Gecko's installers, which would ask the player
-// through windows of their own, are switched off; the game needs neither.
-bool RunWineboot(const std::string& wine) {
-  const std::string prefix = GamePrefix();
-  if (mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) return false;
-  Environment env({"WINEPREFIX=" + prefix, "WINEDEBUG=-all", "WINEDLLOVERRIDES=mscoree,mshtml="});
-  std::vector<std::string> texts{wine, "wineboot", "--init"};
+// The started program gets no descriptor of the launcher: standard streams
+// lead nowhere (a headless launcher's output is its Event stream) unless
+// input or output name a pipe end, and every other descriptor is closed,
+// whatever its close-on-exec flag says. 0, or the first error.
+int QuietStart(posix_spawn_file_actions_t& fa, const std::string& workingFolder, int input, int output) {
+  int error = posix_spawn_file_actions_addchdir_np(&fa, workingFolder.c_str());
+  if (error == 0)
+    error = input >= 0 ? posix_spawn_file_actions_adddup2(&fa, input, 0)
+                       : posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+  if (error == 0) error = posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+  if (error == 0)
+    error = output >= 0 ? posix_spawn_file_actions_adddup2(&fa, output, 1) : posix_spawn_file_actions_adddup2(&fa, 2, 1);
+  if (error == 0) error = posix_spawn_file_actions_addclosefrom_np(&fa, 3);
+  return error;
+}
+
+// How a Wine program of the launcher's runs in the game's prefix.
+struct WineStart {
+  std::string folder;  // its working folder
+  int input = -1;      // a pipe end for its standard input, or -1
+  int output = -1;     // a pipe end for its standard output, or -1
+  // Mono's and Gecko's installers, which would ask the player through
+  // windows of their own, switched off: the prefix needs neither.
+  bool quietPrefix = false;
+};
+
+// Runs a Wine program (wine, wineserver) with args in the game's prefix,
+// quietly (QuietStart), in a session of its own, so its whole process
+// group can be ended at once. Its pid, or the error as a negative number.
+pid_t SpawnInPrefix(const std::string& program, std::vector<std::string> texts, const WineStart& how) {
+  std::vector<std::string> wine{"WINEPREFIX=" + GamePrefix(), "WINEDEBUG=-all"};
+  if (how.quietPrefix) wine.push_back("WINEDLLOVERRIDES=mscoree,mshtml=");
+  Environment env(std::move(wine));
+  texts.insert(texts.begin(), program);
   std::vector<char*> argv;
   for (std::string& text : texts) argv.push_back(text.data());
   argv.push_back(nullptr);
   FileActions actions;
+  if (const int error = actions.status != 0 ? actions.status : QuietStart(actions.actions, how.folder, how.input, how.output))
+    return -error;
   OwnSession attributes;
-  if (actions.status != 0 || attributes.status != 0) return false;
-  posix_spawn_file_actions_addopen(&actions.actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions.actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions.actions, 1, 2);
-  posix_spawn_file_actions_addclosefrom_np(&actions.actions, 3);
+  if (attributes.status != 0) return -attributes.status;
   pid_t pid = 0;
-  if (posix_spawn(&pid, wine.c_str(), &actions.actions, &attributes.attributes, argv.data(), env.pointers.data()) != 0)
-    return false;
+  if (const int error = posix_spawn(&pid, program.c_str(), &actions.actions, &attributes.attributes, argv.data(),
+                                    env.pointers.data()))
+    return -error;
+  return pid;
+}
+
+// Waits for the child pid at most limitTicks tenths of a second, or until
+// stop (when given) is raised. Its exit status, or nothing when it still
+// runs.
+std::optional<int> WaitForChild(pid_t pid, int limitTicks, const std::atomic<bool>* stop) {
   int status = 0;
-  for (int tick = 0; tick < kPrepareLimitSeconds * 10; ++tick) {
+  for (int tick = 0; tick < limitTicks && (stop == nullptr || !stop->load()); ++tick) {
     const pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid) return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    if (done < 0 && errno != EINTR) return false;
+    if (done == pid) return status;
+    if (done < 0 && errno != EINTR) return -1;
     usleep(100 * 1000);
   }
-  kill(pid, SIGKILL);
+  return std::nullopt;
+}
+
+// Ends the child pid with the whole process group it leads.
+void EndChild(pid_t pid) {
+  kill(-pid, SIGKILL);
+  int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
+}
+
+// Ends pid's process group and every Windows process of the game's prefix:
+// wineboot's wine starts Wine's services and a wineserver, which run on
+// after it unless their server is told to end them.
+void EndInPrefix(pid_t pid) {
+  EndChild(pid);
+  const std::string server = FindOnPath("wineserver");
+  if (server.empty()) return;
+  const pid_t killer = SpawnInPrefix(server, {"-k"}, {.folder = GamePrefix()});
+  if (killer > 0 && !WaitForChild(killer, 50, nullptr)) EndChild(killer);
+}
+
+// Runs `wine wineboot --init` in the game's prefix and waits for it within
+// the limit; a raised stop (the launcher closes) ends it at once, with what
+// it started, and leaves the prefix unmarked for the next start.
+bool RunWineboot(const std::string& wine, const std::atomic<bool>& stop) {
+  // An unmarked prefix is what an ended preparation left (a closed or
+  // killed launcher): Wine takes it for made and would start the game in
+  // it with half its libraries missing. It goes, links left unfollowed.
+  std::error_code ignored;
+  std::filesystem::remove_all(GamePrefix(), ignored);
+  if (mkdir(GamePrefix().c_str(), 0700) != 0) return false;
+  const pid_t pid = SpawnInPrefix(wine, {"wineboot", "--init"}, {.folder = GamePrefix(), .quietPrefix = true});
+  if (pid <= 0) return false;
+  if (const std::optional<int> status = WaitForChild(pid, kPrepareLimitSeconds * 10, &stop))
+    return WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
+  EndInPrefix(pid);
   return false;
+}
+
+// Wine gives a program it starts from a Unix argument list the command line
+// its own rules build: the program's Windows path in quotes, then each
+// argument as it stands, in quotes when it holds a blank or is empty, with
+// its double quotes escaped (and the backslashes before them doubled)
+// when it holds any. The game has always seen that line on Linux.
+void AppendWineArgument(std::string& out, std::string_view arg) {
+  const bool blank = arg.empty() || arg.find_first_of(" \t") != std::string_view::npos;
+  if (!blank && arg.find('"') == std::string_view::npos) {
+    out += arg;
+    return;
+  }
+  if (blank) out += '"';
+  size_t slashes = 0;
+  for (char c : arg) {
+    if (c == '"') out.append(slashes + 1, '\\');
+    slashes = c == '\\' ? slashes + 1 : 0;
+    out += c;
+  }
+  if (blank) {
+    out.append(slashes, '\\');
+    out += '"';
+  }
+}
+
+// The game's starter, a Windows program shipped beside the launcher: it
+// reads the game's command line from its standard input, so the password
+// stands on no Unix argument list (Wine would otherwise show it in the
+// game's /proc/<pid>/cmdline, and `wine`'s own, to every local user).
+constexpr char kStarter[] = "tarn-game-starter.exe";
+constexpr int kStarterLimitTicks = 600;
+// The most UTF-8 bytes of a line Windows takes (32767 units): the pipe is
+// made to hold all of them, so the write never waits on a reader (a
+// wineserver the starter spawns inherits the pipe and never reads it).
+constexpr size_t kStarterLineBytes = 32767 * 3;
+
+// The starter's one line, "<error> <pid>", once it has ended.
+StartedProcess StarterReport(int fd) {
+  char text[64] = {};
+  fcntl(fd, F_SETFL, O_NONBLOCK);
+  const ssize_t n = read(fd, text, sizeof text - 1);
+  unsigned long error = 0;
+  unsigned long pid = 0;
+  if (n <= 0 || std::sscanf(text, "%lu %lu", &error, &pid) != 2 || error > UINT32_MAX || pid > UINT32_MAX)
+    return Failed(EIO);
+  if (error != 0) return {false, 0, static_cast<uint32_t>(error)};
+  return {true, static_cast<uint32_t>(pid), 0};
+}
+
+// Starts a Windows program through `wine` in the game's prefix by way of
+// the starter, which gets the command line through a pipe: the quoted Unix
+// path, then the arguments as Wine itself would have put them, then NUL.
+// Waits for the starter (it ends once the game runs) and returns its
+// report.
+StartedProcess StartThroughWine(const std::string& program, const std::vector<std::string>& args,
+                                const std::string& workingFolder) {
+  const std::string wine = FindOnPath("wine");
+  if (wine.empty()) return Failed(ENOENT);
+  const std::string starter = JoinPath(ExeDir(), kStarter);
+  if (!IsFile(starter)) return Failed(ENOENT);
+
+  WipedLine line;
+  size_t size = program.size() + 4;
+  for (const std::string& arg : args) size += 2 * arg.size() + 3;
+  line.text.reserve(size);  // no growing: no copies of the password left behind
+  line.text += '"';
+  line.text += program;
+  line.text += '"';
+  for (size_t i = 1; i < args.size(); ++i) {
+    line.text += ' ';
+    AppendWineArgument(line.text, args[i]);
+  }
+  line.text += '\0';  // the end: a line cut short is never started
+
+  if (line.text.size() > kStarterLineBytes) return Failed(E2BIG);
+  int in[2];
+  int out[2];
+  if (pipe2(in, O_CLOEXEC | O_NONBLOCK) != 0) return Failed(errno);
+  Fd inRead(in[0]), inWrite(in[1]);
+  if (fcntl(in[1], F_SETPIPE_SZ, static_cast<int>(kStarterLineBytes + 4096)) < 0 ||
+      fcntl(in[0], F_SETFL, 0) != 0)  // the starter reads its end as a plain, waiting pipe
+    return Failed(errno);
+  if (pipe2(out, O_CLOEXEC) != 0) return Failed(errno);
+  Fd outRead(out[0]), outWrite(out[1]);
+
+  const pid_t pid = SpawnInPrefix(wine, {starter}, {.folder = workingFolder, .input = in[0], .output = out[1]});
+  if (pid < 0) return Failed(-pid);
+  inRead.Close();
+  outWrite.Close();
+  // The whole line fits, so this write never waits; a starter that ended
+  // early leaves it to fail (SIGPIPE is ignored), and its report says why.
+  WriteAll(inWrite.get(), line.text);
+  inWrite.Close();
+  WipeText(line.text);
+
+  const std::optional<int> status = WaitForChild(pid, kStarterLimitTicks, nullptr);
+  if (!status) {
+    EndChild(pid);
+    return Failed(ETIMEDOUT);
+  }
+  return StarterReport(outRead.get());
 }
 
 }  // namespace
@@ -192,10 +367,10 @@ GameRuntime GameRuntimeFor(const std::string& application) {
   return Exists(PreparedMark()) ? GameRuntime::Ready : GameRuntime::Unprepared;
 }
 
-bool PrepareGameRuntime() {
+bool PrepareGameRuntime(const std::atomic<bool>& stop) {
   if (Exists(PreparedMark())) return true;
   const std::string wine = FindOnPath("wine");
-  if (wine.empty() || !RunWineboot(wine)) return false;
+  if (wine.empty() || !RunWineboot(wine, stop)) return false;
   const int fd = open(PreparedMark().c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return false;
   close(fd);
@@ -211,42 +386,21 @@ StartedProcess StartProgram(const std::string& application, const std::string& c
   // relative path must not reach the start.
   const std::string program = FullPath(application);
   if (program.empty()) return Failed(EINVAL);
+  if (IsWindowsExecutable(program)) return StartThroughWine(program, args.texts, workingFolder);
   args.texts[0] = program;
-  std::string executable = program;
-  if (IsWindowsExecutable(program)) {
-    executable = FindOnPath("wine");
-    if (executable.empty()) return Failed(ENOENT);
-    args.texts.insert(args.texts.begin(), executable);
-  }
   std::vector<char*> argv;
   argv.reserve(args.texts.size() + 1);
   for (std::string& text : args.texts) argv.push_back(text.data());
   argv.push_back(nullptr);
 
-  // The game gets no descriptor of the launcher: standard streams lead
-  // nowhere (a headless launcher's output is its Event stream) and every
-  // other descriptor is closed, whatever its close-on-exec flag says.
   FileActions actions;
-  if (actions.status != 0) return Failed(actions.status);
-  posix_spawn_file_actions_t* fa = &actions.actions;
-  int error = posix_spawn_file_actions_addchdir_np(fa, workingFolder.c_str());
-  if (error == 0) error = posix_spawn_file_actions_addopen(fa, 0, "/dev/null", O_RDONLY, 0);
-  if (error == 0) error = posix_spawn_file_actions_addopen(fa, 1, "/dev/null", O_WRONLY, 0);
-  if (error == 0) error = posix_spawn_file_actions_adddup2(fa, 1, 2);
-  if (error == 0) error = posix_spawn_file_actions_addclosefrom_np(fa, 3);
-  if (error != 0) return Failed(error);
-
+  if (const int error = actions.status != 0 ? actions.status : QuietStart(actions.actions, workingFolder, -1, -1))
+    return Failed(error);
   OwnSession attributes;
   if (attributes.status != 0) return Failed(attributes.status);
-
-  // A Windows game runs in its own prefix; anything else gets the
-  // launcher's environment as it is.
-  std::optional<Environment> wineEnv;
-  if (executable != program) wineEnv.emplace(std::vector<std::string>{"WINEPREFIX=" + GamePrefix(), "WINEDEBUG=-all"});
   pid_t pid = 0;
-  error = posix_spawn(&pid, executable.c_str(), fa, &attributes.attributes, argv.data(),
-                      wineEnv ? wineEnv->pointers.data() : environ);
-  if (error != 0) return Failed(error);
+  if (const int error = posix_spawn(&pid, program.c_str(), &actions.actions, &attributes.attributes, argv.data(), environ))
+    return Failed(error);
   // Without a thread the game still runs; it only stays a zombie after it
   // ends, until the launcher exits.
   StartDetachedThread(Reap, reinterpret_cast<void*>(static_cast<intptr_t>(pid)));

@@ -65,6 +65,6 @@ namespace tarn {
 // The game is a Windows program: nothing stands between it and the system.
 GameRuntime GameRuntimeFor(const std::string&) { return GameRuntime::Ready; }
 
-bool PrepareGameRuntime() { return true; }
+bool PrepareGameRuntime(const std::atomic<bool>&) { return true; }
 
 }  // namespace tarn

@@ -86,6 +86,13 @@ std::string WinePath(const fs::path& path) {
   return text;
 }
 
+// A name of n two-byte letters.
+std::string Long(size_t n) {
+  std::string text;
+  for (size_t i = 0; i < n; ++i) text += "я";
+  return text;
+}
+
 class GameLaunch : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -93,6 +100,7 @@ class GameLaunch : public ::testing::Test {
     fs::create_directories(launcher_ / "data");
     fs::create_directories(game_);
     fs::copy_file(TARN_HEADLESS, exe_);
+    fs::copy_file(fs::path(TARN_HEADLESS).parent_path() / "tarn-game-starter.exe", launcher_ / "tarn-game-starter.exe");
     WriteFile(launcher_ / "data" / "install.cfg", "path=" + game_.string() + "\r\nstate=готово\r\n");
     InstallHostSlots(ctx, test::DataOnly((launcher_ / "data").string()));
     ASSERT_TRUE(SaveAccounts(ctx, {{"demo", kPassword}, {"a\"b", kHostile}}));
@@ -230,31 +238,126 @@ TEST_F(GameLaunch, TheDemoClientRunThroughWineSeesTheBuiltLine) {
   setenv("WINEPREFIX", (root_.path() / "players-prefix").c_str(), 1);
   unsetenv("DISPLAY");
   unsetenv("WAYLAND_DISPLAY");
+  // A password of this test alone: other tests' stand-ins may show theirs.
+  const std::string secret = std::to_string(getpid()) + "-" + kHostile;
+  InstallHostSlots(ctx, test::DataOnly((launcher_ / "data").string()));
+  ASSERT_TRUE(SaveAccounts(ctx, {{"demo", kPassword}, {"a\"b", secret}}));
+  InstallHostSlots(ctx, {});
+
+  // Closed while Wine prepares the prefix, the launcher ends the preparation
+  // at once, with every process it started there, and leaves the prefix to
+  // be made again.
+  const std::string prepare = test::Progress("Первый запуск: готовлю Wine для игры, это займёт около минуты…", 0, false);
+  const auto closing = std::chrono::steady_clock::now();
+  const auto closed = test::RunProgram(exe_, test::ScriptLine("game.launch\n{\"login\":\"demo\"}") + ":sleep 3000\n");
+  const auto took = std::chrono::steady_clock::now() - closing;
+  EXPECT_EQ(closed.exitCode, 0) << closed.err;
+  EXPECT_EQ(closed.lines(), Args{prepare});
+  EXPECT_LT(took, 8s) << "the close waited for the preparation";
+  EXPECT_NE(Log().find("подготовка префикса Wine прервана"), std::string::npos) << Log();
+  EXPECT_FALSE(fs::exists(launcher_ / "wine" / ".tarn-prepared"));
+  const std::string inPrefix = "WINEPREFIX=" + (launcher_ / "wine").string() + '\0';
+  std::vector<std::string> left;
+  for (int i = 0; i < 20; ++i, std::this_thread::sleep_for(100ms)) {
+    left.clear();
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+      const std::string environ = ReadFile(entry.path() / "environ");  // empty for other users' processes
+      if (environ.find(inPrefix) != std::string::npos) left.push_back(ReadFile(entry.path() / "cmdline"));
+    }
+    if (left.empty()) break;
+  }
+  EXPECT_TRUE(left.empty()) << left.size() << " processes of the game's prefix run on, as " << left[0];
 
   // The first start makes the prefix and says so; a second one goes straight.
-  EXPECT_EQ(Launch("a\"b", "Ёж \\"),
-            (Args{test::Progress("Первый запуск: готовлю Wine для игры, это займёт около минуты…", 0, false),
-                  kStarted}));
+  // While the game runs, no process of this user shows its password, the
+  // game's own argument list included: it got its line through a pipe.
+  WriteFile(game_ / "launch-hold", "");
+  EXPECT_EQ(Launch("a\"b", "Ёж \\"), (Args{prepare, kStarted}));
   const auto record = WaitForFile(game_ / "launch-record.txt", 90s, "\ncommand line: ");
+  std::vector<std::string> shown;
+  std::string game;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    std::string cmdline = ReadFile(entry.path() / "cmdline");
+    if (cmdline.find(secret) != std::string::npos) shown.push_back(cmdline);
+    if (cmdline.find(WinePath(game_ / "ElementClient.exe")) == std::string::npos) continue;
+    game = cmdline.substr(0, cmdline.find('\0'));
+    // A window has no use for the launcher's streams or the starter's pipe.
+    for (const char* stream : {"0", "1", "2"})
+      EXPECT_EQ(fs::read_symlink(entry.path() / "fd" / stream), "/dev/null") << stream;
+  }
+  fs::remove(game_ / "launch-hold");
+  EXPECT_TRUE(shown.empty()) << shown.size() << " processes show the password, as " << shown[0];
+  EXPECT_EQ(game, WinePath(game_ / "ElementClient.exe")) << "the game was not seen running, or shows more";
   setenv("HOME", realHome.c_str(), 1);
   unsetenv("WINEPREFIX");
   EXPECT_TRUE(fs::exists(launcher_ / "wine" / "drive_c" / "windows"));
   EXPECT_FALSE(fs::exists(home / ".wine"));
   EXPECT_FALSE(fs::exists(root_.path() / "players-prefix"));
   ASSERT_TRUE(record) << "the stand-in did not run under wine";
-  const std::string folderTag = "folder: ", lineTag = "\ncommand line: ";
-  const size_t at = record->find(lineTag);
-  ASSERT_TRUE(record->rfind(folderTag, 0) == 0 && at != std::string::npos && record->back() == '\n') << *record;
-  EXPECT_EQ(record->substr(folderTag.size(), at - folderTag.size()), WinePath(game_));
-  Args seen = SplitCommandLine(record->substr(at + lineTag.size(), record->size() - at - lineTag.size() - 1));
-  Args built = SplitCommandLine(GameCommandLine({game_.string(), true, "a\"b", kHostile, "Ёж \\"}));
-  ASSERT_FALSE(seen.empty() || built.empty());
-  EXPECT_EQ(seen[0], WinePath(game_ / "ElementClient.exe"));
-  EXPECT_EQ(Args(seen.begin() + 1, seen.end()), Args(built.begin() + 1, built.end())) << *record;
+  // The game reads the very line Wine built for it from an argument list.
+  EXPECT_EQ(*record, "folder: " + WinePath(game_) + "\ncommand line: \"" + WinePath(game_ / "ElementClient.exe") +
+                         R"(" startbypatcher sepfile user:a\"b "pwd:)" + std::to_string(getpid()) +
+                         R"(-p\ \"q\\" "role:Ёж \\")" + "\n");
+  const std::string log = Log();
+  EXPECT_NE(log.find("клиент запущен, pid="), std::string::npos) << log;
 
   fs::remove(game_ / "launch-record.txt");
   EXPECT_EQ(Launch("", ""), Args{kStarted});
   EXPECT_TRUE(WaitForFile(game_ / "launch-record.txt", 60s, "\ncommand line: "));
+
+  // The starter itself starts nothing from a line cut short (no final NUL),
+  // empty, or not led by the quoted program; a whole line starts the game
+  // and the report names its process.
+  const fs::path starter = launcher_ / "tarn-game-starter.exe", input = root_.path() / "input";
+  const auto runStarter = [&](const std::string& bytes) {
+    fs::remove(game_ / "launch-record.txt");
+    WriteFile(input, bytes);
+    const std::string command = "cd '" + game_.string() + "' && WINEPREFIX='" + (launcher_ / "wine").string() +
+                                "' WINEDEBUG=-all wine '" + starter.string() + "' <'" + input.string() + "' >'" +
+                                (root_.path() / "report").string() + "' 2>/dev/null";
+    [[maybe_unused]] const int rc = std::system(command.c_str());
+    return ReadFile(root_.path() / "report");
+  };
+  const std::string quoted = "\"" + (game_ / "ElementClient.exe").string() + "\"";
+  for (const std::string& bad : {quoted + " pwd:x", std::string(), std::string(1, '\0'),
+                                 (game_ / "ElementClient.exe").string() + std::string(" pwd:x\0", 7)}) {
+    EXPECT_EQ(runStarter(bad), "13 0\n") << bad;
+    EXPECT_FALSE(fs::exists(game_ / "launch-record.txt")) << bad;
+  }
+  const std::string report = runStarter(quoted + std::string(" \"pwd:\\\" x\"\0", 12));
+  EXPECT_TRUE(report.size() > 3 && report.rfind("0 ", 0) == 0 && report.back() == '\n') << report;
+  const auto direct = WaitForFile(game_ / "launch-record.txt", 30s, "\ncommand line: ");
+  ASSERT_TRUE(direct);
+  EXPECT_NE(direct->find("\ncommand line: \"" + WinePath(game_ / "ElementClient.exe") + "\" \"pwd:\\\" x\"\n"),
+            std::string::npos)
+      << *direct;
+
+  // What Wine cannot start, and a missing starter, are told in the log
+  // with the system's code, never with the password.
+  const std::string exe = (game_ / "ElementClient.exe").string();
+  std::string foreign = ReadFile(exe);  // the stand-in, made for a machine Wine does not know
+  ASSERT_GT(foreign.size(), 0x200u);
+  const size_t header = static_cast<unsigned char>(foreign[0x3c]) | static_cast<unsigned char>(foreign[0x3d]) << 8;
+  ASSERT_EQ(foreign.substr(header, 4), std::string("PE\0\0", 4));
+  foreign[header + 4] = 0x34, foreign[header + 5] = 0x12;
+  PutClient(foreign, fs::perms::owner_read | fs::perms::owner_write);
+  // A line longer than Windows takes is refused by the starter, or before
+  // it when the pipe could not hold it, and nothing waits on the pipe.
+  const struct {
+    std::string character, code;
+  } refusals[] = {{"", "193"}, {Long(34000), "206"}, {Long(49200), "7"}, {"", "2"}};
+  for (const auto& r : refusals) {
+    SCOPED_TRACE(r.code);
+    if (r.code == "2") fs::remove(launcher_ / "tarn-game-starter.exe");
+    EXPECT_EQ(Launch("a\"b", r.character), Args{kFailed});
+    const std::string failed = Log();
+    EXPECT_NE(failed.find("CreateProcess не удался, код " + r.code + "; строка: \"" + exe +
+                          R"(" startbypatcher sepfile user:"a\"b" pwd:"***")" +
+                          (r.character.empty() ? "\r\n" : " role:\"яя")),  // the log cuts a long line
+              std::string::npos)
+        << failed.substr(0, 2000);
+    EXPECT_EQ(failed.find(kHostile), std::string::npos) << failed.substr(0, 2000);
+  }
 }
 
 }  // namespace

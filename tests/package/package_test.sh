@@ -144,6 +144,7 @@ DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$
 installed=1
 owned=$(dpkg -L tarn-launcher tarn-operator-tools)
 [ -f /usr/lib/tarn-launcher/ui/index.html ] || fail "the page is not installed beside the launcher"
+[ -f /usr/lib/tarn-launcher/tarn-game-starter.exe ] || fail "the game's starter is not installed beside the launcher"
 desktop-file-validate /usr/share/applications/tarn-launcher.desktop || fail "the desktop entry is not valid"
 metainfo=/usr/share/metainfo/example.tarn.launcher.metainfo.xml
 appstreamcli validate --no-net "$metainfo" || fail "the AppStream metadata is not valid"

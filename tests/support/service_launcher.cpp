@@ -16,6 +16,9 @@ fs::path PlaceProgram(const fs::path& program, const fs::path& folder) {
   std::error_code ec;
   fs::create_hard_link(program, placed, ec);
   if (ec) fs::copy_file(program, placed, fs::copy_options::overwrite_existing);
+  // The game's starter goes with the launcher, as the package ships it.
+  const fs::path starter = program.parent_path() / "tarn-game-starter.exe";
+  if (fs::exists(starter)) fs::copy_file(starter, folder / starter.filename(), fs::copy_options::overwrite_existing);
   return placed;
 }
 

@@ -33,7 +33,8 @@ std::filesystem::path HeadlessProgram();
 
 // program in folder (created): a hard link where the file system allows
 // one, a copy otherwise. The program looks for its files beside itself,
-// so a folder of its own keeps its log, data and settings apart.
+// so a folder of its own keeps its log, data and settings apart. The
+// game's starter of the build goes beside it too.
 std::filesystem::path PlaceProgram(const std::filesystem::path& program, const std::filesystem::path& folder);
 
 // The running service as the launcher names it, for in-process code.

@@ -5,7 +5,9 @@
  *   folder: <working folder>
  *   command line: <GetCommandLineW text>
  * It carries the account's password as the launcher passed it: the demo's
- * accounts are public, and seeing the whole line is the point. */
+ * accounts are public, and seeing the whole line is the point. While a file
+ * launch-hold lies beside the program (a test looking at the running game),
+ * it stays, for a minute at most. */
 #include <windows.h>
 
 static char *ToUtf8(const wchar_t *text, int *length) {
@@ -50,5 +52,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR arguments, int
   file = CreateFileW(record, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
   if (file == INVALID_HANDLE_VALUE) return 3;
   ok = PutLine(file, "folder: ", folder) && PutLine(file, "command line: ", GetCommandLineW());
-  return CloseHandle(file) && ok ? 0 : 4;
+  ok = CloseHandle(file) && ok;
+  lstrcpyW(slash + 1, L"launch-hold");
+  for (int tick = 0; tick < 600 && GetFileAttributesW(record) != INVALID_FILE_ATTRIBUTES; ++tick) Sleep(100);
+  return ok ? 0 : 4;
 }
