@@ -34,6 +34,19 @@ void RunPushAll(LauncherContext& ctx, const Workers& w) {
   w.pushSpeedLimit(ctx);
 }
 
+// Whether the payload gives key a value of its own, "" included: a field
+// the page left out (or a command without a payload) is no request to
+// change anything, unlike one it wrote out empty.
+bool Gives(std::string_view payload, std::string_view key) {
+  if (!JsonField(payload, key).empty()) return true;
+  const std::string needle = '"' + std::string(key) + "\":";
+  const size_t at = payload.find(needle);
+  if (at == std::string_view::npos) return false;
+  std::string_view rest = payload.substr(at + needle.size());
+  while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) rest.remove_prefix(1);
+  return rest.starts_with("\"\"");
+}
+
 // Each handler receives the launcher, the payload and the workers; the table order is the
 // order names are tried in, and no name appears twice.
 using Handler = void (*)(LauncherContext& ctx, std::string_view payload, const Workers& w);
@@ -119,6 +132,9 @@ constexpr Entry kCommands[] = {
     {"install.stop", [](LauncherContext& ctx, std::string_view, const Workers&) { RequestInstallStop(ctx); }},
     {"speed.limit",
      [](LauncherContext& ctx, std::string_view payload, const Workers& w) {
+       // A limit missing from the payload keeps the one in force; only "0"
+       // or an empty value lifts it.
+       if (!Gives(payload, "kibps")) return;
        // Kept on the disk: not on the window thread.
        RunAsync(ctx.tasks, [&ctx, f = w.setSpeedLimit, kibps = JsonString(payload, "kibps")] { f(ctx, kibps); });
      }},
