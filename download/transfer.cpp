@@ -94,6 +94,7 @@ struct Transfer {
   uint64_t received = 0;           // bytes of this transfer
   uint64_t writtenOutTo = 0;       // the disk was asked to write the ".part" file up to here
   Answer answer = Answer::None;
+  int64_t retryAfter = -1;  // a refusal's Retry-After
   std::optional<DownloadResult> ended;  // set when the transfer is ended from here
   OutputFile file;
   Clock::time_point lastProgress;
@@ -116,6 +117,7 @@ struct Transfer {
         return false;
       case DownloadHead::Refused:
         answer = Answer::Refused;
+        if (AsksToWait(head.status, head.retryAfterSeconds)) retryAfter = head.retryAfterSeconds;
         return false;
       case DownloadHead::Body:
         break;
@@ -380,6 +382,7 @@ DownloadResult Receive(LauncherContext& ctx, const std::string& requestPath, con
   Transfer t(ctx, flags, progress, size, part, targetPath, offset, !expectedMd5.empty(),
              keepSmall ? &received.bytes : nullptr);
   const HttpEnd end = RunTransfer(t, FileRequest(ctx, requestPath, size, offset));
+  received.retryAfterSeconds = t.retryAfter;
   if (const std::optional<DownloadResult> judged = JudgeEnd(t, end, size, part)) return *judged;
   if (!t.Matches(expectedMd5)) {
     t.file = OutputFile();
