@@ -85,7 +85,10 @@ constexpr Entry kCommands[] = {
     {"account.add",
      [](LauncherContext& ctx, std::string_view payload, const Workers& w) {
        RunAsync(ctx.tasks, [&ctx, f = w.addAccount, login = JsonString(payload, "login"),
-                            password = JsonString(payload, "password")] { f(ctx, login, password); });
+                            password = JsonString(payload, "password")]() mutable {
+         f(ctx, login, password);
+         WipeText(password);
+       });
      }},
     {"account.remove",
      [](LauncherContext& ctx, std::string_view payload, const Workers& w) {
@@ -99,11 +102,9 @@ constexpr Entry kCommands[] = {
      [](LauncherContext& ctx, std::string_view payload, const Workers& w) {
        RunAsync(ctx.tasks,
                 [&ctx, w, login = JsonString(payload, "login"), character = JsonString(payload, "character")] {
-                  // The store hands over every password in plain text; the game gets
-                  // the one it needs by reference, and all of them are wiped after.
-                  std::vector<Account> accounts = w.loadAccounts(ctx);
-                  w.launchGame(ctx, login, PasswordFor(accounts, login), character);
-                  for (Account& a : accounts) WipeText(a.password);
+                  // The game gets the password it needs by reference.
+                  const WipedAccounts accounts(w.loadAccounts(ctx));
+                  w.launchGame(ctx, login, PasswordFor(accounts.list, login), character);
                 });
      }},
     {"client.verify",
