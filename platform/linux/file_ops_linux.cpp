@@ -86,13 +86,17 @@ std::string SearchParent(const std::string& folder) {
   return folder.substr(0, slash);
 }
 
-bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, FileAccess access) {
-  const mode_t mode = access == FileAccess::OwnerOnly ? 0600 : 0644;
+namespace {
+
+// The replace itself; made, when given, hears the temporary file's name.
+bool Replace(const std::string& path, std::string_view bytes, mode_t mode,
+             const std::function<void(const std::string& temp)>& made) {
   // A unique temporary name, so two writers of the same file never write
   // into each other's temporary file; the last rename wins whole.
   std::string temp = path + "." + std::to_string(getpid()) + ".XXXXXX";
   Fd file(mkostemp(temp.data(), O_CLOEXEC));
   if (!file.ok()) return false;
+  if (made) made(temp);
   const bool written = fchmod(file.get(), mode) == 0 && WriteAll(file.get(), bytes) && fsync(file.get()) == 0;
   const bool closed = file.Close();
   if (!written || !closed || rename(temp.c_str(), path.c_str()) != 0) {
@@ -100,8 +104,20 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, File
     return false;
   }
   SyncFolder(FolderOf(path));
+  return true;
+}
+
+}  // namespace
+
+bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, FileAccess access) {
+  if (!Replace(path, bytes, access == FileAccess::OwnerOnly ? 0600 : 0644, {})) return false;
   RemoveOrphanedTemps(path);
   return true;
+}
+
+bool ReplaceSharedFileAtomically(const std::string& path, std::string_view bytes,
+                                 const std::function<void(const std::string& temp)>& made) {
+  return Replace(path, bytes, 0644, made);
 }
 
 }  // namespace tarn

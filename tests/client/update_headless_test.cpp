@@ -164,6 +164,18 @@ TEST_F(UpdateEndToEnd, NoListedFileLandsOnTheLauncherProgramThroughALink) {
   EXPECT_EQ(service_.BytesSent("/api/file"), 0u);
 }
 
+TEST_F(UpdateEndToEnd, StampingTheBuildLeavesAListedFileNamedLikeAnOldTemporary) {
+  // The name of a temporary of version.sw whose writer (pid 99999999) is
+  // long gone; but the list names it, so it is the game's.
+  const std::string listed = "config/element/version.sw.99999999.abcdef";
+  ASSERT_NO_FATAL_FAILURE(Publish({{"ElementClient.exe", "MZ"}, {listed, "the game's"}}, 5));
+  SetLocalBuild("3 0\n");
+  ASSERT_NO_FATAL_FAILURE(StartService());
+  Run("client.update");
+  EXPECT_EQ(ReadFile(VersionFile()), "5 0\n");
+  EXPECT_EQ(ReadFile(Below(game_, listed)), "the game's");
+}
+
 TEST_F(UpdateEndToEnd, TwoOfFiveFailingAreShownLoggedAndLeaveTheBuildAlone) {
 #ifdef _WIN32
   GTEST_SKIP() << "the names whose Base64 carries '+' and '/' hold '?', which Windows file names cannot";
