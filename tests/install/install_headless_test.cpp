@@ -536,6 +536,15 @@ TEST_F(InstallEndToEnd, AServiceWaitIsBoundedAndAStopEndsIt) {
   EXPECT_LT(SecondsSince(start), 6.0);
   EXPECT_EQ(ServiceWaits(lines), (V{"60"}));
   EXPECT_EQ(Folded(Stages(lines)).back(), "продолжить");
+
+  // So for the list, and a run stopped there is no failure.
+  ASSERT_TRUE(service_.SetFaults("--status /TRN/element/files.md5=503*1 --retry-after 600"));
+  const auto again = std::chrono::steady_clock::now();
+  const auto listed = RunScript(ScriptLine("install.resume") + ":sleep 1500\n" + ScriptLine("install.stop") + ":wait\n");
+  EXPECT_LT(SecondsSince(again), 5.0);
+  EXPECT_EQ(ServiceWaits(listed), (V{"60"}));
+  EXPECT_EQ(Errors(listed), V{});
+  EXPECT_EQ(Folded(Stages(listed)).back(), "продолжить");
 }
 
 TEST_F(InstallEndToEnd, OversizedStateFilesCostLittleAndKeepTheirUsefulPart) {
