@@ -74,9 +74,9 @@ bool MakeParentFolders(const std::string& filePath) {
   return MakeFolder(folder);
 }
 
-// Where a write of version.sw notes the temporary file it makes beside it,
-// until the rename: the launcher's own data folder.
-std::string TemporaryNotePath(LauncherContext& ctx) { return JoinPath(DataPath(ctx), "version.sw.temp"); }
+// Where a write of version.sw notes the temporary file it is about to make
+// beside it, until the rename: the launcher's own data folder.
+std::string TemporaryNotePath(LauncherContext& ctx) { return JoinPath(DataPath(ctx), "client-temp"); }
 
 // The longest note read: one path.
 constexpr size_t kNoteBytes = 4096;
@@ -134,7 +134,8 @@ bool WriteClientVersion(LauncherContext& ctx, int32_t build) {
   const int n = std::snprintf(text, sizeof text, "%d 0\n", build);
   if (n <= 0) return false;
   // The client folder holds the list's files, whatever their names: only a
-  // temporary file this launcher noted as its own is ever removed there.
+  // temporary file this launcher noted before making it is ever removed
+  // there.
   RemoveNotedTemporary(ctx);
   const std::string note = TemporaryNotePath(ctx);
   MakeFolder(DataPath(ctx));

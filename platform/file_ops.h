@@ -46,9 +46,11 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, File
 // ReplaceFileAtomically (Shared) for a file in a folder the launcher shares
 // with files not its own (the client's): every other file there is left
 // alone, the temporary files of earlier writers included, whatever their
-// names. made hears the temporary file's path once it exists, before a byte
-// is in it, so the caller can note it and remove it after a crash.
+// names. before hears the temporary file's path just before it is made
+// (again for another name, should that one be taken), so the caller can
+// note it first and remove it after a crash. The temporary file is only
+// ever made where no file was.
 bool ReplaceSharedFileAtomically(const std::string& path, std::string_view bytes,
-                                 const std::function<void(const std::string& temp)>& made);
+                                 const std::function<void(const std::string& temp)>& before);
 
 }  // namespace tarn

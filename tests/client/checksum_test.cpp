@@ -205,7 +205,7 @@ TEST_F(VersionFile, WritingCreatesTheFoldersAndReplacesTheWholeFile) {
 
 TEST_F(VersionFile, WritingRemovesOnlyTheTemporaryItNoted) {
   const fs::path folder = Default().parent_path();
-  const fs::path note = root_.path() / "data" / "version.sw.temp";
+  const fs::path note = root_.path() / "data" / "client-temp";
   // A client file that looks like the temporary of a writer long gone, and
   // the temporary of a write killed before its rename, noted as such.
   const fs::path listed = folder / "version.sw.99999999.abcdef";
