@@ -34,6 +34,19 @@ void RunPushAll(LauncherContext& ctx, const Workers& w) {
   w.pushSpeedLimit(ctx);
 }
 
+// Whether the payload gives key a value of its own, "" included: a field
+// the page left out (or a command without a payload) is no request to
+// change anything, unlike one it wrote out empty.
+bool Gives(std::string_view payload, std::string_view key) {
+  if (!JsonField(payload, key).empty()) return true;
+  const std::string needle = '"' + std::string(key) + "\":";
+  const size_t at = payload.find(needle);
+  if (at == std::string_view::npos) return false;
+  std::string_view rest = payload.substr(at + needle.size());
+  while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) rest.remove_prefix(1);
+  return rest.starts_with("\"\"");
+}
+
 // Each handler receives the launcher, the payload and the workers; the table order is the
 // order names are tried in, and no name appears twice.
 using Handler = void (*)(LauncherContext& ctx, std::string_view payload, const Workers& w);
@@ -72,7 +85,10 @@ constexpr Entry kCommands[] = {
     {"account.add",
      [](LauncherContext& ctx, std::string_view payload, const Workers& w) {
        RunAsync(ctx.tasks, [&ctx, f = w.addAccount, login = JsonString(payload, "login"),
-                            password = JsonString(payload, "password")] { f(ctx, login, password); });
+                            password = JsonString(payload, "password")]() mutable {
+         f(ctx, login, password);
+         WipeText(password);
+       });
      }},
     {"account.remove",
      [](LauncherContext& ctx, std::string_view payload, const Workers& w) {
@@ -86,11 +102,9 @@ constexpr Entry kCommands[] = {
      [](LauncherContext& ctx, std::string_view payload, const Workers& w) {
        RunAsync(ctx.tasks,
                 [&ctx, w, login = JsonString(payload, "login"), character = JsonString(payload, "character")] {
-                  // The store hands over every password in plain text; the game gets
-                  // the one it needs by reference, and all of them are wiped after.
-                  std::vector<Account> accounts = w.loadAccounts(ctx);
-                  w.launchGame(ctx, login, PasswordFor(accounts, login), character);
-                  for (Account& a : accounts) WipeText(a.password);
+                  // The game gets the password it needs by reference.
+                  const WipedAccounts accounts(w.loadAccounts(ctx));
+                  w.launchGame(ctx, login, PasswordFor(accounts.list, login), character);
                 });
      }},
     {"client.verify",
@@ -119,6 +133,9 @@ constexpr Entry kCommands[] = {
     {"install.stop", [](LauncherContext& ctx, std::string_view, const Workers&) { RequestInstallStop(ctx); }},
     {"speed.limit",
      [](LauncherContext& ctx, std::string_view payload, const Workers& w) {
+       // A limit missing from the payload keeps the one in force; only "0"
+       // or an empty value lifts it.
+       if (!Gives(payload, "kibps")) return;
        // Kept on the disk: not on the window thread.
        RunAsync(ctx.tasks, [&ctx, f = w.setSpeedLimit, kibps = JsonString(payload, "kibps")] { f(ctx, kibps); });
      }},

@@ -43,9 +43,14 @@ char SimpleEscape(char e) {
 }  // namespace
 
 std::string JsonEscape(std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
   std::string out;
   out.reserve(text.size() + 8);
+  AppendJsonEscaped(out, text);
+  return out;
+}
+
+void AppendJsonEscaped(std::string& out, std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
   for (size_t i = 0; i < text.size();) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
     if (c >= 0x80) {
@@ -69,7 +74,6 @@ std::string JsonEscape(std::string_view text) {
         }
     }
   }
-  return out;
 }
 
 std::string JsonField(std::string_view json, std::string_view key) {

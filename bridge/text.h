@@ -17,6 +17,12 @@ namespace tarn {
 // replaced by U+FFFD so that an Event is always valid JSON.
 std::string JsonEscape(std::string_view text);
 
+// JsonEscape(text) appended to out. At most kJsonEscapeGrowth bytes per
+// byte of text, so an out reserved for that never moves to a new block
+// (which would leave the bytes behind in the old one).
+void AppendJsonEscaped(std::string& out, std::string_view text);
+inline constexpr size_t kJsonEscapeGrowth = 6;
+
 // Reads the raw text of one value from a JSON text: the first occurrence of
 // "key": anywhere in the text, at any depth. Strings come back without
 // their quotes and with their escapes undecoded, arrays and objects whole,

@@ -1,6 +1,9 @@
 #include "client/install_folder.h"
 
+#include <algorithm>
+
 #include "bridge/host_slots.h"
+#include "bridge/service_endpoint.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
 
@@ -100,8 +103,14 @@ bool IsLauncherPlace(LauncherContext& ctx, const std::string& folder) {
   return SameOrInside(place, ResolvedPath(DataFolderPath(ctx)));
 }
 
-LauncherFiles::LauncherFiles(LauncherContext& ctx)
-    : log_(JoinPath(ResolvedPath(StateDir()), "launcher.log")), data_(ResolvedPath(DataFolderPath(ctx))) {}
+LauncherFiles::LauncherFiles(LauncherContext& ctx) {
+  const std::string exeDir = ExeDir();
+  const std::string stateDir = StateDir();
+  for (const std::string& file : {ExePath(), JoinPath(exeDir, kServiceUrlFileName), JoinPath(stateDir, "launcher.log")})
+    if (!file.empty()) files_.push_back(ResolvedPath(file));
+  for (const std::string& folder : {JoinPath(exeDir, "ui"), JoinPath(stateDir, "wine"), DataFolderPath(ctx)})
+    if (!folder.empty()) folders_.push_back(ResolvedPath(folder));
+}
 
 bool LauncherFiles::Reached(const std::string& target) {
   const std::string parent = ParentOf(target);
@@ -109,8 +118,12 @@ bool LauncherFiles::Reached(const std::string& target) {
   if (known == resolved_.end()) known = resolved_.emplace(parent, ResolvedPath(parent)).first;
   const std::string& folder = known->second;
   if (folder.empty()) return false;
-  const std::string name = target.substr(parent.size() + 1);
-  return SameOrInside(folder, data_) || JoinPath(folder, name) == log_;
+  // A link in the name's own place is replaced by the rename that places
+  // the file, never written through.
+  const std::string file = JoinPath(folder, target.substr(parent.size() + 1));
+  for (const std::string& own : folders_)
+    if (SameOrInside(file, own)) return true;
+  return std::find(files_.begin(), files_.end(), file) != files_.end();
 }
 
 std::string FolderProblemText(FolderProblem problem) {

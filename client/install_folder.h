@@ -65,17 +65,21 @@ FolderProblem CheckChosenFolder(const std::string& trimmed);
 bool IsLauncherPlace(LauncherContext& ctx, const std::string& folder);
 
 // Whether a client file, once links in its path are followed, would land
-// on the launcher's state: anything in the data folder, or launcher.log.
-// Links inside the client folder are followed on purpose, so this is what
-// keeps such a link (or a launcher kept in the client folder) from having
-// a listed file overwrite the launcher's records.
+// on the launcher itself: its executable, service.url, the page (ui/), the
+// game runtime's prefix (wine/), launcher.log, or anything in the data
+// folder. Links inside the client folder are followed on purpose, so this
+// is what keeps such a link (or a launcher kept in the client folder) from
+// having a listed file rewrite where the launcher connects, what its page
+// runs or its records. The launcher's folder as such is not refused: a
+// launcher may sit in its client's own folder, beside the game's files.
 class LauncherFiles {
  public:
   explicit LauncherFiles(LauncherContext& ctx);
   bool Reached(const std::string& target);
 
  private:
-  std::string log_, data_;
+  std::vector<std::string> files_;    // resolved: refused themselves
+  std::vector<std::string> folders_;  // resolved: refused with all they hold
   // Resolved folders of the targets asked about so far: a list names
   // thousands of files in a few folders.
   std::unordered_map<std::string, std::string> resolved_;

@@ -2,17 +2,44 @@
 
 #include <string>
 
+#include "bridge/host_slots.h"
+#include "bridge/log.h"
 #include "client/signed_build.h"
 #include "service/call.h"
 
 namespace tarn {
 
+namespace {
+
+// A service that asks to wait gets this many tries in all; its waits
+// (at least kOwnWaitSeconds each) come between them, never after the last.
+constexpr int kListTries = 3;
+constexpr int64_t kOwnWaitSeconds = 1;
+
+}  // namespace
+
 ListFetch FetchFileList(LauncherContext& ctx, FileList& list) {
   std::string body;
   uint32_t status = 0;
   bool tooLarge = false;
-  if (!HttpCall(ctx, "GET", kFileListPath, "", body, status, &tooLarge) || status != 200)
-    return tooLarge ? ListFetch::TooLarge : ListFetch::Unreachable;
+  for (int tried = 1;; ++tried) {
+    int64_t retryAfter = -1;
+    const bool answered = HttpCall(ctx, "GET", kFileListPath, "", body, status, &tooLarge, &retryAfter);
+    if (answered && status == 200) break;
+    if (!answered || !AsksToWait(status, retryAfter) || tried == kListTries)
+      return tooLarge ? ListFetch::TooLarge : ListFetch::Unreachable;
+    const int64_t seconds = ServiceWaitSeconds(retryAfter, kOwnWaitSeconds);
+    LogLine(ctx.log, "список файлов: сервер ответил %u и просит подождать %lld с", status,
+            static_cast<long long>(seconds));
+    PostToUi(ctx, ServiceWaitEvent(seconds));
+    // Closing the launcher, or stopping the install that asked, ends the
+    // wait at once.
+    if (!WaitUnlessStopped(std::chrono::seconds(seconds), [&ctx] {
+          const InstallFlags& install = ctx.installFlags;
+          return ctx.tasks.stopping().load() || (install.installRunning.load() && install.stopRequested.load());
+        }))
+      return ListFetch::Unreachable;
+  }
   std::string signedText;
   if (!VerifyListSignature(body, signedText)) return ListFetch::BadSignature;
   body = std::string();  // a long list need not be held twice while it is parsed

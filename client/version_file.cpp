@@ -6,7 +6,9 @@
 #include <string_view>
 
 #include "bridge/log.h"
+#include "bridge/state_file.h"
 #include "client/discovery.h"
+#include "client/install_record.h"
 #include "platform/crypto.h"
 #include "platform/file.h"
 #include "platform/file_ops.h"
@@ -72,6 +74,30 @@ bool MakeParentFolders(const std::string& filePath) {
   return MakeFolder(folder);
 }
 
+// Where a write of version.sw notes the temporary file it is about to make
+// beside it, until the rename: the launcher's own data folder.
+std::string TemporaryNotePath(LauncherContext& ctx) { return JoinPath(DataPath(ctx), "client-temp"); }
+
+// The longest note read: one path.
+constexpr size_t kNoteBytes = 4096;
+
+// Removes the temporary file of a write of version.sw that never reached
+// its rename (the launcher was killed), known by its note alone.
+void RemoveNotedTemporary(LauncherContext& ctx) {
+  const std::string note = TemporaryNotePath(ctx);
+  std::string temp;
+  bool oversized = false;
+  if (!ReadStateFile(ctx.log, note, kNoteBytes, temp, oversized)) return;
+  const size_t name = temp.find_last_of(std::string{'/', NativeSeparator()});
+  // Nothing but a temporary of some version.sw, whatever the note says.
+  if (!oversized && name != std::string::npos && std::string_view(temp).substr(name + 1).starts_with("version.sw.") &&
+      temp.find_first_of("\r\n") == std::string::npos && IsFile(temp)) {
+    RemoveFile(temp);
+    LogLine(ctx.log, "убран временный файл прерванной записи версии: %s", temp.c_str());
+  }
+  RemoveFile(note);
+}
+
 }  // namespace
 
 std::string FindVersionFile(LauncherContext& ctx) {
@@ -106,7 +132,19 @@ bool WriteClientVersion(LauncherContext& ctx, int32_t build) {
   MakeParentFolders(path);
   char text[32];
   const int n = std::snprintf(text, sizeof text, "%d 0\n", build);
-  if (n <= 0 || !ReplaceFileAtomically(path, std::string_view(text, static_cast<size_t>(n)))) return false;
+  if (n <= 0) return false;
+  // The client folder holds the list's files, whatever their names: only a
+  // temporary file this launcher noted before making it is ever removed
+  // there.
+  RemoveNotedTemporary(ctx);
+  const std::string note = TemporaryNotePath(ctx);
+  MakeFolder(DataPath(ctx));
+  const bool written = ReplaceSharedFileAtomically(path, std::string_view(text, static_cast<size_t>(n)),
+                                                   [&note](const std::string& temp) {
+                                                     ReplaceFileAtomically(note, temp);
+                                                   });
+  RemoveFile(note);
+  if (!written) return false;
   LogLine(ctx.log, "версия клиента проставлена: %d", build);
   return true;
 }

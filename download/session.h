@@ -61,6 +61,9 @@ struct FetchedFile {
   OutputFile file;
   std::string bytes;
   bool inMemory = false;
+  // After ServerRefused: the seconds the service asked to wait before the
+  // next try (its Retry-After); -1 when it named none.
+  int64_t retryAfterSeconds = -1;
 };
 
 // What a DownloadSession tells of a file once it is done with it.

@@ -101,6 +101,7 @@ struct Transfer {
   uint64_t received = 0;           // bytes of this transfer
   uint64_t writtenOutTo = 0;       // the disk was asked to write the ".part" file up to here
   Answer answer = Answer::None;
+  int64_t retryAfter = -1;  // a refusal's Retry-After
   std::optional<DownloadResult> ended;  // set when the transfer is ended from here
   OutputFile file;
   Clock::time_point lastProgress;
@@ -137,6 +138,7 @@ struct Transfer {
         return false;
       case DownloadHead::Refused:
         answer = Answer::Refused;
+        if (AsksToWait(head.status, head.retryAfterSeconds)) retryAfter = head.retryAfterSeconds;
         return false;
       case DownloadHead::Body:
         break;
@@ -413,6 +415,7 @@ DownloadResult Receive(LauncherContext& ctx, const std::string& requestPath, con
     const HttpRequest request = FileRequest(ctx, requestPath, size, offset);
     t.window = request.receiveWindowBytes;
     const HttpEnd end = RunTransfer(t, request);
+    received.retryAfterSeconds = t.retryAfter;
     if (t.rewindow) {
       // What arrived is in the ".part" file; the rest comes on a connection
       // made for the limit now in force, unless a pause or stop came too.

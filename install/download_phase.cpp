@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "bridge/host_slots.h"
 #include "bridge/install_state.h"
 #include "bridge/log.h"
 #include "client/install_record.h"
@@ -14,6 +15,7 @@
 #include "install/progress.h"
 #include "platform/file.h"
 #include "platform/paths.h"
+#include "service/call.h"
 
 namespace tarn {
 namespace {
@@ -21,12 +23,11 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto kPauseRepeat = 250ms;
-// A failed attempt waits waitUnits sleeps of 200 ms: 10, 20, 30, so 2, 4 and
-// 6 s; the third failure ends the file.
-constexpr auto kRetrySleep = 200ms;
-constexpr int kFirstWaitUnits = 10;
-constexpr int kWaitUnitStep = 10;
-constexpr int kWaitUnitLimit = 40;
+// Three tries at a file. Between them it waits 2 s, then 4 s, or as long
+// as the service asks (Retry-After, up to kLongestServiceWaitSeconds);
+// nothing waits after the last.
+constexpr int kFileTries = 3;
+constexpr int64_t kWaitStepSeconds = 2;
 
 // Bytes a ".part" file already holds towards a file of the listed size.
 uint64_t BytesOnDisk(const std::string& target, uint64_t size) {
@@ -39,15 +40,23 @@ uint64_t BytesOnDisk(const std::string& target, uint64_t size) {
 
 enum class FileOutcome { Done, Again, Failed };
 
+// Tells the player of a wait the service asked for, once for the workers
+// that hear the same request at the same time.
+void TellOfServiceWait(LauncherContext& ctx, std::atomic<int64_t>& toldUntil, int64_t seconds) {
+  const int64_t now = static_cast<int64_t>(InstallTick());
+  int64_t until = toldUntil.load();
+  if (now < until || !toldUntil.compare_exchange_strong(until, now + seconds * 1000)) return;
+  PostToUi(ctx, ServiceWaitEvent(seconds));
+}
+
 // Up to three attempts at one file, with the waits between them, on a
 // worker of its own. A failed attempt also asks the workers to go easier
 // on the service.
 FileOutcome DownloadOne(LauncherContext& ctx, DownloadSession& session, FetchWorkers& workers, const FileEntry& entry,
                         bool sizeKnown, const std::string& target, DownloadFlags flags,
-                        const ProgressCallback& progress, DownloadResult& result, FetchedFile& fetched) {
-  int failures = 0;
-  int waitUnits = kFirstWaitUnits;
-  for (;;) {
+                        const ProgressCallback& progress, std::atomic<int64_t>& toldUntil, DownloadResult& result,
+                        FetchedFile& fetched) {
+  for (int tried = 1;; ++tried) {
     result = session.Fetch(FileRequestPath(entry.path), target, entry.md5, entry.size, flags, progress, sizeKnown,
                            fetched);
     switch (result) {
@@ -64,14 +73,17 @@ FileOutcome DownloadOne(LauncherContext& ctx, DownloadSession& session, FetchWor
     }
     workers.Shrink();
     const std::string text = DownloadResultText(result);
-    LogLine(ctx.log, "повтор %s (попытка %d): %s", entry.path.c_str(), failures + 1, text.c_str());
-    for (int u = 0; u < waitUnits; ++u) {
-      if (flags.stop.load() || flags.pause.load()) break;
-      std::this_thread::sleep_for(kRetrySleep);
+    LogLine(ctx.log, "повтор %s (попытка %d): %s", entry.path.c_str(), tried, text.c_str());
+    if (tried == kFileTries) return FileOutcome::Failed;
+    int64_t seconds = kWaitStepSeconds * tried;
+    if (result == DownloadResult::ServerRefused && fetched.retryAfterSeconds >= 0) {
+      seconds = ServiceWaitSeconds(fetched.retryAfterSeconds, seconds);
+      LogLine(ctx.log, "%s: сервер просит подождать %lld с (попросил %lld)", entry.path.c_str(),
+              static_cast<long long>(seconds), static_cast<long long>(fetched.retryAfterSeconds));
+      TellOfServiceWait(ctx, toldUntil, seconds);
     }
-    ++failures;
-    waitUnits += kWaitUnitStep;
-    if (waitUnits >= kWaitUnitLimit) return FileOutcome::Failed;
+    // A pause or stop ends the wait at once; the next try sees it.
+    WaitUnlessStopped(std::chrono::seconds(seconds), [&flags] { return flags.stop.load() || flags.pause.load(); });
   }
 }
 
@@ -151,6 +163,7 @@ RoundEnd DownloadRound(LauncherContext& ctx, const DownloadPlan& plan, const std
   // The workers' stop: the player's, passed on by the task thread, or a
   // failure that ends the run.
   std::atomic<bool> halt{false};
+  std::atomic<int64_t> toldUntil{0};
   const DownloadFlags flags{ctx.installFlags.pauseRequested, halt};
   FetchWorkers workers(
       todo.size(), FetchWorkers::kMaxWorkers, [&targets](size_t j) -> const std::string& { return targets[j]; },
@@ -165,7 +178,8 @@ RoundEnd DownloadRound(LauncherContext& ctx, const DownloadPlan& plan, const std
         inFlight.Start(j, BytesOnDisk(targets[j], entry.size));
         slot.outcome = DownloadOne(
             ctx, session, self, entry, plan.sizesKnown, targets[j], flags,
-            [&inFlight, j](uint64_t received) { inFlight.Update(j, received); }, slot.result, slot.fetched);
+            [&inFlight, j](uint64_t received) { inFlight.Update(j, received); }, toldUntil, slot.result,
+            slot.fetched);
         return slot.outcome == FileOutcome::Done;
       },
       &ctx);

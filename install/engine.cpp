@@ -188,6 +188,11 @@ RunEnd Run(LauncherContext& ctx, InstallFolderSource source) {
   FileList list;
   std::string message;
   if (!FetchInstallList(ctx, list, message)) {
+    // A stop that ended a wait the service asked for is no failure.
+    if (ctx.installFlags.stopRequested.load()) {
+      PostHalted(ctx, InstallStage::Resumable);
+      return {};
+    }
     FailInstall(ctx, message);
     return {};
   }

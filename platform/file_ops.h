@@ -1,6 +1,7 @@
 #pragma once
 // File-system questions and the crash-safe replace that the client and
 // install records need beyond the whole-operation calls of file.h.
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -38,6 +39,18 @@ enum class FileAccess { Shared, OwnerOnly };
 // temporary file in the same folder, created with the given access, are
 // flushed to disk, and the temporary file is renamed over path. False (the
 // old file untouched, no temporary file left behind) when any step fails.
+// For the launcher's own folders: on Linux it also removes the temporary
+// files of path's earlier writers that died before their rename.
 bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, FileAccess access = FileAccess::Shared);
+
+// ReplaceFileAtomically (Shared) for a file in a folder the launcher shares
+// with files not its own (the client's): every other file there is left
+// alone, the temporary files of earlier writers included, whatever their
+// names. before hears the temporary file's path just before it is made
+// (again for another name, should that one be taken), so the caller can
+// note it first and remove it after a crash. The temporary file is only
+// ever made where no file was.
+bool ReplaceSharedFileAtomically(const std::string& path, std::string_view bytes,
+                                 const std::function<void(const std::string& temp)>& before);
 
 }  // namespace tarn

@@ -1,7 +1,10 @@
 #include "platform/http.h"
 
+#include <algorithm>
+#include <array>
 #include <cctype>
 #include <charconv>
+#include <chrono>
 
 namespace tarn {
 namespace {
@@ -15,7 +18,73 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
+// A Retry-After beyond this many seconds means the same to every caller.
+constexpr int64_t kLongestRetryAfter = 86400;
+
+// Exactly width decimal digits at text[at], or -1.
+int Digits(std::string_view text, size_t at, size_t width) {
+  if (at + width > text.size()) return -1;
+  int value = 0;
+  for (size_t i = at; i < at + width; ++i) {
+    if (text[i] < '0' || text[i] > '9') return -1;
+    value = value * 10 + (text[i] - '0');
+  }
+  return value;
+}
+
+// Days from 1970-01-01 to the given date of the proleptic Gregorian calendar.
+int64_t DaysFromCivil(int64_t y, int m, int d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+// The seconds since 1970 of an IMF-fixdate ("Sun, 06 Nov 1994 08:49:37
+// GMT"); -1 for anything else. The day's name is not checked against the
+// date: it says nothing the date does not.
+int64_t ImfFixdate(std::string_view t) {
+  static constexpr std::array<std::string_view, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  if (t.size() != 29 || t[3] != ',' || t[4] != ' ' || t[7] != ' ' || t[11] != ' ' || t[16] != ' ' || t[19] != ':' ||
+      t[22] != ':' || t.substr(25) != " GMT")
+    return -1;
+  int month = 0;
+  while (month < 12 && kMonths[month] != t.substr(8, 3)) ++month;
+  const int day = Digits(t, 5, 2), year = Digits(t, 12, 4);
+  const int hour = Digits(t, 17, 2), minute = Digits(t, 20, 2), second = Digits(t, 23, 2);
+  if (month == 12 || day < 1 || day > 31 || year < 0 || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
+      second < 0 || second > 60)
+    return -1;
+  return DaysFromCivil(year, month + 1, day) * 86400 + hour * 3600 + minute * 60 + second;
+}
+
 }  // namespace
+
+int64_t RetryAfterSeconds(std::string_view value, int64_t nowUnixSeconds) {
+  while (!value.empty() && IsBlank(value.front())) value.remove_prefix(1);
+  while (!value.empty() && (IsBlank(value.back()) || value.back() == '\r' || value.back() == '\n'))
+    value.remove_suffix(1);
+  if (value.empty()) return -1;
+  if (value.find_first_not_of("0123456789") == std::string_view::npos) {
+    int64_t seconds = 0;
+    for (const char c : value) {
+      seconds = seconds * 10 + (c - '0');
+      if (seconds > kLongestRetryAfter) return kLongestRetryAfter;
+    }
+    return seconds;
+  }
+  const int64_t at = ImfFixdate(value);
+  if (at < 0) return -1;
+  return std::clamp<int64_t>(at - nowUnixSeconds, 0, kLongestRetryAfter);
+}
+
+int64_t RetryAfterSecondsNow(std::string_view value) {
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  return RetryAfterSeconds(value, std::chrono::duration_cast<std::chrono::seconds>(now).count());
+}
 
 bool IsLoopbackHost(std::string_view host) {
   if (host == "localhost" || host == "::1") return true;

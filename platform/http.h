@@ -78,6 +78,10 @@ struct HttpHead {
   // First byte position of a Content-Range header of the form
   // "bytes FIRST-LAST/SIZE"; -1 when the header is missing or unreadable.
   int64_t rangeFirst = -1;
+  // The seconds the server asks the client to wait before asking again
+  // (Retry-After, in either of its forms, counted from when it arrived);
+  // -1 when the header is missing or unreadable.
+  int64_t retryAfterSeconds = -1;
 };
 
 // The caller's side of an exchange; any member may be left empty. A handler
@@ -139,6 +143,16 @@ class HttpLibrary {
 // form, including the "bytes */SIZE" of a 416. Pure text work, shared by
 // every backend.
 int64_t ContentRangeFirst(std::string_view value);
+
+// The seconds a Retry-After value asks for, at nowUnixSeconds: a count of
+// seconds, or an HTTP date (IMF-fixdate, "Sun, 06 Nov 1994 08:49:37 GMT"),
+// whose distance from now counts, 0 once it has passed. Blanks around the
+// value are allowed; -1 for any other form. Counts beyond a day read as a
+// day: no caller waits that long. Pure text work, shared by every backend.
+int64_t RetryAfterSeconds(std::string_view value, int64_t nowUnixSeconds);
+
+// RetryAfterSeconds at the system clock's now.
+int64_t RetryAfterSecondsNow(std::string_view value);
 
 // The target as it goes on the request line: a leading '/' when it has
 // none, and the bytes a URL cannot carry at all (controls, space, non-ASCII,

@@ -12,6 +12,9 @@ namespace tarn {
 // to the working folder.
 std::string ExeDir();
 
+// The running executable itself; empty when the platform cannot tell.
+std::string ExePath();
+
 // The name of the file that marks an installed copy of the program: the
 // package places it beside the executable.
 inline constexpr std::string_view kInstalledMarker = "installed";

@@ -35,6 +35,13 @@ bool StorableLogin(std::string_view login) { return !login.empty() && !HasContro
 
 }  // namespace
 
+bool AskService(LauncherContext& ctx, std::string_view path, std::string body, std::string& response,
+                uint32_t& status) {
+  const bool ok = HttpCall(ctx, "POST", path, body, response, status);
+  WipeText(body);
+  return ok;
+}
+
 bool HasControlCharacter(std::string_view text) {
   for (const char c : text)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
@@ -42,14 +49,23 @@ bool HasControlCharacter(std::string_view text) {
 }
 
 std::string AuthRequestBody(std::string_view login, std::string_view password, AuthFreshness fresh) {
-  std::string body = R"({"login":")" + JsonEscape(login) + R"(","password":")" + JsonEscape(password) + '"';
+  // Written into one block sized once, with no pieces on the way: a copy of
+  // the password must not be let go unwiped.
+  std::string body;
+  body.reserve((login.size() + password.size()) * kJsonEscapeGrowth + 48);
+  body += R"({"login":")";
+  AppendJsonEscaped(body, login);
+  body += R"(","password":")";
+  AppendJsonEscaped(body, password);
+  body += '"';
   if (fresh == AuthFreshness::Fresh) body += R"(,"fresh":true)";
   body += '}';
   return body;
 }
 
 std::string BuildAccountsEvent(LauncherContext& ctx) {
-  const std::vector<Account> accounts = LoadAccounts(ctx);
+  const WipedAccounts loaded(LoadAccounts(ctx));
+  const std::vector<Account>& accounts = loaded.list;
   const auto started = std::chrono::steady_clock::now();
   // One answer per login: a login stored twice is asked about once, with
   // its first password, as the launch would use it.
@@ -65,8 +81,8 @@ std::string BuildAccountsEvent(LauncherContext& ctx) {
       if (std::chrono::steady_clock::now() - started + kAuthRequestLimit <= kRefreshLimit) {
         std::string response;
         uint32_t status = 0;
-        const bool ok = HttpCall(ctx, "POST", "/api/auth", AuthRequestBody(a.login, a.password, AuthFreshness::Fresh),
-                                 response, status);
+        const bool ok = AskService(ctx, "/api/auth", AuthRequestBody(a.login, a.password, AuthFreshness::Fresh),
+                                   response, status);
         if (Passed(ok, status)) found = ServiceFragmentOrEmptyList(JsonField(response, "roles"));
       } else {
         ++unasked;
@@ -92,7 +108,7 @@ void AddAccount(LauncherContext& ctx, const std::string& login, const std::strin
   }
   std::string response;
   uint32_t status = 0;
-  const bool ok = HttpCall(ctx, "POST", "/api/auth", AuthRequestBody(login, password), response, status);
+  const bool ok = AskService(ctx, "/api/auth", AuthRequestBody(login, password), response, status);
   if (!Passed(ok, status)) {
     PostToUi(ctx, kRejectedEvent);
     return;
@@ -102,6 +118,7 @@ void AddAccount(LauncherContext& ctx, const std::string& login, const std::strin
     bool matched = false;
     for (Account& a : accounts) {
       if (a.login == login) {
+        WipeText(a.password);  // the assignment may let its block go
         a.password = password;
         a.unopened.clear();
         matched = true;
@@ -127,6 +144,8 @@ void RemoveAccount(LauncherContext& ctx, const std::string& login) {
   // No stored login holds one, so there is nothing such a login can name.
   if (HasControlCharacter(login)) return;
   const bool saved = ChangeAccounts(ctx, [&](std::vector<Account>& accounts) {
+    for (Account& a : accounts)
+      if (a.login == login) WipeText(a.password);
     const auto gone = std::erase_if(accounts, [&](const Account& a) { return a.login == login; });
     return gone > 0;
   });

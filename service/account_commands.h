@@ -2,6 +2,7 @@
 // The page's account commands: each checks accounts against the operator's
 // account service and reports through the "accounts" and "toast" Events.
 // All of them block on the network and run as background tasks.
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,11 @@ namespace tarn {
 // the game's command line or the C strings of the platform short. Commands
 // that meet one refuse the way they refuse any other bad value.
 bool HasControlCharacter(std::string_view text);
+
+// POSTs body, which holds a password, to path as HttpCall does, and wipes
+// it after.
+bool AskService(LauncherContext& ctx, std::string_view path, std::string body, std::string& response,
+                uint32_t& status);
 
 // The body of an "/api/auth" or "/api/ticket" request, JSON without
 // spaces; fresh asks the service for the account's characters.

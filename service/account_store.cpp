@@ -1,5 +1,6 @@
 #include "service/account_store.h"
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 
@@ -19,6 +20,9 @@ namespace {
 // Bound to every sealed password, so a blob sealed for another purpose of
 // the same user does not open as a password.
 constexpr std::string_view kSealDescription = "ТАРН: пароль аккаунта";
+
+// More than any standard library keeps inside a string itself.
+constexpr size_t kPasswordBlockBytes = 32;
 
 std::string DataFolderPath(LauncherContext& ctx) {
   std::string folder = DataFolder(ctx);
@@ -109,8 +113,19 @@ std::vector<Account> LoadAccounts(LauncherContext& ctx) {
   if (capped && ctx.log.FirstTime("accounts capped"))
     LogLine(ctx.log, "в %s больше %zu аккаунтов — учтены первые, остальные уйдут при следующей записи",
             AccountsPath(ctx).c_str(), kMaxAccounts);
-  for (Account& a : accounts)
-    if (OpenPassword(a.unopened, a.password)) a.unopened.clear();
+  // Room for one more before any password is opened, and a block of its
+  // own for every password, even a short one that would fit inside its
+  // string: then a list that grows or closes up moves pointers, never a
+  // password's bytes, and leaves no copy behind where WipedAccounts does
+  // not reach.
+  accounts.reserve(kMaxAccounts);
+  for (Account& a : accounts) {
+    std::string opened;
+    if (OpenPassword(a.unopened, opened)) a.unopened.clear();
+    a.password.reserve(std::max(opened.size(), kPasswordBlockBytes));
+    a.password.assign(opened);
+    WipeText(opened);
+  }
   return accounts;
 }
 
@@ -137,9 +152,9 @@ bool SaveAccounts(LauncherContext& ctx, const std::vector<Account>& accounts) {
 
 bool ChangeAccounts(LauncherContext& ctx, const std::function<bool(std::vector<Account>& accounts)>& change) {
   std::lock_guard lock(ctx.accounts.change);
-  std::vector<Account> accounts = LoadAccounts(ctx);
-  if (!change(accounts)) return true;
-  return SaveAccounts(ctx, accounts);
+  WipedAccounts accounts(LoadAccounts(ctx));
+  if (!change(accounts.list)) return true;
+  return SaveAccounts(ctx, accounts.list);
 }
 
 }  // namespace tarn

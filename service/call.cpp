@@ -1,5 +1,8 @@
 #include "service/call.h"
 
+#include <algorithm>
+#include <thread>
+
 #include "bridge/host_slots.h"
 #include "platform/http.h"
 
@@ -12,9 +15,10 @@ size_t SmallDocumentCap(std::string_view path) {
 }
 
 bool HttpCall(LauncherContext& ctx, std::string_view method, std::string_view path, std::string_view body,
-              std::string& response, uint32_t& status, bool* tooLarge) {
+              std::string& response, uint32_t& status, bool* tooLarge, int64_t* retryAfter) {
   response.clear();
   status = 0;
+  if (retryAfter) *retryAfter = -1;
   const ServiceEndpoint endpoint = ServiceEndpointInUse(ctx);
   HttpRequest request;
   request.host = endpoint.host;
@@ -36,6 +40,7 @@ bool HttpCall(LauncherContext& ctx, std::string_view method, std::string_view pa
   HttpSink sink;
   sink.head = [&](const HttpHead& head) {
     tooBig = head.contentLength > 0 && static_cast<uint64_t>(head.contentLength) > cap;
+    if (retryAfter) *retryAfter = head.retryAfterSeconds;
     return !tooBig;
   };
   sink.body = [&](std::string_view bytes) {
@@ -53,8 +58,31 @@ bool HttpCall(LauncherContext& ctx, std::string_view method, std::string_view pa
     response.clear();
     status = 0;
     if (tooLarge) *tooLarge = tooBig;
+    if (retryAfter) *retryAfter = -1;
   }
   return status != 0;
+}
+
+int64_t ServiceWaitSeconds(int64_t retryAfter, int64_t ownSeconds) {
+  return std::max(ownSeconds, std::min(retryAfter, kLongestServiceWaitSeconds));
+}
+
+bool AsksToWait(uint32_t status, int64_t retryAfter) { return (status == 503 || status == 429) && retryAfter >= 0; }
+
+bool WaitUnlessStopped(std::chrono::milliseconds wait, const std::function<bool()>& stopped) {
+  constexpr auto kSlice = std::chrono::milliseconds(200);
+  const auto until = std::chrono::steady_clock::now() + wait;
+  for (;;) {
+    if (stopped && stopped()) return false;
+    const auto left = until - std::chrono::steady_clock::now();
+    if (left <= std::chrono::steady_clock::duration::zero()) return true;
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(left, kSlice));
+  }
+}
+
+std::string ServiceWaitEvent(int64_t seconds) {
+  return R"({"toast":{"kind":"info","text":"Сервер обновлений занят и просит подождать )" + std::to_string(seconds) +
+         R"( с — запрос повторится сам."}})";
 }
 
 }  // namespace tarn

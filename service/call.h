@@ -6,7 +6,9 @@
 // thread's next call: to a distant service a new connection costs a round
 // trip (over TLS, two or three) before the request even leaves, and a task
 // asks several things in a row. Nothing else is kept between calls.
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -42,7 +44,30 @@ size_t SmallDocumentCap(std::string_view path);
 // answer is larger than its ceiling or does not arrive whole within
 // kSmallRequestTotalMs; tooLarge, when given, then tells whether it was the
 // ceiling. Redirects are not followed: a 3xx is a status like any other.
+// retryAfter, when given, receives the answer's Retry-After in seconds
+// (-1 without one, or when no status was read).
 bool HttpCall(LauncherContext& ctx, std::string_view method, std::string_view path, std::string_view body,
-              std::string& response, uint32_t& status, bool* tooLarge = nullptr);
+              std::string& response, uint32_t& status, bool* tooLarge = nullptr, int64_t* retryAfter = nullptr);
+
+// The longest the launcher waits before asking again when the service asks
+// it to (Retry-After): a service that names an hour gets this, and the try
+// after it decides.
+inline constexpr int64_t kLongestServiceWaitSeconds = 60;
+
+// How long to wait before the next try: the service's Retry-After
+// (retryAfter seconds, -1 for none) up to kLongestServiceWaitSeconds, but
+// never less than the launcher's own ownSeconds.
+int64_t ServiceWaitSeconds(int64_t retryAfter, int64_t ownSeconds);
+
+// Whether a refusal asks to be tried again later: 503 or 429 with a
+// readable Retry-After.
+bool AsksToWait(uint32_t status, int64_t retryAfter);
+
+// Sleeps for wait, asking stopped every 200 ms; false, at once, when it
+// says to stop.
+bool WaitUnlessStopped(std::chrono::milliseconds wait, const std::function<bool()>& stopped);
+
+// The toast that tells the player of a wait the service asked for.
+std::string ServiceWaitEvent(int64_t seconds);
 
 }  // namespace tarn

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "bridge/dispatch.h"
 #include "bridge/host_slots.h"
 #include "bridge/text.h"
 #include "service/account_commands.h"
@@ -28,20 +29,12 @@ void PushNews(LauncherContext& ctx) { PostToUi(ctx, NewsEvent(ctx)); }
 void OpenCabinet(LauncherContext& ctx, const std::string& login) {
   if (HasControlCharacter(login)) return;
   // The first stored account of that login decides, as for the game.
-  std::string password;
-  bool found = false;
-  for (const Account& a : LoadAccounts(ctx)) {
-    if (a.login == login) {
-      password = a.password;
-      found = true;
-      break;
-    }
-  }
-  if (!found || password.empty()) return;
+  const WipedAccounts accounts(LoadAccounts(ctx));
+  const std::string& password = PasswordFor(accounts.list, login);
+  if (password.empty()) return;
   std::string response;
   uint32_t status = 0;
-  if (!HttpCall(ctx, "POST", "/api/ticket", AuthRequestBody(login, password), response, status) || status != 200)
-    return;
+  if (!AskService(ctx, "/api/ticket", AuthRequestBody(login, password), response, status) || status != 200) return;
   const std::string ticket = SanitizeUtf8(JsonField(response, "ticket"));
   if (ticket.empty()) return;
   ShellOpen(ctx, CabinetAddress(ctx, ticket));

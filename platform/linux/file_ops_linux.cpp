@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -86,12 +87,32 @@ std::string SearchParent(const std::string& folder) {
   return folder.substr(0, slash);
 }
 
-bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, FileAccess access) {
-  const mode_t mode = access == FileAccess::OwnerOnly ? 0600 : 0644;
-  // A unique temporary name, so two writers of the same file never write
-  // into each other's temporary file; the last rename wins whole.
-  std::string temp = path + "." + std::to_string(getpid()) + ".XXXXXX";
-  Fd file(mkostemp(temp.data(), O_CLOEXEC));
+namespace {
+
+// A new temporary file of path, "<path>.<pid>.XXXXXX" with six random
+// letters and digits: unique, so two writers of the same file never write
+// into each other's temporary file (the last rename wins whole), and made
+// only where no file is, so an existing one (whoever's) is never taken
+// over. before hears each name first.
+Fd NewTemporary(const std::string& path, std::string& temp, const std::function<void(const std::string&)>& before) {
+  static constexpr char kNameCharacters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    unsigned char random[6];
+    if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) return Fd();
+    temp = path + "." + std::to_string(getpid()) + ".";
+    for (const unsigned char r : random) temp += kNameCharacters[r % (sizeof kNameCharacters - 1)];
+    if (before) before(temp);
+    Fd file(open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (file.ok() || errno != EEXIST) return file;
+  }
+  return Fd();
+}
+
+// The replace itself; before, when given, hears the temporary file's name.
+bool Replace(const std::string& path, std::string_view bytes, mode_t mode,
+             const std::function<void(const std::string& temp)>& before) {
+  std::string temp;
+  Fd file = NewTemporary(path, temp, before);
   if (!file.ok()) return false;
   const bool written = fchmod(file.get(), mode) == 0 && WriteAll(file.get(), bytes) && fsync(file.get()) == 0;
   const bool closed = file.Close();
@@ -100,8 +121,20 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, File
     return false;
   }
   SyncFolder(FolderOf(path));
+  return true;
+}
+
+}  // namespace
+
+bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, FileAccess access) {
+  if (!Replace(path, bytes, access == FileAccess::OwnerOnly ? 0600 : 0644, {})) return false;
   RemoveOrphanedTemps(path);
   return true;
+}
+
+bool ReplaceSharedFileAtomically(const std::string& path, std::string_view bytes,
+                                 const std::function<void(const std::string& temp)>& before) {
+  return Replace(path, bytes, 0644, before);
 }
 
 }  // namespace tarn

@@ -109,6 +109,7 @@ struct Exchange {
   const HttpTimeouts* timeouts = nullptr;
   curl_off_t bodySize = 0;
   int64_t rangeFirst = -1;
+  int64_t retryAfter = -1;
   bool headDone = false;
   bool cancelled = false;
   // Stall clocks: the last time a request byte left and a response byte
@@ -133,6 +134,7 @@ struct Exchange {
     curl_off_t length = -1;
     if (curl_easy_getinfo(handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK) head.contentLength = length;
     head.rangeFirst = rangeFirst;
+    head.retryAfterSeconds = retryAfter;
     if (sink->head && !sink->head(head)) cancelled = true;
     return !cancelled;
   }
@@ -143,9 +145,10 @@ size_t OnHeader(char* buffer, size_t size, size_t count, void* user) {
   const std::string_view line(buffer, size * count);
   x->receivedAt = Clock::now();
   // Every status line starts a new response (an interim 100 comes first),
-  // so only the last response's Content-Range counts.
-  if (StartsWithNoCase(line, "http/")) x->rangeFirst = -1;
+  // so only the last response's Content-Range and Retry-After count.
+  if (StartsWithNoCase(line, "http/")) x->rangeFirst = x->retryAfter = -1;
   if (StartsWithNoCase(line, "content-range:")) x->rangeFirst = ContentRangeFirst(line.substr(14));
+  if (StartsWithNoCase(line, "retry-after:")) x->retryAfter = RetryAfterSecondsNow(line.substr(12));
   return size * count;
 }
 

@@ -21,11 +21,15 @@ bool KeepsStateBesideItself(const std::string& exeDir) {
 
 }  // namespace
 
-std::string ExeDir() {
+std::string ExePath() {
   char buf[PATH_MAX];
   const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
   if (n <= 0) return {};
-  std::string path(buf, static_cast<size_t>(n));
+  return std::string(buf, static_cast<size_t>(n));
+}
+
+std::string ExeDir() {
+  const std::string path = ExePath();
   const size_t slash = path.rfind('/');
   if (slash == std::string::npos) return {};
   // The root folder keeps its slash: "/" rather than "".

@@ -39,7 +39,8 @@ std::wstring CurrentUserSid() {
 }
 
 // The replace itself; security is nullptr for the folder's defaults.
-bool ReplaceWithSecurity(const std::string& path, std::string_view bytes, SECURITY_ATTRIBUTES* security) {
+bool ReplaceWithSecurity(const std::string& path, std::string_view bytes, SECURITY_ATTRIBUTES* security,
+                         const std::function<void(const std::string& temp)>& before = {}) {
   // A name of this process and thread alone, so two writers of the same
   // file never write into each other's temporary file (a thread writes one
   // at a time, and the file is gone before the call returns); the last
@@ -47,6 +48,7 @@ bool ReplaceWithSecurity(const std::string& path, std::string_view bytes, SECURI
   const std::wstring target = ToWide(path);
   const std::wstring temp =
       target + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetCurrentThreadId()) + L".tmp";
+  if (before) before(FromWide(temp));
   Handle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.ok()) return false;
   const bool written = WriteAll(file.get(), bytes) && FlushFileBuffers(file.get()) != 0;
@@ -135,6 +137,11 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, File
     return false;
   SECURITY_ATTRIBUTES security{sizeof security, descriptor.get(), FALSE};
   return ReplaceWithSecurity(path, bytes, &security);
+}
+
+bool ReplaceSharedFileAtomically(const std::string& path, std::string_view bytes,
+                                 const std::function<void(const std::string& temp)>& before) {
+  return ReplaceWithSecurity(path, bytes, nullptr, before);
 }
 
 }  // namespace tarn

@@ -36,6 +36,7 @@ HttpHead HeadOf(const WinHttpExchange& x) {
   head.status = x.Status();
   head.contentLength = x.ContentLength();
   if (std::string range; x.Header(WINHTTP_QUERY_CONTENT_RANGE, range)) head.rangeFirst = ContentRangeFirst(range);
+  if (std::string wait; x.Header(WINHTTP_QUERY_RETRY_AFTER, wait)) head.retryAfterSeconds = RetryAfterSecondsNow(wait);
   return head;
 }
 

@@ -7,7 +7,10 @@
 
 namespace tarn {
 
-std::string ExeDir() {
+namespace {
+
+// The executable's full path, as Windows spells it.
+std::wstring WideExePath() {
   // MAX_PATH units cover almost every install; a deeper folder would come
   // back cut short and silently point the log and the data folder at a
   // different place, so the buffer grows until the whole path fits.
@@ -22,6 +25,15 @@ std::string ExeDir() {
     if (buf.size() >= 32768) return {};  // longer than any Win32 path
     buf.resize(buf.size() * 2);
   }
+  return buf;
+}
+
+}  // namespace
+
+std::string ExePath() { return FromWide(WideExePath()); }
+
+std::string ExeDir() {
+  const std::wstring buf = WideExePath();
   const size_t slash = buf.find_last_of(L"\\/");
   if (slash == std::wstring::npos) return {};
   // A drive root keeps its separator ("C:\"), or it would name the current

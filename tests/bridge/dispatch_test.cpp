@@ -243,7 +243,12 @@ TEST_F(DispatchTest, InitialPushWithoutAnInstalledClient) {
   EXPECT_EQ(Run("ui.ready"), (V{"isClientInstalled", "pushNews", "refreshInstallScreen", "pushSpeedLimit"}));
   // The limit goes to its worker as the page wrote it; the worker judges it.
   EXPECT_EQ(Run("speed.limit\n{\"kibps\":\"512\"}"), V{"setSpeedLimit|512"});
-  EXPECT_EQ(Run("speed.limit"), V{"setSpeedLimit|"});
+  EXPECT_EQ(Run("speed.limit\n{\"kibps\": \"\"}"), V{"setSpeedLimit|"});
+  EXPECT_EQ(Run("speed.limit\n{\"kibps\":0}"), V{"setSpeedLimit|0"});
+  // Without the field there is nothing to apply: the limit in force stays.
+  for (const char* kept : {"speed.limit", "speed.limit\n", "speed.limit\n{}", "speed.limit\n{\"kbps\":\"0\"}",
+                           "speed.limit\n{\"kibps\":\"", "speed.limit\nnot json"})
+    EXPECT_EQ(Run(kept), V{}) << kept;
 }
 
 TEST_F(DispatchTest, InitialPushWithAnInstalledClient) {

@@ -203,6 +203,32 @@ TEST_F(VersionFile, WritingCreatesTheFoldersAndReplacesTheWholeFile) {
   EXPECT_EQ(std::distance(fs::directory_iterator(Default().parent_path()), fs::directory_iterator()), 1);
 }
 
+TEST_F(VersionFile, WritingRemovesOnlyTheTemporaryItNoted) {
+  const fs::path folder = Default().parent_path();
+  const fs::path note = root_.path() / "data" / "client-temp";
+  // A client file that looks like the temporary of a writer long gone, and
+  // the temporary of a write killed before its rename, noted as such.
+  const fs::path listed = folder / "version.sw.99999999.abcdef";
+  const fs::path killed = folder / "version.sw.4242.zzzzzz";
+  WriteFile(listed, "listed");
+  WriteFile(killed, "7 0\n");
+  WriteFile(note, killed.string());
+  ASSERT_TRUE(WriteClientVersion(ctx, 8));
+  EXPECT_EQ(ReadFile(listed), "listed");
+  EXPECT_FALSE(fs::exists(killed));
+  EXPECT_FALSE(fs::exists(note));
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 2);
+  // A note that names anything but a temporary of version.sw removes nothing.
+  for (const fs::path& other : {folder / "a.pck", folder / "version.swx"}) {
+    WriteFile(other, "x");
+    WriteFile(note, other.string());
+    ASSERT_TRUE(WriteClientVersion(ctx, 9));
+    EXPECT_TRUE(fs::exists(other)) << other;
+    EXPECT_FALSE(fs::exists(note));
+  }
+  EXPECT_EQ(ReadFile(Default()), "9 0\n");
+}
+
 TEST_F(VersionFile, WritingGoesWhereTheFileWasFound) {
   const fs::path second = client_ / "install" / "config" / "element" / "version.sw";
   WriteFile(second, "1 0\n");

@@ -144,6 +144,38 @@ TEST_F(UpdateEndToEnd, NoListedFileLandsOnTheLauncherRecordsThroughALink) {
   EXPECT_EQ(service_.BytesSent("/api/file"), 0u);
 }
 
+TEST_F(UpdateEndToEnd, NoListedFileLandsOnTheLauncherProgramThroughALink) {
+#ifdef _WIN32
+  GTEST_SKIP() << "folder links are made by the Linux suite";
+#endif
+  // A launcher reached from the client folder: where it connects is as much
+  // its own as its data (the rest of its files: the folder rules' test).
+  ASSERT_NO_FATAL_FAILURE(
+      Publish({{"ElementClient.exe", "MZ"}, {"лаунчер/service.url", "http://127.0.0.1:9/"}, {"b.txt", "b"}}, 5));
+  fs::remove_all(game_ / "лаунчер");
+  fs::create_directory_symlink(launcher_, game_ / "лаунчер");
+  ASSERT_NO_FATAL_FAILURE(StartService());
+  const std::string url = ReadFile(launcher_ / "service.url");
+
+  const auto lines = Run("client.update");
+  const std::string why = "Файл списка «лаунчер\\service.url» лёг бы на данные лаунчера — обновление отменено";
+  EXPECT_EQ(lines.back(), Progress(JsonEscape(why), 0, true));
+  EXPECT_EQ(ReadFile(launcher_ / "service.url"), url);
+  EXPECT_EQ(service_.BytesSent("/api/file"), 0u);
+}
+
+TEST_F(UpdateEndToEnd, StampingTheBuildLeavesAListedFileNamedLikeAnOldTemporary) {
+  // The name of a temporary of version.sw whose writer (pid 99999999) is
+  // long gone; but the list names it, so it is the game's.
+  const std::string listed = "config/element/version.sw.99999999.abcdef";
+  ASSERT_NO_FATAL_FAILURE(Publish({{"ElementClient.exe", "MZ"}, {listed, "the game's"}}, 5));
+  SetLocalBuild("3 0\n");
+  ASSERT_NO_FATAL_FAILURE(StartService());
+  Run("client.update");
+  EXPECT_EQ(ReadFile(VersionFile()), "5 0\n");
+  EXPECT_EQ(ReadFile(Below(game_, listed)), "the game's");
+}
+
 TEST_F(UpdateEndToEnd, TwoOfFiveFailingAreShownLoggedAndLeaveTheBuildAlone) {
 #ifdef _WIN32
   GTEST_SKIP() << "the names whose Base64 carries '+' and '/' hold '?', which Windows file names cannot";

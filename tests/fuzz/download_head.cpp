@@ -1,11 +1,14 @@
-// The downloader's reading of an answer's head: the Content-Range value and
-// the verdict on status, range and the ".part" file's offset.
+// The downloader's reading of an answer's head: the Content-Range value, the
+// verdict on status, range and the ".part" file's offset, and the wait a
+// Retry-After value asks for.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "download/session.h"
 #include "fuzz.h"
 #include "platform/http.h"
+#include "service/call.h"
 
 using namespace tarn;
 using fuzz::Check;
@@ -24,6 +27,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (first >= 0) {
     const std::string text(value);
     Check(text.find('-') != std::string::npos, "a range start comes with its dash");
+  }
+  // The same bytes as a Retry-After at a "now" of the offset's bits.
+  const int64_t asked = RetryAfterSeconds(value, static_cast<int64_t>(offset >> 1));
+  Check(asked >= -1 && asked <= 86400, "a wait is none or at most a day");
+  for (const int64_t own : {int64_t{0}, int64_t{2}, int64_t{4}}) {
+    const int64_t wait = ServiceWaitSeconds(asked, own);
+    Check(wait >= own && wait <= std::max(own, kLongestServiceWaitSeconds), "a wait keeps its bound");
   }
   for (const uint32_t s : {status, 200u, 206u, 416u}) {
     const DownloadHead verdict = JudgeDownloadHead(s, first, offset);

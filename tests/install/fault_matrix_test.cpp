@@ -482,6 +482,11 @@ const ServiceRow kServiceRows[] = {
      .status = 200, .refetched = true},
     {.name = "Status500TwiceThenServed", .killFirst = nullptr, .faults = "--status data/a.pck=500*2",
      .file = "data/a.pck", .status = 500},
+    {.name = "Status503AsksToWaitThenServed", .killFirst = nullptr,
+     .faults = "--status data/a.pck=503*1 --retry-after 1", .file = "data/a.pck", .status = 503},
+    {.name = "Status429AsksToWaitUntilAPastDateThenServed", .killFirst = nullptr,
+     .faults = "--status data/a.pck=429*1 --retry-after \"Sun, 06 Nov 1994 08:49:37 GMT\"", .file = "data/a.pck",
+     .status = 429},
     {.name = "StallThenStopAndResume", .killFirst = nullptr, .faults = "--stall-after 100000=2500*1",
      .file = "data/a.pck", .status = 206, .stopInStall = true, .anyFile = true},
 };

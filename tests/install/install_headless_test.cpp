@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -266,7 +267,7 @@ TEST_F(InstallEndToEnd, StopDuringTheCheckAndDuringTheDownload) {
   EXPECT_FALSE(fs::exists(launcher_ / "data" / "install.cfg"));
 
   ASSERT_TRUE(service_.SetFaults("--throttle 1000000"));
-  lines = RunScript(Pick(games_) + ScriptLine("install.folder") + ":sleep 1500\n" + ScriptLine("install.stop") + ":wait\n");
+  lines = RunScript(Pick(games_) + ScriptLine("install.folder") + ":sleep 2500\n" + ScriptLine("install.stop") + ":wait\n");
   EXPECT_EQ(Folded(Stages(lines)), (V{"готовлюсь", "проверяю", "идёт", "продолжить"}));
   EXPECT_EQ(Cfg(), CfgText(games_ / "ТАРН", "идёт"));
   const fs::path part = Below(games_ / "ТАРН", "data\\big.pck.part");
@@ -309,11 +310,13 @@ TEST_F(InstallEndToEnd, PauseRepeatsAndResumeContinuesThePartFile) {
   EXPECT_EQ(FileBytesSent(), total_);
 }
 
-TEST_F(InstallEndToEnd, AFileFailingThreeTimesIsRetriedAfter2And4And6Seconds) {
+TEST_F(InstallEndToEnd, AFileFailingThreeTimesIsRetriedAfter2And4SecondsAndNotWaitedForAfter) {
   ASSERT_NO_FATAL_FAILURE(StartService({"--status", "data/a.pck=500"}));
   const auto started = std::chrono::steady_clock::now();
   const auto lines = RunScript(Pick(games_) + ScriptLine("install.folder") + ":wait\n");
-  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::seconds(12));
+  const auto took = std::chrono::steady_clock::now() - started;
+  EXPECT_GE(took, std::chrono::seconds(6));
+  EXPECT_LT(took, std::chrono::seconds(9));  // a wait after the last try would make it 12
   const std::string refused = DownloadResultText(DownloadResult::ServerRefused);
   EXPECT_EQ(Errors(lines), (V{"Не удалось скачать «data\\a.pck». " + refused}));
   EXPECT_EQ(Folded(Stages(lines)).back(), "ошибка");
@@ -501,6 +504,61 @@ TEST_F(InstallEndToEnd, TheLauncherOwnFoldersAreRefusedBeforeAnythingIsWritten) 
   const auto inside = test::RunProgram(exe, Pick(own) + ScriptLine("install.folder") + ":wait\n");
   EXPECT_EQ(Folded(Stages(inside.lines())).back(), "готово");
   ExpectInstalled(own / "ТАРН");
+}
+
+// The service's toasts asking to wait, in order: the seconds each names.
+V ServiceWaits(const std::vector<std::string>& lines) {
+  V waits;
+  for (const std::string& line : lines) {
+    const std::string text = JsonString(line, "text");
+    const size_t at = text.find("просит подождать ");
+    if (StartsWith(line, R"({"toast")") && at != std::string::npos)
+      waits.push_back(text.substr(at + 32, text.find(' ', at + 32) - at - 32));
+  }
+  return waits;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+TEST_F(InstallEndToEnd, AServiceThatAsksToWaitIsWaitedForAndThePlayerIsTold) {
+  // Busy for the list's first request and a pack's first: each says when
+  // to come back, longer than the launcher's own first wait of 2 s.
+  ASSERT_NO_FATAL_FAILURE(StartService(
+      {"--status", "/TRN/element/files.md5=503*1", "--status", "data/a.pck=503*1", "--retry-after", "3"}));
+  const auto start = std::chrono::steady_clock::now();
+  const auto lines = RunScript(Pick(games_) + ScriptLine("install.folder") + ":wait\n");
+  EXPECT_GE(SecondsSince(start), 6.0);
+  EXPECT_EQ(ServiceWaits(lines), (V{"3", "3"}));
+  ASSERT_EQ(Folded(Stages(lines)).back(), "готово");
+  ExpectInstalled(games_ / "ТАРН");
+}
+
+TEST_F(InstallEndToEnd, AServiceWaitIsBoundedAndAStopEndsIt) {
+  // An HTTP date a day ahead: the launcher waits its own longest, and a stop
+  // ends that wait at once.
+  const std::time_t later = std::time(nullptr) + 86400;
+  char date[40];
+  std::tm tm{};
+  gmtime_r(&later, &tm);
+  ASSERT_GT(std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S GMT", &tm), 0u);
+  ASSERT_NO_FATAL_FAILURE(StartService({"--status", "data/a.pck=503*1", "--retry-after", date}));
+  const auto start = std::chrono::steady_clock::now();
+  const auto lines = RunScript(Pick(games_) + ScriptLine("install.folder") + ":sleep 2500\n" +
+                               ScriptLine("install.stop") + ":wait\n");
+  EXPECT_LT(SecondsSince(start), 6.0);
+  EXPECT_EQ(ServiceWaits(lines), (V{"60"}));
+  EXPECT_EQ(Folded(Stages(lines)).back(), "продолжить");
+
+  // So for the list, and a run stopped there is no failure.
+  ASSERT_TRUE(service_.SetFaults("--status /TRN/element/files.md5=503*1 --retry-after 600"));
+  const auto again = std::chrono::steady_clock::now();
+  const auto listed = RunScript(ScriptLine("install.resume") + ":sleep 1500\n" + ScriptLine("install.stop") + ":wait\n");
+  EXPECT_LT(SecondsSince(again), 5.0);
+  EXPECT_EQ(ServiceWaits(listed), (V{"60"}));
+  EXPECT_EQ(Errors(listed), V{});
+  EXPECT_EQ(Folded(Stages(listed)).back(), "продолжить");
 }
 
 TEST_F(InstallEndToEnd, OversizedStateFilesCostLittleAndKeepTheirUsefulPart) {

@@ -247,6 +247,8 @@ TEST(FolderChoice, TheLauncherOwnFoldersAreNoGameFolderAndNoLinkLeadsThere) {
   const test::TempDir games;
   fs::create_symlink(exe, games.path() / "к лаунчеру");
   fs::create_symlink(data, games.path() / "к данным");
+  const bool madeUi = fs::create_directories(exe / "ui");
+  fs::create_symlink(exe / "ui", games.path() / "к странице");
   fs::create_directories(games.path() / "своё");
   fs::create_symlink(games.path() / "своё", games.path() / "ссылка");
   const std::vector<std::pair<fs::path, bool>> folders = {
@@ -267,13 +269,20 @@ TEST(FolderChoice, TheLauncherOwnFoldersAreNoGameFolderAndNoLinkLeadsThere) {
       {games.path() / "к данным" / "webview" / "x", true},
       {games.path() / "к лаунчеру" / "launcher.log", true},
       {games.path() / "к лаунчеру" / "data" / "install.cfg", true},
+      {games.path() / "к лаунчеру" / "service.url", true},
+      {games.path() / "к лаунчеру" / "ui" / "app.js", true},
+      {games.path() / "к лаунчеру" / "wine" / "drive_c" / "x", true},
+      {games.path() / "к лаунчеру" / fs::path(ExePath()).filename(), true},
+      {games.path() / "к странице" / "index.html", true},
       {games.path() / "к лаунчеру" / "ElementClient.exe", false},  // a launcher kept in the client folder
+      {games.path() / "к лаунчеру" / "uix", false},
       {games.path() / "к лаунчеру" / "ТАРН" / "a.pck", false},
       {games.path() / "ссылка" / "data" / "install.cfg", false},  // a link within the game's own folders
       {games.path() / "data" / "install.cfg", false},
   };
   for (const auto& [target, reached] : targets) EXPECT_EQ(launcher.Reached(target.string()), reached) << target;
   if (made) fs::remove(data);
+  if (madeUi) fs::remove(exe / "ui");
 }
 
 TEST(FolderChoice, FreeSpaceOfAFolderNotYetMadeIsThatOfItsDisk) {

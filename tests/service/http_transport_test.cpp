@@ -242,6 +242,7 @@ TEST(HttpTransport, TheSinkCanStopReadingAndRefuseTheHead) {
 
 TEST(HttpTransport, ARangedRequestReadsItsContentRangeAndKeepsItsConnectionForTheNext) {
   LoopbackServer server([](const SeenRequest& r) {
+    if (r.target == "/busy") return Reply(503, "busy", "Retry-After:  7 \r\n");
     Reply a = r.target == "/whole" ? Reply(200, "0123456789") : Reply(206, "56789", "Content-Range: bytes 5-9/10\r\n");
     a.keepOpen = true;
     return a;
@@ -279,10 +280,15 @@ TEST(HttpTransport, ARangedRequestReadsItsContentRangeAndKeepsItsConnectionForTh
   request.keepConnection = false;
   EXPECT_EQ(SendHttpRequest(request, sink).status, 200u);
   EXPECT_EQ(head.rangeFirst, -1);
+  EXPECT_EQ(head.retryAfterSeconds, -1);
   EXPECT_EQ(server.connections(), 2);
+  // A refusal's word on when to come back reaches the head.
+  request.target = "/busy";
+  EXPECT_EQ(SendHttpRequest(request, sink).status, 503u);
+  EXPECT_EQ(head.retryAfterSeconds, 7);
   ReleaseThreadState();
   const auto seen = server.requests();
-  ASSERT_EQ(seen.size(), 3u);
+  ASSERT_EQ(seen.size(), 4u);
   EXPECT_EQ(seen[0].Header("Range"), "bytes=5-");
   bool found = true;
   seen[2].Header("Range", &found);

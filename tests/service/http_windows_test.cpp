@@ -26,6 +26,7 @@ struct Reply {
   uint32_t status = 0;
   HttpEnd end = HttpEnd::Failed;
   std::string body;
+  int64_t retryAfter = -2;  // the head's; -2 without a head
 };
 
 Reply Get(uint16_t port, const std::string& target, int totalMs = 0, const std::string& host = "127.0.0.1") {
@@ -38,6 +39,10 @@ Reply Get(uint16_t port, const std::string& target, int totalMs = 0, const std::
   request.timeouts.totalMs = totalMs;
   Reply reply;
   HttpSink sink;
+  sink.head = [&](const HttpHead& head) {
+    reply.retryAfter = head.retryAfterSeconds;
+    return true;
+  };
   sink.body = [&](std::string_view bytes) {
     reply.body.append(bytes);
     return true;
@@ -247,6 +252,26 @@ TEST(WinHttpTransport, TheOverallLimitEndsSlowAnswersWithNoStatus) {
   EXPECT_EQ(reply.status, 0u);
   EXPECT_EQ(reply.end, HttpEnd::Failed);
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(3));
+}
+
+// WinHTTP hands over a refusal's Retry-After in either form.
+TEST(WinHttpTransport, ARefusalsRetryAfterReachesTheHead) {
+  test::TempDir dir;
+  test::WriteFile(dir.path() / "site" / "client" / "data.bin", "x");
+  test::ServiceProcess service;
+  test::ServiceOptions options;
+  options.site = dir.path() / "site";
+  options.port = 0;
+  options.args = {"--status", "/api/news=503", "--retry-after", "7"};
+  ASSERT_TRUE(service.Start(options)) << service.error();
+  const auto port = static_cast<uint16_t>(service.port());
+  Reply reply = Get(port, "/api/news");
+  EXPECT_EQ(reply.status, 503u);
+  EXPECT_EQ(reply.retryAfter, 7);
+  EXPECT_EQ(Get(port, test::FileTarget("data.bin")).retryAfter, -1);
+
+  ASSERT_TRUE(service.SetFaults("--status /api/news=503 --retry-after \"Sun, 06 Nov 1994 08:49:37 GMT\""));
+  EXPECT_EQ(Get(port, "/api/news").retryAfter, 0);  // a date gone by
 }
 
 }  // namespace

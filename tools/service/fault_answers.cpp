@@ -47,6 +47,7 @@ bool AnswerInjectedFault(FaultState& faults, const httplib::Request& req, httpli
   if (req.path == "/api/file") ClientFileListPath(req.target, listPath);
   if (const int code = faults.TakeStatus(req.path, req.target, listPath)) {
     Answer(res, code, "text/plain; charset=utf-8", "injected status " + std::to_string(code) + "\n");
+    if (!snapshot.retryAfter.empty()) res.set_header("Retry-After", snapshot.retryAfter);
     return true;
   }
   if (const FaultState::Replacement replacement = faults.TakeReplacement(req.path, req.target);

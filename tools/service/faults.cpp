@@ -112,6 +112,13 @@ bool ParseStallAfter(const std::string& value, FaultRules& rules) {
 
 bool ParseThrottle(const std::string& value, FaultRules& rules) { return ParseNumber(value, rules.throttle); }
 
+bool ParseRetryAfter(const std::string& value, FaultRules& rules) {
+  // One header line's value: a line break would let it write a header of its own.
+  if (value.empty() || value.find_first_of("\r\n") != std::string::npos) return false;
+  rules.retryAfter = value;
+  return true;
+}
+
 bool ParseDelay(const std::string& value, FaultRules& rules) {
   return ParseNumber(value, rules.delayMs) && rules.delayMs >= 0;
 }
@@ -133,6 +140,7 @@ constexpr FaultFlag kFaultFlags[] = {
     {"--ignore-range", nullptr, ParseIgnoreRange},
     {"--cut-after", "BYTES[*N]", ParseCutAfter},
     {"--status", "MATCH=CODE[*N]", ParseStatus},
+    {"--retry-after", "SECONDS|HTTP-DATE", ParseRetryAfter},
     {"--corrupt", "PATH[*N]", ParseCorrupt},
     {"--endless", "MATCH[*N]", ParseEndless},
     {"--trickle", "MATCH=MS[*N]", ParseTrickle},
@@ -219,6 +227,7 @@ std::string DescribeFaults(const FaultRules& rules) {
   if (rules.cutAfter >= 0) out += "--cut-after " + std::to_string(rules.cutAfter) + times(rules.cutTimes) + "\n";
   if (rules.ignoreRange) out += "--ignore-range\n";
   for (const auto& s : rules.statuses) out += "--status " + s.match + "=" + std::to_string(s.code) + times(s.times) + "\n";
+  if (!rules.retryAfter.empty()) out += "--retry-after \"" + rules.retryAfter + "\"\n";
   for (const auto& c : rules.corrupts) out += "--corrupt " + c.path + times(c.times) + "\n";
   for (const auto& e : rules.endless) out += "--endless " + e.match + times(e.times) + "\n";
   for (const auto& t : rules.trickles)

@@ -25,6 +25,9 @@ struct FaultRules {
     int times = -1;
   };
   std::vector<Status> statuses;
+  // The Retry-After value sent with every status above (seconds or an HTTP
+  // date); empty: none.
+  std::string retryAfter;
   // Flip bytes of a file in transit (list path, or "*" for every file), so
   // its size is right and its checksum wrong.
   struct Corrupt {
@@ -69,7 +72,7 @@ struct FaultRules {
 };
 
 // Reads fault flags ("--cut-after N", "--ignore-range", "--status
-// MATCH=CODE", "--corrupt PATH", "--throttle BYTES_PER_SEC", "--delay MS",
+// MATCH=CODE", "--retry-after VALUE", "--corrupt PATH", "--throttle BYTES_PER_SEC", "--delay MS",
 // "--endless MATCH", "--trickle MATCH=MS", "--redirect MATCH=PORT",
 // "--shift-range BYTES", "--stall-after BYTES=MS",
 // also written --flag=value) from args starting at i. Stops at the first

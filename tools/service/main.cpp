@@ -22,6 +22,7 @@ const char kUsage[] =
     "  --cut-after BYTES    close the connection after BYTES body bytes of a file answer\n"
     "  --ignore-range       answer file requests 200 with the whole file\n"
     "  --status MATCH=CODE  answer CODE when MATCH equals the path, the target or a file's list path\n"
+    "  --retry-after VALUE  send Retry-After: VALUE (seconds or an HTTP date) with every --status answer\n"
     "  --corrupt PATH       flip bytes of that client file in transit (* for every file)\n"
     "  --throttle BPS       send file bodies at BPS bytes per second\n"
     "  --delay MS           wait MS milliseconds before answering any request\n";
