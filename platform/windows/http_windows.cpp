@@ -57,8 +57,7 @@ HttpResult SendHttpRequest(const HttpRequest& request, const HttpSink& sink) {
                              .resolveMs = limits.resolveMs,
                              .connectMs = limits.connectMs,
                              .sendMs = limits.sendMs,
-                             .receiveMs = limits.receiveMs,
-                             .receiveWindow = request.receiveWindowBytes};
+                             .receiveMs = limits.receiveMs};
   HINTERNET session = nullptr, connection = nullptr;
   // Plain HTTP to another machine is refused by Open before any handle.
   const bool opened = request.keepConnection && !RefusedInClear(request.host, request.secure)

@@ -78,7 +78,6 @@ struct KeptHandles {
   uint16_t port = 0;
   bool secure = false;
   std::string userAgent;
-  size_t receiveWindow = 0;
   HINTERNET session = nullptr;
   HINTERNET connection = nullptr;
 
@@ -96,7 +95,7 @@ thread_local KeptHandles tKept;
 
 bool KeptWinHttp(const WinHttpTarget& t, HINTERNET& session, HINTERNET& connection) {
   if (!tKept.connection || tKept.host != t.host || tKept.port != t.port || tKept.secure != t.secure ||
-      tKept.userAgent != t.userAgent || tKept.receiveWindow != t.receiveWindow) {
+      tKept.userAgent != t.userAgent) {
     tKept.Close();
     tKept.session = OpenSession(t.userAgent);
     if (tKept.session) tKept.connection = WinHttpConnect(tKept.session, ToWide(t.host).c_str(), t.port, 0);
@@ -108,7 +107,6 @@ bool KeptWinHttp(const WinHttpTarget& t, HINTERNET& session, HINTERNET& connecti
     tKept.port = t.port;
     tKept.secure = t.secure;
     tKept.userAgent = t.userAgent;
-    tKept.receiveWindow = t.receiveWindow;
   }
   session = tKept.session;
   connection = tKept.connection;

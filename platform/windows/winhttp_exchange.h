@@ -28,9 +28,6 @@ struct WinHttpTarget {
   int connectMs = 0;
   int sendMs = 0;
   int receiveMs = 0;
-  // HttpRequest::receiveWindowBytes: a kept session made under another is
-  // not reused, so no connection of its pool outlives a change of limit.
-  size_t receiveWindow = 0;
 };
 
 class WinHttpExchange {
