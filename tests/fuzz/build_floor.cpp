@@ -3,8 +3,6 @@
 // NUL is install.cfg, which stands in when the floor file says nothing.
 #include <string>
 
-#include "bridge/context.h"
-#include "bridge/host_slots.h"
 #include "client/install_record.h"
 #include "client/signed_build.h"
 #include "fuzz.h"
@@ -16,7 +14,7 @@ using fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   LauncherContext ctx;
-  InstallHostSlots(ctx, {.post = {}, .open = {}, .pickFolder = {}, .dataFolder = fuzz::ScratchFolder().string()});
+  fuzz::UseScratchDataFolder(ctx);
   std::string_view input = fuzz::Bytes(data, size);
   const std::string record(fuzz::Head(input));
   ReplaceFileAtomically(InstallConfigPath(ctx), record);

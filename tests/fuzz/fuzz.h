@@ -10,6 +10,9 @@
 #include <string_view>
 #include <system_error>
 
+#include "bridge/context.h"
+#include "bridge/host_slots.h"
+
 namespace tarn::fuzz {
 
 inline void Check(bool holds, const char* property) {
@@ -49,6 +52,12 @@ inline const std::filesystem::path& ScratchFolder() {
     return made;
   }();
   return folder;
+}
+
+// Points a launcher's data folder at the scratch folder, for targets that
+// read and write the state files there as the launcher does.
+inline void UseScratchDataFolder(LauncherContext& ctx) {
+  InstallHostSlots(ctx, {.post = {}, .open = {}, .pickFolder = {}, .dataFolder = ScratchFolder().string()});
 }
 
 }  // namespace tarn::fuzz

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <string>
 
-#include "bridge/context.h"
-#include "bridge/host_slots.h"
 #include "client/install_record.h"
 #include "fuzz.h"
 #include "platform/file.h"
@@ -15,7 +13,7 @@ using fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   LauncherContext ctx;
-  InstallHostSlots(ctx, {.post = {}, .open = {}, .pickFolder = {}, .dataFolder = fuzz::ScratchFolder().string()});
+  fuzz::UseScratchDataFolder(ctx);
   std::string_view input = fuzz::Bytes(data, size);
   const std::string key(fuzz::Head(input));
   const std::string content(input);
