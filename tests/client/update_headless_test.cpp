@@ -453,6 +453,14 @@ TEST(FileRequestPath, IsUrlSafeBase64WithPadding) {
   // Base64 "ZGF0YVx+0Ys/LmJpbg==": both substitutions, padding kept, and
   // the list's backslash encoded as it stands.
   EXPECT_EQ(FileRequestPath("data\\~ы?.bin"), "/api/file?n=ZGF0YVx-0Ys_LmJpbg==");
+  // The listed MD5 names the build's own bytes, lower-cased; anything that
+  // is not exactly 32 hex digits is left out rather than sent on.
+  EXPECT_EQ(FileRequestPath("a", "0123456789ABCDEFabcdef0123456789"),
+            "/api/file?n=YQ==&h=0123456789abcdefabcdef0123456789");
+  for (const char* bad : {"", "0123456789abcdefabcdef012345678", "0123456789abcdefabcdef01234567890",
+                          "0123456789abcdefabcdef012345678g", "../../../../etc/passwd&x=0123456789"}) {
+    EXPECT_EQ(FileRequestPath("a", bad), "/api/file?n=YQ==") << bad;
+  }
 }
 
 }  // namespace
