@@ -2,10 +2,10 @@
 # A new build published while a player installs the current one, once with
 # the launcher on the reference service and once on nginx serving the
 # static web root (the server block of docs/operator.md taken verbatim).
-# Mid-install the operator copies the next build over the client in place,
-# drops a file, adds one and publishes; the install must still end with the
-# build it started with, byte for byte, without a checksum failure or a
-# 404. Then the web root keeps the earlier builds' files for the grace
+# While the player has the install paused, the operator copies the next
+# build over the client in place (cp), drops a file, adds one and
+# publishes; the resumed install must still end with the build it began
+# with, byte for byte, without a checksum failure or a 404. Then the web root keeps the earlier builds' files for the grace
 # period and removes them after it.
 #
 #   tests/static-site/publish_during_install_test.sh LINUX_BUILD_DIR
@@ -64,25 +64,28 @@ install_while_publishing() {
   ln "$build/host/tarn-headless" "$dir/launcher/" 2>/dev/null || cp "$build/host/tarn-headless" "$dir/launcher/"
   echo "$url" >"$dir/launcher/service.url"
   expect=$(sums "$site/client")
-  printf '%s\n' ":pick $dir/games" '"install.folder"' ':wait' |
-    "$dir/launcher/tarn-headless" >"$dir/events" 2>"$dir/stderr" &
+  printf '%s\n' ":pick $dir/games" '"install.folder"' ':sleep 1500' '"install.pause"' ':sleep 3500' \
+    '"install.resume"' ':wait' | "$dir/launcher/tarn-headless" >"$dir/events" 2>"$dir/stderr" &
   local pid=$!
   pids+=("$pid")
-  for _ in $(seq 200); do
-    [ -n "$(find "$dir/games" -name '*.part' -size +100k 2>/dev/null | head -n1)" ] && break
-    sleep 0.05
-  done
-  # The operator's next build: every file rewritten in place (what cp
-  # over the old client does), one dropped, one added.
+  sleep 2.2
+  # The operator's next build: every file rewritten in place (cp over an
+  # existing file truncates and writes the same inode), one dropped, one
+  # added.
   local f
-  while IFS= read -r -d '' f; do printf 'build %s' "$next" >>"$f"; done < <(find "$site/client" -type f -print0)
+  while IFS= read -r -d '' f; do
+    { cat "$f"; printf 'build %s' "$next"; } >"$work/next"
+    cp "$work/next" "$f"
+  done < <(find "$site/client" -type f -print0)
   rm "$(find "$site/client" -type f -name '*.pck' | sort | tail -n1)"
   echo "new in build $next" >"$site/client/added-$next.txt"
   "$publish" site --site "$site" --key "$key" --build "$next" >/dev/null
   "$publish" static --site "$site" --out "$www" >/dev/null
   kill -0 "$pid" 2>/dev/null || fail "$name: the install ended before the publish; nothing was tested"
   wait "$pid" || fail "$name: the launcher failed: $(cat "$dir/stderr")"
-  ! grep -q 'контрольная сумма\|"state":"error"' "$dir/events" || fail "$name: $(grep -m3 'error\|сумма' "$dir/events")"
+  ! grep -q 'контрольная сумма\|"stage":"ошибка"' "$dir/events" ||
+    fail "$name: $(grep -o '"error":"[^"]\+"' "$dir/events" | sort -u)"
+  grep -q '"пауза"' "$dir/events" || fail "$name: the install was never paused: $(tail -n3 "$dir/events")"
   [ "$(sums "$dir/games/ТАРН")" = "$expect" ] || fail "$name: the client is not the build the install began with"
 }
 
