@@ -403,8 +403,10 @@ TEST_F(UpdateEndToEnd, AListedEmptyFileTakesNoBytesOfALongAnswer) {
   ASSERT_NO_FATAL_FAILURE(Publish({{"ElementClient.exe", "MZ"}, {"empty.dat", ""}}, 5));
   SetLocalBuild("4 0\n");
   WriteFile(game_ / "empty.dat", "old");
-  // The service's file is far longer than the list says it is.
+  // The service's file is far longer than the list says it is, by name and
+  // under its MD5 alike.
   WriteFile(site_ / "client" / "empty.dat", std::string(64u << 20, 'z'));
+  fs::remove_all(site_ / "objects");
   ASSERT_NO_FATAL_FAILURE(StartService());
   const auto lines = Run("client.update");
   const std::string corrupt = DownloadResultText(DownloadResult::Corrupt);
