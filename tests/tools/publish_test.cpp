@@ -380,6 +380,13 @@ TEST_F(PublishTest, EveryBuildsFilesStayUnderTheirMd5UntilTheirDaysAreUp) {
   EXPECT_EQ(stale.code, 1);
   EXPECT_NE(stale.out.find("changed while it was published"), std::string::npos) << stale.out;
   EXPECT_FALSE(fs::exists(www / "TRN" / "element" / "files.md5")) << "no list names files that are not there";
+
+  // A build without files retires every object and publishes.
+  fs::remove_all(site / "objects");
+  fs::remove_all(site / "client");
+  fs::create_directories(site / "client");
+  publish(9);
+  EXPECT_EQ(ReadFile(www / "TRN" / "element" / "version"), "9\n");
 }
 
 TEST(DemoSite, OneCommandMakesAVerifiableSiteAndTheSameSeedTheSameList) {

@@ -145,6 +145,7 @@ bool RetireObjects(const fs::path& objects, const std::set<std::string>& listed,
   const int64_t keep = static_cast<int64_t>(keepDays) * 86400;
   std::string kept;
   std::error_code ec;
+  fs::create_directories(objects, ec);  // a client without files stores none
   for (const fs::directory_entry& entry : fs::directory_iterator(objects, ec)) {
     const std::string name = entry.path().filename().string();
     if (!IsMd5Hex(name) || listed.count(name) > 0) continue;
