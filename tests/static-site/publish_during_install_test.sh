@@ -42,8 +42,8 @@ front=$(free_port "$build")
 block=${block//\/srv\/tarn\/www/$www}
 block=${block//127.0.0.1:8091/127.0.0.1:$back}
 nginx_config "    include /etc/nginx/mime.types;" \
-  "    log_format plain '\$request_uri \$status \$body_bytes_sent';" \
-  "    access_log $work/nginx/access.log plain;" \
+  "    log_format ranges '\$request_uri \$status \$body_bytes_sent \"\$http_range\"';" \
+  "    access_log $work/nginx/access.log ranges;" \
   "    limit_rate $rate;" \
   "${block//127.0.0.1:8090/127.0.0.1:$front}"
 nginx_start
@@ -92,11 +92,16 @@ install_while_publishing() {
 step "install through tarn-service while build 4 is published"
 install_while_publishing service "http://127.0.0.1:$back" 4
 ! grep -q "^GET /api/file[^ ]* 404 " "$work/service.log" || fail "the service refused a file: $(grep " 404 " "$work/service.log")"
+# The resume after the pause asked for the rest of the old build's bytes.
+grep -q '^GET /api/file?n=[^ ]*&h=[0-9a-f]\{32\} 206 [0-9]* bytes=[1-9][0-9]*-$' "$work/service.log" ||
+  fail "no ranged request for an object: $(grep api/file "$work/service.log")"
 
 step "install through nginx while build 5 is published"
 install_while_publishing nginx "http://127.0.0.1:$front" 5
 ! grep -q '^/api/file[^ ]* 404 ' "$work/nginx/access.log" ||
   fail "nginx refused a file: $(grep '^/api/file[^ ]* 404 ' "$work/nginx/access.log")"
+grep -q '^/api/file?n=[^ ]*&h=[0-9a-f]\{32\} 206 [0-9]* "bytes=[1-9][0-9]*-"$' "$work/nginx/access.log" ||
+  fail "no ranged request for an object: $(cat "$work/nginx/access.log")"
 
 step "earlier builds stay served for the grace period, then go"
 old=$(grep -m1 '\.pck$' <<<"$(sums "$work/nginx/games/ТАРН")" | head -n1)
