@@ -5,8 +5,15 @@
 
 namespace tarn {
 
+// Exactly 32 hexadecimal digits, either case: what a list's checksum and a
+// content-named copy's name look like.
+bool IsMd5Hex(std::string_view text);
+
 // "/api/file?n=" and the list path's UTF-8 in Base64 with "=" padding, "+"
-// and "/" written as "-" and "_" so that the query needs no escaping.
-std::string FileRequestPath(std::string_view listPath);
+// and "/" written as "-" and "_" so that the query needs no escaping. With a
+// well-formed listed MD5, "&h=" and its lower-case digits follow: a server
+// that keeps every build's files under their content answers with exactly
+// these bytes even after a newer build replaced the file under its name.
+std::string FileRequestPath(std::string_view listPath, std::string_view md5 = {});
 
 }  // namespace tarn

@@ -57,8 +57,8 @@ FileOutcome DownloadOne(LauncherContext& ctx, DownloadSession& session, FetchWor
                         const ProgressCallback& progress, std::atomic<int64_t>& toldUntil, DownloadResult& result,
                         FetchedFile& fetched) {
   for (int tried = 1;; ++tried) {
-    result = session.Fetch(FileRequestPath(entry.path), target, entry.md5, entry.size, flags, progress, sizeKnown,
-                           fetched);
+    result = session.Fetch(FileRequestPath(entry.path, entry.md5), target, entry.md5, entry.size, flags, progress,
+                           sizeKnown, fetched);
     switch (result) {
       case DownloadResult::Ok:
         return FileOutcome::Done;

@@ -145,8 +145,8 @@ size_t DownloadFiles(LauncherContext& ctx, StatusRows& rows, const std::string& 
       count, FetchWorkers::kMaxWorkers, [&targets](size_t j) -> const std::string& { return targets[j]; },
       [&](size_t j, FetchWorkers& self) {
         const FileEntry& entry = toUpdate[j];
-        results[j] = session.Fetch(FileRequestPath(entry.path), targets[j], entry.md5, entry.size, {pause, stop}, {},
-                                   sizesKnown, fetched[j]);
+        results[j] = session.Fetch(FileRequestPath(entry.path, entry.md5), targets[j], entry.md5, entry.size,
+                                   {pause, stop}, {}, sizesKnown, fetched[j]);
         if (results[j] == DownloadResult::Ok) return true;
         self.Shrink();
         return false;

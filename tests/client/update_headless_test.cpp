@@ -403,8 +403,10 @@ TEST_F(UpdateEndToEnd, AListedEmptyFileTakesNoBytesOfALongAnswer) {
   ASSERT_NO_FATAL_FAILURE(Publish({{"ElementClient.exe", "MZ"}, {"empty.dat", ""}}, 5));
   SetLocalBuild("4 0\n");
   WriteFile(game_ / "empty.dat", "old");
-  // The service's file is far longer than the list says it is.
+  // The service's file is far longer than the list says it is, by name and
+  // under its MD5 alike.
   WriteFile(site_ / "client" / "empty.dat", std::string(64u << 20, 'z'));
+  fs::remove_all(site_ / "objects");
   ASSERT_NO_FATAL_FAILURE(StartService());
   const auto lines = Run("client.update");
   const std::string corrupt = DownloadResultText(DownloadResult::Corrupt);
@@ -453,6 +455,14 @@ TEST(FileRequestPath, IsUrlSafeBase64WithPadding) {
   // Base64 "ZGF0YVx+0Ys/LmJpbg==": both substitutions, padding kept, and
   // the list's backslash encoded as it stands.
   EXPECT_EQ(FileRequestPath("data\\~ы?.bin"), "/api/file?n=ZGF0YVx-0Ys_LmJpbg==");
+  // The listed MD5 names the build's own bytes, lower-cased; anything that
+  // is not exactly 32 hex digits is left out rather than sent on.
+  EXPECT_EQ(FileRequestPath("a", "0123456789ABCDEFabcdef0123456789"),
+            "/api/file?n=YQ==&h=0123456789abcdefabcdef0123456789");
+  for (const char* bad : {"", "0123456789abcdefabcdef012345678", "0123456789abcdefabcdef01234567890",
+                          "0123456789abcdefabcdef012345678g", "../../../../etc/passwd&x=0123456789"}) {
+    EXPECT_EQ(FileRequestPath("a", bad), "/api/file?n=YQ==") << bad;
+  }
 }
 
 }  // namespace

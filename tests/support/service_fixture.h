@@ -41,7 +41,8 @@ struct ServiceOptions {
 // One line of the access log.
 struct AccessEntry {
   std::string method;
-  std::string target;   // path and query as requested
+  std::string target;   // path and query as requested, a file request's "&h=MD5" taken off into md5
+  std::string md5;      // the content a file request asked for, or empty
   int status = 0;
   uint64_t bytes = 0;   // body bytes actually sent
   std::string range;    // the Range header, or "-"

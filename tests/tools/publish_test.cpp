@@ -3,17 +3,22 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <filesystem>
 
 #include "cli.h"
 #include "support/service_fixture.h"
 #include "support/temp_dir.h"
 #include "bridge/base64.h"
+#include "tools/common/crypto.h"
 #include "tools/common/file_list.h"
+#include "tools/common/site.h"
 
 namespace tarn::test {
 namespace {
 namespace fs = std::filesystem;
+using tools::Md5Hex;
+using tools::StaticFileName;
 
 const std::string kMarker = "-----BEGIN ELEMENT SIGNATURE-----";
 
@@ -286,6 +291,102 @@ TEST_F(PublishTest, ASiteIsSignedBelowItsCurrentBuildOnlyWhenToldTo) {
   EXPECT_EQ(publish("4", " --allow-older").code, 0);
   EXPECT_TRUE(ReadFile(site / "TRN" / "element" / "files.md5").starts_with("# 4\n"));
   EXPECT_EQ(publish("6").code, 0);
+}
+
+TEST_F(PublishTest, EveryBuildsFilesStayUnderTheirMd5UntilTheirDaysAreUp) {
+  const fs::path site = dir.path() / "site";
+  const fs::path www = dir.path() / "www";
+  fs::create_directories(site);
+  fs::copy(client, site / "client", fs::copy_options::recursive);
+  const auto run = [&](const std::string& args) {
+    const auto r = RunShell(Publish(args));
+    EXPECT_EQ(r.code, 0) << args << ": " << r.out;
+  };
+  const auto publish = [&](int build, const std::string& extra = "") {
+    run("site --site " + Quote(site.string()) + " --key " + Quote((dir.path() / "priv.pem").string()) + " --build " +
+        std::to_string(build) + extra);
+    run("static --site " + Quote(site.string()) + " --out " + Quote(www.string()) + extra);
+  };
+  const fs::path exe = site / "client" / "ElementClient.exe";
+  const std::string exeMd5 = Md5Hex("stand-in");
+  const std::string zoneMd5 = Md5Hex(std::string(70000, 'x'));
+  publish(5);
+  for (const fs::path& objects : {site / "objects", www / "objects"}) {
+    EXPECT_EQ(ReadFile(objects / exeMd5), "stand-in");
+    EXPECT_EQ(ReadFile(objects / zoneMd5), std::string(70000, 'x'));
+    EXPECT_EQ(ReadFile(objects / Md5Hex("")), "");
+  }
+  EXPECT_EQ(fs::hard_link_count(site / "objects" / exeMd5), 1u) << "an object shares no inode with client/";
+
+  // The next build copied over the old one in place, a file dropped: the
+  // objects and the web root keep serving build 5 until build 6 is out.
+  WriteFile(exe, "stand-in, build 6");
+  fs::remove(site / "client" / "element" / "Мир 1" / "зона 07.dat");
+  run("static --site " + Quote(site.string()) + " --out " + Quote(www.string()));
+  EXPECT_EQ(ReadFile(www / "files" / StaticFileName("ElementClient.exe")), "stand-in");
+  EXPECT_EQ(ReadFile(site / "objects" / exeMd5), "stand-in");
+  publish(6);
+  EXPECT_EQ(ReadFile(www / "files" / StaticFileName("ElementClient.exe")), "stand-in, build 6");
+  EXPECT_FALSE(fs::exists(www / "files" / StaticFileName("element/Мир 1/зона 07.dat")));
+  for (const fs::path& objects : {site / "objects", www / "objects"}) {
+    EXPECT_EQ(ReadFile(objects / exeMd5), "stand-in") << objects;
+    EXPECT_EQ(ReadFile(objects / zoneMd5), std::string(70000, 'x')) << objects;
+    EXPECT_EQ(ReadFile(objects / Md5Hex("stand-in, build 6")), "stand-in, build 6") << objects;
+    const std::string retired = ReadFile(objects / "retired");
+    EXPECT_NE(retired.find(exeMd5 + " "), std::string::npos) << retired;
+    EXPECT_NE(retired.find(zoneMd5 + " "), std::string::npos) << retired;
+    EXPECT_EQ(retired.find(Md5Hex("")), std::string::npos) << "a file still listed is not retired: " << retired;
+  }
+
+  // A week on nothing goes; the day after, the retired objects do, and a
+  // file that comes back is listed, not retired.
+  const auto age = [&](int days) {
+    const long at = static_cast<long>(time(nullptr)) - days * 86400L - 60;
+    for (const fs::path& objects : {site / "objects", www / "objects"}) {
+      WriteFile(objects / "retired", exeMd5 + " " + std::to_string(at) + "\n" + zoneMd5 + " " + std::to_string(at) +
+                                          "\nnot-an-md5 0\n");
+    }
+  };
+  age(6);
+  publish(6);
+  EXPECT_TRUE(fs::exists(www / "objects" / exeMd5));
+  WriteFile(site / "client" / "element" / "Мир 1" / "зона 07.dat", std::string(70000, 'x'));
+  age(8);
+  publish(7);
+  for (const fs::path& objects : {site / "objects", www / "objects"}) {
+    EXPECT_FALSE(fs::exists(objects / exeMd5)) << objects;
+    EXPECT_EQ(ReadFile(objects / zoneMd5), std::string(70000, 'x')) << objects;
+    EXPECT_EQ(ReadFile(objects / "retired"), "") << objects;
+  }
+  // --keep-days 0 drops them at once; a bad count is refused before anything.
+  WriteFile(exe, "stand-in, build 8");
+  publish(8, " --keep-days 0");
+  EXPECT_FALSE(fs::exists(www / "objects" / Md5Hex("stand-in, build 6")));
+  EXPECT_FALSE(fs::exists(site / "objects" / Md5Hex("stand-in, build 6")));
+  for (const char* bad : {"-1", "x", "3651"}) {
+    EXPECT_EQ(RunShell(Publish("static --site " + Quote(site.string()) + " --out " + Quote(www.string()) +
+                               " --keep-days " + bad)).code, 2) << bad;
+  }
+
+  // A site published before it kept objects still makes a web root, from
+  // client/, checked against the list.
+  fs::remove_all(site / "objects");
+  fs::remove_all(www);
+  run("static --site " + Quote(site.string()) + " --out " + Quote(www.string()));
+  EXPECT_EQ(ReadFile(www / "objects" / Md5Hex("stand-in, build 8")), "stand-in, build 8");
+  WriteFile(exe, "changed after the publish");
+  fs::remove_all(www);
+  const auto stale = RunShell(Publish("static --site " + Quote(site.string()) + " --out " + Quote(www.string())));
+  EXPECT_EQ(stale.code, 1);
+  EXPECT_NE(stale.out.find("changed while it was published"), std::string::npos) << stale.out;
+  EXPECT_FALSE(fs::exists(www / "TRN" / "element" / "files.md5")) << "no list names files that are not there";
+
+  // A build without files retires every object and publishes.
+  fs::remove_all(site / "objects");
+  fs::remove_all(site / "client");
+  fs::create_directories(site / "client");
+  publish(9);
+  EXPECT_EQ(ReadFile(www / "TRN" / "element" / "version"), "9\n");
 }
 
 TEST(DemoSite, OneCommandMakesAVerifiableSiteAndTheSameSeedTheSameList) {

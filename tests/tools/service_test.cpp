@@ -1,6 +1,7 @@
 // The reference service on a free port, driven by the curl command line.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -273,6 +274,68 @@ TEST_F(ServiceTest, ThrottleAndDelaySlowTheAnswer) {
   Curl("-o /dev/null", "/api/news");
   EXPECT_EQ(Status(), 200);
   EXPECT_GE(Clock::now() - started, std::chrono::milliseconds(300));
+}
+
+// The service keeps answering an install of the previous build with that
+// build's bytes, by the MD5 the launcher's list gave, after the operator
+// copied the next build over client/; nothing but 32 hex digits in h
+// reaches the disk, and everything else falls back to the name.
+TEST(ServiceObjects, AnEarlierBuildsBytesComeByTheirMd5WithRangesWhileTheNameServesTheCurrentFile) {
+  TempDir site;
+  TempDir work;
+  const fs::path file = site.path() / "client" / "data" / "a.pck";
+  WriteFile(file, Pattern(kSize));
+  WriteFile(site.path() / "client" / "b.txt", "b");
+  ASSERT_TRUE(PublishSite(site.path(), 3));
+  WriteFile(file, "build 4");
+  ServiceProcess service;
+  ServiceOptions options;
+  options.site = site.path();
+  options.port = 0;
+  ASSERT_TRUE(service.Start(options)) << service.error();
+  const fs::path headers = work.path() / "headers";
+  const fs::path body = work.path() / "body";
+  struct Got {
+    std::string status;
+    std::string range;
+    std::string body;
+  };
+  const auto get = [&](const std::string& target, const std::string& curlArgs = "") {
+    RunShell("curl -sS -D " + Quote(headers.string()) + " -o " + Quote(body.string()) + " " + curlArgs + " " +
+             Quote(service.Url(target)));
+    const std::string h = ReadFile(headers);
+    Got got{h.substr(9, 3), "", ReadFile(body)};
+    if (const size_t at = h.find("Content-Range: "); at != std::string::npos)
+      got.range = h.substr(at + 15, h.find('\r', at) - at - 15);
+    return got;
+  };
+  const std::string md5 = tools::Md5Hex(Pattern(kSize));
+  const std::string target = FileTarget("data\\a.pck") + "&h=" + md5;
+  Got got = get(target);
+  EXPECT_EQ(got.status, "200");
+  EXPECT_EQ(got.body, Pattern(kSize));
+  got = get(target, "-r 1000-");
+  EXPECT_EQ(got.status, "206");
+  EXPECT_EQ(got.range, "bytes 1000-99999/100000");
+  EXPECT_EQ(got.body, Pattern(kSize).substr(1000));
+  got = get(target, "-r 100000-");
+  EXPECT_EQ(got.status, "416");
+  EXPECT_EQ(got.range, "bytes */100000");
+
+  std::string upper = md5;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (const std::string& h : {std::string(), md5.substr(1), md5 + "0", upper, tools::Md5Hex("unknown"),
+                               std::string("..%2Fclient%2Fb.txt"), std::string("retired"), md5 + "%00"}) {
+    got = get(FileTarget("data/a.pck") + (h.empty() ? "" : "&h=" + h));
+    EXPECT_EQ(got.status, "200") << h;
+    EXPECT_EQ(got.body, "build 4") << "h=" << h << " falls back to the name";
+  }
+  // The name is still checked first, and a file gone from client/ is
+  // served as long as its object is there.
+  EXPECT_EQ(get("/api/file?n=%%%&h=" + md5).status, "400");
+  fs::remove(file);
+  EXPECT_EQ(get(target).body, Pattern(kSize));
+  EXPECT_EQ(get(FileTarget("data/a.pck")).status, "404");
 }
 
 }  // namespace

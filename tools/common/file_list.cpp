@@ -8,16 +8,13 @@
 #include "bridge/base64.h"
 #include "client/file_list.h"
 #include "client/list_fetch.h"
+#include "download/request_path.h"
 #include "platform/crypto.h"
 #include "tools/common/crypto.h"
 
 namespace tarn::tools {
 namespace fs = std::filesystem;
 namespace {
-
-bool IsHex32(std::string_view s) {
-  return s.size() == 32 && std::all_of(s.begin(), s.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
-}
 
 // A path the launcher would join to its client folder and write to: it must
 // stay inside that folder.
@@ -232,7 +229,7 @@ bool ReadDataTokens(std::string_view line, const std::string& where, DataLines& 
   } else {
     lines.sizeMissing = true;
   }
-  if (!IsHex32(file.md5)) check.problems.push_back(where + "the checksum is not 32 hexadecimal digits");
+  if (!IsMd5Hex(file.md5)) check.problems.push_back(where + "the checksum is not 32 hexadecimal digits");
   if (!DecodeBase64(pathToken, file.path) || file.path.empty()) {
     check.problems.push_back(where + "the path is not valid Base64; the launcher skips this file");
     return false;

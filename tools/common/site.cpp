@@ -3,13 +3,19 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <chrono>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <vector>
 
 #include "bridge/base64.h"
 #include "client/file_list.h"
+#include "download/request_path.h"
+#include "platform/crypto.h"
 #include "tools/common/file_list.h"
 
 namespace tarn::tools {
@@ -21,6 +27,7 @@ fs::path SiteListPath(const fs::path& site) { return site / "TRN" / "element" / 
 fs::path SiteVersionPath(const fs::path& site) { return site / "TRN" / "element" / "version"; }
 fs::path SiteAccountsPath(const fs::path& site) { return site / "accounts.json"; }
 fs::path SiteNewsPath(const fs::path& site) { return site / "news.json"; }
+fs::path SiteObjectsDir(const fs::path& site) { return site / "objects"; }
 
 bool WriteFileAtomic(const fs::path& path, std::string_view bytes, std::string& error) {
   std::error_code ec;
@@ -60,36 +67,19 @@ int PublishedBuild(const fs::path& site) {
   return ParseFileList(std::string_view(document).substr(0, document.find(kSignatureMarker))).version;
 }
 
-bool PublishSite(const fs::path& site, std::string_view privatePem, int build, bool noPacks, size_t& fileCount,
-                 std::string& error) {
-  std::vector<ListFile> files;
-  if (!CollectClientFiles(SiteClientDir(site), files, error)) return false;
-  std::string document;
-  if (!SignList(ListText(build, noPacks, files), privatePem, document, error)) return false;
-  // The list goes first: a launcher that sees the new build number must
-  // find the list that belongs to it.
-  if (!WriteFileAtomic(SiteListPath(site), document, error)) return false;
-  if (!WriteFileAtomic(SiteVersionPath(site), std::to_string(build) + "\n", error)) return false;
-  fileCount = files.size();
-  return true;
-}
-
-std::string StaticFileName(std::string_view listPath) {
-  std::string backslashed(listPath);
-  std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
-  return EncodeBase64Url(backslashed);
-}
-
 namespace {
 
 // The longest file name the usual Linux file systems take.
 constexpr size_t kMaxNameBytes = 255;
+constexpr char kRetiredRecord[] = "retired";
+
+fs::path TempBeside(const fs::path& target) { return target.parent_path() / (".tmp-" + std::to_string(::getpid())); }
 
 // Puts source at target through a temporary name, so a server never sends
 // half a file: a hard link when both sit on one file system, else a copy.
 bool PlaceFile(const fs::path& source, const fs::path& target, std::string& error) {
   std::error_code ec;
-  const fs::path temp = target.parent_path() / (".tmp-" + std::to_string(::getpid()));
+  const fs::path temp = TempBeside(target);
   fs::remove(temp, ec);
   fs::create_hard_link(source, temp, ec);
   if (ec) fs::copy_file(source, temp, ec);
@@ -102,17 +92,120 @@ bool PlaceFile(const fs::path& source, const fs::path& target, std::string& erro
   return true;
 }
 
+// Makes objects/<md5> a copy of source unless it is there already. A copy,
+// never a link: an operator who copies a new client over the old one writes
+// into the very file a link would share. The copy itself is hashed, so an
+// object always holds the bytes its name says, even when source changed
+// after the list was made.
+bool StoreObject(const fs::path& source, const fs::path& objects, const std::string& md5, std::string& error) {
+  std::error_code ec;
+  const fs::path target = objects / md5;
+  if (fs::is_regular_file(fs::symlink_status(target, ec))) return true;
+  fs::create_directories(objects, ec);
+  const fs::path temp = TempBeside(target);
+  fs::remove(temp, ec);
+  fs::copy_file(source, temp, ec);
+  std::string copied;
+  if (ec || !FileMd5Hex(temp.string(), copied)) {
+    error = "cannot copy " + source.string() + " to " + objects.string() + ": " + ec.message();
+  } else if (copied != md5) {
+    error = source.string() + " changed while it was published (MD5 " + copied + ", listed " + md5 +
+            "); publish again once the client is in place";
+  } else {
+    fs::rename(temp, target, ec);
+    if (!ec) return true;
+    error = "cannot place " + target.string() + ": " + ec.message();
+  }
+  fs::remove(temp, ec);
+  return false;
+}
+
+int64_t NowSeconds() {
+  return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// Objects that the list no longer names stay for keepDays, counted from
+// the first publish that did not name them (objects/retired, "md5 seconds"
+// lines), then go. Anything else in the folder is left alone.
+bool RetireObjects(const fs::path& objects, const std::set<std::string>& listed, int keepDays, std::string& error) {
+  std::map<std::string, int64_t> since;
+  std::string record;
+  if (ReadWholeFile(objects / kRetiredRecord, record)) {
+    std::istringstream lines(record);
+    std::string md5;
+    std::string seconds;
+    while (lines >> md5 >> seconds) {
+      int64_t at = 0;
+      auto [p, ec] = std::from_chars(seconds.data(), seconds.data() + seconds.size(), at);
+      if (IsMd5Hex(md5) && ec == std::errc() && p == seconds.data() + seconds.size()) since[md5] = at;
+    }
+  }
+  const int64_t now = NowSeconds();
+  const int64_t keep = static_cast<int64_t>(keepDays) * 86400;
+  std::string kept;
+  std::error_code ec;
+  fs::create_directories(objects, ec);  // a client without files stores none
+  for (const fs::directory_entry& entry : fs::directory_iterator(objects, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (!IsMd5Hex(name) || listed.count(name) > 0) continue;
+    const auto found = since.find(name);
+    const int64_t retired = found == since.end() ? now : found->second;
+    if (now - retired >= keep) {
+      std::error_code removed;
+      if (fs::remove(entry.path(), removed)) continue;
+    }
+    kept += name + " " + std::to_string(retired) + "\n";
+  }
+  if (ec) {
+    error = "cannot read " + objects.string() + ": " + ec.message();
+    return false;
+  }
+  return WriteFileAtomic(objects / kRetiredRecord, kept, error);
+}
+
 }  // namespace
 
-bool WriteStaticSite(const fs::path& site, const fs::path& out, bool news, size_t& fileCount, std::string& error) {
+bool PublishSite(const fs::path& site, std::string_view privatePem, int build, bool noPacks, int keepDays,
+                 size_t& fileCount, std::string& error) {
+  std::vector<ListFile> files;
+  if (!CollectClientFiles(SiteClientDir(site), files, error)) return false;
+  std::string document;
+  if (!SignList(ListText(build, noPacks, files), privatePem, document, error)) return false;
+  // The new build's bytes are in place under their own names before any
+  // launcher can see the list that names them; the old build's stay.
+  std::set<std::string> listed;
+  for (const ListFile& f : files) {
+    if (!StoreObject(SiteClientDir(site) / fs::path(f.path), SiteObjectsDir(site), f.md5, error)) return false;
+    listed.insert(f.md5);
+  }
+  // The list goes first: a launcher that sees the new build number must
+  // find the list that belongs to it.
+  if (!WriteFileAtomic(SiteListPath(site), document, error)) return false;
+  if (!WriteFileAtomic(SiteVersionPath(site), std::to_string(build) + "\n", error)) return false;
+  if (!RetireObjects(SiteObjectsDir(site), listed, keepDays, error)) return false;
+  fileCount = files.size();
+  return true;
+}
+
+std::string StaticFileName(std::string_view listPath) {
+  std::string backslashed(listPath);
+  std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
+  return EncodeBase64Url(backslashed);
+}
+
+
+bool WriteStaticSite(const fs::path& site, const fs::path& out, bool news, int keepDays, size_t& fileCount,
+                     std::string& error) {
   std::string list;
   std::string version;
   if (!ReadWholeFile(SiteListPath(site), list) || !ReadWholeFile(SiteVersionPath(site), version)) {
     error = "no published list in " + site.string() + " (run tarn-publish site first)";
     return false;
   }
-  std::vector<ListFile> files;
-  if (!CollectClientFiles(SiteClientDir(site), files, error)) return false;
+  // What the published list names, not what client/ holds now: the
+  // operator may be copying the next build in already.
+  const FileList published = ParseFileList(std::string_view(list).substr(0, list.find(kSignatureMarker)));
   const fs::path folder = out / "files";
   std::error_code ec;
   fs::create_directories(folder, ec);
@@ -121,15 +214,30 @@ bool WriteStaticSite(const fs::path& site, const fs::path& out, bool news, size_
     return false;
   }
   std::set<std::string> names;
-  for (const ListFile& f : files) {
-    std::string name = StaticFileName(f.path);
+  std::set<std::string> listed;
+  for (const FileEntry& f : published.entries) {
+    std::string md5 = f.md5;
+    std::transform(md5.begin(), md5.end(), md5.begin(),
+                   [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+    std::string path = f.path;
+    std::replace(path.begin(), path.end(), '\\', '/');
+    std::string name = StaticFileName(path);
     if (name.size() > kMaxNameBytes) {
-      error = "the path " + f.path + " is too long for a static file name (" + std::to_string(name.size()) +
+      error = "the path " + path + " is too long for a static file name (" + std::to_string(name.size()) +
               " bytes, at most " + std::to_string(kMaxNameBytes) + ")";
       return false;
     }
-    if (!PlaceFile(SiteClientDir(site) / fs::path(f.path), folder / name, error)) return false;
+    if (!IsMd5Hex(md5)) {
+      error = "the published list's checksum of " + path + " is not an MD5";
+      return false;
+    }
+    // A site published before it kept objects has its files only in client/.
+    fs::path source = SiteObjectsDir(site) / md5;
+    if (!fs::is_regular_file(fs::symlink_status(source, ec))) source = SiteClientDir(site) / fs::path(path);
+    if (!StoreObject(source, SiteObjectsDir(out), md5, error)) return false;
+    if (!PlaceFile(SiteObjectsDir(out) / md5, folder / name, error)) return false;
     names.insert(std::move(name));
+    listed.insert(std::move(md5));
   }
   for (const fs::directory_entry& entry : fs::directory_iterator(folder, ec)) {
     if (names.count(entry.path().filename().string()) == 0) fs::remove(entry.path(), ec);
@@ -144,7 +252,8 @@ bool WriteStaticSite(const fs::path& site, const fs::path& out, bool news, size_
   }
   if (!WriteFileAtomic(SiteListPath(out), list, error)) return false;
   if (!WriteFileAtomic(SiteVersionPath(out), version, error)) return false;
-  fileCount = files.size();
+  if (!RetireObjects(SiteObjectsDir(out), listed, keepDays, error)) return false;
+  fileCount = published.entries.size();
   return true;
 }
 

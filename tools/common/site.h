@@ -2,6 +2,9 @@
 // The layout of a site folder, the one thing the publisher and the service
 // agree on:
 //   client/                  the game client, served file by file
+//   objects/<md5>            every listed file's bytes under their MD5,
+//                            never rewritten; objects/retired notes when
+//                            each one left the list
 //   TRN/element/files.md5    the signed file list
 //   TRN/element/version      the build number
 //   accounts.json            accounts, passwords and characters
@@ -18,6 +21,11 @@ std::filesystem::path SiteListPath(const std::filesystem::path& site);
 std::filesystem::path SiteVersionPath(const std::filesystem::path& site);
 std::filesystem::path SiteAccountsPath(const std::filesystem::path& site);
 std::filesystem::path SiteNewsPath(const std::filesystem::path& site);
+std::filesystem::path SiteObjectsDir(const std::filesystem::path& site);
+
+// How long a file of an earlier build stays served after a publish dropped
+// it from the list: an install or update that began before can still finish.
+inline constexpr int kDefaultKeepDays = 7;
 
 // Writes a whole file through a temporary file and a rename, so that a
 // running service never serves half of it.
@@ -28,9 +36,12 @@ bool ReadWholeFile(const std::filesystem::path& path, std::string& bytes);
 // comment); -1 without a list or a number in it.
 int PublishedBuild(const std::filesystem::path& site);
 
-// Signs the site's client folder into its list and writes its build number.
+// Copies every file of the site's client folder into its objects/, signs
+// the folder into its list and writes its build number, then removes the
+// objects that left the list keepDays or more days ago. Fails when a file
+// changes while it is copied.
 bool PublishSite(const std::filesystem::path& site, std::string_view privatePem, int build, bool noPacks,
-                 size_t& fileCount, std::string& error);
+                 int keepDays, size_t& fileCount, std::string& error);
 
 // The name a client file has on a static web server: what the launcher
 // puts in its file request ("/api/file?n=" + name), the list path with "\"
@@ -38,13 +49,15 @@ bool PublishSite(const std::filesystem::path& site, std::string_view privatePem,
 std::string StaticFileName(std::string_view listPath);
 
 // Writes what is the same for every player as plain files below out, for
-// any web server to serve: out/files/<StaticFileName> for every client file
-// (hard links to the site's files where the file system allows, copies
-// otherwise; files no longer in the client are removed), out/news.json when
-// news is set, then the list and the version under out/TRN/element/, so a
-// launcher that sees the new build finds its files in place. The site must
-// have been published (PublishSite).
-bool WriteStaticSite(const std::filesystem::path& site, const std::filesystem::path& out, bool news,
+// any web server to serve: out/objects/<md5> for every file of the
+// published list (copies, checked against the list), out/files/<StaticFileName>
+// for launchers that name files only by path (hard links to the objects
+// where the file system allows, copies otherwise; files no longer listed are
+// removed), out/news.json when news is set, then the list and the version
+// under out/TRN/element/, so a launcher that sees the new build finds its
+// files in place; last, objects that left the list keepDays or more days
+// ago are removed. The site must have been published (PublishSite).
+bool WriteStaticSite(const std::filesystem::path& site, const std::filesystem::path& out, bool news, int keepDays,
                      size_t& fileCount, std::string& error);
 
 enum class Resolve { Ok, Refused, NotFound };

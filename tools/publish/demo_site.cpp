@@ -215,7 +215,7 @@ bool MakeDemoSite(const DemoOptions& options, DemoSummary& summary, std::string&
 
   if (!WriteFileAtomic(SiteAccountsPath(site), kAccounts, error) || !WriteFileAtomic(SiteNewsPath(site), kNews, error)) return false;
   size_t listed = 0;
-  if (!PublishSite(site, options.privatePem, options.build, false, listed, error)) return false;
+  if (!PublishSite(site, options.privatePem, options.build, false, kDefaultKeepDays, listed, error)) return false;
   SummarizePublished(client, listed, summary);
   return true;
 }

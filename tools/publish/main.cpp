@@ -24,10 +24,11 @@ const char kUsage[] =
     "      make an RSA-2048 key pair; build the launcher with -DTARN_LIST_KEY=<public FILE>\n"
     "  tarn-publish list --client DIR --key PRIVATE.pem --build N [--no-packs] --out FILE|-\n"
     "      sign the files of a client folder into a list\n"
-    "  tarn-publish site --site DIR --key PRIVATE.pem --build N [--no-packs] [--allow-older]\n"
+    "  tarn-publish site --site DIR --key PRIVATE.pem --build N [--no-packs] [--allow-older] [--keep-days N]\n"
     "      sign DIR/client into DIR/TRN/element/files.md5 and write DIR/TRN/element/version;\n"
-    "      a build below the site's current one only with --allow-older (launchers refuse it)\n"
-    "  tarn-publish static --site DIR --out WEBROOT [--news]\n"
+    "      a build below the site's current one only with --allow-older (launchers refuse it);\n"
+    "      earlier builds' files stay served N days after they leave the list (default 7)\n"
+    "  tarn-publish static --site DIR --out WEBROOT [--news] [--keep-days N]\n"
     "      write the published site as plain files any web server can serve (docs/operator.md)\n"
     "  tarn-publish check --list FILE --key PUBLIC.pem [--client DIR]\n"
     "      check a list's signature and content (and a client folder against it)\n"
@@ -140,6 +141,12 @@ int List(const Options& o) {
   return 0;
 }
 
+// --keep-days: how long files of earlier builds stay served.
+bool KeepDays(const Options& o, int& days) {
+  days = kDefaultKeepDays;
+  return !o.Has("--keep-days") || (ParseNumber(o.Get("--keep-days"), days) && days >= 0 && days <= 3650);
+}
+
 int Site(const Options& o) {
   std::string why;
   if (MissingOption(o, {"--site", "--key", "--build"}, why)) return Usage(why);
@@ -151,10 +158,12 @@ int Site(const Options& o) {
     return Fail("the site publishes build " + std::to_string(current) + "; launchers that have had it refuse build " +
                 std::to_string(build) + ". To roll back, publish the old client as a build above " +
                 std::to_string(current) + " (or pass --allow-older to sign it anyway)");
+  int keepDays = 0;
+  if (!KeepDays(o, keepDays)) return Usage("--keep-days wants a number of days from 0 to 3650");
   std::string pem;
   if (!ReadKey(o, pem, why)) return Fail(why);
   size_t count = 0;
-  if (!PublishSite(o.Get("--site"), pem, build, o.On("--no-packs"), count, why)) return Fail(why);
+  if (!PublishSite(o.Get("--site"), pem, build, o.On("--no-packs"), keepDays, count, why)) return Fail(why);
   std::printf("published %zu files as build %d in %s\n", count, build, o.Get("--site").c_str());
   return 0;
 }
@@ -162,8 +171,10 @@ int Site(const Options& o) {
 int Static(const Options& o) {
   std::string why;
   if (MissingOption(o, {"--site", "--out"}, why)) return Usage(why);
+  int keepDays = 0;
+  if (!KeepDays(o, keepDays)) return Usage("--keep-days wants a number of days from 0 to 3650");
   size_t count = 0;
-  if (!WriteStaticSite(o.Get("--site"), o.Get("--out"), o.On("--news"), count, why)) return Fail(why);
+  if (!WriteStaticSite(o.Get("--site"), o.Get("--out"), o.On("--news"), keepDays, count, why)) return Fail(why);
   std::printf("wrote %zu client files, the list and the version%s to %s\n", count,
               o.On("--news") ? ", the news" : "", o.Get("--out").c_str());
   return 0;
@@ -235,10 +246,10 @@ int main(int argc, char** argv) {
     parsed = o.Parse(args, {"--client", "--key", "--build", "--out"}, {"--no-packs"});
     run = List;
   } else if (command == "site") {
-    parsed = o.Parse(args, {"--site", "--key", "--build"}, {"--no-packs", "--allow-older"});
+    parsed = o.Parse(args, {"--site", "--key", "--build", "--keep-days"}, {"--no-packs", "--allow-older"});
     run = Site;
   } else if (command == "static") {
-    parsed = o.Parse(args, {"--site", "--out"}, {"--news"});
+    parsed = o.Parse(args, {"--site", "--out", "--keep-days"}, {"--news"});
     run = Static;
   } else if (command == "check") {
     parsed = o.Parse(args, {"--list", "--key", "--client"}, {});

@@ -7,6 +7,7 @@
 #include <memory>
 #include <thread>
 
+#include "download/request_path.h"
 #include "tools/common/site.h"
 #include "tools/service/answer.h"
 #include "tools/service/query.h"
@@ -178,6 +179,13 @@ void FileServer::Route(httplib::Server& server) {
     if (!ClientFileListPath(req.target, listPath) || listPath.empty()) {
       return Answer(res, 400, kTextType, "the n parameter is not a file token\n");
     }
+    // Objects are named in lower case; anything else in h finds none and
+    // falls back to the name, as it does at a static web server.
+    const std::string md5 = QueryValue(req.target, "h");
+    fs::path object;
+    if (IsMd5Hex(md5) && ResolveInside(SiteObjectsDir(site_), md5, object) == Resolve::Ok) {
+      return ServeFile(object, listPath, req, res, true);
+    }
     ServeFrom(SiteClientDir(site_), listPath, req, res, true);
   });
   server.Get("/TRN/(.+)", [this](const httplib::Request& req, httplib::Response& res) {
@@ -196,6 +204,11 @@ void FileServer::ServeFrom(const fs::path& root, const std::string& relative, co
     case Resolve::Ok:
       break;
   }
+  ServeFile(file, relative, req, res, clientFile);
+}
+
+void FileServer::ServeFile(const fs::path& file, const std::string& faultName, const httplib::Request& req,
+                           httplib::Response& res, bool clientFile) {
   std::error_code ec;
   const uint64_t size = fs::file_size(file, ec);
   auto in = std::make_shared<std::ifstream>(file, std::ios::binary);
@@ -208,7 +221,7 @@ void FileServer::ServeFrom(const fs::path& root, const std::string& relative, co
   Slice slice;
   if (!AnswerRange(range, size, faults_, res, slice)) return;
   res.set_header("Content-Length", std::to_string(slice.length));
-  ProvideBody(res, std::move(in), slice, TakeBodyFaults(faults_, rules.throttle, slice.length, clientFile, relative));
+  ProvideBody(res, std::move(in), slice, TakeBodyFaults(faults_, rules.throttle, slice.length, clientFile, faultName));
 }
 
 }  // namespace tarn::tools
