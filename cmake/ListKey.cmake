@@ -24,6 +24,7 @@ endfunction()
 # writes the source that defines the keys a program trusts. Two files that
 # hold the same key are refused: the second slot would then be wasted while
 # the operator believes the launcher trusts a new key.
+# (tarn_generated_source is cmake/ServiceAddress.cmake's, included first.)
 function(tarn_list_keys_source out first)
   tarn_read_list_key(key_1 TARN_LIST_KEY "${first}")
   set(key_2 "")
@@ -35,17 +36,9 @@ function(tarn_list_keys_source out first)
       message(FATAL_ERROR "TARN_LIST_KEY_2: ${ARGV2} holds the same key as ${first}")
     endif()
   endif()
-  file(CONFIGURE OUTPUT "${out}" CONTENT
-"// Generated at configure time from the list key files; do not edit.
-#include \"client/list_key.h\"
-
-namespace tarn {
-
-const char kListPublicKeyPem[] = R\"tarnpem(@key_1@)tarnpem\";
-const char kSecondListPublicKeyPem[] = R\"tarnpem(@key_2@)tarnpem\";
-
-}  // namespace tarn
-" @ONLY)
+  tarn_generated_source("${out}" "the list key files" client/list_key.h
+    "const char kListPublicKeyPem[] = R\"tarnpem(${key_1})tarnpem\";
+const char kSecondListPublicKeyPem[] = R\"tarnpem(${key_2})tarnpem\";\n")
 endfunction()
 
 # The functions alone, for a script that checks them (cmake -P).

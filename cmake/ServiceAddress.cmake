@@ -4,6 +4,21 @@
 # it. The address is checked here as the launcher checks service.url, so a
 # build that could only ever be refused does not configure; the launcher
 # checks it again at start.
+# tarn_generated_source(<.cpp> <made from> <header> <definitions>): writes a
+# source of the tarn namespace that the configuration makes, rewriting the
+# file only when its text changes.
+function(tarn_generated_source out from header definitions)
+  file(CONFIGURE OUTPUT "${out}" CONTENT
+"// Generated at configure time from @from@; do not edit.
+#include \"@header@\"
+
+namespace tarn {
+
+@definitions@
+}  // namespace tarn
+" @ONLY)
+endfunction()
+
 # tarn_check_service_url(<url> <what>): a configure error, naming what,
 # unless url is "http://host[:port]" or "https://host[:port]" with an
 # optional closing "/", where a plain http host is this machine.
@@ -37,16 +52,8 @@ function(tarn_service_address_source out url)
   if(NOT url STREQUAL "")
     tarn_check_service_url("${url}" TARN_SERVICE_URL)
   endif()
-  file(CONFIGURE OUTPUT "${out}" CONTENT
-"// Generated at configure time from TARN_SERVICE_URL; do not edit.
-#include \"bridge/service_endpoint.h\"
-
-namespace tarn {
-
-const char kBuiltInServiceUrl[] = \"@url@\";
-
-}  // namespace tarn
-" @ONLY)
+  tarn_generated_source("${out}" TARN_SERVICE_URL bridge/service_endpoint.h
+    "const char kBuiltInServiceUrl[] = \"${url}\";\n")
 endfunction()
 
 # The functions alone, for a script that checks them (cmake -P).
