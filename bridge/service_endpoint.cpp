@@ -117,8 +117,9 @@ ServiceEndpoint BuiltInServiceEndpoint(Log& log, std::string_view builtIn) {
   if (builtIn.empty()) return ServiceEndpoint{};
   const std::optional<ServiceEndpoint> named = ParseServiceUrl(builtIn);
   if (named && !RefusedInClear(named->host, named->secure)) return *named;
-  LogHostLine(log, "встроенный адрес службы %.*s негоден; используется %s", static_cast<int>(std::min<size_t>(builtIn.size(), 300)),
-              builtIn.data(), ServiceUrlText(ServiceEndpoint{}).c_str());
+  LogHostLine(log, "встроенный адрес службы %.*s негоден; используется %s",
+              static_cast<int>(std::min<size_t>(builtIn.size(), 300)), builtIn.data(),
+              ServiceUrlText(ServiceEndpoint{}).c_str());
   return ServiceEndpoint{};
 }
 
@@ -137,7 +138,7 @@ ServiceEndpoint LoadServiceEndpoint(Log& log, const std::string& folder, std::st
   } else if (FileSize(path) >= 0) {
     LogHostLine(log, "%s: не удалось прочитать; остаётся встроенный адрес", path.c_str());
   } else {
-    return endpoint;  // no setting: the default, without a word
+    return endpoint;  // no setting: the built-in address, without a word
   }
   if (RefusedInClear(endpoint.host, endpoint.secure))
     LogHostLine(log, "служба %s: без https допускается только этот компьютер; запросы не отправляются",

@@ -5,6 +5,7 @@
 # A launcher trusts up to two keys, so that an operator can change keys
 # without stranding players: ship a launcher that trusts the old key and
 # the new one, and sign with the new key once players have it.
+
 # tarn_read_list_key(<out> <option name> <file>): the key file's text without
 # carriage returns; a configure error unless it is one "PUBLIC KEY" block.
 function(tarn_read_list_key out option file)

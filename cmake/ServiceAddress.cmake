@@ -4,6 +4,7 @@
 # it. The address is checked here as the launcher checks service.url, so a
 # build that could only ever be refused does not configure; the launcher
 # checks it again at start.
+
 # tarn_generated_source(<.cpp> <made from> <header> <definitions>): writes a
 # source of the tarn namespace that the configuration makes, rewriting the
 # file only when its text changes.
