@@ -1,7 +1,8 @@
 # The configure-time checks of what an operator builds into the launcher,
 # run as cmake -P: each case runs the check in a cmake of its own, since a
 # refusal ends the configuration. Arguments: -DSOURCE=<repository>
-# -DWORK=<scratch folder>; CASE is set only for the inner runs.
+# -DWORK=<scratch folder> -DGENERATOR=<CMake generator>; CASE is set only
+# for the inner runs.
 if(DEFINED CASE)
   include("${SOURCE}/cmake/ServiceAddress.cmake")
   include("${SOURCE}/cmake/ListKey.cmake")
@@ -71,6 +72,26 @@ expect(TRUE "same key" -DCASE=keys "-DFIRST=${WORK}/demo-crlf.pem" "-DSECOND=${d
 expect(TRUE "TARN_LIST_KEY_2: .*is not a single" -DCASE=keys "-DFIRST=${demo}" "-DSECOND=${SOURCE}/tests/client/keys/new-list-private.pem")
 expect(TRUE "TARN_LIST_KEY_2: no such file" -DCASE=keys "-DFIRST=${demo}" "-DSECOND=${WORK}/none.pem")
 expect(TRUE "TARN_LIST_KEY_2: no such file" -DCASE=keys "-DFIRST=${demo}" "-DSECOND=${WORK}")
+
+# The demo key in the second slot beside an operator's own key still makes
+# a demo build: the whole project configured so, its install refused before
+# a file is copied.
+set(tree "${WORK}/demo-second")
+file(REMOVE_RECURSE "${tree}" "${WORK}/demo-install")
+execute_process(COMMAND "${CMAKE_COMMAND}" -S "${SOURCE}" -B "${tree}" -G "${GENERATOR}" -DBUILD_TESTING=OFF
+    -DTARN_DEMO=OFF "-DTARN_LIST_KEY=${other}" "-DTARN_LIST_KEY_2=${demo}"
+  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT rc EQUAL 0)
+  set(failures "${failures}\n  the project does not configure with two keys: ${err}")
+else()
+  execute_process(COMMAND "${CMAKE_COMMAND}" --install "${tree}" --prefix "${WORK}/demo-install"
+    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  string(REGEX REPLACE "[ \n]+" " " err "${err}")
+  if(rc EQUAL 0 OR NOT err MATCHES "DEMO list key" OR EXISTS "${WORK}/demo-install")
+    set(failures "${failures}\n  a build with the demo key second installs without TARN_DEMO: ${rc} ${err}")
+  endif()
+endif()
+file(REMOVE_RECURSE "${tree}")
 
 if(failures)
   message(FATAL_ERROR "configure checks:${failures}")
