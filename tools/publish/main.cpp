@@ -22,7 +22,6 @@ const char kUsage[] =
     "usage:\n"
     "  tarn-publish keygen --private FILE --public FILE [--force]\n"
     "      make an RSA-2048 key pair; build the launcher with -DTARN_LIST_KEY=<public FILE>\n"
-    "      (a new key during a key change: -DTARN_LIST_KEY_2=<public FILE>; docs/operator.md)\n"
     "  tarn-publish list --client DIR --key PRIVATE.pem --build N [--no-packs] --out FILE|-\n"
     "      sign the files of a client folder into a list\n"
     "  tarn-publish site --site DIR --key PRIVATE.pem --build N [--no-packs] [--allow-older]\n"
