@@ -1,5 +1,6 @@
 #include "bridge/service_endpoint.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "bridge/log.h"
@@ -112,9 +113,19 @@ std::string ServiceUrlText(const ServiceEndpoint& endpoint) {
   return (endpoint.secure ? "https://" : "http://") + ServiceHostPort(endpoint);
 }
 
-ServiceEndpoint LoadServiceEndpoint(Log& log, const std::string& folder) {
+ServiceEndpoint BuiltInServiceEndpoint(Log& log, std::string_view builtIn) {
+  if (builtIn.empty()) return ServiceEndpoint{};
+  const std::optional<ServiceEndpoint> named = ParseServiceUrl(builtIn);
+  if (named && !RefusedInClear(named->host, named->secure)) return *named;
+  LogHostLine(log, "встроенный адрес службы %.*s негоден; используется %s",
+              static_cast<int>(std::min<size_t>(builtIn.size(), 300)), builtIn.data(),
+              ServiceUrlText(ServiceEndpoint{}).c_str());
+  return ServiceEndpoint{};
+}
+
+ServiceEndpoint LoadServiceEndpoint(Log& log, const std::string& folder, std::string_view builtIn) {
   const std::string path = JoinPath(folder, std::string(kServiceUrlFileName));
-  ServiceEndpoint endpoint;
+  ServiceEndpoint endpoint = BuiltInServiceEndpoint(log, builtIn);
   std::string text;
   if (ReadFileStart(path, kServiceUrlFileCap + 1, text)) {
     const std::optional<ServiceEndpoint> named =
@@ -122,12 +133,12 @@ ServiceEndpoint LoadServiceEndpoint(Log& log, const std::string& folder) {
     if (named) {
       endpoint = *named;
     } else {
-      LogHostLine(log, "%s: не адрес вида http(s)://узел[:порт]; остаётся адрес по умолчанию", path.c_str());
+      LogHostLine(log, "%s: не адрес вида http(s)://узел[:порт]; остаётся встроенный адрес", path.c_str());
     }
   } else if (FileSize(path) >= 0) {
-    LogHostLine(log, "%s: не удалось прочитать; остаётся адрес по умолчанию", path.c_str());
+    LogHostLine(log, "%s: не удалось прочитать; остаётся встроенный адрес", path.c_str());
   } else {
-    return endpoint;  // no setting: the default, without a word
+    return endpoint;  // no setting: the built-in address, without a word
   }
   if (RefusedInClear(endpoint.host, endpoint.secure))
     LogHostLine(log, "служба %s: без https допускается только этот компьютер; запросы не отправляются",

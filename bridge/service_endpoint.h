@@ -1,7 +1,8 @@
 #pragma once
-// Where the operator's service is: the build's loopback default, or what
-// the operator wrote into the file service.url beside the program. Read
-// once by the host before the page loads; every request goes there.
+// Where the operator's service is: what the operator wrote into the file
+// service.url beside the program, else the address built into the program
+// (CMake option TARN_SERVICE_URL), else the loopback default. Read once by
+// the host before the page loads; every request goes there.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -10,6 +11,10 @@
 namespace tarn {
 
 class Log;
+
+// The address the build was configured with, as written; empty for none.
+// Generated at configure time.
+extern const char kBuiltInServiceUrl[];
 
 inline constexpr std::string_view kDefaultServiceHost = "127.0.0.1";
 inline constexpr uint16_t kDefaultServicePort = 8090;
@@ -37,11 +42,18 @@ std::string ServiceUrlText(const ServiceEndpoint& endpoint);
 // "host:port" ("[v6]:port").
 std::string ServiceHostPort(const ServiceEndpoint& endpoint);
 
-// The endpoint named by folder/service.url, the default when there is no
-// such file. A file that cannot be read or parsed leaves the default too,
-// and says so in the log, as does a plain address that will be refused.
-// Whenever the file exists the log names the endpoint in use; without it
-// the start is as quiet as ever. Called by every host at start.
-ServiceEndpoint LoadServiceEndpoint(Log& log, const std::string& folder);
+// The endpoint named by builtIn, the loopback default when it is empty. An
+// address that does not parse, or names another machine in plain http,
+// leaves the loopback default and says so in the log: the configure step
+// refuses both, so only a damaged program meets this.
+ServiceEndpoint BuiltInServiceEndpoint(Log& log, std::string_view builtIn = kBuiltInServiceUrl);
+
+// The endpoint named by folder/service.url, the built-in one when there is
+// no such file. A file that cannot be read or parsed leaves the built-in
+// one too, and says so in the log, as does a plain address that will be
+// refused. Whenever the file exists the log names the endpoint in use;
+// without it the start is as quiet as ever. Called by every host at start.
+ServiceEndpoint LoadServiceEndpoint(Log& log, const std::string& folder,
+                                    std::string_view builtIn = kBuiltInServiceUrl);
 
 }  // namespace tarn

@@ -103,5 +103,29 @@ TEST(ServiceUrl, TheFileBesideTheProgramOrTheDefault) {
   EXPECT_EQ(ServiceUrlText(LoadServiceEndpoint(ctx.log, folder)), ServiceUrlText(fallback));
 }
 
+// The address built into the program stands where there is no
+// service.url, or a service.url that is no address; one that could only
+// ever be refused (a damaged program) gives way to the loopback default.
+TEST(ServiceUrl, TheBuiltInAddressBelowTheFileAndAboveTheDefault) {
+  LauncherContext ctx;
+  test::TempDir dir;
+  const std::string folder = test::PathUtf8(dir.path());
+  const std::string builtIn = "https://Tarn.Example.org:8443/";
+  const auto load = [&](const std::string* bytes, std::string_view address) {
+    std::filesystem::remove_all(dir.path() / "service.url");
+    if (bytes) test::WriteFile(dir.path() / "service.url", *bytes);
+    return ServiceUrlText(LoadServiceEndpoint(ctx.log, folder, address));
+  };
+  EXPECT_EQ(load(nullptr, builtIn), "https://tarn.example.org:8443");
+  EXPECT_EQ(load(nullptr, ""), "http://127.0.0.1:8090");
+  const std::string named = "http://localhost:9000";
+  EXPECT_EQ(load(&named, builtIn), "http://localhost:9000");
+  const std::string garbage = "tarn.example.org";
+  EXPECT_EQ(load(&garbage, builtIn), "https://tarn.example.org:8443");
+  for (std::string_view damaged : {"http://tarn.example.org", "tarn.example.org", "https://a.org/path", "https://"})
+    EXPECT_EQ(load(nullptr, damaged), "http://127.0.0.1:8090") << damaged;
+  EXPECT_EQ(ServiceUrlText(BuiltInServiceEndpoint(ctx.log, "http://127.0.0.2:1")), "http://127.0.0.2:1");
+}
+
 }  // namespace
 }  // namespace tarn

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The packages as a player meets them: builds tarn-launcher and
-# tarn-operator-tools with a freshly made list key, checks them with lintian,
-# installs them on this machine, starts the installed launcher as two
-# throwaway players under Xvfb against the installed reference service, and
-# removes everything again. Also checks that a build trusting the demo key
+# tarn-operator-tools with two freshly made list keys and a built-in service
+# address, checks them with lintian, installs them on this machine, starts
+# the installed launcher as two throwaway players under Xvfb against the
+# installed reference service at that address, and removes everything again.
+# Also checks that a build trusting the demo key, in either key slot,
 # installs only as a marked demo build.
 #
 #   tests/package/package_test.sh [BUILD_DIR]     (default: build/package)
@@ -114,14 +115,34 @@ cmake "$demo" -DTARN_DEMO=ON >/dev/null
 grep -q 'CPACK_DEBIAN_LAUNCHER_PACKAGE_NAME "tarn-launcher-demo"' "$demo/CPackConfig.cmake" ||
   fail "a demo build's package is not named tarn-launcher-demo"
 grep -q 'DEMO BUILD' "$demo/CPackConfig.cmake" || fail "a demo build's package does not say so"
-rm -rf "$demo"
-
-step "build both packages with an operator's own key"
+# The demo key in the second slot, beside an operator's own key, is no less
+# the demo key.
 openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$work/list-private.pem" 2>/dev/null
 openssl pkey -in "$work/list-private.pem" -pubout -out "$work/list-public.pem"
+cmake "$demo" -DTARN_DEMO=OFF -DTARN_LIST_KEY="$work/list-public.pem" \
+  -DTARN_LIST_KEY_2="$root/tools/demo/keys/demo-list-public.pem" >/dev/null
+if cmake --install "$demo" --prefix "$work/demo-install" >"$work/demo.log" 2>&1; then
+  fail "installing a build with the demo key as its second key succeeded without TARN_DEMO"
+fi
+grep -q "DEMO list key" "$work/demo.log" || fail "no reason given for refusing the second demo key: $(cat "$work/demo.log")"
+rm -rf "$demo"
+
+# The packages trust two keys of the operator's, as in the middle of a key
+# change, and know the service's address: the players below have nothing
+# beside the program, and the site is signed with the second key. The
+# address is one of this machine's that nothing else uses, so only the
+# built-in address can lead the launcher to the service.
+step "build both packages with an operator's own keys and address"
+openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$work/list-private-2.pem" 2>/dev/null
+openssl pkey -in "$work/list-private-2.pem" -pubout -out "$work/list-public-2.pem"
+service_host=127.0.0.2
+service_port=8091
 mkdir -p "$build"
-cp "$work/list-public.pem" "$build/list-public.pem"  # the build reads the key again on every reconfigure
-"$root/tools/package/build-debs.sh" "$build" -DTARN_WERROR=ON -DTARN_LIST_KEY="$build/list-public.pem" >/dev/null
+# The build reads the keys again on every reconfigure.
+cp "$work/list-public.pem" "$build/list-public.pem"
+cp "$work/list-public-2.pem" "$build/list-public-2.pem"
+"$root/tools/package/build-debs.sh" "$build" -DTARN_WERROR=ON -DTARN_LIST_KEY="$build/list-public.pem" \
+  -DTARN_LIST_KEY_2="$build/list-public-2.pem" -DTARN_SERVICE_URL="http://$service_host:$service_port" >/dev/null
 launcher_deb=$(ls "$build"/tarn-launcher_*.deb)
 tools_deb=$(ls "$build"/tarn-operator-tools_*.deb)
 depends=$(dpkg-deb -f "$launcher_deb" Depends)
@@ -154,9 +175,11 @@ grep -q "<release version=\"$(dpkg-deb -f "$launcher_deb" Version)\"" "$metainfo
 tarn-publish --help | grep -q "tarn-publish keygen" || fail "tarn-publish --help"
 tarn-service --help | grep -q -- "--site DIR" || fail "tarn-service --help"
 
-step "the installed service with a site signed by the operator's key"
-tarn-publish demo --site "$work/site" --key "$work/list-private.pem" --size-mib 1 --files 4 >/dev/null
-start tarn-service --site "$work/site" --access-log "$work/access.log" --ready-file "$work/ready"
+step "the installed service at the built-in address with a site signed by the operator's second key"
+[ ! -e /usr/lib/tarn-launcher/service.url ] || fail "the package carries a service.url"
+tarn-publish demo --site "$work/site" --key "$work/list-private-2.pem" --size-mib 1 --files 4 >/dev/null
+start tarn-service --site "$work/site" --host "$service_host" --port "$service_port" --access-log "$work/access.log" \
+  --ready-file "$work/ready"
 wait_for 20 "the service to accept connections" test -s "$work/ready"
 
 start Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$work/display"

@@ -108,7 +108,9 @@ int KeyGen(const Options& o) {
   const bool written = WriteFileAtomic(privatePath, privatePem, why);
   ::umask(old);
   if (!written || !WriteFileAtomic(publicPath, publicPem, why)) return Fail(why);
-  std::printf("private key: %s (keep it secret; it signs the lists)\npublic key:  %s (build it into the launcher)\n",
+  std::printf("private key: %s (keep it secret; it signs the lists)\npublic key:  %s (build it into the launcher)\n"
+              "Back the private key up offline now: it cannot be made again, and without it no launcher built with\n"
+              "this public key accepts another list.\n",
               privatePath.c_str(), publicPath.c_str());
   return 0;
 }
