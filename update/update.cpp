@@ -54,7 +54,7 @@ void CompareWithServer(LauncherContext& ctx, int32_t remote) {
 // and two round trips.
 void StampShowAndCheck(LauncherContext& ctx, const FileList& list) {
   const std::optional<int32_t> build = StampFinishedBuild(ctx, list, FetchServerBuild(ctx));
-  PostToUi(ctx, EpochEvent(ReadClientVersion(ctx), build.value_or(-1)));
+  PostToUi(ctx, EpochEvent(FetchEpochTable(ctx), ReadClientVersion(ctx), build.value_or(-1)));
   PostUpdateCheck(ctx, build);
 }
 

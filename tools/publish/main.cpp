@@ -24,9 +24,10 @@ const char kUsage[] =
     "      make an RSA-2048 key pair; build the launcher with -DTARN_LIST_KEY=<public FILE>\n"
     "  tarn-publish list --client DIR --key PRIVATE.pem --build N [--no-packs] --out FILE|-\n"
     "      sign the files of a client folder into a list\n"
-    "  tarn-publish site --site DIR --key PRIVATE.pem --build N [--no-packs] [--allow-older]\n"
+    "  tarn-publish site --site DIR --key PRIVATE.pem --build N [--no-packs] [--allow-older] [--epochs FILE]\n"
     "      sign DIR/client into DIR/TRN/element/files.md5 and write DIR/TRN/element/version;\n"
-    "      a build below the site's current one only with --allow-older (launchers refuse it)\n"
+    "      a build below the site's current one only with --allow-older (launchers refuse it);\n"
+    "      --epochs signs FILE's rows (build version day days-in-cycle name) into DIR/TRN/element/epochs\n"
     "  tarn-publish static --site DIR --out WEBROOT [--news]\n"
     "      write the published site as plain files any web server can serve (docs/operator.md)\n"
     "  tarn-publish check --list FILE --key PUBLIC.pem [--client DIR]\n"
@@ -153,6 +154,15 @@ int Site(const Options& o) {
                 std::to_string(current) + " (or pass --allow-older to sign it anyway)");
   std::string pem;
   if (!ReadKey(o, pem, why)) return Fail(why);
+  // The table goes out before the list, so a launcher that sees the new
+  // build finds its name.
+  if (o.Has("--epochs")) {
+    std::string table;
+    std::string notes;
+    if (!ReadWholeFile(o.Get("--epochs"), table)) return Fail("cannot read the epoch table " + o.Get("--epochs"));
+    if (!PublishEpochs(o.Get("--site"), pem, table, build, notes, why)) return Fail(why);
+    if (!notes.empty()) std::printf("note: %s\n", notes.c_str());
+  }
   size_t count = 0;
   if (!PublishSite(o.Get("--site"), pem, build, o.On("--no-packs"), count, why)) return Fail(why);
   std::printf("published %zu files as build %d in %s\n", count, build, o.Get("--site").c_str());
@@ -235,7 +245,7 @@ int main(int argc, char** argv) {
     parsed = o.Parse(args, {"--client", "--key", "--build", "--out"}, {"--no-packs"});
     run = List;
   } else if (command == "site") {
-    parsed = o.Parse(args, {"--site", "--key", "--build"}, {"--no-packs", "--allow-older"});
+    parsed = o.Parse(args, {"--site", "--key", "--build", "--epochs"}, {"--no-packs", "--allow-older"});
     run = Site;
   } else if (command == "static") {
     parsed = o.Parse(args, {"--site", "--out"}, {"--news"});
