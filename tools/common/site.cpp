@@ -173,12 +173,15 @@ bool WriteStaticSite(const fs::path& site, const fs::path& out, bool news, size_
     if (!WriteFileAtomic(out / "news.json", text, error)) return false;
   }
   // The table goes before the list, so the new build finds its name.
-  std::string epochs;
-  if (!fs::exists(SiteEpochsPath(site))) {
+  if (fs::exists(SiteEpochsPath(site))) {
+    std::string epochs;
+    if (!ReadWholeFile(SiteEpochsPath(site), epochs)) {
+      error = "cannot read " + SiteEpochsPath(site).string();
+      return false;
+    }
+    if (!WriteFileAtomic(SiteEpochsPath(out), epochs, error)) return false;
+  } else {
     fs::remove(SiteEpochsPath(out), ec);
-  } else if (!ReadWholeFile(SiteEpochsPath(site), epochs) || !WriteFileAtomic(SiteEpochsPath(out), epochs, error)) {
-    if (error.empty()) error = "cannot read " + SiteEpochsPath(site).string();
-    return false;
   }
   if (!WriteFileAtomic(SiteListPath(out), list, error)) return false;
   if (!WriteFileAtomic(SiteVersionPath(out), version, error)) return false;
