@@ -7,6 +7,7 @@
 #include "bridge/host_slots.h"
 #include "bridge/install_state.h"
 #include "bridge/log.h"
+#include "bridge/parallel.h"
 #include "client/discovery.h"
 #include "client/epoch.h"
 #include "client/file_list.h"
@@ -51,10 +52,15 @@ void CompareWithServer(LauncherContext& ctx, int32_t remote) {
 // The end of an update that left every file right: the list's signed build
 // is stamped, the epoch shown and the update check made from one answer of
 // the service, since over a distant line each question costs a connection
-// and two round trips.
+// and two round trips; the epoch table is asked for alongside.
 void StampShowAndCheck(LauncherContext& ctx, const FileList& list) {
-  const std::optional<int32_t> build = StampFinishedBuild(ctx, list, FetchServerBuild(ctx));
-  PostToUi(ctx, EpochEvent(ReadClientVersion(ctx), build.value_or(-1)));
+  std::optional<int32_t> build;
+  EpochTable epochs;
+  {
+    const Aside named([&] { epochs = FetchEpochTable(ctx); });
+    build = StampFinishedBuild(ctx, list, FetchServerBuild(ctx));
+  }
+  PostToUi(ctx, EpochEvent(epochs, ReadClientVersion(ctx), build.value_or(-1)));
   PostUpdateCheck(ctx, build);
 }
 

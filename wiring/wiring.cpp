@@ -30,22 +30,27 @@ namespace tarn {
 namespace {
 
 // The play screen of an installed client: epoch, news, accounts, env and
-// the update state, Events in that order. Three of them are questions to
-// the service, each two round trips on a new connection, which a distant
-// line makes felt; so they are asked side by side, and the service's build
-// once for both the epoch and the update check (not at all when the caller
-// has just had its answer). The news is asked on this thread, whose
-// connection to the service a finished install has left open.
+// the update state, Events in that order. They take questions to the
+// service (its build, its epoch table, the news), each two round trips on a
+// new connection, which a distant line makes felt; so they are asked side
+// by side, and the service's build once for both the epoch and the update
+// check (not at all when the caller has just had its answer). The news is
+// asked on this thread, whose connection to the service a finished install
+// has left open.
 void CatchUp(LauncherContext& ctx, std::optional<int32_t> serviceBuild) {
-  std::string epoch, news, accounts;
+  std::string news, accounts;
+  EpochTable epochs;
+  int32_t local = -1;
   {
     const Aside build([&] {
       if (!serviceBuild) serviceBuild = FetchServerBuild(ctx);
-      epoch = EpochEvent(ReadClientVersion(ctx), serviceBuild.value_or(-1));
+      local = ReadClientVersion(ctx);
     });
+    const Aside named([&] { epochs = FetchEpochTable(ctx); });
     const Aside stored([&] { accounts = BuildAccountsEvent(ctx); });
     news = NewsEvent(ctx);
   }
+  std::string epoch = EpochEvent(epochs, local, serviceBuild.value_or(-1));
   for (const std::string* event : {&epoch, &news, &accounts}) PostToUi(ctx, *event);
   PushEnv(ctx);
   PostUpdateCheck(ctx, serviceBuild);

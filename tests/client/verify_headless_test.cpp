@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bridge/text.h"
+#include "client/epoch.h"
 #include "client/file_list.h"
 #include "list_signing.h"
 #include "support/launcher.h"
@@ -247,6 +248,51 @@ TEST_F(VerifyEndToEnd, EpochNamesTheInstalledAndTheServedBuild) {
   ASSERT_NO_FATAL_FAILURE(StartService());
   EXPECT_EQ(epoch(),
             R"({"epoch":{"index":1,"label":"1.3.8 · Зенит","next":"1.4.0","days":35,"cycle":61,"build":2,"remote":3}})");
+}
+
+TEST_F(VerifyEndToEnd, EpochIsTheOperatorsSignedTableOrElseTheBuiltInOne) {
+  ASSERT_NO_FATAL_FAILURE(Publish({{"ElementClient.exe", "MZ"}}, 4));
+  WriteFile(game_ / "config" / "element" / "version.sw", "4 0\n");
+  const fs::path exe = InstallLauncher(launcher_);
+  ASSERT_NO_FATAL_FAILURE(StartService());
+  const fs::path table = site_ / "TRN" / "element" / "epochs";
+  const std::string key = ReadFile(test::DemoPrivateKey());
+  auto epoch = [&] {
+    for (const std::string& l : Run(exe, "ui.ready"))
+      if (StartsWith(l, R"({"epoch")")) return l;
+    return std::string();
+  };
+  auto logged = [&](std::u16string_view text) {
+    return test::LogUnits(ReadFile(launcher_ / "launcher.log")).find(text) != std::u16string::npos;
+  };
+  const std::string builtIn =
+      R"({"epoch":{"index":0,"label":"сборка 4","next":"","days":35,"cycle":61,"build":4,"remote":4}})";
+
+  // No table on the site: the built-in one, quietly.
+  EXPECT_EQ(epoch(), builtIn);
+  EXPECT_FALSE(logged(u"эпохи"));
+
+  // The operator's table names build 4; its markup stays text for the page.
+  const std::string text = "# эпохи\n4 2.0 7 40 <i>Рассвет</i>\n1 1.3.6 35 61 Заря\n";
+  WriteFile(table, test::SignedBody(text, key));
+  EXPECT_EQ(epoch(),
+            R"({"epoch":{"index":1,"label":"2.0 · <i>Рассвет</i>","next":"","days":7,"cycle":40,"build":4,"remote":4}})");
+
+  // A name changed after signing, a table never signed, one signed by
+  // another key: the built-in table, and the log says why.
+  std::string forged = ReadFile(table);
+  forged.replace(forged.find("Рассвет"), std::string_view("Рассвет").size(), "Закат");
+  for (const std::string& served :
+       {forged, text, test::SignedBody(text, test::MakeTestKey().privatePem)}) {
+    WriteFile(table, served);
+    EXPECT_EQ(epoch(), builtIn);
+  }
+  EXPECT_TRUE(logged(u"эпохи: подпись таблицы на сервере не сходится, показываю встроенные"));
+
+  // A signed table past the ceiling is not read at all.
+  WriteFile(table, test::SignedBody(text + "#" + std::string(kEpochTableCapBytes, 'x') + "\n", key));
+  EXPECT_EQ(epoch(), builtIn);
+  EXPECT_TRUE(logged(u"эпохи: таблица на сервере больше 65536 байт, показываю встроенные"));
 }
 
 TEST_F(VerifyEndToEnd, OpenClientDirFindsAClientAboveTheLauncher) {

@@ -11,6 +11,7 @@
 #include "support/temp_dir.h"
 #include "bridge/base64.h"
 #include "tools/common/crypto.h"
+#include "client/file_list.h"
 #include "tools/common/file_list.h"
 #include "tools/common/site.h"
 
@@ -387,6 +388,52 @@ TEST_F(PublishTest, EveryBuildsFilesStayUnderTheirMd5UntilTheirDaysAreUp) {
   fs::create_directories(site / "client");
   publish(9);
   EXPECT_EQ(ReadFile(www / "TRN" / "element" / "version"), "9\n");
+}
+
+TEST_F(PublishTest, AnEpochTableIsSignedWithTheSiteAndGoesOutWithItsStaticCopy) {
+  const fs::path site = dir.path() / "site";
+  const fs::path web = dir.path() / "web";
+  fs::create_directories(site);
+  fs::copy(client, site / "client", fs::copy_options::recursive);
+  const fs::path table = site / "TRN" / "element" / "epochs";
+  const auto publish = [&](const std::string& build, const std::string& rows) {
+    WriteFile(dir.path() / "epochs.txt", rows);
+    return RunShell(Publish("site --site " + Quote(site.string()) + " --key " + Quote((dir.path() / "priv.pem").string()) +
+                            " --build " + build + " --epochs " + Quote((dir.path() / "epochs.txt").string())));
+  };
+  const auto toWeb = [&] {
+    return RunShell(Publish("static --site " + Quote(site.string()) + " --out " + Quote(web.string())));
+  };
+
+  // CRLF rows as an editor on Windows saves them; no row for the build is
+  // worth a note, not a refusal.
+  const auto noted = publish("5", "# эпохи\r\n1 1.0 3 30 Заря\r\n4 2.0 0 30 Полдень\r\n");
+  ASSERT_EQ(noted.code, 0) << noted.out;
+  EXPECT_NE(noted.out.find("note: the epoch table names no build 5"), std::string::npos) << noted.out;
+  std::string text;
+  ASSERT_TRUE(VerifyListSignature(ReadFile(table), ReadFile(dir.path() / "pub.pem"), text));
+  EXPECT_EQ(text, "# эпохи\n1 1.0 3 30 Заря\n4 2.0 0 30 Полдень\n");
+  EXPECT_EQ(OpensslVerify(ReadFile(table)).code, 0);
+  ASSERT_EQ(toWeb().code, 0);
+  EXPECT_EQ(ReadFile(web / "TRN" / "element" / "epochs"), ReadFile(table));
+
+  // Rows the launcher would skip: refused with their lines, nothing written.
+  const std::string before = ReadFile(table);
+  const auto refused = publish("6", "6 1.0 31 30 Поздно\n7 1.0 1 2\n8 1.0 1 2 Верно\n");
+  EXPECT_EQ(refused.code, 1);
+  EXPECT_NE(refused.out.find("launchers would skip these lines of the epoch table: 1 2 ("), std::string::npos)
+      << refused.out;
+  EXPECT_EQ(ReadFile(table), before);
+  EXPECT_EQ(ReadFile(site / "TRN" / "element" / "version"), "5\n");
+
+  const auto named = publish("6", "6 2.1 1 30 Закат\n");
+  ASSERT_EQ(named.code, 0) << named.out;
+  EXPECT_EQ(named.out.find("note:"), std::string::npos) << named.out;
+
+  // A site without a table leaves none on the web server either.
+  fs::remove(table);
+  ASSERT_EQ(toWeb().code, 0);
+  EXPECT_FALSE(fs::exists(web / "TRN" / "element" / "epochs"));
 }
 
 TEST(DemoSite, OneCommandMakesAVerifiableSiteAndTheSameSeedTheSameList) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bridge/base64.h"
+#include "client/epoch.h"
 #include "client/file_list.h"
 #include "download/request_path.h"
 #include "platform/crypto.h"
@@ -25,6 +26,7 @@ fs::path SiteClientDir(const fs::path& site) { return site / "client"; }
 fs::path SiteUpdateDir(const fs::path& site) { return site / "TRN"; }
 fs::path SiteListPath(const fs::path& site) { return site / "TRN" / "element" / "files.md5"; }
 fs::path SiteVersionPath(const fs::path& site) { return site / "TRN" / "element" / "version"; }
+fs::path SiteEpochsPath(const fs::path& site) { return site / "TRN" / "element" / "epochs"; }
 fs::path SiteAccountsPath(const fs::path& site) { return site / "accounts.json"; }
 fs::path SiteNewsPath(const fs::path& site) { return site / "news.json"; }
 fs::path SiteObjectsDir(const fs::path& site) { return site / "objects"; }
@@ -65,6 +67,34 @@ int PublishedBuild(const fs::path& site) {
   std::string document;
   if (!ReadWholeFile(SiteListPath(site), document)) return -1;
   return ParseFileList(std::string_view(document).substr(0, document.find(kSignatureMarker))).version;
+}
+
+bool PublishEpochs(const fs::path& site, std::string_view privatePem, std::string_view tableText, int build,
+                   std::string& notes, std::string& error) {
+  // The launcher reads the signed text, which has no CR bytes.
+  std::string text(tableText);
+  std::erase(text, '\r');
+  const EpochTable table = ParseEpochTable(text);
+  if (!table.skippedLines.empty()) {
+    error = "launchers would skip these lines of the epoch table:";
+    for (size_t line : table.skippedLines) error += " " + std::to_string(line);
+    error += " (a line is: build version day days-in-cycle name; digits only, the day not past the cycle, the "
+             "version at most " + std::to_string(kMaxEpochVersionBytes) + " bytes, the name at most " +
+             std::to_string(kMaxEpochNameBytes) + ", no build twice)";
+    return false;
+  }
+  notes.clear();
+  if (std::none_of(table.rows.begin(), table.rows.end(), [build](const EpochRow& r) { return r.build == build; }))
+    notes = "the epoch table names no build " + std::to_string(build) + "; launchers show it as \"сборка " +
+            std::to_string(build) + "\"";
+  std::string document;
+  if (!SignList(text, privatePem, document, error)) return false;
+  if (document.size() > kEpochTableCapBytes) {
+    error = "the signed epoch table is " + std::to_string(document.size()) + " bytes; launchers read at most " +
+            std::to_string(kEpochTableCapBytes);
+    return false;
+  }
+  return WriteFileAtomic(SiteEpochsPath(site), document, error);
 }
 
 namespace {
@@ -249,6 +279,17 @@ bool WriteStaticSite(const fs::path& site, const fs::path& out, bool news, int k
       return false;
     }
     if (!WriteFileAtomic(out / "news.json", text, error)) return false;
+  }
+  // The table goes before the list, so the new build finds its name.
+  if (fs::exists(SiteEpochsPath(site))) {
+    std::string epochs;
+    if (!ReadWholeFile(SiteEpochsPath(site), epochs)) {
+      error = "cannot read " + SiteEpochsPath(site).string();
+      return false;
+    }
+    if (!WriteFileAtomic(SiteEpochsPath(out), epochs, error)) return false;
+  } else {
+    fs::remove(SiteEpochsPath(out), ec);
   }
   if (!WriteFileAtomic(SiteListPath(out), list, error)) return false;
   if (!WriteFileAtomic(SiteVersionPath(out), version, error)) return false;

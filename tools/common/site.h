@@ -7,6 +7,7 @@
 //                            each one left the list
 //   TRN/element/files.md5    the signed file list
 //   TRN/element/version      the build number
+//   TRN/element/epochs       the signed epoch table (optional)
 //   accounts.json            accounts, passwords and characters
 //   news.json                {"news":[...]}, served as it stands
 #include <filesystem>
@@ -19,6 +20,7 @@ std::filesystem::path SiteClientDir(const std::filesystem::path& site);
 std::filesystem::path SiteUpdateDir(const std::filesystem::path& site);  // TRN/
 std::filesystem::path SiteListPath(const std::filesystem::path& site);
 std::filesystem::path SiteVersionPath(const std::filesystem::path& site);
+std::filesystem::path SiteEpochsPath(const std::filesystem::path& site);
 std::filesystem::path SiteAccountsPath(const std::filesystem::path& site);
 std::filesystem::path SiteNewsPath(const std::filesystem::path& site);
 std::filesystem::path SiteObjectsDir(const std::filesystem::path& site);
@@ -43,6 +45,14 @@ int PublishedBuild(const std::filesystem::path& site);
 bool PublishSite(const std::filesystem::path& site, std::string_view privatePem, int build, bool noPacks,
                  int keepDays, size_t& fileCount, std::string& error);
 
+// Signs an operator's epoch table (the text the launcher reads, see
+// client/epoch.h) into the site's epoch document. Refused, with the lines
+// named, when the launcher would skip any line of it. notes tells what the
+// operator may want to know: no row for build (the launcher then shows
+// "сборка N").
+bool PublishEpochs(const std::filesystem::path& site, std::string_view privatePem, std::string_view tableText,
+                   int build, std::string& notes, std::string& error);
+
 // The name a client file has on a static web server: what the launcher
 // puts in its file request ("/api/file?n=" + name), the list path with "\"
 // separators in URL-safe Base64. listPath has "/" separators.
@@ -55,7 +65,8 @@ std::string StaticFileName(std::string_view listPath);
 // where the file system allows, copies otherwise; files no longer listed are
 // removed), out/news.json when news is set, then the list and the version
 // under out/TRN/element/, so a launcher that sees the new build finds its
-// files in place; last, objects that left the list keepDays or more days
+// files in place (the epoch table, or none as the site has it, goes
+// with them); last, objects that left the list keepDays or more days
 // ago are removed. The site must have been published (PublishSite).
 bool WriteStaticSite(const std::filesystem::path& site, const std::filesystem::path& out, bool news, int keepDays,
                      size_t& fileCount, std::string& error);

@@ -25,9 +25,11 @@ const char kUsage[] =
     "  tarn-publish list --client DIR --key PRIVATE.pem --build N [--no-packs] --out FILE|-\n"
     "      sign the files of a client folder into a list\n"
     "  tarn-publish site --site DIR --key PRIVATE.pem --build N [--no-packs] [--allow-older] [--keep-days N]\n"
+    "                    [--epochs FILE]\n"
     "      sign DIR/client into DIR/TRN/element/files.md5 and write DIR/TRN/element/version;\n"
     "      a build below the site's current one only with --allow-older (launchers refuse it);\n"
-    "      earlier builds' files stay served N days after they leave the list (default 7)\n"
+    "      earlier builds' files stay served N days after they leave the list (default 7);\n"
+    "      --epochs signs FILE's rows (build version day days-in-cycle name) into DIR/TRN/element/epochs\n"
     "  tarn-publish static --site DIR --out WEBROOT [--news] [--keep-days N]\n"
     "      write the published site as plain files any web server can serve (docs/operator.md)\n"
     "  tarn-publish check --list FILE --key PUBLIC.pem [--client DIR]\n"
@@ -164,6 +166,15 @@ int Site(const Options& o) {
   if (!KeepDays(o, keepDays)) return Usage("--keep-days wants a number of days from 0 to 3650");
   std::string pem;
   if (!ReadKey(o, pem, why)) return Fail(why);
+  // The table goes out before the list, so a launcher that sees the new
+  // build finds its name.
+  if (o.Has("--epochs")) {
+    std::string table;
+    std::string notes;
+    if (!ReadWholeFile(o.Get("--epochs"), table)) return Fail("cannot read the epoch table " + o.Get("--epochs"));
+    if (!PublishEpochs(o.Get("--site"), pem, table, build, notes, why)) return Fail(why);
+    if (!notes.empty()) std::printf("note: %s\n", notes.c_str());
+  }
   size_t count = 0;
   if (!PublishSite(o.Get("--site"), pem, build, o.On("--no-packs"), keepDays, count, why)) return Fail(why);
   std::printf("published %zu files as build %d in %s\n", count, build, o.Get("--site").c_str());
@@ -248,7 +259,7 @@ int main(int argc, char** argv) {
     parsed = o.Parse(args, {"--client", "--key", "--build", "--out"}, {"--no-packs"});
     run = List;
   } else if (command == "site") {
-    parsed = o.Parse(args, {"--site", "--key", "--build", "--keep-days"}, {"--no-packs", "--allow-older"});
+    parsed = o.Parse(args, {"--site", "--key", "--build", "--keep-days", "--epochs"}, {"--no-packs", "--allow-older"});
     run = Site;
   } else if (command == "static") {
     parsed = o.Parse(args, {"--site", "--out", "--keep-days"}, {"--news"});
