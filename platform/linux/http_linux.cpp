@@ -293,15 +293,14 @@ bool Prepare(CURL* h, const HttpRequest& request, Exchange& x, curl_slist* heade
   return ok;
 }
 
-// What OpenSSL's verification said of a refused certificate. A chain it
-// accepted (0) was refused by libcurl's own check of the name.
-CertificateProblem ProblemOf(CURL* h) {
+// What OpenSSL's verification said of a refused certificate. libcurl
+// checks the name itself once the chain is accepted, and says so only in
+// its own words ("... subject name ..."); the verify result is then
+// whatever libcurl left there.
+CertificateProblem ProblemOf(CURL* h, std::string_view error) {
   long verify = 0;
-  if (curl_easy_getinfo(h, CURLINFO_SSL_VERIFYRESULT, &verify) != CURLE_OK) return CertificateProblem::Other;
+  if (curl_easy_getinfo(h, CURLINFO_SSL_VERIFYRESULT, &verify) != CURLE_OK) verify = -1;
   switch (verify) {
-    case 0:   // X509_V_OK
-    case 62:  // X509_V_ERR_HOSTNAME_MISMATCH
-      return CertificateProblem::WrongName;
     case 9:   // X509_V_ERR_CERT_NOT_YET_VALID
     case 10:  // X509_V_ERR_CERT_HAS_EXPIRED
       return CertificateProblem::Expired;
@@ -312,8 +311,11 @@ CertificateProblem ProblemOf(CURL* h) {
     case 21:  // X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE
     case 27:  // X509_V_ERR_CERT_UNTRUSTED
       return CertificateProblem::UnknownAuthority;
+    case 62:  // X509_V_ERR_HOSTNAME_MISMATCH
+      return CertificateProblem::WrongName;
     default:
-      return CertificateProblem::Other;
+      return error.find("subject name") != std::string_view::npos ? CertificateProblem::WrongName
+                                                                   : CertificateProblem::Other;
   }
 }
 
@@ -339,7 +341,7 @@ HttpResult Ended(Exchange& x, CURLcode code, const HttpRequest& request) {
 HttpResult Outcome(Exchange& x, CURLcode code, const HttpRequest& request) {
   HttpResult result = Ended(x, code, request);
   if (code == CURLE_PEER_FAILED_VERIFICATION)
-    result.reason = CertificateReason(ProblemOf(x.handle), x.error);
+    result.reason = CertificateReason(ProblemOf(x.handle, x.error), x.error);
   else if (result.status != 0)
     result.reason = RedirectReason(result.status, x.location);
   return result;
