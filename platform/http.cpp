@@ -169,14 +169,22 @@ std::string CertificateReason(CertificateProblem problem, std::string_view detai
 std::string RedirectReason(uint32_t status, std::string_view location) {
   if (status != 301 && status != 302 && status != 303 && status != 307 && status != 308) return {};
   while (!location.empty() && IsBlank(location.front())) location.remove_prefix(1);
-  // scheme "://" authority, cut before the path, query or fragment; a
-  // relative location names no other server.
+  // [scheme ":"] "//" authority, cut before the path, query or fragment;
+  // anything else is a path on the same server.
+  const size_t schemeEnd = location.find_first_not_of(
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+.-");
+  std::string_view scheme;
+  std::string_view rest = location;
+  if (schemeEnd != std::string_view::npos && schemeEnd > 0 && location[schemeEnd] == ':') {
+    scheme = location.substr(0, schemeEnd);
+    rest = location.substr(schemeEnd + 1);
+  }
   std::string where = "этот же сервер";
-  if (const size_t scheme = location.find("://"); scheme != std::string_view::npos) {
-    std::string_view authority = location.substr(scheme + 3);
+  if (rest.starts_with("//")) {
+    std::string_view authority = rest.substr(2);
     authority = authority.substr(0, authority.find_first_of("/?#\\ \t\r\n"));
     if (const size_t at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
-    where = PrintableAscii(location.substr(0, scheme), 16) + "://" + PrintableAscii(authority, 160);
+    where = (scheme.empty() ? "" : PrintableAscii(scheme, 16) + ":") + "//" + PrintableAscii(authority, 160);
   }
   return "ответ " + std::to_string(status) + " переадресует на " + where + "; переадресации не выполняются";
 }

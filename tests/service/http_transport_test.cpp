@@ -378,6 +378,10 @@ TEST(HttpTransport, ARedirectComesBackAsItselfAndTheBodyGoesNowhereElse) {
   got = Send(server.port(), "GET", "/login");
   EXPECT_EQ(got.reason, "ответ 308 переадресует на https://evil.example:8443; переадресации не выполняются");
   EXPECT_EQ(Send(server.port(), "GET", "/304").reason, "") << "not a redirect";
+  // Another server without a scheme, and a path whose query names one.
+  EXPECT_EQ(RedirectReason(301, "//evil.example/a"), "ответ 301 переадресует на //evil.example; переадресации не выполняются");
+  EXPECT_EQ(RedirectReason(303, "/x?next=https://a.example/?ticket=T0K"),
+            "ответ 303 переадресует на этот же сервер; переадресации не выполняются");
   EXPECT_TRUE(elsewhere.requests().empty());
   EXPECT_EQ(server.requests().size(), 4u) << "not even the same server is asked twice";
 }
