@@ -91,10 +91,22 @@ step "the reference service behind nginx"
 "$build/tools/tarn-service" --site "$work/site" --port 8091 --ready-file "$work/service-ready" >/dev/null 2>&1 &
 pids+=($!)
 # port: certificate name ("" for plain http)
-declare -A cases=([8441]=good [8442]=wrong-name [8443]=expired [8444]=unknown-ca [8445]="")
+declare -A cases=([8442]=wrong-name [8443]=expired [8444]=unknown-ca [8445]="")
 # A good certificate that sends everything elsewhere, a ticket in the query.
 servers="server { listen 10.77.0.1:8446 ssl; server_name tarn.test; ssl_certificate $pki/good.crt;
   ssl_certificate_key $pki/good.key; location / { return 302 https://admin:pw@moved.test:9443/x?ticket=T0K; } }"$'\n'
+# The good server is docs/operator.md's HTTPS block as it stands, with this
+# test's address, name, certificate and service port.
+doc=$(awk '/^### HTTPS with nginx/ {on = 1; next} on && /^#/ {exit} on && /^    / {sub(/^    /, ""); print}' \
+  "$(dirname "$0")/../../docs/operator.md")
+grep -q 'listen 8443 ssl;' <<<"$doc" || fail "no HTTPS block in docs/operator.md: $doc"
+doc=${doc//listen 8443 ssl;/listen 10.77.0.1:8441 ssl;}
+doc=${doc//tarn.example.org\/fullchain.pem/x}
+doc=${doc//\/etc\/letsencrypt\/live\/x/$pki/good.crt}
+doc=${doc//\/etc\/letsencrypt\/live\/tarn.example.org\/privkey.pem/$pki/good.key}
+doc=${doc//tarn.example.org/tarn.test}
+doc=${doc//127.0.0.1:8090/127.0.0.1:8091}
+servers+="$doc"$'\n'
 for port in "${!cases[@]}"; do
   cert=${cases[$port]}
   listen="listen 10.77.0.1:$port"
