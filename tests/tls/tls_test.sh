@@ -5,7 +5,10 @@
 # beside it. A good certificate carries the accounts, the news and an
 # install; a wrong name, an expired certificate, an unknown authority and
 # plain http to that address are refused before any request is sent (nginx's
-# access log stays empty for them) and read as an unreachable service.
+# access log stays empty for them) and read as an unreachable service, the
+# launcher's log saying once which refusal it was; a redirect is answered,
+# never followed, and told without its path. The good server is
+# docs/operator.md's HTTPS block.
 #
 #   tests/tls/tls_test.sh LINUX_BUILD_DIR
 #
