@@ -13,13 +13,6 @@ HttpLibrary::~HttpLibrary() = default;
 
 namespace {
 
-std::string ToHex(DWORD value) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string text(8, '0');
-  for (int i = 7; i >= 0; --i, value >>= 4) text[static_cast<size_t>(i)] = kHex[value & 15];
-  return text;
-}
-
 using Step = WinHttpExchange::Step;
 
 // The largest piece read at once when the caller names none; a server
@@ -27,9 +20,11 @@ using Step = WinHttpExchange::Step;
 constexpr size_t kDefaultPiece = 64 * 1024;
 
 // Why the server's certificate was refused, from the error of the failed
-// step and the flags WinHTTP told before it.
+// step. An asynchronous request mostly fails with the summary
+// ERROR_WINHTTP_SECURE_FAILURE; the detailed flags come only through a
+// secure-failure notification, and asking for that one leaves Wine's
+// WinHTTP unable to end the process, so the summary is told as it is.
 std::string CertificateReasonOf(const WinHttpExchange& x) {
-  const DWORD flags = x.secureFailure();
   switch (x.error()) {
     case ERROR_WINHTTP_SECURE_INVALID_CA:
       return CertificateReason(CertificateProblem::UnknownAuthority);
@@ -42,10 +37,7 @@ std::string CertificateReasonOf(const WinHttpExchange& x) {
     case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
       return CertificateReason(CertificateProblem::Other);
     case ERROR_WINHTTP_SECURE_FAILURE:
-      if (flags & WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA) return CertificateReason(CertificateProblem::UnknownAuthority);
-      if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID) return CertificateReason(CertificateProblem::Expired);
-      if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID) return CertificateReason(CertificateProblem::WrongName);
-      return CertificateReason(CertificateProblem::Other, "0x" + ToHex(flags));
+      return CertificateReason(CertificateProblem::Other, "WinHTTP " + std::to_string(x.error()));
     default:
       return {};
   }

@@ -18,9 +18,6 @@ struct WinHttpExchange::Shared {
   HANDLE done = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   DWORD info = 0;
   DWORD error = 0;
-  // WINHTTP_CALLBACK_STATUS_FLAG_* of a refused certificate, told before
-  // the step fails with ERROR_WINHTTP_SECURE_FAILURE.
-  std::atomic<DWORD> secureFailure{0};
   std::atomic<int> refs{1};
   // What the system reads from or writes into while a step is under way:
   // kept here, so a step that outlives its caller never touches freed memory.
@@ -58,9 +55,6 @@ struct WinHttpExchange::Shared {
         SetEvent(s->done);
         break;
       }
-      case WINHTTP_CALLBACK_STATUS_SECURE_FAILURE:
-        s->secureFailure = info && length >= sizeof(DWORD) ? *static_cast<DWORD*>(info) : 0;
-        break;
       case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
         Release(s);
         break;
@@ -161,8 +155,7 @@ bool WinHttpExchange::OpenRequest(const WinHttpTarget& t) {
   // The reference the request's closing callback gives back.
   ++shared_->refs;
   if (WinHttpSetStatusCallback(request_, &Shared::OnStatus,
-                               WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES |
-                                   WINHTTP_CALLBACK_FLAG_SECURE_FAILURE,
+                               WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
                                0) == WINHTTP_INVALID_STATUS_CALLBACK) {
     --shared_->refs;
     return false;
@@ -249,8 +242,6 @@ WinHttpExchange::Step WinHttpExchange::Read(DWORD size, std::string_view& piece,
   if (step == Step::Done) piece = std::string_view(shared_->piece.data(), std::min<size_t>(shared_->info, size));
   return step;
 }
-
-DWORD WinHttpExchange::secureFailure() const { return shared_->secureFailure; }
 
 uint32_t WinHttpExchange::Status() const {
   DWORD status = 0;

@@ -73,9 +73,6 @@ class WinHttpExchange {
   bool Header(DWORD query, std::string& value) const;
   // The WinHTTP error of the last failed step.
   DWORD error() const { return error_; }
-  // The WINHTTP_CALLBACK_STATUS_FLAG_* bits of a refused server
-  // certificate; 0 when none was refused.
-  DWORD secureFailure() const;
 
  private:
   struct Shared;
