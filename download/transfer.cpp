@@ -327,12 +327,13 @@ HttpRequest FileRequest(LauncherContext& ctx, const std::string& requestPath, co
 
 // Sends request with t taking the answer in.
 HttpEnd RunTransfer(Transfer& t, const HttpRequest& request) {
-  const HttpEnd end = SendHttpRequest(request, HttpSink{
-                                                   .head = [&t](const HttpHead& h) { return t.OnHead(h); },
-                                                   .body = [&t](std::string_view b) { return t.OnData(b); },
-                                                   .idle = [&t] { return t.OnIdle(); },
-                                               })
-                          .end;
+  const HttpResult result = SendHttpRequest(request, HttpSink{
+                                                         .head = [&t](const HttpHead& h) { return t.OnHead(h); },
+                                                         .body = [&t](std::string_view b) { return t.OnData(b); },
+                                                         .idle = [&t] { return t.OnIdle(); },
+                                                     });
+  LogRefusal(t.ctx, ServiceEndpointInUse(t.ctx), result);
+  const HttpEnd end = result.end;
   // A whole body stays open for the flush that follows; anything less is
   // closed here, on the disk, for the next call to resume.
   const bool whole = !t.ended && end == HttpEnd::Complete && t.answer == Answer::Body &&

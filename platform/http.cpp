@@ -5,6 +5,7 @@
 #include <cctype>
 #include <charconv>
 #include <chrono>
+#include <string>
 
 namespace tarn {
 namespace {
@@ -59,6 +60,14 @@ int64_t ImfFixdate(std::string_view t) {
       second < 0 || second > 60)
     return -1;
   return DaysFromCivil(year, month + 1, day) * 86400 + hour * 3600 + minute * 60 + second;
+}
+
+// At most limit bytes of text that is only printable ASCII; anything else
+// (controls, line ends, bytes of a broken encoding) becomes '?'.
+std::string PrintableAscii(std::string_view text, size_t limit) {
+  std::string out;
+  for (char c : text.substr(0, limit)) out += c >= 0x20 && c < 0x7f ? c : '?';
+  return out;
 }
 
 }  // namespace
@@ -133,6 +142,51 @@ int64_t ContentRangeFirst(std::string_view value) {
   const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), first);
   if (ec != std::errc() || end == value.data() + value.size() || *end != '-' || first < 0) return -1;
   return first;
+}
+
+std::string CertificateReason(CertificateProblem problem, std::string_view detail) {
+  std::string reason = "сертификат сервера отклонён: ";
+  switch (problem) {
+    case CertificateProblem::UnknownAuthority:
+      reason += "выдан неизвестным удостоверяющим центром";
+      break;
+    case CertificateProblem::Expired:
+      reason += "истёк или ещё не действует";
+      break;
+    case CertificateProblem::WrongName:
+      reason += "выдан на другое имя";
+      break;
+    case CertificateProblem::Other:
+      reason += "не прошёл проверку";
+      break;
+  }
+  while (!detail.empty() && (detail.back() == '\n' || detail.back() == '\r' || IsBlank(detail.back())))
+    detail.remove_suffix(1);
+  if (!detail.empty()) reason += " (" + PrintableAscii(detail, 160) + ")";
+  return reason;
+}
+
+std::string RedirectReason(uint32_t status, std::string_view location) {
+  if (status != 301 && status != 302 && status != 303 && status != 307 && status != 308) return {};
+  while (!location.empty() && IsBlank(location.front())) location.remove_prefix(1);
+  // [scheme ":"] "//" authority, cut before the path, query or fragment;
+  // anything else is a path on the same server.
+  const size_t schemeEnd = location.find_first_not_of(
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+.-");
+  std::string_view scheme;
+  std::string_view rest = location;
+  if (schemeEnd != std::string_view::npos && schemeEnd > 0 && location[schemeEnd] == ':') {
+    scheme = location.substr(0, schemeEnd);
+    rest = location.substr(schemeEnd + 1);
+  }
+  std::string where = "этот же сервер";
+  if (rest.starts_with("//")) {
+    std::string_view authority = rest.substr(2);
+    authority = authority.substr(0, authority.find_first_of("/?#\\ \t\r\n"));
+    if (const size_t at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
+    where = (scheme.empty() ? "" : PrintableAscii(scheme, 16) + ":") + "//" + PrintableAscii(authority, 160);
+  }
+  return "ответ " + std::to_string(status) + " переадресует на " + where + "; переадресации не выполняются";
 }
 
 }  // namespace tarn

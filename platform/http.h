@@ -116,7 +116,26 @@ struct HttpResult {
   // then seen only what arrived.
   uint32_t status = 0;
   HttpEnd end = HttpEnd::Failed;
+  // Why the exchange was refused, in a few words for the log: a server
+  // certificate not accepted (and why), plain HTTP to another machine, a
+  // redirect not followed. Empty for every other end: a silent network or
+  // a status are the caller's to tell. Built from the failure and the
+  // answer's head only, never from the request's body, headers or target.
+  std::string reason;
 };
+
+// Why a server certificate was not accepted.
+enum class CertificateProblem { UnknownAuthority, Expired, WrongName, Other };
+
+// The reasons, in the same words from every backend.
+inline constexpr char kRefusedInClearReason[] =
+    "запрос не отправлен: без https допускается только этот компьютер";
+// detail: the TLS library's own words, when it has any; bounded here.
+std::string CertificateReason(CertificateProblem problem, std::string_view detail = {});
+// Empty unless status is a redirect (301, 302, 303, 307, 308). Of location
+// only the scheme, host and port are told: its path and query may carry
+// anything, and user and password before the host are dropped.
+std::string RedirectReason(uint32_t status, std::string_view location);
 
 // Whether host is this machine by its very spelling: "localhost", "::1" or
 // a dotted-quad 127.x.x.x. Plain HTTP goes nowhere else, so a password

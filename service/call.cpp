@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "bridge/host_slots.h"
-#include "platform/http.h"
+#include "bridge/log.h"
 
 namespace tarn {
 
@@ -51,7 +51,9 @@ bool HttpCall(LauncherContext& ctx, std::string_view method, std::string_view pa
     response.append(bytes);
     return true;
   };
-  status = SendHttpRequest(request, sink).status;
+  const HttpResult result = SendHttpRequest(request, sink);
+  LogRefusal(ctx, endpoint, result);
+  status = result.status;
   if (tooBig || status == 0) {
     // Half a document is no document: past its ceiling or its deadline,
     // nothing of it is handed on.
@@ -61,6 +63,11 @@ bool HttpCall(LauncherContext& ctx, std::string_view method, std::string_view pa
     if (retryAfter) *retryAfter = -1;
   }
   return status != 0;
+}
+
+void LogRefusal(LauncherContext& ctx, const ServiceEndpoint& endpoint, const HttpResult& result) {
+  if (result.reason.empty() || !ctx.log.FirstTime("refusal " + result.reason)) return;
+  LogLine(ctx.log, "служба %s: %s", ServiceUrlText(endpoint).c_str(), result.reason.c_str());
 }
 
 int64_t ServiceWaitSeconds(int64_t retryAfter, int64_t ownSeconds) {

@@ -13,6 +13,8 @@
 #include <string_view>
 
 #include "bridge/context.h"
+#include "bridge/service_endpoint.h"
+#include "platform/http.h"
 
 namespace tarn {
 
@@ -48,6 +50,11 @@ size_t SmallDocumentCap(std::string_view path);
 // (-1 without one, or when no status was read).
 bool HttpCall(LauncherContext& ctx, std::string_view method, std::string_view path, std::string_view body,
               std::string& response, uint32_t& status, bool* tooLarge = nullptr, int64_t* retryAfter = nullptr);
+
+// Writes why an exchange with endpoint was refused (HttpResult::reason) to
+// the log, once a run for each reason: every call of a task meets the same
+// certificate, and one line tells the operator what a player cannot see.
+void LogRefusal(LauncherContext& ctx, const ServiceEndpoint& endpoint, const HttpResult& result);
 
 // The longest the launcher waits before asking again when the service asks
 // it to (Retry-After): a service that names an hour gets this, and the try

@@ -110,6 +110,10 @@ struct Exchange {
   curl_off_t bodySize = 0;
   int64_t rangeFirst = -1;
   int64_t retryAfter = -1;
+  // The last response's Location, bounded: only its start is ever told.
+  std::string location;
+  // libcurl's own words on a failure, for the log.
+  char error[CURL_ERROR_SIZE] = {};
   bool headDone = false;
   bool cancelled = false;
   // Stall clocks: the last time a request byte left and a response byte
@@ -146,7 +150,11 @@ size_t OnHeader(char* buffer, size_t size, size_t count, void* user) {
   x->receivedAt = Clock::now();
   // Every status line starts a new response (an interim 100 comes first),
   // so only the last response's Content-Range and Retry-After count.
-  if (StartsWithNoCase(line, "http/")) x->rangeFirst = x->retryAfter = -1;
+  if (StartsWithNoCase(line, "http/")) {
+    x->rangeFirst = x->retryAfter = -1;
+    x->location.clear();
+  }
+  if (StartsWithNoCase(line, "location:")) x->location = line.substr(9, 512);
   if (StartsWithNoCase(line, "content-range:")) x->rangeFirst = ContentRangeFirst(line.substr(14));
   if (StartsWithNoCase(line, "retry-after:")) x->retryAfter = RetryAfterSecondsNow(line.substr(12));
   return size * count;
@@ -245,6 +253,7 @@ bool ApplyCallbacks(CURL* h, Exchange& x) {
   ok = ok && curl_easy_setopt(h, CURLOPT_HEADERDATA, &x) == CURLE_OK;
   ok = ok && curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, OnBody) == CURLE_OK;
   ok = ok && curl_easy_setopt(h, CURLOPT_WRITEDATA, &x) == CURLE_OK;
+  ok = ok && curl_easy_setopt(h, CURLOPT_ERRORBUFFER, x.error) == CURLE_OK;
   return ok;
 }
 
@@ -284,21 +293,58 @@ bool Prepare(CURL* h, const HttpRequest& request, Exchange& x, curl_slist* heade
   return ok;
 }
 
-HttpResult Outcome(Exchange& x, CURLcode code, const HttpRequest& request) {
+// What OpenSSL's verification said of a refused certificate. libcurl
+// checks the name itself once the chain is accepted, and says so only in
+// its own words ("... subject name ..."); the verify result is then
+// whatever libcurl left there.
+CertificateProblem ProblemOf(CURL* h, std::string_view error) {
+  long verify = 0;
+  if (curl_easy_getinfo(h, CURLINFO_SSL_VERIFYRESULT, &verify) != CURLE_OK) verify = -1;
+  switch (verify) {
+    case 9:   // X509_V_ERR_CERT_NOT_YET_VALID
+    case 10:  // X509_V_ERR_CERT_HAS_EXPIRED
+      return CertificateProblem::Expired;
+    case 2:   // X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT
+    case 18:  // X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT
+    case 19:  // X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN
+    case 20:  // X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY
+    case 21:  // X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE
+    case 27:  // X509_V_ERR_CERT_UNTRUSTED
+      return CertificateProblem::UnknownAuthority;
+    case 62:  // X509_V_ERR_HOSTNAME_MISMATCH
+      return CertificateProblem::WrongName;
+    default:
+      return error.find("subject name") != std::string_view::npos ? CertificateProblem::WrongName
+                                                                   : CertificateProblem::Other;
+  }
+}
+
+HttpResult Ended(Exchange& x, CURLcode code, const HttpRequest& request) {
   // The stall limits end a transfer through the progress callback, so a
   // time-out here is the overall limit (or the connect limit, before any
   // status): either way the answer did not come whole in time.
-  if (code == CURLE_OPERATION_TIMEDOUT && request.timeouts.totalMs > 0) return {0, HttpEnd::Failed};
+  if (code == CURLE_OPERATION_TIMEDOUT && request.timeouts.totalMs > 0) return {0, HttpEnd::Failed, {}};
   const uint32_t status = x.Status();
-  if (x.cancelled) return {status, HttpEnd::Cancelled};
+  if (x.cancelled) return {status, HttpEnd::Cancelled, {}};
   if (code == CURLE_WEIRD_SERVER_REPLY || code == CURLE_UNSUPPORTED_PROTOCOL)  // the latter: an HTTP/0.9 answer
-    return {status, HttpEnd::BadReply};
+    return {status, HttpEnd::BadReply, {}};
   // A body cut short or stalled still leaves the status that was read.
-  if (code != CURLE_OK) return {status, HttpEnd::Failed};
-  if (status == 0) return {0, HttpEnd::BadReply};
+  if (code != CURLE_OK) return {status, HttpEnd::Failed, {}};
+  if (status == 0) return {0, HttpEnd::BadReply, {}};
   // A response without a body never reached the body handler.
-  if (!x.Head()) return {status, HttpEnd::Cancelled};
-  return {status, HttpEnd::Complete};
+  if (!x.Head()) return {status, HttpEnd::Cancelled, {}};
+  return {status, HttpEnd::Complete, {}};
+}
+
+// Outcome, with the reason of a refusal: a certificate not accepted, or a
+// redirect that came back as an answer of its own.
+HttpResult Outcome(Exchange& x, CURLcode code, const HttpRequest& request) {
+  HttpResult result = Ended(x, code, request);
+  if (code == CURLE_PEER_FAILED_VERIFICATION)
+    result.reason = CertificateReason(ProblemOf(x.handle, x.error), x.error);
+  else if (result.status != 0)
+    result.reason = RedirectReason(result.status, x.location);
+  return result;
 }
 
 }  // namespace
@@ -309,7 +355,7 @@ HttpLibrary::~HttpLibrary() { curl_global_cleanup(); }
 void ReleaseKeptEasy() { tKept.reset(); }
 
 HttpResult SendHttpRequest(const HttpRequest& request, const HttpSink& sink) {
-  if (RefusedInClear(request.host, request.secure)) return {};
+  if (RefusedInClear(request.host, request.secure)) return {.reason = kRefusedInClearReason};
   Easy own;
   CURL* h = HandleFor(request, own);
   if (!h) return {};

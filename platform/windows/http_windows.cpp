@@ -19,16 +19,40 @@ using Step = WinHttpExchange::Step;
 // announcing more gets it in turns.
 constexpr size_t kDefaultPiece = 64 * 1024;
 
+// Why the server's certificate was refused, from the error of the failed
+// step. An asynchronous request mostly fails with the summary
+// ERROR_WINHTTP_SECURE_FAILURE; the detailed flags come only through a
+// secure-failure notification, and asking for that one leaves Wine's
+// WinHTTP unable to end the process, so the summary is told as it is.
+std::string CertificateReasonOf(const WinHttpExchange& x) {
+  switch (x.error()) {
+    case ERROR_WINHTTP_SECURE_INVALID_CA:
+      return CertificateReason(CertificateProblem::UnknownAuthority);
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+      return CertificateReason(CertificateProblem::Expired);
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+      return CertificateReason(CertificateProblem::WrongName);
+    case ERROR_WINHTTP_SECURE_INVALID_CERT:
+    case ERROR_WINHTTP_SECURE_CERT_REVOKED:
+    case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
+      return CertificateReason(CertificateProblem::Other);
+    case ERROR_WINHTTP_SECURE_FAILURE:
+      return CertificateReason(CertificateProblem::Other, "WinHTTP " + std::to_string(x.error()));
+    default:
+      return {};
+  }
+}
+
 // How an exchange ends whose step did not come to Done.
 HttpResult Ended(const WinHttpExchange& x, Step step, uint32_t status) {
   if (step == Step::Stopped) {
     // Only the overall limit stops a step with a time-out; the rest is the
     // sink's idle poll asking to stop.
-    if (x.error() == ERROR_WINHTTP_TIMEOUT) return {0, HttpEnd::Failed};
-    return {status, HttpEnd::Cancelled};
+    if (x.error() == ERROR_WINHTTP_TIMEOUT) return {0, HttpEnd::Failed, {}};
+    return {status, HttpEnd::Cancelled, {}};
   }
-  if (x.error() == ERROR_WINHTTP_INVALID_SERVER_RESPONSE) return {status, HttpEnd::BadReply};
-  return {status, HttpEnd::Failed};
+  if (x.error() == ERROR_WINHTTP_INVALID_SERVER_RESPONSE) return {status, HttpEnd::BadReply, {}};
+  return {status, HttpEnd::Failed, CertificateReasonOf(x)};
 }
 
 HttpHead HeadOf(const WinHttpExchange& x) {
@@ -63,7 +87,7 @@ HttpResult SendHttpRequest(const HttpRequest& request, const HttpSink& sink) {
   const bool opened = request.keepConnection && !RefusedInClear(request.host, request.secure)
                           ? KeptWinHttp(target, session, connection) && x.Open(target, session, connection)
                           : x.Open(target);
-  if (!opened) return {};
+  if (!opened) return {.reason = RefusedInClear(request.host, request.secure) ? kRefusedInClearReason : ""};
   if (limits.totalMs > 0)
     x.SetDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(limits.totalMs));
   if (request.rangeFrom > 0 && !x.AddHeader(L"Range: bytes=" + std::to_wstring(request.rangeFrom) + L"-")) return {};
@@ -75,26 +99,29 @@ HttpResult SendHttpRequest(const HttpRequest& request, const HttpSink& sink) {
 
   const HttpHead head = HeadOf(x);
   const uint32_t status = head.status;
-  if (status == 0) return {0, HttpEnd::BadReply};
-  if (sink.head && !sink.head(head)) return {status, HttpEnd::Cancelled};
+  if (status == 0) return {0, HttpEnd::BadReply, {}};
+  std::string location;
+  x.Header(WINHTTP_QUERY_LOCATION, location);
+  const std::string redirect = RedirectReason(status, std::string_view(location).substr(0, 512));
+  if (sink.head && !sink.head(head)) return {status, HttpEnd::Cancelled, redirect};
 
   int64_t received = 0;
   const size_t largestPiece = request.bufferBytes > 0 ? request.bufferBytes : kDefaultPiece;
   for (;;) {
-    if (!idle()) return {status, HttpEnd::Cancelled};
+    if (!idle()) return {status, HttpEnd::Cancelled, {}};
     DWORD available = 0;
     if (const Step asked = x.Available(available, idle); asked != Step::Done) return Ended(x, asked, status);
     if (available == 0) break;
     std::string_view piece;
     const auto size = static_cast<DWORD>(std::min<size_t>(available, largestPiece));
     if (const Step read = x.Read(size, piece, idle); read != Step::Done) return Ended(x, read, status);
-    if (piece.empty()) return {status, HttpEnd::Failed};
+    if (piece.empty()) return {status, HttpEnd::Failed, {}};
     received += static_cast<int64_t>(piece.size());
-    if (sink.body && !sink.body(piece)) return {status, HttpEnd::Cancelled};
+    if (sink.body && !sink.body(piece)) return {status, HttpEnd::Cancelled, {}};
   }
   // A connection that closes early can read as a clean end of the body.
-  if (request.method != "HEAD" && head.contentLength >= 0 && received < head.contentLength) return {status, HttpEnd::Failed};
-  return {status, HttpEnd::Complete};
+  if (request.method != "HEAD" && head.contentLength >= 0 && received < head.contentLength) return {status, HttpEnd::Failed, {}};
+  return {status, HttpEnd::Complete, redirect};
 }
 
 }  // namespace tarn

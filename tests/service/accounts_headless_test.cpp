@@ -14,6 +14,7 @@
 #include "bridge/host_slots.h"
 #include "bridge/text.h"
 #include "platform/http.h"
+#include "platform/unicode.h"
 #include "service/account_store.h"
 #include "service/call.h"
 #include "support/launcher.h"
@@ -217,6 +218,22 @@ TEST_F(AccountsEndToEnd, ACrowdedOrDamagedFileAsksTheServiceOncePerAccountForThe
   const std::u16string log = test::LogUnits(test::ReadFile(launcher_ / "launcher.log"));
   EXPECT_NE(log.find(u"больше 256 КиБ — файл повреждён"), std::u16string::npos);
   EXPECT_NE(log.find(u"больше 64 аккаунтов"), std::u16string::npos);
+}
+
+// A service that sends the login elsewhere: nothing follows it, the player
+// hears of a refusal, and the log says once where the answer pointed.
+TEST_F(AccountsEndToEnd, ARedirectIsRefusedAndToldOnceInTheLog) {
+  ASSERT_NO_FATAL_FAILURE(StartService({"--redirect", "/api/auth=9"}));
+  const std::string add = ScriptLine("account.add\n" + Payload("demo", "demo")) + ":wait\n";
+  const V lines = Run(add + add);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), kRejected), 2) << ::testing::PrintToString(lines);
+  const std::u16string log = test::LogUnits(test::ReadFile(launcher_ / "launcher.log"));
+  const std::u16string line = Utf8ToWide("служба http://127.0.0.1:" + std::to_string(service_.port()) +
+                                        ": ответ 307 переадресует на http://127.0.0.1:9; переадресации не выполняются");
+  const size_t at = log.find(line);
+  ASSERT_NE(at, std::u16string::npos);
+  EXPECT_EQ(log.find(line, at + 1), std::u16string::npos) << "told twice";
+  EXPECT_EQ(log.find(u"demo"), std::u16string::npos) << "the login or password reached the log";
 }
 
 TEST_F(AccountsEndToEnd, HttpCallKeepsWhatARealServiceSentBeforeItHungUp) {

@@ -27,6 +27,7 @@ struct Reply {
   HttpEnd end = HttpEnd::Failed;
   std::string body;
   int64_t retryAfter = -2;  // the head's; -2 without a head
+  std::string reason;
 };
 
 Reply Get(uint16_t port, const std::string& target, int totalMs = 0, const std::string& host = "127.0.0.1") {
@@ -50,6 +51,7 @@ Reply Get(uint16_t port, const std::string& target, int totalMs = 0, const std::
   const HttpResult result = SendHttpRequest(request, sink);
   reply.status = result.status;
   reply.end = result.end;
+  reply.reason = result.reason;
   return reply;
 }
 
@@ -196,6 +198,8 @@ TEST(WinHttpTransport, ARedirectIsAnsweredNotFollowed) {
   EXPECT_EQ(reply.status, 302u);
   EXPECT_EQ(reply.end, HttpEnd::Complete);
   EXPECT_EQ(reply.body, "moved");
+  EXPECT_EQ(reply.reason, "ответ 302 переадресует на http://127.0.0.1:" + std::to_string(server.port()) +
+                              "; переадресации не выполняются");
   EXPECT_EQ(server.connections(), 1);
 }
 
@@ -205,7 +209,9 @@ TEST(WinHttpTransport, PlainHttpGoesToThisMachineOnly) {
   // plainly this machine: no request sends a byte in clear to them,
   // ranged and kept-connection ones included.
   for (const char* host : {"0.0.0.0", "127.1", "127.0.0.01"}) {
-    EXPECT_EQ(Get(server.port(), "/", 0, host).status, 0u) << host;
+    const Reply refused = Get(server.port(), "/", 0, host);
+    EXPECT_EQ(refused.status, 0u) << host;
+    EXPECT_EQ(refused.reason, kRefusedInClearReason) << host;
     HttpRequest request;
     request.host = host;
     request.port = server.port();
@@ -216,6 +222,7 @@ TEST(WinHttpTransport, PlainHttpGoesToThisMachineOnly) {
     const HttpResult result = SendHttpRequest(request, {});
     EXPECT_EQ(result.status, 0u) << host;
     EXPECT_EQ(result.end, HttpEnd::Failed) << host;
+    EXPECT_EQ(result.reason, kRefusedInClearReason) << host;
   }
   EXPECT_EQ(server.connections(), 0);
   EXPECT_EQ(Get(server.port(), "/").status, 302u);

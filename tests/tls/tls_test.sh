@@ -5,7 +5,10 @@
 # beside it. A good certificate carries the accounts, the news and an
 # install; a wrong name, an expired certificate, an unknown authority and
 # plain http to that address are refused before any request is sent (nginx's
-# access log stays empty for them) and read as an unreachable service.
+# access log stays empty for them) and read as an unreachable service, the
+# launcher's log saying once which refusal it was; a redirect is answered,
+# never followed, and told without its path. The good server is
+# docs/operator.md's HTTPS block.
 #
 #   tests/tls/tls_test.sh LINUX_BUILD_DIR
 #
@@ -91,8 +94,22 @@ step "the reference service behind nginx"
 "$build/tools/tarn-service" --site "$work/site" --port 8091 --ready-file "$work/service-ready" >/dev/null 2>&1 &
 pids+=($!)
 # port: certificate name ("" for plain http)
-declare -A cases=([8441]=good [8442]=wrong-name [8443]=expired [8444]=unknown-ca [8445]="")
-servers=""
+declare -A cases=([8442]=wrong-name [8443]=expired [8444]=unknown-ca [8445]="")
+# A good certificate that sends everything elsewhere, a ticket in the query.
+servers="server { listen 10.77.0.1:8446 ssl; server_name tarn.test; ssl_certificate $pki/good.crt;
+  ssl_certificate_key $pki/good.key; location / { return 302 https://admin:pw@moved.test:9443/x?ticket=T0K; } }"$'\n'
+# The good server is docs/operator.md's HTTPS block as it stands, with this
+# test's address, name, certificate and service port.
+doc=$(awk '/^### HTTPS with nginx/ {on = 1; next} on && /^#/ {exit} on && /^    / {sub(/^    /, ""); print}' \
+  "$(dirname "$0")/../../docs/operator.md")
+grep -q 'listen 8443 ssl;' <<<"$doc" || fail "no HTTPS block in docs/operator.md: $doc"
+doc=${doc//listen 8443 ssl;/listen 10.77.0.1:8441 ssl;}
+doc=${doc//tarn.example.org\/fullchain.pem/x}
+doc=${doc//\/etc\/letsencrypt\/live\/x/$pki/good.crt}
+doc=${doc//\/etc\/letsencrypt\/live\/tarn.example.org\/privkey.pem/$pki/good.key}
+doc=${doc//tarn.example.org/tarn.test}
+doc=${doc//127.0.0.1:8090/127.0.0.1:8091}
+servers+="$doc"$'\n'
 for port in "${!cases[@]}"; do
   cert=${cases[$port]}
   listen="listen 10.77.0.1:$port"
@@ -159,19 +176,37 @@ sums() { (cd "$1" && find . -type f ! -path ./config/element/version.sw -print0 
   fail "good: the installed client differs from the site's"
 [ "$(requests 8441)" -gt 6 ] || fail "good: too few requests reached nginx"
 
-for c in wrong-name:8442 expired:8443 unknown-ca:8444; do
-  name=${c%:*} port=${c#*:}
+# The log says which address is in use, and why nothing came of it.
+logs() { for f in "$@"; do iconv -f UTF-16LE -t UTF-8 "$f" | sed 's/^\xEF\xBB\xBF//; s/\r$//'; done; }
+said() {  # folder, address, reason: exactly one line, and no secret in the log
+  local log
+  log=$(logs "$work/$1/launcher.log")
+  [ "$(grep -cxF "служба $2: $3" <<<"$log")" = 1 ] && return 0
+  fail "$1: the log does not say once \"$3\": $log"
+}
+refused="сертификат сервера отклонён:"
+for c in wrong-name:8442:"выдан на другое имя" expired:8443:"истёк или ещё не действует" \
+  unknown-ca:8444:"выдан неизвестным удостоверяющим центром"; do
+  IFS=: read -r name port why <<<"$c"
   step "$name: refused before a request"
   unreachable "$(run "$name" "https://tarn.test:$port")" "https://tarn.test:$port"
   [ "$(requests "$port")" = 0 ] || fail "$name: requests reached nginx: $(cat "$work/nginx/access.log")"
+  log=$(logs "$work/$name/launcher.log")
+  line=$(grep -F "служба https://tarn.test:$port: $refused $why" <<<"$log") || fail "$name: no reason in the log: $log"
+  [ "$(wc -l <<<"$line")" = 1 ] || fail "$name: the reason is told more than once: $log"
 done
+
+step "a redirect: answered, not followed, and told without its query"
+unreachable "$(run redirect https://tarn.test:8446)" https://tarn.test:8446
+said redirect https://tarn.test:8446 "ответ 302 переадресует на https://moved.test:9443; переадресации не выполняются"
+logs "$work/redirect/launcher.log" | grep -qE 'T0K|:pw@' && fail "redirect: a secret in the log"
+
 for address in http://tarn.test:8445 http://10.77.0.1:8445; do
   step "$address: plain http to another machine is never sent"
-  unreachable "$(run "plain-$(( RANDOM ))" "$address")" "$address"
+  unreachable "$(run "plain-${address##*/}" "$address")" "$address"
+  said "plain-${address##*/}" "$address" "запрос не отправлен: без https допускается только этот компьютер"
 done
 [ "$(requests 8445)" = 0 ] || fail "plain: requests reached nginx: $(cat "$work/nginx/access.log")"
-# The log says which address is in use, and why nothing went to it.
-logs() { for f in "$@"; do iconv -f UTF-16LE -t UTF-8 "$f" | sed 's/^\xEF\xBB\xBF//; s/\r$//'; done; }
 grep -q '^служба http://10.77.0.1:8445: без https допускается только этот' <<<"$(logs "$work"/plain-*/launcher.log)" ||
   fail "plain: no log line says why"
 grep -qx 'служба https://tarn.test:8443' <<<"$(logs "$work/expired/launcher.log")" || fail "expired: the log has no address"

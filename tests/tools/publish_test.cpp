@@ -172,6 +172,50 @@ TEST_F(PublishTest, CheckerComparesAClientFolderWithTheList) {
   EXPECT_EQ(run.code, 1);
   EXPECT_NE(run.out.find("content differs: ElementClient.exe"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("missing: element/пустой.bin"), std::string::npos) << run.out;
+  // A file put into the client after signing is never installed: named,
+  // and the check fails for it alone.
+  WriteFile(client / "ElementClient.exe", "stand-in");
+  WriteFile(client / "element" / "пустой.bin", "");
+  WriteFile(client / "a b" / "новый.dat", "late");
+  const auto extra = RunShell(Publish(check));
+  EXPECT_EQ(extra.code, 1);
+  EXPECT_NE(extra.out.find("client: not in the list: a b/новый.dat\n"), std::string::npos) << extra.out;
+  EXPECT_EQ(extra.out.find("client: missing"), std::string::npos) << extra.out;
+}
+
+TEST_F(PublishTest, AStaticWebRootIsCheckedAndAStaleNewsFileGoes) {
+  const fs::path site = dir.path() / "site";
+  const fs::path root = dir.path() / "www";
+  fs::create_directories(site);
+  fs::copy(client, site / "client", fs::copy_options::recursive);
+  WriteFile(site / "news.json", R"({"news":[{"title":"old"}]})");
+  ASSERT_EQ(RunShell(Publish("site --site " + Quote(site.string()) + " --key " +
+                             Quote((dir.path() / "priv.pem").string()) + " --build 5")).code, 0);
+  const std::string write = "static --site " + Quote(site.string()) + " --out " + Quote(root.string());
+  ASSERT_EQ(RunShell(Publish(write + " --news")).code, 0);
+  ASSERT_TRUE(fs::exists(root / "news.json"));
+  const std::string check = "check --static " + Quote(root.string()) + " --key " + Quote((dir.path() / "pub.pem").string());
+  const auto good = RunShell(Publish(check));
+  EXPECT_EQ(good.code, 0) << good.out;
+  EXPECT_NE(good.out.find("build: 5"), std::string::npos) << good.out;
+
+  // Without --news the news are the service's again: the old file goes.
+  ASSERT_EQ(RunShell(Publish(write)).code, 0);
+  EXPECT_FALSE(fs::exists(root / "news.json"));
+
+  const std::string exe = EncodeBase64Url("ElementClient.exe");
+  fs::remove(root / "files" / exe);
+  WriteFile(root / "files" / EncodeBase64Url("a b\\c d\\e.txt"), "nested with spaceS\n");
+  WriteFile(root / "files" / "stray", "x");
+  WriteFile(root / "TRN" / "element" / "version", "6\n");
+  const auto bad = RunShell(Publish(check));
+  EXPECT_EQ(bad.code, 1);
+  for (const std::string line : {"web root: missing: ElementClient.exe\n", "web root: content differs: a b/c d/e.txt\n",
+                                 "web root: not in the list: files/stray\n",
+                                 "web root: TRN/element/version names another build than the list: 6\n"})
+    EXPECT_NE(bad.out.find(line), std::string::npos) << line << bad.out;
+  EXPECT_EQ(RunShell(Publish(check + " --list " + Quote((root / "TRN/element/files.md5").string()))).code, 2)
+      << "one list only";
 }
 
 TEST_F(PublishTest, CheckerNamesListsThatAreSignedButUnsafe) {

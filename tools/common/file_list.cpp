@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <set>
 #include <system_error>
 
 #include "bridge/base64.h"
@@ -326,28 +327,40 @@ ListCheck CheckList(std::string_view document, std::string_view publicPem) {
   return check;
 }
 
+std::string FileDifference(const ListCheck& list, const ListFile& entry, const fs::path& file) {
+  std::error_code ec;
+  if (!fs::is_regular_file(file, ec)) return "missing: " + entry.path;
+  const uint64_t size = fs::file_size(file, ec);
+  if (list.sizesKnown && size != entry.size)
+    return "size differs: " + entry.path + " (list " + std::to_string(entry.size) + ", folder " +
+           std::to_string(size) + ")";
+  std::string md5;
+  if (!tarn::FileMd5Hex(file.string(), md5)) return "unreadable: " + entry.path;
+  if (!std::equal(md5.begin(), md5.end(), entry.md5.begin(), entry.md5.end(), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+      }))
+    return "content differs: " + entry.path;
+  return {};
+}
+
 std::vector<std::string> CompareWithClient(const ListCheck& list, const fs::path& clientDir) {
   std::vector<std::string> differences;
+  std::set<std::string> listed;
   for (const ListFile& entry : list.entries) {
-    const fs::path file = clientDir / fs::path(entry.path);
-    std::error_code ec;
-    if (!fs::is_regular_file(file, ec)) {
-      differences.push_back("missing: " + entry.path);
-      continue;
-    }
-    const uint64_t size = fs::file_size(file, ec);
-    std::string md5;
-    if (list.sizesKnown && size != entry.size) {
-      differences.push_back("size differs: " + entry.path + " (list " + std::to_string(entry.size) + ", folder " +
-                            std::to_string(size) + ")");
-    } else if (!tarn::FileMd5Hex(file.string(), md5)) {
-      differences.push_back("unreadable: " + entry.path);
-    } else if (!std::equal(md5.begin(), md5.end(), entry.md5.begin(), entry.md5.end(), [](char a, char b) {
-                 return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-               })) {
-      differences.push_back("content differs: " + entry.path);
-    }
+    listed.insert(entry.path);
+    if (std::string d = FileDifference(list, entry, clientDir / fs::path(entry.path)); !d.empty())
+      differences.push_back(std::move(d));
   }
+  std::error_code ec;
+  std::vector<std::string> unlisted;
+  for (auto it = fs::recursive_directory_iterator(clientDir, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
+    if (!it->is_regular_file(ec)) continue;
+    const std::string path = it->path().lexically_relative(clientDir).generic_string();
+    if (listed.count(path) == 0) unlisted.push_back("not in the list: " + path);
+  }
+  std::sort(unlisted.begin(), unlisted.end());
+  differences.insert(differences.end(), unlisted.begin(), unlisted.end());
   return differences;
 }
 

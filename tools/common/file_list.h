@@ -52,8 +52,14 @@ struct ListCheck {
 // operator sees what the list holds.
 ListCheck CheckList(std::string_view document, std::string_view publicPem);
 
+// How file differs from the list's entry ("missing: PATH", "size
+// differs: ...", ...); empty when it is the listed file.
+std::string FileDifference(const ListCheck& list, const ListFile& entry, const std::filesystem::path& file);
+
 // Compares the entries of a list with the files of a client folder; one
-// line per difference.
+// line per difference, and one per file of the folder the list does not
+// name ("not in the list: PATH"): a file added after signing is never
+// installed.
 std::vector<std::string> CompareWithClient(const ListCheck& list, const std::filesystem::path& clientDir);
 
 // Whether text is well-formed UTF-8.

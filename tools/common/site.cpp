@@ -105,6 +105,20 @@ constexpr char kRetiredRecord[] = "retired";
 
 fs::path TempBeside(const fs::path& target) { return target.parent_path() / (".tmp-" + std::to_string(::getpid())); }
 
+// The first line of text without its line end and blanks around it,
+// bounded for a message.
+std::string TrimmedLine(const std::string& text) {
+  std::string line = text.substr(0, std::min<size_t>(text.find_first_of("\r\n"), 40));
+  while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.pop_back();
+  while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.erase(line.begin());
+  return line;
+}
+
+bool ParseNumber(const std::string& text, int& value) {
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return ec == std::errc() && end == text.data() + text.size() && !text.empty();
+}
+
 // Puts source at target through a temporary name, so a server never sends
 // half a file: a hard link when both sit on one file system, else a copy.
 bool PlaceFile(const fs::path& source, const fs::path& target, std::string& error) {
@@ -272,6 +286,12 @@ bool WriteStaticSite(const fs::path& site, const fs::path& out, bool news, int k
   for (const fs::directory_entry& entry : fs::directory_iterator(folder, ec)) {
     if (names.count(entry.path().filename().string()) == 0) fs::remove(entry.path(), ec);
   }
+  // A news.json left from an earlier run would be served in place of the
+  // service's news for good, every later edit hidden behind it.
+  if (!news && fs::is_regular_file(out / "news.json", ec) && !fs::remove(out / "news.json", ec)) {
+    error = "cannot remove " + (out / "news.json").string() + ": " + ec.message();
+    return false;
+  }
   if (news) {
     std::string text = R"({"news":[]})";
     if (fs::exists(SiteNewsPath(site)) && !ReadWholeFile(SiteNewsPath(site), text)) {
@@ -296,6 +316,39 @@ bool WriteStaticSite(const fs::path& site, const fs::path& out, bool news, int k
   if (!RetireObjects(SiteObjectsDir(out), listed, keepDays, error)) return false;
   fileCount = published.entries.size();
   return true;
+}
+
+std::vector<std::string> CheckStaticRoot(const ListCheck& list, const fs::path& root) {
+  std::vector<std::string> differences;
+  const fs::path folder = root / "files";
+  std::set<std::string> names;
+  for (const ListFile& entry : list.entries) {
+    std::string name = StaticFileName(entry.path);
+    if (std::string d = FileDifference(list, entry, folder / name); !d.empty()) differences.push_back(std::move(d));
+    // Launchers that name the MD5 are served the object, so it must hold
+    // the same bytes; a hard link of the file just read needs no second look.
+    const fs::path object = SiteObjectsDir(root) / entry.md5;
+    std::error_code same;
+    if (IsMd5Hex(entry.md5) && !fs::equivalent(folder / name, object, same))
+      if (std::string d = FileDifference(list, entry, object); !d.empty())
+        differences.push_back("objects/" + entry.md5 + ": " + std::move(d));
+    names.insert(std::move(name));
+  }
+  std::error_code ec;
+  std::vector<std::string> unlisted;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (names.count(name) == 0) unlisted.push_back("not in the list: files/" + name);
+  }
+  std::sort(unlisted.begin(), unlisted.end());
+  differences.insert(differences.end(), unlisted.begin(), unlisted.end());
+  std::string version;
+  if (!ReadWholeFile(SiteVersionPath(root), version)) {
+    differences.push_back("missing: TRN/element/version");
+  } else if (int build = -1; !ParseNumber(TrimmedLine(version), build) || build != list.build) {
+    differences.push_back("TRN/element/version names another build than the list: " + TrimmedLine(version));
+  }
+  return differences;
 }
 
 Resolve ResolveInside(const fs::path& root, std::string_view relative, fs::path& file) {

@@ -13,6 +13,9 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "tools/common/file_list.h"
 
 namespace tarn::tools {
 
@@ -70,6 +73,12 @@ std::string StaticFileName(std::string_view listPath);
 // ago are removed. The site must have been published (PublishSite).
 bool WriteStaticSite(const std::filesystem::path& site, const std::filesystem::path& out, bool news, int keepDays,
                      size_t& fileCount, std::string& error);
+
+// What a static web root (WriteStaticSite's out) lacks or holds beyond
+// the list it publishes: one line per listed file that is missing or not
+// the listed one under files/, one per file there the list does not name,
+// and one when TRN/element/version names another build than the list.
+std::vector<std::string> CheckStaticRoot(const ListCheck& list, const std::filesystem::path& root);
 
 enum class Resolve { Ok, Refused, NotFound };
 

@@ -31,9 +31,11 @@ const char kUsage[] =
     "      earlier builds' files stay served N days after they leave the list (default 7);\n"
     "      --epochs signs FILE's rows (build version day days-in-cycle name) into DIR/TRN/element/epochs\n"
     "  tarn-publish static --site DIR --out WEBROOT [--news] [--keep-days N]\n"
-    "      write the published site as plain files any web server can serve (docs/operator.md)\n"
-    "  tarn-publish check --list FILE --key PUBLIC.pem [--client DIR]\n"
-    "      check a list's signature and content (and a client folder against it)\n"
+    "      write the published site as plain files any web server can serve (docs/operator.md);\n"
+    "      without --news an earlier WEBROOT/news.json is removed\n"
+    "  tarn-publish check (--list FILE | --static WEBROOT) --key PUBLIC.pem [--client DIR]\n"
+    "      check a list's signature and content, and a client folder or a static web root against\n"
+    "      it: files missing or not as listed, and files the list does not name\n"
     "  tarn-publish demo --site DIR [--key PRIVATE.pem] [--build N] [--size-mib N] [--files N] [--seed N] [--force]\n"
     "      make the demo site (default: the demo key, build 3, about 50 MiB in about 300 files)\n";
 
@@ -195,10 +197,12 @@ int Static(const Options& o) {
 
 int Check(const Options& o) {
   std::string why;
-  if (MissingOption(o, {"--list", "--key"}, why)) return Usage(why);
+  if (MissingOption(o, {"--key"}, why)) return Usage(why);
+  if (o.Has("--list") == o.Has("--static")) return Usage("check wants one of --list and --static");
+  const std::string listPath = o.Has("--list") ? o.Get("--list") : SiteListPath(o.Get("--static")).string();
   std::string document;
   std::string pem;
-  if (!ReadWholeFile(o.Get("--list"), document)) return Fail("cannot read the list " + o.Get("--list"));
+  if (!ReadWholeFile(listPath, document)) return Fail("cannot read the list " + listPath);
   if (!ReadKey(o, pem, why)) return Fail(why);
   const ListCheck check = CheckList(document, pem);
   for (const auto& p : check.problems) std::printf("problem: %s\n", p.c_str());
@@ -207,6 +211,12 @@ int Check(const Options& o) {
   if (o.Has("--client")) {
     for (const auto& d : CompareWithClient(check, o.Get("--client"))) {
       std::printf("client: %s\n", d.c_str());
+      clientOk = false;
+    }
+  }
+  if (o.Has("--static")) {
+    for (const auto& d : CheckStaticRoot(check, o.Get("--static"))) {
+      std::printf("web root: %s\n", d.c_str());
       clientOk = false;
     }
   }
@@ -265,7 +275,7 @@ int main(int argc, char** argv) {
     parsed = o.Parse(args, {"--site", "--out", "--keep-days"}, {"--news"});
     run = Static;
   } else if (command == "check") {
-    parsed = o.Parse(args, {"--list", "--key", "--client"}, {});
+    parsed = o.Parse(args, {"--list", "--static", "--key", "--client"}, {});
     run = Check;
   } else if (command == "demo") {
     parsed = o.Parse(args, {"--site", "--key", "--build", "--size-mib", "--files", "--seed"}, {"--force"});

@@ -24,8 +24,14 @@ const char kUsage[] =
     "  --status MATCH=CODE  answer CODE when MATCH equals the path, the target or a file's list path\n"
     "  --retry-after VALUE  send Retry-After: VALUE (seconds or an HTTP date) with every --status answer\n"
     "  --corrupt PATH       flip bytes of that client file in transit (* for every file)\n"
+    "  --endless MATCH      answer 200 with a body that never ends when MATCH equals the path or the target\n"
+    "  --trickle MATCH=MS   answer 200 with an endless body of one byte every MS milliseconds\n"
+    "  --redirect MATCH=PORT  answer 307 with Location: http://127.0.0.1:PORT and the same target\n"
+    "  --shift-range BYTES  answer a range request 206 starting BYTES past the asked start\n"
+    "  --stall-after BYTES=MS  after BYTES body bytes of a file answer, send nothing for MS ms, then close\n"
     "  --throttle BPS       send file bodies at BPS bytes per second\n"
-    "  --delay MS           wait MS milliseconds before answering any request\n";
+    "  --delay MS           wait MS milliseconds before answering any request\n"
+    "the same faults at run time: --control, then POST /control/faults (docs/operator.md)\n";
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "tarn-service: %s\n%s", message.c_str(), kUsage);
