@@ -369,6 +369,12 @@ HttpResult SendHttpRequest(const HttpRequest& request, const HttpSink& sink) {
   if (!BuildHeaders(request.headers, headers) || !Prepare(h, request, x, headers.get())) return {};
 
   const HttpResult result = Outcome(x, curl_easy_perform(h), request);
+  // A kept handle outlives x and request: it must point at neither once
+  // this exchange is over (its clean-up at the thread's end may still
+  // write an error text or open nothing more).
+  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, nullptr);
+  curl_easy_setopt(h, CURLOPT_SOCKOPTFUNCTION, nullptr);
+  curl_easy_setopt(h, CURLOPT_SOCKOPTDATA, nullptr);
   // The rest of an overlong answer may have come after that answer ended.
   if (request.keepConnection && HoldsStrayBytes(h)) ReleaseKeptEasy();
   return result;
