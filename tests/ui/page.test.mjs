@@ -1,8 +1,10 @@
 // The player's page in a real Chromium, with a stand-in for the launcher's
 // bridge: what the page shows for each Event and what it sends for each click.
 import assert from 'node:assert/strict';
+import { readdirSync, readFileSync } from 'node:fs';
+import { join } from 'node:path';
 import { after, before, describe, test } from 'node:test';
-import { install, launchBrowser, openPage, overflowProblems, readyEvents, shoot, startServer } from './support.mjs';
+import { install, launchBrowser, openPage, overflowProblems, readyEvents, shoot, startServer, uiFolder } from './support.mjs';
 
 let browser;
 let startFailure = '';
@@ -39,6 +41,31 @@ async function screen(page, name) {
   assert.deepEqual(await overflowProblems(page), [], `${name} fits the window`);
   await shoot(page, name);
 }
+
+// The page's modules as written, no browser needed: an element is reached
+// by its id from one module only, so no panel draws over another's; and
+// every Command leaves by its literal name, so the launcher's list of
+// Commands can be checked against what the page sends.
+test('each element id belongs to one module, and Commands are sent by literal name', () => {
+  const ids = new Set([...readFileSync(join(uiFolder, 'index.html'), 'utf8').matchAll(/\sid="([^"]+)"/g)].map((m) => m[1]));
+  const owners = new Map();
+  const problems = [];
+  const modules = readdirSync(uiFolder, { recursive: true }).filter((f) => f.endsWith('.js'));
+  for (const name of modules) {
+    const code = readFileSync(join(uiFolder, name), 'utf8');
+    for (const [, id] of code.matchAll(/\b(?:byId|setText)\(\s*'([^']*)'/g)) {
+      if (!ids.has(id)) problems.push(`${name}: no element #${id}`);
+      if (owners.has(id) && owners.get(id) !== name) problems.push(`#${id}: ${owners.get(id)} and ${name}`);
+      owners.set(id, name);
+    }
+    if (name !== 'dom.js' && /getElementById|querySelector(All)?\(\s*['`]#/.test(code)) problems.push(`${name}: finds elements past byId`);
+    for (const [, first] of code.matchAll(/(?<!function )\bsend\(([^,)]*)/g)) {
+      if (!/^'[a-z]+\.[a-z.]+'$/.test(first.trim())) problems.push(`${name}: send(${first})`);
+    }
+  }
+  assert.deepEqual(problems, []);
+  assert.ok(owners.size > 60 && modules.includes('app.js'), `${owners.size} ids in ${modules.length} modules`);
+});
 
 describe('player page', { skip: startFailure ? `Chromium cannot start: ${startFailure}` : false }, () => {
   let server;
@@ -145,11 +172,16 @@ describe('player page', { skip: startFailure ? `Chromium cannot start: ${startFa
         await page.click('#goto-client');
         await expectShown(page, { '#screen-client h2': 'Эпоха' });
 
-        // An accepted account.add: the list, then screen and toast together.
-        await page.locator('#acc-login').evaluate((e) => { e.value = 'demo'; });
+        // An accepted account.add, sent from another screen: the list, then
+        // screen and toast together.
+        await page.locator('#acc-form').evaluate((form) => {
+          form.elements.login.value = 'demo';
+          form.elements.password.value = 'пароль';
+          form.requestSubmit();
+        });
         await p.deliver(readyEvents[3], { screen: 'acc', toast: { kind: 'ok', text: 'Аккаунт добавлен' } });
-        await expectShown(page, { '#screen-acc h2': 'Аккаунты', '#toasts .ok': 'Аккаунт добавлен', '#acc-empty': null });
-        assert.equal(await page.inputValue('#acc-login'), '');
+        await expectShown(page, { '#screen-acc h2': 'Аккаунты', '#toasts .ok': 'Аккаунт добавлен', '#acc-empty': null, '#acc-add': 'Добавить' });
+        assert.deepEqual([await page.inputValue('#acc-login'), await page.inputValue('#acc-password')], ['', '']);
         assert.deepEqual(await all(page, '#acc-list .account'), [
           'demoКабинетУдалитьАрвен · Лучница, ур. 42Торин · Воин, ур. 17',
           'тестерКабинетУдалитьЁжик в тумане · Жрец, ур. 1',
@@ -170,6 +202,26 @@ describe('player page', { skip: startFailure ? `Chromium cannot start: ${startFa
       },
       { clock: true },
     ));
+
+  test('only the answer to an add clears the account form; other toasts leave it and its button alone', () =>
+    withPage(async (p, page) => {
+      const wait = { toast: { kind: 'info', text: 'Сервер обновлений занят и просит подождать 30 с' } };
+      const form = async () => [await page.inputValue('#acc-login'), await page.inputValue('#acc-password'), await page.locator('#acc-add').textContent()];
+      await showTab(page, 'Аккаунты');
+      await page.fill('#acc-login', 'новичок');
+      await page.fill('#acc-password', 'секрет');
+      await p.deliver(wait, { toast: { kind: 'ok', text: 'Аккаунт добавлен' } }, { toast: { kind: 'error', text: 'Не удалось удалить аккаунт' } });
+      assert.deepEqual(await form(), ['новичок', 'секрет', 'Добавить'], 'toasts while the player types');
+      await page.press('#acc-password', 'Enter');
+      await p.deliver(wait);
+      assert.deepEqual(await form(), ['новичок', 'секрет', 'Проверяю…'], 'a wait toast is no answer to the add');
+      assert.equal(await page.locator('#acc-add').isDisabled(), true);
+      await p.deliver({ toast: { kind: 'ok', text: 'Аккаунт добавлен' } });
+      assert.deepEqual(await form(), ['', '', 'Добавить'], 'the answer');
+      await page.fill('#acc-login', 'второй');
+      await p.deliver({ toast: { kind: 'ok', text: 'Аккаунт добавлен' } });
+      assert.deepEqual(await form(), ['второй', '', 'Добавить'], 'a second answer to the same add');
+    }));
 
   test('every install stage shows its screen and only its buttons', () =>
     withPage(async (p, page) => {
