@@ -1,7 +1,7 @@
 // The accounts screen: the stored accounts with their characters, and the
 // form that adds one after the account service has checked it.
 import { on, send } from '../bridge.js';
-import { byId, el, isObject, onClick } from '../dom.js';
+import { byId, el, isObject, onClick, str } from '../dom.js';
 import { readAccounts } from '../records.js';
 
 function removeButton(login) {
@@ -88,7 +88,7 @@ function addAccount(event) {
 // toast (a wait the service asked for, say) is no answer: it must neither
 // free the button nor take away what the player is typing.
 function onToast(toast) {
-  if (!adding || !isObject(toast) || (toast.kind !== 'ok' && toast.kind !== 'error')) return;
+  if (!adding || !isObject(toast) || !str(toast.text) || (toast.kind !== 'ok' && toast.kind !== 'error')) return;
   setAdding(false);
   if (toast.kind === 'ok') {
     byId('acc-login').value = '';
