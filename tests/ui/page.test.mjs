@@ -40,6 +40,10 @@ async function screen(page, name) {
   await shoot(page, name);
 }
 
+// A Chromium that cannot start fails the run: the cases below are then
+// skipped, and this says why.
+test('Chromium starts', () => assert.equal(startFailure, '', `Chromium cannot start: ${startFailure}`));
+
 describe('player page', { skip: startFailure ? `Chromium cannot start: ${startFailure}` : false }, () => {
   let server;
   before(async () => {
@@ -376,4 +380,3 @@ describe('player page', { skip: startFailure ? `Chromium cannot start: ${startFa
     }));
 });
 
-if (startFailure) console.log(`# SKIP player page: Chromium cannot start: ${startFailure}`);
