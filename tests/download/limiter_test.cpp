@@ -11,6 +11,7 @@
 #include "bridge/context.h"
 #include "bridge/host_slots.h"
 #include "download/limiter.h"
+#include "support/launcher.h"
 #include "support/temp_dir.h"
 
 namespace tarn {
@@ -22,14 +23,12 @@ namespace fs = std::filesystem;
 class Posted : public ::testing::Test {
  protected:
   void SetUp() override {
-    InstallHostSlots(ctx, {.post =
-                               [this](const std::string& e) {
-                                 std::lock_guard lock(mutex_);
-                                 events_.push_back(e);
-                               },
-                           .open = {},
-                           .pickFolder = {},
-                           .dataFolder = (dir_.path() / "data").string()});
+    HostSlots slots = test::DataOnly((dir_.path() / "data").string());
+    slots.post = [this](const std::string& e) {
+      std::lock_guard lock(mutex_);
+      events_.push_back(e);
+    };
+    InstallHostSlots(ctx, slots);
   }
   void TearDown() override { InstallHostSlots(ctx, {}); }
 
