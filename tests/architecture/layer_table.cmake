@@ -1,9 +1,17 @@
 # Reads the table of allowed arrows in docs/architecture.md, the one the
 # include check and the test folders' check both hold the tree to, so the
 # document stays their single source.
-# In: DOC (the document). Out: layer_table_folders (the table's folders, in
+# In: SOURCE_DIR (the tree) and DOC (the document, by default the tree's
+# docs/architecture.md). Out: layer_table_folders (the table's folders, in
 # its order) and allow_<folder> (what each may include: "a/" for a whole
 # folder, "a/b.h" for one file).
+if(NOT SOURCE_DIR)
+  message(FATAL_ERROR "SOURCE_DIR is not set")
+endif()
+if(NOT DOC)
+  set(DOC "${SOURCE_DIR}/docs/architecture.md")
+endif()
+
 file(READ "${DOC}" doc)
 string(FIND "${doc}" "<!-- include-rules: begin -->" begin)
 string(FIND "${doc}" "<!-- include-rules: end -->" end)

@@ -2,13 +2,6 @@ cmake_minimum_required(VERSION 3.25)
 # Checks every source's `#include "…"` lines against the table of allowed
 # arrows in docs/architecture.md, so the document and the check cannot drift.
 # Run as: cmake -DSOURCE_DIR=<tree> [-DDOC=<file>] -P layers.cmake
-if(NOT SOURCE_DIR)
-  message(FATAL_ERROR "SOURCE_DIR is not set")
-endif()
-if(NOT DOC)
-  set(DOC "${SOURCE_DIR}/docs/architecture.md")
-endif()
-
 include("${CMAKE_CURRENT_LIST_DIR}/layer_table.cmake")
 set(folders ${layer_table_folders})
 
