@@ -80,12 +80,19 @@ cmake --build build/release -j "$jobs" --target tarn-service tarn-publish
 TARN_WINEPREFIX="$PWD/build/windows/wine-prefix" cmake/wine-run.sh --end-server
 
 windows_start=$SECONDS
-# Wine itself now and then dies with a segmentation fault as a test program
-# exits on a loaded machine, after the test has passed; a test that fails
-# twice in a row is a failure.
-suite windows "$jobs" --repeat until-pass:2 -- -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-  -DTARN_LINUX_BUILD="$PWD/build/release"
-echo "== windows build and suite took $((SECONDS - windows_start)) s"
+# A test that fails once is a fault to find, so nothing is run again until
+# it passes. The one exception is Wine's own: it now and then dies of a
+# segmentation fault as a test program exits on a loaded machine, after the
+# test has passed. cmake/wine-run.sh recognises exactly that, runs the case
+# once more and notes it in this file, counted here.
+wine_retries="$PWD/build/windows/wine-retries.log"
+mkdir -p build/windows
+: >"$wine_retries"
+TARN_WINE_RETRY_LOG="$wine_retries" suite windows "$jobs" -- -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DTARN_LINUX_BUILD="$PWD/build/release"
+echo "== windows build and suite took $((SECONDS - windows_start)) s;" \
+  "$(wc -l <"$wine_retries") case(s) passed, then Wine crashed as they exited, and were run once more"
+sed 's/^/   /' "$wine_retries"
 
 suite release "$test_jobs" -- -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARN_WINDOWS_BUILD="$PWD/build/windows"
 echo "== page in Chromium (screenshots in build/ui-tests)"

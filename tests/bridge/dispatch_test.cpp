@@ -265,21 +265,6 @@ TEST_F(DispatchTest, InitialPushWithAnInstalledClient) {
   EXPECT_EQ(ctx_.install.state.stage, InstallStage::Installed);
 }
 
-TEST_F(DispatchTest, RealWorkersAreAllWired) {
-  const Workers& w = RealWorkers();
-  for (auto* p : {reinterpret_cast<const void*>(w.pushAccounts), reinterpret_cast<const void*>(w.addAccount),
-                  reinterpret_cast<const void*>(w.removeAccount), reinterpret_cast<const void*>(w.openCabinet),
-                  reinterpret_cast<const void*>(w.loadAccounts), reinterpret_cast<const void*>(w.launchGame),
-                  reinterpret_cast<const void*>(w.verifyClient), reinterpret_cast<const void*>(w.updateClient),
-                  reinterpret_cast<const void*>(w.runInstall), reinterpret_cast<const void*>(w.findClientDir),
-                  reinterpret_cast<const void*>(w.isClientInstalled), reinterpret_cast<const void*>(w.markInstalled),
-                  reinterpret_cast<const void*>(w.postInstallEvent), reinterpret_cast<const void*>(w.catchUp),
-                  reinterpret_cast<const void*>(w.pushNews),
-                  reinterpret_cast<const void*>(w.refreshInstallScreen),
-                  reinterpret_cast<const void*>(w.setSpeedLimit), reinterpret_cast<const void*>(w.pushSpeedLimit)})
-    EXPECT_NE(p, nullptr);
-}
-
 TEST(PasswordFor, ExactLoginOnly) {
   const std::vector<Account> accounts{{"a", "1"}, {"A", "2"}, {"a ", "3"}};
   EXPECT_EQ(PasswordFor(accounts, "a"), "1");

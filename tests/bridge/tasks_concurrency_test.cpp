@@ -34,21 +34,28 @@ TEST(RunAsync, ReturnsBeforeTheTaskBegins) {
 }
 
 TEST(RunAsync, TasksRunSideBySide) {
-  LauncherContext ctx;
-  // Two tasks that each wait for the other can only finish when both run at
-  // once: a queue or a pool of one would hang here.
+  // Two tasks that each wait for the other both see the other only when
+  // both run at once: behind a queue or a pool of one, the first would wait
+  // alone. The wait is bounded, so such a fault fails here in seconds
+  // instead of hanging the program until the suite's time-out. What the
+  // tasks touch is declared before the context, whose end waits for them.
+  constexpr auto kBound = std::chrono::seconds(5);
   std::promise<void> a, b;
-  auto fa = a.get_future();
-  auto fb = b.get_future();
-  RunAsync(ctx.tasks, [&] {
+  std::shared_future<void> fa = a.get_future().share();
+  std::shared_future<void> fb = b.get_future().share();
+  std::atomic<bool> aSawB{false}, bSawA{false};
+  LauncherContext ctx;
+  ASSERT_TRUE(RunAsync(ctx.tasks, [&] {
     a.set_value();
-    fb.wait();
-  });
-  RunAsync(ctx.tasks, [&] {
+    aSawB = fb.wait_for(kBound) == std::future_status::ready;
+  }));
+  ASSERT_TRUE(RunAsync(ctx.tasks, [&] {
     b.set_value();
-    fa.wait();
-  });
-  WaitForTasks(ctx.tasks);
+    bSawA = fa.wait_for(kBound) == std::future_status::ready;
+  }));
+  EXPECT_TRUE(JoinTasks(ctx.tasks, 3 * kBound));
+  EXPECT_TRUE(aSawB.load());
+  EXPECT_TRUE(bSawA.load());
 }
 
 TEST(RunAsync, ExceptionsNeverLeaveATask) {

@@ -10,7 +10,7 @@
 #   tests/package/package_test.sh [BUILD_DIR]     (default: build/package)
 #
 # Needs root (it installs packages and adds users); skips, saying why, where
-# it cannot run. Leaves a screenshot of the first player's window in
+# it does not run as root. A missing tool fails it: setup installs them all. Leaves a screenshot of the first player's window in
 # BUILD_DIR/package-test/.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -23,7 +23,7 @@ step() { echo "-- $*"; }
 [ "$(id -u)" -eq 0 ] || skip "it must run as root: it installs packages and adds users"
 for tool in Xvfb xdotool xwininfo import lintian dpkg-shlibdeps desktop-file-validate appstreamcli runuser useradd openssl iconv \
   dbus-run-session apt-get cpack; do
-  command -v "$tool" >/dev/null || skip "$tool is missing (tools/setup.sh installs it)"
+  command -v "$tool" >/dev/null || fail "$tool is missing (tools/setup.sh installs it)"
 done
 
 # The launcher allows one copy per machine and talks to a fixed loopback

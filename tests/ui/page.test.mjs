@@ -67,6 +67,10 @@ test('each element id belongs to one module, and Commands are sent by literal na
   assert.ok(owners.size > 60 && modules.includes('app.js'), `${owners.size} ids in ${modules.length} modules`);
 });
 
+// A Chromium that cannot start fails the run: the cases below are then
+// skipped, and this says why.
+test('Chromium starts', () => assert.equal(startFailure, '', `Chromium cannot start: ${startFailure}`));
+
 describe('player page', { skip: startFailure ? `Chromium cannot start: ${startFailure}` : false }, () => {
   let server;
   before(async () => {
@@ -428,4 +432,3 @@ describe('player page', { skip: startFailure ? `Chromium cannot start: ${startFa
     }));
 });
 
-if (startFailure) console.log(`# SKIP player page: Chromium cannot start: ${startFailure}`);

@@ -6,6 +6,10 @@ cd "$(dirname "$0")"
 for tool in node npm; do
   command -v "$tool" >/dev/null || { echo "page tests: '$tool' is missing (tools/setup.sh installs it)" >&2; exit 1; }
 done
+# Setup installs Debian's Chromium: a run without it is a broken setup, not
+# a page that needs no testing.
+chromium=${TARN_CHROMIUM:-/usr/bin/chromium}
+[ -x "$chromium" ] || { echo "page tests: Chromium is missing at $chromium (tools/setup.sh installs it; TARN_CHROMIUM names another)" >&2; exit 1; }
 # npm leaves its own copy of the lock file in node_modules; when that is
 # newer than ours, the installed packages are the pinned ones already.
 if [ ! node_modules/.package-lock.json -nt package-lock.json ]; then

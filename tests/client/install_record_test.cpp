@@ -119,5 +119,20 @@ TEST_F(InstallConfig, OversizedRecordsKeepTheirWholeLinesWithinTheBound) {
   EXPECT_EQ(InstallJournalFolder(ctx), "/g");
 }
 
+// The journal's folder line as the install writes it.
+class Posted : public InstallConfig {};
+
+TEST_F(Posted, AJournalNamesItsFolderAndReadersSkipThatLine) {
+  EXPECT_EQ(InstallJournalFolder(ctx), "");
+  AppendInstallJournal(ctx, "a.pck", "aa");
+  EXPECT_EQ(InstallJournalFolder(ctx), "");  // an old journal names no folder
+  StartInstallJournal(ctx, "/games/ТАРН");
+  EXPECT_TRUE(LoadInstallJournal(ctx, 1 << 20).empty());
+  AppendInstallJournal(ctx, "b.pck", "bb");
+  EXPECT_EQ(InstallJournalFolder(ctx), "/games/ТАРН");
+  EXPECT_EQ(LoadInstallJournal(ctx, 1 << 20), (InstallJournal{{"b.pck", "bb"}}));
+  EXPECT_EQ(test::ReadFile(InstallJournalPath(ctx)), "folder=/games/ТАРН\r\nbb\tb.pck\r\n");
+}
+
 }  // namespace
 }  // namespace tarn

@@ -1,79 +1,13 @@
-// The Event texts that verification, update and launch share with the
-// page, the comparison of a client against its list, and the epoch Event.
+// The epoch Event and the operator's epoch table.
 #include <gtest/gtest.h>
 
-#include <mutex>
+#include <string>
 #include <vector>
 
-#include "bridge/context.h"
-#include "bridge/host_slots.h"
 #include "client/epoch.h"
-#include "support/temp_dir.h"
-#include "update/verify.h"
 
 namespace tarn {
 namespace {
-
-namespace fs = std::filesystem;
-
-class Posted : public ::testing::Test {
- protected:
-  void SetUp() override {
-    HostSlots slots;
-    slots.post = [this](const std::string& e) {
-      std::lock_guard lock(mutex_);
-      events_.push_back(e);
-    };
-    InstallHostSlots(ctx, slots);
-  }
-  void TearDown() override { InstallHostSlots(ctx, {}); }
-  std::vector<std::string> Events() {
-    std::lock_guard lock(mutex_);
-    return events_;
-  }
-
-  std::mutex mutex_;
-  std::vector<std::string> events_;
-  LauncherContext ctx;
-};
-
-TEST_F(Posted, RowsAndProgressAreCompactJson) {
-  const std::string row = MakeStateRow(RowState::Bad, "data\\\"quoted\".pck — не совпала", "Перекачаю\n");
-  EXPECT_EQ(row, R"({"state":"bad","label":"data\\\"quoted\".pck — не совпала","text":"Перекачаю\n"})");
-  PostVerifyRows(ctx, {});
-  PostVerifyRows(ctx, {MakeStateRow(RowState::Ok, "a", "b"), MakeStateRow(RowState::Run, "c", "1%")});
-  PostProgress(ctx, "Проверка клиента", 7, false);
-  PostProgress(ctx, "Найдены расхождения", 100, true);
-  EXPECT_EQ(Events(), (std::vector<std::string>{
-                          R"({"verify":[]})",
-                          R"({"verify":[{"state":"ok","label":"a","text":"b"},{"state":"run","label":"c","text":"1%"}]})",
-                          R"({"progress":{"status":"Проверка клиента","percent":7,"ready":false}})",
-                          R"({"progress":{"status":"Найдены расхождения","percent":100,"ready":true}})",
-                      }));
-}
-
-TEST(FindMismatches, ComparesChecksumsIgnoringCaseAndSize) {
-  test::TempDir dir;
-  test::WriteFile(dir.path() / "data" / "abc.txt", "abc");
-  test::WriteFile(dir.path() / "empty", "");
-  fs::create_directory(dir.path() / "folder");
-  const std::vector<FileEntry> entries = {
-      {"900150983CD24FB0D6963F7D28E17F72", 999, "data\\abc.txt"},  // upper case, wrong size: matches
-      {"900150983cd24fb0d6963f7d28e17f72", 3, "empty"},            // wrong content
-      {"d41d8cd98f00b204e9800998ecf8427e", 0, "missing"},
-      {"d41d8cd98f00b204e9800998ecf8427e", 0, "folder"},           // unreadable
-      {"d41d8cd98f00b204e9800998ecf8427e ", 0, "empty"},           // a checksum text that is not one
-      {"d41d8cd98f00b204e9800998ecf8427e", 0, "empty"},
-  };
-  std::vector<size_t> done;
-  const auto mismatches =
-      FindMismatches(dir.str(), entries, [&](size_t d, size_t total) {
-        EXPECT_EQ(total, entries.size());
-        done.push_back(d);
-      });
-  EXPECT_EQ(mismatches, (std::vector<std::string>{"empty", "missing", "folder", "empty"}));
-  EXPECT_EQ(done, (std::vector<size_t>{1, 2, 3, 4, 5, 6}));
-}
 
 TEST(EpochEvent, NamesTheInstalledEpochAndTheNextVersion) {
   const EpochTable builtIn = BuiltInEpochTable();
