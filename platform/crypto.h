@@ -50,6 +50,12 @@ class Md5Stream {
   std::unique_ptr<State> state_;
 };
 
+using Sha256Digest = std::array<unsigned char, 32>;
+
+// SHA-256 of bytes held in memory (one block of a file); false when the
+// digest cannot be computed.
+bool Sha256Of(std::string_view bytes, Sha256Digest& digest);
+
 // Whether signature is an RSASSA-PKCS1-v1_5 signature with MD5 over data,
 // checked with the RSA key of publicKeyPem (a "PUBLIC KEY" PEM block, that
 // is an X.509 SubjectPublicKeyInfo). The signature is in PKCS #1 order, most
