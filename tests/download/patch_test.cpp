@@ -272,6 +272,14 @@ TEST_F(Patching, AnInterruptedPatchResumesWithoutFetchingAgain) {
   ASSERT_EQ(seen.size(), 2u);
   EXPECT_EQ(seen[1].range, "bytes=" + std::to_string(kept) + "-2113535");
 
+  // Killed between the last byte and the rename: the whole ".part" file is
+  // checked and placed, and nothing is fetched but the index.
+  test::WriteFile(target_, old_);
+  test::WriteFile(PartPath(target_.string()), fresh_);
+  ScriptedServer again(ctx_, [this](const SeenRequest& r) { return Answer(r); });
+  ASSERT_NO_FATAL_FAILURE(GetAndPlace(true));
+  EXPECT_EQ(again.requests().size(), 1u);
+
 }
 
 }  // namespace
