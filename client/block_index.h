@@ -43,6 +43,7 @@ using StrongHash = std::array<unsigned char, 16>;
 struct BlockSum {
   uint32_t weak = 0;
   StrongHash strong{};
+  bool operator==(const BlockSum&) const = default;
 };
 
 struct BlockIndex {

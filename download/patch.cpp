@@ -9,6 +9,7 @@
 
 #include "bridge/log.h"
 #include "client/file_list.h"
+#include "download/hash_pipe.h"
 #include "download/limiter.h"
 #include "download/request_path.h"
 #include "download/transfer.h"
@@ -33,6 +34,7 @@ constexpr size_t kMostRanges = 4096;
 // The index answer's stall limits, as for a short service call.
 constexpr int kIndexTotalMs = 60000;
 constexpr auto kProgressInterval = std::chrono::milliseconds(200);
+constexpr uint64_t kWriteOutBytes = 8u << 20;
 
 // A bit per slot of weak sums, so most positions that start no listed
 // block cost one look at memory and no search.
@@ -127,7 +129,7 @@ struct RangeFetch {
   LauncherContext& ctx;
   DownloadFlags flags;
   OutputFile& file;
-  Md5Stream& hash;
+  HashPipe& hash;
   uint64_t first;
   uint64_t length;
   uint64_t arrived = 0;
@@ -166,7 +168,7 @@ struct RangeFetch {
       ended = WriteFailure(written);
       return false;
     }
-    hash.Update(bytes);
+    hash.Feed(bytes);
     arrived += bytes.size();
     ThrottleReceived(ctx, bytes.size(), [this] { return Requested().has_value(); });
     return !StopNow(true);
@@ -228,8 +230,15 @@ Assembly Assemble(LauncherContext& ctx, const std::string& requestPath, const st
     RemoveFile(part);
     done = 0;
   }
-  Md5Stream hash;
-  if (done > 0 && !hash.UpdateFromFile(part, done)) done = 0;
+  Md5Stream prefix;
+  if (done > 0 && !prefix.UpdateFromFile(part, done)) {
+    // A ".part" file that cannot be read is made anew.
+    prefix = Md5Stream();
+    done = 0;
+  }
+  // The sum is taken beside the copying and the transfers, on a thread of
+  // its own.
+  HashPipe hash(std::move(prefix));
   OutputFile file;
   if (const WriteStatus opened = OpenOutputFile(part, done, file); opened != WriteStatus::Ok) {
     out.result = WriteFailure(opened);
@@ -242,6 +251,14 @@ Assembly Assemble(LauncherContext& ctx, const std::string& requestPath, const st
     return out;
   }
   Clock::time_point lastProgress = Clock::now();
+  // The disk starts on the file while it grows, so the flush before the
+  // rename waits only for the tail, as for a whole download.
+  uint64_t writtenOutTo = done;
+  const auto writeOut = [&] {
+    if (done - writtenOutTo < kWriteOutBytes) return;
+    StartWritingOut(file, writtenOutTo, done - writtenOutTo);
+    writtenOutTo = done;
+  };
   const auto keep = [&](std::optional<DownloadResult> result) {
     // What arrived is on the disk for the next call.
     const WriteStatus committed = CommitOutputFile(file);
@@ -263,9 +280,10 @@ Assembly Assemble(LauncherContext& ctx, const std::string& requestPath, const st
         const std::string_view bytes(buffer.get(), want);
         if (const WriteStatus written = WriteOutputFile(file, bytes); written != WriteStatus::Ok)
           return keep(WriteFailure(written));
-        hash.Update(bytes);
+        hash.Feed(bytes);
         at += want;
         done = at;
+        writeOut();
       }
     } else {
       RangeFetch fetch{.ctx = ctx, .flags = flags, .file = file, .hash = hash, .first = piece.offset + skip,
@@ -288,6 +306,7 @@ Assembly Assemble(LauncherContext& ctx, const std::string& requestPath, const st
       if (result.end == HttpEnd::BadReply) return keep(DownloadResult::ServerRefused);
       if (result.end != HttpEnd::Complete || fetch.arrived != fetch.length) return keep(DownloadResult::NetworkError);
     }
+    writeOut();
     if (progress && Clock::now() - lastProgress >= kProgressInterval) {
       lastProgress = Clock::now();
       progress(done);

@@ -6,13 +6,20 @@
 // docs/performance.md.
 //
 //   tarn-patch-bench [--pack-mib=N] [--small-files=N] [--rounds=N] [--work=DIR]
+//                    [--proxy=PATH-OF-tarn-delay-proxy --rtt-ms=N --mbit=N]
+//
+// With --proxy the launcher reaches the service through the delay proxy,
+// a distant line's round trip and rate.
 //
 // Cases: (a) 1 MiB overwritten at an unaligned offset in the middle; (b)
 // 1 MiB inserted at 10 MiB; (c) case (a) with the service ignoring ranges
 // (as nginx does with max_ranges 0). For each: the bytes the service sent,
 // its requests and the wall time, median of the rounds; then the CPU time
 // of the local scan against md5sum of the same file.
+#include <signal.h>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <atomic>
@@ -23,6 +30,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "client/block_index.h"
@@ -31,8 +39,12 @@
 #include "download/session.h"
 #include "platform/crypto.h"
 #include "platform/file.h"
+#include "platform/output_file.h"
+#include "support/http_server.h"
 #include "support/service_fixture.h"
 #include "support/service_launcher.h"
+
+extern char** environ;
 
 namespace {
 
@@ -44,6 +56,9 @@ struct Options {
   uint64_t smallFiles = 20;
   int rounds = 3;
   fs::path work = fs::temp_directory_path() / "tarn-patch-bench";
+  std::string proxy;
+  std::string rttMs = "40";
+  std::string mbit = "200";
 };
 
 bool Flag(const std::string& arg, const char* name, std::string& value) {
@@ -101,8 +116,13 @@ struct Round {
 Round Update(tarn::test::ServiceProcess& service, const fs::path& target, const std::string* old,
              const std::string& md5, uint64_t size) {
   fs::remove(target.string() + ".part");
-  if (old) Write(target, *old);
-  else fs::remove(target);
+  if (old) {
+    // On the disk before the clock starts, so its write-back is not timed.
+    Write(target, *old);
+    tarn::SyncFileToDisk(target.string());
+  } else {
+    fs::remove(target);
+  }
   const size_t before = service.AccessLog().size();
   const std::atomic<bool> pause{false};
   const std::atomic<bool> stop{false};
@@ -141,6 +161,9 @@ int main(int argc, char** argv) {
     else if (Flag(arg, "small-files", v)) o.smallFiles = std::stoull(v);
     else if (Flag(arg, "rounds", v)) o.rounds = std::stoi(v);
     else if (Flag(arg, "work", v)) o.work = v;
+    else if (Flag(arg, "proxy", v)) o.proxy = v;
+    else if (Flag(arg, "rtt-ms", v)) o.rttMs = v;
+    else if (Flag(arg, "mbit", v)) o.mbit = v;
     else {
       std::fprintf(stderr, "unknown argument %s\n", arg.c_str());
       return 2;
@@ -166,7 +189,25 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot start the reference service: %s\n", service.error().c_str());
     return 1;
   }
-  const tarn::test::LoopbackEndpoint endpoint(gLauncher, service.port());
+  // The launcher's requests go to the service, or to the proxy in front of it.
+  int port = service.port();
+  pid_t proxy = -1;
+  if (!o.proxy.empty()) {
+    port = tarn::test::UnusedPort();
+    const std::string listen = std::to_string(port);
+    const std::string to = std::to_string(service.port());
+    std::vector<std::string> args = {o.proxy, "--listen", listen, "--to", to, "--rtt-ms", o.rttMs, "--mbit", o.mbit};
+    std::vector<char*> argvProxy;
+    for (std::string& a : args) argvProxy.push_back(a.data());
+    argvProxy.push_back(nullptr);
+    if (posix_spawn(&proxy, o.proxy.c_str(), nullptr, nullptr, argvProxy.data(), environ) != 0) {
+      std::fprintf(stderr, "cannot start %s\n", o.proxy.c_str());
+      return 1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::printf("through the delay proxy: %s ms round trip, %s Mbit/s\n", o.rttMs.c_str(), o.mbit.c_str());
+  }
+  const tarn::test::LoopbackEndpoint endpoint(gLauncher, port);
 
   struct Case {
     const char* name;
@@ -235,6 +276,10 @@ int main(int argc, char** argv) {
   }
   std::printf("scan of the old copy against the last build's index: %.3f s CPU; md5sum of it: %.3f s CPU (%.2fx)\n",
               Median(scans), Median(sums), Median(scans) / std::max(Median(sums), 1e-6));
+  if (proxy > 0) {
+    kill(proxy, SIGTERM);
+    waitpid(proxy, nullptr, 0);
+  }
   service.Stop();
   fs::remove_all(o.work);
   std::printf("%s\n", ok ? "ok" : "FAILED");
