@@ -50,13 +50,9 @@ bool Md5FromHex(std::string_view hex, std::string& raw) {
 }
 
 std::string Md5ToHex(std::string_view raw) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned char b : raw) {
-    hex += kHex[b >> 4];
-    hex += kHex[b & 15];
-  }
-  return hex;
+  Md5Digest digest{};
+  std::memcpy(digest.data(), raw.data(), std::min(raw.size(), digest.size()));
+  return Md5DigestHex(digest);
 }
 
 uint64_t BlockCount(uint64_t fileSize, uint32_t blockSize) { return (fileSize + blockSize - 1) / blockSize; }

@@ -313,15 +313,7 @@ Assembly Assemble(LauncherContext& ctx, const std::string& requestPath, const st
     }
   }
   Md5Digest digest{};
-  std::string hex;
-  if (hash.Finish(digest)) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    for (unsigned char b : digest) {
-      hex += kHex[b >> 4];
-      hex += kHex[b & 15];
-    }
-  }
-  if (!SameChecksum(hex, md5)) return keep(std::nullopt);
+  if (!hash.Finish(digest) || !SameChecksum(Md5DigestHex(digest), md5)) return keep(std::nullopt);
   if (progress) progress(done);
   fetched.file = std::move(file);
   out.result = DownloadResult::Ok;

@@ -278,13 +278,7 @@ struct Transfer {
     } else if (!hash->Finish(digest)) {
       return false;
     }
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned char b : digest) {
-      hex += kHex[b >> 4];
-      hex += kHex[b & 15];
-    }
-    return SameChecksum(hex, expectedMd5);
+    return SameChecksum(Md5DigestHex(digest), expectedMd5);
   }
 };
 

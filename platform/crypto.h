@@ -19,6 +19,9 @@ using Md5Digest = std::array<unsigned char, 16>;
 // exist), or the digest cannot be computed; digest is then unspecified.
 bool Md5OfFile(const std::string& path, Md5Digest& digest);
 
+// A digest as 32 lower-case hex digits.
+std::string Md5DigestHex(const Md5Digest& digest);
+
 // The MD5 of the file as 32 lower-case hex digits. False with hex empty
 // when the file is not a regular file or cannot be opened or read to its
 // end.
