@@ -130,12 +130,18 @@ struct RangeFetch {
   DownloadFlags flags;
   OutputFile& file;
   HashPipe& hash;
+  const std::string& part;
+  uint64_t size;  // the whole file's
   uint64_t first;
   uint64_t length;
   uint64_t arrived = 0;
   bool lied = false;  // the answer is not the range asked for
   std::optional<DownloadResult> ended;
   std::optional<Clock::time_point> requestedSince;
+  // A server that does not answer ranges sends the whole file with a 200:
+  // it is taken as a whole download takes it, into the ".part" file from
+  // its start, rather than asked for once more.
+  std::optional<HashPipe> whole;
 
   std::optional<DownloadResult> Requested() const {
     if (flags.stop.load()) return DownloadResult::Stopped;
@@ -146,6 +152,14 @@ struct RangeFetch {
   bool OnHead(const HttpHead& head) {
     // Anything but the very range asked for: a 200 carries the whole file,
     // another first byte or length would be spliced in at the wrong place.
+    if (head.status == 200 && (head.contentLength < 0 || static_cast<uint64_t>(head.contentLength) == size)) {
+      if (const WriteStatus opened = OpenOutputFile(part, 0, file); opened != WriteStatus::Ok) {
+        ended = WriteFailure(opened);
+        return false;
+      }
+      whole.emplace(Md5Stream());
+      return true;
+    }
     if (head.status != 206) {
       if (head.status == 200 || head.status == 416) lied = true;
       else ended = DownloadResult::ServerRefused;
@@ -160,7 +174,7 @@ struct RangeFetch {
   }
 
   bool OnData(std::string_view bytes) {
-    if (bytes.size() > length - arrived) {
+    if (bytes.size() > (whole ? size : length) - arrived) {
       lied = true;
       return false;
     }
@@ -168,7 +182,8 @@ struct RangeFetch {
       ended = WriteFailure(written);
       return false;
     }
-    hash.Feed(bytes);
+    if (whole) whole->Feed(bytes);
+    else hash.Feed(bytes);
     arrived += bytes.size();
     ThrottleReceived(ctx, bytes.size(), [this] { return Requested().has_value(); });
     return !StopNow(true);
@@ -217,6 +232,7 @@ std::optional<std::string> FetchIndex(LauncherContext& ctx, const std::string& i
 struct Assembly {
   std::optional<DownloadResult> result;  // none: the file should come whole
   bool touched = false;                  // the ".part" file was written
+  bool cameWhole = false;                // a range was answered with the whole file
 };
 
 // Builds the ".part" file from plan, from what it already holds on.
@@ -286,9 +302,9 @@ Assembly Assemble(LauncherContext& ctx, const std::string& requestPath, const st
         writeOut();
       }
     } else {
-      RangeFetch fetch{.ctx = ctx, .flags = flags, .file = file, .hash = hash, .first = piece.offset + skip,
-                       .length = piece.length - skip, .arrived = 0, .lied = false, .ended = {},
-                       .requestedSince = {}};
+      RangeFetch fetch{.ctx = ctx, .flags = flags, .file = file, .hash = hash, .part = part, .size = size,
+                       .first = piece.offset + skip, .length = piece.length - skip, .arrived = 0, .lied = false,
+                       .ended = {}, .requestedSince = {}, .whole = {}};
       HttpRequest request = FileRequest(ctx, requestPath, size, fetch.first);
       request.rangeLength = fetch.length;
       const HttpResult result =
@@ -297,6 +313,25 @@ Assembly Assemble(LauncherContext& ctx, const std::string& requestPath, const st
                                             .idle = [&] { return !fetch.StopNow(false); }});
       LogRefusal(ctx, ServiceEndpointInUse(ctx), result);
       fetched.movedBytes += fetch.arrived;
+      if (fetch.whole) {
+        // What the ".part" file holds now is the start of the whole file.
+        done = fetch.arrived;
+        if (fetch.lied) return keep(std::nullopt);
+        if (fetch.ended) return keep(fetch.ended);
+        if (result.end != HttpEnd::Complete || done != size) return keep(DownloadResult::NetworkError);
+        Md5Digest digest{};
+        if (!fetch.whole->Finish(digest) || !SameChecksum(Md5DigestHex(digest), md5)) {
+          out.result = DownloadResult::Corrupt;
+          RemoveFile(part);
+          return out;
+        }
+        LogLine(ctx.log, "сервер не отдаёт диапазоны: файл пришёл целиком");
+        if (progress) progress(done);
+        fetched.file = std::move(file);
+        out.result = DownloadResult::Ok;
+        out.cameWhole = true;
+        return out;
+      }
       done += fetch.arrived;
       if (fetch.lied) {
         LogLine(ctx.log, "сервер ответил не тем диапазоном: файл скачивается целиком");
@@ -434,12 +469,15 @@ std::optional<DownloadResult> PatchFromOldCopy(LauncherContext& ctx, const std::
       Assemble(ctx, requestPath, part, old, plan, size, md5, flags, progress, fetched);
   // The old copy must have held still from the scan to the last copy.
   const bool steady = StampOf(old) == before;
-  if (assembled.result == DownloadResult::Ok && steady) {
+  if (assembled.result == DownloadResult::Ok && (steady || assembled.cameWhole)) {
     fetched.target = targetPath;
     fetched.inMemory = false;
-    fetched.patched = true;
+    fetched.patched = !assembled.cameWhole;
     return DownloadResult::Ok;
   }
+  // A whole file that is not the listed one is what the whole road would
+  // have brought too.
+  if (assembled.result == DownloadResult::Corrupt) return assembled.result;
   if (assembled.result && assembled.result != DownloadResult::Ok && steady) return assembled.result;
   fetched.file = OutputFile();
   if (assembled.touched) RemoveFile(part);

@@ -53,7 +53,9 @@ uint64_t FetchedBytes(const std::vector<PatchPiece>& plan);
 // that changed meanwhile, or a result whose MD5 is not the list's. A ".part"
 // file is untouched when that is known before the assembly starts, and
 // removed after, since it may then hold what a lying index put there.
-// Other results keep the ".part" file for the next call.
+// A range answered with the whole file (a 200 of the listed size) is
+// taken as the whole download would take it: Ok with patched unset, or
+// Corrupt. Other results keep the ".part" file for the next call.
 std::optional<DownloadResult> PatchFromOldCopy(LauncherContext& ctx, const std::string& requestPath,
                                                const std::string& targetPath, std::string_view md5, uint64_t size,
                                                DownloadFlags flags, const ProgressCallback& progress,

@@ -209,12 +209,14 @@ TEST_F(Patching, AnythingDoubtfulFallsBackToTheWholeFile) {
     const char* why;
     std::function<Reply(const SeenRequest&)> index;
     std::function<Reply(const SeenRequest&)> range;
+    bool rangeAnsweredWhole = false;  // the whole file came as the answer to a range
   } cases[] = {
       {"no index", [](const SeenRequest&) { return Reply(404, "no"); }, {}},
       {"malformed index", [&](const SeenRequest&) { return Reply(200, index_.substr(5)); }, {}},
       {"index of another file", [&](const SeenRequest&) { return Reply(200, otherIndex); }, {}},
       {"lying index", [&](const SeenRequest&) { return Reply(200, lyingIndex); }, {}},
-      {"200 to a range", {}, [&](const SeenRequest&) { return Reply(200, fresh_); }},
+      {"200 to a range", {}, [&](const SeenRequest&) { return Reply(200, fresh_); }, true},
+      {"200 of another length", {}, [&](const SeenRequest&) { return Reply(200, fresh_ + "x"); }},
       {"another Content-Range", {},
        [&](const SeenRequest& r) {
          Reply reply = FileReply(fresh_, r);
@@ -238,12 +240,25 @@ TEST_F(Patching, AnythingDoubtfulFallsBackToTheWholeFile) {
     rangeReply_ = c.range;
     ScriptedServer server(ctx_, [this](const SeenRequest& r) { return Answer(r); });
     ASSERT_NO_FATAL_FAILURE(GetAndPlace(false));
-    // The last request is the whole file's, from the start.
+    // The last request is the whole file's, from the start; or the range
+    // that the whole file answered, then taken as it came.
     const std::vector<SeenRequest> seen = server.requests();
     ASSERT_FALSE(seen.empty());
     EXPECT_EQ(seen.back().target, request_);
-    EXPECT_FALSE(seen.back().hasRange);
+    EXPECT_EQ(seen.back().hasRange, c.rangeAnsweredWhole);
+    if (c.rangeAnsweredWhole) {
+      EXPECT_EQ(seen.size(), 2u);
+    }
   }
+  // A whole answer that is not the listed file is Corrupt, as by the whole
+  // road, and nothing is placed.
+  test::WriteFile(target_, old_);
+  rangeReply_ = [&](const SeenRequest&) { return Reply(200, old_); };
+  ScriptedServer server(ctx_, [this](const SeenRequest& r) { return Answer(r); });
+  FetchedFile fetched;
+  EXPECT_EQ(Get(fetched), DownloadResult::Corrupt);
+  EXPECT_EQ(test::ReadFile(target_), old_);
+  EXPECT_FALSE(fs::exists(PartPath(target_.string())));
 }
 
 TEST_F(Patching, AnInterruptedPatchResumesWithoutFetchingAgain) {
