@@ -33,7 +33,6 @@ constexpr size_t kCopyPiece = 1u << 20;
 constexpr size_t kMostRanges = 4096;
 // The index answer's stall limits, as for a short service call.
 constexpr int kIndexTotalMs = 60000;
-constexpr auto kProgressInterval = std::chrono::milliseconds(200);
 constexpr uint64_t kWriteOutBytes = 8u << 20;
 
 // A bit per slot of weak sums, so most positions that start no listed
@@ -266,7 +265,6 @@ Assembly Assemble(LauncherContext& ctx, const std::string& requestPath, const st
     out.result = DownloadResult::WriteError;
     return out;
   }
-  Clock::time_point lastProgress = Clock::now();
   // The disk starts on the file while it grows, so the flush before the
   // rename waits only for the tail, as for a whole download.
   uint64_t writtenOutTo = done;
@@ -279,7 +277,6 @@ Assembly Assemble(LauncherContext& ctx, const std::string& requestPath, const st
     // What arrived is on the disk for the next call.
     const WriteStatus committed = CommitOutputFile(file);
     out.result = committed == WriteStatus::Ok || !result ? result : WriteFailure(committed);
-    if (progress) progress(done);
     return out;
   };
   for (const PatchPiece& piece : plan) {
@@ -342,10 +339,6 @@ Assembly Assemble(LauncherContext& ctx, const std::string& requestPath, const st
       if (result.end != HttpEnd::Complete || fetch.arrived != fetch.length) return keep(DownloadResult::NetworkError);
     }
     writeOut();
-    if (progress && Clock::now() - lastProgress >= kProgressInterval) {
-      lastProgress = Clock::now();
-      progress(done);
-    }
   }
   Md5Digest digest{};
   if (!hash.Finish(digest) || !SameChecksum(Md5DigestHex(digest), md5)) return keep(std::nullopt);

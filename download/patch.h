@@ -55,7 +55,9 @@ uint64_t FetchedBytes(const std::vector<PatchPiece>& plan);
 // removed after, since it may then hold what a lying index put there.
 // A range answered with the whole file (a 200 of the listed size) is
 // taken as the whole download would take it: Ok with patched unset, or
-// Corrupt. Other results keep the ".part" file for the next call.
+// Corrupt. Other results keep the ".part" file for the next call. progress
+// hears only of a file that is whole (its size): the copies are no bytes
+// moved, and a patch that falls back must not have shown bytes it drops.
 std::optional<DownloadResult> PatchFromOldCopy(LauncherContext& ctx, const std::string& requestPath,
                                                const std::string& targetPath, std::string_view md5, uint64_t size,
                                                DownloadFlags flags, const ProgressCallback& progress,
