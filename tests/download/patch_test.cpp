@@ -217,6 +217,11 @@ TEST_F(Patching, AnythingDoubtfulFallsBackToTheWholeFile) {
       {"lying index", [&](const SeenRequest&) { return Reply(200, lyingIndex); }, {}},
       {"200 to a range", {}, [&](const SeenRequest&) { return Reply(200, fresh_); }, true},
       {"200 of another length", {}, [&](const SeenRequest&) { return Reply(200, fresh_ + "x"); }},
+      {"old copy rewritten meanwhile", {},
+       [&](const SeenRequest& r) {
+         test::WriteFile(target_, Bytes(old_.size(), 12));
+         return FileReply(fresh_, r);
+       }},
       {"another Content-Range", {},
        [&](const SeenRequest& r) {
          Reply reply = FileReply(fresh_, r);
