@@ -1,6 +1,7 @@
 #include "bridge/text.h"
 
 #include <cstdint>
+#include <cstdio>
 
 namespace tarn {
 namespace {
@@ -176,6 +177,22 @@ std::string JsonUnescape(std::string_view raw) {
 
 std::string JsonString(std::string_view json, std::string_view key) {
   return JsonUnescape(JsonField(json, key));
+}
+
+std::string FormatSize(uint64_t bytes) {
+  static constexpr const char* kUnits[] = {"Б", "КБ", "МБ", "ГБ", "ТБ"};
+  double x = static_cast<double>(bytes);
+  int i = 0;
+  while (x >= 1024 && i < 4) {
+    x *= 1.0 / 1024;
+    ++i;
+  }
+  char text[64];
+  std::snprintf(text, sizeof text, i == 0 ? "%.0f %s" : (x < 10 ? "%.2f %s" : "%.1f %s"), x, kUnits[i]);
+  std::string out = text;
+  for (char& c : out)
+    if (c == '.') c = ',';
+  return out;
 }
 
 }  // namespace tarn

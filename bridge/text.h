@@ -3,6 +3,7 @@
 // come with platform/unicode.h). Events are written from fixed
 // templates and incoming JSON is read one field at a time: there is no JSON
 // tree anywhere, so these few functions define the wire format.
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -40,5 +41,9 @@ std::string JsonUnescape(std::string_view raw);
 // The decoded string value of one field: JsonUnescape(JsonField(...)).
 // This is what a Command's payload fields mean to the workers.
 std::string JsonString(std::string_view json, std::string_view key);
+
+// "0 Б", "1,50 КБ", "10,0 МБ", "3,20 ГБ": powers of 1024 up to ТБ, two
+// decimals below 10, one from 10, always with a decimal comma.
+std::string FormatSize(uint64_t bytes);
 
 }  // namespace tarn

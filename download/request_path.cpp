@@ -20,4 +20,10 @@ std::string FileRequestPath(std::string_view listPath, std::string_view md5) {
   return path;
 }
 
+std::string BlockIndexRequestPath(std::string_view fileRequestPath) {
+  constexpr std::string_view kFile = "/api/file?";
+  if (!fileRequestPath.starts_with(kFile) || fileRequestPath.find("&h=") == std::string_view::npos) return {};
+  return "/api/blocks?" + std::string(fileRequestPath.substr(kFile.size()));
+}
+
 }  // namespace tarn

@@ -16,4 +16,9 @@ bool IsMd5Hex(std::string_view text);
 // these bytes even after a newer build replaced the file under its name.
 std::string FileRequestPath(std::string_view listPath, std::string_view md5 = {});
 
+// Where the block index of the file that fileRequestPath asks for is
+// served: the same query under "/api/blocks". Only a request that names the
+// MD5 has one (an index describes one content); empty otherwise.
+std::string BlockIndexRequestPath(std::string_view fileRequestPath);
+
 }  // namespace tarn

@@ -64,6 +64,10 @@ struct FetchedFile {
   // After ServerRefused: the seconds the service asked to wait before the
   // next try (its Retry-After); -1 when it named none.
   int64_t retryAfterSeconds = -1;
+  // The bytes the service sent for this file in this call, and whether
+  // they were a patch's index and ranges rather than the file whole.
+  uint64_t movedBytes = 0;
+  bool patched = false;
 };
 
 // What a DownloadSession tells of a file once it is done with it.

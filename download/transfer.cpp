@@ -13,6 +13,7 @@
 #include "download/fetch_workers.h"
 #include "download/hash_pipe.h"
 #include "download/limiter.h"
+#include "download/patch.h"
 #include "platform/crypto.h"
 #include "platform/file.h"
 #include "platform/http.h"
@@ -277,13 +278,7 @@ struct Transfer {
     } else if (!hash->Finish(digest)) {
       return false;
     }
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned char b : digest) {
-      hex += kHex[b >> 4];
-      hex += kHex[b & 15];
-    }
-    return SameChecksum(hex, expectedMd5);
+    return SameChecksum(Md5DigestHex(digest), expectedMd5);
   }
 };
 
@@ -298,6 +293,8 @@ uint64_t ResumeOffset(const std::string& part, const std::optional<uint64_t>& si
   }
   return offset;
 }
+
+}  // namespace
 
 // The request for requestPath from offset on.
 HttpRequest FileRequest(LauncherContext& ctx, const std::string& requestPath, const std::optional<uint64_t>& size,
@@ -324,6 +321,8 @@ HttpRequest FileRequest(LauncherContext& ctx, const std::string& requestPath, co
   if (request.receiveWindowBytes > 0) request.bufferBytes = request.receiveWindowBytes;
   return request;
 }
+
+namespace {
 
 // Sends request with t taking the answer in.
 HttpEnd RunTransfer(Transfer& t, const HttpRequest& request) {
@@ -408,6 +407,13 @@ DownloadResult Receive(LauncherContext& ctx, const std::string& requestPath, con
   if (const WriteStatus folders = MakeParentFolders(targetPath); folders != WriteStatus::Ok)
     return WriteFailure(folders);
 
+  // A file the disk holds an older copy of comes as a patch when it can;
+  // whatever keeps it from one sends it down the whole road below.
+  if (sizeKnown)
+    if (const std::optional<DownloadResult> patched =
+            PatchFromOldCopy(ctx, requestPath, targetPath, expectedMd5, expectedSize, flags, progress, received))
+      return *patched;
+
   const std::string part = PartPath(targetPath);
   for (;;) {
     const uint64_t offset = ResumeOffset(part, size);
@@ -417,6 +423,7 @@ DownloadResult Receive(LauncherContext& ctx, const std::string& requestPath, con
     t.window = request.receiveWindowBytes;
     const HttpEnd end = RunTransfer(t, request);
     received.retryAfterSeconds = t.retryAfter;
+    received.movedBytes += t.received;
     if (t.rewindow) {
       // What arrived is in the ".part" file; the rest comes on a connection
       // made for the limit now in force, unless a pause or stop came too.

@@ -3,12 +3,14 @@
 // the part of the downloader that DownloadFile and DownloadSession share.
 // For the download layer's own files only.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "bridge/context.h"
 #include "download/result.h"
 #include "download/session.h"
+#include "platform/http.h"
 #include "platform/output_file.h"
 
 namespace tarn {
@@ -19,6 +21,12 @@ DownloadResult WriteFailure(WriteStatus status);
 // Makes targetPath's ".part" file anew with bytes in it, its folders
 // first; the file stays open for the flush. Closed after a failure.
 WriteStatus WriteWholePart(const std::string& targetPath, std::string_view bytes, OutputFile& file);
+
+// The request for a listed file's bytes from offset on, on the thread's
+// kept connection, with the buffer and receive window its size and the
+// speed limit call for.
+HttpRequest FileRequest(LauncherContext& ctx, const std::string& requestPath, const std::optional<uint64_t>& size,
+                        uint64_t offset);
 
 // What Receive hands on: the ".part" file, or for a small file its bytes
 // (inMemory), which nothing has written yet.

@@ -117,22 +117,6 @@ void StartFileProgress(LauncherContext& ctx, TransferCounters& counters, uint64_
   PostIfDue(ctx, counters, nowTick);
 }
 
-std::string FormatSize(uint64_t bytes) {
-  static constexpr const char* kUnits[] = {"Б", "КБ", "МБ", "ГБ", "ТБ"};
-  double x = static_cast<double>(bytes);
-  int i = 0;
-  while (x >= 1024 && i < 4) {
-    x *= 1.0 / 1024;
-    ++i;
-  }
-  char text[64];
-  std::snprintf(text, sizeof text, i == 0 ? "%.0f %s" : (x < 10 ? "%.2f %s" : "%.1f %s"), x, kUnits[i]);
-  std::string out = text;
-  for (char& c : out)
-    if (c == '.') c = ',';
-  return out;
-}
-
 void SetStageAndPost(LauncherContext& ctx, InstallStage stage) {
   {
     std::lock_guard lock(ctx.install.lock);

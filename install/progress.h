@@ -7,6 +7,7 @@
 
 #include "bridge/context.h"
 #include "bridge/install_state.h"
+#include "bridge/text.h"
 
 namespace tarn {
 
@@ -61,9 +62,5 @@ void FailInstall(LauncherContext& ctx, const std::string& message);
 // FailInstall with the counts of what is on the disk now, so a failed run
 // never shows files or bytes that did not land.
 void FailWithCounts(LauncherContext& ctx, const std::string& message, uint64_t files, uint64_t bytes);
-
-// "0 Б", "1,50 КБ", "10,0 МБ", "3,20 ГБ": powers of 1024 up to ТБ, two
-// decimals below 10, one from 10, always with a decimal comma.
-std::string FormatSize(uint64_t bytes);
 
 }  // namespace tarn

@@ -19,6 +19,9 @@ using Md5Digest = std::array<unsigned char, 16>;
 // exist), or the digest cannot be computed; digest is then unspecified.
 bool Md5OfFile(const std::string& path, Md5Digest& digest);
 
+// A digest as 32 lower-case hex digits.
+std::string Md5DigestHex(const Md5Digest& digest);
+
 // The MD5 of the file as 32 lower-case hex digits. False with hex empty
 // when the file is not a regular file or cannot be opened or read to its
 // end.
@@ -49,6 +52,12 @@ class Md5Stream {
   struct State;
   std::unique_ptr<State> state_;
 };
+
+using Sha256Digest = std::array<unsigned char, 32>;
+
+// SHA-256 of bytes held in memory (one block of a file); false when the
+// digest cannot be computed.
+bool Sha256Of(std::string_view bytes, Sha256Digest& digest);
 
 // Whether signature is an RSASSA-PKCS1-v1_5 signature with MD5 over data,
 // checked with the RSA key of publicKeyPem (a "PUBLIC KEY" PEM block, that

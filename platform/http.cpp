@@ -116,6 +116,12 @@ bool IsLoopbackHost(std::string_view host) {
   return true;
 }
 
+std::string RangeValue(const HttpRequest& request) {
+  if (request.rangeLength > 0)
+    return std::to_string(request.rangeFrom) + "-" + std::to_string(request.rangeFrom + request.rangeLength - 1);
+  return request.rangeFrom > 0 ? std::to_string(request.rangeFrom) + "-" : std::string();
+}
+
 std::string WireTarget(std::string_view target) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;

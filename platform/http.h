@@ -50,6 +50,9 @@ struct HttpRequest {
   // Asks for the body from this byte on ("Range: bytes=N-"); 0 sends no
   // Range header.
   uint64_t rangeFrom = 0;
+  // Above 0: asks for exactly this many bytes from rangeFrom on ("Range:
+  // bytes=N-M"), rangeFrom 0 included.
+  uint64_t rangeLength = 0;
   // The largest piece handed to HttpSink::body; 0 leaves the backend's own.
   size_t bufferBytes = 0;
   // Goes out on the calling thread's kept connection when the previous
@@ -179,6 +182,10 @@ int64_t RetryAfterSecondsNow(std::string_view value);
 // everything else, dot segments included, as it stands. Shared by every
 // backend.
 std::string WireTarget(std::string_view target);
+
+// What follows "bytes=" in the request's Range header ("N-" or "N-M"); empty
+// when it asks for the whole body. Shared by every backend.
+std::string RangeValue(const HttpRequest& request);
 
 // Sends the request on a direct connection and hands the response to the
 // sink.

@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 
 options=("$@")
 [ ${#options[@]} -gt 0 ] || options=(-runs=20000)
-targets=${TARGETS:-"json base64 file_list accounts_file install_files version_file download_head dispatch service_url build_floor epoch_table"}
+targets=${TARGETS:-"json base64 file_list accounts_file install_files version_file download_head dispatch service_url build_floor epoch_table block_index"}
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 

@@ -8,6 +8,7 @@
 #include "bridge/install_state.h"
 #include "bridge/log.h"
 #include "bridge/parallel.h"
+#include "bridge/text.h"
 #include "client/discovery.h"
 #include "client/epoch.h"
 #include "client/file_list.h"
@@ -118,10 +119,18 @@ void ShowDownloaded(LauncherContext& ctx, StatusRows& rows, size_t done, size_t 
   PostProgress(ctx, "Обновление клиента", static_cast<uint32_t>(percent), false);
 }
 
+// What the files fetched cost on the wire against their whole sizes, when
+// any of them came as a patch.
+struct WireCost {
+  uint64_t moved = 0;
+  uint64_t whole = 0;
+  bool patched = false;
+};
+
 // Fetches every file of toUpdate into the client folder, several at once,
 // and returns how many did not arrive whole or could not be put in place.
 size_t DownloadFiles(LauncherContext& ctx, StatusRows& rows, const std::string& clientDir,
-                     const std::vector<FileEntry>& toUpdate, bool sizesKnown) {
+                     const std::vector<FileEntry>& toUpdate, bool sizesKnown, WireCost& cost) {
   const size_t count = toUpdate.size();
   rows.back() = MakeStateRow(RowState::Ok, "Требуют обновления: " + std::to_string(count) + " файлов", "Готово");
   rows.push_back(MakeStateRow(RowState::Run, "Загружаю", "0%"));
@@ -161,8 +170,12 @@ size_t DownloadFiles(LauncherContext& ctx, StatusRows& rows, const std::string& 
   // The rows and the percent follow the list, whichever worker finishes.
   size_t j = 0;
   while (workers.Next(j, [&session] { session.Poll(); })) {
-    if (results[j] == DownloadResult::Ok)
+    if (results[j] == DownloadResult::Ok) {
+      cost.moved += fetched[j].movedBytes;
+      cost.whole += toUpdate[j].size;
+      cost.patched = cost.patched || fetched[j].patched;
       session.Place(std::move(fetched[j]), j);
+    }
     else
       failed(toUpdate[j], results[j]);
     ShowDownloaded(ctx, rows, j + 1, count, failures);
@@ -173,13 +186,18 @@ size_t DownloadFiles(LauncherContext& ctx, StatusRows& rows, const std::string& 
 }
 
 // The last rows and "progress" of an update that had files to fetch.
-void FinishDownload(LauncherContext& ctx, StatusRows& rows, const FileList& list, size_t failures) {
+void FinishDownload(LauncherContext& ctx, StatusRows& rows, const FileList& list, size_t failures,
+                    const WireCost& cost) {
   if (failures > 0) {
     // The old build number stays, so the next check still offers the update.
     rows[kDownloadRow] = MakeStateRow(RowState::Bad, "Обновление завершено с ошибками", "Ошибки");
     PostProgress(ctx, "Обновление завершено с ошибками", 100, true);
   } else {
     rows[kDownloadRow] = MakeStateRow(RowState::Ok, "Все файлы обновлены", "Готово");
+    // What the old copies saved the player, when they saved anything.
+    if (cost.patched)
+      rows.push_back(MakeStateRow(RowState::Ok,
+                                  "Скачано " + FormatSize(cost.moved) + " вместо " + FormatSize(cost.whole), "Готово"));
     StampShowAndCheck(ctx, list);
     PostProgress(ctx, "Клиент обновлён", 100, true);
   }
@@ -213,7 +231,9 @@ void RunUpdate(LauncherContext& ctx) {
     FinishUnchanged(ctx, rows, list);
     return;
   }
-  FinishDownload(ctx, rows, list, DownloadFiles(ctx, rows, clientDir, toUpdate, list.sizesKnown));
+  WireCost cost;
+  const size_t failures = DownloadFiles(ctx, rows, clientDir, toUpdate, list.sizesKnown, cost);
+  FinishDownload(ctx, rows, list, failures, cost);
 }
 
 }  // namespace

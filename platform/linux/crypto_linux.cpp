@@ -122,6 +122,13 @@ bool Md5Stream::Finish(Md5Digest& digest) {
   return EVP_DigestFinal_ex(state_->ctx.get(), digest.data(), &length) == 1 && length == digest.size();
 }
 
+bool Sha256Of(std::string_view bytes, Sha256Digest& digest) {
+  const ClearErrorsOnExit clear;
+  unsigned int length = 0;
+  return EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, EVP_sha256(), nullptr) == 1 &&
+         length == digest.size();
+}
+
 bool VerifyRsaMd5Signature(std::string_view publicKeyPem, std::string_view data, std::string_view signature) {
   if (publicKeyPem.empty() || signature.empty()) return false;
   const ClearErrorsOnExit clear;

@@ -281,9 +281,9 @@ bool BuildHeaders(const std::vector<std::string>& lines, HeaderList& headers) {
 // copies the URL and range strings, so they may end with this call.
 bool Prepare(CURL* h, const HttpRequest& request, Exchange& x, curl_slist* headers) {
   const std::string url = ServiceUrl(request.host, request.port, request.secure, request.target);
-  const std::string range = std::to_string(request.rangeFrom) + "-";
+  const std::string range = RangeValue(request);
   bool ok = ApplyBasics(h, request, url, headers) && ApplyMethod(h, request) && ApplyCallbacks(h, x);
-  if (request.rangeFrom > 0) ok = ok && curl_easy_setopt(h, CURLOPT_RANGE, range.c_str()) == CURLE_OK;
+  if (!range.empty()) ok = ok && curl_easy_setopt(h, CURLOPT_RANGE, range.c_str()) == CURLE_OK;
   if (request.bufferBytes > 0)
     ok = ok && curl_easy_setopt(h, CURLOPT_BUFFERSIZE, static_cast<long>(request.bufferBytes)) == CURLE_OK;
   if (request.receiveWindowBytes > 0) {

@@ -50,6 +50,19 @@ bool Md5OfFile(const std::string& path, Md5Digest& digest) {
   return CryptGetHashParam(hash.get(), HP_HASHVAL, digest.data(), &size, 0) && size == digest.size();
 }
 
+bool Sha256Of(std::string_view bytes, Sha256Digest& digest) {
+  Provider provider;
+  Hash hash;
+  // The plain provider has no SHA-256; the AES one does.
+  if (!CryptAcquireContextW(provider.Out(), nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) return false;
+  if (!CryptCreateHash(provider.get(), CALG_SHA_256, 0, 0, hash.Out())) return false;
+  if (bytes.size() > (1u << 30)) return false;
+  if (!CryptHashData(hash.get(), reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()), 0))
+    return false;
+  DWORD size = static_cast<DWORD>(digest.size());
+  return CryptGetHashParam(hash.get(), HP_HASHVAL, digest.data(), &size, 0) && size == digest.size();
+}
+
 namespace {
 
 // No list key is near this size; anything larger is not a key.

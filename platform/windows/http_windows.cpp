@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/http.h"
+#include "platform/windows/wide.h"
 #include "platform/windows/winhttp_exchange.h"
 
 namespace tarn {
@@ -90,7 +91,8 @@ HttpResult SendHttpRequest(const HttpRequest& request, const HttpSink& sink) {
   if (!opened) return {.reason = RefusedInClear(request.host, request.secure) ? kRefusedInClearReason : ""};
   if (limits.totalMs > 0)
     x.SetDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(limits.totalMs));
-  if (request.rangeFrom > 0 && !x.AddHeader(L"Range: bytes=" + std::to_wstring(request.rangeFrom) + L"-")) return {};
+  if (const std::string range = RangeValue(request); !range.empty() && !x.AddHeader(ToWide("Range: bytes=" + range)))
+    return {};
 
   // Asked while a step waits on the network, so a pause or stop never
   // waits for the next piece.

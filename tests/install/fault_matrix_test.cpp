@@ -396,6 +396,68 @@ const KillRow kKillRows[] = {
 INSTANTIATE_TEST_SUITE_P(Points, KilledLauncher, ::testing::ValuesIn(kKillRows),
                          [](const auto& row) { return std::string(row.param.name); });
 
+// An update that patches a pack from its old copy, killed at one point,
+// then run again to the end: the pack is the next build's byte for byte,
+// and what the first run fetched is not fetched again.
+
+struct PatchKillRow {
+  const char* name;
+  const char* kill;
+};
+
+void PrintTo(const PatchKillRow& row, std::ostream* os) { *os << row.name; }
+
+class KilledPatch : public Matrix, public ::testing::WithParamInterface<PatchKillRow> {};
+
+TEST_P(KilledPatch, ResumesToTheNextBuildFetchingNothingTwice) {
+  const PatchKillRow& row = GetParam();
+  const std::string pack = Random(2'500'000, 4);
+  WriteFile(site_ / "client" / "data" / "huge.pck", pack);
+  ASSERT_TRUE(test::PublishSite(site_, 3));
+  ASSERT_NO_FATAL_FAILURE(StartService({"--throttle", kThrottle}));
+  Completes(Begin());
+  ASSERT_EQ(ReadFile(Folder() / "data" / "huge.pck"), pack);
+  // The next build: two stretches changed, so two ranges.
+  std::string next = pack;
+  for (size_t i = 600'001; i < 900'001; ++i) next[i] = static_cast<char>(~next[i]);
+  for (size_t i = 1'800'001; i < 2'000'001; ++i) next[i] = static_cast<char>(~next[i]);
+  WriteFile(site_ / "client" / "data" / "huge.pck", next);
+  ASSERT_TRUE(test::PublishSite(site_, 4));
+  const size_t before = service_.AccessLog().size();
+
+  const std::string update = ScriptLine("client.update") + ":wait\n";
+  Killed(update, row.kill);
+  EXPECT_EQ(ReadFile(Folder() / "data" / "huge.pck"), pack) << "nothing is placed before it is whole";
+  const test::ProgramRun rerun = Launch(update);
+  EXPECT_EQ(rerun.exitCode, 0) << rerun.err;
+  EXPECT_TRUE(ReadFile(Folder() / "data" / "huge.pck") == next);
+  EXPECT_EQ(ReadFile(Folder() / "config" / "element" / "version.sw").substr(0, 2), "4 ");
+  EXPECT_FALSE(fs::exists(Folder() / "data" / "huge.pck.part"));
+  // Two ranges of whole 16 KiB blocks over the changes, each sent once but
+  // for what a kill may lose in flight.
+  uint64_t fetched = 0;
+  const std::vector<test::AccessEntry> log = service_.AccessLog();
+  for (size_t i = before; i < log.size(); ++i) {
+    if (log[i].target != test::FileTarget("data\\huge.pck")) continue;
+    EXPECT_NE(log[i].range, "-") << "the pack came whole";
+    fetched += log[i].bytes;
+  }
+  const uint64_t ranges = (900'001 / 16384 + 1 - 600'001 / 16384 + 2'000'001 / 16384 + 1 - 1'800'001 / 16384) * 16384;
+  EXPECT_GE(fetched, ranges);
+  EXPECT_LE(fetched, ranges + kTwiceLimit);
+}
+
+// The old copy is read before the first write of the ".part" file; the
+// copies come in 1 MiB writes, the ranges in smaller ones.
+const PatchKillRow kPatchKillRows[] = {
+    {"AfterTheScanBeforeTheFirstWrite", "open:part#1"},
+    {"InTheFirstRange", "write:part#3"},
+    {"BeforeTheRename", "rename:part#1"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Points, KilledPatch, ::testing::ValuesIn(kPatchKillRows),
+                         [](const auto& row) { return std::string(row.param.name); });
+
 // ---------------------------------------------------------------------------
 // The service misbehaving. Rows that end in a retry wait its 2 s (the 500
 // row 2 + 4 s): the engine's retry waits are part of what is checked.

@@ -93,12 +93,21 @@ grep -q '"update":{"available":false' <<<"$events" || fail "verify's update chec
 step "update to a new build"
 printf 'changed' >>"$(find "$work/site/client" -type f -name '*.pck' | sort | head -n1)"
 echo "new file of build 4" >"$work/site/client/added.txt"
+# A pack large enough for a block index changes in the middle: the update
+# patches it from the old copy through the doc's /api/blocks location.
+printf 'patched in the middle' | dd of="$work/site/client/element/models.pck" bs=1 seek=700001 conv=notrunc status=none
 "$publish" site --site "$work/site" --key "$key" --build 4 >/dev/null
 "$publish" static --site "$work/site" --out "$work/www" --news >/dev/null
+"$publish" check --static "$work/www" --key "$root/tools/demo/keys/demo-list-public.pem" \
+  --client "$work/site/client" >/dev/null || fail "the web root's block indexes do not check"
 events=$(launcher '"client.verify"' ':wait')
 grep -q 'added.txt — не совпала контрольная сумма' <<<"$events" || fail "the new build was not seen: $events"
 launcher '"client.update"' ':wait' >/dev/null
 same "after the update"
+grep -q '^/api/blocks?n=[^ ]* 200 ' "$work/nginx/access.log" ||
+  fail "no block index served: $(cat "$work/nginx/access.log")"
+grep -q '^/api/file?n=[^ ]* 206 16384 "bytes=688128-704511"$' "$work/nginx/access.log" ||
+  fail "the changed pack did not come as one range of its changed blocks: $(cat "$work/nginx/access.log")"
 events=$(launcher '"client.verify"' ':wait')
 grep -q '"update":{"available":false' <<<"$events" || fail "after the update: $events"
 echo "static site test passed"

@@ -222,15 +222,18 @@ Reply FileReply(const std::string& content, const SeenRequest& request) {
     reply.body = content;
     return reply;
   }
-  // Only the "bytes=N-" form the downloader sends.
-  const uint64_t from = std::strtoull(request.range.c_str() + 6, nullptr, 10);
+  // The "bytes=N-" and "bytes=N-M" forms the downloader sends.
+  char* end = nullptr;
+  const uint64_t from = std::strtoull(request.range.c_str() + 6, &end, 10);
   if (from >= content.size()) {
     reply.head = Head(416, 0, "Content-Range: bytes */" + std::to_string(content.size()) + "\r\n");
     return reply;
   }
-  reply.body = content.substr(from);
+  uint64_t last = content.size() - 1;
+  if (end && *end == '-' && end[1] != '\0') last = std::min<uint64_t>(last, std::strtoull(end + 1, nullptr, 10));
+  reply.body = content.substr(from, last - from + 1);
   reply.head = Head(206, static_cast<int64_t>(reply.body.size()),
-                    "Content-Range: bytes " + std::to_string(from) + "-" + std::to_string(content.size() - 1) + "/" +
+                    "Content-Range: bytes " + std::to_string(from) + "-" + std::to_string(last) + "/" +
                         std::to_string(content.size()) + "\r\n");
   return reply;
 }

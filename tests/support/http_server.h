@@ -113,7 +113,8 @@ uint16_t UnusedPort();
 std::string Head(int status, int64_t contentLength, const std::string& extraLines = {});
 
 // A file answer with exact range rules: 200 without Range, 206 with a
-// Content-Range from the asked offset, 416 at or past the end.
+// Content-Range from the asked offset to the asked last byte (or the end),
+// 416 at or past the end.
 Reply FileReply(const std::string& content, const SeenRequest& request);
 
 }  // namespace tarn::test

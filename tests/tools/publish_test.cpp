@@ -218,6 +218,52 @@ TEST_F(PublishTest, AStaticWebRootIsCheckedAndAStaleNewsFileGoes) {
       << "one list only";
 }
 
+TEST_F(PublishTest, LargeFilesGetBlockIndexesThatTheCheckerHoldsToTheListAndTheClient) {
+  const fs::path site = dir.path() / "site";
+  const fs::path root = dir.path() / "www";
+  fs::create_directories(site);
+  fs::copy(client, site / "client", fs::copy_options::recursive);
+  std::string pack(1'500'000, '\0');
+  for (size_t i = 0; i < pack.size(); ++i) pack[i] = static_cast<char>(i * 2654435761u >> 13);
+  WriteFile(site / "client" / "data" / "big.pck", pack);
+  ASSERT_EQ(RunShell(Publish("site --site " + Quote(site.string()) + " --key " +
+                             Quote((dir.path() / "priv.pem").string()) + " --build 5")).code, 0);
+  // Only the file of 1 MiB or more has one, at most 1 % of it, in the site
+  // and in the web root alike.
+  const std::string index = Md5Hex(pack) + ".blocks";
+  ASSERT_TRUE(fs::exists(site / "objects" / index));
+  EXPECT_LE(fs::file_size(site / "objects" / index) * 100, pack.size());
+  size_t indexes = 0;
+  for (const auto& e : fs::directory_iterator(site / "objects")) indexes += e.path().extension() == ".blocks";
+  EXPECT_EQ(indexes, 1u);
+  ASSERT_EQ(RunShell(Publish("static --site " + Quote(site.string()) + " --out " + Quote(root.string()))).code, 0);
+  ASSERT_EQ(ReadFile(root / "objects" / index), ReadFile(site / "objects" / index));
+  const std::string check = "check --static " + Quote(root.string()) + " --key " +
+                            Quote((dir.path() / "pub.pem").string()) + " --client " + Quote((site / "client").string());
+  const auto good = RunShell(Publish(check));
+  EXPECT_EQ(good.code, 0) << good.out;
+
+  // A block that is not the client's, then no index at all.
+  std::string bytes = ReadFile(root / "objects" / index);
+  bytes[bytes.size() - 1] = static_cast<char>(~bytes[bytes.size() - 1]);
+  WriteFile(root / "objects" / index, bytes);
+  const auto lying = RunShell(Publish(check));
+  EXPECT_EQ(lying.code, 1);
+  EXPECT_NE(lying.out.find("web root: objects/" + index + " does not match the client's data/big.pck"),
+            std::string::npos) << lying.out;
+  fs::remove(root / "objects" / index);
+  const auto missing = RunShell(Publish(check));
+  EXPECT_NE(missing.out.find("web root: missing: objects/" + index + " (data/big.pck)"), std::string::npos)
+      << missing.out;
+
+  // The index goes with its object once the file has left the list.
+  fs::remove(site / "client" / "data" / "big.pck");
+  ASSERT_EQ(RunShell(Publish("site --site " + Quote(site.string()) + " --key " +
+                             Quote((dir.path() / "priv.pem").string()) + " --build 6 --keep-days 0")).code, 0);
+  EXPECT_FALSE(fs::exists(site / "objects" / Md5Hex(pack)));
+  EXPECT_FALSE(fs::exists(site / "objects" / index));
+}
+
 TEST_F(PublishTest, CheckerNamesListsThatAreSignedButUnsafe) {
   const std::string priv = ReadFile(dir.path() / "priv.pem");
   const std::string md5(32, 'a');

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -419,6 +420,56 @@ TEST_F(UpdateEndToEnd, AListedEmptyFileTakesNoBytesOfALongAnswer) {
   EXPECT_EQ(ReadFile(game_ / "empty.dat"), "old");
   EXPECT_FALSE(fs::exists(game_ / "empty.dat.part"));
   EXPECT_LT(service_.BytesSent("/api/file"), 16u << 20);
+}
+
+TEST_F(UpdateEndToEnd, AChangedPackComesAsAPatchAndADamagedOneIsHealedByItsRanges) {
+  std::mt19937 gen(11);
+  std::string pack(3u << 20, '\0');
+  for (char& c : pack) c = static_cast<char>(gen());
+  ASSERT_NO_FATAL_FAILURE(Publish({{"ElementClient.exe", "MZ"}, {"data/pack.pck", pack}}, 5));
+  // The next build changes 100 000 bytes at an odd offset and inserts
+  // 50 000 further on, which shifts everything after them.
+  std::string next = pack;
+  for (size_t i = 1'000'003; i < 1'100'003; ++i) next[i] = static_cast<char>(~next[i]);
+  next.insert(2'000'000, std::string(50'000, 'n'));
+  WriteFile(site_ / "client" / "data" / "pack.pck", next);
+  ASSERT_TRUE(test::PublishSite(site_, 6));
+  SetLocalBuild("5 0\n");
+  ASSERT_NO_FATAL_FAILURE(StartService());
+
+  std::vector<std::string> lines = Run("client.update");
+  EXPECT_TRUE(ReadFile(game_ / "data" / "pack.pck") == next);
+  EXPECT_EQ(ReadFile(VersionFile()).substr(0, 2), "6 ");
+  uint64_t fileBytes = 0;
+  size_t indexes = 0;
+  for (const test::AccessEntry& e : service_.AccessLog()) {
+    if (StartsWith(e.target, "/api/blocks?")) ++indexes;
+    if (!StartsWith(e.target, "/api/file?")) continue;
+    fileBytes += e.bytes;
+    EXPECT_NE(e.range, "-") << "a whole file was fetched";
+  }
+  EXPECT_EQ(indexes, 1u);
+  EXPECT_LT(fileBytes, 100'000u + 50'000u + 4 * 16384u);
+  // The page is told what the patch saved.
+  ASSERT_FALSE(lines.empty());
+  const std::string told = lines.back();
+  EXPECT_NE(told.find("Скачано "), std::string::npos) << told;
+  EXPECT_NE(told.find(" вместо 3,05 МБ"), std::string::npos) << told;
+
+  // A damaged copy is healed by the blocks it lacks, and then nothing differs.
+  std::string damaged = next;
+  for (size_t i = 3'000'000; i < 3'000'100; ++i) damaged[i] = 'x';
+  WriteFile(game_ / "data" / "pack.pck", damaged);
+  const size_t before = service_.AccessLog().size();
+  Run("client.update");
+  EXPECT_TRUE(ReadFile(game_ / "data" / "pack.pck") == next);
+  const std::vector<test::AccessEntry> log = service_.AccessLog();
+  uint64_t healed = 0;
+  for (size_t i = before; i < log.size(); ++i)
+    if (StartsWith(log[i].target, "/api/file?")) healed += log[i].bytes;
+  EXPECT_LE(healed, 2 * 16384u);
+  lines = Run("client.update");
+  EXPECT_NE(lines.back().find("Все файлы на месте"), std::string::npos) << lines.back();
 }
 
 TEST_F(UpdateEndToEnd, TheUpdateCheckTable) {

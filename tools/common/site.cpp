@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bridge/base64.h"
+#include "client/block_index.h"
 #include "client/epoch.h"
 #include "client/file_list.h"
 #include "download/request_path.h"
@@ -164,6 +165,23 @@ bool StoreObject(const fs::path& source, const fs::path& objects, const std::str
   return false;
 }
 
+// Writes objects/<md5>.blocks, the block index a patching launcher reads,
+// for an object large enough to have one, unless it is there already: an
+// object never changes, nor does its index. Built from the object itself,
+// whose bytes were checked against its name.
+bool StoreBlockIndex(const fs::path& objects, const std::string& md5, uint64_t size, std::string& error) {
+  if (size < kBlockIndexMinBytes) return true;
+  std::error_code ec;
+  const fs::path target = objects / (md5 + kBlockIndexSuffix);
+  if (fs::is_regular_file(fs::symlink_status(target, ec))) return true;
+  BlockIndex index;
+  if (!BuildBlockIndex((objects / md5).string(), size, md5, index)) {
+    error = "cannot index " + (objects / md5).string();
+    return false;
+  }
+  return WriteFileAtomic(target, WriteBlockIndex(index), error);
+}
+
 int64_t NowSeconds() {
   return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
       .count();
@@ -197,6 +215,7 @@ bool RetireObjects(const fs::path& objects, const std::set<std::string>& listed,
     const int64_t retired = found == since.end() ? now : found->second;
     if (now - retired >= keep) {
       std::error_code removed;
+      fs::remove(objects / (name + kBlockIndexSuffix), removed);
       if (fs::remove(entry.path(), removed)) continue;
     }
     kept += name + " " + std::to_string(retired) + "\n";
@@ -221,6 +240,7 @@ bool PublishSite(const fs::path& site, std::string_view privatePem, int build, b
   std::set<std::string> listed;
   for (const ListFile& f : files) {
     if (!StoreObject(SiteClientDir(site) / fs::path(f.path), SiteObjectsDir(site), f.md5, error)) return false;
+    if (!StoreBlockIndex(SiteObjectsDir(site), f.md5, f.size, error)) return false;
     listed.insert(f.md5);
   }
   // The list goes first: a launcher that sees the new build number must
@@ -279,6 +299,7 @@ bool WriteStaticSite(const fs::path& site, const fs::path& out, bool news, int k
     fs::path source = SiteObjectsDir(site) / md5;
     if (!fs::is_regular_file(fs::symlink_status(source, ec))) source = SiteClientDir(site) / fs::path(path);
     if (!StoreObject(source, SiteObjectsDir(out), md5, error)) return false;
+    if (!StoreBlockIndex(SiteObjectsDir(out), md5, f.size, error)) return false;
     if (!PlaceFile(SiteObjectsDir(out) / md5, folder / name, error)) return false;
     names.insert(std::move(name));
     listed.insert(std::move(md5));
@@ -347,6 +368,32 @@ std::vector<std::string> CheckStaticRoot(const ListCheck& list, const fs::path& 
     differences.push_back("missing: TRN/element/version");
   } else if (int build = -1; !ParseNumber(TrimmedLine(version), build) || build != list.build) {
     differences.push_back("TRN/element/version names another build than the list: " + TrimmedLine(version));
+  }
+  return differences;
+}
+
+std::vector<std::string> CheckBlockIndexes(const ListCheck& list, const fs::path& objects,
+                                           const fs::path& clientDir) {
+  std::vector<std::string> differences;
+  for (const ListFile& entry : list.entries) {
+    if (entry.size < kBlockIndexMinBytes || !IsMd5Hex(entry.md5)) continue;
+    const std::string name = "objects/" + entry.md5 + kBlockIndexSuffix;
+    std::string bytes;
+    BlockIndex index;
+    if (!ReadWholeFile(objects / (entry.md5 + kBlockIndexSuffix), bytes)) {
+      differences.push_back("missing: " + name + " (" + entry.path + ")");
+      continue;
+    }
+    if (!ParseBlockIndex(bytes, index) || index.fileSize != entry.size || index.md5 != entry.md5) {
+      differences.push_back(name + " does not describe " + entry.path);
+      continue;
+    }
+    if (bytes.size() * 100 > entry.size) differences.push_back(name + " is over 1 % of " + entry.path);
+    if (clientDir.empty()) continue;
+    BlockIndex fromClient;
+    if (!BuildBlockIndex((clientDir / fs::path(entry.path)).string(), entry.size, entry.md5, fromClient) ||
+        fromClient.blockSize != index.blockSize || fromClient.blocks != index.blocks)
+      differences.push_back(name + " does not match the client's " + entry.path);
   }
   return differences;
 }

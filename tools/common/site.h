@@ -4,7 +4,9 @@
 //   client/                  the game client, served file by file
 //   objects/<md5>            every listed file's bytes under their MD5,
 //                            never rewritten; objects/retired notes when
-//                            each one left the list
+//                            each one left the list;
+//                            objects/<md5>.blocks the block index of a
+//                            large one, for launchers that patch
 //   TRN/element/files.md5    the signed file list
 //   TRN/element/version      the build number
 //   TRN/element/epochs       the signed epoch table (optional)
@@ -27,6 +29,9 @@ std::filesystem::path SiteEpochsPath(const std::filesystem::path& site);
 std::filesystem::path SiteAccountsPath(const std::filesystem::path& site);
 std::filesystem::path SiteNewsPath(const std::filesystem::path& site);
 std::filesystem::path SiteObjectsDir(const std::filesystem::path& site);
+
+// What follows an object's name in the name of its block index.
+inline constexpr char kBlockIndexSuffix[] = ".blocks";
 
 // How long a file of an earlier build stays served after a publish dropped
 // it from the list: an install or update that began before can still finish.
@@ -79,6 +84,13 @@ bool WriteStaticSite(const std::filesystem::path& site, const std::filesystem::p
 // the listed one under files/, one per file there the list does not name,
 // and one when TRN/element/version names another build than the list.
 std::vector<std::string> CheckStaticRoot(const ListCheck& list, const std::filesystem::path& root);
+
+// What the block indexes under objects lack against the list: one line per
+// listed file large enough for one whose index is missing, does not
+// describe it (size and MD5), or is over 1 % of it; and, with clientDir,
+// one whose blocks are not those of the client's file.
+std::vector<std::string> CheckBlockIndexes(const ListCheck& list, const std::filesystem::path& objects,
+                                           const std::filesystem::path& clientDir);
 
 enum class Resolve { Ok, Refused, NotFound };
 

@@ -35,7 +35,8 @@ const char kUsage[] =
     "      without --news an earlier WEBROOT/news.json is removed\n"
     "  tarn-publish check (--list FILE | --static WEBROOT) --key PUBLIC.pem [--client DIR]\n"
     "      check a list's signature and content, and a client folder or a static web root against\n"
-    "      it: files missing or not as listed, and files the list does not name\n"
+    "      it: files missing or not as listed, and files the list does not name; with --static also\n"
+    "      the block indexes of large files, and with --client their blocks against DIR's files\n"
     "  tarn-publish demo --site DIR [--key PRIVATE.pem] [--build N] [--size-mib N] [--files N] [--seed N] [--force]\n"
     "      make the demo site (default: the demo key, build 3, about 50 MiB in about 300 files)\n";
 
@@ -216,6 +217,11 @@ int Check(const Options& o) {
   }
   if (o.Has("--static")) {
     for (const auto& d : CheckStaticRoot(check, o.Get("--static"))) {
+      std::printf("web root: %s\n", d.c_str());
+      clientOk = false;
+    }
+    const std::string client = o.Has("--client") ? o.Get("--client") : std::string();
+    for (const auto& d : CheckBlockIndexes(check, SiteObjectsDir(o.Get("--static")), client)) {
       std::printf("web root: %s\n", d.c_str());
       clientOk = false;
     }

@@ -188,6 +188,15 @@ void FileServer::Route(httplib::Server& server) {
     }
     ServeFrom(SiteClientDir(site_), listPath, req, res, true);
   });
+  // The block index of an object, for launchers that patch; only ever by
+  // the MD5 (an index describes one content), so no name reaches the disk.
+  server.Get("/api/blocks", [this](const httplib::Request& req, httplib::Response& res) {
+    const std::string md5 = QueryValue(req.target, "h");
+    fs::path index;
+    if (!IsMd5Hex(md5) || ResolveInside(SiteObjectsDir(site_), md5 + kBlockIndexSuffix, index) != Resolve::Ok)
+      return Answer(res, 404, kTextType, "no such index\n");
+    ServeFile(index, md5 + kBlockIndexSuffix, req, res, false);
+  });
   server.Get("/TRN/(.+)", [this](const httplib::Request& req, httplib::Response& res) {
     ServeFrom(SiteUpdateDir(site_), req.matches[1].str(), req, res, false);
   });
