@@ -22,14 +22,13 @@
 #include <thread>
 
 #include "bridge/context.h"
-#include "bridge/dispatch.h"
 #include "bridge/host_slots.h"
 #include "bridge/log.h"
 #include "bridge/tasks.h"
 #include "bridge/text.h"
 #include "platform/file.h"
 #include "platform/paths.h"
-#include "wiring/wiring.h"
+#include "wiring/launcher.h"
 
 namespace tarn {
 namespace {
@@ -93,7 +92,8 @@ bool Directive(LauncherContext& ctx, HeadlessHost& host, const std::string& line
 
 int Run() {
   HeadlessHost host;
-  LauncherContext ctx;
+  Launcher launcher;
+  LauncherContext& ctx = launcher.context;
   const std::string dataFolder = JoinPath(StateDir(), "data");
   MakeFolder(dataFolder);
   InstallHostSlots(ctx,
@@ -124,12 +124,12 @@ int Run() {
     }
     const std::string command = JsonUnescape(std::string_view(line).substr(1, line.size() - 2));
     if (ServeWindowCommand(host, command)) break;
-    Dispatch(ctx, command);
+    Dispatch(launcher, command);
   }
   // The end of the script (or "window.close") closes the launcher: what
   // still runs is asked to stop and waited for.
-  if (CloseLauncher(ctx, kCloseWait)) return 0;
-  // A task that overstayed still holds the context: leave without tearing
+  if (CloseLauncher(launcher, kCloseWait)) return 0;
+  // A task that overstayed still holds the launcher: leave without tearing
   // it down under the task.
   std::lock_guard lock(host.output);
   std::fflush(stdout);
