@@ -26,6 +26,7 @@
 #include "bridge/log.h"
 #include "bridge/tasks.h"
 #include "bridge/text.h"
+#include "host/common/window_layout.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "wiring/launcher.h"
@@ -64,11 +65,16 @@ std::optional<std::string> AnswerDialog(HeadlessHost& host) {
 // The window commands a window host serves before Dispatch sees them.
 // True for "window.close", which ends the run as closing the window does.
 bool ServeWindowCommand(HeadlessHost& host, const std::string& command) {
-  if (command == "window.drag" || command == "window.minimize") {
-    WriteLine(host, R"({"host":{"window":")" + command.substr(7) + "\"}}");
-  } else if (command == "window.close") {
-    WriteLine(host, R"({"host":{"window":"close"}})");
-    return true;
+  switch (ParseWindowCommand(command)) {
+    case WindowCommand::Drag:
+    case WindowCommand::Minimize:
+      WriteLine(host, R"({"host":{"window":")" + command.substr(7) + "\"}}");
+      return false;
+    case WindowCommand::Close:
+      WriteLine(host, R"({"host":{"window":"close"}})");
+      return true;
+    case WindowCommand::Other:
+      break;
   }
   return false;
 }

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "bridge/dispatch.h"
+#include "service/news.h"
 #include "bridge/text.h"
 #include "support/launcher.h"
 #include "support/run_program.h"

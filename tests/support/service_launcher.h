@@ -22,6 +22,7 @@
 
 #include "bridge/context.h"
 #include "bridge/service_endpoint.h"
+#include "wiring/launcher.h"
 #include "support/run_program.h"
 #include "support/service_fixture.h"
 #include "support/temp_dir.h"
@@ -89,9 +90,10 @@ class ServiceLauncherTest : public ::testing::Test {
   std::filesystem::path launcher_ = root_.path() / "launcher";
   std::filesystem::path exe_;
   ServiceProcess service_;
-  // In-process code (the downloader, HttpCall) runs with this context,
+  // In-process code (the downloader, HttpCall) runs with this launcher,
   // which PointInProcessCode points at service_.
-  LauncherContext ctx;
+  Launcher launcher;
+  LauncherContext& ctx = launcher.context;
 
  private:
   std::vector<std::filesystem::path> placed_;

@@ -11,7 +11,7 @@
 #include <tuple>
 #include <vector>
 
-#include "bridge/dispatch.h"
+#include "service/news.h"
 #include "support/launcher.h"
 #include "support/temp_dir.h"
 #include "launcher_fixture.h"
