@@ -15,7 +15,7 @@ constexpr uint64_t kPostMs = 250;
 
 std::string Quoted(std::string_view text) { return "\"" + JsonEscape(text) + "\""; }
 
-// Under InstallLock: brings counts, speed and time left up to date.
+// Under the status lock: brings counts, speed and time left up to date.
 void UpdateLocked(InstallState& s, const TransferCounters& counters, uint64_t currentFileBytes, uint64_t now) {
   const uint64_t total = counters.completedBytes + currentFileBytes;
   if (s.speedTick == 0) {

@@ -10,9 +10,9 @@
 
 namespace tarn {
 
-// Takes InstallLock, writes the stage log line when the stage changed since
-// the last one, builds the Event, releases the lock and posts it. Callers
-// must not hold InstallLock.
+// Takes the status lock (InstallStatus::lock), writes the stage log line
+// when the stage changed since the last one, builds the Event, releases the
+// lock and posts it. Callers must not hold the status lock.
 void PostInstallEvent(InstallContext& ctx);
 
 // {"install":{...}} with its twelve keys in their fixed order, compact.
