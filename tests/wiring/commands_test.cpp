@@ -164,12 +164,14 @@ TEST_F(CommandsTest, TheSpeedLimitIsKeptOnlyWhenThePayloadGivesOne) {
   EXPECT_EQ(Run("speed.limit\n{\"kibps\":\"abc\"}"), V{});
 }
 
-TEST_F(CommandsTest, TheInitialPushWithoutAClientShowsNewsTheInstallScreenAndTheLimit) {
+TEST_F(CommandsTest, TheInitialPushWithoutAClientShowsNewsThenTheInstallScreenThenTheLimit) {
   const V events = Run("ui.ready");
-  ASSERT_EQ(events.size(), 3u);
-  EXPECT_EQ(events[0], R"({"news":[]})");
-  EXPECT_EQ(events[1].rfind(R"({"install":{"stage":"нет")", 0), 0u) << events[1];
-  EXPECT_EQ(events[2], R"({"limit":{"kibps":0}})");
+  ASSERT_GE(events.size(), 3u) << testing::PrintToString(events);
+  EXPECT_EQ(events.front(), R"({"news":[]})");
+  // The install screen asks the service for the list, which nobody serves.
+  for (size_t i = 1; i + 1 < events.size(); ++i) EXPECT_EQ(events[i].rfind(R"({"install":)", 0), 0u) << events[i];
+  EXPECT_NE(events[events.size() - 2].find("Не удалось связаться с сервером обновлений"), std::string::npos);
+  EXPECT_EQ(events.back(), R"({"limit":{"kibps":0}})");
 }
 
 }  // namespace
