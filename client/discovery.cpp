@@ -3,9 +3,9 @@
 #include <array>
 #include <string_view>
 
-#include "client/install_stage.h"
 #include "bridge/log.h"
 #include "client/install_record.h"
+#include "client/install_stage.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
 

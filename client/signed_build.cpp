@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <limits>
 
-#include "client/install_stage.h"
 #include "bridge/log.h"
 #include "bridge/state_file.h"
 #include "client/install_record.h"
+#include "client/install_stage.h"
 #include "client/version_file.h"
 #include "platform/file.h"
 #include "platform/file_ops.h"

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "bridge/context.h"
-#include "download/limiter.h"
 #include "download/fetch_workers.h"
+#include "download/limiter.h"
 #include "download/result.h"
 #include "platform/output_file.h"
 

@@ -1,11 +1,11 @@
 #include <string>
 #include <vector>
 
-#include "install/status.h"
 #include "bridge/parallel.h"
 #include "client/install_record.h"
 #include "client/version_file.h"
 #include "install/engine.h"
+#include "install/status.h"
 #include "platform/crypto.h"
 #include "platform/file.h"
 #include "platform/output_file.h"

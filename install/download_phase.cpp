@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "bridge/host_slots.h"
-#include "install/status.h"
 #include "bridge/log.h"
 #include "client/install_record.h"
 #include "download/request_path.h"
 #include "download/session.h"
 #include "install/progress.h"
+#include "install/status.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "service/call.h"

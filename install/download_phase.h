@@ -2,9 +2,9 @@
 // The download phase of an install run: the plan's files on several
 // connections at once, with pause, stop and three attempts per file.
 #include "bridge/context.h"
-#include "install/status.h"
 #include "install/engine.h"
 #include "install/progress.h"
+#include "install/status.h"
 
 namespace tarn {
 

@@ -6,7 +6,6 @@
 #include <thread>
 #include <vector>
 
-#include "install/status.h"
 #include "bridge/log.h"
 #include "bridge/parallel.h"
 #include "bridge/tasks.h"
@@ -20,6 +19,7 @@
 #include "download/session.h"
 #include "install/download_phase.h"
 #include "install/progress.h"
+#include "install/status.h"
 #include "platform/crypto.h"
 #include "platform/file.h"
 #include "platform/output_file.h"

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "bridge/context.h"
-#include "install/status.h"
 #include "client/file_list.h"
 #include "install/progress.h"
+#include "install/status.h"
 
 namespace tarn {
 

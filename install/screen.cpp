@@ -1,10 +1,10 @@
 #include <string>
 
-#include "install/status.h"
 #include "client/install_folder.h"
 #include "client/install_record.h"
 #include "client/list_fetch.h"
 #include "install/engine.h"
+#include "install/status.h"
 #include "platform/disk.h"
 #include "platform/paths.h"
 

@@ -3,11 +3,11 @@
 #include <cstdio>
 
 #include "bridge/host_slots.h"
-#include "client/writer_guard.h"
 #include "bridge/log.h"
 #include "bridge/page_events.h"
 #include "bridge/text.h"
 #include "client/discovery.h"
+#include "client/writer_guard.h"
 #include "launch/runtime.h"
 #include "platform/paths.h"
 #include "platform/process.h"

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "bridge/host_slots.h"
-#include "client/writer_guard.h"
 #include "bridge/log.h"
 #include "bridge/parallel.h"
 #include "client/discovery.h"
@@ -14,6 +13,7 @@
 #include "client/install_folder.h"
 #include "client/signed_build.h"
 #include "client/version_file.h"
+#include "client/writer_guard.h"
 #include "download/request_path.h"
 #include "download/session.h"
 #include "service/call.h"

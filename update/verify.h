@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "bridge/context.h"
-#include "client/context.h"
 #include "bridge/page_events.h"
+#include "client/context.h"
 #include "client/file_list.h"
 
 namespace tarn {

@@ -7,12 +7,12 @@
 #include <cstdlib>
 #include <string>
 
-#include "wiring/launcher.h"
 #include "host/common/window_layout.h"
 #include "host/gtk/single_instance.h"
 #include "host/gtk/ui_folder.h"
 #include "host/gtk/window_host.h"
 #include "platform/paths.h"
+#include "wiring/launcher.h"
 
 int main() {
   using namespace tarn;

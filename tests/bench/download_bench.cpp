@@ -35,13 +35,13 @@
 #include <vector>
 
 #include "download/request_path.h"
-#include "wiring/launcher.h"
 #include "download/session.h"
-#include "support/service_fixture.h"
 #include "platform/crypto.h"
+#include "support/service_fixture.h"
 #include "support/service_launcher.h"
 #include "tools/common/crypto.h"
 #include "update/update.h"
+#include "wiring/launcher.h"
 
 namespace {
 

@@ -18,13 +18,13 @@
 #include <vector>
 
 #include "bridge/context.h"
-#include "wiring/launcher.h"
 #include "bridge/host_slots.h"
 #include "client/file_list.h"
 #include "client/install_record.h"
 #include "install/engine.h"
 #include "support/temp_dir.h"
 #include "tools/common/crypto.h"
+#include "wiring/launcher.h"
 
 namespace {
 

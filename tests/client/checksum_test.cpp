@@ -1,7 +1,7 @@
 // File checksums and the client's version file, against real files.
 #include "client/version_file.h"
-#include "wiring/launcher.h"
 #include "platform/crypto.h"
+#include "wiring/launcher.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,7 +1,6 @@
 // The floor of signed builds in a data folder of the test's own, and the
 // build a finished install or update stamps.
 #include "client/signed_build.h"
-#include "wiring/launcher.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +10,7 @@
 #include "client/install_record.h"
 #include "support/launcher.h"
 #include "support/temp_dir.h"
+#include "wiring/launcher.h"
 
 namespace tarn {
 namespace {

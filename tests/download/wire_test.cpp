@@ -31,12 +31,12 @@
 #include <vector>
 
 #include "download/fetch_workers.h"
-#include "wiring/launcher.h"
 #include "download/limiter.h"
 #include "download/session.h"
 #include "support/service_launcher.h"
 #include "support/temp_dir.h"
 #include "tools/common/crypto.h"
+#include "wiring/launcher.h"
 
 namespace tarn {
 namespace {

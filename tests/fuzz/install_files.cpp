@@ -4,10 +4,10 @@
 #include <string>
 
 #include "client/install_record.h"
-#include "wiring/launcher.h"
 #include "fuzz.h"
 #include "platform/file.h"
 #include "platform/file_ops.h"
+#include "wiring/launcher.h"
 
 using namespace tarn;
 using fuzz::Check;

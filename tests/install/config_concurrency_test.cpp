@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "bridge/context.h"
-#include "wiring/launcher.h"
 #include "bridge/host_slots.h"
 #include "client/install_record.h"
 #include "support/launcher.h"
 #include "support/temp_dir.h"
+#include "wiring/launcher.h"
 
 namespace tarn {
 namespace {

@@ -1,7 +1,6 @@
 // install.cfg and install.done as real files in a data folder of the
 // test's own.
 #include "client/install_record.h"
-#include "wiring/launcher.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +9,7 @@
 #include "bridge/host_slots.h"
 #include "support/launcher.h"
 #include "support/temp_dir.h"
+#include "wiring/launcher.h"
 
 namespace tarn {
 namespace {

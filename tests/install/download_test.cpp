@@ -19,11 +19,11 @@
 #include <vector>
 
 #include "download/limiter.h"
-#include "wiring/launcher.h"
 #include "download/session.h"
 #include "support/http_server.h"
 #include "support/temp_dir.h"
 #include "tools/common/crypto.h"
+#include "wiring/launcher.h"
 
 namespace tarn {
 namespace {

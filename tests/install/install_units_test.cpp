@@ -9,17 +9,17 @@
 #include <vector>
 
 #include "bridge/context.h"
-#include "wiring/launcher.h"
 #include "bridge/host_slots.h"
-#include "client/writer_guard.h"
 #include "bridge/log.h"
 #include "client/install_folder.h"
 #include "client/install_record.h"
+#include "client/writer_guard.h"
 #include "download/limiter.h"
 #include "install/progress.h"
 #include "platform/linux/mount_table.h"
 #include "platform/paths.h"
 #include "support/temp_dir.h"
+#include "wiring/launcher.h"
 
 namespace tarn {
 namespace {

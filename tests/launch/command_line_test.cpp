@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "bridge/context.h"
-#include "wiring/launcher.h"
 #include "bridge/host_slots.h"
 #include "client/install_record.h"
 #include "launch/game.h"
@@ -14,6 +13,7 @@
 #include "platform/process.h"
 #include "support/launcher.h"
 #include "support/temp_dir.h"
+#include "wiring/launcher.h"
 
 namespace tarn {
 namespace {

@@ -1,7 +1,6 @@
 // Client discovery over real folder trees: the install record first, then
 // the climb from a base folder through the candidate suffixes.
 #include "client/discovery.h"
-#include "wiring/launcher.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +11,7 @@
 #include "platform/file_ops.h"
 #include "support/launcher.h"
 #include "support/temp_dir.h"
+#include "wiring/launcher.h"
 
 namespace tarn {
 namespace {

@@ -12,7 +12,6 @@
 #include <thread>
 
 #include "bridge/context.h"
-#include "wiring/launcher.h"
 #include "bridge/host_slots.h"
 #include "bridge/text.h"
 #include "launch/game.h"
@@ -22,6 +21,7 @@
 #include "support/run_program.h"
 #include "support/service_fixture.h"
 #include "support/temp_dir.h"
+#include "wiring/launcher.h"
 
 namespace tarn {
 namespace {

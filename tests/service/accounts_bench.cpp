@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "bridge/context.h"
-#include "wiring/launcher.h"
 #include "bridge/host_slots.h"
 #include "platform/http.h"
 #include "service/account_commands.h"
 #include "service/account_store.h"
 #include "support/service_fixture.h"
 #include "support/temp_dir.h"
+#include "wiring/launcher.h"
 
 namespace {
 

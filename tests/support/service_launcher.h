@@ -22,10 +22,10 @@
 
 #include "bridge/context.h"
 #include "bridge/service_endpoint.h"
-#include "wiring/launcher.h"
 #include "support/run_program.h"
 #include "support/service_fixture.h"
 #include "support/temp_dir.h"
+#include "wiring/launcher.h"
 
 namespace tarn::test {
 

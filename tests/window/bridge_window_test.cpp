@@ -18,8 +18,8 @@
 #include "bridge/host_slots.h"
 #include "host/gtk/window_host.h"
 #include "support/temp_dir.h"
-#include "x_session.h"
 #include "wiring/launcher.h"
+#include "x_session.h"
 
 // GTK and WebKit keep caches for the life of the process; they are not leaks
 // of ours.

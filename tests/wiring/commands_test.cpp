@@ -70,11 +70,17 @@ std::string DocumentedToolText() {
 
 TEST(Commands, ThePageAndTheTableAgreeOnEveryName) {
   Launcher launcher;
-  std::set<std::string> registered;
+  std::set<std::string> registered, onWindow;
   for (const Command& c : launcher.commands.commands) {
     EXPECT_TRUE(registered.insert(c.name).second) << c.name;
     EXPECT_TRUE(c.handler) << c.name;
+    if (c.runsOn == RunsOn::Window) onWindow.insert(c.name);
   }
+  // Only these touch neither the disk nor the network on the window thread
+  // (what they start runs as a task); anything else there would freeze the
+  // window on a slow disk or line.
+  EXPECT_EQ(onWindow, (std::set<std::string>{"link.open", "open.log", "install.resume", "install.pause",
+                                              "install.stop", "speed.limit"}));
   std::vector<std::string> unreadable;
   const std::set<std::string> sent = PageSends(unreadable);
   EXPECT_EQ(unreadable, V{}) << "a page send the test cannot read";
