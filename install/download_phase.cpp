@@ -42,7 +42,7 @@ enum class FileOutcome { Done, Again, Failed };
 
 // Tells the player of a wait the service asked for, once for the workers
 // that hear the same request at the same time.
-void TellOfServiceWait(InstallContext& ctx, std::atomic<int64_t>& toldUntil, int64_t seconds) {
+void TellOfServiceWait(LauncherContext& ctx, std::atomic<int64_t>& toldUntil, int64_t seconds) {
   const int64_t now = static_cast<int64_t>(InstallTick());
   int64_t until = toldUntil.load();
   if (now < until || !toldUntil.compare_exchange_strong(until, now + seconds * 1000)) return;

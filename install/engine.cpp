@@ -45,7 +45,7 @@ struct RunEnd {
 // The journal speaks for one folder only. A run that settles elsewhere than
 // the folder the journal was written for starts a new one, or files of the
 // listed size in the new folder would be trusted on the old folder's word.
-void ClaimJournal(InstallContext& ctx, const std::string& folder, const std::string& savedFolder) {
+void ClaimJournal(LauncherContext& ctx, const std::string& folder, const std::string& savedFolder) {
   const std::string owner = InstallJournalFolder(ctx);
   const bool belongs = owner.empty() ? folder == savedFolder : owner == folder;
   if (!belongs) StartInstallJournal(ctx, folder);
@@ -111,7 +111,7 @@ bool SettleFolder(InstallContext& ctx, InstallFolderSource source, const std::st
 
 // The first listed path that links inside folder would steer onto a file
 // of the launcher's own; empty when there is none.
-std::string PathReachingLauncher(InstallContext& ctx, const FileList& list, const std::string& folder) {
+std::string PathReachingLauncher(LauncherContext& ctx, const FileList& list, const std::string& folder) {
   LauncherFiles launcher(ctx);
   for (const FileEntry& e : list.entries)
     if (launcher.Reached(ClientFilePath(folder, e.path))) return e.path;
@@ -169,7 +169,7 @@ std::string SpaceRefusal(InstallContext& ctx, const FileList& list, const std::s
 }
 
 // install.cfg says a run into folder is under way, before the first byte.
-void RecordRunStart(InstallContext& ctx, const FileList& list, const std::string& folder, const DownloadPlan& plan) {
+void RecordRunStart(ClientContext& ctx, const FileList& list, const std::string& folder, const DownloadPlan& plan) {
   std::vector<std::pair<std::string, std::string>> record{
       {"path", folder}, {"state", std::string(InstallStageText(InstallStage::Downloading))}};
   if (list.version >= 0) record.emplace_back("version", std::to_string(list.version));

@@ -76,13 +76,13 @@ constexpr size_t kDownloadRow = 2;
 // A launcher kept in the client folder (discovery allows that), or a
 // link there, shares the folder with the launcher's records. True when a
 // listed file would land on them: the update is then refused whole.
-bool RefusedOverLauncher(ClientContext& ctx, StatusRows& rows, const std::string& clientDir,
+bool RefusedOverLauncher(LauncherContext& ctx, StatusRows& rows, const std::string& clientDir,
                          const std::vector<FileEntry>& entries) {
   LauncherFiles launcher(ctx);
   for (const FileEntry& e : entries) {
     if (!launcher.Reached(ClientFilePath(clientDir, e.path))) continue;
     const std::string why = "Файл списка «" + e.path + "» лёг бы на данные лаунчера — обновление отменено";
-    LogLine(ctx.launcher.log, "%s", why.c_str());
+    LogLine(ctx.log, "%s", why.c_str());
     rows.push_back(MakeStateRow(RowState::Bad, why, "Ошибка"));
     PostVerifyRows(ctx, rows);
     PostProgress(ctx, why, 0, true);
@@ -110,7 +110,7 @@ std::vector<FileEntry> FilesThatDiffer(ClientContext& ctx, StatusRows& rows, con
 }
 
 // The download row and the percent after the done-th of count files.
-void ShowDownloaded(ClientContext& ctx, StatusRows& rows, size_t done, size_t count, size_t failures) {
+void ShowDownloaded(LauncherContext& ctx, StatusRows& rows, size_t done, size_t count, size_t failures) {
   const size_t percent = done * 100 / count;
   rows[kDownloadRow] =
       MakeStateRow(failures > 0 ? RowState::Bad : RowState::Run, OfCount("Загружаю", done, count), Percent(percent));
