@@ -1,6 +1,6 @@
 #pragma once
 // One stored game account, as every layer passes it around: the store reads
-// and writes it, the command table looks a password up in a list of them.
+// and writes it, the game's start looks a password up in a list of them.
 #include <string>
 #include <utility>
 #include <vector>

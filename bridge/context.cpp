@@ -2,14 +2,8 @@
 
 namespace tarn {
 
-void RequestInstallStop(LauncherContext& ctx) {
-  ctx.installFlags.stopRequested.exchange(true);
-  ctx.installFlags.pauseRequested.exchange(false);
-}
-
-bool CloseLauncher(LauncherContext& ctx, std::chrono::milliseconds limit, const std::function<void()>& pump) {
+bool StopTasks(LauncherContext& ctx, std::chrono::milliseconds limit, const std::function<void()>& pump) {
   RequestStop(ctx.tasks);
-  RequestInstallStop(ctx);
   if (JoinTasks(ctx.tasks, limit, pump)) return true;
   LogLine(ctx.log, "задачи не закончились за %lld с после закрытия; процесс завершается без них",
           static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(limit).count()));

@@ -3,7 +3,7 @@
 // started at once, never queued. A task owns copies of its inputs and
 // reports only through Events and log lines. The tasks of one launcher
 // belong to its TaskGroup, which the host asks to stop and waits for before
-// the launcher's context goes away, so no task outlives what it works on.
+// the launcher goes away, so no task outlives what it works on.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>

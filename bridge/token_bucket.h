@@ -1,6 +1,6 @@
 #pragma once
-// The download speed limit's arithmetic; the launcher's context keeps the
-// one bucket every transfer of the launcher draws from.
+// The download speed limit's arithmetic; the download layer's SpeedLimit
+// keeps the one bucket every transfer of the launcher draws from.
 #include <chrono>
 #include <cstdint>
 

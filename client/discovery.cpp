@@ -3,9 +3,9 @@
 #include <array>
 #include <string_view>
 
-#include "bridge/install_state.h"
 #include "bridge/log.h"
 #include "client/install_record.h"
+#include "client/install_stage.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
 
@@ -46,15 +46,15 @@ std::string SearchClientDirFrom(const std::string& base) {
 
 std::string SearchClientDir() { return SearchClientDirFrom(ExeDir()); }
 
-std::string FindClientDir(LauncherContext& ctx) {
+std::string FindClientDir(ClientContext& ctx) {
   const std::string recorded = GetConfigValue(ctx, "path");
   if (!recorded.empty() && HoldsClient(recorded)) return recorded;
   std::string found = SearchClientDir();
-  if (found.empty()) LogLine(ctx.log, "клиент не найден: ни записи об установке, ни рядом с лаунчером");
+  if (found.empty()) LogLine(ctx.launcher.log, "клиент не найден: ни записи об установке, ни рядом с лаунчером");
   return found;
 }
 
-bool IsClientInstalled(LauncherContext& ctx) {
+bool IsClientInstalled(ClientContext& ctx) {
   const std::string recorded = GetConfigValue(ctx, "path");
   if (!recorded.empty()) return GetConfigValue(ctx, "state") == InstallStageText(InstallStage::Installed) && HoldsClient(recorded);
   return !SearchClientDir().empty();

@@ -6,13 +6,14 @@
 #include <string>
 
 #include "bridge/context.h"
+#include "client/context.h"
 
 namespace tarn {
 
 // The recorded install folder when ElementClient.exe is there (finished or
 // not, exactly as recorded); otherwise SearchClientDir. Empty, with a log
 // line, when neither finds a client.
-std::string FindClientDir(LauncherContext& ctx);
+std::string FindClientDir(ClientContext& ctx);
 
 // SearchClientDirFrom(ExeDir()).
 std::string SearchClientDir();
@@ -26,6 +27,6 @@ std::string SearchClientDirFrom(const std::string& base);
 // A finished install exists: with an install record, its state is "готово"
 // and its folder holds ElementClient.exe (no search); without one, the
 // search finds a client.
-bool IsClientInstalled(LauncherContext& ctx);
+bool IsClientInstalled(ClientContext& ctx);
 
 }  // namespace tarn

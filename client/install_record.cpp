@@ -56,19 +56,19 @@ bool KeyIs(std::string_view line, std::string_view key) {
 std::string InstallConfigPath(LauncherContext& ctx) { return JoinPath(DataPath(ctx), "install.cfg"); }
 std::string InstallJournalPath(LauncherContext& ctx) { return JoinPath(DataPath(ctx), "install.done"); }
 
-std::string GetConfigValue(LauncherContext& ctx, const std::string& key) {
-  std::lock_guard lock(ctx.configLock);
+std::string GetConfigValue(ClientContext& ctx, const std::string& key) {
+  std::lock_guard lock(ctx.record.mutex);
   for (const std::string& line : ReadConfigLines(ctx))
     if (KeyIs(line, key)) return line.substr(line.find('=') + 1);
   return {};
 }
 
-void SetConfigValue(LauncherContext& ctx, const std::string& key, const std::string& value) {
+void SetConfigValue(ClientContext& ctx, const std::string& key, const std::string& value) {
   SetConfigValues(ctx, {{key, value}});
 }
 
-void SetConfigValues(LauncherContext& ctx, const std::vector<std::pair<std::string, std::string>>& values) {
-  std::lock_guard lock(ctx.configLock);
+void SetConfigValues(ClientContext& ctx, const std::vector<std::pair<std::string, std::string>>& values) {
+  std::lock_guard lock(ctx.record.mutex);
   std::vector<std::string> lines = ReadConfigLines(ctx);
   // The index of the value a line sets, or values.size() for a line kept.
   const auto setBy = [&](const std::string& line) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bridge/context.h"
+#include "client/context.h"
 #include "client/file_list.h"
 
 namespace tarn {
@@ -34,16 +35,16 @@ std::string InstallJournalPath(LauncherContext& ctx);
 // The value of the first line whose key is exactly key (case counts); empty
 // when there is none or the file cannot be read. Values come back as
 // written: not trimmed, and an "=" inside a value is kept.
-std::string GetConfigValue(LauncherContext& ctx, const std::string& key);
+std::string GetConfigValue(ClientContext& ctx, const std::string& key);
 
 // Sets every line of key to key=value, or appends one, and rewrites the
 // file with CR LF line ends, dropping blank lines but keeping lines without
 // "=". The file is replaced whole, so a crash leaves the old or the new
 // content. Failures are not reported: the old file stays as it was.
-void SetConfigValue(LauncherContext& ctx, const std::string& key, const std::string& value);
+void SetConfigValue(ClientContext& ctx, const std::string& key, const std::string& value);
 // The same for several keys in one rewrite: one flush, and a crash leaves
 // all of them old or all new.
-void SetConfigValues(LauncherContext& ctx, const std::vector<std::pair<std::string, std::string>>& values);
+void SetConfigValues(ClientContext& ctx, const std::vector<std::pair<std::string, std::string>>& values);
 
 // The most of install.done that an install by list can need: each entry
 // twice over and the folder line.

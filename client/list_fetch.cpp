@@ -18,7 +18,7 @@ constexpr int64_t kOwnWaitSeconds = 1;
 
 }  // namespace
 
-ListFetch FetchFileList(LauncherContext& ctx, FileList& list) {
+ListFetch FetchFileList(ClientContext& ctx, FileList& list) {
   std::string body;
   uint32_t status = 0;
   bool tooLarge = false;
@@ -29,14 +29,13 @@ ListFetch FetchFileList(LauncherContext& ctx, FileList& list) {
     if (!answered || !AsksToWait(status, retryAfter) || tried == kListTries)
       return tooLarge ? ListFetch::TooLarge : ListFetch::Unreachable;
     const int64_t seconds = ServiceWaitSeconds(retryAfter, kOwnWaitSeconds);
-    LogLine(ctx.log, "список файлов: сервер ответил %u и просит подождать %lld с", status,
+    LogLine(ctx.launcher.log, "список файлов: сервер ответил %u и просит подождать %lld с", status,
             static_cast<long long>(seconds));
     PostToUi(ctx, ServiceWaitEvent(seconds));
     // Closing the launcher, or stopping the install that asked, ends the
     // wait at once.
     if (!WaitUnlessStopped(std::chrono::seconds(seconds), [&ctx] {
-          const InstallFlags& install = ctx.installFlags;
-          return ctx.tasks.stopping().load() || (install.installRunning.load() && install.stopRequested.load());
+          return ctx.launcher.tasks.stopping().load() || (ctx.installStopped && ctx.installStopped());
         }))
       return ListFetch::Unreachable;
   }
@@ -51,7 +50,7 @@ ListFetch FetchFileList(LauncherContext& ctx, FileList& list) {
 
 size_t MaxListBytes() { return kFileListCapBytes; }
 
-std::string ListRefusalText(LauncherContext& ctx, ListFetch fetched, const FileList& list) {
+std::string ListRefusalText(ClientContext& ctx, ListFetch fetched, const FileList& list) {
   if (fetched == ListFetch::TooLarge)
     return "Список файлов на сервере больше " + std::to_string(MaxListBytes() >> 20) +
            " МБ — он слишком велик для этого лаунчера.";

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "bridge/context.h"
+#include "client/context.h"
 #include "client/file_list.h"
 
 namespace tarn {
@@ -21,13 +22,13 @@ enum class ListFetch {
 // Asks the service for "/TRN/element/files.md5". Ok, Malformed and Older
 // fill list; anything else leaves it as it was. A list without a build
 // number is never Older.
-ListFetch FetchFileList(LauncherContext& ctx, FileList& list);
+ListFetch FetchFileList(ClientContext& ctx, FileList& list);
 
 // The largest signed list this launcher reads, in bytes.
 size_t MaxListBytes();
 
 // What is wrong with a TooLarge, Malformed or Older list, as one sentence
 // for the player; each job adds what it did about it.
-std::string ListRefusalText(LauncherContext& ctx, ListFetch fetched, const FileList& list);
+std::string ListRefusalText(ClientContext& ctx, ListFetch fetched, const FileList& list);
 
 }  // namespace tarn

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "bridge/context.h"
+#include "client/context.h"
 #include "client/file_list.h"
 
 namespace tarn {
@@ -29,20 +30,20 @@ std::optional<int32_t> ParseBuildFloor(std::string_view text);
 // never kept one, or a damaged file, which the log names) it falls back on
 // the build install.cfg recorded from the signed list of a finished
 // install, and on -1 (no floor) when there is none either.
-int32_t ReadBuildFloor(LauncherContext& ctx);
+int32_t ReadBuildFloor(ClientContext& ctx);
 
 // Raises the floor to build (never lowers it); the file is replaced whole.
-void RaiseBuildFloor(LauncherContext& ctx, int32_t build);
+void RaiseBuildFloor(ClientContext& ctx, int32_t build);
 
 // The build a finished install or update stands at: the signed list's when
 // it names one, otherwise the version document's answer (documented). The
 // log says when the two disagree.
-std::optional<int32_t> TrustedBuild(LauncherContext& ctx, const FileList& list, std::optional<int32_t> documented);
+std::optional<int32_t> TrustedBuild(ClientContext& ctx, const FileList& list, std::optional<int32_t> documented);
 
 // Stamps TrustedBuild into version.sw and raises the floor to the list's
 // signed build, which a finished install's record then names as well.
 // Returns the build stamped, for the epoch and the update check that follow.
-std::optional<int32_t> StampFinishedBuild(LauncherContext& ctx, const FileList& list,
+std::optional<int32_t> StampFinishedBuild(ClientContext& ctx, const FileList& list,
                                           std::optional<int32_t> documented);
 
 }  // namespace tarn

@@ -100,7 +100,7 @@ void RemoveNotedTemporary(LauncherContext& ctx) {
 
 }  // namespace
 
-std::string FindVersionFile(LauncherContext& ctx) {
+std::string FindVersionFile(ClientContext& ctx) {
   const std::string clientDir = FindClientDir(ctx);
   if (clientDir.empty()) return {};
   std::string folder = clientDir;
@@ -110,7 +110,7 @@ std::string FindVersionFile(LauncherContext& ctx) {
       if (!IsFile(candidate)) continue;
       const std::string full = FullPath(candidate);
       if (full.empty()) continue;
-      LogLine(ctx.log, "файл версии: %s", full.c_str());
+      LogLine(ctx.launcher.log, "файл версии: %s", full.c_str());
       return full;
     }
     folder = SearchParent(folder);
@@ -118,7 +118,7 @@ std::string FindVersionFile(LauncherContext& ctx) {
   return DefaultVersionFile(clientDir);
 }
 
-int32_t ReadClientVersion(LauncherContext& ctx) {
+int32_t ReadClientVersion(ClientContext& ctx) {
   const std::string path = FindVersionFile(ctx);
   if (path.empty()) return -1;
   std::string bytes;
@@ -126,7 +126,7 @@ int32_t ReadClientVersion(LauncherContext& ctx) {
   return LeadingNumber(bytes);
 }
 
-bool WriteClientVersion(LauncherContext& ctx, int32_t build) {
+bool WriteClientVersion(ClientContext& ctx, int32_t build) {
   const std::string path = FindVersionFile(ctx);
   if (path.empty()) return false;
   MakeParentFolders(path);
@@ -145,7 +145,7 @@ bool WriteClientVersion(LauncherContext& ctx, int32_t build) {
                                                    });
   RemoveFile(note);
   if (!written) return false;
-  LogLine(ctx.log, "версия клиента проставлена: %d", build);
+  LogLine(ctx.launcher.log, "версия клиента проставлена: %d", build);
   return true;
 }
 

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "bridge/context.h"
+#include "client/context.h"
 
 namespace tarn {
 
@@ -19,17 +20,17 @@ int32_t LeadingNumber(std::string_view text);
 // holds a version.sw, in the client folder or up to four folders above it
 // (never the file-system root). Without one, the path where it belongs:
 // the client folder + config/element/version.sw. Empty without a client.
-std::string FindVersionFile(LauncherContext& ctx);
+std::string FindVersionFile(ClientContext& ctx);
 
 // The installed build number: the leading number of the version file's
 // first 63 bytes (0 when there is none); nothing past them is read. -1
 // without a client or a readable regular version file (a FIFO or device
 // of that name is refused, never waited on).
-int32_t ReadClientVersion(LauncherContext& ctx);
+int32_t ReadClientVersion(ClientContext& ctx);
 
 // Stamps build into the version file, creating its folders when needed.
 // The file is replaced whole, so a reader or a crash never sees half of it.
 // False without a client or when the file could not be written.
-bool WriteClientVersion(LauncherContext& ctx, int32_t build);
+bool WriteClientVersion(ClientContext& ctx, int32_t build);
 
 }  // namespace tarn

@@ -16,7 +16,7 @@ constexpr auto kLimitLook = std::chrono::milliseconds(250);
 
 }  // namespace
 
-FetchWorkers::FetchWorkers(size_t count, size_t workers, TargetOf target, Fetch fetch, LauncherContext* limitOf)
+FetchWorkers::FetchWorkers(size_t count, size_t workers, TargetOf target, Fetch fetch, DownloadContext* limitOf)
     : count_(count), target_(std::move(target)), fetch_(std::move(fetch)), limitOf_(limitOf), done_(count, 0) {
   workers = std::clamp<size_t>(std::min(workers, count), 1, kMaxWorkers);
   for (size_t i = 0; i < workers; ++i) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bridge/context.h"
+#include "download/limiter.h"
 
 namespace tarn {
 
@@ -31,7 +32,7 @@ class FetchWorkers {
 
   // With limitOf, no more transfers run at once than the launcher's speed
   // limit calls for (ConnectionsUnderLimit), as it stands when each starts.
-  FetchWorkers(size_t count, size_t workers, TargetOf target, Fetch fetch, LauncherContext* limitOf = nullptr);
+  FetchWorkers(size_t count, size_t workers, TargetOf target, Fetch fetch, DownloadContext* limitOf = nullptr);
   // Halts and waits for the workers.
   ~FetchWorkers();
   FetchWorkers(const FetchWorkers&) = delete;
@@ -54,7 +55,7 @@ class FetchWorkers {
   size_t count_;
   TargetOf target_;
   Fetch fetch_;
-  LauncherContext* limitOf_;
+  DownloadContext* limitOf_;
   std::mutex lock_;
   std::condition_variable changed_;
   std::vector<char> done_;  // guarded by lock_

@@ -31,8 +31,8 @@ constexpr uint64_t kMaxWindow = 256u << 10;
 std::string SavedLimitPath(LauncherContext& ctx) { return JoinPath(DataPath(ctx), "speed.cfg"); }
 
 // The launcher's limit, read from speed.cfg at its first use.
-SpeedLimit& Loaded(LauncherContext& ctx) {
-  SpeedLimit& l = ctx.speedLimit;
+SpeedLimit& Loaded(DownloadContext& ctx) {
+  SpeedLimit& l = ctx.speed;
   std::call_once(l.loaded, [&ctx, &l] {
     std::lock_guard lock(l.lock);
     l.bucket.SetRate(SavedKibps(ctx) * 1024, Clock::now());
@@ -43,16 +43,16 @@ SpeedLimit& Loaded(LauncherContext& ctx) {
 
 }  // namespace
 
-void SetDownloadLimit(LauncherContext& ctx, uint64_t bytesPerSecond) {
+void SetDownloadLimit(DownloadContext& ctx, uint64_t bytesPerSecond) {
   SpeedLimit& l = Loaded(ctx);
   std::lock_guard lock(l.lock);
   l.bucket.SetRate(bytesPerSecond, Clock::now());
   l.rate.store(bytesPerSecond);
 }
 
-uint64_t DownloadLimit(LauncherContext& ctx) { return Loaded(ctx).rate.load(); }
+uint64_t DownloadLimit(DownloadContext& ctx) { return Loaded(ctx).rate.load(); }
 
-void ThrottleReceived(LauncherContext& ctx, uint64_t bytes, const std::function<bool()>& cancelled) {
+void ThrottleReceived(DownloadContext& ctx, uint64_t bytes, const std::function<bool()>& cancelled) {
   SpeedLimit& l = Loaded(ctx);
   if (l.rate.load(std::memory_order_relaxed) == 0) return;
   Clock::duration wait;
@@ -102,18 +102,18 @@ uint64_t SavedKibps(LauncherContext& ctx) {
   return kibps;
 }
 
-void ApplySpeedLimit(LauncherContext& ctx, const std::string& kibps) {
+void ApplySpeedLimit(DownloadContext& ctx, const std::string& kibps) {
   uint64_t value = 0;
   if (!ParseKibps(kibps, value)) return;
   SetDownloadLimit(ctx, value * 1024);
   MakeFolder(DataPath(ctx));
   if (!ReplaceFileAtomically(SavedLimitPath(ctx), "kibps=" + std::to_string(value) + "\r\n"))
-    LogLine(ctx.log, "ограничение скорости не сохранено: %s", SavedLimitPath(ctx).c_str());
-  LogLine(ctx.log, "ограничение скорости: %s", value == 0 ? "нет" : (std::to_string(value) + " КБ/с").c_str());
+    LogLine(ctx.launcher.log, "ограничение скорости не сохранено: %s", SavedLimitPath(ctx).c_str());
+  LogLine(ctx.launcher.log, "ограничение скорости: %s", value == 0 ? "нет" : (std::to_string(value) + " КБ/с").c_str());
   PostSpeedLimit(ctx);
 }
 
-void PostSpeedLimit(LauncherContext& ctx) {
+void PostSpeedLimit(DownloadContext& ctx) {
   PostToUi(ctx, R"({"limit":{"kibps":)" + std::to_string(DownloadLimit(ctx) / 1024) + "}}");
 }
 

@@ -1,7 +1,6 @@
 #pragma once
 // The player's cap on download speed: one token bucket for the whole
-// launcher (its context's), so every connection of every task together
-// stays under it.
+// launcher, so every connection of every task together stays under it.
 // Bytes are counted as they are taken from the network; a transfer that
 // runs ahead waits before it reads on, and the sender slows down with it.
 #include <chrono>
@@ -11,20 +10,37 @@
 #include <string>
 #include <string_view>
 
+#include <atomic>
+
 #include "bridge/context.h"
 #include "bridge/token_bucket.h"
+#include "client/context.h"
 
 namespace tarn {
 
+// The one download speed limit every transfer of the launcher draws from.
+struct SpeedLimit {
+  std::mutex lock;
+  TokenBucket bucket;             // guarded by lock
+  std::atomic<uint64_t> rate{0};  // the bucket's rate, for the way without a limit
+  std::once_flag loaded;          // the saved limit is read at the first use
+};
+
+// What the download layer's functions reach: the client layer's parts and
+// the speed limit.
+struct DownloadContext : ClientContext {
+  SpeedLimit& speed;
+};
+
 // The launcher's limit in bytes per second; 0: none. The saved one until
 // set otherwise.
-void SetDownloadLimit(LauncherContext& ctx, uint64_t bytesPerSecond);
-uint64_t DownloadLimit(LauncherContext& ctx);
+void SetDownloadLimit(DownloadContext& ctx, uint64_t bytesPerSecond);
+uint64_t DownloadLimit(DownloadContext& ctx);
 
 // Counts bytes just received against the limit and waits while the
 // process is ahead of it. cancelled is asked at least every 100 ms; true
 // ends the wait at once. A changed limit applies to a wait already running.
-void ThrottleReceived(LauncherContext& ctx, uint64_t bytes, const std::function<bool()>& cancelled);
+void ThrottleReceived(DownloadContext& ctx, uint64_t bytes, const std::function<bool()>& cancelled);
 
 // Connections a task keeps open at once under the limit (0: none): one
 // per 128 KiB/s of it, at least one, at most most. More connections than
@@ -49,8 +65,8 @@ uint64_t SavedKibps(LauncherContext& ctx);
 
 // The "speed.limit" Command: a valid value is kept, applied at once and
 // announced; anything else is ignored.
-void ApplySpeedLimit(LauncherContext& ctx, const std::string& kibps);
+void ApplySpeedLimit(DownloadContext& ctx, const std::string& kibps);
 // {"limit":{"kibps":N}} with the limit in force, for the page.
-void PostSpeedLimit(LauncherContext& ctx);
+void PostSpeedLimit(DownloadContext& ctx);
 
 }  // namespace tarn

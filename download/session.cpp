@@ -52,7 +52,7 @@ constexpr size_t kMaxPendingMemory = 8u << 20;
 
 std::string PartPath(const std::string& targetPath) { return targetPath + ".part"; }
 
-DownloadResult DownloadFile(LauncherContext& ctx, const std::string& requestPath, const std::string& targetPath,
+DownloadResult DownloadFile(DownloadContext& ctx, const std::string& requestPath, const std::string& targetPath,
                             std::string_view expectedMd5, uint64_t expectedSize, DownloadFlags flags,
                             const ProgressCallback& progress, bool sizeKnown) {
   Received received;
@@ -62,7 +62,7 @@ DownloadResult DownloadFile(LauncherContext& ctx, const std::string& requestPath
   return FlushAndRename(received.file, PartPath(targetPath), targetPath);
 }
 
-DownloadSession::DownloadSession(LauncherContext& ctx, PlacedCallback placed, BeforeFlush beforeFlush)
+DownloadSession::DownloadSession(DownloadContext& ctx, PlacedCallback placed, BeforeFlush beforeFlush)
     : ctx_(ctx), placed_(std::move(placed)), beforeFlush_(std::move(beforeFlush)) {}
 
 DownloadSession::~DownloadSession() {

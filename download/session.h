@@ -17,6 +17,7 @@
 
 #include "bridge/context.h"
 #include "download/fetch_workers.h"
+#include "download/limiter.h"
 #include "download/result.h"
 #include "platform/output_file.h"
 
@@ -49,7 +50,7 @@ std::string PartPath(const std::string& targetPath);
 // fills the disk). The ".part" file survives every result but Ok and
 // Corrupt, so the next call continues where this one ended. Two calls for
 // the same target must not run at once.
-DownloadResult DownloadFile(LauncherContext& ctx, const std::string& requestPath, const std::string& targetPath,
+DownloadResult DownloadFile(DownloadContext& ctx, const std::string& requestPath, const std::string& targetPath,
                             std::string_view expectedMd5, uint64_t expectedSize, DownloadFlags flags,
                             const ProgressCallback& progress, bool sizeKnown = false);
 
@@ -100,7 +101,7 @@ using BeforeFlush = std::function<void(const std::string& partPath)>;
 // the transfers reuse that thread's kept connection.
 class DownloadSession {
  public:
-  DownloadSession(LauncherContext& ctx, PlacedCallback placed, BeforeFlush beforeFlush = {});
+  DownloadSession(DownloadContext& ctx, PlacedCallback placed, BeforeFlush beforeFlush = {});
   // Finishes every flush and rename still running, without reporting them
   // any more: the caller may already be gone. Call Drain first to hear them.
   ~DownloadSession();
@@ -154,7 +155,7 @@ class DownloadSession {
   void FlushAndPlace(std::deque<Pending>& batch) const;
   void WaitUntil(const std::function<bool()>& ready);
 
-  LauncherContext& ctx_;
+  DownloadContext& ctx_;
   PlacedCallback placed_;
   BeforeFlush beforeFlush_;
   std::mutex lock_;

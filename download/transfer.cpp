@@ -69,7 +69,7 @@ size_t WindowUnder(uint64_t limit) {
 }
 
 struct Transfer {
-  Transfer(LauncherContext& c, DownloadFlags f, const ProgressCallback& p, std::optional<uint64_t> size,
+  Transfer(DownloadContext& c, DownloadFlags f, const ProgressCallback& p, std::optional<uint64_t> size,
            std::string partPath, std::string targetPath, uint64_t from, bool check, std::string* keep)
       : ctx(c),
         flags(f),
@@ -85,7 +85,7 @@ struct Transfer {
     if (hash && from == 0 && size && *size >= kPipeAfterBytes) StartPipe();
   }
 
-  LauncherContext& ctx;
+  DownloadContext& ctx;
   DownloadFlags flags;
   const ProgressCallback& progress;
   std::optional<uint64_t> expectedSize;  // none when the list does not say
@@ -297,7 +297,7 @@ uint64_t ResumeOffset(const std::string& part, const std::optional<uint64_t>& si
 }  // namespace
 
 // The request for requestPath from offset on.
-HttpRequest FileRequest(LauncherContext& ctx, const std::string& requestPath, const std::optional<uint64_t>& size,
+HttpRequest FileRequest(DownloadContext& ctx, const std::string& requestPath, const std::optional<uint64_t>& size,
                         uint64_t offset) {
   const ServiceEndpoint endpoint = ServiceEndpointInUse(ctx);
   HttpRequest request;
@@ -398,7 +398,7 @@ WriteStatus WriteWholePart(const std::string& targetPath, std::string_view bytes
   return written;
 }
 
-DownloadResult Receive(LauncherContext& ctx, const std::string& requestPath, const std::string& targetPath,
+DownloadResult Receive(DownloadContext& ctx, const std::string& requestPath, const std::string& targetPath,
                        std::string_view expectedMd5, uint64_t expectedSize, DownloadFlags flags,
                        const ProgressCallback& progress, bool sizeKnown, bool keepSmall, Received& received) {
   if (flags.stop.load()) return DownloadResult::Stopped;

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "bridge/context.h"
+#include "download/limiter.h"
 #include "download/result.h"
 #include "download/session.h"
 #include "platform/http.h"
@@ -35,7 +36,7 @@ using Received = FetchedFile;
 // Fetches and checks one file into its ".part" file, or into memory when
 // keepSmall allows it for a small one. Ok: received holds exactly the
 // listed bytes, not yet forced to the disk.
-DownloadResult Receive(LauncherContext& ctx, const std::string& requestPath, const std::string& targetPath,
+DownloadResult Receive(DownloadContext& ctx, const std::string& requestPath, const std::string& targetPath,
                        std::string_view expectedMd5, uint64_t expectedSize, DownloadFlags flags,
                        const ProgressCallback& progress, bool sizeKnown, bool keepSmall, Received& received);
 

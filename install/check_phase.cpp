@@ -1,11 +1,11 @@
 #include <string>
 #include <vector>
 
-#include "bridge/install_state.h"
 #include "bridge/parallel.h"
 #include "client/install_record.h"
 #include "client/version_file.h"
 #include "install/engine.h"
+#include "install/status.h"
 #include "platform/crypto.h"
 #include "platform/file.h"
 #include "platform/output_file.h"
@@ -21,7 +21,7 @@ enum : char { kMissing, kInJournal, kToHash, kSame, kDifferent, kSkipped };
 
 // First, in list order, what is cheap: which files exist and which the
 // journal vouches for. The indices of the rest, to be hashed, go to toHash.
-std::vector<char> FirstLook(LauncherContext& ctx, const FileList& list, const std::string& folder,
+std::vector<char> FirstLook(InstallContext& ctx, const FileList& list, const std::string& folder,
                             std::vector<size_t>& toHash) {
   const InstallJournal journal = LoadInstallJournal(ctx, InstallJournalLimit(list));
   std::vector<char> found(list.entries.size(), kMissing);
@@ -42,7 +42,7 @@ std::vector<char> FirstLook(LauncherContext& ctx, const FileList& list, const st
 
 }  // namespace
 
-bool CheckInstalledFiles(LauncherContext& ctx, const FileList& list, const std::string& folder,
+bool CheckInstalledFiles(InstallContext& ctx, const FileList& list, const std::string& folder,
                          TransferCounters& counters, DownloadPlan& plan) {
   const size_t count = list.entries.size();
   // Only what the first look could not settle is hashed, on every core.
@@ -57,7 +57,7 @@ bool CheckInstalledFiles(LauncherContext& ctx, const FileList& list, const std::
   const auto settleUpTo = [&](size_t end) {
     for (; next < end && !stopped; ++next) {
       const size_t i = next;
-      if (found[i] == kSkipped || ctx.installFlags.stopRequested.load()) {
+      if (found[i] == kSkipped || ctx.flags.stopRequested.load()) {
         stopped = true;
         return;
       }
@@ -72,9 +72,9 @@ bool CheckInstalledFiles(LauncherContext& ctx, const FileList& list, const std::
       }
       if (i % kCheckPostEvery == 0) {
         {
-          std::lock_guard lock(ctx.install.lock);
-          ctx.install.state.doneFiles = i + 1;
-          ctx.install.state.doneBytes = counters.completedBytes;
+          std::lock_guard lock(ctx.status.lock);
+          ctx.status.state.doneFiles = i + 1;
+          ctx.status.state.doneBytes = counters.completedBytes;
         }
         PostInstallEvent(ctx);
       }
@@ -85,7 +85,7 @@ bool CheckInstalledFiles(LauncherContext& ctx, const FileList& list, const std::
       [&](size_t j) {
         const size_t i = toHash[j];
         // After a stop the rest is only skipped: nothing of it counts.
-        if (ctx.installFlags.stopRequested.load()) {
+        if (ctx.flags.stopRequested.load()) {
           found[i] = kSkipped;
           return;
         }
@@ -95,7 +95,7 @@ bool CheckInstalledFiles(LauncherContext& ctx, const FileList& list, const std::
       },
       [&](size_t j) { settleUpTo(toHash[j] + 1); });
   settleUpTo(count);
-  return !stopped && !ctx.installFlags.stopRequested.load();
+  return !stopped && !ctx.flags.stopRequested.load();
 }
 
 }  // namespace tarn

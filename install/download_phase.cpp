@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "bridge/host_slots.h"
-#include "bridge/install_state.h"
 #include "bridge/log.h"
 #include "client/install_record.h"
 #include "download/request_path.h"
 #include "download/session.h"
 #include "install/progress.h"
+#include "install/status.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "service/call.h"
@@ -52,7 +52,7 @@ void TellOfServiceWait(LauncherContext& ctx, std::atomic<int64_t>& toldUntil, in
 // Up to three attempts at one file, with the waits between them, on a
 // worker of its own. A failed attempt also asks the workers to go easier
 // on the service.
-FileOutcome DownloadOne(LauncherContext& ctx, DownloadSession& session, FetchWorkers& workers, const FileEntry& entry,
+FileOutcome DownloadOne(InstallContext& ctx, DownloadSession& session, FetchWorkers& workers, const FileEntry& entry,
                         bool sizeKnown, const std::string& target, DownloadFlags flags,
                         const ProgressCallback& progress, std::atomic<int64_t>& toldUntil, DownloadResult& result,
                         FetchedFile& fetched) {
@@ -73,12 +73,12 @@ FileOutcome DownloadOne(LauncherContext& ctx, DownloadSession& session, FetchWor
     }
     workers.Shrink();
     const std::string text = DownloadResultText(result);
-    LogLine(ctx.log, "повтор %s (попытка %d): %s", entry.path.c_str(), tried, text.c_str());
+    LogLine(ctx.launcher.log, "повтор %s (попытка %d): %s", entry.path.c_str(), tried, text.c_str());
     if (tried == kFileTries) return FileOutcome::Failed;
     int64_t seconds = kWaitStepSeconds * tried;
     if (result == DownloadResult::ServerRefused && fetched.retryAfterSeconds >= 0) {
       seconds = ServiceWaitSeconds(fetched.retryAfterSeconds, seconds);
-      LogLine(ctx.log, "%s: сервер просит подождать %lld с (попросил %lld)", entry.path.c_str(),
+      LogLine(ctx.launcher.log, "%s: сервер просит подождать %lld с (попросил %lld)", entry.path.c_str(),
               static_cast<long long>(seconds), static_cast<long long>(fetched.retryAfterSeconds));
       TellOfServiceWait(ctx, toldUntil, seconds);
     }
@@ -93,7 +93,7 @@ FileOutcome DownloadOne(LauncherContext& ctx, DownloadSession& session, FetchWor
 // order. The counters are shared with the workers through this alone.
 class InFlight {
  public:
-  InFlight(LauncherContext& ctx, TransferCounters& counters, size_t count)
+  InFlight(InstallContext& ctx, TransferCounters& counters, size_t count)
       : ctx_(ctx), counters_(counters), held_(count, 0) {}
 
   // A file starts with onDisk bytes already in its ".part" file: they count
@@ -130,7 +130,7 @@ class InFlight {
   }
 
   std::mutex lock_;
-  LauncherContext& ctx_;
+  InstallContext& ctx_;
   TransferCounters& counters_;   // guarded by lock_ while workers run
   std::vector<uint64_t> held_;   // guarded by lock_
   uint64_t total_ = 0;           // guarded by lock_: the sum of held_
@@ -153,7 +153,7 @@ struct RoundEnd {
 // The plan's files named by todo, several at once, until all came or a
 // pause, a stop or a failure ends the round. Files that came are handed to
 // the session in list order, so their journal lines and counts keep it.
-RoundEnd DownloadRound(LauncherContext& ctx, const DownloadPlan& plan, const std::vector<size_t>& todo,
+RoundEnd DownloadRound(InstallContext& ctx, const DownloadPlan& plan, const std::vector<size_t>& todo,
                        const std::string& folder, DownloadSession& session, TransferCounters& counters) {
   RoundEnd end;
   std::vector<Slot> slots(todo.size());
@@ -164,16 +164,16 @@ RoundEnd DownloadRound(LauncherContext& ctx, const DownloadPlan& plan, const std
   // failure that ends the run.
   std::atomic<bool> halt{false};
   std::atomic<int64_t> toldUntil{0};
-  const DownloadFlags flags{ctx.installFlags.pauseRequested, halt};
+  const DownloadFlags flags{ctx.flags.pauseRequested, halt};
   FetchWorkers workers(
       todo.size(), FetchWorkers::kMaxWorkers, [&targets](size_t j) -> const std::string& { return targets[j]; },
       [&](size_t j, FetchWorkers& self) {
         const FileEntry& entry = *plan.entries[todo[j]];
         Slot& slot = slots[j];
-        if (halt.load() || ctx.installFlags.pauseRequested.load()) return false;
+        if (halt.load() || ctx.flags.pauseRequested.load()) return false;
         {
-          std::lock_guard lock(ctx.install.lock);
-          ctx.install.state.file = entry.path;
+          std::lock_guard lock(ctx.status.lock);
+          ctx.status.state.file = entry.path;
         }
         inFlight.Start(j, BytesOnDisk(targets[j], entry.size));
         slot.outcome = DownloadOne(
@@ -185,8 +185,8 @@ RoundEnd DownloadRound(LauncherContext& ctx, const DownloadPlan& plan, const std
       &ctx);
   const auto idle = [&] {
     session.Poll();
-    if (ctx.installFlags.stopRequested.load()) halt.store(true);
-    if (halt.load() || ctx.installFlags.pauseRequested.load()) workers.Halt();
+    if (ctx.flags.stopRequested.load()) halt.store(true);
+    if (halt.load() || ctx.flags.pauseRequested.load()) workers.Halt();
   };
   // A pause or stop lets the round run dry: no new file starts, and the
   // ones in flight end at their next quiet moment.
@@ -221,7 +221,7 @@ RoundEnd DownloadRound(LauncherContext& ctx, const DownloadPlan& plan, const std
 // checked; its journal line follows once the downloader reports its data on
 // the disk and the file under its own name, so the journal never speaks for
 // a file a power cut could take back.
-bool DownloadPhase(LauncherContext& ctx, const DownloadPlan& plan, const std::string& folder,
+bool DownloadPhase(InstallContext& ctx, const DownloadPlan& plan, const std::string& folder,
                    TransferCounters& counters) {
   // What is on the disk under its own name: the files the check found, and
   // those the downloader has placed since. A failure shows these, not the
@@ -256,12 +256,12 @@ bool DownloadPhase(LauncherContext& ctx, const DownloadPlan& plan, const std::st
   std::vector<size_t> todo(plan.entries.size());
   for (size_t i = 0; i < todo.size(); ++i) todo[i] = i;
   while (!todo.empty()) {
-    while (ctx.installFlags.pauseRequested.load() && !ctx.installFlags.stopRequested.load()) {
+    while (ctx.flags.pauseRequested.load() && !ctx.flags.stopRequested.load()) {
       session.Poll();
       PostHalted(ctx, InstallStage::Paused);
       std::this_thread::sleep_for(kPauseRepeat);
     }
-    if (ctx.installFlags.stopRequested.load()) break;
+    if (ctx.flags.stopRequested.load()) break;
     if (unplaced) return fail(*unplaced, unplacedResult);
     RoundEnd round = DownloadRound(ctx, plan, todo, folder, session, counters);
     if (round.failed) return fail(*round.failed, round.result);
@@ -270,7 +270,7 @@ bool DownloadPhase(LauncherContext& ctx, const DownloadPlan& plan, const std::st
   // Every file received is on the disk and journalled before the run says
   // it stopped or goes on to finish.
   session.Drain();
-  if (ctx.installFlags.stopRequested.load()) {
+  if (ctx.flags.stopRequested.load()) {
     PostHalted(ctx, InstallStage::Resumable);
     return false;
   }

@@ -4,12 +4,13 @@
 #include "bridge/context.h"
 #include "install/engine.h"
 #include "install/progress.h"
+#include "install/status.h"
 
 namespace tarn {
 
 // The files of the plan into folder; false when the run ended here (stop or
 // failure, already posted).
-bool DownloadPhase(LauncherContext& ctx, const DownloadPlan& plan, const std::string& folder,
+bool DownloadPhase(InstallContext& ctx, const DownloadPlan& plan, const std::string& folder,
                    TransferCounters& counters);
 
 }  // namespace tarn

@@ -6,7 +6,6 @@
 #include <thread>
 #include <vector>
 
-#include "bridge/install_state.h"
 #include "bridge/log.h"
 #include "bridge/parallel.h"
 #include "bridge/tasks.h"
@@ -20,6 +19,7 @@
 #include "download/session.h"
 #include "install/download_phase.h"
 #include "install/progress.h"
+#include "install/status.h"
 #include "platform/crypto.h"
 #include "platform/file.h"
 #include "platform/output_file.h"
@@ -53,7 +53,7 @@ void ClaimJournal(LauncherContext& ctx, const std::string& folder, const std::st
 
 // The build the client was stamped with: the signed list's, or without one
 // the service's answer now, if it gave one.
-std::optional<int32_t> Finish(LauncherContext& ctx, const FileList& list, const std::string& folder) {
+std::optional<int32_t> Finish(InstallContext& ctx, const FileList& list, const std::string& folder) {
   const std::optional<int32_t> stamped = StampFinishedBuild(ctx, list, FetchServerBuild(ctx));
   const int32_t build = stamped.value_or(-1);
   // The journal goes first: a run cut off between the two then re-checks
@@ -63,8 +63,8 @@ std::optional<int32_t> Finish(LauncherContext& ctx, const FileList& list, const 
   RemoveFile(InstallJournalPath(ctx));
   SetConfigValue(ctx, "state", std::string(InstallStageText(InstallStage::Installed)));
   {
-    std::lock_guard lock(ctx.install.lock);
-    InstallState& s = ctx.install.state;
+    std::lock_guard lock(ctx.status.lock);
+    InstallState& s = ctx.status.state;
     s.stage = InstallStage::Installed;
     s.file.clear();
     s.doneFiles = s.totalFiles;
@@ -73,7 +73,7 @@ std::optional<int32_t> Finish(LauncherContext& ctx, const FileList& list, const 
     s.eta = 0;
   }
   PostInstallEvent(ctx);
-  LogLine(ctx.log, "установка завершена: %s, сборка %d", folder.c_str(), static_cast<int>(build));
+  LogLine(ctx.launcher.log, "установка завершена: %s, сборка %d", folder.c_str(), static_cast<int>(build));
   return stamped;
 }
 
@@ -81,7 +81,7 @@ std::optional<int32_t> Finish(LauncherContext& ctx, const FileList& list, const 
 // screen's folder, the suggestion or the dialog's answer) put through the
 // folder rules. False when the player cancelled the dialog (problem stays
 // None) or the folder is refused (problem says why).
-bool SettleFolder(LauncherContext& ctx, InstallFolderSource source, const std::string& shown, const std::string& saved,
+bool SettleFolder(InstallContext& ctx, InstallFolderSource source, const std::string& shown, const std::string& saved,
                   std::string& folder, FolderProblem& problem) {
   problem = FolderProblem::None;
   std::string choice;
@@ -140,9 +140,9 @@ std::string FolderRefusal(const std::string& folder) {
 }
 
 // The screen shows the settled folder and the list's totals, nothing done yet.
-void ShowRunStart(LauncherContext& ctx, const FileList& list, const std::string& folder) {
-  std::lock_guard lock(ctx.install.lock);
-  InstallState& s = ctx.install.state;
+void ShowRunStart(InstallContext& ctx, const FileList& list, const std::string& folder) {
+  std::lock_guard lock(ctx.status.lock);
+  InstallState& s = ctx.status.state;
   s.path = folder;
   s.totalBytes = list.totalSize;
   s.totalFiles = list.entries.size();
@@ -155,13 +155,13 @@ void ShowRunStart(LauncherContext& ctx, const FileList& list, const std::string&
 
 // Room for what is left to download, with a margin; otherwise what the
 // player is told. The Event names the same free space as the message.
-std::string SpaceRefusal(LauncherContext& ctx, const FileList& list, const std::string& folder,
+std::string SpaceRefusal(InstallContext& ctx, const FileList& list, const std::string& folder,
                          const DownloadPlan& plan) {
   const uint64_t free = FreeSpaceOf(folder);
   const uint64_t need = plan.bytes + plan.bytes / 32 + kSpaceReserve;
   {
-    std::lock_guard lock(ctx.install.lock);
-    ctx.install.state.freeBytes = free;
+    std::lock_guard lock(ctx.status.lock);
+    ctx.status.state.freeBytes = free;
   }
   if (!list.sizesKnown || free == 0 || free >= need) return {};
   return "На диске не хватает места. Нужно " + FormatSize(need) + ", а свободно " + FormatSize(free) +
@@ -169,27 +169,27 @@ std::string SpaceRefusal(LauncherContext& ctx, const FileList& list, const std::
 }
 
 // install.cfg says a run into folder is under way, before the first byte.
-void RecordRunStart(LauncherContext& ctx, const FileList& list, const std::string& folder, const DownloadPlan& plan) {
+void RecordRunStart(ClientContext& ctx, const FileList& list, const std::string& folder, const DownloadPlan& plan) {
   std::vector<std::pair<std::string, std::string>> record{
       {"path", folder}, {"state", std::string(InstallStageText(InstallStage::Downloading))}};
   if (list.version >= 0) record.emplace_back("version", std::to_string(list.version));
   SetConfigValues(ctx, record);
-  LogLine(ctx.log, "установка в %s: файлов %zu, качать %zu (%s)", folder.c_str(), list.entries.size(),
+  LogLine(ctx.launcher.log, "установка в %s: файлов %zu, качать %zu (%s)", folder.c_str(), list.entries.size(),
           plan.entries.size(), FormatSize(plan.bytes).c_str());
 }
 
-RunEnd Run(LauncherContext& ctx, InstallFolderSource source) {
+RunEnd Run(InstallContext& ctx, InstallFolderSource source) {
   std::string shown;
   {
-    std::lock_guard lock(ctx.install.lock);
-    shown = ctx.install.state.path;
+    std::lock_guard lock(ctx.status.lock);
+    shown = ctx.status.state.path;
   }
   SetStageAndPost(ctx, InstallStage::Preparing);
   FileList list;
   std::string message;
   if (!FetchInstallList(ctx, list, message)) {
     // A stop that ended a wait the service asked for is no failure.
-    if (ctx.installFlags.stopRequested.load()) {
+    if (ctx.flags.stopRequested.load()) {
       PostHalted(ctx, InstallStage::Resumable);
       return {};
     }
@@ -238,21 +238,21 @@ RunEnd Run(LauncherContext& ctx, InstallFolderSource source) {
 
 }  // namespace
 
-InstallOutcome RunInstall(LauncherContext& ctx, InstallFolderSource source) {
-  InstallFlags& flags = ctx.installFlags;
+InstallOutcome RunInstall(InstallContext& ctx, InstallFolderSource source) {
+  InstallFlags& flags = ctx.flags;
   if (flags.installRunning.exchange(true)) return {};
   flags.pauseRequested.exchange(false);
   flags.stopRequested.exchange(false);
   // A close that came while this run started must not be forgotten.
-  if (ctx.tasks.stopping().load()) RequestInstallStop(ctx);
+  if (ctx.launcher.tasks.stopping().load()) RequestInstallStop(ctx.flags);
 
   RunEnd end;
   {
-    const ClientWriterHold hold(ctx, ClientWriter::Install);
+    const ClientWriterHold hold(ctx.writer, ClientWriter::Install);
     if (hold.taken()) {
       end = Run(ctx, source);
     } else {
-      LogLine(ctx.log, "установка не начата: идёт обновление клиента");
+      LogLine(ctx.launcher.log, "установка не начата: идёт обновление клиента");
       FailInstall(
           ctx,
           "Сейчас идёт обновление клиента, а оно пишет в те же файлы. Дождитесь, пока оно закончится, и нажмите "
@@ -263,7 +263,7 @@ InstallOutcome RunInstall(LauncherContext& ctx, InstallFolderSource source) {
   // also finds the client free.
   flags.installRunning.exchange(false);
 
-  if (end.after == After::RefreshScreen) RunAsync(ctx.tasks, [&ctx] { RefreshInstallScreen(ctx); });
+  if (end.after == After::RefreshScreen) RunAsync(ctx.launcher.tasks, [&ctx] { RefreshInstallScreen(ctx); });
   return {end.after == After::Installed, end.serviceBuild};
 }
 

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "bridge/context.h"
-#include "bridge/install_flags.h"
 #include "client/file_list.h"
 #include "install/progress.h"
+#include "install/status.h"
 
 namespace tarn {
 
@@ -32,11 +32,11 @@ struct InstallOutcome {
   // epoch and update check take it rather than ask again a moment later.
   std::optional<int32_t> serviceBuild;
 };
-InstallOutcome RunInstall(LauncherContext& ctx, InstallFolderSource source);
+InstallOutcome RunInstall(InstallContext& ctx, InstallFolderSource source);
 
 // Fetches the list, checks its signature and that an install can be made
 // from it. False with the player's message otherwise.
-bool FetchInstallList(LauncherContext& ctx, FileList& list, std::string& message);
+bool FetchInstallList(InstallContext& ctx, FileList& list, std::string& message);
 
 // The entries still to download, in list order, and their bytes.
 struct DownloadPlan {
@@ -50,12 +50,12 @@ struct DownloadPlan {
 // unread; the others are hashed, and a match is journalled. In-place files
 // go to counters, the rest to plan; the install Event is posted every 128
 // entries. False when a stop came first.
-bool CheckInstalledFiles(LauncherContext& ctx, const FileList& list, const std::string& folder,
+bool CheckInstalledFiles(InstallContext& ctx, const FileList& list, const std::string& folder,
                          TransferCounters& counters, DownloadPlan& plan);
 
 // Works out and posts the idle state of the install screen: "нет" with the
 // suggested folder, "продолжить" with the saved one, or "ошибка". Posts once
 // at its start and once at its end.
-void RefreshInstallScreen(LauncherContext& ctx);
+void RefreshInstallScreen(InstallContext& ctx);
 
 }  // namespace tarn

@@ -15,7 +15,7 @@ constexpr uint64_t kPostMs = 250;
 
 std::string Quoted(std::string_view text) { return "\"" + JsonEscape(text) + "\""; }
 
-// Under InstallLock: brings counts, speed and time left up to date.
+// Under the status lock: brings counts, speed and time left up to date.
 void UpdateLocked(InstallState& s, const TransferCounters& counters, uint64_t currentFileBytes, uint64_t now) {
   const uint64_t total = counters.completedBytes + currentFileBytes;
   if (s.speedTick == 0) {
@@ -37,7 +37,7 @@ void UpdateLocked(InstallState& s, const TransferCounters& counters, uint64_t cu
     s.eta = -1;
 }
 
-void PostIfDue(LauncherContext& ctx, TransferCounters& counters, uint64_t now) {
+void PostIfDue(InstallContext& ctx, TransferCounters& counters, uint64_t now) {
   if (now - counters.lastPostTick < kPostMs) return;
   counters.lastPostTick = now;
   PostInstallEvent(ctx);
@@ -63,14 +63,14 @@ std::string InstallEventText(const InstallState& s) {
          Quoted(s.file) + R"(,"error":)" + Quoted(s.error) + "," + numbers + "}}";
 }
 
-void PostInstallEvent(LauncherContext& ctx) {
+void PostInstallEvent(InstallContext& ctx) {
   std::string text;
   {
-    std::lock_guard lock(ctx.install.lock);
-    const InstallState& s = ctx.install.state;
-    if (ctx.install.loggedStage != s.stage) {
-      ctx.install.loggedStage = s.stage;
-      LogLine(ctx.log, "установка: %s — файлов %zu из %zu, байт %llu из %llu%s%s",
+    std::lock_guard lock(ctx.status.lock);
+    const InstallState& s = ctx.status.state;
+    if (ctx.status.loggedStage != s.stage) {
+      ctx.status.loggedStage = s.stage;
+      LogLine(ctx.launcher.log, "установка: %s — файлов %zu из %zu, байт %llu из %llu%s%s",
               std::string(InstallStageText(s.stage)).c_str(),
               static_cast<size_t>(s.doneFiles), static_cast<size_t>(s.totalFiles),
               static_cast<unsigned long long>(s.doneBytes), static_cast<unsigned long long>(s.totalBytes),
@@ -87,27 +87,27 @@ uint64_t InstallTick() {
           .count());
 }
 
-void UpdateTransferProgress(LauncherContext& ctx, TransferCounters& counters, uint64_t currentFileBytes) {
+void UpdateTransferProgress(InstallContext& ctx, TransferCounters& counters, uint64_t currentFileBytes) {
   UpdateTransferProgress(ctx, counters, currentFileBytes, InstallTick());
 }
 
-void UpdateTransferProgress(LauncherContext& ctx, TransferCounters& counters, uint64_t currentFileBytes,
+void UpdateTransferProgress(InstallContext& ctx, TransferCounters& counters, uint64_t currentFileBytes,
                             uint64_t nowTick) {
   {
-    std::lock_guard lock(ctx.install.lock);
-    UpdateLocked(ctx.install.state, counters, currentFileBytes, nowTick);
+    std::lock_guard lock(ctx.status.lock);
+    UpdateLocked(ctx.status.state, counters, currentFileBytes, nowTick);
   }
   PostIfDue(ctx, counters, nowTick);
 }
 
-void StartFileProgress(LauncherContext& ctx, TransferCounters& counters, uint64_t bytesOnDisk) {
+void StartFileProgress(InstallContext& ctx, TransferCounters& counters, uint64_t bytesOnDisk) {
   StartFileProgress(ctx, counters, bytesOnDisk, InstallTick());
 }
 
-void StartFileProgress(LauncherContext& ctx, TransferCounters& counters, uint64_t bytesOnDisk, uint64_t nowTick) {
+void StartFileProgress(InstallContext& ctx, TransferCounters& counters, uint64_t bytesOnDisk, uint64_t nowTick) {
   {
-    std::lock_guard lock(ctx.install.lock);
-    InstallState& s = ctx.install.state;
+    std::lock_guard lock(ctx.status.lock);
+    InstallState& s = ctx.status.state;
     // Moving the sample's starting count up by what was already on disk
     // keeps those bytes out of the speed; a sample not yet started begins
     // from the new total anyway.
@@ -117,20 +117,20 @@ void StartFileProgress(LauncherContext& ctx, TransferCounters& counters, uint64_
   PostIfDue(ctx, counters, nowTick);
 }
 
-void SetStageAndPost(LauncherContext& ctx, InstallStage stage) {
+void SetStageAndPost(InstallContext& ctx, InstallStage stage) {
   {
-    std::lock_guard lock(ctx.install.lock);
-    ctx.install.state.stage = stage;
+    std::lock_guard lock(ctx.status.lock);
+    ctx.status.state.stage = stage;
   }
   PostInstallEvent(ctx);
 }
 
 // Nothing moves while paused or after a stop. A stop also leaves no file in
 // flight, and stage "продолжить": the next run continues from here.
-void PostHalted(LauncherContext& ctx, InstallStage stage) {
+void PostHalted(InstallContext& ctx, InstallStage stage) {
   {
-    std::lock_guard lock(ctx.install.lock);
-    InstallState& s = ctx.install.state;
+    std::lock_guard lock(ctx.status.lock);
+    InstallState& s = ctx.status.state;
     s.stage = stage;
     StopTheClock(s);
     if (stage == InstallStage::Resumable) s.file.clear();
@@ -138,10 +138,10 @@ void PostHalted(LauncherContext& ctx, InstallStage stage) {
   PostInstallEvent(ctx);
 }
 
-void FailInstall(LauncherContext& ctx, const std::string& message) {
+void FailInstall(InstallContext& ctx, const std::string& message) {
   {
-    std::lock_guard lock(ctx.install.lock);
-    InstallState& s = ctx.install.state;
+    std::lock_guard lock(ctx.status.lock);
+    InstallState& s = ctx.status.state;
     s.stage = InstallStage::Failed;
     s.error = message;
     StopTheClock(s);
@@ -151,11 +151,11 @@ void FailInstall(LauncherContext& ctx, const std::string& message) {
 
 // Stage "ошибка" with the counts of what is on the disk now, so a failed
 // run never shows files or bytes that did not land.
-void FailWithCounts(LauncherContext& ctx, const std::string& message, uint64_t files, uint64_t bytes) {
+void FailWithCounts(InstallContext& ctx, const std::string& message, uint64_t files, uint64_t bytes) {
   {
-    std::lock_guard lock(ctx.install.lock);
-    ctx.install.state.doneFiles = files;
-    ctx.install.state.doneBytes = bytes;
+    std::lock_guard lock(ctx.status.lock);
+    ctx.status.state.doneFiles = files;
+    ctx.status.state.doneBytes = bytes;
   }
   FailInstall(ctx, message);
 }

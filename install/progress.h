@@ -6,15 +6,15 @@
 #include <string>
 
 #include "bridge/context.h"
-#include "bridge/install_state.h"
 #include "bridge/text.h"
+#include "install/status.h"
 
 namespace tarn {
 
-// Takes InstallLock, writes the stage log line when the stage changed since
-// the last one, builds the Event, releases the lock and posts it. Callers
-// must not hold InstallLock.
-void PostInstallEvent(LauncherContext& ctx);
+// Takes the status lock (InstallStatus::lock), writes the stage log line
+// when the stage changed since the last one, builds the Event, releases the
+// lock and posts it. Callers must not hold the status lock.
+void PostInstallEvent(InstallContext& ctx);
 
 // {"install":{...}} with its twelve keys in their fixed order, compact.
 std::string InstallEventText(const InstallState& state);
@@ -34,33 +34,33 @@ uint64_t InstallTick();
 // downloaded holds so far. Keeps speed (samples of more than 400 ms,
 // smoothed 0.7 old / 0.3 new), time left and the counts current, sets the
 // stage "идёт", and posts at most every 250 ms (always on a run's first call).
-void UpdateTransferProgress(LauncherContext& ctx, TransferCounters& counters, uint64_t currentFileBytes);
-void UpdateTransferProgress(LauncherContext& ctx, TransferCounters& counters, uint64_t currentFileBytes,
+void UpdateTransferProgress(InstallContext& ctx, TransferCounters& counters, uint64_t currentFileBytes);
+void UpdateTransferProgress(InstallContext& ctx, TransferCounters& counters, uint64_t currentFileBytes,
                             uint64_t nowTick);
 
 // The start of a file that resumes from a ".part" file already holding
 // bytesOnDisk: they count as done but were not transferred now, so the speed
 // sample in progress leaves them out. Then as UpdateTransferProgress.
-void StartFileProgress(LauncherContext& ctx, TransferCounters& counters, uint64_t bytesOnDisk);
-void StartFileProgress(LauncherContext& ctx, TransferCounters& counters, uint64_t bytesOnDisk, uint64_t nowTick);
+void StartFileProgress(InstallContext& ctx, TransferCounters& counters, uint64_t bytesOnDisk);
+void StartFileProgress(InstallContext& ctx, TransferCounters& counters, uint64_t bytesOnDisk, uint64_t nowTick);
 
 // Nothing moves now: the speed is 0, the time left unknown, and the next
 // transfer starts a fresh speed sample. Call with the install lock held.
 void StopTheClock(InstallState& s);
 
 // The stage, then the Event.
-void SetStageAndPost(LauncherContext& ctx, InstallStage stage);
+void SetStageAndPost(InstallContext& ctx, InstallStage stage);
 
 // Nothing moves while paused or after a stop. A stop also leaves no file in
 // flight, and stage "продолжить": the next run continues from here.
-void PostHalted(LauncherContext& ctx, InstallStage stage);
+void PostHalted(InstallContext& ctx, InstallStage stage);
 
 // Stage "ошибка" with message, speed and time left cleared, and the Event.
 // Called by a run, which ends right after it.
-void FailInstall(LauncherContext& ctx, const std::string& message);
+void FailInstall(InstallContext& ctx, const std::string& message);
 
 // FailInstall with the counts of what is on the disk now, so a failed run
 // never shows files or bytes that did not land.
-void FailWithCounts(LauncherContext& ctx, const std::string& message, uint64_t files, uint64_t bytes);
+void FailWithCounts(InstallContext& ctx, const std::string& message, uint64_t files, uint64_t bytes);
 
 }  // namespace tarn

@@ -1,16 +1,16 @@
 #include <string>
 
-#include "bridge/install_state.h"
 #include "client/install_folder.h"
 #include "client/install_record.h"
 #include "client/list_fetch.h"
 #include "install/engine.h"
+#include "install/status.h"
 #include "platform/disk.h"
 #include "platform/paths.h"
 
 namespace tarn {
 
-bool FetchInstallList(LauncherContext& ctx, FileList& list, std::string& message) {
+bool FetchInstallList(InstallContext& ctx, FileList& list, std::string& message) {
   const ListFetch fetched = FetchFileList(ctx, list);
   if (fetched == ListFetch::Unreachable) {
     message =
@@ -48,11 +48,11 @@ bool FetchInstallList(LauncherContext& ctx, FileList& list, std::string& message
   return true;
 }
 
-void RefreshInstallScreen(LauncherContext& ctx) {
+void RefreshInstallScreen(InstallContext& ctx) {
   {
-    std::lock_guard lock(ctx.install.lock);
-    ctx.install.state.stage = InstallStage::Preparing;
-    ctx.install.state.error.clear();
+    std::lock_guard lock(ctx.status.lock);
+    ctx.status.state.stage = InstallStage::Preparing;
+    ctx.status.state.error.clear();
   }
   PostInstallEvent(ctx);
   FileList list;
@@ -61,8 +61,8 @@ void RefreshInstallScreen(LauncherContext& ctx) {
   const std::string saved = GetConfigValue(ctx, "path");
   const bool resumable = !saved.empty() && GetConfigValue(ctx, "state") != InstallStageText(InstallStage::Installed);
   {
-    std::lock_guard lock(ctx.install.lock);
-    InstallState& s = ctx.install.state;
+    std::lock_guard lock(ctx.status.lock);
+    InstallState& s = ctx.status.state;
     if (ok) {
       s.stage = resumable ? InstallStage::Resumable : InstallStage::NotInstalled;
       s.totalBytes = list.totalSize;

@@ -3,11 +3,11 @@
 #include <cstdio>
 
 #include "bridge/host_slots.h"
-#include "bridge/install_state.h"
 #include "bridge/log.h"
 #include "bridge/page_events.h"
 #include "bridge/text.h"
 #include "client/discovery.h"
+#include "client/writer_guard.h"
 #include "launch/runtime.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -89,13 +89,13 @@ bool LaunchValuesAcceptable(std::string_view login, std::string_view password, s
   return !HoldsControl(login) && !HoldsControl(character) && password.find('\0') == std::string_view::npos;
 }
 
-void LaunchGame(LauncherContext& ctx, const std::string& login, const std::string& password,
+void LaunchGame(LaunchContext& ctx, const std::string& login, const std::string& password,
                 const std::string& character) {
   // A client half written by the install or the update would start broken,
   // or not at all, and hold its files open against the writer.
-  if (const ClientWriter writer = CurrentClientWriter(ctx); writer != ClientWriter::None) {
+  if (const ClientWriter writer = CurrentClientWriter(ctx.writer); writer != ClientWriter::Nobody) {
     const bool install = writer == ClientWriter::Install;
-    LogLine(ctx.log, "запуск игры отклонён: идёт %s", install ? "установка" : "обновление клиента");
+    LogLine(ctx.launcher.log, "запуск игры отклонён: идёт %s", install ? "установка" : "обновление клиента");
     PostProgress(ctx, install ? "Дождитесь окончания установки" : "Дождитесь окончания обновления клиента", 0, true);
     return;
   }
@@ -105,30 +105,30 @@ void LaunchGame(LauncherContext& ctx, const std::string& login, const std::strin
     return;
   }
   if (!LaunchValuesAcceptable(login, password, character)) {
-    LogLine(ctx.log, "запуск игры отклонён: управляющий символ в логине или имени персонажа, или NUL в пароле");
+    LogLine(ctx.launcher.log, "запуск игры отклонён: управляющий символ в логине или имени персонажа, или NUL в пароле");
     PostProgress(ctx, kStartFailed, 0, true);
     return;
   }
   if (!ReadyGameRuntime(ctx, JoinPath(dir, kClientExe))) return;
   GameCall call{dir, FolderHasMatch(dir, kSetAsidePacks), login, password, character};
-  if (call.sepfile) LogLine(ctx.log, "обнаружены отодвинутые паки — добавляю sepfile");
-  LogLine(ctx.log, "запуск игры: логин=%s персонаж=%s", login.c_str(),
+  if (call.sepfile) LogLine(ctx.launcher.log, "обнаружены отодвинутые паки — добавляю sepfile");
+  LogLine(ctx.launcher.log, "запуск игры: логин=%s персонаж=%s", login.c_str(),
           character.empty() ? "(не выбран)" : character.c_str());
   WipedText line{GameCommandLine(call)};
 
   const StartedProcess started = StartProgram(JoinPath(dir, kClientExe), line.text, dir);
   if (started.started) {
-    LogLine(ctx.log, "клиент запущен, pid=%u", started.pid);
+    LogLine(ctx.launcher.log, "клиент запущен, pid=%u", started.pid);
     PostProgress(ctx, "Игра запущена", 100, true);
     return;
   }
   // Support reads the log: it gets the line as built, all but the password.
   call.password = password.empty() ? "" : kPasswordMask;
-  LogLine(ctx.log, "CreateProcess не удался, код %u; строка: %s", started.error, GameCommandLine(call).c_str());
+  LogLine(ctx.launcher.log, "CreateProcess не удался, код %u; строка: %s", started.error, GameCommandLine(call).c_str());
   PostProgress(ctx, kStartFailed, 0, true);
 }
 
-void PushEnv(LauncherContext& ctx) {
+void PushEnv(ClientContext& ctx) {
   std::string dir = FindClientDir(ctx);
   if (dir.empty()) dir = "не найдена";
   // "server" stays host:port as it always was; "service" adds the scheme,

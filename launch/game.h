@@ -4,17 +4,19 @@
 #include <string_view>
 
 #include "bridge/context.h"
+#include "client/context.h"
+#include "launch/runtime.h"
 
 namespace tarn {
 
 // Starts ElementClient.exe from the client folder with the account and
 // character on its command line and reports through "progress": not found,
 // started or failed. Never waits for the game.
-void LaunchGame(LauncherContext& ctx, const std::string& login, const std::string& password,
+void LaunchGame(LaunchContext& ctx, const std::string& login, const std::string& password,
                 const std::string& character);
 
 // Posts the "env" Event: client folder, service address, launcher version.
-void PushEnv(LauncherContext& ctx);
+void PushEnv(ClientContext& ctx);
 
 // What the game's command line is built from; views of the caller's texts,
 // so the password is not copied.

@@ -7,12 +7,12 @@
 
 namespace tarn {
 
-bool ReadyGameRuntime(LauncherContext& ctx, const std::string& application) {
+bool ReadyGameRuntime(LaunchContext& ctx, const std::string& application) {
   switch (GameRuntimeFor(application)) {
     case GameRuntime::Ready:
       return true;
     case GameRuntime::Missing:
-      LogLine(ctx.log, "запуск игры: нет wine, чтобы запустить программу Windows");
+      LogLine(ctx.launcher.log, "запуск игры: нет wine, чтобы запустить программу Windows");
       PostProgress(ctx, "Не удалось запустить игру: нужен Wine. Установите пакет wine (sudo apt install wine)", 0,
                    true);
       return false;
@@ -20,17 +20,17 @@ bool ReadyGameRuntime(LauncherContext& ctx, const std::string& application) {
       break;
   }
   // Only the first start gets here; making the prefix takes a minute or so.
-  LogLine(ctx.log, "запуск игры: готовлю отдельный префикс Wine для игры");
+  LogLine(ctx.launcher.log, "запуск игры: готовлю отдельный префикс Wine для игры");
   PostProgress(ctx, "Первый запуск: готовлю Wine для игры, это займёт около минуты…", 0, false);
   {
-    const std::lock_guard one(ctx.gameRuntime);
-    if (PrepareGameRuntime(ctx.tasks.stopping())) return true;
+    const std::lock_guard one(ctx.runtime.mutex);
+    if (PrepareGameRuntime(ctx.launcher.tasks.stopping())) return true;
   }
-  if (ctx.tasks.stopping().load()) {
-    LogLine(ctx.log, "запуск игры: подготовка префикса Wine прервана закрытием лаунчера");
+  if (ctx.launcher.tasks.stopping().load()) {
+    LogLine(ctx.launcher.log, "запуск игры: подготовка префикса Wine прервана закрытием лаунчера");
     return false;
   }
-  LogLine(ctx.log, "запуск игры: префикс Wine не подготовлен");
+  LogLine(ctx.launcher.log, "запуск игры: префикс Wine не подготовлен");
   PostProgress(ctx, "Не удалось запустить игру: Wine не смог подготовить папку игры", 0, true);
   return false;
 }

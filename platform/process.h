@@ -54,7 +54,7 @@ GameRuntime GameRuntimeFor(const std::string& application);
 // it at most a few minutes or until stop is raised: slow, so only on a task
 // thread. True when the prefix is ready afterwards. A stop ends the
 // preparation and every process it started; the next call begins it anew.
-// Callers take turns (the launcher's context holds the lock): the second
+// Callers take turns (the launch job holds a lock around it): the second
 // finds the first one's prefix and returns.
 bool PrepareGameRuntime(const std::atomic<bool>& stop);
 

@@ -63,7 +63,7 @@ std::string AuthRequestBody(std::string_view login, std::string_view password, A
   return body;
 }
 
-std::string BuildAccountsEvent(LauncherContext& ctx) {
+std::string BuildAccountsEvent(AccountsContext& ctx) {
   const WipedAccounts loaded(LoadAccounts(ctx));
   const std::vector<Account>& accounts = loaded.list;
   const auto started = std::chrono::steady_clock::now();
@@ -94,13 +94,13 @@ std::string BuildAccountsEvent(LauncherContext& ctx) {
     event += R"({"login":")" + JsonEscape(a.login) + R"(","chars":)" + known->second + '}';
   }
   event += "]}";
-  if (unasked > 0) LogLine(ctx.log, "проверка аккаунтов не уложилась во время: %zu не проверены", unasked);
+  if (unasked > 0) LogLine(ctx.launcher.log, "проверка аккаунтов не уложилась во время: %zu не проверены", unasked);
   return event;
 }
 
-void PushAccounts(LauncherContext& ctx) { PostToUi(ctx, BuildAccountsEvent(ctx)); }
+void PushAccounts(AccountsContext& ctx) { PostToUi(ctx, BuildAccountsEvent(ctx)); }
 
-void AddAccount(LauncherContext& ctx, const std::string& login, const std::string& password) {
+void AddAccount(AccountsContext& ctx, const std::string& login, const std::string& password) {
   if (!StorableLogin(login) || HasControlCharacter(password) || login.size() > kMaxLoginBytes ||
       password.size() > kMaxPasswordBytes) {
     PostToUi(ctx, kRejectedEvent);
@@ -135,12 +135,12 @@ void AddAccount(LauncherContext& ctx, const std::string& login, const std::strin
     PostToUi(ctx, kFullEvent);
     return;
   }
-  if (!saved) LogLine(ctx.log, "Не удалось сохранить %s", AccountsPath(ctx).c_str());
+  if (!saved) LogLine(ctx.launcher.log, "Не удалось сохранить %s", AccountsPath(ctx).c_str());
   PushAccounts(ctx);
   PostToUi(ctx, saved ? kAddedEvent : kNotSavedEvent);
 }
 
-void RemoveAccount(LauncherContext& ctx, const std::string& login) {
+void RemoveAccount(AccountsContext& ctx, const std::string& login) {
   // No stored login holds one, so there is nothing such a login can name.
   if (HasControlCharacter(login)) return;
   const bool saved = ChangeAccounts(ctx, [&](std::vector<Account>& accounts) {
@@ -149,7 +149,7 @@ void RemoveAccount(LauncherContext& ctx, const std::string& login) {
     const auto gone = std::erase_if(accounts, [&](const Account& a) { return a.login == login; });
     return gone > 0;
   });
-  if (!saved) LogLine(ctx.log, "Не удалось сохранить %s", AccountsPath(ctx).c_str());
+  if (!saved) LogLine(ctx.launcher.log, "Не удалось сохранить %s", AccountsPath(ctx).c_str());
   PushAccounts(ctx);
   if (!saved) PostToUi(ctx, kNotRemovedEvent);
 }

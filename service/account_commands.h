@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "bridge/context.h"
+#include "service/account_store.h"
 
 namespace tarn {
 
@@ -30,17 +31,17 @@ std::string AuthRequestBody(std::string_view login, std::string_view password,
 // {"accounts":[{"login":"L","chars":C},...]} in store order, each account
 // checked with the service one after another; C is the service's "roles"
 // when the check passed and that is a JSON array or object, else [].
-std::string BuildAccountsEvent(LauncherContext& ctx);
+std::string BuildAccountsEvent(AccountsContext& ctx);
 
 // Posts the "accounts" Event.
-void PushAccounts(LauncherContext& ctx);
+void PushAccounts(AccountsContext& ctx);
 
 // Checks login and password with the service and stores them on success
 // (replacing the password of every stored account with that login), then
 // posts the refreshed list and a toast.
-void AddAccount(LauncherContext& ctx, const std::string& login, const std::string& password);
+void AddAccount(AccountsContext& ctx, const std::string& login, const std::string& password);
 
 // Removes every stored account with this login and posts the list again.
-void RemoveAccount(LauncherContext& ctx, const std::string& login);
+void RemoveAccount(AccountsContext& ctx, const std::string& login);
 
 }  // namespace tarn

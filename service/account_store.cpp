@@ -102,16 +102,16 @@ std::vector<Account> ParseAccountsFile(std::string_view bytes, bool* capped) {
   return accounts;
 }
 
-std::vector<Account> LoadAccounts(LauncherContext& ctx) {
-  std::lock_guard lock(ctx.accounts.store);
+std::vector<Account> LoadAccounts(AccountsContext& ctx) {
+  std::lock_guard lock(ctx.locks.store);
   std::string bytes;
   bool oversized = false;
-  if (!ReadStateFile(ctx.log, AccountsPath(ctx), kAccountsFileLimitBytes, bytes, oversized)) return {};
+  if (!ReadStateFile(ctx.launcher.log, AccountsPath(ctx), kAccountsFileLimitBytes, bytes, oversized)) return {};
   bool capped = false;
   std::vector<Account> accounts = ParseAccountsFile(bytes, &capped);
   // Once a run: every command loads the store.
-  if (capped && ctx.log.FirstTime("accounts capped"))
-    LogLine(ctx.log, "в %s больше %zu аккаунтов — учтены первые, остальные уйдут при следующей записи",
+  if (capped && ctx.launcher.log.FirstTime("accounts capped"))
+    LogLine(ctx.launcher.log, "в %s больше %zu аккаунтов — учтены первые, остальные уйдут при следующей записи",
             AccountsPath(ctx).c_str(), kMaxAccounts);
   // Room for one more before any password is opened, and a block of its
   // own for every password, even a short one that would fit inside its
@@ -129,8 +129,8 @@ std::vector<Account> LoadAccounts(LauncherContext& ctx) {
   return accounts;
 }
 
-bool SaveAccounts(LauncherContext& ctx, const std::vector<Account>& accounts) {
-  std::lock_guard lock(ctx.accounts.store);
+bool SaveAccounts(AccountsContext& ctx, const std::vector<Account>& accounts) {
+  std::lock_guard lock(ctx.locks.store);
   std::string text;
   for (const Account& a : accounts) {
     // A password this user cannot open is still the player's: sealing the
@@ -150,11 +150,20 @@ bool SaveAccounts(LauncherContext& ctx, const std::vector<Account>& accounts) {
   return ReplaceFileAtomically(JoinPath(folder, "accounts.dat"), text, FileAccess::OwnerOnly);
 }
 
-bool ChangeAccounts(LauncherContext& ctx, const std::function<bool(std::vector<Account>& accounts)>& change) {
-  std::lock_guard lock(ctx.accounts.change);
+bool ChangeAccounts(AccountsContext& ctx, const std::function<bool(std::vector<Account>& accounts)>& change) {
+  std::lock_guard lock(ctx.locks.change);
   WipedAccounts accounts(LoadAccounts(ctx));
   if (!change(accounts.list)) return true;
   return SaveAccounts(ctx, accounts.list);
+}
+
+// PasswordFor's answer when no account matches.
+const std::string kNoPassword;
+
+const std::string& PasswordFor(const std::vector<Account>& accounts, std::string_view login) {
+  for (const Account& a : accounts)
+    if (a.login == login) return a.password;
+  return kNoPassword;
 }
 
 }  // namespace tarn

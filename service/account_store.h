@@ -7,6 +7,7 @@
 // the login, a TAB, the sealed password as lowercase hexadecimal, CR LF
 // (the last line too). An empty list is a file of zero bytes.
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,23 @@
 #include "bridge/context.h"
 
 namespace tarn {
+
+// This launcher's locks of accounts.dat.
+struct AccountLocks {
+  // Held for one whole load or one whole save, so a load never sees a file
+  // that this launcher is half-way through replacing.
+  std::mutex store;
+  // Held for a whole load–change–save; always taken before store.
+  std::mutex change;
+};
+
+// What the account functions reach: the launcher's floor and the locks.
+struct AccountsContext {
+  LauncherContext& launcher;
+  AccountLocks& locks;
+
+  operator LauncherContext&() const { return launcher; }
+};
 
 // The data folder's accounts.dat.
 std::string AccountsPath(LauncherContext& ctx);
@@ -50,19 +68,24 @@ std::vector<Account> ParseAccountsFile(std::string_view bytes, bool* capped = nu
 // A file past kAccountsFileLimitBytes or kMaxAccounts is damaged: the
 // accounts within both bounds are kept, the log says so, and the next save
 // writes only those.
-std::vector<Account> LoadAccounts(LauncherContext& ctx);
+std::vector<Account> LoadAccounts(AccountsContext& ctx);
 
 // Replaces the stored list. An account with an empty password and an
 // unopened text keeps that text as it stands. The old file stays whole
 // unless the new one was written completely: false when the data folder,
 // the new file or a password's sealing failed.
-bool SaveAccounts(LauncherContext& ctx, const std::vector<Account>& accounts);
+bool SaveAccounts(AccountsContext& ctx, const std::vector<Account>& accounts);
 
 // One whole load, change and save, serialised against every other change in
 // this process, so that commands running side by side never lose each
 // other's work. change answers whether it changed anything; when it did
 // not, nothing is written. True when nothing needed saving or the save
 // succeeded. change must not call back into the store.
-bool ChangeAccounts(LauncherContext& ctx, const std::function<bool(std::vector<Account>& accounts)>& change);
+bool ChangeAccounts(AccountsContext& ctx, const std::function<bool(std::vector<Account>& accounts)>& change);
+
+// The stored password of the first account with exactly this login, the
+// list's own text and no copy (it holds a plain password); an empty text
+// when none matches.
+const std::string& PasswordFor(const std::vector<Account>& accounts, std::string_view login);
 
 }  // namespace tarn

@@ -1,8 +1,9 @@
 #include "service/news.h"
 
+#include <array>
+#include <utility>
 #include <vector>
 
-#include "bridge/dispatch.h"
 #include "bridge/host_slots.h"
 #include "bridge/text.h"
 #include "service/account_commands.h"
@@ -11,6 +12,17 @@
 #include "service/json_fragment.h"
 
 namespace tarn {
+namespace {
+
+// The operator's outside addresses behind the page's "link.open" keys.
+constexpr std::array<std::pair<std::string_view, std::string_view>, 4> kLinks{{
+    {"site", "https://tarn.example/"},
+    {"forum", "https://forum.tarn.example/"},
+    {"tg", "https://t.me/tarn_example"},
+    {"ds", "https://discord.gg/tarn-example"},
+}};
+
+}  // namespace
 
 std::string CabinetAddress(LauncherContext& ctx, std::string_view ticket) {
   return ServiceUrlText(ServiceEndpointInUse(ctx)) + "/cabinet?t=" + std::string(ticket);
@@ -26,7 +38,7 @@ std::string NewsEvent(LauncherContext& ctx) {
 
 void PushNews(LauncherContext& ctx) { PostToUi(ctx, NewsEvent(ctx)); }
 
-void OpenCabinet(LauncherContext& ctx, const std::string& login) {
+void OpenCabinet(AccountsContext& ctx, const std::string& login) {
   if (HasControlCharacter(login)) return;
   // The first stored account of that login decides, as for the game.
   const WipedAccounts accounts(LoadAccounts(ctx));
@@ -38,6 +50,12 @@ void OpenCabinet(LauncherContext& ctx, const std::string& login) {
   const std::string ticket = SanitizeUtf8(JsonField(response, "ticket"));
   if (ticket.empty()) return;
   ShellOpen(ctx, CabinetAddress(ctx, ticket));
+}
+
+std::string_view LinkTarget(std::string_view key) {
+  for (const auto& [name, target] : kLinks)
+    if (name == key) return target;
+  return {};
 }
 
 }  // namespace tarn

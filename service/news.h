@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "bridge/context.h"
+#include "service/account_store.h"
 
 namespace tarn {
 
@@ -18,10 +19,14 @@ void PushNews(LauncherContext& ctx);
 // Asks the service for a ticket with this login's stored password and hands
 // the cabinet address to the desktop's browser. Ends silently on any
 // failure: unknown login, no stored password, refusal, no ticket.
-void OpenCabinet(LauncherContext& ctx, const std::string& login);
+void OpenCabinet(AccountsContext& ctx, const std::string& login);
 
 // The cabinet page on the service endpoint for a ticket, which is appended
 // exactly as received.
 std::string CabinetAddress(LauncherContext& ctx, std::string_view ticket);
+
+// The operator's outside address behind a "link.open" key; empty for an
+// unknown key.
+std::string_view LinkTarget(std::string_view key);
 
 }  // namespace tarn

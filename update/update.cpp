@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "bridge/host_slots.h"
-#include "bridge/install_state.h"
 #include "bridge/log.h"
 #include "bridge/parallel.h"
 #include "bridge/text.h"
@@ -15,6 +14,7 @@
 #include "client/install_folder.h"
 #include "client/signed_build.h"
 #include "client/version_file.h"
+#include "client/writer_guard.h"
 #include "download/request_path.h"
 #include "download/session.h"
 #include "service/call.h"
@@ -30,7 +30,7 @@ constexpr size_t kCheckReportEvery = 64;
 
 // What the page hears of the service's build: the "update" Event and the
 // "progress" line.
-void CompareWithServer(LauncherContext& ctx, int32_t remote) {
+void CompareWithServer(ClientContext& ctx, int32_t remote) {
   const int32_t local = ReadClientVersion(ctx);
   if (remote == 0) {
     PostUpdateStatus(ctx, local, remote);
@@ -54,7 +54,7 @@ void CompareWithServer(LauncherContext& ctx, int32_t remote) {
 // is stamped, the epoch shown and the update check made from one answer of
 // the service, since over a distant line each question costs a connection
 // and two round trips; the epoch table is asked for alongside.
-void StampShowAndCheck(LauncherContext& ctx, const FileList& list) {
+void StampShowAndCheck(ClientContext& ctx, const FileList& list) {
   std::optional<int32_t> build;
   EpochTable epochs;
   {
@@ -94,7 +94,7 @@ bool RefusedOverLauncher(LauncherContext& ctx, StatusRows& rows, const std::stri
 
 // The listed files whose checksum differs from the disk's, in list order.
 // A file that cannot be read counts as different and is fetched again.
-std::vector<FileEntry> FilesThatDiffer(LauncherContext& ctx, StatusRows& rows, const std::string& clientDir,
+std::vector<FileEntry> FilesThatDiffer(ClientContext& ctx, StatusRows& rows, const std::string& clientDir,
                                        const std::vector<FileEntry>& entries) {
   rows.push_back(MakeStateRow(RowState::Run, "Сверяю файлы", "0%"));
   PostVerifyRows(ctx, rows);
@@ -129,7 +129,7 @@ struct WireCost {
 
 // Fetches every file of toUpdate into the client folder, several at once,
 // and returns how many did not arrive whole or could not be put in place.
-size_t DownloadFiles(LauncherContext& ctx, StatusRows& rows, const std::string& clientDir,
+size_t DownloadFiles(DownloadContext& ctx, StatusRows& rows, const std::string& clientDir,
                      const std::vector<FileEntry>& toUpdate, bool sizesKnown, WireCost& cost) {
   const size_t count = toUpdate.size();
   rows.back() = MakeStateRow(RowState::Ok, "Требуют обновления: " + std::to_string(count) + " файлов", "Готово");
@@ -139,11 +139,11 @@ size_t DownloadFiles(LauncherContext& ctx, StatusRows& rows, const std::string& 
   // The player cannot pause or stop an update; closing the launcher stops
   // it at the next quiet moment, the ".part" files keeping what arrived.
   const std::atomic<bool> pause{false};
-  const std::atomic<bool>& stop = ctx.tasks.stopping();
+  const std::atomic<bool>& stop = ctx.launcher.tasks.stopping();
   size_t failures = 0;
   const auto failed = [&](const FileEntry& entry, DownloadResult result) {
     const std::string text = DownloadResultText(result);
-    LogLine(ctx.log, "не обновился %s: %s", entry.path.c_str(), text.c_str());
+    LogLine(ctx.launcher.log, "не обновился %s: %s", entry.path.c_str(), text.c_str());
     ++failures;
     rows.push_back(MakeStateRow(RowState::Bad, entry.path + " — " + text, "Ошибка"));
   };
@@ -186,7 +186,7 @@ size_t DownloadFiles(LauncherContext& ctx, StatusRows& rows, const std::string& 
 }
 
 // The last rows and "progress" of an update that had files to fetch.
-void FinishDownload(LauncherContext& ctx, StatusRows& rows, const FileList& list, size_t failures,
+void FinishDownload(ClientContext& ctx, StatusRows& rows, const FileList& list, size_t failures,
                     const WireCost& cost) {
   if (failures > 0) {
     // The old build number stays, so the next check still offers the update.
@@ -205,7 +205,7 @@ void FinishDownload(LauncherContext& ctx, StatusRows& rows, const FileList& list
 }
 
 // The last rows and "progress" of an update that found every file right.
-void FinishUnchanged(LauncherContext& ctx, StatusRows& rows, const FileList& list) {
+void FinishUnchanged(ClientContext& ctx, StatusRows& rows, const FileList& list) {
   rows.back() = MakeStateRow(RowState::Ok, "Все файлы на месте", "Готово");
   rows.push_back(MakeStateRow(RowState::Ok, "Клиент приведён к версии сервера", "Готово"));
   StampShowAndCheck(ctx, list);
@@ -213,7 +213,7 @@ void FinishUnchanged(LauncherContext& ctx, StatusRows& rows, const FileList& lis
   PostVerifyRows(ctx, rows);
 }
 
-void RunUpdate(LauncherContext& ctx) {
+void RunUpdate(DownloadContext& ctx) {
   StatusRows rows;
   FileList list;
   if (!FetchListShowingRows(ctx, rows, "Сервер обновлений не отвечает", "Подпись списка неверна — обновление отменено",
@@ -238,33 +238,33 @@ void RunUpdate(LauncherContext& ctx) {
 
 }  // namespace
 
-void UpdateClient(LauncherContext& ctx) {
+void UpdateClient(DownloadContext& ctx) {
   // One guard for the install and the update: whichever takes it first
   // writes the client, the other is turned away.
-  const ClientWriterHold hold(ctx, ClientWriter::Update);
+  const ClientWriterHold hold(ctx.writer, ClientWriter::Update);
   if (hold.taken()) {
     RunUpdate(ctx);
   } else if (hold.holder() == ClientWriter::Install) {
-    LogLine(ctx.log, "обновление не начато: идёт установка");
+    LogLine(ctx.launcher.log, "обновление не начато: идёт установка");
     // The page waits for a "progress" that says it may act again.
     PostVerifyRows(ctx, {MakeStateRow(RowState::Bad, "Обновление не начато: идёт установка игры", "Ошибка")});
     PostProgress(ctx, "Обновление не начато: идёт установка игры", 0, true);
   } else {
     // The running update reports for both.
-    LogLine(ctx.log, "обновление не начато: предыдущее ещё идёт");
+    LogLine(ctx.launcher.log, "обновление не начато: предыдущее ещё идёт");
   }
 }
 
-void CheckForUpdate(LauncherContext& ctx) { PostUpdateCheck(ctx, FetchServerBuild(ctx)); }
+void CheckForUpdate(ClientContext& ctx) { PostUpdateCheck(ctx, FetchServerBuild(ctx)); }
 
-void PostUpdateCheck(LauncherContext& ctx, std::optional<int32_t> serviceBuild) {
+void PostUpdateCheck(ClientContext& ctx, std::optional<int32_t> serviceBuild) {
   if (serviceBuild)
     CompareWithServer(ctx, *serviceBuild);
   else
     PostProgress(ctx, "Сервер обновлений недоступен", 0, true);
 }
 
-void PostUpdateStatus(LauncherContext& ctx, int32_t local, int32_t remote) {
+void PostUpdateStatus(ClientContext& ctx, int32_t local, int32_t remote) {
   PostToUi(ctx, R"({"update":{"available":false,"local":)" + std::to_string(local) + R"(,"remote":)" +
                     std::to_string(remote) + "}}");
 }

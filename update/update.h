@@ -6,6 +6,8 @@
 #include <string_view>
 
 #include "bridge/context.h"
+#include "client/context.h"
+#include "download/limiter.h"
 
 namespace tarn {
 
@@ -16,17 +18,17 @@ namespace tarn {
 // rows and "progress". A second update asked for while one runs, or while
 // an install runs, is turned away (logged), because both would write the
 // same files and ".part" files at once.
-void UpdateClient(LauncherContext& ctx);
+void UpdateClient(DownloadContext& ctx);
 
 // Asks the service for its build, compares it with the installed one and
 // posts "update" and "progress".
-void CheckForUpdate(LauncherContext& ctx);
+void CheckForUpdate(ClientContext& ctx);
 
 // The same for a build already known: asked, or the signed list's
 // (nothing: the service did not answer).
-void PostUpdateCheck(LauncherContext& ctx, std::optional<int32_t> serviceBuild);
+void PostUpdateCheck(ClientContext& ctx, std::optional<int32_t> serviceBuild);
 
 // Posts {"update":{"available":false,"local":L,"remote":R}}.
-void PostUpdateStatus(LauncherContext& ctx, int32_t local, int32_t remote);
+void PostUpdateStatus(ClientContext& ctx, int32_t local, int32_t remote);
 
 }  // namespace tarn

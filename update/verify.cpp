@@ -41,7 +41,7 @@ std::string Format(const char* format, ...) {
 
 }  // namespace
 
-bool FetchListShowingRows(LauncherContext& ctx, StatusRows& rows, const std::string& unreachable,
+bool FetchListShowingRows(ClientContext& ctx, StatusRows& rows, const std::string& unreachable,
                           const std::string& badSignature, const std::string& refused, FileList& list) {
   rows.push_back(MakeStateRow(RowState::Run, "Получаю список файлов", "Жду"));
   PostVerifyRows(ctx, rows);
@@ -93,7 +93,7 @@ std::vector<std::string> FindMismatches(const std::string& clientDir, const std:
   return paths;
 }
 
-void VerifyClient(LauncherContext& ctx) {
+void VerifyClient(ClientContext& ctx) {
   StatusRows rows;
   FileList list;
   if (!FetchListShowingRows(ctx, rows, "Патч-сервер не отвечает", "Подпись списка неверна — список отвергнут",

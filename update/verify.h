@@ -8,6 +8,7 @@
 
 #include "bridge/context.h"
 #include "bridge/page_events.h"
+#include "client/context.h"
 #include "client/file_list.h"
 
 namespace tarn {
@@ -16,7 +17,7 @@ namespace tarn {
 // the list is fetched, then "Список получен, подпись верна" (not yet posted)
 // or, posted, the failure's label (a list too large, broken or older than
 // the client this launcher has had: what is wrong with it, then refused). False when there is no list to go on.
-bool FetchListShowingRows(LauncherContext& ctx, StatusRows& rows, const std::string& unreachable,
+bool FetchListShowingRows(ClientContext& ctx, StatusRows& rows, const std::string& unreachable,
                           const std::string& badSignature, const std::string& refused, FileList& list);
 
 // Hashes every entry's file below clientDir once, several files at a time
@@ -34,6 +35,6 @@ std::vector<std::string> FindMismatches(const std::string& clientDir, const std:
 // The task behind "client.verify": fetches and checks the list, hashes the
 // client and shows the outcome as status rows; a clean client goes on to
 // the update check. Never changes a file.
-void VerifyClient(LauncherContext& ctx);
+void VerifyClient(ClientContext& ctx);
 
 }  // namespace tarn

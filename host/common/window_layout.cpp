@@ -1,11 +1,13 @@
 #include "host/common/window_layout.h"
 
+#include <cstddef>
+
 namespace tarn {
 
 WindowCommand ParseWindowCommand(std::string_view command) {
-  if (command == "window.drag") return WindowCommand::Drag;
-  if (command == "window.minimize") return WindowCommand::Minimize;
-  if (command == "window.close") return WindowCommand::Close;
+  constexpr WindowCommand kInOrder[] = {WindowCommand::Drag, WindowCommand::Minimize, WindowCommand::Close};
+  for (size_t i = 0; i < kWindowCommandNames.size(); ++i)
+    if (command == kWindowCommandNames[i]) return kInOrder[i];
   return WindowCommand::Other;
 }
 

@@ -2,6 +2,7 @@
 // The main window's fixed shape, shared by every window host: the page draws
 // its own title bar, so the window itself is a plain borderless rectangle of
 // a fixed size in the middle of the primary screen.
+#include <array>
 #include <string_view>
 
 namespace tarn {
@@ -18,8 +19,10 @@ inline constexpr std::string_view kSingleInstanceName = "Global\\TarnLauncherSin
 // edges equally.
 constexpr int CenteredOrigin(int screenExtent, int windowExtent) { return (screenExtent - windowExtent) / 2; }
 
-// The three Commands the window host serves itself before Dispatch.
+// The three Commands every host serves itself before Dispatch (the headless
+// one tells what a window would do); the command table never sees them.
 enum class WindowCommand { Other, Drag, Minimize, Close };
+inline constexpr std::array<std::string_view, 3> kWindowCommandNames{"window.drag", "window.minimize", "window.close"};
 
 // Matches the whole text exactly; anything else is Other.
 WindowCommand ParseWindowCommand(std::string_view command);

@@ -7,12 +7,12 @@
 #include <cstdlib>
 #include <string>
 
-#include "bridge/context.h"
 #include "host/common/window_layout.h"
 #include "host/gtk/single_instance.h"
 #include "host/gtk/ui_folder.h"
 #include "host/gtk/window_host.h"
 #include "platform/paths.h"
+#include "wiring/launcher.h"
 
 int main() {
   using namespace tarn;
@@ -37,12 +37,12 @@ int main() {
   gdk_set_program_class(std::string(kWindowClass).c_str());
 
   const std::string exeDir = ExeDir();
-  LauncherContext ctx;
+  Launcher launcher;
   if (!StartWindowHost({.exeDir = exeDir,
                         .uiFolder = FindUiFolder(exeDir),
                         .instanceListener = claim.listener.get(),
                         .command = {},
-                        .ctx = &ctx}))
+                        .launcher = &launcher}))
     return 1;
   gtk_main();
 
@@ -50,12 +50,12 @@ int main() {
   // what arrived in its ".part") and waited for, while the main loop goes
   // on serving what they hand it: an Event finds no page and is dropped, a
   // folder question is answered as cancelled.
-  const bool joined = CloseLauncher(ctx, kCloseWait, [] {
+  const bool joined = CloseLauncher(launcher, kCloseWait, [] {
     while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
   });
   std::fflush(nullptr);
-  // A task that overstayed still works on ctx: the process ends around it
-  // rather than tearing the context down under it.
+  // A task that overstayed still works on the launcher: the process ends
+  // around it rather than tearing the launcher down under it.
   if (!joined) std::_Exit(0);
   return 0;
 }

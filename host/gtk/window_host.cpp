@@ -16,7 +16,6 @@
 #include <utility>
 
 #include "bridge/context.h"
-#include "bridge/dispatch.h"
 #include "bridge/host_slots.h"
 #include "bridge/log.h"
 #include "host/common/web_page.h"
@@ -26,7 +25,7 @@
 #include "host/gtk/ui_folder.h"
 #include "platform/file.h"
 #include "platform/paths.h"
-#include "wiring/wiring.h"
+#include "wiring/launcher.h"
 
 namespace tarn {
 namespace {
@@ -261,7 +260,7 @@ void OnScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, 
   if (host.setup.command)
     host.setup.command(command);
   else
-    Dispatch(*host.setup.ctx, command);
+    Dispatch(*host.setup.launcher, command);
 }
 
 const char* RequestUri(WebKitNavigationAction* action) {
@@ -292,7 +291,7 @@ gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPo
       case NavigationVerdict::Allow: webkit_policy_decision_use(decision); break;
       case NavigationVerdict::CancelAndOpen:
         webkit_policy_decision_ignore(decision);
-        if (StartedByThePlayer(action)) ShellOpen(*TheHost().setup.ctx, uri);
+        if (StartedByThePlayer(action)) ShellOpen(TheHost().setup.launcher->context, uri);
         break;
       case NavigationVerdict::Cancel: webkit_policy_decision_ignore(decision); break;
     }
@@ -303,7 +302,7 @@ gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPo
         webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
     const std::string uri = RequestUri(action) ? RequestUri(action) : "";
     webkit_policy_decision_ignore(decision);
-    if (MayOpenNewWindowAddress(uri)) ShellOpen(*TheHost().setup.ctx, uri);
+    if (MayOpenNewWindowAddress(uri)) ShellOpen(TheHost().setup.launcher->context, uri);
     return TRUE;
   }
   return FALSE;
@@ -314,7 +313,7 @@ gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPo
 // desktop, nothing else does, and no window is made.
 GtkWidget* OnCreateWindow(WebKitWebView*, WebKitNavigationAction* action, gpointer) {
   const char* uri = RequestUri(action);
-  if (uri && MayOpenNewWindowAddress(uri)) ShellOpen(*TheHost().setup.ctx, uri);
+  if (uri && MayOpenNewWindowAddress(uri)) ShellOpen(TheHost().setup.launcher->context, uri);
   return nullptr;
 }
 
@@ -342,7 +341,7 @@ void OnLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer) {
 // that means WebKit cannot run here: say so and end. Later the page is
 // simply gone until the next start, as on Windows.
 void OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer) {
-  LogLine(TheHost().setup.ctx->log, "веб-процесс завершился, причина %d", static_cast<int>(reason));
+  LogLine(TheHost().setup.launcher->context.log, "веб-процесс завершился, причина %d", static_cast<int>(reason));
   if (TheHost().pageCommitted) return;
   ShowMessageBox(kWebViewFailedText);
   gtk_window_close(GTK_WINDOW(TheHost().window));
@@ -439,7 +438,7 @@ void ConnectPagePolicy(WebKitWebView* view) {
 // The view fills the window's client area; give it that size now so the
 // diagnostic lines report what the player will see.
 void FitToWindow(GtkWidget* window, GtkWidget* viewWidget) {
-  Log& log = TheHost().setup.ctx->log;
+  Log& log = TheHost().setup.launcher->context.log;
   const int scale = gtk_widget_get_scale_factor(window);
   int width = 0;
   int height = 0;
@@ -469,14 +468,14 @@ gboolean CreateWebView(gpointer) {
                                            content.get(), "settings", settings.get(), nullptr));
   webkit_web_view_set_background_color(host.view, &kBackground);
 
-  InstallHostSlots(*host.setup.ctx,
+  InstallHostSlots(host.setup.launcher->context,
                    {
                        .post = QueueEvent,
                        .open = OpenWithDesktop,
                        .pickFolder = PickFolderOnMainThread,
                        .dataFolder = dataFolder,
                    },
-                   LoadServiceEndpoint(host.setup.ctx->log, host.setup.exeDir));
+                   LoadServiceEndpoint(host.setup.launcher->context.log, host.setup.exeDir));
 
   ConnectPagePolicy(host.view);
 
@@ -494,7 +493,7 @@ gboolean CreateWebView(gpointer) {
 
   gtk_widget_show(host.window);
   gtk_widget_queue_draw(host.window);
-  LogHostLine(TheHost().setup.ctx->log, "видим после показа %d", gtk_widget_is_visible(viewWidget) ? 1 : 0);
+  LogHostLine(TheHost().setup.launcher->context.log, "видим после показа %d", gtk_widget_is_visible(viewWidget) ? 1 : 0);
   return G_SOURCE_REMOVE;
 }
 

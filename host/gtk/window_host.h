@@ -7,7 +7,7 @@
 
 namespace tarn {
 
-struct LauncherContext;
+struct Launcher;
 
 struct WindowHostSetup {
   std::string exeDir;    // the program's folder; data/ goes to StateDirFor(exeDir)
@@ -19,7 +19,7 @@ struct WindowHostSetup {
   std::function<void(const std::string& command)> command;
   // The launcher the window serves: its slots are installed here and its
   // Commands go there. Not owned; outlives the window and its tasks.
-  LauncherContext* ctx = nullptr;
+  Launcher* launcher = nullptr;
 };
 
 // Creates the hidden main window and starts the web view on the main loop;

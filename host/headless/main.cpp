@@ -22,14 +22,14 @@
 #include <thread>
 
 #include "bridge/context.h"
-#include "bridge/dispatch.h"
 #include "bridge/host_slots.h"
 #include "bridge/log.h"
 #include "bridge/tasks.h"
 #include "bridge/text.h"
+#include "host/common/window_layout.h"
 #include "platform/file.h"
 #include "platform/paths.h"
-#include "wiring/wiring.h"
+#include "wiring/launcher.h"
 
 namespace tarn {
 namespace {
@@ -65,11 +65,16 @@ std::optional<std::string> AnswerDialog(HeadlessHost& host) {
 // The window commands a window host serves before Dispatch sees them.
 // True for "window.close", which ends the run as closing the window does.
 bool ServeWindowCommand(HeadlessHost& host, const std::string& command) {
-  if (command == "window.drag" || command == "window.minimize") {
-    WriteLine(host, R"({"host":{"window":")" + command.substr(7) + "\"}}");
-  } else if (command == "window.close") {
-    WriteLine(host, R"({"host":{"window":"close"}})");
-    return true;
+  switch (ParseWindowCommand(command)) {
+    case WindowCommand::Drag:
+    case WindowCommand::Minimize:
+      WriteLine(host, R"({"host":{"window":")" + command.substr(7) + "\"}}");
+      return false;
+    case WindowCommand::Close:
+      WriteLine(host, R"({"host":{"window":"close"}})");
+      return true;
+    case WindowCommand::Other:
+      break;
   }
   return false;
 }
@@ -93,7 +98,8 @@ bool Directive(LauncherContext& ctx, HeadlessHost& host, const std::string& line
 
 int Run() {
   HeadlessHost host;
-  LauncherContext ctx;
+  Launcher launcher;
+  LauncherContext& ctx = launcher.context;
   const std::string dataFolder = JoinPath(StateDir(), "data");
   MakeFolder(dataFolder);
   InstallHostSlots(ctx,
@@ -124,12 +130,12 @@ int Run() {
     }
     const std::string command = JsonUnescape(std::string_view(line).substr(1, line.size() - 2));
     if (ServeWindowCommand(host, command)) break;
-    Dispatch(ctx, command);
+    Dispatch(launcher, command);
   }
   // The end of the script (or "window.close") closes the launcher: what
   // still runs is asked to stop and waited for.
-  if (CloseLauncher(ctx, kCloseWait)) return 0;
-  // A task that overstayed still holds the context: leave without tearing
+  if (CloseLauncher(launcher, kCloseWait)) return 0;
+  // A task that overstayed still holds the launcher: leave without tearing
   // it down under the task.
   std::lock_guard lock(host.output);
   std::fflush(stdout);

@@ -11,7 +11,6 @@
 #include <utility>
 
 #include "bridge/context.h"
-#include "bridge/dispatch.h"
 #include "bridge/host_slots.h"
 #include "bridge/log.h"
 #include "host/common/web_page.h"
@@ -22,7 +21,7 @@
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "platform/windows/wide.h"
-#include "wiring/wiring.h"
+#include "wiring/launcher.h"
 
 namespace tarn {
 namespace {
@@ -124,7 +123,7 @@ class Handler final : public Interface {
 // Everything of the one window, touched on the window thread only (the
 // window handle is read by other threads once it is set).
 struct Host {
-  LauncherContext* ctx = nullptr;  // RunLauncher's, for as long as the window lives
+  Launcher* launcher = nullptr;  // RunLauncher's, for as long as the window lives
   std::atomic<HWND> window{nullptr};
   std::string exeDir;
   std::string uiPrefix;
@@ -200,7 +199,7 @@ HRESULT OnWebMessage(ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs* a
     case WindowCommand::Close: PostMessageW(window, WM_CLOSE, 0, 0); break;
     case WindowCommand::Other: break;
   }
-  Dispatch(*TheHost().ctx, command);
+  Dispatch(*TheHost().launcher, command);
   return S_OK;
 }
 
@@ -217,7 +216,7 @@ HRESULT OnNavigationStarting(ICoreWebView2*, ICoreWebView2NavigationStartingEven
     case NavigationVerdict::Allow: break;
     case NavigationVerdict::CancelAndOpen:
       args->put_Cancel(TRUE);
-      ShellOpen(*TheHost().ctx, address);
+      ShellOpen(TheHost().launcher->context, address);
       break;
     case NavigationVerdict::Cancel: args->put_Cancel(TRUE); break;
   }
@@ -231,7 +230,7 @@ HRESULT OnNewWindow(ICoreWebView2*, ICoreWebView2NewWindowRequestedEventArgs* ar
   if (FAILED(args->get_Uri(&uri.p)) || !uri.p) return S_OK;
   // Only web and mail addresses leave the program; a file or share address
   // would make the shell run what it names.
-  if (const std::string address = uri.Utf8(); MayOpenNewWindowAddress(address)) ShellOpen(*TheHost().ctx, address);
+  if (const std::string address = uri.Utf8(); MayOpenNewWindowAddress(address)) ShellOpen(TheHost().launcher->context, address);
   return S_OK;
 }
 
@@ -306,11 +305,11 @@ void FitToWindow(ICoreWebView2Controller* controller, HWND window) {
   controller->get_Bounds(&bounds);
   BOOL visible = FALSE;
   controller->get_IsVisible(&visible);
-  LogHostLine(TheHost().ctx->log, "клиент  %dx%d", static_cast<int>(client.right - client.left),
+  LogHostLine(TheHost().launcher->context.log, "клиент  %dx%d", static_cast<int>(client.right - client.left),
               static_cast<int>(client.bottom - client.top));
-  LogHostLine(TheHost().ctx->log, "bounds  hr=0x%08X -> %dx%d", static_cast<unsigned>(boundsResult),
+  LogHostLine(TheHost().launcher->context.log, "bounds  hr=0x%08X -> %dx%d", static_cast<unsigned>(boundsResult),
               static_cast<int>(bounds.right - bounds.left), static_cast<int>(bounds.bottom - bounds.top));
-  LogHostLine(TheHost().ctx->log, "видим   %d", visible ? 1 : 0);
+  LogHostLine(TheHost().launcher->context.log, "видим   %d", visible ? 1 : 0);
 }
 
 void ShowWebView(ICoreWebView2Controller* controller, HWND window) {
@@ -319,7 +318,7 @@ void ShowWebView(ICoreWebView2Controller* controller, HWND window) {
   controller->put_IsVisible(TRUE);
   BOOL visible = FALSE;
   controller->get_IsVisible(&visible);
-  LogHostLine(TheHost().ctx->log, "видим после показа %d", visible ? 1 : 0);
+  LogHostLine(TheHost().launcher->context.log, "видим после показа %d", visible ? 1 : 0);
 }
 
 HRESULT OnController(HRESULT result, ICoreWebView2Controller* controller) {
@@ -336,12 +335,12 @@ HRESULT OnController(HRESULT result, ICoreWebView2Controller* controller) {
   const std::string dataFolder = JoinPath(host.exeDir, "data");
   MakeFolder(dataFolder);
   InstallHostSlots(
-      *host.ctx,
+      host.launcher->context,
       {.post = PostEvent,
        .open = OpenWithShell,
        .pickFolder = [](const FolderDialog& dialog) { return PickFolderWithDialog(dialog, TheHost().window.load()); },
        .dataFolder = dataFolder},
-      LoadServiceEndpoint(host.ctx->log, host.exeDir));
+      LoadServiceEndpoint(host.launcher->context.log, host.exeDir));
 
   ApplySettings(webView);
   MapUiFolder(host);
@@ -526,9 +525,9 @@ int RunLauncher(HINSTANCE instance) {
 
   // Outlives the window: the tasks it starts are stopped and waited for
   // below, after the message loop.
-  LauncherContext ctx;
+  Launcher launcher;
   Host& host = TheHost();
-  host.ctx = &ctx;
+  host.launcher = &launcher;
   host.exeDir = ExeDir();
   host.uiPrefix = "https://" + std::string(kUiHost) + "/";
   host.window.store(window);
@@ -552,8 +551,9 @@ int RunLauncher(HINSTANCE instance) {
       DispatchMessageW(&pending);
     }
   };
-  // A task that overstayed still works on ctx: the process ends around it.
-  if (!CloseLauncher(ctx, kCloseWait, pump)) ExitProcess(static_cast<UINT>(code));
+  // A task that overstayed still works on the launcher: the process ends
+  // around it.
+  if (!CloseLauncher(launcher, kCloseWait, pump)) ExitProcess(static_cast<UINT>(code));
   return code;
 }
 

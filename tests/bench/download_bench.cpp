@@ -36,11 +36,12 @@
 
 #include "download/request_path.h"
 #include "download/session.h"
-#include "support/service_fixture.h"
 #include "platform/crypto.h"
+#include "support/service_fixture.h"
 #include "support/service_launcher.h"
 #include "tools/common/crypto.h"
 #include "update/update.h"
+#include "wiring/launcher.h"
 
 namespace {
 
@@ -109,7 +110,8 @@ std::vector<File> MakeFiles(const fs::path& client, const std::string& folder, u
 }
 
 // The launcher the bench downloads as: the program's one.
-tarn::LauncherContext gLauncher;
+tarn::Launcher gParts;
+tarn::LauncherContext& gLauncher = gParts.context;
 
 std::string ListPath(std::string p) {
   std::replace(p.begin(), p.end(), '/', '\\');
@@ -122,7 +124,7 @@ bool LauncherRound(const std::vector<File>& files, const fs::path& into) {
   const std::atomic<bool> pause{false};
   const std::atomic<bool> stop{false};
   bool placed = true;
-  tarn::DownloadSession session(gLauncher, [&](const tarn::PlacedFile& p) {
+  tarn::DownloadSession session(gParts.download, [&](const tarn::PlacedFile& p) {
     if (p.result == tarn::DownloadResult::Ok) return;
     std::fprintf(stderr, "launcher: %s: not placed, result %d\n", files[p.tag].listPath.c_str(),
                  static_cast<int>(p.result));
@@ -411,10 +413,10 @@ int main(int argc, char** argv) {
   const fs::path target = o.work / "resume" / "big.pck";
   const std::atomic<bool> pause{false};
   const std::atomic<bool> stop{false};
-  const auto first = tarn::DownloadFile(gLauncher, tarn::FileRequestPath(ListPath(big.listPath)), target.string(),
+  const auto first = tarn::DownloadFile(gParts.download, tarn::FileRequestPath(ListPath(big.listPath)), target.string(),
                                         big.md5, big.size, {pause, stop}, {});
   const uint64_t kept = fs::exists(target.string() + ".part") ? fs::file_size(target.string() + ".part") : 0;
-  const auto second = tarn::DownloadFile(gLauncher, tarn::FileRequestPath(ListPath(big.listPath)), target.string(),
+  const auto second = tarn::DownloadFile(gParts.download, tarn::FileRequestPath(ListPath(big.listPath)), target.string(),
                                          big.md5, big.size, {pause, stop}, {});
   std::printf("\nresume of %s (%llu bytes): first call result %d, .part kept %llu bytes; second call result %d\n",
               big.listPath.c_str(), static_cast<unsigned long long>(big.size), static_cast<int>(first),

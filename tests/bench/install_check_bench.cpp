@@ -24,6 +24,7 @@
 #include "install/engine.h"
 #include "support/temp_dir.h"
 #include "tools/common/crypto.h"
+#include "wiring/launcher.h"
 
 namespace {
 
@@ -47,7 +48,8 @@ bool Flag(const std::string& arg, const char* name, std::string& value) {
 
 // A client of files in 100 folders, each file's bytes its own.
 // The launcher the bench checks as: the program's one.
-tarn::LauncherContext gLauncher;
+tarn::Launcher gParts;
+tarn::LauncherContext& gLauncher = gParts.context;
 
 tarn::FileList MakeClient(const fs::path& folder, const Options& o) {
   tarn::FileList list;
@@ -75,7 +77,7 @@ double CheckSeconds(const tarn::FileList& list, const std::string& folder, size_
   const auto start = Clock::now();
   tarn::TransferCounters counters;
   tarn::DownloadPlan plan;
-  tarn::CheckInstalledFiles(gLauncher, list, folder, counters, plan);
+  tarn::CheckInstalledFiles(gParts.install, list, folder, counters, plan);
   inPlace = static_cast<size_t>(counters.completedFiles);
   return std::chrono::duration<double>(Clock::now() - start).count();
 }

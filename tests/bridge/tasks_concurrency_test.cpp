@@ -14,6 +14,7 @@
 #include "bridge/context.h"
 #include "bridge/host_slots.h"
 #include "bridge/tasks.h"
+#include "wiring/launcher.h"
 
 namespace tarn {
 namespace {
@@ -144,19 +145,19 @@ TEST(PostToUi, DroppedWithoutAHostAndSafeWhileTheHostArrives) {
 // install's (as a download does), and a task they start while stopping,
 // all end before CloseLauncher returns. Their last writes are plain, so
 // without the join the thread sanitizer would see them race the reads
-// below; a context destroyed without closing waits all the same.
+// below; a launcher destroyed without closing waits all the same.
 TEST(CloseLauncher, StopsAndJoinsEveryRunningTask) {
-  auto ctx = std::make_unique<LauncherContext>();
+  auto ctx = std::make_unique<Launcher>();
   constexpr int kTasks = 6;
   std::vector<int> flushed(kTasks + 1, 0);
   std::atomic<int> running{0};
   for (int t = 0; t < kTasks; ++t) {
-    RunAsync(ctx->tasks, [&, t] {
+    RunAsync(ctx->context.tasks, [&, t] {
       ++running;
-      const std::atomic<bool>& stop = t % 2 ? ctx->tasks.stopping() : ctx->installFlags.stopRequested;
+      const std::atomic<bool>& stop = t % 2 ? ctx->context.tasks.stopping() : ctx->installFlags.stopRequested;
       while (!stop.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
       if (t == 0)
-        RunAsync(ctx->tasks, [&] {
+        RunAsync(ctx->context.tasks, [&] {
           std::this_thread::sleep_for(std::chrono::milliseconds(30));
           flushed[kTasks] = 1;
         });
@@ -171,7 +172,7 @@ TEST(CloseLauncher, StopsAndJoinsEveryRunningTask) {
   EXPECT_GT(pumped, 0);
 
   int late = 0;
-  RunAsync(ctx->tasks, [&] {
+  RunAsync(ctx->context.tasks, [&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     late = 1;
   });
@@ -179,14 +180,14 @@ TEST(CloseLauncher, StopsAndJoinsEveryRunningTask) {
   EXPECT_EQ(late, 1);
 }
 
-TEST(CloseLauncher, ATaskThatOverstaysIsReportedAndTheCallerKeepsPumping) {
+TEST(StopTasks, ATaskThatOverstaysIsReportedAndTheCallerKeepsPumping) {
   LauncherContext ctx;
   std::promise<void> release;
   std::shared_future<void> gate = release.get_future().share();
   RunAsync(ctx.tasks, [gate] { gate.wait(); });  // hears no stop
   std::atomic<int> pumped{0};
   const auto begun = std::chrono::steady_clock::now();
-  EXPECT_FALSE(CloseLauncher(ctx, std::chrono::milliseconds(200), [&] { ++pumped; }));
+  EXPECT_FALSE(StopTasks(ctx, std::chrono::milliseconds(200), [&] { ++pumped; }));
   EXPECT_GE(std::chrono::steady_clock::now() - begun, std::chrono::milliseconds(200));
   EXPECT_GT(pumped.load(), 5);
   release.set_value();

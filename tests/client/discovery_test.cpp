@@ -11,6 +11,7 @@
 #include "platform/file_ops.h"
 #include "support/launcher.h"
 #include "support/temp_dir.h"
+#include "wiring/launcher.h"
 
 namespace tarn {
 namespace {
@@ -33,7 +34,8 @@ class Discovery : public ::testing::Test {
 
   test::TempDir root_;
   fs::path base_ = root_.path() / "1" / "2" / "3" / "4" / "5" / "6" / "launcher";
-  LauncherContext ctx;
+  Launcher launcher;
+  LauncherContext& ctx = launcher.context;
 };
 
 TEST_F(Discovery, SearchFindsTheBaseOrAFolderUpToFiveAbove) {
@@ -80,21 +82,21 @@ TEST_F(Discovery, TheInstallRecordWinsWhenItsFolderHoldsTheClient) {
   const fs::path installed = root_.path() / "Игры" / "ТАРН";
   PutClient(installed);
   const std::string recorded = (installed / "." ).string();  // returned as written, not normalised
-  SetConfigValue(ctx, "path", recorded);
-  SetConfigValue(ctx, "state", "идёт");
-  EXPECT_EQ(FindClientDir(ctx), recorded);
-  EXPECT_FALSE(IsClientInstalled(ctx));  // unfinished
-  SetConfigValue(ctx, "state", "готово");
-  EXPECT_TRUE(IsClientInstalled(ctx));
-  SetConfigValue(ctx, "state", "готово ");
-  EXPECT_FALSE(IsClientInstalled(ctx));
+  SetConfigValue(launcher.client, "path", recorded);
+  SetConfigValue(launcher.client, "state", "идёт");
+  EXPECT_EQ(FindClientDir(launcher.client), recorded);
+  EXPECT_FALSE(IsClientInstalled(launcher.client));  // unfinished
+  SetConfigValue(launcher.client, "state", "готово");
+  EXPECT_TRUE(IsClientInstalled(launcher.client));
+  SetConfigValue(launcher.client, "state", "готово ");
+  EXPECT_FALSE(IsClientInstalled(launcher.client));
 
-  SetConfigValue(ctx, "state", "готово");
+  SetConfigValue(launcher.client, "state", "готово");
   fs::remove_all(installed);
-  EXPECT_FALSE(IsClientInstalled(ctx));  // no search when a record exists
+  EXPECT_FALSE(IsClientInstalled(launcher.client));  // no search when a record exists
   // FindClientDir falls back to the search near the test program, which
   // holds no client.
-  EXPECT_EQ(FindClientDir(ctx), "");
+  EXPECT_EQ(FindClientDir(launcher.client), "");
 }
 
 }  // namespace

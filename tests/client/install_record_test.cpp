@@ -9,6 +9,7 @@
 #include "bridge/host_slots.h"
 #include "support/launcher.h"
 #include "support/temp_dir.h"
+#include "wiring/launcher.h"
 
 namespace tarn {
 namespace {
@@ -28,48 +29,49 @@ class InstallConfig : public ::testing::Test {
 
   test::TempDir root_;
   fs::path data_ = root_.path() / "data";
-  LauncherContext ctx;
+  Launcher launcher;
+  LauncherContext& ctx = launcher.context;
 };
 
 TEST_F(InstallConfig, HandEditedFilesReadAndAreRewrittenClean) {
   WriteFile(Cfg(), "free text\n\npath=/games/a\r\nstate=идёт\r\r\n\nPath=/other\nversion=3=4\nnote=  blanks  \n");
-  EXPECT_EQ(GetConfigValue(ctx, "path"), "/games/a");
-  EXPECT_EQ(GetConfigValue(ctx, "Path"), "/other");
-  EXPECT_EQ(GetConfigValue(ctx, "state"), "идёт");
-  EXPECT_EQ(GetConfigValue(ctx, "version"), "3=4");
-  EXPECT_EQ(GetConfigValue(ctx, "note"), "  blanks  ");
-  EXPECT_EQ(GetConfigValue(ctx, "free text"), "");
-  EXPECT_EQ(GetConfigValue(ctx, "absent"), "");
-  EXPECT_EQ(GetConfigValue(ctx, ""), "");
+  EXPECT_EQ(GetConfigValue(launcher.client, "path"), "/games/a");
+  EXPECT_EQ(GetConfigValue(launcher.client, "Path"), "/other");
+  EXPECT_EQ(GetConfigValue(launcher.client, "state"), "идёт");
+  EXPECT_EQ(GetConfigValue(launcher.client, "version"), "3=4");
+  EXPECT_EQ(GetConfigValue(launcher.client, "note"), "  blanks  ");
+  EXPECT_EQ(GetConfigValue(launcher.client, "free text"), "");
+  EXPECT_EQ(GetConfigValue(launcher.client, "absent"), "");
+  EXPECT_EQ(GetConfigValue(launcher.client, ""), "");
 
-  SetConfigValue(ctx, "state", "готово");
+  SetConfigValue(launcher.client, "state", "готово");
   EXPECT_EQ(ReadFile(Cfg()),
             "free text\r\npath=/games/a\r\nstate=готово\r\nPath=/other\r\nversion=3=4\r\nnote=  blanks  \r\n");
-  SetConfigValue(ctx, "new", "x");
+  SetConfigValue(launcher.client, "new", "x");
   EXPECT_EQ(ReadFile(Cfg()).substr(ReadFile(Cfg()).size() - 7), "new=x\r\n");
 }
 
 TEST_F(InstallConfig, TheFirstOfRepeatedKeysCountsAndSettingRewritesThemAll) {
   WriteFile(Cfg(), "path=a\r\nstate=идёт\r\npath=b\r\n");
-  EXPECT_EQ(GetConfigValue(ctx, "path"), "a");
-  SetConfigValue(ctx, "path", "c");
+  EXPECT_EQ(GetConfigValue(launcher.client, "path"), "a");
+  SetConfigValue(launcher.client, "path", "c");
   EXPECT_EQ(ReadFile(Cfg()), "path=c\r\nstate=идёт\r\npath=c\r\n");
   // Several keys in one rewrite land where one by one they would.
   fs::create_hard_link(Cfg(), root_.path() / "old");
-  SetConfigValues(ctx, {{"state", "готово"}, {"version", "4"}, {"path", "d"}});
+  SetConfigValues(launcher.client, {{"state", "готово"}, {"version", "4"}, {"path", "d"}});
   EXPECT_EQ(ReadFile(Cfg()), "path=d\r\nstate=готово\r\npath=d\r\nversion=4\r\n");
   EXPECT_EQ(ReadFile(root_.path() / "old"), "path=c\r\nstate=идёт\r\npath=c\r\n");
 }
 
 TEST_F(InstallConfig, SettingMakesTheDataFolderAndReplacesTheFileWhole) {
-  EXPECT_EQ(GetConfigValue(ctx, "path"), "");
-  SetConfigValue(ctx, "path", "/games/Игры/ТАРН");
+  EXPECT_EQ(GetConfigValue(launcher.client, "path"), "");
+  SetConfigValue(launcher.client, "path", "/games/Игры/ТАРН");
   EXPECT_EQ(ReadFile(Cfg()), "path=/games/Игры/ТАРН\r\n");
 
   // The old file stays intact under another name: the new content went to
   // a new file that was renamed into place, and no temporary file remains.
   fs::create_hard_link(Cfg(), root_.path() / "old");
-  SetConfigValue(ctx, "state", "идёт");
+  SetConfigValue(launcher.client, "state", "идёт");
   EXPECT_EQ(ReadFile(root_.path() / "old"), "path=/games/Игры/ТАРН\r\n");
   EXPECT_EQ(ReadFile(Cfg()), "path=/games/Игры/ТАРН\r\nstate=идёт\r\n");
   EXPECT_EQ(std::distance(fs::directory_iterator(data_), fs::directory_iterator()), 1);
@@ -97,14 +99,14 @@ TEST_F(InstallConfig, OversizedRecordsKeepTheirWholeLinesWithinTheBound) {
   std::string filler;
   while (filler.size() < 3 * kInstallConfigLimitBytes) filler += "k" + std::to_string(filler.size()) + "=v\r\n";
   WriteFile(Cfg(), "path=/games/a\r\nstate=идёт\r\n" + filler + "version=9\r\n");
-  EXPECT_EQ(GetConfigValue(ctx, "path"), "/games/a");
-  EXPECT_EQ(GetConfigValue(ctx, "version"), "");  // past the bound: not read
-  SetConfigValue(ctx, "version", "3");
+  EXPECT_EQ(GetConfigValue(launcher.client, "path"), "/games/a");
+  EXPECT_EQ(GetConfigValue(launcher.client, "version"), "");  // past the bound: not read
+  SetConfigValue(launcher.client, "version", "3");
   const std::string cfg = ReadFile(Cfg());
   EXPECT_LE(cfg.size(), kInstallConfigLimitBytes);
   EXPECT_TRUE(cfg.starts_with("path=/games/a\r\nstate=идёт\r\nk")) << cfg.substr(0, 40);
   EXPECT_TRUE(cfg.ends_with("\r\nversion=3\r\n")) << cfg.substr(cfg.size() - 40);
-  EXPECT_EQ(GetConfigValue(ctx, "version"), "3");
+  EXPECT_EQ(GetConfigValue(launcher.client, "version"), "3");
 
   // The journal by its list: each entry twice over and the folder line.
   FileList list;

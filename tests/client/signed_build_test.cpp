@@ -10,6 +10,7 @@
 #include "client/install_record.h"
 #include "support/launcher.h"
 #include "support/temp_dir.h"
+#include "wiring/launcher.h"
 
 namespace tarn {
 namespace {
@@ -41,52 +42,53 @@ class Floor : public ::testing::Test {
 
   test::TempDir root_;
   fs::path data_ = root_.path() / "data";
-  LauncherContext ctx;
+  Launcher launcher;
+  LauncherContext& ctx = launcher.context;
 };
 
 TEST_F(Floor, RisesOnlyAndALostFileFallsBackOnTheFinishedInstallsSignedBuild) {
-  EXPECT_EQ(ReadBuildFloor(ctx), -1);
-  RaiseBuildFloor(ctx, -1);
+  EXPECT_EQ(ReadBuildFloor(launcher.client), -1);
+  RaiseBuildFloor(launcher.client, -1);
   EXPECT_FALSE(fs::exists(File()));
-  RaiseBuildFloor(ctx, 5);
+  RaiseBuildFloor(launcher.client, 5);
   EXPECT_EQ(ReadFile(File()), "5\n");
-  RaiseBuildFloor(ctx, 3);
-  EXPECT_EQ(ReadBuildFloor(ctx), 5);
-  RaiseBuildFloor(ctx, 8);
-  EXPECT_EQ(ReadBuildFloor(ctx), 8);
+  RaiseBuildFloor(launcher.client, 3);
+  EXPECT_EQ(ReadBuildFloor(launcher.client), 5);
+  RaiseBuildFloor(launcher.client, 8);
+  EXPECT_EQ(ReadBuildFloor(launcher.client), 8);
 
   // Without the file, a finished install's recorded build stands in; an
   // unfinished one's does not, as nothing of it was installed.
-  SetConfigValues(ctx, {{"state", "установка"}, {"version", "6"}});
+  SetConfigValues(launcher.client, {{"state", "установка"}, {"version", "6"}});
   for (const char* damaged : {"", "eight\n", "8 0\n", "-8\n", "99999999999\n"}) {
     WriteFile(File(), damaged);
-    EXPECT_EQ(ReadBuildFloor(ctx), -1) << damaged;
+    EXPECT_EQ(ReadBuildFloor(launcher.client), -1) << damaged;
   }
   WriteFile(File(), std::string(100, '9'));
-  EXPECT_EQ(ReadBuildFloor(ctx), -1);
-  SetConfigValue(ctx, "state", "готово");
-  EXPECT_EQ(ReadBuildFloor(ctx), 6);
+  EXPECT_EQ(ReadBuildFloor(launcher.client), -1);
+  SetConfigValue(launcher.client, "state", "готово");
+  EXPECT_EQ(ReadBuildFloor(launcher.client), 6);
   fs::remove(File());
-  EXPECT_EQ(ReadBuildFloor(ctx), 6);
+  EXPECT_EQ(ReadBuildFloor(launcher.client), 6);
   // The file is written again, never below what stood in for it.
-  RaiseBuildFloor(ctx, 4);
+  RaiseBuildFloor(launcher.client, 4);
   EXPECT_EQ(ReadFile(File()), "6\n");
   WriteFile(File(), "junk");
-  RaiseBuildFloor(ctx, 7);
+  RaiseBuildFloor(launcher.client, 7);
   EXPECT_EQ(ReadFile(File()), "7\n");
 }
 
 TEST_F(Floor, TheSignedBuildIsTrustedOverTheVersionDocumentWhenTheListNamesOne) {
-  EXPECT_EQ(TrustedBuild(ctx, ListOf(5), 6), 5);
-  EXPECT_EQ(TrustedBuild(ctx, ListOf(5), std::nullopt), 5);
-  EXPECT_EQ(TrustedBuild(ctx, ListOf(-1), 6), 6);
-  EXPECT_EQ(TrustedBuild(ctx, ListOf(-1), std::nullopt), std::nullopt);
+  EXPECT_EQ(TrustedBuild(launcher.client, ListOf(5), 6), 5);
+  EXPECT_EQ(TrustedBuild(launcher.client, ListOf(5), std::nullopt), 5);
+  EXPECT_EQ(TrustedBuild(launcher.client, ListOf(-1), 6), 6);
+  EXPECT_EQ(TrustedBuild(launcher.client, ListOf(-1), std::nullopt), std::nullopt);
   // A list without a build stamps the document's as before, but no
   // unsigned number ever raises the floor.
-  EXPECT_EQ(StampFinishedBuild(ctx, ListOf(-1), 9), 9);
-  EXPECT_EQ(ReadBuildFloor(ctx), -1);
-  EXPECT_EQ(StampFinishedBuild(ctx, ListOf(4), 9), 4);
-  EXPECT_EQ(ReadBuildFloor(ctx), 4);
+  EXPECT_EQ(StampFinishedBuild(launcher.client, ListOf(-1), 9), 9);
+  EXPECT_EQ(ReadBuildFloor(launcher.client), -1);
+  EXPECT_EQ(StampFinishedBuild(launcher.client, ListOf(4), 9), 4);
+  EXPECT_EQ(ReadBuildFloor(launcher.client), 4);
 }
 
 }  // namespace

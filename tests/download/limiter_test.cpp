@@ -13,6 +13,7 @@
 #include "download/limiter.h"
 #include "support/launcher.h"
 #include "support/temp_dir.h"
+#include "wiring/launcher.h"
 
 namespace tarn {
 namespace {
@@ -35,7 +36,8 @@ class Posted : public ::testing::Test {
   test::TempDir dir_;
   std::mutex mutex_;
   std::vector<std::string> events_;
-  LauncherContext ctx;
+  Launcher launcher;
+  LauncherContext& ctx = launcher.context;
 };
 
 // The player's limit: a valid "speed.limit" is kept in the data folder,
@@ -43,12 +45,12 @@ class Posted : public ::testing::Test {
 // read with suspicion.
 TEST_F(Posted, TheSpeedLimitIsKeptAnnouncedAndReadBackWithSuspicion) {
   const fs::path saved = dir_.path() / "data" / "speed.cfg";
-  ApplySpeedLimit(ctx, "2048");
+  ApplySpeedLimit(launcher.download, "2048");
   EXPECT_EQ(test::ReadFile(saved), "kibps=2048\r\n");
-  EXPECT_EQ(DownloadLimit(ctx), 2048u * 1024);
-  for (const char* refused : {"-5", "2k", "99999999", " 1"}) ApplySpeedLimit(ctx, refused);
-  ApplySpeedLimit(ctx, "");
-  EXPECT_EQ(DownloadLimit(ctx), 0u);
+  EXPECT_EQ(DownloadLimit(launcher.download), 2048u * 1024);
+  for (const char* refused : {"-5", "2k", "99999999", " 1"}) ApplySpeedLimit(launcher.download, refused);
+  ApplySpeedLimit(launcher.download, "");
+  EXPECT_EQ(DownloadLimit(launcher.download), 0u);
   {
     std::lock_guard lock(mutex_);
     EXPECT_EQ(events_, (std::vector<std::string>{R"({"limit":{"kibps":2048}})", R"({"limit":{"kibps":0}})"}));

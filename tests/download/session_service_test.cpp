@@ -35,7 +35,7 @@ class DownloadFromService : public test::ServiceLauncherTest {
   DownloadResult Get() {
     std::string md5;
     EXPECT_TRUE(FileMd5Hex(test::PathUtf8(site_ / "client" / "data" / "model.pck"), md5));
-    return DownloadFile(ctx, FileRequestPath("data\\model.pck"), target_, md5, file_.size(), {pause_, stop_}, {});
+    return DownloadFile(launcher.download, FileRequestPath("data\\model.pck"), target_, md5, file_.size(), {pause_, stop_}, {});
   }
 
   std::string file_;

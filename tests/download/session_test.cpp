@@ -23,6 +23,7 @@
 #include "support/http_server.h"
 #include "support/temp_dir.h"
 #include "tools/common/crypto.h"
+#include "wiring/launcher.h"
 
 namespace tarn {
 namespace {
@@ -61,7 +62,7 @@ class Download : public ::testing::Test {
   // A download into dir/sub/game.pck with the test's flags; every
   // progress value is recorded.
   DownloadResult Get(std::string_view md5, uint64_t size) {
-    return DownloadFile(ctx, "/api/file?n=Z2FtZS5wY2s=", target_, md5, size, {pause_, stop_},
+    return DownloadFile(launcher.download, "/api/file?n=Z2FtZS5wY2s=", target_, md5, size, {pause_, stop_},
                         [this](uint64_t n) { progress_.push_back(n); });
   }
   DownloadResult Get(const std::string& file) { return Get(Md5Hex(file), file.size()); }
@@ -80,7 +81,8 @@ class Download : public ::testing::Test {
   std::atomic<bool> pause_{false};
   std::atomic<bool> stop_{false};
   std::vector<uint64_t> progress_;
-  LauncherContext ctx;
+  Launcher launcher;
+  LauncherContext& ctx = launcher.context;
 };
 
 TEST_F(Download, FreshFileHasNoRangeHeaderAndLeavesNoPartFile) {
@@ -366,14 +368,14 @@ TEST_F(Download, AListedSizeOfZeroMeansNoBytesAtAll) {
       reply.endless = true;
       return reply;
     });
-    EXPECT_EQ(DownloadFile(ctx, "/api/file?n=eA==", target_, "", 0, {pause_, stop_}, {}, true),
+    EXPECT_EQ(DownloadFile(launcher.download, "/api/file?n=eA==", target_, "", 0, {pause_, stop_}, {}, true),
               DownloadResult::Corrupt);
     EXPECT_FALSE(HasPart());
     EXPECT_FALSE(fs::exists(target_));
     EXPECT_LT(server.bodyBytesSent(), 64u << 20);
   }
   ScriptedServer server(ctx, [&](const SeenRequest& r) { return FileReply("", r); });
-  EXPECT_EQ(DownloadFile(ctx, "/api/file?n=eA==", target_, "", 0, {pause_, stop_}, {}, true), DownloadResult::Ok);
+  EXPECT_EQ(DownloadFile(launcher.download, "/api/file?n=eA==", target_, "", 0, {pause_, stop_}, {}, true), DownloadResult::Ok);
   EXPECT_EQ(fs::file_size(target_), 0u);
 }
 
@@ -443,7 +445,7 @@ TEST_F(Download, AFullDiskIsDiskFullAndNothingIsPlaced) {
   const std::string file = Bytes(1'000'000);
   const std::string target = (dir_.path() / "small" / "client" / "big.pck").string();
   ScriptedServer server(ctx, [&](const SeenRequest& r) { return FileReply(file, r); });
-  EXPECT_EQ(DownloadFile(ctx, "/api/file?n=x", target, Md5Hex(file), file.size(), {pause_, stop_}, {}),
+  EXPECT_EQ(DownloadFile(launcher.download, "/api/file?n=x", target, Md5Hex(file), file.size(), {pause_, stop_}, {}),
             DownloadResult::DiskFull);
   EXPECT_FALSE(fs::exists(target));
   EXPECT_EQ(DownloadResultText(DownloadResult::DiskFull),
@@ -467,7 +469,7 @@ TEST_F(Download, ASessionFlushesBeforeRenamingReportsInOrderAndKeepsItsConnectio
   bool release = false;
   std::vector<std::string> steps;  // guarded by lock
   DownloadSession session(
-      ctx,
+      launcher.download,
       [&](const PlacedFile& placed) {
         // The caller hears of a file only once it is whole under its name.
         EXPECT_TRUE(Same(test::ReadFile(target(placed.tag)), files[placed.tag]));
@@ -522,7 +524,7 @@ TEST_F(Download, AnAnswerLongerThanItSaidIsNotFollowedOnItsConnection) {
     if (i == 0 || i == 2) reply.body += junk;  // a small and a large file follow one such answer each
     return reply;
   });
-  DownloadSession session(ctx, [](const PlacedFile&) {});
+  DownloadSession session(launcher.download, [](const PlacedFile&) {});
   for (size_t i = 0; i < files.size(); ++i) {
     const std::string target = (dir_.path() / ("f" + std::to_string(i))).string();
     EXPECT_EQ(session.Download("/f" + std::to_string(i), target, Md5Hex(files[i]), files[i].size(), {pause_, stop_},
@@ -563,7 +565,7 @@ TEST_F(Download, ASessionWritesSmallFilesLaterKeepsACutOneAndReportsALateWriteFa
 
   std::vector<std::pair<size_t, DownloadResult>> reports;
   {
-    DownloadSession session(ctx, [&](const PlacedFile& placed) { reports.emplace_back(placed.tag, placed.result); });
+    DownloadSession session(launcher.download, [&](const PlacedFile& placed) { reports.emplace_back(placed.tag, placed.result); });
     for (size_t i = 0; i < kFiles; ++i)
       EXPECT_EQ(session.Download("/f" + std::to_string(i), target(i), Md5Hex(files[i]), files[i].size(),
                                  {pause_, stop_}, {}, true, i),
@@ -673,7 +675,7 @@ TEST_F(Download, WorkersFetchOnSeveralConnectionsAndTheCallerTakesTheFilesInOrde
     return reply;
   });
   std::vector<size_t> placed;
-  DownloadSession session(ctx, [&](const PlacedFile& p) {
+  DownloadSession session(launcher.download, [&](const PlacedFile& p) {
     EXPECT_EQ(p.result, DownloadResult::Ok);
     placed.push_back(p.tag);
   });
@@ -763,7 +765,7 @@ TEST_F(Download, WorkersGoEasierAfterFailuresAndAHaltLetsTheRunningOnesFinish) {
       200, 16, [](size_t) -> const std::string& { static const std::string none; return none; },
       [&](size_t i, FetchWorkers& self) {
         const std::string target = (dir_.path() / ("g" + std::to_string(i))).string();
-        const bool ok = DownloadFile(ctx, "/g", target, "", 1, {pause_, stop_}, {}, true) == DownloadResult::Ok;
+        const bool ok = DownloadFile(launcher.download, "/g", target, "", 1, {pause_, stop_}, {}, true) == DownloadResult::Ok;
         if (!ok) self.Shrink();
         came[i] = ok;
         return ok;
@@ -825,13 +827,13 @@ TEST(SpeedLimit, TheBucketKeepsEveryWindowWithinItsRateAndFollowsAChange) {
 TEST_F(Download, TwoTransfersShareTheLimitAndAPausedOneStaysUnderItUntilItEnds) {
   const std::string file = Bytes(3u << 20);
   ScriptedServer server(ctx, [&](const SeenRequest& r) { return FileReply(file, r); });
-  SetDownloadLimit(ctx, 4u << 20);
+  SetDownloadLimit(launcher.download, 4u << 20);
   const auto begin = std::chrono::steady_clock::now();
   std::vector<DownloadResult> results(2, DownloadResult::Corrupt);
   std::vector<std::thread> threads;
   for (size_t i = 0; i < 2; ++i)
     threads.emplace_back([&, i] {
-      results[i] = DownloadFile(ctx, "/x", (dir_.path() / ("t" + std::to_string(i))).string(), Md5Hex(file),
+      results[i] = DownloadFile(launcher.download, "/x", (dir_.path() / ("t" + std::to_string(i))).string(), Md5Hex(file),
                                 file.size(), {pause_, stop_}, {});
     });
   for (std::thread& t : threads) t.join();
@@ -842,7 +844,7 @@ TEST_F(Download, TwoTransfersShareTheLimitAndAPausedOneStaysUnderItUntilItEnds) 
   EXPECT_GE(seconds, 1.2);
   EXPECT_LT(seconds, 20.0);
 
-  SetDownloadLimit(ctx, 64u << 10);
+  SetDownloadLimit(launcher.download, 64u << 10);
   std::thread pauser([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     pause_ = true;
@@ -854,7 +856,7 @@ TEST_F(Download, TwoTransfersShareTheLimitAndAPausedOneStaysUnderItUntilItEnds) 
   // While the pause waits for a quiet moment the limit still holds: about
   // two seconds at 64 KiB/s, not what loopback would bring unhindered.
   EXPECT_LT(fs::file_size(part_), 1u << 20);
-  SetDownloadLimit(ctx, 0);
+  SetDownloadLimit(launcher.download, 0);
 }
 
 }  // namespace

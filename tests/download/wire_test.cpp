@@ -36,6 +36,7 @@
 #include "support/service_launcher.h"
 #include "support/temp_dir.h"
 #include "tools/common/crypto.h"
+#include "wiring/launcher.h"
 
 namespace tarn {
 namespace {
@@ -250,7 +251,7 @@ class WireLimit : public ::testing::Test {
   std::future<DownloadResult> Start(const std::string& target) {
     progressAt_.clear();
     return worker_.Run([this, target] {
-      return DownloadFile(ctx_, "/big.pck", target, Md5Hex(file_), file_.size(), {pause_, stop_},
+      return DownloadFile(launcher_.download, "/big.pck", target, Md5Hex(file_), file_.size(), {pause_, stop_},
                           [this](uint64_t) { progressAt_.push_back(Clock::now()); });
     });
   }
@@ -258,7 +259,8 @@ class WireLimit : public ::testing::Test {
     const fs::path part = test::Utf8Path(target_ + ".part");
     return fs::exists(part) ? fs::file_size(part) : 0;
   }
-  LauncherContext ctx_;
+  Launcher launcher_;
+  LauncherContext& ctx_ = launcher_.context;
   test::TempDir dir_;
   std::string file_ = Random(6u << 20, 7);
   std::string target_ = test::PathUtf8(dir_.path() / "big.pck");
@@ -281,7 +283,7 @@ TEST_F(WireLimit, SocketsTakeInNoMoreThanTheLimitAndAStopLosesLittle) {
   ASSERT_EQ(server.connections(), 1);
 
   for (const uint64_t kibps : {32u, 256u}) {
-    SetDownloadLimit(ctx_, kibps << 10);
+    SetDownloadLimit(launcher_.download, kibps << 10);
     const uint64_t takenBefore = server.BodyBytesTaken();
     const uint64_t keptBefore = Kept();
     const auto begun = Clock::now();
@@ -307,7 +309,7 @@ TEST_F(WireLimit, SocketsTakeInNoMoreThanTheLimitAndAStopLosesLittle) {
     for (size_t i = 1; i < progressAt_.size(); ++i)
       EXPECT_LE(progressAt_[i] - progressAt_[i - 1], 1s) << kibps << " KiB/s, progress " << i;
   }
-  SetDownloadLimit(ctx_, 0);
+  SetDownloadLimit(launcher_.download, 0);
   EXPECT_EQ(Start(target_).get(), DownloadResult::Ok);
   EXPECT_EQ(test::ReadFile(test::Utf8Path(target_)), file_);
 }
@@ -323,7 +325,7 @@ TEST_F(WireLimit, ALimitSetDuringAFileTakesHoldOnANewConnection) {
   std::this_thread::sleep_for(1500ms);
   ASSERT_EQ(server.connections(), 1);
   constexpr uint64_t kLimit = 32u << 10;
-  SetDownloadLimit(ctx_, kLimit);
+  SetDownloadLimit(launcher_.download, kLimit);
   const auto limited = Clock::now();
   std::this_thread::sleep_for(4s);
   EXPECT_EQ(server.connections(), 2);
@@ -349,8 +351,8 @@ TEST_F(WireLimit, ALimitSetDuringAFileTakesHoldOnANewConnection) {
 // connection is another buffer filling ahead of the reader; a raised limit
 // lets more start at once, without waiting for a file to end.
 TEST(WireLimitWorkers, ALowLimitRunsOneTransferAndARaisedOneMoreAtOnce) {
-  LauncherContext ctx;
-  SetDownloadLimit(ctx, 32u << 10);
+  Launcher launcher;
+  SetDownloadLimit(launcher.download, 32u << 10);
   std::vector<std::string> targets;
   for (int i = 0; i < 12; ++i) targets.push_back("f" + std::to_string(i));
   std::atomic<bool> raised{false};
@@ -371,11 +373,11 @@ TEST(WireLimitWorkers, ALowLimitRunsOneTransferAndARaisedOneMoreAtOnce) {
         --running;
         return true;
       },
-      &ctx);
+      &launcher.download);
   std::this_thread::sleep_for(500ms);
   const Clock::time_point raisedAt = Clock::now();
   raised = true;
-  SetDownloadLimit(ctx, 4u << 20);
+  SetDownloadLimit(launcher.download, 4u << 20);
   size_t j = 0, taken = 0;
   while (workers.Next(j, {})) ++taken;
   EXPECT_EQ(taken, targets.size());

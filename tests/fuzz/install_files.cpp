@@ -7,12 +7,14 @@
 #include "fuzz.h"
 #include "platform/file.h"
 #include "platform/file_ops.h"
+#include "wiring/launcher.h"
 
 using namespace tarn;
 using fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  LauncherContext ctx;
+  Launcher launcher;
+  LauncherContext& ctx = launcher.context;
   fuzz::UseScratchDataFolder(ctx);
   std::string_view input = fuzz::Bytes(data, size);
   const std::string key(fuzz::Head(input));
@@ -21,12 +23,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // install.cfg: a key is set over whatever the file held, every other line
   // survives, and the value reads back exactly.
   ReplaceFileAtomically(InstallConfigPath(ctx), content);
-  const std::string before = GetConfigValue(ctx, key);
+  const std::string before = GetConfigValue(launcher.client, key);
   Check(before.find('\n') == std::string::npos, "a value is one line");
   const std::string value = "v=" + std::to_string(size);
   if (!key.empty() && key.find_first_of("=\r\n") == std::string::npos) {
-    SetConfigValue(ctx, key, value);
-    Check(GetConfigValue(ctx, key) == value, "a value set reads back");
+    SetConfigValue(launcher.client, key, value);
+    Check(GetConfigValue(launcher.client, key) == value, "a value set reads back");
     std::string text;
     Check(ReadWholeFile(InstallConfigPath(ctx), text), "install.cfg is readable after a set");
     Check(text.ends_with("\r\n") && text.find("\r\n\r\n") == std::string::npos, "CR LF lines, none blank");
@@ -46,11 +48,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   while (grown.size() <= 2 * kInstallConfigLimitBytes) grown += grown;
   ReplaceFileAtomically(InstallConfigPath(ctx), grown);
   if (!key.empty() && key.find_first_of("=\r\n") == std::string::npos) {
-    SetConfigValue(ctx, key, value);
+    SetConfigValue(launcher.client, key, value);
     std::string text;
     ReadWholeFile(InstallConfigPath(ctx), text);
     Check(text.size() <= std::max(kInstallConfigLimitBytes, key.size() + value.size() + 3), "a set keeps the bound");
-    Check(GetConfigValue(ctx, key) == value, "a value set over a damaged file reads back");
+    Check(GetConfigValue(launcher.client, key) == value, "a value set over a damaged file reads back");
   }
   ReplaceFileAtomically(InstallJournalPath(ctx), grown);
   const size_t limit = 64 + size;

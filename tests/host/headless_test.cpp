@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <string>
 
-#include "bridge/dispatch.h"
 #include "bridge/text.h"
+#include "service/news.h"
 #include "support/launcher.h"
 #include "support/run_program.h"
 #include "support/temp_dir.h"

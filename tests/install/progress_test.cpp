@@ -8,10 +8,10 @@
 
 #include "bridge/context.h"
 #include "bridge/host_slots.h"
-#include "bridge/install_state.h"
 #include "bridge/log.h"
 #include "install/progress.h"
 #include "support/temp_dir.h"
+#include "wiring/launcher.h"
 
 namespace tarn {
 namespace {
@@ -66,8 +66,8 @@ class Posted : public ::testing::Test {
                            .open = {},
                            .pickFolder = {},
                            .dataFolder = (dir_.path() / "data").string()});
-    std::lock_guard lock(ctx.install.lock);
-    ctx.install.state = InstallState{};
+    std::lock_guard lock(launcher.installStatus.lock);
+    launcher.installStatus.state = InstallState{};
   }
   void TearDown() override { InstallHostSlots(ctx, {}); }
   size_t Count() {
@@ -75,43 +75,44 @@ class Posted : public ::testing::Test {
     return events_.size();
   }
   InstallState Snapshot() {
-    std::lock_guard lock(ctx.install.lock);
-    return ctx.install.state;
+    std::lock_guard lock(launcher.installStatus.lock);
+    return launcher.installStatus.state;
   }
 
   test::TempDir dir_;
   std::mutex mutex_;
   std::vector<std::string> events_;
-  LauncherContext ctx;
+  Launcher launcher;
+  LauncherContext& ctx = launcher.context;
 };
 
 TEST_F(Posted, SpeedIsSampledSmoothedAndLeavesResumedBytesOut) {
   {
-    std::lock_guard lock(ctx.install.lock);
-    ctx.install.state.totalBytes = 10 * MiB;
+    std::lock_guard lock(launcher.installStatus.lock);
+    launcher.installStatus.state.totalBytes = 10 * MiB;
   }
   TransferCounters c;
-  UpdateTransferProgress(ctx, c, 0, 10'000);  // a run's first call always posts
+  UpdateTransferProgress(launcher.install, c, 0, 10'000);  // a run's first call always posts
   EXPECT_EQ(Count(), 1u);
   EXPECT_EQ(Snapshot().stage, InstallStage::Downloading);
   EXPECT_EQ(Snapshot().speed, 0);
   EXPECT_EQ(Snapshot().eta, -1);
 
-  UpdateTransferProgress(ctx, c, 300'000, 10'300);  // posts, but no sample has closed
+  UpdateTransferProgress(launcher.install, c, 300'000, 10'300);  // posts, but no sample has closed
   EXPECT_EQ(Count(), 2u);
   EXPECT_EQ(Snapshot().speed, 0);
   EXPECT_EQ(Snapshot().doneBytes, 300'000u);
 
-  UpdateTransferProgress(ctx, c, MiB / 2, 10'500);  // 200 ms after the post: no Event; the sample closes
+  UpdateTransferProgress(launcher.install, c, MiB / 2, 10'500);  // 200 ms after the post: no Event; the sample closes
   EXPECT_EQ(Count(), 2u);
   EXPECT_DOUBLE_EQ(Snapshot().speed, 1048576.0);
   EXPECT_EQ(Snapshot().eta, 9);  // 9.5 MiB left at 1 MiB/s, cut to whole seconds
 
-  UpdateTransferProgress(ctx, c, MiB, 11'000);
+  UpdateTransferProgress(launcher.install, c, MiB, 11'000);
   EXPECT_DOUBLE_EQ(Snapshot().speed, 1048576.0);
-  UpdateTransferProgress(ctx, c, MiB, 11'400);  // 400 ms is not more than 400 ms: no sample
+  UpdateTransferProgress(launcher.install, c, MiB, 11'400);  // 400 ms is not more than 400 ms: no sample
   EXPECT_DOUBLE_EQ(Snapshot().speed, 1048576.0);
-  UpdateTransferProgress(ctx, c, MiB, 11'500);  // nothing arrived: 0.7 of the old speed
+  UpdateTransferProgress(launcher.install, c, MiB, 11'500);  // nothing arrived: 0.7 of the old speed
   EXPECT_DOUBLE_EQ(Snapshot().speed, 1048576.0 * 0.7);
   EXPECT_EQ(Snapshot().eta, static_cast<int64_t>(9 * MiB / (1048576.0 * 0.7)));
 
@@ -119,24 +120,24 @@ TEST_F(Posted, SpeedIsSampledSmoothedAndLeavesResumedBytesOut) {
   // arrived in an earlier run. Those bytes are done, not fast.
   c.completedBytes += MiB;
   c.completedFiles += 1;
-  StartFileProgress(ctx, c, 4 * MiB, 11'600);
+  StartFileProgress(launcher.install, c, 4 * MiB, 11'600);
   EXPECT_EQ(Snapshot().doneBytes, 5 * MiB);
   EXPECT_EQ(Snapshot().doneFiles, 1u);
-  UpdateTransferProgress(ctx, c, 4 * MiB + 102'400, 12'000);
+  UpdateTransferProgress(launcher.install, c, 4 * MiB + 102'400, 12'000);
   EXPECT_DOUBLE_EQ(Snapshot().speed, 1048576.0 * 0.7 * 0.7 + 102'400 / 0.5 * 0.3);
 
   // A fresh stretch (after a pause) takes its first sample as it is.
   {
-    std::lock_guard lock(ctx.install.lock);
-    ctx.install.state.speed = 0;
-    ctx.install.state.speedTick = 0;
+    std::lock_guard lock(launcher.installStatus.lock);
+    launcher.installStatus.state.speed = 0;
+    launcher.installStatus.state.speedTick = 0;
   }
-  StartFileProgress(ctx, c, 4 * MiB + 102'400, 20'000);
-  UpdateTransferProgress(ctx, c, 4 * MiB + 102'400 + 1000, 21'000);
+  StartFileProgress(launcher.install, c, 4 * MiB + 102'400, 20'000);
+  UpdateTransferProgress(launcher.install, c, 4 * MiB + 102'400 + 1000, 21'000);
   EXPECT_DOUBLE_EQ(Snapshot().speed, 1000.0);
   EXPECT_EQ(Snapshot().eta, -1);  // 1000 B/s is too slow to promise anything
 
-  UpdateTransferProgress(ctx, c, 9 * MiB, 22'000);  // all bytes in: nothing left to wait for
+  UpdateTransferProgress(launcher.install, c, 9 * MiB, 22'000);  // all bytes in: nothing left to wait for
   EXPECT_EQ(Snapshot().doneBytes, 10 * MiB);
   EXPECT_EQ(Snapshot().eta, -1);
 }
@@ -151,18 +152,18 @@ TEST_F(Posted, OneLogLinePerChangeOfStage) {
   for (const InstallStage stage : {InstallStage::Checking, InstallStage::Checking, InstallStage::Downloading,
                                    InstallStage::Downloading, InstallStage::Paused, InstallStage::Downloading}) {
     {
-      std::lock_guard lock(ctx.install.lock);
-      ctx.install.state.stage = stage;
-      ctx.install.state.totalFiles = 3;
+      std::lock_guard lock(launcher.installStatus.lock);
+      launcher.installStatus.state.stage = stage;
+      launcher.installStatus.state.totalFiles = 3;
     }
-    PostInstallEvent(ctx);
+    PostInstallEvent(launcher.install);
   }
   {
-    std::lock_guard lock(ctx.install.lock);
-    ctx.install.state.stage = InstallStage::Failed;
-    ctx.install.state.error = "нет места";
+    std::lock_guard lock(launcher.installStatus.lock);
+    launcher.installStatus.state.stage = InstallStage::Failed;
+    launcher.installStatus.state.error = "нет места";
   }
-  PostInstallEvent(ctx);
+  PostInstallEvent(launcher.install);
   EXPECT_EQ(Count(), 7u);
   const std::string added = lines().substr(before.size());
   EXPECT_EQ(added, LogLineBytes("установка: проверяю — файлов 0 из 3, байт 0 из 0") +

@@ -13,6 +13,7 @@
 #include "platform/process.h"
 #include "support/launcher.h"
 #include "support/temp_dir.h"
+#include "wiring/launcher.h"
 
 namespace tarn {
 namespace {
@@ -95,22 +96,23 @@ class EnvEvent : public ::testing::Test {
   void TearDown() override { InstallHostSlots(ctx, {}); }
   test::TempDir dir_;
   std::vector<std::string> events_;
-  LauncherContext ctx;
+  Launcher launcher;
+  LauncherContext& ctx = launcher.context;
 };
 
 TEST_F(EnvEvent, NamesTheClientFolderEscapedOrSaysItIsMissing) {
-  PushEnv(ctx);  // no record, and nothing near the test program
+  PushEnv(launcher.client);  // no record, and nothing near the test program
   const std::string client = test::PathUtf8(dir_.path() / "Игры ТАРН" / "клиент");
   test::WriteFile(test::Utf8Path(client) / "ElementClient.exe", "MZ");
-  SetConfigValue(ctx, "path", client);
-  PushEnv(ctx);
+  SetConfigValue(launcher.client, "path", client);
+  PushEnv(launcher.client);
   std::string escaped;
   for (char c : client) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
   // The endpoint the host set up, with its scheme; an IPv6 host in brackets.
   HostSlots slots = test::DataOnly(test::PathUtf8(dir_.path() / "data"));
   slots.post = [this](const std::string& event) { events_.push_back(event); };
   InstallHostSlots(ctx, std::move(slots), {.secure = true, .host = "::1", .port = 8443});
-  PushEnv(ctx);
+  PushEnv(launcher.client);
   const std::string plain = R"(","server":"127.0.0.1:8090","launcher":"1.0","service":"http://127.0.0.1:8090"}})";
   EXPECT_EQ(events_, (std::vector<std::string>{
                          R"({"env":{"clientDir":"не найдена)" + plain,

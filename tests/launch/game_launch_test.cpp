@@ -21,6 +21,7 @@
 #include "support/run_program.h"
 #include "support/service_fixture.h"
 #include "support/temp_dir.h"
+#include "wiring/launcher.h"
 
 namespace tarn {
 namespace {
@@ -103,7 +104,7 @@ class GameLaunch : public ::testing::Test {
     fs::copy_file(fs::path(TARN_HEADLESS).parent_path() / "tarn-game-starter.exe", launcher_ / "tarn-game-starter.exe");
     WriteFile(launcher_ / "data" / "install.cfg", "path=" + game_.string() + "\r\nstate=готово\r\n");
     InstallHostSlots(ctx, test::DataOnly((launcher_ / "data").string()));
-    ASSERT_TRUE(SaveAccounts(ctx, {{"demo", kPassword}, {"a\"b", kHostile}}));
+    ASSERT_TRUE(SaveAccounts(launcher.accounts, {{"demo", kPassword}, {"a\"b", kHostile}}));
     InstallHostSlots(ctx, {});
   }
   void PutClient(const std::string& bytes, fs::perms mode = fs::perms::owner_all) {
@@ -133,7 +134,8 @@ class GameLaunch : public ::testing::Test {
   fs::path launcher_ = root_.path() / "launcher";
   fs::path exe_ = launcher_ / "tarn-headless";
   fs::path game_ = root_.path() / "Игры ТАРН" / "client";
-  LauncherContext ctx;
+  Launcher launcher;
+  LauncherContext& ctx = launcher.context;
 };
 
 TEST_F(GameLaunch, TheGameGetsEveryValueAsOneArgumentInItsOwnFolder) {
@@ -211,14 +213,14 @@ TEST_F(GameLaunch, WhatCannotStartIsReportedWithoutThePassword) {
 
 TEST_F(GameLaunch, AGameThatEndsIsReapedWhileTheLauncherRuns) {
   PutClient(kScriptStandIn);
-  auto launcher = std::async(std::launch::async, [this] { return Launch("demo", "", ":sleep 3000\n"); });
+  auto run = std::async(std::launch::async, [this] { return Launch("demo", "", ":sleep 3000\n"); });
   const Args record = Record();
   ASSERT_GE(record.size(), 3u);
   bool reaped = false;  // a zombie keeps its /proc entry
   for (int i = 0; i < 100 && !(reaped = !fs::exists("/proc/" + record[1])); ++i) std::this_thread::sleep_for(20ms);
   EXPECT_TRUE(fs::exists("/proc/" + record[2])) << "the launcher was to run on";
   EXPECT_TRUE(reaped) << "the ended game stays a zombie";
-  EXPECT_EQ(launcher.get(), Args{kStarted});
+  EXPECT_EQ(run.get(), Args{kStarted});
 }
 
 TEST_F(GameLaunch, TheDemoClientRunThroughWineSeesTheBuiltLine) {
@@ -242,7 +244,7 @@ TEST_F(GameLaunch, TheDemoClientRunThroughWineSeesTheBuiltLine) {
   // A password of this test alone: other tests' stand-ins may show theirs.
   const std::string secret = std::to_string(getpid()) + "-" + kHostile;
   InstallHostSlots(ctx, test::DataOnly((launcher_ / "data").string()));
-  ASSERT_TRUE(SaveAccounts(ctx, {{"demo", kPassword}, {"a\"b", secret}}));
+  ASSERT_TRUE(SaveAccounts(launcher.accounts, {{"demo", kPassword}, {"a\"b", secret}}));
   InstallHostSlots(ctx, {});
 
   // Closed while Wine prepares the prefix, the launcher ends the preparation

@@ -23,6 +23,7 @@
 #include "platform/process.h"
 #include "support/launcher.h"
 #include "support/temp_dir.h"
+#include "wiring/launcher.h"
 
 namespace tarn {
 namespace {
@@ -64,8 +65,8 @@ class WindowsLaunch : public ::testing::Test {
     slots.post = [this](const std::string& event) { events_.push_back(event); };
     InstallHostSlots(ctx, std::move(slots));
     fs::create_directories(game_);
-    SetConfigValue(ctx, "path", test::PathUtf8(game_));
-    SetConfigValue(ctx, "state", "готово");
+    SetConfigValue(launcher.client, "path", test::PathUtf8(game_));
+    SetConfigValue(launcher.client, "state", "готово");
   }
   void TearDown() override { InstallHostSlots(ctx, {}); }
   std::optional<std::string> WaitForRecord() {
@@ -82,14 +83,15 @@ class WindowsLaunch : public ::testing::Test {
   test::TempDir dir_;
   fs::path game_ = dir_.path() / test::Utf8Path("Игры ТАРН") / "client";
   std::vector<std::string> events_;
-  LauncherContext ctx;
+  Launcher launcher;
+  LauncherContext& ctx = launcher.context;
 };
 
 TEST_F(WindowsLaunch, TheGameSeesTheLineAsBuiltAndAFailureLogsNoPassword) {
   fs::copy_file(TARN_RECORDER_EXE, game_ / "ElementClient.exe");
   test::WriteFile(game_ / "_DISABLED-old.Pck", "");
   const std::string folder = test::PathUtf8(game_);
-  LaunchGame(ctx, "a\"b", "p\\ \"q\\", "Ёж \\");
+  LaunchGame(launcher.launch, "a\"b", "p\\ \"q\\", "Ёж \\");
   EXPECT_EQ(events_, (std::vector<std::string>{test::Progress("Игра запущена", 100, true)}));
   const auto record = WaitForRecord();
   ASSERT_TRUE(record) << "the stand-in did not run";
@@ -99,7 +101,7 @@ TEST_F(WindowsLaunch, TheGameSeesTheLineAsBuiltAndAFailureLogsNoPassword) {
   // Not a program: the system refuses it.
   test::WriteFile(game_ / "ElementClient.exe", "not a program");
   events_.clear();
-  LaunchGame(ctx, "demo", "Секрет", "");
+  LaunchGame(launcher.launch, "demo", "Секрет", "");
   EXPECT_EQ(events_, (std::vector<std::string>{test::Progress("Не удалось запустить игру", 0, true)}));
   const std::u16string log = test::LogUnits(test::ReadFile(test::Utf8Path(LogPath())));
   const std::string text = WideToUtf8(log);

@@ -13,7 +13,7 @@
 #include "service/account_store.h"
 #include "service/news.h"
 #include "store_fixture.h"
-#include "wiring/wiring.h"
+#include "wiring/launcher.h"
 
 namespace tarn {
 namespace {
@@ -33,7 +33,7 @@ class Commands : public test::StoreTest {
     UseService(service_.port());
   }
   void Run(const std::string& command) {
-    Dispatch(ctx, command);
+    Dispatch(launcher, command);
     WaitForTasks(ctx.tasks);
   }
   test::FakeService service_;
@@ -52,7 +52,7 @@ TEST_F(Commands, RefreshShowsEachAccountsCharactersOrAnEmptyList) {
   service_.SetAccount("stringroles", "pw", R"({"roles":"Лучник"})");
   service_.SetAccount("brokenroles", "pw", R"({"roles":[{],"x":1})");
   service_.SetAccount("quote\"d", "pw", R"({"roles":[]})");
-  ASSERT_TRUE(SaveAccounts(ctx, {{"good", "pw"},
+  ASSERT_TRUE(SaveAccounts(launcher.accounts, {{"good", "pw"},
                                  {"wrongpw", "nope"},
                                  {"noroles", "pw"},
                                  {"stringroles", "pw"},
@@ -77,7 +77,7 @@ TEST_F(Commands, AddStoresACheckedAccountAndReportsAfterTheList) {
   service_.SetAccount("new", "pw", R"({"roles":["Воин"]})");
   Run("account.add\n{\"login\":\"new\",\"password\":\"pw\"}");
   EXPECT_EQ(Events(), (V{R"({"accounts":[{"login":"new","chars":["Воин"]}]})", kAdded}));
-  EXPECT_EQ(LoadAccounts(ctx), (std::vector<Account>{{"new", "pw"}}));
+  EXPECT_EQ(LoadAccounts(launcher.accounts), (std::vector<Account>{{"new", "pw"}}));
   const auto checks = service_.requests("/api/auth");
   ASSERT_EQ(checks.size(), 2u);
   EXPECT_EQ(checks[0].body, R"({"login":"new","password":"pw"})") << "the add check asks for no characters";
@@ -115,7 +115,7 @@ TEST_F(Commands, ControlCharactersInAPayloadAreRefusedBeforeAnythingIsStoredOrSe
 
   // Removal and the cabinet do nothing at all for such a login, not even
   // when a stored login would match up to the NUL.
-  ASSERT_TRUE(SaveAccounts(ctx, {{"dup", "pw"}}));
+  ASSERT_TRUE(SaveAccounts(launcher.accounts, {{"dup", "pw"}}));
   service_.SetAccount("dup", "pw", "{}");
   const std::string before = ReadFile(AccountsFile());
   Run("account.remove\n{\"login\":\"dup\\u0000\"}");
@@ -128,20 +128,20 @@ TEST_F(Commands, ControlCharactersInAPayloadAreRefusedBeforeAnythingIsStoredOrSe
 
 TEST_F(Commands, AddReplacesThePasswordOfEveryEntryOfThatLogin) {
   service_.SetAccount("twice", "new", "{}");
-  ASSERT_TRUE(SaveAccounts(ctx, {{"twice", "old1"}, {"other", "o"}, {"twice", "old2"}}));
+  ASSERT_TRUE(SaveAccounts(launcher.accounts, {{"twice", "old1"}, {"other", "o"}, {"twice", "old2"}}));
   Run("account.add\n{\"login\":\"twice\",\"password\":\"new\"}");
-  EXPECT_EQ(LoadAccounts(ctx), (std::vector<Account>{{"twice", "new"}, {"other", "o"}, {"twice", "new"}}));
+  EXPECT_EQ(LoadAccounts(launcher.accounts), (std::vector<Account>{{"twice", "new"}, {"other", "o"}, {"twice", "new"}}));
   EXPECT_EQ(Events().back(), kAdded);
   // Logins compare exactly: another case is another account.
   service_.SetAccount("TWICE", "x", "{}");
   Run("account.add\n{\"login\":\"TWICE\",\"password\":\"x\"}");
-  EXPECT_EQ(LoadAccounts(ctx).size(), 4u);
+  EXPECT_EQ(LoadAccounts(launcher.accounts).size(), 4u);
 }
 
 TEST_F(Commands, RemoveTakesEveryEntryAndAnUnknownLoginChangesNothing) {
-  ASSERT_TRUE(SaveAccounts(ctx, {{"dup", "1"}, {"keep", "2"}, {"dup", "3"}}));
+  ASSERT_TRUE(SaveAccounts(launcher.accounts, {{"dup", "1"}, {"keep", "2"}, {"dup", "3"}}));
   Run("account.remove\n{\"login\":\"dup\"}");
-  EXPECT_EQ(LoadAccounts(ctx), (std::vector<Account>{{"keep", "2"}}));
+  EXPECT_EQ(LoadAccounts(launcher.accounts), (std::vector<Account>{{"keep", "2"}}));
   const std::string before = ReadFile(AccountsFile());
   Run("account.remove\n{\"login\":\"KEEP\"}");
   EXPECT_EQ(ReadFile(AccountsFile()), before);
@@ -156,7 +156,7 @@ TEST_F(Commands, AwkwardPasswordsTravelFromPageToStoreToServiceUnchanged) {
   service_.SetAccount(login, password, R"({"roles":[]})");
   Run("account.add\n{\"login\":\"" + JsonEscape(login) + "\",\"password\":\"" + JsonEscape(password) + "\"}");
   ASSERT_EQ(Events().back(), kAdded);
-  EXPECT_EQ(LoadAccounts(ctx), (std::vector<Account>{{login, password}}));
+  EXPECT_EQ(LoadAccounts(launcher.accounts), (std::vector<Account>{{login, password}}));
   // The refresh that followed passed the service's own decoding too.
   EXPECT_EQ(Events()[0], R"({"accounts":[{"login":"Игрок \"1\"","chars":[]}]})");
   EXPECT_EQ(service_.requests("/api/auth").back().body,
@@ -198,7 +198,7 @@ TEST_F(Commands, NewsIsPassedOnVerbatimOrAsAnEmptyList) {
 TEST_F(Commands, CabinetOpensWithTheTicketAsReceived) {
   service_.SetAccount("p", "first", "{}");
   service_.SetTicket(200, R"({"ticket":"a b&c=d%20"})");
-  ASSERT_TRUE(SaveAccounts(ctx, {{"p", "first"}, {"p", "second"}}));
+  ASSERT_TRUE(SaveAccounts(launcher.accounts, {{"p", "first"}, {"p", "second"}}));
   Run("cabinet.open\n{\"login\":\"p\"}");
   EXPECT_EQ(recorder_->Opened(), V{"http://127.0.0.1:" + std::to_string(service_.port()) + "/cabinet?t=a b&c=d%20"});
   const auto asked = service_.requests("/api/ticket");
@@ -208,7 +208,7 @@ TEST_F(Commands, CabinetOpensWithTheTicketAsReceived) {
 }
 
 TEST_F(Commands, CabinetEndsSilentlyOnEveryFailure) {
-  ASSERT_TRUE(SaveAccounts(ctx, {{"nopw", ""}, {"p", "pw"}}));
+  ASSERT_TRUE(SaveAccounts(launcher.accounts, {{"nopw", ""}, {"p", "pw"}}));
   service_.SetAccount("p", "pw", "{}");
   Run("cabinet.open\n{\"login\":\"unknown\"}");
   Run("cabinet.open\n{\"login\":\"nopw\"}");

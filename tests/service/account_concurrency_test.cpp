@@ -14,7 +14,7 @@
 #include "platform/secret_store.h"
 #include "service/account_store.h"
 #include "store_fixture.h"
-#include "wiring/wiring.h"
+#include "wiring/launcher.h"
 
 namespace tarn {
 namespace {
@@ -28,22 +28,22 @@ TEST_F(ConcurrentAccounts, ManyCommandsAtOnceLoseNothing) {
   constexpr int kAdds = 12;
   std::vector<Account> initial;
   for (int i = 0; i < 6; ++i) initial.push_back({"old" + std::to_string(i), "o"});
-  ASSERT_TRUE(SaveAccounts(ctx, initial));
+  ASSERT_TRUE(SaveAccounts(launcher.accounts, initial));
   for (int i = 0; i < kAdds; ++i) service.SetAccount("new" + std::to_string(i), "p" + std::to_string(i), "{}");
 
   // Adds of new logins, removals of half the old ones and password changes
   // of the other half, all started before any of them can finish.
   for (int i = 0; i < kAdds; ++i)
-    Dispatch(ctx,
+    Dispatch(launcher,
              "account.add\n{\"login\":\"new" + std::to_string(i) + "\",\"password\":\"p" + std::to_string(i) + "\"}");
-  for (int i = 0; i < 6; i += 2) Dispatch(ctx, "account.remove\n{\"login\":\"old" + std::to_string(i) + "\"}");
+  for (int i = 0; i < 6; i += 2) Dispatch(launcher, "account.remove\n{\"login\":\"old" + std::to_string(i) + "\"}");
   for (int i = 1; i < 6; i += 2) {
     service.SetAccount("old" + std::to_string(i), "changed", "{}");
-    Dispatch(ctx, "account.add\n{\"login\":\"old" + std::to_string(i) + "\",\"password\":\"changed\"}");
+    Dispatch(launcher, "account.add\n{\"login\":\"old" + std::to_string(i) + "\",\"password\":\"changed\"}");
   }
   WaitForTasks(ctx.tasks);
 
-  const std::vector<Account> stored = LoadAccounts(ctx);
+  const std::vector<Account> stored = LoadAccounts(launcher.accounts);
   std::set<std::pair<std::string, std::string>> got;
   for (const Account& a : stored) got.insert({a.login, a.password});
   std::set<std::pair<std::string, std::string>> want;
@@ -65,11 +65,11 @@ TEST_F(ConcurrentAccounts, OtherReadersNeverSeeAHalfWrittenFile) {
   // process (or a backup tool) does: the replace must still be whole.
   std::vector<Account> big;
   for (int i = 0; i < 200; ++i) big.push_back({"login" + std::to_string(i), "password" + std::to_string(i)});
-  ASSERT_TRUE(SaveAccounts(ctx, big));
+  ASSERT_TRUE(SaveAccounts(launcher.accounts, big));
   std::atomic<bool> stop{false};
   std::atomic<int> reads{0}, torn{0};
   std::thread writer([&] {
-    for (int i = 0; i < 30; ++i) SaveAccounts(ctx, i % 2 ? big : std::vector<Account>(big.begin(), big.begin() + 100));
+    for (int i = 0; i < 30; ++i) SaveAccounts(launcher.accounts, i % 2 ? big : std::vector<Account>(big.begin(), big.begin() + 100));
     stop = true;
   });
   std::vector<std::thread> readers;

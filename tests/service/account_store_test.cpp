@@ -118,15 +118,15 @@ TEST_F(SecretStore, PrivateFilesAreReplacedWholeAndOwnerOnly) {
 class AccountStore : public test::StoreTest {};
 
 TEST_F(AccountStore, NoFileIsAnEmptyListAndTheFirstSaveMakesFolderAndFile) {
-  EXPECT_TRUE(LoadAccounts(ctx).empty());
+  EXPECT_TRUE(LoadAccounts(launcher.accounts).empty());
   EXPECT_EQ(AccountsPath(ctx), AccountsFile().string());
-  ASSERT_TRUE(SaveAccounts(ctx, {{"a", "1"}}));
+  ASSERT_TRUE(SaveAccounts(launcher.accounts, {{"a", "1"}}));
   EXPECT_TRUE(fs::is_regular_file(AccountsFile()));
   EXPECT_EQ(Mode(AccountsFile()), 0600);
 
-  ASSERT_TRUE(SaveAccounts(ctx, {}));
+  ASSERT_TRUE(SaveAccounts(launcher.accounts, {}));
   EXPECT_EQ(fs::file_size(AccountsFile()), 0u);
-  EXPECT_TRUE(LoadAccounts(ctx).empty());
+  EXPECT_TRUE(LoadAccounts(launcher.accounts).empty());
 }
 
 TEST_F(AccountStore, FileLayoutAndRoundTripOfAwkwardPasswords) {
@@ -136,7 +136,7 @@ TEST_F(AccountStore, FileLayoutAndRoundTripOfAwkwardPasswords) {
       {"player", "second entry of the same login"},
       {"empty", ""},
   };
-  ASSERT_TRUE(SaveAccounts(ctx, accounts));
+  ASSERT_TRUE(SaveAccounts(launcher.accounts, accounts));
   const std::string bytes = ReadFile(AccountsFile());
   // Each line: login, TAB, lowercase hex of the sealed bytes, CR LF.
   static const std::regex line("([^\t\r\n]+)\t((?:[0-9a-f]{2})+)\r\n");
@@ -149,7 +149,7 @@ TEST_F(AccountStore, FileLayoutAndRoundTripOfAwkwardPasswords) {
   EXPECT_EQ(lines, accounts.size());
   EXPECT_EQ(bytes.substr(0, 3), "pla") << "no byte-order mark";
   EXPECT_EQ(bytes.find("пароль"), std::string::npos);
-  EXPECT_EQ(LoadAccounts(ctx), accounts);
+  EXPECT_EQ(LoadAccounts(launcher.accounts), accounts);
 }
 
 TEST_F(AccountStore, DamagedLinesAreSkippedAndUnreadablePasswordsComeBackEmpty) {
@@ -176,10 +176,10 @@ TEST_F(AccountStore, DamagedLinesAreSkippedAndUnreadablePasswordsComeBackEmpty) 
       {"upper", "secret", ""},   {"with", "", "tab\t" + good},           {"bad\xEF\xBF\xBDutf", "secret", ""},
       {"last", "secret", ""},
   };
-  EXPECT_EQ(LoadAccounts(ctx), expected);
+  EXPECT_EQ(LoadAccounts(launcher.accounts), expected);
   // Saved again and read back, nothing is lost.
-  ASSERT_TRUE(SaveAccounts(ctx, LoadAccounts(ctx)));
-  EXPECT_EQ(LoadAccounts(ctx), expected);
+  ASSERT_TRUE(SaveAccounts(launcher.accounts, LoadAccounts(launcher.accounts)));
+  EXPECT_EQ(LoadAccounts(launcher.accounts), expected);
 }
 
 TEST_F(AccountStore, NonHexPairsCountByTheirValidLeadingDigit) {
@@ -210,16 +210,16 @@ TEST_F(AccountStore, NonHexPairsCountByTheirValidLeadingDigit) {
 }
 
 TEST_F(AccountStore, PasswordsThatDoNotOpenSurviveEverySaveOfAnotherUser) {
-  ASSERT_TRUE(SaveAccounts(ctx, {{"a", "one"}, {"b", "two"}}));
+  ASSERT_TRUE(SaveAccounts(launcher.accounts, {{"a", "one"}, {"b", "two"}}));
   const std::string mine = ReadFile(AccountsFile());
   UseKeyHome("other-user");
-  for (const Account& a : LoadAccounts(ctx)) {
+  for (const Account& a : LoadAccounts(launcher.accounts)) {
     EXPECT_EQ(a.password, "");
     EXPECT_FALSE(a.unopened.empty());
   }
   // Another user adds an account: the two passwords they cannot open go
   // back to the file byte for byte.
-  ASSERT_TRUE(ChangeAccounts(ctx, [](std::vector<Account>& list) {
+  ASSERT_TRUE(ChangeAccounts(launcher.accounts, [](std::vector<Account>& list) {
     list.push_back({"c", "three", {}});
     return true;
   }));
@@ -227,41 +227,51 @@ TEST_F(AccountStore, PasswordsThatDoNotOpenSurviveEverySaveOfAnotherUser) {
 
   // Back as their owner, both open again; now c is the stranger's.
   UseKeyHome("home-a");
-  const std::vector<Account> back = LoadAccounts(ctx);
+  const std::vector<Account> back = LoadAccounts(launcher.accounts);
   ASSERT_EQ(back.size(), 3u);
   EXPECT_EQ(back[0], (Account{"a", "one", ""}));
   EXPECT_EQ(back[1], (Account{"b", "two", ""}));
   EXPECT_EQ(back[2].password, "");
   // A new password given by the player replaces what did not open.
-  ASSERT_TRUE(ChangeAccounts(ctx, [](std::vector<Account>& list) {
+  ASSERT_TRUE(ChangeAccounts(launcher.accounts, [](std::vector<Account>& list) {
     list[2].password = "mine now";
     list[2].unopened.clear();
     return true;
   }));
-  EXPECT_EQ(LoadAccounts(ctx)[2], (Account{"c", "mine now", ""}));
+  EXPECT_EQ(LoadAccounts(launcher.accounts)[2], (Account{"c", "mine now", ""}));
 }
 
 TEST_F(AccountStore, AFailedSaveLeavesTheOldFileWhole) {
-  ASSERT_TRUE(SaveAccounts(ctx, {{"kept", "pw"}}));
+  ASSERT_TRUE(SaveAccounts(launcher.accounts, {{"kept", "pw"}}));
   const std::string before = ReadFile(AccountsFile());
   // Without a usable key nothing can be sealed; the old file must survive
   // rather than be rewritten with its passwords dropped.
   WriteFile(KeyFile(), "broken");
-  EXPECT_FALSE(SaveAccounts(ctx, {{"kept", "pw"}, {"new", "pw2"}}));
+  EXPECT_FALSE(SaveAccounts(launcher.accounts, {{"kept", "pw"}, {"new", "pw2"}}));
   EXPECT_EQ(ReadFile(AccountsFile()), before);
   EXPECT_EQ(std::distance(fs::directory_iterator(dataFolder_), fs::directory_iterator()), 1);
 }
 
 TEST_F(AccountStore, ChangeAccountsWritesOnlyWhenSomethingChanged) {
-  ASSERT_TRUE(SaveAccounts(ctx, {{"a", "1"}}));
+  ASSERT_TRUE(SaveAccounts(launcher.accounts, {{"a", "1"}}));
   const std::string before = ReadFile(AccountsFile());
-  EXPECT_TRUE(ChangeAccounts(ctx, [](std::vector<Account>&) { return false; }));
+  EXPECT_TRUE(ChangeAccounts(launcher.accounts, [](std::vector<Account>&) { return false; }));
   EXPECT_EQ(ReadFile(AccountsFile()), before) << "sealing again would have changed every byte";
-  EXPECT_TRUE(ChangeAccounts(ctx, [](std::vector<Account>& list) {
+  EXPECT_TRUE(ChangeAccounts(launcher.accounts, [](std::vector<Account>& list) {
     list.push_back({"b", "2"});
     return true;
   }));
-  EXPECT_EQ(LoadAccounts(ctx), (std::vector<Account>{{"a", "1"}, {"b", "2"}}));
+  EXPECT_EQ(LoadAccounts(launcher.accounts), (std::vector<Account>{{"a", "1"}, {"b", "2"}}));
+}
+
+TEST(PasswordFor, ExactLoginOnlyAndTheListsOwnText) {
+  const std::vector<Account> accounts{{"a", "1"}, {"A", "2"}, {"a ", "3"}, {"a", "4"}};
+  EXPECT_EQ(PasswordFor(accounts, "a"), "1");
+  // The game is handed the stored text itself: no copy of a password.
+  EXPECT_EQ(&PasswordFor(accounts, "a"), &accounts[0].password);
+  EXPECT_EQ(PasswordFor(accounts, "A"), "2");
+  EXPECT_EQ(PasswordFor(accounts, "b"), "");
+  EXPECT_EQ(PasswordFor({}, ""), "");
 }
 
 }  // namespace

@@ -76,17 +76,17 @@ class PasswordWipe : public test::StoreTest {
 
 TEST_F(PasswordWipe, NoAccountCommandLeavesAPasswordInFreedMemory) {
   // The long one first: removing it closes the list up over the short one.
-  ASSERT_TRUE(SaveAccounts(ctx, {{"long", std::string(kLong)}, {"short", std::string(kShort)}}));
+  ASSERT_TRUE(SaveAccounts(launcher.accounts, {{"long", std::string(kLong)}, {"short", std::string(kShort)}}));
   const std::string typedShort(kShort), typedLong(kLong);
-  EXPECT_EQ(LeftBehind([&] { PushAccounts(ctx); }), 0) << "refresh";
-  EXPECT_EQ(LeftBehind([&] { OpenCabinet(ctx, "long"); }), 0) << "cabinet";
-  EXPECT_EQ(LeftBehind([&] { AddAccount(ctx, "long", typedLong); }), 0) << "add again";
-  EXPECT_EQ(LeftBehind([&] { RemoveAccount(ctx, "long"); }), 0) << "remove";
-  EXPECT_EQ(LeftBehind([&] { AddAccount(ctx, "long", typedLong); }), 0) << "add anew";
-  EXPECT_EQ(LeftBehind([&] { OpenCabinet(ctx, "short"); }), 0) << "cabinet";
+  EXPECT_EQ(LeftBehind([&] { PushAccounts(launcher.accounts); }), 0) << "refresh";
+  EXPECT_EQ(LeftBehind([&] { OpenCabinet(launcher.accounts, "long"); }), 0) << "cabinet";
+  EXPECT_EQ(LeftBehind([&] { AddAccount(launcher.accounts, "long", typedLong); }), 0) << "add again";
+  EXPECT_EQ(LeftBehind([&] { RemoveAccount(launcher.accounts, "long"); }), 0) << "remove";
+  EXPECT_EQ(LeftBehind([&] { AddAccount(launcher.accounts, "long", typedLong); }), 0) << "add anew";
+  EXPECT_EQ(LeftBehind([&] { OpenCabinet(launcher.accounts, "short"); }), 0) << "cabinet";
   // The commands did their work: the search is not blind.
   EXPECT_EQ(service_.requests("/api/ticket").size(), 2u);
-  ASSERT_EQ(LoadAccounts(ctx).size(), 2u);
+  ASSERT_EQ(LoadAccounts(launcher.accounts).size(), 2u);
   EXPECT_GT(LeftBehind([] { std::string kept(kLong); }), 0);
 }
 

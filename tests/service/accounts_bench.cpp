@@ -18,11 +18,13 @@
 #include "service/account_store.h"
 #include "support/service_fixture.h"
 #include "support/temp_dir.h"
+#include "wiring/launcher.h"
 
 namespace {
 
 // The launcher the benchmarks run as: the program's one.
-tarn::LauncherContext gLauncher;
+tarn::Launcher gParts;
+tarn::LauncherContext& gLauncher = gParts.context;
 
 namespace fs = std::filesystem;
 
@@ -101,7 +103,7 @@ void BM_SaveAccounts(benchmark::State& state) {
   TheWorld();
   const auto list = Accounts(state.range(0));
   for (auto _ : state)
-    if (!tarn::SaveAccounts(gLauncher, list)) state.SkipWithError("save failed");
+    if (!tarn::SaveAccounts(gParts.accounts, list)) state.SkipWithError("save failed");
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(BM_SaveAccounts)->Arg(1)->Arg(10)->Arg(100)->Arg(1000)->UseRealTime()->Unit(benchmark::kMicrosecond);
@@ -109,9 +111,9 @@ BENCHMARK(BM_SaveAccounts)->Arg(1)->Arg(10)->Arg(100)->Arg(1000)->UseRealTime()-
 void BM_LoadAccounts(benchmark::State& state) {
   TheWorld();
   const auto list = Accounts(state.range(0));
-  if (!tarn::SaveAccounts(gLauncher, list)) state.SkipWithError("save failed");
+  if (!tarn::SaveAccounts(gParts.accounts, list)) state.SkipWithError("save failed");
   for (auto _ : state) {
-    if (tarn::LoadAccounts(gLauncher).size() != list.size()) state.SkipWithError("load lost accounts");
+    if (tarn::LoadAccounts(gParts.accounts).size() != list.size()) state.SkipWithError("load lost accounts");
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }

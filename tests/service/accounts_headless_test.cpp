@@ -157,7 +157,7 @@ TEST_F(AccountsEndToEnd, ServiceDownOrFailingGivesEmptyListsAndNoCabinet) {
   InstallHostSlots(
       ctx, {.post = {}, .open = {}, .pickFolder = {}, .dataFolder = test::PathUtf8(AccountsFile().parent_path())});
   fs::create_directories(AccountsFile().parent_path());
-  ASSERT_TRUE(SaveAccounts(ctx, {{"demo", "demo"}}));
+  ASSERT_TRUE(SaveAccounts(launcher.accounts, {{"demo", "demo"}}));
   InstallHostSlots(ctx, {});
 
   const std::string script = ScriptLine("accounts.refresh") + ":wait\n" + ScriptLine("ui.ready") + ":wait\n" +

@@ -16,6 +16,7 @@
 #include "bridge/tasks.h"
 #include "service/account_store.h"
 #include "support/temp_dir.h"
+#include "wiring/launcher.h"
 
 namespace tarn {
 
@@ -92,7 +93,8 @@ class StoreTest : public ::testing::Test {
   std::filesystem::path keyHome_;
   std::shared_ptr<Recorder> recorder_ = std::make_shared<Recorder>();
   HostSlots slots_;
-  LauncherContext ctx;
+  Launcher launcher;
+  LauncherContext& ctx = launcher.context;
 };
 
 }  // namespace tarn::test

@@ -25,6 +25,7 @@
 #include "support/run_program.h"
 #include "support/service_fixture.h"
 #include "support/temp_dir.h"
+#include "wiring/launcher.h"
 
 namespace tarn::test {
 
@@ -89,9 +90,10 @@ class ServiceLauncherTest : public ::testing::Test {
   std::filesystem::path launcher_ = root_.path() / "launcher";
   std::filesystem::path exe_;
   ServiceProcess service_;
-  // In-process code (the downloader, HttpCall) runs with this context,
+  // In-process code (the downloader, HttpCall) runs with this launcher,
   // which PointInProcessCode points at service_.
-  LauncherContext ctx;
+  Launcher launcher;
+  LauncherContext& ctx = launcher.context;
 
  private:
   std::vector<std::filesystem::path> placed_;

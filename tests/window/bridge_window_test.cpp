@@ -18,6 +18,7 @@
 #include "bridge/host_slots.h"
 #include "host/gtk/window_host.h"
 #include "support/temp_dir.h"
+#include "wiring/launcher.h"
 #include "x_session.h"
 
 // GTK and WebKit keep caches for the life of the process; they are not leaks
@@ -65,7 +66,7 @@ class WindowBridge : public ::testing::Test {
                                  .uiFolder = (dir_.path() / "ui").string(),
                                  .instanceListener = -1,
                                  .command = [this](const std::string& c) { commands_.push_back(c); },
-                                 .ctx = &ctx}));
+                                 .launcher = &launcher}));
   }
 
   // Runs the main loop until the condition holds or the time is up.
@@ -95,7 +96,8 @@ class WindowBridge : public ::testing::Test {
 
   test::TempDir dir_;
   std::vector<std::string> commands_;
-  LauncherContext ctx;
+  Launcher launcher;
+  LauncherContext& ctx = launcher.context;
 };
 
 TEST_F(WindowBridge, EventsArriveParsedAndInOrderAndCommandsOnlyAsStrings) {

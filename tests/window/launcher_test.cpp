@@ -11,10 +11,10 @@
 #include <tuple>
 #include <vector>
 
-#include "bridge/dispatch.h"
+#include "launcher_fixture.h"
+#include "service/news.h"
 #include "support/launcher.h"
 #include "support/temp_dir.h"
-#include "launcher_fixture.h"
 #include "x_session.h"
 
 namespace tarn {

@@ -5,21 +5,21 @@
 #include <atomic>
 #include <thread>
 
-#include "bridge/install_state.h"
+#include "client/writer_guard.h"
 
 namespace tarn {
 namespace {
 
 TEST(ClientWriterConcurrency, NeverTwoWritersAtOnce) {
-  LauncherContext ctx;
+  ClientWriterGuard guard;
   std::atomic<int> holders{0};
   std::atomic<int> overlaps{0};
   std::atomic<int> refusedByNobody{0};
   const auto contend = [&](ClientWriter who) {
     for (int i = 0; i < 20000; ++i) {
-      const ClientWriterHold hold(ctx, who);
+      const ClientWriterHold hold(guard, who);
       if (!hold.taken()) {
-        if (hold.holder() == ClientWriter::None || hold.holder() == who) refusedByNobody.fetch_add(1);
+        if (hold.holder() == ClientWriter::Nobody || hold.holder() == who) refusedByNobody.fetch_add(1);
         continue;
       }
       if (holders.fetch_add(1) != 0) overlaps.fetch_add(1);
@@ -32,9 +32,9 @@ TEST(ClientWriterConcurrency, NeverTwoWritersAtOnce) {
   update.join();
   EXPECT_EQ(overlaps.load(), 0);
   EXPECT_EQ(refusedByNobody.load(), 0);
-  ClientWriter holder = ClientWriter::None;
-  EXPECT_TRUE(TakeClientWriter(ctx, ClientWriter::Install, holder));  // nothing left held
-  ReleaseClientWriter(ctx, ClientWriter::Install);
+  ClientWriter holder = ClientWriter::Nobody;
+  EXPECT_TRUE(TakeClientWriter(guard, ClientWriter::Install, holder));  // nothing left held
+  ReleaseClientWriter(guard, ClientWriter::Install);
 }
 
 }  // namespace
