@@ -125,7 +125,7 @@ void FindTail(const BlockIndex& index, InputFile& old, uint64_t oldSize, std::ve
 
 // One range of the new file from the service into the ".part" file.
 struct RangeFetch {
-  LauncherContext& ctx;
+  DownloadContext& ctx;
   DownloadFlags flags;
   OutputFile& file;
   HashPipe& hash;
@@ -202,7 +202,7 @@ struct RangeFetch {
 
 // The index beside requestPath, read whole when it is no larger than one
 // for a file of size can be; nothing otherwise.
-std::optional<std::string> FetchIndex(LauncherContext& ctx, const std::string& indexPath, uint64_t size,
+std::optional<std::string> FetchIndex(DownloadContext& ctx, const std::string& indexPath, uint64_t size,
                                       uint64_t& moved) {
   HttpRequest request = FileRequest(ctx, indexPath, std::nullopt, 0);
   request.timeouts.totalMs = kIndexTotalMs;
@@ -235,7 +235,7 @@ struct Assembly {
 };
 
 // Builds the ".part" file from plan, from what it already holds on.
-Assembly Assemble(LauncherContext& ctx, const std::string& requestPath, const std::string& part, InputFile& old,
+Assembly Assemble(DownloadContext& ctx, const std::string& requestPath, const std::string& part, InputFile& old,
                   const std::vector<PatchPiece>& plan, uint64_t size, std::string_view md5, DownloadFlags flags,
                   const ProgressCallback& progress, FetchedFile& fetched) {
   Assembly out;
@@ -322,7 +322,7 @@ Assembly Assemble(LauncherContext& ctx, const std::string& requestPath, const st
           RemoveFile(part);
           return out;
         }
-        LogLine(ctx.log, "сервер не отдаёт диапазоны: файл пришёл целиком");
+        LogLine(ctx.launcher.log, "сервер не отдаёт диапазоны: файл пришёл целиком");
         if (progress) progress(done);
         fetched.file = std::move(file);
         out.result = DownloadResult::Ok;
@@ -331,7 +331,7 @@ Assembly Assemble(LauncherContext& ctx, const std::string& requestPath, const st
       }
       done += fetch.arrived;
       if (fetch.lied) {
-        LogLine(ctx.log, "сервер ответил не тем диапазоном: файл скачивается целиком");
+        LogLine(ctx.launcher.log, "сервер ответил не тем диапазоном: файл скачивается целиком");
         return keep(std::nullopt);
       }
       if (fetch.ended) return keep(fetch.ended);
@@ -431,7 +431,7 @@ uint64_t FetchedBytes(const std::vector<PatchPiece>& plan) {
   return bytes;
 }
 
-std::optional<DownloadResult> PatchFromOldCopy(LauncherContext& ctx, const std::string& requestPath,
+std::optional<DownloadResult> PatchFromOldCopy(DownloadContext& ctx, const std::string& requestPath,
                                                const std::string& targetPath, std::string_view md5, uint64_t size,
                                                DownloadFlags flags, const ProgressCallback& progress,
                                                FetchedFile& fetched) {
@@ -453,7 +453,7 @@ std::optional<DownloadResult> PatchFromOldCopy(LauncherContext& ctx, const std::
     return p.source < 0;
   }));
   if (FetchedBytes(plan) == size || ranges > kMostRanges || !(StampOf(old) == before)) return std::nullopt;
-  LogLine(ctx.log, "патч %s: из старой копии %llu байт, скачать %llu байт (%zu запросов)", targetPath.c_str(),
+  LogLine(ctx.launcher.log, "патч %s: из старой копии %llu байт, скачать %llu байт (%zu запросов)", targetPath.c_str(),
           static_cast<unsigned long long>(size - FetchedBytes(plan)),
           static_cast<unsigned long long>(FetchedBytes(plan)), ranges);
 

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "bridge/context.h"
+#include "download/limiter.h"
 #include "client/block_index.h"
 #include "download/result.h"
 #include "download/session.h"
@@ -58,7 +58,7 @@ uint64_t FetchedBytes(const std::vector<PatchPiece>& plan);
 // Corrupt. Other results keep the ".part" file for the next call. progress
 // hears only of a file that is whole (its size): the copies are no bytes
 // moved, and a patch that falls back must not have shown bytes it drops.
-std::optional<DownloadResult> PatchFromOldCopy(LauncherContext& ctx, const std::string& requestPath,
+std::optional<DownloadResult> PatchFromOldCopy(DownloadContext& ctx, const std::string& requestPath,
                                                const std::string& targetPath, std::string_view md5, uint64_t size,
                                                DownloadFlags flags, const ProgressCallback& progress,
                                                FetchedFile& fetched);

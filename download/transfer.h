@@ -26,7 +26,7 @@ WriteStatus WriteWholePart(const std::string& targetPath, std::string_view bytes
 // The request for a listed file's bytes from offset on, on the thread's
 // kept connection, with the buffer and receive window its size and the
 // speed limit call for.
-HttpRequest FileRequest(LauncherContext& ctx, const std::string& requestPath, const std::optional<uint64_t>& size,
+HttpRequest FileRequest(DownloadContext& ctx, const std::string& requestPath, const std::optional<uint64_t>& size,
                         uint64_t offset);
 
 // What Receive hands on: the ".part" file, or for a small file its bytes

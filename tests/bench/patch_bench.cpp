@@ -43,6 +43,7 @@
 #include "support/http_server.h"
 #include "support/service_fixture.h"
 #include "support/service_launcher.h"
+#include "wiring/launcher.h"
 
 extern char** environ;
 
@@ -102,7 +103,8 @@ T Median(std::vector<T> v) {
   return v[v.size() / 2];
 }
 
-tarn::LauncherContext gLauncher;
+tarn::Launcher gWhole;
+tarn::LauncherContext& gLauncher = gWhole.context;
 
 struct Round {
   double wall = 0;
@@ -130,7 +132,7 @@ Round Update(tarn::test::ServiceProcess& service, const fs::path& target, const 
   bool placed = false;
   const auto start = Clock::now();
   {
-    tarn::DownloadSession session(gLauncher,
+    tarn::DownloadSession session(gWhole.download,
                                   [&](const tarn::PlacedFile& p) { placed = p.result == tarn::DownloadResult::Ok; });
     tarn::FetchedFile fetched;
     const tarn::DownloadResult result = session.Fetch(tarn::FileRequestPath("packs\\big.pck", md5), target.string(),

@@ -16,6 +16,7 @@
 #include "support/http_server.h"
 #include "support/temp_dir.h"
 #include "tools/common/crypto.h"
+#include "wiring/launcher.h"
 
 namespace tarn {
 namespace {
@@ -150,14 +151,14 @@ class Patching : public ::testing::Test {
     return FileReply(fresh_, r);
   }
   DownloadResult Get(FetchedFile& fetched) {
-    DownloadSession session(ctx_, {});
+    DownloadSession session(launcher_.download, {});
     return session.Fetch(request_, target_.string(), Md5Hex(fresh_), fresh_.size(), {pause_, stop_}, {}, true,
                          fetched);
   }
   // Fetches, places and checks the file as an update would.
   void GetAndPlace(bool patchedExpected) {
     std::vector<PlacedFile> placed;
-    DownloadSession session(ctx_, [&](const PlacedFile& p) { placed.push_back(p); });
+    DownloadSession session(launcher_.download, [&](const PlacedFile& p) { placed.push_back(p); });
     FetchedFile fetched;
     ASSERT_EQ(session.Fetch(request_, target_.string(), Md5Hex(fresh_), fresh_.size(), {pause_, stop_}, {}, true,
                             fetched),
@@ -181,7 +182,8 @@ class Patching : public ::testing::Test {
   std::function<Reply(const SeenRequest&)> rangeReply_;
   std::atomic<bool> pause_{false};
   std::atomic<bool> stop_{false};
-  LauncherContext ctx_;
+  Launcher launcher_;
+  LauncherContext& ctx_ = launcher_.context;
 };
 
 TEST_F(Patching, OnlyTheMissingRangesComeAndTheResultIsChecked) {
