@@ -17,20 +17,11 @@ namespace tarn::tools {
 namespace fs = std::filesystem;
 namespace {
 
-// A path the launcher would join to its client folder and write to: it must
-// stay inside that folder.
-bool IsSafeListPath(std::string_view path) {
-  if (path.empty() || path.front() == '/' || path.front() == '\\') return false;
-  if (path.size() >= 2 && path[1] == ':') return false;  // a drive letter
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find_first_of("/\\", start);
-    if (end == std::string_view::npos) end = path.size();
-    const std::string_view part = path.substr(start, end - start);
-    if (part.empty() || part == "." || part == "..") return false;
-    start = end + 1;
-  }
-  return true;
+// The launcher's own rule for a list path, applied to a path with "/"
+// separators as the operator writes it.
+bool LauncherReadsPath(std::string path) {
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return IsContainedListPath(path);
 }
 
 }  // namespace
@@ -88,6 +79,10 @@ bool CollectClientFiles(const fs::path& clientDir, std::vector<ListFile>& files,
     }
     if (!IsValidUtf8(rel)) {
       error = "file name is not UTF-8: " + rel;
+      return false;
+    }
+    if (!LauncherReadsPath(rel)) {
+      error = "file name the launcher would skip (a colon, a control character or a name of dots and blanks only): " + rel;
       return false;
     }
     if (rel.find('\\') != std::string::npos) {
@@ -244,8 +239,10 @@ void CheckDataLine(std::string_view line, size_t lineNo, const std::string& wher
   ListFile file;
   if (!ReadDataTokens(line, where, lines, file, check)) return;
   if (!IsValidUtf8(file.path)) check.problems.push_back(where + "the path is not UTF-8");
-  if (!IsSafeListPath(file.path)) {
-    check.problems.push_back(where + "the path \"" + file.path + "\" would leave the client folder");
+  if (!LauncherReadsPath(file.path)) {
+    check.problems.push_back(where + "the path \"" + file.path +
+                             "\" would leave the client folder or is no name a file can have; the launcher skips this file");
+    return;
   }
   std::replace(file.path.begin(), file.path.end(), '\\', '/');
   // Checked before adding, so the sum never wraps; the launcher refuses
@@ -323,6 +320,12 @@ ListCheck CheckList(std::string_view document, std::string_view publicPem) {
   DataLines lines;
   CheckLines(signedBytes, lines, check);
   CheckWholeList(lines, check);
+  // Whatever the line checks above missed, the launcher's own reader has
+  // the last word on which entries a player gets.
+  if (const size_t read = ParseFileList(signedBytes).entries.size(); read != check.entries.size()) {
+    check.problems.push_back("the launcher reads " + std::to_string(read) + " of the " +
+                             std::to_string(check.entries.size()) + " files the list names");
+  }
   check.ok = check.signatureOk && check.problems.empty();
   return check;
 }
