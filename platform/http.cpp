@@ -7,6 +7,8 @@
 #include <chrono>
 #include <string>
 
+#include "platform/encoding.h"
+
 namespace tarn {
 namespace {
 
@@ -117,19 +119,8 @@ bool IsLoopbackHost(std::string_view host) {
 }
 
 std::string WireTarget(std::string_view target) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  if (target.empty() || target.front() != '/') out += '/';
-  for (const unsigned char c : target) {
-    if (c <= 0x20 || c >= 0x7F || c == '#') {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 0xF];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
+  const std::string out = PercentEncode(target, [](unsigned char c) { return c > 0x20 && c < 0x7F && c != '#'; });
+  return target.empty() || target.front() != '/' ? "/" + out : out;
 }
 
 int64_t ContentRangeFirst(std::string_view value) {
