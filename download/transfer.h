@@ -14,11 +14,11 @@
 namespace tarn {
 
 // The result a download ends with when writing failed with status.
-DownloadResult WriteFailure(WriteStatus status);
+DownloadResult WriteFailure(WriteResult status);
 
 // Makes targetPath's ".part" file anew with bytes in it, its folders
 // first; the file stays open for the flush. Closed after a failure.
-WriteStatus WriteWholePart(const std::string& targetPath, std::string_view bytes, OutputFile& file);
+WriteResult WriteWholePart(const std::string& targetPath, std::string_view bytes, OutputFile& file);
 
 // What Receive hands on: the ".part" file, or for a small file its bytes
 // (inMemory), which nothing has written yet.

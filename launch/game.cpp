@@ -96,7 +96,8 @@ void LaunchGame(LauncherContext& ctx, const std::string& login, const std::strin
   if (const ClientWriter writer = CurrentClientWriter(ctx); writer != ClientWriter::None) {
     const bool install = writer == ClientWriter::Install;
     LogLine(ctx.log, "запуск игры отклонён: идёт %s", install ? "установка" : "обновление клиента");
-    PostProgress(ctx, install ? "Дождитесь окончания установки" : "Дождитесь окончания обновления клиента", 0, true);
+    PostProgress(ctx, install ? "Дождитесь окончания установки" : "Дождитесь окончания обновления клиента", 0,
+                 ProgressStage::Ready);
     return;
   }
   const std::string dir = FindClientDir(ctx);
@@ -106,7 +107,7 @@ void LaunchGame(LauncherContext& ctx, const std::string& login, const std::strin
   }
   if (!LaunchValuesAcceptable(login, password, character)) {
     LogLine(ctx.log, "запуск игры отклонён: управляющий символ в логине или имени персонажа, или NUL в пароле");
-    PostProgress(ctx, kStartFailed, 0, true);
+    PostProgress(ctx, kStartFailed, 0, ProgressStage::Ready);
     return;
   }
   if (!ReadyGameRuntime(ctx, JoinPath(dir, kClientExe))) return;
@@ -119,13 +120,13 @@ void LaunchGame(LauncherContext& ctx, const std::string& login, const std::strin
   const StartedProcess started = StartProgram(JoinPath(dir, kClientExe), line.text, dir);
   if (started.started) {
     LogLine(ctx.log, "клиент запущен, pid=%u", started.pid);
-    PostProgress(ctx, "Игра запущена", 100, true);
+    PostProgress(ctx, "Игра запущена", 100, ProgressStage::Ready);
     return;
   }
   // Support reads the log: it gets the line as built, all but the password.
   call.password = password.empty() ? "" : kPasswordMask;
   LogLine(ctx.log, "CreateProcess не удался, код %u; строка: %s", started.error, GameCommandLine(call).c_str());
-  PostProgress(ctx, kStartFailed, 0, true);
+  PostProgress(ctx, kStartFailed, 0, ProgressStage::Ready);
 }
 
 void PushEnv(LauncherContext& ctx) {

@@ -14,14 +14,14 @@ bool ReadyGameRuntime(LauncherContext& ctx, const std::string& application) {
     case GameRuntime::Missing:
       LogLine(ctx.log, "запуск игры: нет wine, чтобы запустить программу Windows");
       PostProgress(ctx, "Не удалось запустить игру: нужен Wine. Установите пакет wine (sudo apt install wine)", 0,
-                   true);
+                   ProgressStage::Ready);
       return false;
     case GameRuntime::Unprepared:
       break;
   }
   // Only the first start gets here; making the prefix takes a minute or so.
   LogLine(ctx.log, "запуск игры: готовлю отдельный префикс Wine для игры");
-  PostProgress(ctx, "Первый запуск: готовлю Wine для игры, это займёт около минуты…", 0, false);
+  PostProgress(ctx, "Первый запуск: готовлю Wine для игры, это займёт около минуты…", 0, ProgressStage::Busy);
   {
     const std::lock_guard one(ctx.gameRuntime);
     if (PrepareGameRuntime(ctx.tasks.stopping())) return true;
@@ -31,7 +31,7 @@ bool ReadyGameRuntime(LauncherContext& ctx, const std::string& application) {
     return false;
   }
   LogLine(ctx.log, "запуск игры: префикс Wine не подготовлен");
-  PostProgress(ctx, "Не удалось запустить игру: Wine не смог подготовить папку игры", 0, true);
+  PostProgress(ctx, "Не удалось запустить игру: Wine не смог подготовить папку игры", 0, ProgressStage::Ready);
   return false;
 }
 

@@ -11,6 +11,7 @@
 #include "client/discovery.h"
 #include "client/epoch.h"
 #include "client/file_list.h"
+#include "client/list_fetch.h"
 #include "client/install_folder.h"
 #include "client/signed_build.h"
 #include "client/version_file.h"
@@ -33,18 +34,19 @@ void CompareWithServer(LauncherContext& ctx, int32_t remote) {
   const int32_t local = ReadClientVersion(ctx);
   if (remote == 0) {
     PostUpdateStatus(ctx, local, remote);
-    PostProgress(ctx, "Идёт обслуживание сервера", 0, false);
+    PostProgress(ctx, "Идёт обслуживание сервера", 0, ProgressStage::Busy);
   } else if (local < 0) {
     PostUpdateStatus(ctx, local, remote);
-    PostProgress(ctx, "Не найден файл версии клиента", 0, true);
+    PostProgress(ctx, "Не найден файл версии клиента", 0, ProgressStage::Ready);
   } else if (local == remote) {
     PostUpdateStatus(ctx, local, remote);
-    PostProgress(ctx, "Клиент актуален", 100, true);
+    PostProgress(ctx, "Клиент актуален", 100, ProgressStage::Ready);
   } else if (remote < local) {
     PostUpdateStatus(ctx, local, remote);
-    PostProgress(ctx, "Версия сервера ниже версии клиента", 100, true);
+    PostProgress(ctx, "Версия сервера ниже версии клиента", 100, ProgressStage::Ready);
   } else {
-    PostProgress(ctx, "Доступно обновление: " + std::to_string(local) + " → " + std::to_string(remote), 0, false);
+    PostProgress(ctx, "Доступно обновление: " + std::to_string(local) + " → " + std::to_string(remote), 0,
+                 ProgressStage::Busy);
     PostToUi(ctx, R"({"update":{"available":true}})");
   }
 }
@@ -62,6 +64,15 @@ void StampShowAndCheck(LauncherContext& ctx, const FileList& list) {
   }
   PostToUi(ctx, EpochEvent(epochs, ReadClientVersion(ctx), build.value_or(-1)));
   PostUpdateCheck(ctx, build);
+}
+
+// The update's words for a list it cannot go on with.
+std::string ListFailureText(LauncherContext& ctx, ListFetch fetched, const FileList& list) {
+  switch (fetched) {
+    case ListFetch::Unreachable: return "Сервер обновлений не отвечает";
+    case ListFetch::BadSignature: return "Подпись списка неверна — обновление отменено";
+    default: return ListRefusalText(ctx, fetched, list) + " Обновление отменено, ни один файл не тронут.";
+  }
 }
 
 std::string Percent(size_t percent) { return std::to_string(percent) + "%"; }
@@ -85,7 +96,7 @@ bool RefusedOverLauncher(LauncherContext& ctx, StatusRows& rows, const std::stri
     LogLine(ctx.log, "%s", why.c_str());
     rows.push_back(MakeStateRow(RowState::Bad, why, "Ошибка"));
     PostVerifyRows(ctx, rows);
-    PostProgress(ctx, why, 0, true);
+    PostProgress(ctx, why, 0, ProgressStage::Ready);
     return true;
   }
   return false;
@@ -103,7 +114,7 @@ std::vector<FileEntry> FilesThatDiffer(LauncherContext& ctx, StatusRows& rows, c
          const size_t percent = done * 100 / total;
          rows.back() = MakeStateRow(RowState::Run, OfCount("Сверяю файлы", done, total), Percent(percent));
          PostVerifyRows(ctx, rows);
-         PostProgress(ctx, "Проверка перед обновлением", static_cast<uint32_t>(percent), false);
+         PostProgress(ctx, "Проверка перед обновлением", static_cast<uint32_t>(percent), ProgressStage::Busy);
        }))
     toUpdate.push_back(entries[i]);
   return toUpdate;
@@ -115,7 +126,7 @@ void ShowDownloaded(LauncherContext& ctx, StatusRows& rows, size_t done, size_t 
   rows[kDownloadRow] =
       MakeStateRow(failures > 0 ? RowState::Bad : RowState::Run, OfCount("Загружаю", done, count), Percent(percent));
   PostVerifyRows(ctx, rows);
-  PostProgress(ctx, "Обновление клиента", static_cast<uint32_t>(percent), false);
+  PostProgress(ctx, "Обновление клиента", static_cast<uint32_t>(percent), ProgressStage::Busy);
 }
 
 // Fetches every file of toUpdate into the client folder, several at once,
@@ -177,11 +188,11 @@ void FinishDownload(LauncherContext& ctx, StatusRows& rows, const FileList& list
   if (failures > 0) {
     // The old build number stays, so the next check still offers the update.
     rows[kDownloadRow] = MakeStateRow(RowState::Bad, "Обновление завершено с ошибками", "Ошибки");
-    PostProgress(ctx, "Обновление завершено с ошибками", 100, true);
+    PostProgress(ctx, "Обновление завершено с ошибками", 100, ProgressStage::Ready);
   } else {
     rows[kDownloadRow] = MakeStateRow(RowState::Ok, "Все файлы обновлены", "Готово");
     StampShowAndCheck(ctx, list);
-    PostProgress(ctx, "Клиент обновлён", 100, true);
+    PostProgress(ctx, "Клиент обновлён", 100, ProgressStage::Ready);
   }
   PostVerifyRows(ctx, rows);
 }
@@ -191,16 +202,17 @@ void FinishUnchanged(LauncherContext& ctx, StatusRows& rows, const FileList& lis
   rows.back() = MakeStateRow(RowState::Ok, "Все файлы на месте", "Готово");
   rows.push_back(MakeStateRow(RowState::Ok, "Клиент приведён к версии сервера", "Готово"));
   StampShowAndCheck(ctx, list);
-  PostProgress(ctx, "Клиент актуален", 100, true);
+  PostProgress(ctx, "Клиент актуален", 100, ProgressStage::Ready);
   PostVerifyRows(ctx, rows);
 }
 
 void RunUpdate(LauncherContext& ctx) {
   StatusRows rows;
   FileList list;
-  if (!FetchListShowingRows(ctx, rows, "Сервер обновлений не отвечает", "Подпись списка неверна — обновление отменено",
-                            "Обновление отменено, ни один файл не тронут.", list))
+  if (const auto fetched = FetchListShowingRows(ctx, rows, list); !fetched) {
+    ShowListRefused(ctx, rows, ListFailureText(ctx, fetched.reason(), list));
     return;
+  }
   const std::string clientDir = FindClientDir(ctx);
   if (clientDir.empty() || list.entries.empty()) {
     rows.push_back(MakeStateRow(RowState::Bad, "Нечего обновлять", "Готово"));
@@ -228,7 +240,7 @@ void UpdateClient(LauncherContext& ctx) {
     LogLine(ctx.log, "обновление не начато: идёт установка");
     // The page waits for a "progress" that says it may act again.
     PostVerifyRows(ctx, {MakeStateRow(RowState::Bad, "Обновление не начато: идёт установка игры", "Ошибка")});
-    PostProgress(ctx, "Обновление не начато: идёт установка игры", 0, true);
+    PostProgress(ctx, "Обновление не начато: идёт установка игры", 0, ProgressStage::Ready);
   } else {
     // The running update reports for both.
     LogLine(ctx.log, "обновление не начато: предыдущее ещё идёт");
@@ -241,7 +253,7 @@ void PostUpdateCheck(LauncherContext& ctx, std::optional<int32_t> serviceBuild) 
   if (serviceBuild)
     CompareWithServer(ctx, *serviceBuild);
   else
-    PostProgress(ctx, "Сервер обновлений недоступен", 0, true);
+    PostProgress(ctx, "Сервер обновлений недоступен", 0, ProgressStage::Ready);
 }
 
 void PostUpdateStatus(LauncherContext& ctx, int32_t local, int32_t remote) {
