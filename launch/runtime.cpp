@@ -7,15 +7,13 @@
 
 namespace tarn {
 
-bool ReadyGameRuntime(LauncherContext& ctx, const std::string& application) {
+Result<void, LaunchProblem> ReadyGameRuntime(LauncherContext& ctx, const std::string& application) {
   switch (GameRuntimeFor(application)) {
     case GameRuntime::Ready:
-      return true;
+      return {};
     case GameRuntime::Missing:
       LogLine(ctx.log, "запуск игры: нет wine, чтобы запустить программу Windows");
-      PostProgress(ctx, "Не удалось запустить игру: нужен Wine. Установите пакет wine (sudo apt install wine)", 0,
-                   ProgressStage::Ready);
-      return false;
+      return Fail(LaunchProblem::NoWine);
     case GameRuntime::Unprepared:
       break;
   }
@@ -24,15 +22,14 @@ bool ReadyGameRuntime(LauncherContext& ctx, const std::string& application) {
   PostProgress(ctx, "Первый запуск: готовлю Wine для игры, это займёт около минуты…", 0, ProgressStage::Busy);
   {
     const std::lock_guard one(ctx.gameRuntime);
-    if (PrepareGameRuntime(ctx.tasks.stopping())) return true;
+    if (PrepareGameRuntime(ctx.tasks.stopping())) return {};
   }
   if (ctx.tasks.stopping().load()) {
     LogLine(ctx.log, "запуск игры: подготовка префикса Wine прервана закрытием лаунчера");
-    return false;
+    return Fail(LaunchProblem::Closing);
   }
   LogLine(ctx.log, "запуск игры: префикс Wine не подготовлен");
-  PostProgress(ctx, "Не удалось запустить игру: Wine не смог подготовить папку игры", 0, ProgressStage::Ready);
-  return false;
+  return Fail(LaunchProblem::WineNotReady);
 }
 
 }  // namespace tarn

@@ -91,8 +91,9 @@ WriteResult MakeOutputFolder(const std::string& path) {
   const DWORD error = GetLastError();
   if (error != ERROR_ALREADY_EXISTS) return StatusOf(error);
   const DWORD attributes = GetFileAttributesW(wide.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? WriteResult()
-                                                                                                 : Fail(FileError::Failed);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+    return Fail(FileError::Failed);
+  return {};
 }
 
 WriteResult WriteOutputFile(OutputFile& file, std::string_view bytes) {

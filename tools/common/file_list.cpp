@@ -82,7 +82,8 @@ bool CollectClientFiles(const fs::path& clientDir, std::vector<ListFile>& files,
       return false;
     }
     if (!LauncherReadsPath(rel)) {
-      error = "file name the launcher would skip (a colon, a control character or a name of dots and blanks only): " + rel;
+      error = "file name the launcher would skip (a colon, a control character or a name of dots and blanks only): " +
+              rel;
       return false;
     }
     if (rel.find('\\') != std::string::npos) {
@@ -241,7 +242,8 @@ void CheckDataLine(std::string_view line, size_t lineNo, const std::string& wher
   if (!IsValidUtf8(file.path)) check.problems.push_back(where + "the path is not UTF-8");
   if (!LauncherReadsPath(file.path)) {
     check.problems.push_back(where + "the path \"" + file.path +
-                             "\" would leave the client folder or is no name a file can have; the launcher skips this file");
+                             "\" would leave the client folder or is no name a file can have; the launcher skips "
+                             "this file");
     return;
   }
   std::replace(file.path.begin(), file.path.end(), '\\', '/');
