@@ -20,7 +20,6 @@ constexpr std::string_view kClientExe = "ElementClient.exe";
 // Game packs the player set aside; their mere presence tells the client to
 // look for packs elsewhere.
 constexpr std::string_view kSetAsidePacks = "_disabled-*.pck";
-constexpr char kNotFound[] = R"({"progress":{"status":"Не найден ElementClient.exe","percent":0,"ready":false}})";
 // What launcher.log shows in place of a password.
 constexpr std::string_view kPasswordMask = "***";
 
@@ -118,7 +117,7 @@ void LaunchGame(LauncherContext& ctx, const std::string& login, const std::strin
   }
   const std::string dir = FindClientDir(ctx);
   if (dir.empty()) {
-    PostToUi(ctx, kNotFound);
+    PostProgress(ctx, "Не найден ElementClient.exe", 0, ProgressStage::Busy);
     return;
   }
   if (!LaunchValuesAcceptable(login, password, character)) {

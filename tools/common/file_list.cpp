@@ -11,6 +11,7 @@
 #include "client/list_fetch.h"
 #include "download/request_path.h"
 #include "platform/crypto.h"
+#include "platform/unicode.h"
 #include "tools/common/crypto.h"
 
 namespace tarn::tools {
@@ -26,36 +27,8 @@ bool LauncherReadsPath(std::string path) {
 
 }  // namespace
 
-bool IsValidUtf8(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size()) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    size_t n;
-    unsigned min;
-    unsigned cp;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if ((c & 0xE0) == 0xC0) {
-      n = 1, min = 0x80, cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      n = 2, min = 0x800, cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      n = 3, min = 0x10000, cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + n >= text.size()) return false;
-    for (size_t k = 1; k <= n; ++k) {
-      const auto d = static_cast<unsigned char>(text[i + k]);
-      if ((d & 0xC0) != 0x80) return false;
-      cp = cp << 6 | (d & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    i += n + 1;
-  }
-  return true;
-}
+// The launcher's own decoder decides: text it would leave unchanged.
+bool IsValidUtf8(std::string_view text) { return SanitizeUtf8(text) == text; }
 
 bool CollectClientFiles(const fs::path& clientDir, std::vector<ListFile>& files, std::string& error) {
   files.clear();
