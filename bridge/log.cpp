@@ -37,7 +37,7 @@ void Log::Append(const std::string& path, const std::string& bytes, bool exclusi
   const WriteSharing sharing = exclusive ? WriteSharing::Exclusive : WriteSharing::Shared;
   const std::string full = LogLineBytes(kLogFullLine);
   std::lock_guard hold(mutex_);
-  const int64_t size = std::max<int64_t>(FileSize(path), 0);
+  const auto size = static_cast<int64_t>(FileSize(path).value_or(0));
   if (size < closedAt_) closedAt_ = -1;  // a new file since
   if (size == closedAt_) return;
   if (size + static_cast<int64_t>(bytes.size() + full.size()) <= kLogLimitBytes) {

@@ -32,11 +32,11 @@ void PostVerifyRows(LauncherContext& ctx, const StatusRows& rows) {
   PostToUi(ctx, event);
 }
 
-void PostProgress(LauncherContext& ctx, const std::string& status, uint32_t percent, bool ready) {
+void PostProgress(LauncherContext& ctx, const std::string& status, uint32_t percent, ProgressStage stage) {
   // Callers pass fixed texts, for which escaping changes nothing; it keeps
   // the Event valid JSON should one ever carry a quote.
   PostToUi(ctx, R"({"progress":{"status":")" + JsonEscape(status) + R"(","percent":)" + std::to_string(percent) +
-                    R"(,"ready":)" + (ready ? "true" : "false") + "}}");
+                    R"(,"ready":)" + (stage == ProgressStage::Ready ? "true" : "false") + "}}");
 }
 
 }  // namespace tarn

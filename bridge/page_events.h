@@ -27,7 +27,12 @@ std::string MakeStateRow(RowState state, const std::string& label, const std::st
 // Posts {"verify":[rows...]}: the run's whole list at this moment.
 void PostVerifyRows(LauncherContext& ctx, const StatusRows& rows);
 
-// Posts {"progress":{"status":"...","percent":N,"ready":true|false}}.
-void PostProgress(LauncherContext& ctx, const std::string& status, uint32_t percent, bool ready);
+// Whether the action the progress bar shows is still under way, or has
+// come to rest (done, refused or failed) so the page may offer it again.
+enum class ProgressStage : uint8_t { Busy, Ready };
+
+// Posts {"progress":{"status":"...","percent":N,"ready":true|false}};
+// "ready" is true for ProgressStage::Ready.
+void PostProgress(LauncherContext& ctx, const std::string& status, uint32_t percent, ProgressStage stage);
 
 }  // namespace tarn

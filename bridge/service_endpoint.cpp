@@ -135,7 +135,7 @@ ServiceEndpoint LoadServiceEndpoint(Log& log, const std::string& folder, std::st
     } else {
       LogHostLine(log, "%s: не адрес вида http(s)://узел[:порт]; остаётся встроенный адрес", path.c_str());
     }
-  } else if (FileSize(path) >= 0) {
+  } else if (FileSize(path)) {
     LogHostLine(log, "%s: не удалось прочитать; остаётся встроенный адрес", path.c_str());
   } else {
     return endpoint;  // no setting: the built-in address, without a word

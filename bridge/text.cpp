@@ -3,22 +3,17 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/encoding.h"
+
 namespace tarn {
 namespace {
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // Reads the four hex digits of a \u escape at raw[at]; -1 when malformed.
 int32_t ReadHex4(std::string_view raw, size_t at) {
   if (at + 4 > raw.size()) return -1;
   int32_t v = 0;
   for (size_t k = at; k < at + 4; ++k) {
-    const int h = HexValue(raw[k]);
+    const int h = HexDigitValue(raw[k]);
     if (h < 0) return -1;
     v = v * 16 + h;
   }
@@ -51,7 +46,6 @@ std::string JsonEscape(std::string_view text) {
 }
 
 void AppendJsonEscaped(std::string& out, std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
   for (size_t i = 0; i < text.size();) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
     if (c >= 0x80) {
@@ -68,8 +62,7 @@ void AppendJsonEscaped(std::string& out, std::string_view text) {
       default:
         if (c < 0x20) {
           out += "\\u00";
-          out += kHex[c >> 4];
-          out += kHex[c & 0xF];
+          AppendHex(out, c);
         } else {
           out += static_cast<char>(c);
         }

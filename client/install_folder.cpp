@@ -37,7 +37,7 @@ std::string ParentOf(const std::string& path) {
 
 }  // namespace
 
-uint64_t FreeSpaceOf(const std::string& path) { return DiskFreeBytes(path); }
+uint64_t FreeSpaceOf(const std::string& path) { return DiskFreeBytes(path).value_or(0); }
 
 std::string BestPlace(const std::vector<DiskPlace>& places) {
   std::string best;

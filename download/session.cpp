@@ -28,12 +28,12 @@ bool IsSeparator(char c) { return c == '/' || c == NativeSeparator(); }
 // still open, through that handle; otherwise by name) and gives it the
 // target's name, in that order, so a name never sits on data a power cut
 // could take back.
-WriteStatus Flush(OutputFile& file, const std::string& part) {
+WriteResult Flush(OutputFile& file, const std::string& part) {
   return file.isOpen() ? CommitOutputFile(file) : SyncFileToDisk(part);
 }
 
-DownloadResult PlaceFlushed(WriteStatus flushed, const std::string& part, const std::string& target) {
-  if (flushed != WriteStatus::Ok) return WriteFailure(flushed);
+DownloadResult PlaceFlushed(WriteResult flushed, const std::string& part, const std::string& target) {
+  if (!flushed.ok()) return WriteFailure(flushed);
   return MoveFileOver(part, target) ? DownloadResult::Ok : DownloadResult::WriteError;
 }
 
@@ -191,8 +191,8 @@ void DownloadSession::HandOver(Pending pending) {
 
 void DownloadSession::WritePending(Pending& pending) {
   if (!pending.inMemory) return;
-  const WriteStatus written = WriteWholePart(pending.target, pending.bytes, pending.file);
-  if (written != WriteStatus::Ok) pending.result = WriteFailure(written);
+  const WriteResult written = WriteWholePart(pending.target, pending.bytes, pending.file);
+  if (!written.ok()) pending.result = WriteFailure(written);
   std::string().swap(pending.bytes);
 }
 
@@ -209,13 +209,13 @@ void DownloadSession::FlushAndPlace(std::deque<Pending>& batch) const {
     slot[i] = open.size();
     open.push_back(&pending.file);
   }
-  std::vector<WriteStatus> flushed(open.size(), WriteStatus::Ok);
+  std::vector<WriteResult> flushed(open.size(), WriteResult());
   CommitOutputFiles(open.data(), open.size(), flushed.data());
   for (size_t i = 0; i < batch.size(); ++i) {
     Pending& pending = batch[i];
     if (pending.result != DownloadResult::Ok) continue;
     // A ".part" file an earlier call completed is flushed by name.
-    const WriteStatus status = slot[i] == SIZE_MAX ? SyncFileToDisk(pending.part) : flushed[slot[i]];
+    const WriteResult status = slot[i] == SIZE_MAX ? SyncFileToDisk(pending.part) : flushed[slot[i]];
     pending.result = PlaceFlushed(status, pending.part, pending.target);
   }
 }
@@ -279,25 +279,26 @@ void DownloadSession::FlushLoop() {
   ReleaseThreadState();
 }
 
-WriteStatus MakeParentFolders(const std::string& filePath) {
+WriteResult MakeParentFolders(const std::string& filePath) {
   size_t last = std::string::npos;
   for (size_t i = 0; i < filePath.size(); ++i)
     if (IsSeparator(filePath[i])) last = i;
-  if (filePath.empty() || last == std::string::npos) return WriteStatus::Ok;
+  if (filePath.empty() || last == std::string::npos) return {};
   const std::string dir = filePath.substr(0, last);
-  if (dir.empty()) return WriteStatus::Ok;  // a file directly in the root
+  if (dir.empty()) return {};  // a file directly in the root
   // Most files go where an earlier one went: one call then settles it.
-  if (MakeOutputFolder(dir) == WriteStatus::Ok) return WriteStatus::Ok;
+  if (MakeOutputFolder(dir).ok()) return {};
   for (size_t i = 1; i <= dir.size(); ++i) {
     if (i < dir.size() && !IsSeparator(dir[i])) continue;
     const std::string level = dir.substr(0, i);
     // A drive prefix such as "D:" is not a folder to create.
     if (level.back() == ':' || IsSeparator(level.back())) continue;
-    MakeOutputFolder(level);
+    // A level that fails is told by the last call, for the whole folder.
+    static_cast<void>(MakeOutputFolder(level));
   }
   return MakeOutputFolder(dir);
 }
 
-bool EnsureParentDirs(const std::string& filePath) { return MakeParentFolders(filePath) == WriteStatus::Ok; }
+bool EnsureParentDirs(const std::string& filePath) { return MakeParentFolders(filePath).ok(); }
 
 }  // namespace tarn

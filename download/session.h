@@ -175,6 +175,6 @@ class DownloadSession {
 // True when that folder exists afterwards, and for a bare file name.
 bool EnsureParentDirs(const std::string& filePath);
 // The same, DiskFull when the last folder could not be made for want of room.
-WriteStatus MakeParentFolders(const std::string& filePath);
+WriteResult MakeParentFolders(const std::string& filePath);
 
 }  // namespace tarn

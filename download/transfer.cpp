@@ -153,7 +153,7 @@ struct Transfer {
       memory->reserve(static_cast<size_t>(*expectedSize));
       return true;
     }
-    if (const WriteStatus opened = OpenOutputFile(part, offset, file); opened != WriteStatus::Ok) {
+    if (const WriteResult opened = OpenOutputFile(part, offset, file); !opened.ok()) {
       ended = WriteFailure(opened);
       return false;
     }
@@ -171,8 +171,8 @@ struct Transfer {
       ended = DownloadResult::Corrupt;
       return false;
     }
-    const WriteStatus written = inMemory ? (memory->append(bytes), WriteStatus::Ok) : WriteOutputFile(file, bytes);
-    if (written != WriteStatus::Ok) {
+    const WriteResult written = inMemory ? (memory->append(bytes), WriteResult()) : WriteOutputFile(file, bytes);
+    if (!written.ok()) {
       ended = WriteFailure(written);
       return false;
     }
@@ -239,15 +239,15 @@ struct Transfer {
   void Finish() {
     if (inMemory && ended != DownloadResult::Corrupt && !memory->empty()) {
       // What arrived was sent once and is kept like any ".part" file.
-      const WriteStatus kept = WriteWholePart(target, *memory, file);
-      if (!ended && kept != WriteStatus::Ok) ended = WriteFailure(kept);
+      const WriteResult kept = WriteWholePart(target, *memory, file);
+      if (!ended && !kept.ok()) ended = WriteFailure(kept);
     }
     if (!file.isOpen()) return;
     if (ended == DownloadResult::Corrupt) {
       file = OutputFile();
     } else {
-      const WriteStatus committed = CommitOutputFile(file);
-      if (!ended && committed != WriteStatus::Ok) ended = WriteFailure(committed);
+      const WriteResult committed = CommitOutputFile(file);
+      if (!ended && !committed.ok()) ended = WriteFailure(committed);
     }
     if (progress) progress(offset);
   }
@@ -285,8 +285,7 @@ struct Transfer {
 // Where a transfer continues: the end of the ".part" file an earlier call
 // left, or the start when there is none or it is longer than the file.
 uint64_t ResumeOffset(const std::string& part, const std::optional<uint64_t>& size) {
-  const int64_t partSize = FileSize(part);
-  uint64_t offset = partSize > 0 ? static_cast<uint64_t>(partSize) : 0;
+  uint64_t offset = FileSize(part).value_or(0);
   if (size && offset > *size) {
     RemoveFile(part);
     offset = 0;
@@ -366,7 +365,7 @@ std::optional<DownloadResult> JudgeEnd(Transfer& t, HttpEnd end, const std::opti
   if (end != HttpEnd::Complete && t.answer != Answer::NothingAfterOffset) return DownloadResult::NetworkError;
 
   if (t.answer == Answer::NothingAfterOffset) {
-    if (FileSize(part) < 0) return DownloadResult::NetworkError;
+    if (!FileSize(part)) return DownloadResult::NetworkError;
     // The server has nothing past the ".part" file, yet the list wants a
     // different size: no resume can finish this file, so start it afresh.
     if (size && t.offset != *size) {
@@ -378,23 +377,24 @@ std::optional<DownloadResult> JudgeEnd(Transfer& t, HttpEnd end, const std::opti
   } else {
     if (t.answer != Answer::Body) return DownloadResult::NetworkError;
     if (size && t.offset < *size) return DownloadResult::NetworkError;
-    if (!t.inMemory && FileSize(part) < 0) return DownloadResult::NetworkError;
+    if (!t.inMemory && !FileSize(part)) return DownloadResult::NetworkError;
   }
   return std::nullopt;
 }
 
 }  // namespace
 
-DownloadResult WriteFailure(WriteStatus status) {
-  return status == WriteStatus::DiskFull ? DownloadResult::DiskFull : DownloadResult::WriteError;
+DownloadResult WriteFailure(WriteResult status) {
+  return !status.ok() && status.reason() == FileError::DiskFull ? DownloadResult::DiskFull
+                                                                : DownloadResult::WriteError;
 }
 
-WriteStatus WriteWholePart(const std::string& targetPath, std::string_view bytes, OutputFile& file) {
-  WriteStatus opened = MakeParentFolders(targetPath);
-  if (opened == WriteStatus::Ok) opened = OpenOutputFile(PartPath(targetPath), 0, file);
-  if (opened != WriteStatus::Ok) return opened;
-  const WriteStatus written = WriteOutputFile(file, bytes);
-  if (written != WriteStatus::Ok) file = OutputFile();
+WriteResult WriteWholePart(const std::string& targetPath, std::string_view bytes, OutputFile& file) {
+  WriteResult opened = MakeParentFolders(targetPath);
+  if (opened.ok()) opened = OpenOutputFile(PartPath(targetPath), 0, file);
+  if (!opened.ok()) return opened;
+  const WriteResult written = WriteOutputFile(file, bytes);
+  if (!written.ok()) file = OutputFile();
   return written;
 }
 
@@ -404,7 +404,7 @@ DownloadResult Receive(DownloadContext& ctx, const std::string& requestPath, con
   if (flags.stop.load()) return DownloadResult::Stopped;
   std::optional<uint64_t> size;
   if (sizeKnown || expectedSize != 0) size = expectedSize;
-  if (const WriteStatus folders = MakeParentFolders(targetPath); folders != WriteStatus::Ok)
+  if (const WriteResult folders = MakeParentFolders(targetPath); !folders.ok())
     return WriteFailure(folders);
 
   // A file the disk holds an older copy of comes as a patch when it can;

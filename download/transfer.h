@@ -17,11 +17,11 @@
 namespace tarn {
 
 // The result a download ends with when writing failed with status.
-DownloadResult WriteFailure(WriteStatus status);
+DownloadResult WriteFailure(WriteResult status);
 
 // Makes targetPath's ".part" file anew with bytes in it, its folders
 // first; the file stays open for the flush. Closed after a failure.
-WriteStatus WriteWholePart(const std::string& targetPath, std::string_view bytes, OutputFile& file);
+WriteResult WriteWholePart(const std::string& targetPath, std::string_view bytes, OutputFile& file);
 
 // The request for a listed file's bytes from offset on, on the thread's
 // kept connection, with the buffer and receive window its size and the

@@ -27,10 +27,10 @@ std::vector<char> FirstLook(InstallContext& ctx, const FileList& list, const std
   std::vector<char> found(list.entries.size(), kMissing);
   for (size_t i = 0; i < list.entries.size(); ++i) {
     const FileEntry& e = list.entries[i];
-    const int64_t size = FileSize(ClientFilePath(folder, e.path));
-    if (size < 0) continue;
+    const auto size = FileSize(ClientFilePath(folder, e.path));
+    if (!size) continue;
     const auto known = journal.find(e.path);
-    if (known != journal.end() && known->second == e.md5 && static_cast<uint64_t>(size) == e.size && e.size != 0) {
+    if (known != journal.end() && known->second == e.md5 && *size == e.size && e.size != 0) {
       found[i] = kInJournal;
     } else {
       found[i] = kToHash;

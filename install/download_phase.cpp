@@ -31,10 +31,10 @@ constexpr int64_t kWaitStepSeconds = 2;
 
 // Bytes a ".part" file already holds towards a file of the listed size.
 uint64_t BytesOnDisk(const std::string& target, uint64_t size) {
-  const int64_t held = FileSize(PartPath(target));
-  if (held <= 0) return 0;
+  const uint64_t held = FileSize(PartPath(target)).value_or(0);
+  if (held == 0) return 0;
   // A longer ".part" file is thrown away by the downloader.
-  if (size != 0 && static_cast<uint64_t>(held) > size) return 0;
+  if (size != 0 && held > size) return 0;
   return static_cast<uint64_t>(held);
 }
 

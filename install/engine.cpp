@@ -42,6 +42,61 @@ struct RunEnd {
   std::optional<int32_t> serviceBuild;
 };
 
+// Why a run ends before its first download. Each is worded for the player
+// in one place, RefusalText.
+enum class RunRefusal {
+  ListRefused,        // list says why
+  FolderRefused,      // folder says why
+  ReachesLauncher,    // path: the listed file a link would steer onto the launcher
+  FolderNotMade,      // path: the folder
+  FolderFull,         // path: the folder, which takes no file for want of room
+  FolderNotWritable,  // path: the folder
+  NoSpace,            // need and free
+};
+
+struct Refusal {
+  RunRefusal kind = RunRefusal::ListRefused;
+  InstallListProblem list = InstallListProblem::Unreachable;
+  FolderProblem folder = FolderProblem::None;
+  std::string path;
+  uint64_t need = 0;
+  uint64_t free = 0;
+};
+
+Failure<Refusal> Refuse(RunRefusal kind, std::string path = {}) {
+  Refusal refusal;
+  refusal.kind = kind;
+  refusal.path = std::move(path);
+  return Fail(std::move(refusal));
+}
+
+std::string RefusalText(LauncherContext& ctx, const Refusal& r, const FileList& list) {
+  switch (r.kind) {
+    case RunRefusal::ListRefused:
+      return InstallListProblemText(ctx, r.list, list);
+    case RunRefusal::FolderRefused:
+      return FolderProblemText(r.folder);
+    case RunRefusal::ReachesLauncher:
+      return "Файл списка «" + r.path +
+             "» попал бы через ссылку в папке игры на файлы самого лаунчера, поэтому установка остановлена и "
+             "ничего не записано. Уберите ссылку или выберите другую папку.";
+    case RunRefusal::FolderNotMade:
+      return "Не удалось создать папку «" + r.path +
+             "». Выберите другое место — например, на диске с играми, а не в системных папках Windows.";
+    case RunRefusal::FolderFull:
+      return "В папке «" + r.path + "» не удаётся создать ни одного файла: на диске закончилось место. " +
+             "Освободите его и нажмите «Продолжить».";
+    case RunRefusal::FolderNotWritable:
+      return "В папку «" + r.path +
+             "» нельзя записывать. Обычно так ведут себя «Program Files» и системный диск: выберите папку, "
+             "которой распоряжаетесь вы.";
+    case RunRefusal::NoSpace:
+      return "На диске не хватает места. Нужно " + FormatSize(r.need) + ", а свободно " + FormatSize(r.free) +
+             ". Освободите место или выберите другой диск — уже скачанное сохранено.";
+  }
+  return {};
+}
+
 // The journal speaks for one folder only. A run that settles elsewhere than
 // the folder the journal was written for starts a new one, or files of the
 // listed size in the new folder would be trusted on the old folder's word.
@@ -109,31 +164,24 @@ bool SettleFolder(InstallContext& ctx, InstallFolderSource source, const std::st
   return problem == FolderProblem::None;
 }
 
-// The first listed path that links inside folder would steer onto a file
-// of the launcher's own; empty when there is none.
-std::string PathReachingLauncher(LauncherContext& ctx, const FileList& list, const std::string& folder) {
+// Refused when a listed path that links inside folder would steer onto a
+// file of the launcher's own.
+Result<void, Refusal> CheckNoPathReachesLauncher(LauncherContext& ctx, const FileList& list,
+                                                 const std::string& folder) {
   LauncherFiles launcher(ctx);
   for (const FileEntry& e : list.entries)
-    if (launcher.Reached(ClientFilePath(folder, e.path))) return e.path;
+    if (launcher.Reached(ClientFilePath(folder, e.path))) return Refuse(RunRefusal::ReachesLauncher, e.path);
   return {};
 }
 
-// The folder is made and a file can be created in it; otherwise what the
-// player is told.
-std::string FolderRefusal(const std::string& folder) {
-  if (!EnsureParentDirs(JoinPath(folder, "проба")))
-    return "Не удалось создать папку «" + folder +
-           "». Выберите другое место — например, на диске с играми, а не в системных папках Windows.";
+// The folder is made and a file can be created in it.
+Result<void, Refusal> CheckFolderTakesFiles(const std::string& folder) {
+  if (!EnsureParentDirs(JoinPath(folder, "проба"))) return Refuse(RunRefusal::FolderNotMade, folder);
   const std::string probe = JoinPath(folder, ".tarn-проба");
   OutputFile file;
-  const WriteStatus probed = OpenOutputFile(probe, 0, file);
-  if (probed == WriteStatus::DiskFull)
-    return "В папке «" + folder + "» не удаётся создать ни одного файла: на диске закончилось место. " +
-           "Освободите его и нажмите «Продолжить».";
-  if (probed != WriteStatus::Ok)
-    return "В папку «" + folder +
-           "» нельзя записывать. Обычно так ведут себя «Program Files» и системный диск: выберите папку, "
-           "которой распоряжаетесь вы.";
+  if (const WriteResult probed = OpenOutputFile(probe, 0, file); !probed)
+    return Refuse(probed.reason() == FileError::DiskFull ? RunRefusal::FolderFull : RunRefusal::FolderNotWritable,
+                  folder);
   file = OutputFile();
   RemoveFile(probe);
   return {};
@@ -153,10 +201,10 @@ void ShowRunStart(InstallContext& ctx, const FileList& list, const std::string& 
   s.error.clear();
 }
 
-// Room for what is left to download, with a margin; otherwise what the
-// player is told. The Event names the same free space as the message.
-std::string SpaceRefusal(InstallContext& ctx, const FileList& list, const std::string& folder,
-                         const DownloadPlan& plan) {
+// Room for what is left to download, with a margin. The Event names the
+// same free space as the refusal.
+Result<void, Refusal> CheckSpace(InstallContext& ctx, const FileList& list, const std::string& folder,
+                                 const DownloadPlan& plan) {
   const uint64_t free = FreeSpaceOf(folder);
   const uint64_t need = plan.bytes + plan.bytes / 32 + kSpaceReserve;
   {
@@ -164,8 +212,11 @@ std::string SpaceRefusal(InstallContext& ctx, const FileList& list, const std::s
     ctx.status.state.freeBytes = free;
   }
   if (!list.sizesKnown || free == 0 || free >= need) return {};
-  return "На диске не хватает места. Нужно " + FormatSize(need) + ", а свободно " + FormatSize(free) +
-         ". Освободите место или выберите другой диск — уже скачанное сохранено.";
+  Refusal refusal;
+  refusal.kind = RunRefusal::NoSpace;
+  refusal.need = need;
+  refusal.free = free;
+  return Fail(std::move(refusal));
 }
 
 // install.cfg says a run into folder is under way, before the first byte.
@@ -186,14 +237,15 @@ RunEnd Run(InstallContext& ctx, InstallFolderSource source) {
   }
   SetStageAndPost(ctx, InstallStage::Preparing);
   FileList list;
-  std::string message;
-  if (!FetchInstallList(ctx, list, message)) {
+  if (const auto fetched = FetchInstallList(ctx, list); !fetched) {
     // A stop that ended a wait the service asked for is no failure.
     if (ctx.flags.stopRequested.load()) {
       PostHalted(ctx, InstallStage::Resumable);
       return {};
     }
-    FailInstall(ctx, message);
+    Refusal refusal;
+    refusal.list = fetched.reason();
+    FailInstall(ctx, RefusalText(ctx, refusal, list));
     return {};
   }
 
@@ -202,19 +254,19 @@ RunEnd Run(InstallContext& ctx, InstallFolderSource source) {
   FolderProblem problem = FolderProblem::None;
   if (!SettleFolder(ctx, source, shown, saved, folder, problem)) {
     if (problem == FolderProblem::None) return {After::RefreshScreen, std::nullopt};
-    FailInstall(ctx, FolderProblemText(problem));
+    Refusal refusal;
+    refusal.kind = RunRefusal::FolderRefused;
+    refusal.folder = problem;
+    FailInstall(ctx, RefusalText(ctx, refusal, list));
     return {};
   }
-  if (const std::string reaching = PathReachingLauncher(ctx, list, folder); !reaching.empty()) {
-    FailInstall(ctx,
-                "Файл списка «" + reaching +
-                    "» попал бы через ссылку в папке игры на файлы самого лаунчера, поэтому установка остановлена и "
-                    "ничего не записано. Уберите ссылку или выберите другую папку.");
+  if (const auto reached = CheckNoPathReachesLauncher(ctx, list, folder); !reached) {
+    FailInstall(ctx, RefusalText(ctx, reached.reason(), list));
     return {};
   }
   ShowRunStart(ctx, list, folder);
-  if (const std::string refusal = FolderRefusal(folder); !refusal.empty()) {
-    FailInstall(ctx, refusal);
+  if (const auto takes = CheckFolderTakesFiles(folder); !takes) {
+    FailInstall(ctx, RefusalText(ctx, takes.reason(), list));
     return {};
   }
 
@@ -227,8 +279,8 @@ RunEnd Run(InstallContext& ctx, InstallFolderSource source) {
     PostHalted(ctx, InstallStage::Resumable);
     return {};
   }
-  if (const std::string refusal = SpaceRefusal(ctx, list, folder, plan); !refusal.empty()) {
-    FailWithCounts(ctx, refusal, counters.completedFiles, counters.completedBytes);
+  if (const auto room = CheckSpace(ctx, list, folder, plan); !room) {
+    FailWithCounts(ctx, RefusalText(ctx, room.reason(), list), counters.completedFiles, counters.completedBytes);
     return {};
   }
   RecordRunStart(ctx, list, folder, plan);

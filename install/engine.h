@@ -13,6 +13,7 @@
 #include "client/file_list.h"
 #include "install/progress.h"
 #include "install/status.h"
+#include "platform/result.h"
 
 namespace tarn {
 
@@ -34,9 +35,23 @@ struct InstallOutcome {
 };
 InstallOutcome RunInstall(InstallContext& ctx, InstallFolderSource source);
 
+// Why no install can be made from the service's list.
+enum class InstallListProblem {
+  Unreachable,   // no answer from the service
+  TooLarge,      // past the ceiling this launcher reads
+  BadSignature,  // the built-in key does not vouch for it
+  Malformed,     // signed, but list.defect makes it unusable
+  Older,         // signed for a lower build than this launcher has had
+  Empty,         // names no file
+  NoPacks,       // built without the game's pack archives
+};
+
 // Fetches the list, checks its signature and that an install can be made
-// from it. False with the player's message otherwise.
-bool FetchInstallList(InstallContext& ctx, FileList& list, std::string& message);
+// from it.
+Result<void, InstallListProblem> FetchInstallList(InstallContext& ctx, FileList& list);
+
+// The player's message for a list no install can be made from.
+std::string InstallListProblemText(LauncherContext& ctx, InstallListProblem problem, const FileList& list);
 
 // The entries still to download, in list order, and their bytes.
 struct DownloadPlan {

@@ -10,42 +10,44 @@
 
 namespace tarn {
 
-bool FetchInstallList(InstallContext& ctx, FileList& list, std::string& message) {
-  const ListFetch fetched = FetchFileList(ctx, list);
-  if (fetched == ListFetch::Unreachable) {
-    message =
-        "Не удалось связаться с сервером обновлений. Проверьте подключение к интернету и попробуйте ещё раз через "
-        "минуту.";
-    return false;
+Result<void, InstallListProblem> FetchInstallList(InstallContext& ctx, FileList& list) {
+  switch (FetchFileList(ctx, list)) {
+    case ListFetch::Ok: break;
+    case ListFetch::Unreachable: return Fail(InstallListProblem::Unreachable);
+    case ListFetch::TooLarge: return Fail(InstallListProblem::TooLarge);
+    case ListFetch::BadSignature: return Fail(InstallListProblem::BadSignature);
+    case ListFetch::Malformed: return Fail(InstallListProblem::Malformed);
+    case ListFetch::Older: return Fail(InstallListProblem::Older);
   }
-  if (fetched == ListFetch::Older) {
-    message = ListRefusalText(ctx, fetched, list) +
-              " Установка остановлена, ничего не записано: откатывать игру к старой сборке лаунчер не станет. "
-              "Сообщите в поддержку.";
-    return false;
+  if (list.entries.empty()) return Fail(InstallListProblem::Empty);
+  if (!list.hasPacks) return Fail(InstallListProblem::NoPacks);
+  return {};
+}
+
+std::string InstallListProblemText(LauncherContext& ctx, InstallListProblem problem, const FileList& list) {
+  switch (problem) {
+    case InstallListProblem::Unreachable:
+      return "Не удалось связаться с сервером обновлений. Проверьте подключение к интернету и попробуйте ещё раз "
+             "через минуту.";
+    case InstallListProblem::Older:
+      return ListRefusalText(ctx, ListFetch::Older, list) +
+             " Установка остановлена, ничего не записано: откатывать игру к старой сборке лаунчер не станет. "
+             "Сообщите в поддержку.";
+    case InstallListProblem::TooLarge:
+    case InstallListProblem::Malformed:
+      return ListRefusalText(ctx, problem == InstallListProblem::TooLarge ? ListFetch::TooLarge : ListFetch::Malformed,
+                             list) +
+             " Установка остановлена, ничего не записано. Это недосмотр на стороне сервера — сообщите в поддержку.";
+    case InstallListProblem::BadSignature:
+      return "Список файлов пришёл с неверной подписью, установка остановлена. Так выглядит подмена по дороге — "
+             "сообщите об этом в поддержку и не устанавливайте игру из других источников.";
+    case InstallListProblem::Empty:
+      return "Сервер отдал пустой список файлов. Скорее всего, идёт обслуживание — попробуйте позже.";
+    case InstallListProblem::NoPacks:
+      return "Список файлов на сервере собран без игровых архивов, поставить по нему игру нельзя. Это недосмотр на "
+             "стороне сервера — сообщите в поддержку.";
   }
-  if (fetched == ListFetch::TooLarge || fetched == ListFetch::Malformed) {
-    message = ListRefusalText(ctx, fetched, list) +
-              " Установка остановлена, ничего не записано. Это недосмотр на стороне сервера — сообщите в поддержку.";
-    return false;
-  }
-  if (fetched == ListFetch::BadSignature) {
-    message =
-        "Список файлов пришёл с неверной подписью, установка остановлена. Так выглядит подмена по дороге — "
-        "сообщите об этом в поддержку и не устанавливайте игру из других источников.";
-    return false;
-  }
-  if (list.entries.empty()) {
-    message = "Сервер отдал пустой список файлов. Скорее всего, идёт обслуживание — попробуйте позже.";
-    return false;
-  }
-  if (!list.hasPacks) {
-    message =
-        "Список файлов на сервере собран без игровых архивов, поставить по нему игру нельзя. Это недосмотр на "
-        "стороне сервера — сообщите в поддержку.";
-    return false;
-  }
-  return true;
+  return {};
 }
 
 void RefreshInstallScreen(InstallContext& ctx) {
@@ -56,14 +58,14 @@ void RefreshInstallScreen(InstallContext& ctx) {
   }
   PostInstallEvent(ctx);
   FileList list;
-  std::string message;
-  const bool ok = FetchInstallList(ctx, list, message);
+  const auto fetched = FetchInstallList(ctx, list);
+  const std::string problem = fetched ? std::string() : InstallListProblemText(ctx, fetched.reason(), list);
   const std::string saved = GetConfigValue(ctx, "path");
   const bool resumable = !saved.empty() && GetConfigValue(ctx, "state") != InstallStageText(InstallStage::Installed);
   {
     std::lock_guard lock(ctx.status.lock);
     InstallState& s = ctx.status.state;
-    if (ok) {
+    if (fetched) {
       s.stage = resumable ? InstallStage::Resumable : InstallStage::NotInstalled;
       s.totalBytes = list.totalSize;
       s.totalFiles = list.entries.size();
@@ -71,7 +73,7 @@ void RefreshInstallScreen(InstallContext& ctx) {
       s.error.clear();
     } else {
       s.stage = InstallStage::Failed;
-      s.error = message;
+      s.error = problem;
     }
     s.path = resumable ? saved : DefaultInstallFolder();
     s.freeBytes = FreeSpaceOf(s.path.empty() ? SystemDiskRoot() : s.path);

@@ -20,8 +20,6 @@ constexpr std::string_view kClientExe = "ElementClient.exe";
 // Game packs the player set aside; their mere presence tells the client to
 // look for packs elsewhere.
 constexpr std::string_view kSetAsidePacks = "_disabled-*.pck";
-constexpr char kNotFound[] = R"({"progress":{"status":"Не найден ElementClient.exe","percent":0,"ready":false}})";
-constexpr char kStartFailed[] = "Не удалось запустить игру";
 // What launcher.log shows in place of a password.
 constexpr std::string_view kPasswordMask = "***";
 
@@ -68,6 +66,24 @@ struct WipedText {
   ~WipedText() { WipeText(text); }
 };
 
+// The one place a launch that did not happen is worded for the player; the
+// page may act again after each.
+void ShowLaunchProblem(LauncherContext& ctx, LaunchProblem problem) {
+  std::string status;
+  switch (problem) {
+    case LaunchProblem::InstallRunning: status = "Дождитесь окончания установки"; break;
+    case LaunchProblem::UpdateRunning: status = "Дождитесь окончания обновления клиента"; break;
+    case LaunchProblem::NoWine:
+      status = "Не удалось запустить игру: нужен Wine. Установите пакет wine (sudo apt install wine)";
+      break;
+    case LaunchProblem::WineNotReady: status = "Не удалось запустить игру: Wine не смог подготовить папку игры"; break;
+    case LaunchProblem::BadValues:
+    case LaunchProblem::StartFailed: status = "Не удалось запустить игру"; break;
+    case LaunchProblem::Closing: return;
+  }
+  PostProgress(ctx, status, 0, ProgressStage::Ready);
+}
+
 }  // namespace
 
 std::string GameCommandLine(const GameCall& call) {
@@ -96,36 +112,39 @@ void LaunchGame(LaunchContext& ctx, const std::string& login, const std::string&
   if (const ClientWriter writer = CurrentClientWriter(ctx.writer); writer != ClientWriter::Nobody) {
     const bool install = writer == ClientWriter::Install;
     LogLine(ctx.launcher.log, "запуск игры отклонён: идёт %s", install ? "установка" : "обновление клиента");
-    PostProgress(ctx, install ? "Дождитесь окончания установки" : "Дождитесь окончания обновления клиента", 0, true);
+    ShowLaunchProblem(ctx, install ? LaunchProblem::InstallRunning : LaunchProblem::UpdateRunning);
     return;
   }
   const std::string dir = FindClientDir(ctx);
   if (dir.empty()) {
-    PostToUi(ctx, kNotFound);
+    PostProgress(ctx, "Не найден ElementClient.exe", 0, ProgressStage::Busy);
     return;
   }
   if (!LaunchValuesAcceptable(login, password, character)) {
     LogLine(ctx.launcher.log, "запуск игры отклонён: управляющий символ в логине или имени персонажа, или NUL в пароле");
-    PostProgress(ctx, kStartFailed, 0, true);
+    ShowLaunchProblem(ctx, LaunchProblem::BadValues);
     return;
   }
-  if (!ReadyGameRuntime(ctx, JoinPath(dir, kClientExe))) return;
+  if (const auto ready = ReadyGameRuntime(ctx, JoinPath(dir, kClientExe)); !ready) {
+    ShowLaunchProblem(ctx, ready.reason());
+    return;
+  }
   GameCall call{dir, FolderHasMatch(dir, kSetAsidePacks), login, password, character};
   if (call.sepfile) LogLine(ctx.launcher.log, "обнаружены отодвинутые паки — добавляю sepfile");
   LogLine(ctx.launcher.log, "запуск игры: логин=%s персонаж=%s", login.c_str(),
           character.empty() ? "(не выбран)" : character.c_str());
   WipedText line{GameCommandLine(call)};
 
-  const StartedProcess started = StartProgram(JoinPath(dir, kClientExe), line.text, dir);
-  if (started.started) {
-    LogLine(ctx.launcher.log, "клиент запущен, pid=%u", started.pid);
-    PostProgress(ctx, "Игра запущена", 100, true);
+  const auto started = StartProgram(JoinPath(dir, kClientExe), line.text, dir);
+  if (started) {
+    LogLine(ctx.launcher.log, "клиент запущен, pid=%u", started.value());
+    PostProgress(ctx, "Игра запущена", 100, ProgressStage::Ready);
     return;
   }
   // Support reads the log: it gets the line as built, all but the password.
   call.password = password.empty() ? "" : kPasswordMask;
-  LogLine(ctx.launcher.log, "CreateProcess не удался, код %u; строка: %s", started.error, GameCommandLine(call).c_str());
-  PostProgress(ctx, kStartFailed, 0, true);
+  LogLine(ctx.launcher.log, "CreateProcess не удался, код %u; строка: %s", started.reason(), GameCommandLine(call).c_str());
+  ShowLaunchProblem(ctx, LaunchProblem::StartFailed);
 }
 
 void PushEnv(ClientContext& ctx) {

@@ -5,6 +5,7 @@
 
 #include "bridge/context.h"
 #include "client/context.h"
+#include "platform/result.h"
 
 namespace tarn {
 
@@ -20,10 +21,19 @@ struct LaunchContext : ClientContext {
   GameRuntimeLock& runtime;
 };
 
+// Why the game was not started. LaunchGame words each for the player.
+enum class LaunchProblem {
+  InstallRunning,  // the install writes the client
+  UpdateRunning,   // the update writes the client
+  BadValues,       // a control character in the login or character, NUL in the password
+  NoWine,          // a Windows program and no `wine` to run it
+  WineNotReady,    // Wine could not make the game's prefix
+  Closing,         // the launcher closed while the prefix was made: nothing to tell
+  StartFailed,     // the system refused to start the program
+};
+
 // Readies what application needs to run (on Linux: Wine and the game's own
-// prefix), telling the page through "progress" what happens: a first
-// preparation, or what the player must install. False, with the page told,
-// when the game cannot start.
-bool ReadyGameRuntime(LaunchContext& ctx, const std::string& application);
+// prefix), telling the page through "progress" of a first preparation.
+Result<void, LaunchProblem> ReadyGameRuntime(LaunchContext& ctx, const std::string& application);
 
 }  // namespace tarn

@@ -1,16 +1,10 @@
 #include "platform/crypto.h"
 
+#include "platform/encoding.h"
 namespace tarn {
 
 std::string Md5DigestHex(const Md5Digest& digest) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string hex;
-  hex.reserve(32);
-  for (unsigned char b : digest) {
-    hex += kHex[b >> 4];
-    hex += kHex[b & 0xF];
-  }
-  return hex;
+  return HexText(std::string_view(reinterpret_cast<const char*>(digest.data()), digest.size()));
 }
 
 bool FileMd5Hex(const std::string& path, std::string& hex) {
@@ -19,6 +13,10 @@ bool FileMd5Hex(const std::string& path, std::string& hex) {
   if (!Md5OfFile(path, digest)) return false;
   hex = Md5DigestHex(digest);
   return true;
+}
+
+std::string Md5DigestHex(const Md5Digest& digest) {
+  return HexText(std::string_view(reinterpret_cast<const char*>(digest.data()), digest.size()));
 }
 
 }  // namespace tarn

@@ -27,6 +27,9 @@ std::string Md5DigestHex(const Md5Digest& digest);
 // end.
 bool FileMd5Hex(const std::string& path, std::string& hex);
 
+// A digest as 32 lower-case hex digits, the way lists write checksums.
+std::string Md5DigestHex(const Md5Digest& digest);
+
 // MD5 of bytes that arrive piece by piece, such as a download, so the
 // finished file never has to be read back. A step that fails spoils the
 // stream: every later call is ignored and Finish says false.

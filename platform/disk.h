@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/file.h"
+
 namespace tarn {
 
 // A place where the player could install, with the bytes available to the
@@ -24,11 +26,12 @@ struct DiskPlace {
 // Windows: the root of every fixed drive, A: to Z:.
 std::vector<DiskPlace> InstallPlaces();
 
-// Bytes available to the current user on the disk of path; 0 when unknown.
+// Bytes available to the current user on the disk of path; Failed when
+// they cannot be read.
 // Linux: the nearest existing folder on the way to path decides, so a folder
 // not yet created reads as the disk it will be created on. Windows: the
 // first three characters of path are taken as the drive root.
-uint64_t DiskFreeBytes(const std::string& path);
+Result<uint64_t, FileError> DiskFreeBytes(const std::string& path);
 
 // Whether path, or the nearest existing folder on the way to it, lies on a
 // network file system (NFS, SMB/CIFS, sshfs and the like) according to the

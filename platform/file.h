@@ -1,10 +1,18 @@
 #pragma once
 // Small whole-operation file calls: each opens, acts and closes, so no
 // handle outlives the call.
+#include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "platform/result.h"
+
 namespace tarn {
+
+// Why a file or disk call failed. DiskFull when the disk (or the user's
+// quota) has no room left; Missing when there is no regular file or folder
+// to answer for; Failed for anything else.
+enum class FileError : uint8_t { Failed, DiskFull, Missing };
 
 // Whether other writers may open the file while an append is in progress.
 // Only Windows enforces this; POSIX has no mandatory sharing.

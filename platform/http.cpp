@@ -7,6 +7,8 @@
 #include <chrono>
 #include <string>
 
+#include "platform/encoding.h"
+
 namespace tarn {
 namespace {
 
@@ -72,11 +74,11 @@ std::string PrintableAscii(std::string_view text, size_t limit) {
 
 }  // namespace
 
-int64_t RetryAfterSeconds(std::string_view value, int64_t nowUnixSeconds) {
+std::optional<int64_t> RetryAfterSeconds(std::string_view value, int64_t nowUnixSeconds) {
   while (!value.empty() && IsBlank(value.front())) value.remove_prefix(1);
   while (!value.empty() && (IsBlank(value.back()) || value.back() == '\r' || value.back() == '\n'))
     value.remove_suffix(1);
-  if (value.empty()) return -1;
+  if (value.empty()) return std::nullopt;
   if (value.find_first_not_of("0123456789") == std::string_view::npos) {
     int64_t seconds = 0;
     for (const char c : value) {
@@ -86,11 +88,11 @@ int64_t RetryAfterSeconds(std::string_view value, int64_t nowUnixSeconds) {
     return seconds;
   }
   const int64_t at = ImfFixdate(value);
-  if (at < 0) return -1;
+  if (at < 0) return std::nullopt;
   return std::clamp<int64_t>(at - nowUnixSeconds, 0, kLongestRetryAfter);
 }
 
-int64_t RetryAfterSecondsNow(std::string_view value) {
+std::optional<int64_t> RetryAfterSecondsNow(std::string_view value) {
   const auto now = std::chrono::system_clock::now().time_since_epoch();
   return RetryAfterSeconds(value, std::chrono::duration_cast<std::chrono::seconds>(now).count());
 }
@@ -123,30 +125,19 @@ std::string RangeValue(const HttpRequest& request) {
 }
 
 std::string WireTarget(std::string_view target) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  if (target.empty() || target.front() != '/') out += '/';
-  for (const unsigned char c : target) {
-    if (c <= 0x20 || c >= 0x7F || c == '#') {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 0xF];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
+  const std::string out = PercentEncode(target, [](unsigned char c) { return c > 0x20 && c < 0x7F && c != '#'; });
+  return target.empty() || target.front() != '/' ? "/" + out : out;
 }
 
-int64_t ContentRangeFirst(std::string_view value) {
+std::optional<int64_t> ContentRangeFirst(std::string_view value) {
   while (!value.empty() && IsBlank(value.front())) value.remove_prefix(1);
-  if (!StartsWithNoCase(value, "bytes")) return -1;
+  if (!StartsWithNoCase(value, "bytes")) return std::nullopt;
   value.remove_prefix(5);
-  if (value.empty() || !IsBlank(value.front())) return -1;
+  if (value.empty() || !IsBlank(value.front())) return std::nullopt;
   while (!value.empty() && IsBlank(value.front())) value.remove_prefix(1);
   int64_t first = -1;
   const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), first);
-  if (ec != std::errc() || end == value.data() + value.size() || *end != '-' || first < 0) return -1;
+  if (ec != std::errc() || end == value.data() + value.size() || *end != '-' || first < 0) return std::nullopt;
   return first;
 }
 

@@ -8,6 +8,7 @@
 // asks for the calling thread's kept connection (keepConnection).
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -161,20 +162,21 @@ class HttpLibrary {
 };
 
 // FIRST of a Content-Range value of the form "bytes FIRST-LAST/SIZE"
-// (blanks around "bytes" allowed, the unit in any case); -1 for any other
-// form, including the "bytes */SIZE" of a 416. Pure text work, shared by
-// every backend.
-int64_t ContentRangeFirst(std::string_view value);
+// (blanks around "bytes" allowed, the unit in any case); nothing for any
+// other form, including the "bytes */SIZE" of a 416. Pure text work, shared
+// by every backend.
+std::optional<int64_t> ContentRangeFirst(std::string_view value);
 
 // The seconds a Retry-After value asks for, at nowUnixSeconds: a count of
 // seconds, or an HTTP date (IMF-fixdate, "Sun, 06 Nov 1994 08:49:37 GMT"),
 // whose distance from now counts, 0 once it has passed. Blanks around the
-// value are allowed; -1 for any other form. Counts beyond a day read as a
-// day: no caller waits that long. Pure text work, shared by every backend.
-int64_t RetryAfterSeconds(std::string_view value, int64_t nowUnixSeconds);
+// value are allowed; nothing for any other form. Counts beyond a day read
+// as a day: no caller waits that long. Pure text work, shared by every
+// backend.
+std::optional<int64_t> RetryAfterSeconds(std::string_view value, int64_t nowUnixSeconds);
 
 // RetryAfterSeconds at the system clock's now.
-int64_t RetryAfterSecondsNow(std::string_view value);
+std::optional<int64_t> RetryAfterSecondsNow(std::string_view value);
 
 // The target as it goes on the request line: a leading '/' when it has
 // none, and the bytes a URL cannot carry at all (controls, space, non-ASCII,

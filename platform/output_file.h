@@ -5,9 +5,12 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file.h"
+#include "platform/result.h"
+
 namespace tarn {
 
-enum class WriteStatus { Ok, Failed, DiskFull };
+using WriteResult = Result<void, FileError>;
 
 // Owns one file open for writing. Going away closes it without forcing its
 // data to disk; CommitOutputFile is the way to finish a file that counts.
@@ -38,15 +41,15 @@ class OutputFile {
 // another file, which happens with bytes to spare once the file system has
 // run out of entries; Failed for anything else that keeps the file from
 // being opened or positioned.
-WriteStatus OpenOutputFile(const std::string& path, uint64_t offset, OutputFile& file);
+WriteResult OpenOutputFile(const std::string& path, uint64_t offset, OutputFile& file);
 
 // Creates one folder level for files about to be written into it: Ok when
 // it exists afterwards, DiskFull as for OpenOutputFile, Failed otherwise.
-WriteStatus MakeOutputFolder(const std::string& path);
+WriteResult MakeOutputFolder(const std::string& path);
 
 // Writes all bytes at the current position. DiskFull when the disk (or the
 // user's quota) ran out, Failed for any other error.
-WriteStatus WriteOutputFile(OutputFile& file, std::string_view bytes);
+WriteResult WriteOutputFile(OutputFile& file, std::string_view bytes);
 
 // Asks the system to start writing length bytes from offset to the disk
 // now, without waiting for them, so that a later CommitOutputFile has less
@@ -57,7 +60,7 @@ void StartWritingOut(OutputFile& file, uint64_t offset, uint64_t length);
 // Forces the file's data to the disk and closes it: a file renamed after
 // this never comes back after a power cut as a name over missing data. The
 // file is closed whatever the result.
-WriteStatus CommitOutputFile(OutputFile& file);
+WriteResult CommitOutputFile(OutputFile& file);
 
 // CommitOutputFile for several finished files at once: each one's data is
 // on the disk and each file closed when this returns, and results[i] says
@@ -66,14 +69,14 @@ WriteStatus CommitOutputFile(OutputFile& file);
 // for all, then one flush of the file system that holds them, which also
 // writes back whatever else is waiting on it). A file that is not open
 // fails.
-void CommitOutputFiles(OutputFile* const* files, size_t count, WriteStatus* results);
+void CommitOutputFiles(OutputFile* const* files, size_t count, WriteResult* results);
 
 // Forces the data of an existing file to the disk without changing it.
-WriteStatus SyncFileToDisk(const std::string& path);
+WriteResult SyncFileToDisk(const std::string& path);
 
-// Size in bytes of a regular file; -1 when it is missing, not a file, or a
-// link (links are not followed).
-int64_t FileSize(const std::string& path);
+// Size in bytes of a regular file; Missing when there is none, not a file,
+// or a link (links are not followed).
+Result<uint64_t, FileError> FileSize(const std::string& path);
 
 // Gives the file at from the name to, taking the place of a file already
 // there even when that one is read-only. False (from untouched) when the

@@ -8,18 +8,14 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/result.h"
+
 namespace tarn {
 
 // Whether any entry of folder matches pattern, a file name with '*'
 // wildcards. Letter case does not count, as on the game's own file systems.
 // False when the folder cannot be read.
 bool FolderHasMatch(const std::string& folder, std::string_view pattern);
-
-struct StartedProcess {
-  bool started = false;
-  uint32_t pid = 0;    // when started
-  uint32_t error = 0;  // the system's error code when not
-};
 
 // Starts application with commandLine, whose first piece is application in
 // double quotes and the rest the arguments as the Windows argument rules
@@ -36,8 +32,10 @@ struct StartedProcess {
 // report gives the game's Windows process id or the system's error code.
 // A commandLine that does not begin with the quoted application is
 // refused, since its split would not give the arguments it was built from.
-StartedProcess StartProgram(const std::string& application, const std::string& commandLine,
-                            const std::string& workingFolder);
+// Gives the started process's id, or the system's error code (errno on
+// Linux, GetLastError on Windows) for the log.
+Result<uint32_t, uint32_t> StartProgram(const std::string& application, const std::string& commandLine,
+                                        const std::string& workingFolder);
 
 // What a game program needs from this system before it can start. On
 // Linux a Windows program runs through `wine` in a Wine prefix of the

@@ -8,6 +8,7 @@
 #include "bridge/log.h"
 #include "bridge/state_file.h"
 #include "bridge/text.h"
+#include "platform/encoding.h"
 #include "platform/file.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
@@ -29,13 +30,6 @@ std::string DataFolderPath(LauncherContext& ctx) {
   return folder.empty() ? JoinPath(ExeDir(), "data") : folder;
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // The hex text back to the sealed bytes and open them. False when the text
 // has an odd length or the bytes do not open for this user.
 bool OpenPassword(std::string_view hex, std::string& plain) {
@@ -44,8 +38,8 @@ bool OpenPassword(std::string_view hex, std::string& plain) {
   std::string sealed;
   sealed.reserve(hex.size() / 2);
   for (size_t i = 0; i < hex.size(); i += 2) {
-    const int hi = HexValue(hex[i]);
-    const int lo = HexValue(hex[i + 1]);
+    const int hi = HexDigitValue(hex[i]);
+    const int lo = HexDigitValue(hex[i + 1]);
     int value = 0;
     if (hi >= 0) value = lo >= 0 ? hi * 16 + lo : hi;
     sealed += static_cast<char>(value);
@@ -64,14 +58,7 @@ std::string AccountsPath(LauncherContext& ctx) { return JoinPath(DataFolderPath(
 std::string ProtectPassword(std::string_view password) {
   std::string sealed;
   if (!ProtectForUser(password, kSealDescription, sealed)) return {};
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string hex;
-  hex.reserve(sealed.size() * 2);
-  for (unsigned char b : sealed) {
-    hex += kHex[b >> 4];
-    hex += kHex[b & 0xF];
-  }
-  return hex;
+  return HexText(sealed);
 }
 
 std::string UnprotectPassword(std::string_view hex) {

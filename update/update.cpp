@@ -11,6 +11,7 @@
 #include "client/discovery.h"
 #include "client/epoch.h"
 #include "client/file_list.h"
+#include "client/list_fetch.h"
 #include "client/install_folder.h"
 #include "client/signed_build.h"
 #include "client/version_file.h"
@@ -34,18 +35,19 @@ void CompareWithServer(ClientContext& ctx, int32_t remote) {
   const int32_t local = ReadClientVersion(ctx);
   if (remote == 0) {
     PostUpdateStatus(ctx, local, remote);
-    PostProgress(ctx, "Идёт обслуживание сервера", 0, false);
+    PostProgress(ctx, "Идёт обслуживание сервера", 0, ProgressStage::Busy);
   } else if (local < 0) {
     PostUpdateStatus(ctx, local, remote);
-    PostProgress(ctx, "Не найден файл версии клиента", 0, true);
+    PostProgress(ctx, "Не найден файл версии клиента", 0, ProgressStage::Ready);
   } else if (local == remote) {
     PostUpdateStatus(ctx, local, remote);
-    PostProgress(ctx, "Клиент актуален", 100, true);
+    PostProgress(ctx, "Клиент актуален", 100, ProgressStage::Ready);
   } else if (remote < local) {
     PostUpdateStatus(ctx, local, remote);
-    PostProgress(ctx, "Версия сервера ниже версии клиента", 100, true);
+    PostProgress(ctx, "Версия сервера ниже версии клиента", 100, ProgressStage::Ready);
   } else {
-    PostProgress(ctx, "Доступно обновление: " + std::to_string(local) + " → " + std::to_string(remote), 0, false);
+    PostProgress(ctx, "Доступно обновление: " + std::to_string(local) + " → " + std::to_string(remote), 0,
+                 ProgressStage::Busy);
     PostToUi(ctx, R"({"update":{"available":true}})");
   }
 }
@@ -63,6 +65,15 @@ void StampShowAndCheck(ClientContext& ctx, const FileList& list) {
   }
   PostToUi(ctx, EpochEvent(epochs, ReadClientVersion(ctx), build.value_or(-1)));
   PostUpdateCheck(ctx, build);
+}
+
+// The update's words for a list it cannot go on with.
+std::string ListFailureText(LauncherContext& ctx, ListFetch fetched, const FileList& list) {
+  switch (fetched) {
+    case ListFetch::Unreachable: return "Сервер обновлений не отвечает";
+    case ListFetch::BadSignature: return "Подпись списка неверна — обновление отменено";
+    default: return ListRefusalText(ctx, fetched, list) + " Обновление отменено, ни один файл не тронут.";
+  }
 }
 
 std::string Percent(size_t percent) { return std::to_string(percent) + "%"; }
@@ -86,7 +97,7 @@ bool RefusedOverLauncher(LauncherContext& ctx, StatusRows& rows, const std::stri
     LogLine(ctx.log, "%s", why.c_str());
     rows.push_back(MakeStateRow(RowState::Bad, why, "Ошибка"));
     PostVerifyRows(ctx, rows);
-    PostProgress(ctx, why, 0, true);
+    PostProgress(ctx, why, 0, ProgressStage::Ready);
     return true;
   }
   return false;
@@ -104,7 +115,7 @@ std::vector<FileEntry> FilesThatDiffer(ClientContext& ctx, StatusRows& rows, con
          const size_t percent = done * 100 / total;
          rows.back() = MakeStateRow(RowState::Run, OfCount("Сверяю файлы", done, total), Percent(percent));
          PostVerifyRows(ctx, rows);
-         PostProgress(ctx, "Проверка перед обновлением", static_cast<uint32_t>(percent), false);
+         PostProgress(ctx, "Проверка перед обновлением", static_cast<uint32_t>(percent), ProgressStage::Busy);
        }))
     toUpdate.push_back(entries[i]);
   return toUpdate;
@@ -116,7 +127,7 @@ void ShowDownloaded(LauncherContext& ctx, StatusRows& rows, size_t done, size_t 
   rows[kDownloadRow] =
       MakeStateRow(failures > 0 ? RowState::Bad : RowState::Run, OfCount("Загружаю", done, count), Percent(percent));
   PostVerifyRows(ctx, rows);
-  PostProgress(ctx, "Обновление клиента", static_cast<uint32_t>(percent), false);
+  PostProgress(ctx, "Обновление клиента", static_cast<uint32_t>(percent), ProgressStage::Busy);
 }
 
 // What the files fetched cost on the wire against their whole sizes, when
@@ -191,7 +202,7 @@ void FinishDownload(ClientContext& ctx, StatusRows& rows, const FileList& list, 
   if (failures > 0) {
     // The old build number stays, so the next check still offers the update.
     rows[kDownloadRow] = MakeStateRow(RowState::Bad, "Обновление завершено с ошибками", "Ошибки");
-    PostProgress(ctx, "Обновление завершено с ошибками", 100, true);
+    PostProgress(ctx, "Обновление завершено с ошибками", 100, ProgressStage::Ready);
   } else {
     rows[kDownloadRow] = MakeStateRow(RowState::Ok, "Все файлы обновлены", "Готово");
     // What the old copies saved the player, when they saved anything.
@@ -199,7 +210,7 @@ void FinishDownload(ClientContext& ctx, StatusRows& rows, const FileList& list, 
       rows.push_back(MakeStateRow(RowState::Ok,
                                   "Скачано " + FormatSize(cost.moved) + " вместо " + FormatSize(cost.whole), "Готово"));
     StampShowAndCheck(ctx, list);
-    PostProgress(ctx, "Клиент обновлён", 100, true);
+    PostProgress(ctx, "Клиент обновлён", 100, ProgressStage::Ready);
   }
   PostVerifyRows(ctx, rows);
 }
@@ -209,16 +220,17 @@ void FinishUnchanged(ClientContext& ctx, StatusRows& rows, const FileList& list)
   rows.back() = MakeStateRow(RowState::Ok, "Все файлы на месте", "Готово");
   rows.push_back(MakeStateRow(RowState::Ok, "Клиент приведён к версии сервера", "Готово"));
   StampShowAndCheck(ctx, list);
-  PostProgress(ctx, "Клиент актуален", 100, true);
+  PostProgress(ctx, "Клиент актуален", 100, ProgressStage::Ready);
   PostVerifyRows(ctx, rows);
 }
 
 void RunUpdate(DownloadContext& ctx) {
   StatusRows rows;
   FileList list;
-  if (!FetchListShowingRows(ctx, rows, "Сервер обновлений не отвечает", "Подпись списка неверна — обновление отменено",
-                            "Обновление отменено, ни один файл не тронут.", list))
+  if (const auto fetched = FetchListShowingRows(ctx, rows, list); !fetched) {
+    ShowListRefused(ctx, rows, ListFailureText(ctx, fetched.reason(), list));
     return;
+  }
   const std::string clientDir = FindClientDir(ctx);
   if (clientDir.empty() || list.entries.empty()) {
     rows.push_back(MakeStateRow(RowState::Bad, "Нечего обновлять", "Готово"));
@@ -248,7 +260,7 @@ void UpdateClient(DownloadContext& ctx) {
     LogLine(ctx.launcher.log, "обновление не начато: идёт установка");
     // The page waits for a "progress" that says it may act again.
     PostVerifyRows(ctx, {MakeStateRow(RowState::Bad, "Обновление не начато: идёт установка игры", "Ошибка")});
-    PostProgress(ctx, "Обновление не начато: идёт установка игры", 0, true);
+    PostProgress(ctx, "Обновление не начато: идёт установка игры", 0, ProgressStage::Ready);
   } else {
     // The running update reports for both.
     LogLine(ctx.launcher.log, "обновление не начато: предыдущее ещё идёт");
@@ -261,7 +273,7 @@ void PostUpdateCheck(ClientContext& ctx, std::optional<int32_t> serviceBuild) {
   if (serviceBuild)
     CompareWithServer(ctx, *serviceBuild);
   else
-    PostProgress(ctx, "Сервер обновлений недоступен", 0, true);
+    PostProgress(ctx, "Сервер обновлений недоступен", 0, ProgressStage::Ready);
 }
 
 void PostUpdateStatus(ClientContext& ctx, int32_t local, int32_t remote) {

@@ -39,31 +39,29 @@ std::string Format(const char* format, ...) {
   return std::string(text, std::min(static_cast<size_t>(n), sizeof text - 1));
 }
 
+// Verification's words for a list it cannot go on with.
+std::string ListFailureText(LauncherContext& ctx, ListFetch fetched, const FileList& list) {
+  switch (fetched) {
+    case ListFetch::Unreachable: return "Патч-сервер не отвечает";
+    case ListFetch::BadSignature: return "Подпись списка неверна — список отвергнут";
+    default: return ListRefusalText(ctx, fetched, list) + " Список отвергнут.";
+  }
+}
+
 }  // namespace
 
-bool FetchListShowingRows(ClientContext& ctx, StatusRows& rows, const std::string& unreachable,
-                          const std::string& badSignature, const std::string& refused, FileList& list) {
+Result<void, ListFetch> FetchListShowingRows(ClientContext& ctx, StatusRows& rows, FileList& list) {
   rows.push_back(MakeStateRow(RowState::Run, "Получаю список файлов", "Жду"));
   PostVerifyRows(ctx, rows);
   const ListFetch fetched = FetchFileList(ctx, list);
-  switch (fetched) {
-    case ListFetch::Ok:
-      rows.back() = MakeStateRow(RowState::Ok, "Список получен, подпись верна", "Готово");
-      return true;
-    case ListFetch::Unreachable:
-      rows.back() = MakeStateRow(RowState::Bad, unreachable, "Ошибка");
-      break;
-    case ListFetch::BadSignature:
-      rows.back() = MakeStateRow(RowState::Bad, badSignature, "Ошибка");
-      break;
-    case ListFetch::TooLarge:
-    case ListFetch::Malformed:
-    case ListFetch::Older:
-      rows.back() = MakeStateRow(RowState::Bad, ListRefusalText(ctx, fetched, list) + " " + refused, "Ошибка");
-      break;
-  }
+  if (fetched != ListFetch::Ok) return Fail(fetched);
+  rows.back() = MakeStateRow(RowState::Ok, "Список получен, подпись верна", "Готово");
+  return {};
+}
+
+void ShowListRefused(LauncherContext& ctx, StatusRows& rows, const std::string& label) {
+  rows.back() = MakeStateRow(RowState::Bad, label, "Ошибка");
   PostVerifyRows(ctx, rows);
-  return false;
 }
 
 std::vector<size_t> FindMismatchedEntries(const std::string& clientDir, const std::vector<FileEntry>& entries,
@@ -96,9 +94,10 @@ std::vector<std::string> FindMismatches(const std::string& clientDir, const std:
 void VerifyClient(ClientContext& ctx) {
   StatusRows rows;
   FileList list;
-  if (!FetchListShowingRows(ctx, rows, "Патч-сервер не отвечает", "Подпись списка неверна — список отвергнут",
-                            "Список отвергнут.", list))
+  if (const auto fetched = FetchListShowingRows(ctx, rows, list); !fetched) {
+    ShowListRefused(ctx, rows, ListFailureText(ctx, fetched.reason(), list));
     return;
+  }
   const std::vector<FileEntry>& entries = list.entries;
 
   const std::string clientDir = FindClientDir(ctx);
@@ -124,7 +123,7 @@ void VerifyClient(ClientContext& ctx) {
     shown = percent;
     rows.back() = MakeStateRow(RowState::Run, Format("Сверяю файлы — %zu из %zu", done, total), Format("%u%%", percent));
     PostVerifyRows(ctx, rows);
-    PostProgress(ctx, "Проверка клиента", percent, false);
+    PostProgress(ctx, "Проверка клиента", percent, ProgressStage::Busy);
   });
   rows.back() = MakeStateRow(RowState::Ok, Format("Проверено файлов: %zu", entries.size()), "Готово");
 
@@ -139,7 +138,7 @@ void VerifyClient(ClientContext& ctx) {
     rows.push_back(MakeStateRow(RowState::Bad, mismatches[i] + " — не совпала контрольная сумма", "Перекачаю"));
   if (mismatches.size() > kMismatchRows)
     rows.push_back(MakeStateRow(RowState::Bad, Format("…и ещё %zu файлов", mismatches.size() - kMismatchRows), "Перекачаю"));
-  PostProgress(ctx, "Найдены расхождения", 100, true);
+  PostProgress(ctx, "Найдены расхождения", 100, ProgressStage::Ready);
   PostVerifyRows(ctx, rows);
 }
 

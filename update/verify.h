@@ -10,15 +10,19 @@
 #include "bridge/page_events.h"
 #include "client/context.h"
 #include "client/file_list.h"
+#include "client/list_fetch.h"
+#include "platform/result.h"
 
 namespace tarn {
 
 // The first row of verification and update: "Получаю список файлов" while
-// the list is fetched, then "Список получен, подпись верна" (not yet posted)
-// or, posted, the failure's label (a list too large, broken or older than
-// the client this launcher has had: what is wrong with it, then refused). False when there is no list to go on.
-bool FetchListShowingRows(ClientContext& ctx, StatusRows& rows, const std::string& unreachable,
-                          const std::string& badSignature, const std::string& refused, FileList& list);
+// the list is fetched, then "Список получен, подпись верна" (not yet
+// posted). Without a list to go on, the row is left for the job to word
+// (ShowListRefused) and the reason comes back.
+Result<void, ListFetch> FetchListShowingRows(ClientContext& ctx, StatusRows& rows, FileList& list);
+
+// Posts the first row as failed, labelled with the job's own sentence.
+void ShowListRefused(LauncherContext& ctx, StatusRows& rows, const std::string& label);
 
 // Hashes every entry's file below clientDir once, several files at a time
 // on all cores, and returns the indices (rising) of the entries whose files

@@ -1,6 +1,7 @@
 #include "host/gtk/page_bridge.h"
 
 #include "bridge/text.h"
+#include "platform/encoding.h"
 
 namespace tarn {
 
@@ -34,7 +35,6 @@ std::string PageBridgeScript() {
 }
 
 std::string JsStringLiteral(std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
   const std::string clean = SanitizeUtf8(text);
   std::string out;
   out.reserve(clean.size() + 2);
@@ -50,8 +50,7 @@ std::string JsStringLiteral(std::string_view text) {
       default:
         if (c < 0x20 || c == 0x7F) {
           out += "\\u00";
-          out += kHex[c >> 4];
-          out += kHex[c & 0xF];
+          AppendHex(out, c);
         } else if (c == 0xE2 && i + 2 < clean.size() && static_cast<unsigned char>(clean[i + 1]) == 0x80 &&
                    (static_cast<unsigned char>(clean[i + 2]) == 0xA8 ||
                     static_cast<unsigned char>(clean[i + 2]) == 0xA9)) {

@@ -5,16 +5,10 @@
 #include <system_error>
 
 #include "host/common/web_page.h"
+#include "platform/encoding.h"
 
 namespace tarn {
 namespace {
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // False on a malformed escape, so a half-written address is refused rather
 // than guessed at.
@@ -26,8 +20,8 @@ bool PercentDecode(std::string_view in, std::string& out) {
       continue;
     }
     if (i + 2 >= in.size()) return false;
-    const int hi = HexValue(in[i + 1]);
-    const int lo = HexValue(in[i + 2]);
+    const int hi = HexDigitValue(in[i + 1]);
+    const int lo = HexDigitValue(in[i + 2]);
     if (hi < 0 || lo < 0) return false;
     out += static_cast<char>(hi * 16 + lo);
     i += 2;

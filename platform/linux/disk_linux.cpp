@@ -166,10 +166,10 @@ std::vector<DiskPlace> InstallPlaces() {
   return places;
 }
 
-uint64_t DiskFreeBytes(const std::string& path) {
-  if (path.empty()) return 0;
+Result<uint64_t, FileError> DiskFreeBytes(const std::string& path) {
   uint64_t free = 0;
-  return FreeBytesOf(ExistingFolderOf(path), free) ? free : 0;
+  if (path.empty() || !FreeBytesOf(ExistingFolderOf(path), free)) return Fail(FileError::Failed);
+  return free;
 }
 
 bool OnNetworkFileSystem(const std::string& path) {

@@ -59,6 +59,6 @@ bool ReadFileStart(const std::string& path, size_t maxBytes, std::string& bytes)
   return ReadUpTo(f.get(), maxBytes, bytes);
 }
 
-bool MakeFolder(const std::string& path) { return MakeOutputFolder(path) == WriteStatus::Ok; }
+bool MakeFolder(const std::string& path) { return MakeOutputFolder(path).ok(); }
 
 }  // namespace tarn

@@ -155,8 +155,8 @@ size_t OnHeader(char* buffer, size_t size, size_t count, void* user) {
     x->location.clear();
   }
   if (StartsWithNoCase(line, "location:")) x->location = line.substr(9, 512);
-  if (StartsWithNoCase(line, "content-range:")) x->rangeFirst = ContentRangeFirst(line.substr(14));
-  if (StartsWithNoCase(line, "retry-after:")) x->retryAfter = RetryAfterSecondsNow(line.substr(12));
+  if (StartsWithNoCase(line, "content-range:")) x->rangeFirst = ContentRangeFirst(line.substr(14)).value_or(-1);
+  if (StartsWithNoCase(line, "retry-after:")) x->retryAfter = RetryAfterSecondsNow(line.substr(12)).value_or(-1);
   return size * count;
 }
 

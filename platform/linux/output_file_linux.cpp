@@ -12,8 +12,8 @@
 namespace tarn {
 namespace {
 
-WriteStatus StatusOf(int error) {
-  return error == ENOSPC || error == EDQUOT ? WriteStatus::DiskFull : WriteStatus::Failed;
+WriteResult StatusOf(int error) {
+  return error == ENOSPC || error == EDQUOT ? Fail(FileError::DiskFull) : Fail(FileError::Failed);
 }
 
 }  // namespace
@@ -36,13 +36,13 @@ void OutputFile::adopt(intptr_t handle) {
 
 intptr_t OutputFile::release() { return std::exchange(handle_, kClosed); }
 
-WriteStatus OpenOutputFile(const std::string& path, uint64_t offset, OutputFile& file) {
+WriteResult OpenOutputFile(const std::string& path, uint64_t offset, OutputFile& file) {
   file.adopt(-1);
   int fd = -1;
   if (offset == 0) {
     // Whatever holds the name goes, a link included (only the link itself),
     // and the file made in its place is new: O_EXCL never follows a link.
-    if (unlink(path.c_str()) != 0 && errno != ENOENT) return WriteStatus::Failed;
+    if (unlink(path.c_str()) != 0 && errno != ENOENT) return Fail(FileError::Failed);
     errno = 0;  // a name that is not a regular file fails without a cause
     fd = OpenRegularFile(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0644);
   } else {
@@ -53,21 +53,21 @@ WriteStatus OpenOutputFile(const std::string& path, uint64_t offset, OutputFile&
   file.adopt(fd);
   if (offset > 0 && lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
     file.adopt(-1);
-    return WriteStatus::Failed;
+    return Fail(FileError::Failed);
   }
-  return WriteStatus::Ok;
+  return {};
 }
 
-WriteStatus MakeOutputFolder(const std::string& path) {
-  if (mkdir(path.c_str(), 0755) == 0) return WriteStatus::Ok;
+WriteResult MakeOutputFolder(const std::string& path) {
+  if (mkdir(path.c_str(), 0755) == 0) return {};
   const int error = errno;
   struct stat st{};
-  if (error == EEXIST && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return WriteStatus::Ok;
+  if (error == EEXIST && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return {};
   return StatusOf(error);
 }
 
-WriteStatus WriteOutputFile(OutputFile& file, std::string_view bytes) {
-  if (!file.isOpen()) return WriteStatus::Failed;
+WriteResult WriteOutputFile(OutputFile& file, std::string_view bytes) {
+  if (!file.isOpen()) return Fail(FileError::Failed);
   const int fd = static_cast<int>(file.handle());
   while (!bytes.empty()) {
     const ssize_t n = write(fd, bytes.data(), bytes.size());
@@ -79,7 +79,7 @@ WriteStatus WriteOutputFile(OutputFile& file, std::string_view bytes) {
     // the next write names the cause.
     bytes.remove_prefix(static_cast<size_t>(n));
   }
-  return WriteStatus::Ok;
+  return {};
 }
 
 void StartWritingOut(OutputFile& file, uint64_t offset, uint64_t length) {
@@ -88,31 +88,31 @@ void StartWritingOut(OutputFile& file, uint64_t offset, uint64_t length) {
                     SYNC_FILE_RANGE_WRITE);
 }
 
-WriteStatus CommitOutputFile(OutputFile& file) {
-  if (!file.isOpen()) return WriteStatus::Failed;
+WriteResult CommitOutputFile(OutputFile& file) {
+  if (!file.isOpen()) return Fail(FileError::Failed);
   const int fd = static_cast<int>(file.release());
   // fdatasync covers the data and the size, which is all a reader needs;
   // some file systems only report a full disk here or at close.
-  WriteStatus status = WriteStatus::Ok;
+  WriteResult status;
   if (fdatasync(fd) != 0) status = StatusOf(errno);
-  if (close(fd) != 0 && status == WriteStatus::Ok) status = StatusOf(errno);
+  if (close(fd) != 0 && status.ok()) status = StatusOf(errno);
   return status;
 }
 
-WriteStatus SyncFileToDisk(const std::string& path) {
+WriteResult SyncFileToDisk(const std::string& path) {
   const int fd = OpenRegularFile(path, O_RDONLY | O_NOFOLLOW);
-  if (fd < 0) return WriteStatus::Failed;
+  if (fd < 0) return Fail(FileError::Failed);
   OutputFile file;
   file.adopt(fd);
   return CommitOutputFile(file);
 }
 
-int64_t FileSize(const std::string& path) {
+Result<uint64_t, FileError> FileSize(const std::string& path) {
   // A link is not a file here: the downloader must never resume into, or
   // size itself by, whatever a link points at.
   struct stat st{};
-  if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
-  return static_cast<int64_t>(st.st_size);
+  if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return Fail(FileError::Missing);
+  return static_cast<uint64_t>(st.st_size);
 }
 
 bool MoveFileOver(const std::string& from, const std::string& to) {
@@ -125,7 +125,7 @@ bool MoveFileOver(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
-void CommitOutputFiles(OutputFile* const* files, size_t count, WriteStatus* results) {
+void CommitOutputFiles(OutputFile* const* files, size_t count, WriteResult* results) {
   if (count == 1) {
     results[0] = CommitOutputFile(*files[0]);
     return;
@@ -139,21 +139,21 @@ void CommitOutputFiles(OutputFile* const* files, size_t count, WriteStatus* resu
   // One flush of the file system covers every file's data and size, where
   // a file-by-file fdatasync would wait for the disk (and flush its cache)
   // once per file. Since Linux 5.8 syncfs reports a failed write-back.
-  WriteStatus together = WriteStatus::Ok;
+  WriteResult together;
   if (anyFd >= 0 && syncfs(anyFd) != 0) together = StatusOf(errno);
   for (size_t i = 0; i < count; ++i) {
     if (!files[i]->isOpen()) {
-      results[i] = WriteStatus::Failed;
+      results[i] = Fail(FileError::Failed);
       continue;
     }
     const int fd = static_cast<int>(files[i]->release());
     results[i] = together;
     // Waiting on the file's own range costs nothing once syncfs has
     // written it, and reports a write-back error that belongs to this file.
-    if (results[i] == WriteStatus::Ok &&
+    if (results[i].ok() &&
         sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER) != 0)
       results[i] = StatusOf(errno);
-    if (close(fd) != 0 && results[i] == WriteStatus::Ok) results[i] = StatusOf(errno);
+    if (close(fd) != 0 && results[i].ok()) results[i] = StatusOf(errno);
   }
 }
 

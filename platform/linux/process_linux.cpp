@@ -116,7 +116,7 @@ struct OwnSession : SpawnAttributes {
   }
 };
 
-StartedProcess Failed(int error) { return {false, 0, static_cast<uint32_t>(error)}; }
+Failure<uint32_t> Failed(int error) { return Fail(static_cast<uint32_t>(error)); }
 
 // The game's own Wine prefix, and the mark that its preparation finished:
 // a prefix Wine made only halfway is made anew.
@@ -283,7 +283,7 @@ constexpr int kStarterLimitTicks = 600;
 constexpr size_t kStarterLineBytes = 32767 * 3;
 
 // The starter's one line, "<error> <pid>", once it has ended.
-StartedProcess StarterReport(int fd) {
+Result<uint32_t, uint32_t> StarterReport(int fd) {
   char text[64] = {};
   fcntl(fd, F_SETFL, O_NONBLOCK);
   const ssize_t n = read(fd, text, sizeof text - 1);
@@ -291,8 +291,8 @@ StartedProcess StarterReport(int fd) {
   unsigned long pid = 0;
   if (n <= 0 || std::sscanf(text, "%lu %lu", &error, &pid) != 2 || error > UINT32_MAX || pid > UINT32_MAX)
     return Failed(EIO);
-  if (error != 0) return {false, 0, static_cast<uint32_t>(error)};
-  return {true, static_cast<uint32_t>(pid), 0};
+  if (error != 0) return Fail(static_cast<uint32_t>(error));
+  return static_cast<uint32_t>(pid);
 }
 
 // Starts a Windows program through `wine` in the game's prefix by way of
@@ -300,8 +300,8 @@ StartedProcess StarterReport(int fd) {
 // path, then the arguments as Wine itself would have put them, then NUL.
 // Waits for the starter (it ends once the game runs) and returns its
 // report.
-StartedProcess StartThroughWine(const std::string& program, const std::vector<std::string>& args,
-                                const std::string& workingFolder) {
+Result<uint32_t, uint32_t> StartThroughWine(const std::string& program, const std::vector<std::string>& args,
+                                            const std::string& workingFolder) {
   const std::string wine = FindOnPath("wine");
   if (wine.empty()) return Failed(ENOENT);
   const std::string starter = JoinPath(ExeDir(), kStarter);
@@ -377,8 +377,8 @@ bool PrepareGameRuntime(const std::atomic<bool>& stop) {
   return true;
 }
 
-StartedProcess StartProgram(const std::string& application, const std::string& commandLine,
-                            const std::string& workingFolder) {
+Result<uint32_t, uint32_t> StartProgram(const std::string& application, const std::string& commandLine,
+                                        const std::string& workingFolder) {
   Arguments args{SplitCommandLine(commandLine)};
   if (args.texts.empty() || args.texts[0] != application) return Failed(EINVAL);
 
@@ -404,7 +404,7 @@ StartedProcess StartProgram(const std::string& application, const std::string& c
   // Without a thread the game still runs; it only stays a zombie after it
   // ends, until the launcher exits.
   StartDetachedThread(Reap, reinterpret_cast<void*>(static_cast<intptr_t>(pid)));
-  return {true, static_cast<uint32_t>(pid), 0};
+  return static_cast<uint32_t>(pid);
 }
 
 }  // namespace tarn

@@ -30,13 +30,13 @@ std::vector<DiskPlace> InstallPlaces() {
   return places;
 }
 
-uint64_t DiskFreeBytes(const std::string& path) {
+Result<uint64_t, FileError> DiskFreeBytes(const std::string& path) {
   const std::wstring wide = ToWide(path);
   // The first three characters stand for the drive root; a network path's
   // do not form one, and its query fails.
-  if (wide.size() < 3) return 0;
   uint64_t free = 0;
-  return FreeBytesOfRoot(wide.substr(0, 3), free) ? free : 0;
+  if (wide.size() < 3 || !FreeBytesOfRoot(wide.substr(0, 3), free)) return Fail(FileError::Failed);
+  return free;
 }
 
 bool OnNetworkFileSystem(const std::string&) { return false; }

@@ -60,8 +60,10 @@ HttpHead HeadOf(const WinHttpExchange& x) {
   HttpHead head;
   head.status = x.Status();
   head.contentLength = x.ContentLength();
-  if (std::string range; x.Header(WINHTTP_QUERY_CONTENT_RANGE, range)) head.rangeFirst = ContentRangeFirst(range);
-  if (std::string wait; x.Header(WINHTTP_QUERY_RETRY_AFTER, wait)) head.retryAfterSeconds = RetryAfterSecondsNow(wait);
+  if (std::string range; x.Header(WINHTTP_QUERY_CONTENT_RANGE, range))
+    head.rangeFirst = ContentRangeFirst(range).value_or(-1);
+  if (std::string wait; x.Header(WINHTTP_QUERY_RETRY_AFTER, wait))
+    head.retryAfterSeconds = RetryAfterSecondsNow(wait).value_or(-1);
   return head;
 }
 

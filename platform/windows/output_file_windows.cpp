@@ -15,10 +15,10 @@ HANDLE AsHandle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 // user's quota is as full as a full disk.
 constexpr DWORD kDiskQuotaExceeded = 1295;
 
-WriteStatus StatusOf(DWORD error) {
+WriteResult StatusOf(DWORD error) {
   return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL || error == kDiskQuotaExceeded
-             ? WriteStatus::DiskFull
-             : WriteStatus::Failed;
+             ? Fail(FileError::DiskFull)
+             : Fail(FileError::Failed);
 }
 
 // Whether an open handle is a plain file on a disk: not a link or junction
@@ -57,21 +57,21 @@ void OutputFile::adopt(intptr_t handle) {
 
 intptr_t OutputFile::release() { return std::exchange(handle_, kClosed); }
 
-WriteStatus OpenOutputFile(const std::string& path, uint64_t offset, OutputFile& file) {
+WriteResult OpenOutputFile(const std::string& path, uint64_t offset, OutputFile& file) {
   file.adopt(-1);
   const std::wstring wide = ToWide(path);
   // A fresh file takes the place of whatever held the name; a link there is
   // deleted as itself, never followed.
   if (offset == 0 && !DeleteFileW(wide.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND &&
       GetLastError() != ERROR_PATH_NOT_FOUND)
-    return WriteStatus::Failed;
+    return Fail(FileError::Failed);
   const HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                offset == 0 ? CREATE_NEW : OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (h == INVALID_HANDLE_VALUE) return StatusOf(GetLastError());
   if (!IsPlainDiskFile(h)) {
     CloseHandle(h);
-    return WriteStatus::Failed;
+    return Fail(FileError::Failed);
   }
   file.adopt(reinterpret_cast<intptr_t>(h));
   if (offset > 0) {
@@ -79,63 +79,65 @@ WriteStatus OpenOutputFile(const std::string& path, uint64_t offset, OutputFile&
     to.QuadPart = static_cast<LONGLONG>(offset);
     if (!SetFilePointerEx(h, to, nullptr, FILE_BEGIN)) {
       file.adopt(-1);
-      return WriteStatus::Failed;
+      return Fail(FileError::Failed);
     }
   }
-  return WriteStatus::Ok;
+  return {};
 }
 
-WriteStatus MakeOutputFolder(const std::string& path) {
+WriteResult MakeOutputFolder(const std::string& path) {
   const std::wstring wide = ToWide(path);
-  if (CreateDirectoryW(wide.c_str(), nullptr)) return WriteStatus::Ok;
+  if (CreateDirectoryW(wide.c_str(), nullptr)) return {};
   const DWORD error = GetLastError();
   if (error != ERROR_ALREADY_EXISTS) return StatusOf(error);
   const DWORD attributes = GetFileAttributesW(wide.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? WriteStatus::Ok
-                                                                                                 : WriteStatus::Failed;
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+    return Fail(FileError::Failed);
+  return {};
 }
 
-WriteStatus WriteOutputFile(OutputFile& file, std::string_view bytes) {
-  if (!file.isOpen()) return WriteStatus::Failed;
+WriteResult WriteOutputFile(OutputFile& file, std::string_view bytes) {
+  if (!file.isOpen()) return Fail(FileError::Failed);
   while (!bytes.empty()) {
     const DWORD chunk = bytes.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(bytes.size());
     DWORD written = 0;
     if (!WriteFile(AsHandle(file.handle()), bytes.data(), chunk, &written, nullptr)) return StatusOf(GetLastError());
-    if (written == 0) return WriteStatus::Failed;
+    if (written == 0) return Fail(FileError::Failed);
     bytes.remove_prefix(written);
   }
-  return WriteStatus::Ok;
+  return {};
 }
 
 // Windows has no call that starts the write-back of a range without
 // waiting for it; the cache manager's lazy writer does it on its own.
 void StartWritingOut(OutputFile&, uint64_t, uint64_t) {}
 
-WriteStatus CommitOutputFile(OutputFile& file) {
-  if (!file.isOpen()) return WriteStatus::Failed;
+WriteResult CommitOutputFile(OutputFile& file) {
+  if (!file.isOpen()) return Fail(FileError::Failed);
   const HANDLE h = AsHandle(file.release());
-  WriteStatus status = WriteStatus::Ok;
+  WriteResult status;
   if (!FlushFileBuffers(h)) status = StatusOf(GetLastError());
-  if (!CloseHandle(h) && status == WriteStatus::Ok) status = WriteStatus::Failed;
+  if (!CloseHandle(h) && status.ok()) status = Fail(FileError::Failed);
   return status;
 }
 
-WriteStatus SyncFileToDisk(const std::string& path) {
+WriteResult SyncFileToDisk(const std::string& path) {
   // Flushing needs write access, though nothing is written.
   const HANDLE h = CreateFileW(ToWide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return WriteStatus::Failed;
+  if (h == INVALID_HANDLE_VALUE) return Fail(FileError::Failed);
   OutputFile file;
   file.adopt(reinterpret_cast<intptr_t>(h));
-  if (!IsPlainDiskFile(h)) return WriteStatus::Failed;
+  if (!IsPlainDiskFile(h)) return Fail(FileError::Failed);
   return CommitOutputFile(file);
 }
 
-int64_t FileSize(const std::string& path) {
+Result<uint64_t, FileError> FileSize(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!GetFileAttributesExW(ToWide(path).c_str(), GetFileExInfoStandard, &data)) return -1;
-  if (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return -1;
-  return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+  if (!GetFileAttributesExW(ToWide(path).c_str(), GetFileExInfoStandard, &data)) return Fail(FileError::Missing);
+  if (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+    return Fail(FileError::Missing);
+  return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
 bool MoveFileOver(const std::string& from, const std::string& to) {
@@ -148,7 +150,7 @@ bool MoveFileOver(const std::string& from, const std::string& to) {
 }
 
 // FlushFileBuffers flushes one file; there is no cheaper way to flush many.
-void CommitOutputFiles(OutputFile* const* files, size_t count, WriteStatus* results) {
+void CommitOutputFiles(OutputFile* const* files, size_t count, WriteResult* results) {
   for (size_t i = 0; i < count; ++i) results[i] = CommitOutputFile(*files[i]);
 }
 

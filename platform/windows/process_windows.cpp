@@ -40,8 +40,8 @@ bool FolderHasMatch(const std::string& folder, std::string_view pattern) {
   return search.h != INVALID_HANDLE_VALUE;
 }
 
-StartedProcess StartProgram(const std::string& application, const std::string& commandLine,
-                            const std::string& workingFolder) {
+Result<uint32_t, uint32_t> StartProgram(const std::string& application, const std::string& commandLine,
+                                        const std::string& workingFolder) {
   // CreateProcessW may write into the command line, so it gets a buffer of
   // its own.
   WipedWide line{WideCommandLine(commandLine)};
@@ -51,11 +51,11 @@ StartedProcess StartProgram(const std::string& application, const std::string& c
   PROCESS_INFORMATION info{};
   if (!CreateProcessW(ToWide(application).c_str(), line.text.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       ToWide(workingFolder).c_str(), &startup, &info)) {
-    return {false, 0, static_cast<uint32_t>(GetLastError())};
+    return Fail(static_cast<uint32_t>(GetLastError()));
   }
   Handle thread(info.hThread);
   Handle process(info.hProcess);
-  return {true, static_cast<uint32_t>(info.dwProcessId), 0};
+  return static_cast<uint32_t>(info.dwProcessId);
 }
 
 }  // namespace tarn

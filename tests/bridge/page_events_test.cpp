@@ -39,8 +39,8 @@ TEST_F(Posted, RowsAndProgressAreCompactJson) {
   EXPECT_EQ(row, R"({"state":"bad","label":"data\\\"quoted\".pck — не совпала","text":"Перекачаю\n"})");
   PostVerifyRows(ctx, {});
   PostVerifyRows(ctx, {MakeStateRow(RowState::Ok, "a", "b"), MakeStateRow(RowState::Run, "c", "1%")});
-  PostProgress(ctx, "Проверка клиента", 7, false);
-  PostProgress(ctx, "Найдены расхождения", 100, true);
+  PostProgress(ctx, "Проверка клиента", 7, ProgressStage::Busy);
+  PostProgress(ctx, "Найдены расхождения", 100, ProgressStage::Ready);
   EXPECT_EQ(Events(), (std::vector<std::string>{
                           R"({"verify":[]})",
                           R"({"verify":[{"state":"ok","label":"a","text":"b"},{"state":"run","label":"c","text":"1%"}]})",

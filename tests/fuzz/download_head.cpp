@@ -22,14 +22,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     status %= 1000;
   }
   const std::string_view value = fuzz::Bytes(data, size).substr(size >= 12 ? 12 : 0);
-  const int64_t first = ContentRangeFirst(value);
+  const int64_t first = ContentRangeFirst(value).value_or(-1);
   Check(first >= -1, "a range start is a position or -1");
   if (first >= 0) {
     const std::string text(value);
     Check(text.find('-') != std::string::npos, "a range start comes with its dash");
   }
   // The same bytes as a Retry-After at a "now" of the offset's bits.
-  const int64_t asked = RetryAfterSeconds(value, static_cast<int64_t>(offset >> 1));
+  const int64_t asked = RetryAfterSeconds(value, static_cast<int64_t>(offset >> 1)).value_or(-1);
   Check(asked >= -1 && asked <= 86400, "a wait is none or at most a day");
   for (const int64_t own : {int64_t{0}, int64_t{2}, int64_t{4}}) {
     const int64_t wait = ServiceWaitSeconds(asked, own);

@@ -731,7 +731,17 @@ const std::string kBadSignature =
 const std::string kRefusedTail =
     " Установка остановлена, ничего не записано. Это недосмотр на стороне сервера — сообщите в поддержку.";
 
-enum class ListFault { Tampered, Truncated, ForeignKey, PathsLeavingTheFolder, AddedLines, OverTheCap, BelowTheFloor };
+enum class ListFault {
+  Tampered,
+  Truncated,
+  ForeignKey,
+  PathsLeavingTheFolder,
+  AddedLines,
+  OverTheCap,
+  BelowTheFloor,
+  NoEntries,
+  NoPacks,
+};
 
 struct ListRow {
   const char* name;
@@ -790,6 +800,15 @@ TEST_P(HostileLists, AreRefusedOrPassedOverWithNothingWrittenOutside) {
       const size_t entries = text.find('\n') + 1;  // after the build number
       const std::string changed = row.first ? text.substr(0, entries) + lines + text.substr(entries) : text + lines;
       WriteFile(ListFile(), Signed(changed, test::DemoPrivateKey()));
+      break;
+    }
+    case ListFault::NoEntries:
+      WriteFile(ListFile(), Signed("# 3\n", test::DemoPrivateKey()));
+      break;
+    case ListFault::NoPacks: {
+      const size_t entries = text.find('\n') + 1;  // after the build number
+      WriteFile(ListFile(),
+                Signed(text.substr(0, entries) + "# без паков\n" + text.substr(entries), test::DemoPrivateKey()));
       break;
     }
     case ListFault::BelowTheFloor:
@@ -852,6 +871,12 @@ const ListRow kListRows[] = {
     {"ABuildBelowTheOneTheLauncherHasHad", ListFault::BelowTheFloor, {}, false,
      "Клиент на сервере старше установленного: на сервере сборка 3, а у вас уже стояла сборка 9. Установка "
      "остановлена, ничего не записано: откатывать игру к старой сборке лаунчер не станет. Сообщите в поддержку."},
+    // Signed and whole, yet nothing to install from.
+    {"NoEntries", ListFault::NoEntries, {}, false,
+     "Сервер отдал пустой список файлов. Скорее всего, идёт обслуживание — попробуйте позже."},
+    {"BuiltWithoutThePacks", ListFault::NoPacks, {}, false,
+     "Список файлов на сервере собран без игровых архивов, поставить по нему игру нельзя. Это недосмотр на "
+     "стороне сервера — сообщите в поддержку."},
 };
 
 INSTANTIATE_TEST_SUITE_P(Lists, HostileLists, ::testing::ValuesIn(kListRows),

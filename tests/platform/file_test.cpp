@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/disk.h"
+#include "platform/output_file.h"
 #include "platform/paths.h"
 #include "support/temp_dir.h"
 
@@ -88,6 +90,34 @@ TEST(FileCalls, MakeFolderIsTrueWhenTheFolderExistsAfterwards) {
   // A file in the way is not a folder.
   test::WriteFile(dir.path() / "file", "x");
   EXPECT_FALSE(MakeFolder(JoinPath(dir.str(), "file")));
+}
+
+// The downloader tells a full disk from any other failure, and sizes a
+// ".part" file only when it is one: each failure comes back with its reason.
+TEST(FileCalls, OutputFilesAndSizesSayWhyTheyFailed) {
+  test::TempDir dir;
+  const std::string path = JoinPath(dir.str(), kName);
+  EXPECT_EQ(FileSize(path).reason(), FileError::Missing);
+  EXPECT_EQ(FileSize(dir.str()).reason(), FileError::Missing) << "a folder has no size";
+  OutputFile file;
+  ASSERT_TRUE(OpenOutputFile(path, 0, file).ok());
+  ASSERT_TRUE(WriteOutputFile(file, "12345").ok());
+  ASSERT_TRUE(CommitOutputFile(file).ok());
+  ASSERT_TRUE(FileSize(path).ok());
+  EXPECT_EQ(FileSize(path).value(), 5u);
+  EXPECT_EQ(WriteOutputFile(file, "x").reason(), FileError::Failed) << "committed means closed";
+  EXPECT_EQ(CommitOutputFile(file).reason(), FileError::Failed);
+  EXPECT_EQ(OpenOutputFile(JoinPath(JoinPath(dir.str(), "нет"), "x"), 0, file).reason(), FileError::Failed);
+  EXPECT_EQ(MakeOutputFolder(path).reason(), FileError::Failed) << "a file holds the name";
+  EXPECT_TRUE(MakeOutputFolder(dir.str()).ok());
+  ASSERT_TRUE(OpenOutputFile(path, 5, file).ok());
+  ASSERT_TRUE(WriteOutputFile(file, "6").ok());
+  file = OutputFile();
+  EXPECT_EQ(FileSize(path).value_or(0), 6u) << "writing continues at the offset";
+
+  EXPECT_EQ(DiskFreeBytes("").reason(), FileError::Failed);
+  ASSERT_TRUE(DiskFreeBytes(dir.str()).ok());
+  EXPECT_GT(DiskFreeBytes(dir.str()).value(), 0u);
 }
 
 TEST(Paths, ExeDirIsTheFolderOfThisProgram) {

@@ -12,15 +12,7 @@
 namespace tarn {
 namespace {
 
-std::string Hex(const Md5Digest& digest) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char b : digest) {
-    out += kHex[b >> 4];
-    out += kHex[b & 0xF];
-  }
-  return out;
-}
+std::string Hex(const Md5Digest& digest) { return Md5DigestHex(digest); }
 
 std::string DigestOf(const test::TempDir& dir, const std::string& name, const std::string& bytes) {
   test::WriteFile(dir.path() / test::Utf8Path(name), bytes);

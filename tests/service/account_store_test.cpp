@@ -9,6 +9,7 @@
 #include <regex>
 
 #include "bridge/context.h"
+#include "platform/encoding.h"
 #include "platform/file_ops.h"
 #include "platform/secret_store.h"
 #include "store_fixture.h"
@@ -188,17 +189,13 @@ TEST_F(AccountStore, NonHexPairsCountByTheirValidLeadingDigit) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string sealed;
     ASSERT_TRUE(ProtectForUser("pw", "ТАРН: пароль аккаунта", sealed));
-    std::string hex;
-    for (unsigned char b : sealed) {
-      hex += "0123456789abcdef"[b >> 4];
-      hex += "0123456789abcdef"[b & 0xF];
-    }
+    const std::string hex = HexText(sealed);
     ASSERT_EQ(UnprotectPassword(hex), "pw");
     for (size_t i = 0; i < sealed.size(); ++i) {
       const auto b = static_cast<unsigned char>(sealed[i]);
       if (b == 0 || b >= 0x10) continue;
       std::string bent = hex;
-      bent[2 * i] = "0123456789abcdef"[b];
+      bent[2 * i] = HexText(std::string(1, static_cast<char>(b)))[1];
       bent[2 * i + 1] = 'z';
       EXPECT_EQ(UnprotectPassword(bent), "pw") << bent;
       bent[2 * i] = 'z';  // no valid leading digit: 0x00, and the seal breaks

@@ -38,10 +38,10 @@ TEST(ServiceWait, RetryAfterIsReadInBothFormsAndAnythingElseIsNone) {
            {"Sun, 06 Nov 1994 24:49:37 GMT", -1},
            {"Sun, 6 Nov 1994 08:49:37 GMT", -1},
        })
-    EXPECT_EQ(RetryAfterSeconds(value, kThen), seconds) << value;
+    EXPECT_EQ(RetryAfterSeconds(value, kThen).value_or(-1), seconds) << value;
   // The days of a leap year and of the century's rule count.
-  EXPECT_EQ(RetryAfterSeconds("Thu, 29 Feb 2024 00:00:00 GMT", 1709164800 - 10), 10);
-  EXPECT_EQ(RetryAfterSeconds("Wed, 01 Mar 2000 00:00:00 GMT", 951868800 - 5), 5);
+  EXPECT_EQ(RetryAfterSeconds("Thu, 29 Feb 2024 00:00:00 GMT", 1709164800 - 10).value_or(-1), 10);
+  EXPECT_EQ(RetryAfterSeconds("Wed, 01 Mar 2000 00:00:00 GMT", 951868800 - 5).value_or(-1), 5);
 }
 
 TEST(ServiceWait, TheServiceIsHeardUpToABoundButNeverBelowTheLauncherOwnWait) {

@@ -320,6 +320,35 @@ TEST_F(PublishTest, CheckerRefusesListsTheLauncherRefusesAsBroken) {
   }
 }
 
+// An entry the launcher skips would leave a signed list installing less than
+// it names, so the checker refuses every path the launcher's reader passes
+// over, and the publisher never writes one.
+TEST_F(PublishTest, CheckerRefusesEntriesTheLauncherSkips) {
+  const std::string priv = ReadFile(dir.path() / "priv.pem");
+  const std::vector<std::string> skipped = {"data:stream.pck", "C:/x.pck",       "a\x01" "b.pck", "new\nline", "...",
+                                            "data/. ./x.pck",  "data/.../x.pck", "data/ /x"};
+  for (const std::string& path : skipped) {
+    std::string document;
+    std::string error;
+    ASSERT_TRUE(tools::SignList("# 5\n" + std::string(32, 'a') + " 1 " + EncodeBase64("ok.pck") + "\n" +
+                                    std::string(32, 'a') + " 1 " + EncodeBase64(path) + "\n",
+                                priv, document, error))
+        << error;
+    std::string signedText;
+    ASSERT_TRUE(VerifyListSignature(document, ReadFile(dir.path() / "pub.pem"), signedText));
+    EXPECT_EQ(ParseFileList(signedText).entries.size(), 1u) << "the launcher reads only ok.pck beside " << path;
+    const auto run = Check(document);
+    EXPECT_EQ(run.code, 1) << path << "\n" << run.out;
+    EXPECT_NE(run.out.find("line 3: the path"), std::string::npos) << path << "\n" << run.out;
+    EXPECT_NE(run.out.find("list REFUSED"), std::string::npos) << path;
+  }
+  WriteFile(client / "data:stream.pck", "x");
+  std::vector<tools::ListFile> files;
+  std::string error;
+  EXPECT_FALSE(tools::CollectClientFiles(client, files, error));
+  EXPECT_NE(error.find("data:stream.pck"), std::string::npos) << error;
+}
+
 TEST_F(PublishTest, NoPacksListCarriesTheComment) {
   const std::string list = MakeList("--no-packs");
   EXPECT_TRUE(list.starts_with("# 7\n# без паков\n"));

@@ -298,14 +298,23 @@ TEST_F(UpdateEndToEnd, ListsNoOneMayActOnAreRefusedWithTheClientUntouched) {
        "имя, и неясно, какой из двух ставить." + refused},
   };
   ASSERT_NO_FATAL_FAILURE(StartService());
-  for (const Case& c : cases) {
-    WriteFile(site_ / "TRN" / "element" / "files.md5", test::SignedBody(text + c.added, privatePem));
+  const auto expectRefused = [&](const std::string& label) {
     EXPECT_EQ(Run("client.update"),
-              (std::vector<std::string>{Verify({kFetching}), Verify({Row("bad", c.label, "Ошибка")})}));
+              (std::vector<std::string>{Verify({kFetching}), Verify({Row("bad", label, "Ошибка")})}));
     EXPECT_EQ(ReadFile(game_ / "data" / "a.pck"), "old");
     EXPECT_EQ(ReadFile(game_ / "data" / "a.pck.part"), "held");
     EXPECT_EQ(ReadFile(VersionFile()), "4 0\n");
+  };
+  for (const Case& c : cases) {
+    WriteFile(site_ / "TRN" / "element" / "files.md5", test::SignedBody(text + c.added, privatePem));
+    expectRefused(c.label);
   }
+  // The update's own words for a list no key of this launcher signed, and
+  // for no list at all.
+  WriteFile(site_ / "TRN" / "element" / "files.md5", test::SignedBody(text, test::MakeTestKey().privatePem));
+  expectRefused("Подпись списка неверна — обновление отменено");
+  fs::remove(site_ / "TRN" / "element" / "files.md5");
+  expectRefused("Сервер обновлений не отвечает");
   EXPECT_EQ(service_.BytesSent("/api/file"), 0u);
 }
 

@@ -8,6 +8,7 @@
 
 #include <vector>
 
+#include "platform/encoding.h"
 #include "platform/unique_handle.h"
 
 namespace tarn::tools {
@@ -43,14 +44,7 @@ PkeyPtr ReadPublicKey(std::string_view pem) {
 }  // namespace
 
 std::string LowerHex(const unsigned char* bytes, size_t n) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(n * 2);
-  for (size_t i = 0; i < n; ++i) {
-    out += digits[bytes[i] >> 4];
-    out += digits[bytes[i] & 15];
-  }
-  return out;
+  return HexText(std::string_view(reinterpret_cast<const char*>(bytes), n));
 }
 
 std::string Md5Hex(std::string_view bytes) {

@@ -11,60 +11,24 @@
 #include "client/list_fetch.h"
 #include "download/request_path.h"
 #include "platform/crypto.h"
+#include "platform/unicode.h"
 #include "tools/common/crypto.h"
 
 namespace tarn::tools {
 namespace fs = std::filesystem;
 namespace {
 
-// A path the launcher would join to its client folder and write to: it must
-// stay inside that folder.
-bool IsSafeListPath(std::string_view path) {
-  if (path.empty() || path.front() == '/' || path.front() == '\\') return false;
-  if (path.size() >= 2 && path[1] == ':') return false;  // a drive letter
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find_first_of("/\\", start);
-    if (end == std::string_view::npos) end = path.size();
-    const std::string_view part = path.substr(start, end - start);
-    if (part.empty() || part == "." || part == "..") return false;
-    start = end + 1;
-  }
-  return true;
+// The launcher's own rule for a list path, applied to a path with "/"
+// separators as the operator writes it.
+bool LauncherReadsPath(std::string path) {
+  std::replace(path.begin(), path.end(), '/', '\\');
+  return IsContainedListPath(path);
 }
 
 }  // namespace
 
-bool IsValidUtf8(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size()) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    size_t n;
-    unsigned min;
-    unsigned cp;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if ((c & 0xE0) == 0xC0) {
-      n = 1, min = 0x80, cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      n = 2, min = 0x800, cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      n = 3, min = 0x10000, cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + n >= text.size()) return false;
-    for (size_t k = 1; k <= n; ++k) {
-      const auto d = static_cast<unsigned char>(text[i + k]);
-      if ((d & 0xC0) != 0x80) return false;
-      cp = cp << 6 | (d & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    i += n + 1;
-  }
-  return true;
-}
+// The launcher's own decoder decides: text it would leave unchanged.
+bool IsValidUtf8(std::string_view text) { return SanitizeUtf8(text) == text; }
 
 bool CollectClientFiles(const fs::path& clientDir, std::vector<ListFile>& files, std::string& error) {
   files.clear();
@@ -88,6 +52,11 @@ bool CollectClientFiles(const fs::path& clientDir, std::vector<ListFile>& files,
     }
     if (!IsValidUtf8(rel)) {
       error = "file name is not UTF-8: " + rel;
+      return false;
+    }
+    if (!LauncherReadsPath(rel)) {
+      error = "file name the launcher would skip (a colon, a control character or a name of dots and blanks only): " +
+              rel;
       return false;
     }
     if (rel.find('\\') != std::string::npos) {
@@ -244,8 +213,11 @@ void CheckDataLine(std::string_view line, size_t lineNo, const std::string& wher
   ListFile file;
   if (!ReadDataTokens(line, where, lines, file, check)) return;
   if (!IsValidUtf8(file.path)) check.problems.push_back(where + "the path is not UTF-8");
-  if (!IsSafeListPath(file.path)) {
-    check.problems.push_back(where + "the path \"" + file.path + "\" would leave the client folder");
+  if (!LauncherReadsPath(file.path)) {
+    check.problems.push_back(where + "the path \"" + file.path +
+                             "\" would leave the client folder or is no name a file can have; the launcher skips "
+                             "this file");
+    return;
   }
   std::replace(file.path.begin(), file.path.end(), '\\', '/');
   // Checked before adding, so the sum never wraps; the launcher refuses
@@ -323,6 +295,12 @@ ListCheck CheckList(std::string_view document, std::string_view publicPem) {
   DataLines lines;
   CheckLines(signedBytes, lines, check);
   CheckWholeList(lines, check);
+  // Whatever the line checks above missed, the launcher's own reader has
+  // the last word on which entries a player gets.
+  if (const size_t read = ParseFileList(signedBytes).entries.size(); read != check.entries.size()) {
+    check.problems.push_back("the launcher reads " + std::to_string(read) + " of the " +
+                             std::to_string(check.entries.size()) + " files the list names");
+  }
   check.ok = check.signatureOk && check.problems.empty();
   return check;
 }

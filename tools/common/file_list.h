@@ -10,7 +10,6 @@
 
 namespace tarn::tools {
 
-inline constexpr std::string_view kSignatureMarker = "-----BEGIN ELEMENT SIGNATURE-----";
 // The comment that marks a list built without the game's pack archives.
 inline constexpr std::string_view kNoPacksComment = "без паков";
 
