@@ -152,7 +152,7 @@ struct RangeFetch {
     // Anything but the very range asked for: a 200 carries the whole file,
     // another first byte or length would be spliced in at the wrong place.
     if (head.status == 200 && (head.contentLength < 0 || static_cast<uint64_t>(head.contentLength) == size)) {
-      if (const WriteStatus opened = OpenOutputFile(part, 0, file); opened != WriteStatus::Ok) {
+      if (const WriteResult opened = OpenOutputFile(part, 0, file); !opened) {
         ended = WriteFailure(opened);
         return false;
       }
@@ -177,7 +177,7 @@ struct RangeFetch {
       lied = true;
       return false;
     }
-    if (const WriteStatus written = WriteOutputFile(file, bytes); written != WriteStatus::Ok) {
+    if (const WriteResult written = WriteOutputFile(file, bytes); !written) {
       ended = WriteFailure(written);
       return false;
     }
@@ -239,8 +239,8 @@ Assembly Assemble(DownloadContext& ctx, const std::string& requestPath, const st
                   const std::vector<PatchPiece>& plan, uint64_t size, std::string_view md5, DownloadFlags flags,
                   const ProgressCallback& progress, FetchedFile& fetched) {
   Assembly out;
-  const int64_t partSize = FileSize(part);
-  uint64_t done = partSize > 0 ? static_cast<uint64_t>(partSize) : 0;
+  const auto partSize = FileSize(part);
+  uint64_t done = partSize ? partSize.value() : 0;
   if (done > size) {
     RemoveFile(part);
     done = 0;
@@ -255,7 +255,7 @@ Assembly Assemble(DownloadContext& ctx, const std::string& requestPath, const st
   // its own.
   HashPipe hash(std::move(prefix));
   OutputFile file;
-  if (const WriteStatus opened = OpenOutputFile(part, done, file); opened != WriteStatus::Ok) {
+  if (const WriteResult opened = OpenOutputFile(part, done, file); !opened) {
     out.result = WriteFailure(opened);
     return out;
   }
@@ -275,8 +275,8 @@ Assembly Assemble(DownloadContext& ctx, const std::string& requestPath, const st
   };
   const auto keep = [&](std::optional<DownloadResult> result) {
     // What arrived is on the disk for the next call.
-    const WriteStatus committed = CommitOutputFile(file);
-    out.result = committed == WriteStatus::Ok || !result ? result : WriteFailure(committed);
+    const WriteResult committed = CommitOutputFile(file);
+    out.result = committed || !result ? result : WriteFailure(committed);
     return out;
   };
   for (const PatchPiece& piece : plan) {
@@ -291,7 +291,7 @@ Assembly Assemble(DownloadContext& ctx, const std::string& requestPath, const st
         const uint64_t from = static_cast<uint64_t>(piece.source) + (at - piece.offset);
         if (ReadInputFile(old, from, buffer.get(), want) != static_cast<int64_t>(want)) return keep(std::nullopt);
         const std::string_view bytes(buffer.get(), want);
-        if (const WriteStatus written = WriteOutputFile(file, bytes); written != WriteStatus::Ok)
+        if (const WriteResult written = WriteOutputFile(file, bytes); !written)
           return keep(WriteFailure(written));
         hash.Feed(bytes);
         at += want;

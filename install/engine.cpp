@@ -70,7 +70,7 @@ Failure<Refusal> Refuse(RunRefusal kind, std::string path = {}) {
   return Fail(std::move(refusal));
 }
 
-std::string RefusalText(LauncherContext& ctx, const Refusal& r, const FileList& list) {
+std::string RefusalText(ClientContext& ctx, const Refusal& r, const FileList& list) {
   switch (r.kind) {
     case RunRefusal::ListRefused:
       return InstallListProblemText(ctx, r.list, list);

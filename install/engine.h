@@ -51,7 +51,7 @@ enum class InstallListProblem {
 Result<void, InstallListProblem> FetchInstallList(InstallContext& ctx, FileList& list);
 
 // The player's message for a list no install can be made from.
-std::string InstallListProblemText(LauncherContext& ctx, InstallListProblem problem, const FileList& list);
+std::string InstallListProblemText(ClientContext& ctx, InstallListProblem problem, const FileList& list);
 
 // The entries still to download, in list order, and their bytes.
 struct DownloadPlan {

@@ -24,7 +24,7 @@ Result<void, InstallListProblem> FetchInstallList(InstallContext& ctx, FileList&
   return {};
 }
 
-std::string InstallListProblemText(LauncherContext& ctx, InstallListProblem problem, const FileList& list) {
+std::string InstallListProblemText(ClientContext& ctx, InstallListProblem problem, const FileList& list) {
   switch (problem) {
     case InstallListProblem::Unreachable:
       return "Не удалось связаться с сервером обновлений. Проверьте подключение к интернету и попробуйте ещё раз "

@@ -1,11 +1,8 @@
 #include "platform/crypto.h"
 
 #include "platform/encoding.h"
-namespace tarn {
 
-std::string Md5DigestHex(const Md5Digest& digest) {
-  return HexText(std::string_view(reinterpret_cast<const char*>(digest.data()), digest.size()));
-}
+namespace tarn {
 
 bool FileMd5Hex(const std::string& path, std::string& hex) {
   hex.clear();

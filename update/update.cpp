@@ -68,7 +68,7 @@ void StampShowAndCheck(ClientContext& ctx, const FileList& list) {
 }
 
 // The update's words for a list it cannot go on with.
-std::string ListFailureText(LauncherContext& ctx, ListFetch fetched, const FileList& list) {
+std::string ListFailureText(ClientContext& ctx, ListFetch fetched, const FileList& list) {
   switch (fetched) {
     case ListFetch::Unreachable: return "Сервер обновлений не отвечает";
     case ListFetch::BadSignature: return "Подпись списка неверна — обновление отменено";

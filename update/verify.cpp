@@ -40,7 +40,7 @@ std::string Format(const char* format, ...) {
 }
 
 // Verification's words for a list it cannot go on with.
-std::string ListFailureText(LauncherContext& ctx, ListFetch fetched, const FileList& list) {
+std::string ListFailureText(ClientContext& ctx, ListFetch fetched, const FileList& list) {
   switch (fetched) {
     case ListFetch::Unreachable: return "Патч-сервер не отвечает";
     case ListFetch::BadSignature: return "Подпись списка неверна — список отвергнут";

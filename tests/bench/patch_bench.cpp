@@ -121,7 +121,7 @@ Round Update(tarn::test::ServiceProcess& service, const fs::path& target, const 
   if (old) {
     // On the disk before the clock starts, so its write-back is not timed.
     Write(target, *old);
-    tarn::SyncFileToDisk(target.string());
+    (void)tarn::SyncFileToDisk(target.string());
   } else {
     fs::remove(target);
   }
