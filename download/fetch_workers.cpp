@@ -48,6 +48,7 @@ void FetchWorkers::Halt() {
     halted_ = true;
   }
   changed_.notify_all();
+  ready_.notify_all();
 }
 
 void FetchWorkers::Shrink() {
@@ -78,13 +79,24 @@ void FetchWorkers::Work() {
     if (halted_ || cursor_ >= count_) break;
     const size_t index = cursor_++;
     ++running_;
+    // One wake-up per start that became possible: a waiting worker woken
+    // here wakes the next if there is still room, so a file's end does not
+    // rouse every idle worker to fight over the lock on a busy processor.
+    if (cursor_ >= count_) {
+      changed_.notify_all();
+    } else if (MayStart()) {
+      changed_.notify_one();
+    }
     lock.unlock();
     const bool came = fetch_(index, *this);
     lock.lock();
     --running_;
     done_[index] = 1;
     if (came && limit_ < most_) ++limit_;
-    changed_.notify_all();
+    // The caller waits for the files in order; any other one it takes
+    // without waiting once it gets there. This worker looks for the next
+    // start itself.
+    if (index == next_) ready_.notify_one();
   }
   lock.unlock();
   ReleaseThreadState();
@@ -96,7 +108,7 @@ bool FetchWorkers::Next(size_t& index, const std::function<void()>& idle) {
   // index waiting for its target may start.
   if (handed_ != next_) {
     handed_ = next_;
-    changed_.notify_all();
+    changed_.notify_one();
   }
   for (;;) {
     if (next_ < count_ && done_[next_]) {
@@ -113,7 +125,7 @@ bool FetchWorkers::Next(size_t& index, const std::function<void()>& idle) {
       done_[mine] = 1;
       continue;
     }
-    changed_.wait_for(lock, std::chrono::milliseconds(20));
+    ready_.wait_for(lock, std::chrono::milliseconds(20));
     lock.unlock();
     if (idle) idle();
     lock.lock();

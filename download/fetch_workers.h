@@ -57,7 +57,8 @@ class FetchWorkers {
   Fetch fetch_;
   DownloadContext* limitOf_;
   std::mutex lock_;
-  std::condition_variable changed_;
+  std::condition_variable changed_;  // for the workers: a start may have become possible
+  std::condition_variable ready_;    // for the caller: the file it waits for came
   std::vector<char> done_;  // guarded by lock_
   size_t cursor_ = 0;       // guarded by lock_: the next index to start
   size_t next_ = 0;         // guarded by lock_: the next index Next hands out

@@ -6,6 +6,8 @@
 //
 //   tarn-download-bench [--large-mib=N] [--large-files=N] [--small-files=N]
 //                       [--small-bytes=N] [--rounds=N] [--curl-each=0|1] [--work=DIR]
+//                       [--workers=N] [--one-connection=0] [--launcher-only=1] [--keep=1]
+//                       [--proxy=PATH-OF-tarn-delay-proxy --rtt-ms=N --mbit=N]
 //
 // Contenders, each timed by wall clock and by the CPU time of whoever
 // downloads: the launcher (one DownloadSession for the set, as the install
@@ -17,7 +19,9 @@
 //
 // It starts the reference service on a free loopback port and points both
 // the launcher's code and curl at it.
+#include <spawn.h>
 #include <sys/resource.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,16 +36,20 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "download/request_path.h"
 #include "download/session.h"
 #include "platform/crypto.h"
+#include "support/http_server.h"
 #include "support/service_fixture.h"
 #include "support/service_launcher.h"
 #include "tools/common/crypto.h"
 #include "update/update.h"
 #include "wiring/launcher.h"
+
+extern char** environ;
 
 namespace {
 
@@ -56,6 +64,16 @@ struct Options {
   int rounds = 3;
   bool curlEach = true;  // a process per file is slow: 2,000 of them take minutes
   bool launcherOnly = false;  // for a profiler: no curl rounds at all
+  // Deleting thousands of files makes every file created in the next
+  // minutes dearer on ext4; runs compared one after another keep theirs.
+  bool keep = false;
+  bool oneConnection = true;  // the launcher on one connection, as before the workers
+  size_t workers = 16;  // the install's and the update's fetch workers; 0 leaves them out
+  // With a delay proxy the launcher's rounds cross a distant line; curl,
+  // which would pay a round trip per file on its one connection, sits out.
+  std::string proxy;
+  std::string rttMs = "40";
+  std::string mbit = "200";
   fs::path work = fs::temp_directory_path() / "tarn-download-bench";
 };
 
@@ -139,6 +157,45 @@ bool LauncherRound(const std::vector<File>& files, const fs::path& into) {
       std::fprintf(stderr, "launcher: %s: result %d\n", f.listPath.c_str(), static_cast<int>(r));
       return false;
     }
+  }
+  session.Drain();
+  return placed;
+}
+
+// The same set as the install and the update fetch it: workers, each with
+// a kept connection of its own, receive and check; this thread hands the
+// files over in list order to the session, which flushes and renames them.
+bool WorkersRound(const std::vector<File>& files, const fs::path& into, size_t count) {
+  const std::atomic<bool> pause{false};
+  const std::atomic<bool> stop{false};
+  bool placed = true;
+  tarn::DownloadSession session(gParts.download, [&](const tarn::PlacedFile& p) {
+    if (p.result == tarn::DownloadResult::Ok) return;
+    std::fprintf(stderr, "workers: %s: not placed, result %d\n", files[p.tag].listPath.c_str(),
+                 static_cast<int>(p.result));
+    placed = false;
+  });
+  std::vector<std::string> targets(files.size());
+  for (size_t i = 0; i < files.size(); ++i) targets[i] = (into / files[i].listPath).string();
+  std::vector<tarn::FetchedFile> fetched(files.size());
+  std::vector<tarn::DownloadResult> results(files.size(), tarn::DownloadResult::Ok);
+  tarn::FetchWorkers workers(
+      files.size(), count, [&targets](size_t i) -> const std::string& { return targets[i]; },
+      [&](size_t i, tarn::FetchWorkers&) {
+        const File& f = files[i];
+        results[i] = session.Fetch(tarn::FileRequestPath(ListPath(f.listPath)), targets[i], f.md5, f.size,
+                                   {pause, stop}, {}, true, fetched[i]);
+        return results[i] == tarn::DownloadResult::Ok;
+      });
+  size_t i = 0;
+  while (workers.Next(i, [&] { session.Poll(); })) {
+    if (results[i] != tarn::DownloadResult::Ok) {
+      std::fprintf(stderr, "workers: %s: result %d\n", files[i].listPath.c_str(), static_cast<int>(results[i]));
+      placed = false;
+      workers.Halt();
+      continue;
+    }
+    session.Place(std::move(fetched[i]), i);
   }
   session.Drain();
   return placed;
@@ -291,6 +348,12 @@ struct Contender {
   }
 };
 
+void StopProxy(pid_t proxy) {
+  if (proxy <= 0) return;
+  kill(proxy, SIGTERM);
+  waitpid(proxy, nullptr, 0);
+}
+
 bool SameFiles(const std::vector<File>& files, const fs::path& dir) {
   for (const File& f : files)
     if (Md5Hex(dir / f.listPath) != f.md5) return false;
@@ -313,6 +376,12 @@ int main(int argc, char** argv) {
     else if (Flag(arg, "curl-each", v)) o.curlEach = v != "0";
     else if (Flag(arg, "launcher-only", v)) o.launcherOnly = v != "0";
     else if (Flag(arg, "work", v)) o.work = v;
+    else if (Flag(arg, "workers", v)) o.workers = std::stoull(v);
+    else if (Flag(arg, "one-connection", v)) o.oneConnection = v != "0";
+    else if (Flag(arg, "keep", v)) o.keep = v != "0";
+    else if (Flag(arg, "proxy", v)) o.proxy = v;
+    else if (Flag(arg, "rtt-ms", v)) o.rttMs = v;
+    else if (Flag(arg, "mbit", v)) o.mbit = v;
     else {
       std::fprintf(stderr, "unknown argument %s\n", arg.c_str());
       return 2;
@@ -334,7 +403,25 @@ int main(int argc, char** argv) {
     return 1;
   }
   serviceUrl = service.Url("");
-  const tarn::test::LoopbackEndpoint endpoint(gLauncher, service.port());
+  int port = service.port();
+  pid_t proxy = -1;
+  if (!o.proxy.empty()) {
+    o.launcherOnly = true;
+    port = tarn::test::UnusedPort();
+    std::vector<std::string> args = {o.proxy,    "--listen", std::to_string(port), "--to", std::to_string(service.port()),
+                                     "--rtt-ms", o.rttMs,    "--mbit",             o.mbit};
+    std::vector<char*> argvProxy;
+    for (std::string& a : args) argvProxy.push_back(a.data());
+    argvProxy.push_back(nullptr);
+    if (posix_spawn(&proxy, o.proxy.c_str(), nullptr, nullptr, argvProxy.data(), environ) != 0) {
+      std::fprintf(stderr, "cannot start %s\n", o.proxy.c_str());
+      return 1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::printf("the launcher through the delay proxy: %s ms round trip, %s Mbit/s; curl left out\n",
+                o.rttMs.c_str(), o.mbit.c_str());
+  }
+  const tarn::test::LoopbackEndpoint endpoint(gLauncher, port);
 
   struct Set {
     const char* name;
@@ -356,9 +443,12 @@ int main(int argc, char** argv) {
     Contender eachC{RUSAGE_CHILDREN, [&](const fs::path& d) { return CurlEachRound(s.files, d); }};
     Contender onceC{RUSAGE_CHILDREN, [&](const fs::path& d) { return CurlOnceRound(s.files, d); }};
     Contender syncedC{RUSAGE_CHILDREN, [&](const fs::path& d) { return CurlOnceSyncedRound(s.files, d); }};
+    Contender workersC{RUSAGE_SELF, [&](const fs::path& d) { return WorkersRound(s.files, d, o.workers); }};
     Contender checkedC{RUSAGE_CHILDREN, [&](const fs::path& d) { return CurlOnceCheckedSyncedRound(s.files, d); }};
     if (s.files.empty()) continue;
-    std::vector<Contender*> all = {&launcherC};
+    std::vector<Contender*> all;
+    if (o.oneConnection) all.push_back(&launcherC);
+    if (o.workers > 0) all.push_back(&workersC);
     if (!o.launcherOnly) all.insert(all.end(), {&onceC, &syncedC, &checkedC});
     if (o.curlEach && !o.launcherOnly) all.push_back(&eachC);
     int fresh = 0;
@@ -381,8 +471,10 @@ int main(int argc, char** argv) {
     const Timing once = onceC.Median();
     const Timing synced = syncedC.Median();
     const Timing checked = checkedC.Median();
+    const Timing fetchers = o.workers > 0 ? workersC.Median() : Timing{};
+    if (o.workers > 0 && fetchers.wall < 0) ok = false;
     const bool curlRan = !o.launcherOnly;
-    if (launcher.wall < 0 || (curlRan && o.curlEach && each.wall < 0) ||
+    if ((o.oneConnection && launcher.wall < 0) || (curlRan && o.curlEach && each.wall < 0) ||
         (curlRan && (once.wall < 0 || synced.wall < 0 || checked.wall < 0)) || !same)
       ok = false;
     char name[64];
@@ -393,6 +485,9 @@ int main(int argc, char** argv) {
                 once.cpu / launcher.cpu, synced.wall / launcher.wall);
     std::printf("%-20s %6s | one curl + md5sum -c + sync: %.3f wall, ratio %.2f\n", "", "", checked.wall,
                 checked.wall / launcher.wall);
+    if (o.workers > 0)
+      std::printf("%-20s %6s | launcher, %zu workers: %.3f wall, %.3f cpu; one curl / it %.2f, +sync / it %.2f\n", "",
+                  "", o.workers, fetchers.wall, fetchers.cpu, once.wall / fetchers.wall, synced.wall / fetchers.wall);
     std::printf("%-20s %6s | service CPU meanwhile: %.3f for the launcher, %.3f for one curl\n", "", "",
                 launcher.served, once.served);
   }
@@ -402,8 +497,9 @@ int main(int argc, char** argv) {
   // A resume: the first answer is cut after a third of the file, the second
   // call must ask only for the rest.
   if (large.empty()) {
+    StopProxy(proxy);
     service.Stop();
-    fs::remove_all(o.work);
+    if (!o.keep) fs::remove_all(o.work);
     std::printf("%s\n", ok ? "ok" : "FAILED");
     return ok ? 0 : 1;
   }
@@ -437,8 +533,9 @@ int main(int argc, char** argv) {
               static_cast<unsigned long long>(big.size), sent == big.size ? "nothing sent twice" : "MISMATCH");
   if (second != tarn::DownloadResult::Ok || sent != big.size || Md5Hex(target) != big.md5) ok = false;
 
+  StopProxy(proxy);
   service.Stop();
-  fs::remove_all(o.work);
+  if (!o.keep) fs::remove_all(o.work);
   std::printf("%s\n", ok ? "ok" : "FAILED");
   return ok ? 0 : 1;
 }
