@@ -317,6 +317,29 @@ describe('player page', { skip: startFailure ? `Chromium cannot start: ${startFa
         await expectCommand(`#${id}`, command);
         await expectCommand(() => page.focus(`#${id}`).then(() => page.keyboard.press(id === 'open-log' ? 'Space' : 'Enter')), command, `${id} by keyboard`);
       }
+      // The update's own controls follow its run in place of the check and
+      // the update: these before or after it (and for a state the page does
+      // not know), pause and stop while it downloads, continue and stop
+      // while it waits.
+      const runControls = {
+        '#client-verify': 'Проверить', '#client-update': 'Обновить',
+        '#client-pause': 'Пауза', '#client-continue': 'Продолжить', '#client-stop': 'Остановить',
+      };
+      const idle = ['#client-verify', '#client-update'];
+      const controls = (...shown) => Object.fromEntries(Object.entries(runControls).map(([s, t]) => [s, shown.includes(s) ? t : null]));
+      await expectShown(page, controls(...idle));
+      for (const [state, shown, sends] of [
+        ['идёт', ['#client-pause', '#client-stop'], [['#client-pause', 'client.pause'], ['#client-stop', 'client.stop']]],
+        ['пауза', ['#client-continue', '#client-stop'], [['#client-continue', 'client.resume'], ['#client-stop', 'client.stop']]],
+        ['', idle, []],
+        ['стоп?', idle, []],
+      ]) {
+        await p.deliver({ updateRun: { state } });
+        await expectShown(page, controls(...shown));
+        if (state === 'идёт') await screen(page, 'client-update-run');
+        assert.equal(await page.locator('.bar:has(#progress-bar)').evaluate((e) => e.classList.contains('paused')), state === 'пауза', state);
+        for (const [id, command] of sends) await expectCommand(id, command, `${state} ${id}`);
+      }
       // The speed limit: a whole number of KiB/s, or an empty field for none;
       // anything else never leaves the page, and the launcher's Event is what
       // the control then shows.
