@@ -252,10 +252,14 @@ describe('player page', { skip: startFailure ? `Chromium cannot start: ${startFa
         ['downloading-sizes-unknown', 'идёт', { ...run, totalBytes: 0, doneBytes: 700 * MiB, doneFiles: 240 }, ['pause', 'stop'],
           { '#run-bytes': '700,0 МБ', '#run-percent': '50%' }],
         ['paused', 'пауза', run, ['continue', 'stop'], { '#run-title': 'Установка на паузе', '#run-eta': '—' }],
-        ['error', 'ошибка', { error: spaceError }, ['retry'], { '#error-text': spaceError }],
+        ['error', 'ошибка', { error: 'Сервер обновлений не отвечает' }, ['retry'], { '#error-text': 'Сервер обновлений не отвечает' }],
+        // Only a failure the launcher marks as the folder's or the disk's
+        // offers another folder, and only for a true flag.
+        ['error-folder', 'ошибка', { error: spaceError, folderError: true }, ['retry', 'refolder'], { '#error-text': spaceError }],
+        ['error-folder-not-true', 'ошибка', { error: spaceError, folderError: 'true' }, ['retry'], { '#error-text': spaceError }],
         ['ready', 'готово', run, ['play'], { '#st-play h2': 'Готово к игре' }],
       ];
-      const buttons = ['begin', 'resume', 'folder', 'pause', 'continue', 'stop', 'retry', 'play'];
+      const buttons = ['begin', 'resume', 'folder', 'pause', 'continue', 'stop', 'retry', 'refolder', 'play'];
       const selector = (b) => (b === 'play' ? '#play' : `#install-${b}`);
       await p.deliver(readyEvents[2]);
       for (const [name, stage, fields, shownButtons, texts] of stages) {
@@ -367,8 +371,9 @@ describe('player page', { skip: startFailure ? `Chromium cannot start: ${startFa
         ['нет', 'begin', 'install.begin'], ['нет', 'folder', 'install.folder'], ['продолжить', 'resume', 'install.resume'],
         ['продолжить', 'folder', 'install.folder'], ['идёт', 'pause', 'install.pause'], ['идёт', 'stop', 'install.stop'],
         ['пауза', 'continue', 'install.resume'], ['пауза', 'stop', 'install.stop'], ['ошибка', 'retry', 'install.resume'],
+        ['ошибка', 'refolder', 'install.folder'],
       ]) {
-        await p.deliver({ install: install(stage, { totalBytes: GiB, totalFiles: 3 }) });
+        await p.deliver({ install: install(stage, { totalBytes: GiB, totalFiles: 3, folderError: true }) });
         await expectCommand(`#install-${id}`, command, `${stage} ${id}`);
       }
       await expectCommand(() => page.evaluate(() => document.getElementById('play').click()), null, 'no launch before the client is ready');
