@@ -428,6 +428,16 @@ TEST_F(InstallEndToEnd, InstallAndUpdateNeverWriteTheClientAtOnce) {
   ExpectInstalled(games_ / "ТАРН");
 }
 
+TEST_F(InstallEndToEnd, AFolderNameWindowsForbidsIsRefusedUntouchedAndOffersAnotherFolder) {
+  ASSERT_NO_FATAL_FAILURE(StartService());
+  const auto lines = RunScript(Pick(games_ / "Игры?") + ScriptLine("install.folder") + ":wait\n");
+  const V errors = Errors(lines);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].find("Windows не допускает"), std::string::npos) << errors[0];
+  EXPECT_EQ(FolderErrors(lines), 1u);
+  EXPECT_FALSE(fs::exists(games_ / "Игры?"));
+}
+
 TEST_F(InstallEndToEnd, UnwritableFolderNotEnoughSpaceAndADiskFillingUp) {
   ASSERT_NO_FATAL_FAILURE(StartService());
   const std::string disks = test::PathUtf8(root_.path() / "disks");
