@@ -24,6 +24,8 @@ build=$(realpath "$1")
 fail() { echo "proxy test FAILED: $*" >&2; exit 1; }
 # shellcheck source=../support/nginx.sh
 . "$(dirname "$0")/../support/nginx.sh"
+# shellcheck source=../support/headless_checks.sh
+. "$(dirname "$0")/../support/headless_checks.sh"
 step() { echo "-- $*"; }
 tinyproxy=$(command -v tinyproxy || echo /usr/bin/tinyproxy)
 [ -x "$tinyproxy" ] || fail "tinyproxy is missing (tools/setup.sh installs it)"
@@ -120,19 +122,10 @@ run() {  # folder, environment assignments...
     env -u http_proxy -u https_proxy -u HTTPS_PROXY -u all_proxy -u ALL_PROXY -u no_proxy -u NO_PROXY \
       HOME="$work/home" "$@" "$dir/tarn-headless" 2>>"$work/launcher.err"
 }
-logs() { iconv -f UTF-16LE -t UTF-8 "$1" | sed 's/^\xEF\xBB\xBF//; s/\r$//'; }
 served() { grep -c "^10.77.0.$1 " "$work/nginx/access.log" || true; }
 tunnels() { grep -c 'CONNECT tarn.test:8441' "$work/$1.log" || true; }
 installed() {
-  sums() { (cd "$1" && find . -type f ! -path ./config/element/version.sw -print0 | sort -z | xargs -0 sha256sum); }
   [ "$(sums "$work/site/client")" = "$(sums "$work/$1-games/ТАРН")" ] || fail "$1: the installed client differs"
-}
-unreachable() {  # events, case
-  grep -qF '"text":"Неверный логин или пароль"' <<<"$1" || fail "$2: no refusal toast: $1"
-  grep -qF '{"news":[]}' <<<"$1" || fail "$2: news arrived: $1"
-  grep -qF '"error":"Не удалось связаться с сервером обновлений.' <<<"$1" || fail "$2: no install error: $1"
-  grep -qF 'Аккаунт добавлен' <<<"$1" && fail "$2: an account was added"
-  return 0
 }
 secretless() {  # case, events
   grep -q 's3cret\|player' <<<"$2" && fail "$1: the proxy's credentials reached the page"

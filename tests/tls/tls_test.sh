@@ -29,6 +29,8 @@ build=$(realpath "$1")
 fail() { echo "TLS test FAILED: $*" >&2; exit 1; }
 # shellcheck source=../support/nginx.sh
 . "$(dirname "$0")/../support/nginx.sh"
+# shellcheck source=../support/headless_checks.sh
+. "$(dirname "$0")/../support/headless_checks.sh"
 step() { echo "-- $*"; }
 
 # An address of another network, held by this namespace's only interface:
@@ -127,26 +129,17 @@ run() {  # folder, address
     HOME="$work/home" "$dir/tarn-headless" 2>>"$work/launcher.err"
 }
 requests() { awk -v p="$1" '$1 == p' "$work/nginx/access.log" | wc -l; }
-unreachable() {  # events, address
-  grep -qF '"text":"Неверный логин или пароль"' <<<"$1" || fail "$2: no refusal toast: $1"
-  grep -qF '{"news":[]}' <<<"$1" || fail "$2: news arrived: $1"
-  grep -qF '"error":"Не удалось связаться с сервером обновлений.' <<<"$1" || fail "$2: no install error: $1"
-  grep -qF 'Аккаунт добавлен' <<<"$1" && fail "$2: an account was added"
-  return 0
-}
 
 step "a good certificate: accounts, news and an install over HTTPS"
 events=$(run good https://tarn.test:8441)
 grep -qF 'Аккаунт добавлен' <<<"$events" || fail "good: no account: $events"
 grep -q '"news":\[ *{' <<<"$events" || fail "good: no news: $events"
 grep -qF '"service":"https://tarn.test:8441"' <<<"$events" || fail "good: env: $events"
-sums() { (cd "$1" && find . -type f ! -path ./config/element/version.sw -print0 | sort -z | xargs -0 sha256sum); }
 [ "$(sums "$work/site/client")" = "$(sums "$work/good-games/ТАРН")" ] ||
   fail "good: the installed client differs from the site's"
 [ "$(requests 8441)" -gt 6 ] || fail "good: too few requests reached nginx"
 
 # The log says which address is in use, and why nothing came of it.
-logs() { for f in "$@"; do iconv -f UTF-16LE -t UTF-8 "$f" | sed 's/^\xEF\xBB\xBF//; s/\r$//'; done; }
 said() {  # folder, address, reason: exactly one line, and no secret in the log
   local log
   log=$(logs "$work/$1/launcher.log")
