@@ -69,24 +69,25 @@ WinHttpExchange::WinHttpExchange() : shared_(new Shared) {}
 
 namespace {
 
-// The proxy as WinHTTP names it ("http://host:port"), without the user
-// and password that go on the request; empty for a direct connection.
+// The proxy as WinHTTP names it ("host:port": Wine reads no scheme there),
+// without the user and password that go on the request; empty for a
+// direct connection.
 std::wstring ProxyName(const WinHttpTarget& t) {
   if (t.proxy.empty() || IsLoopbackHost(t.host)) return {};
   const std::optional<ProxyParts> parts = ParseProxy(t.proxy);
   if (!parts) return {};
-  return ToWide(ProxyShown(t.proxy));
+  const bool v6 = parts->host.find(':') != std::string::npos;
+  return ToWide((v6 ? "[" + parts->host + "]" : parts->host) + ":" + std::to_string(parts->port));
 }
 
 // The session never reads the system's settings itself: only the proxy
-// the request names is used, and the session's bypass list sends this
-// machine past it.
+// the request names is used (this machine never gets one, see ProxyName).
 HINTERNET OpenSession(const WinHttpTarget& t) {
   const std::wstring proxy = ProxyName(t);
   if (proxy.empty())
     return WinHttpOpen(ToWide(t.userAgent).c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                        WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
-  return WinHttpOpen(ToWide(t.userAgent).c_str(), WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy.c_str(), L"<local>",
+  return WinHttpOpen(ToWide(t.userAgent).c_str(), WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy.c_str(), WINHTTP_NO_PROXY_BYPASS,
                      WINHTTP_FLAG_ASYNC);
 }
 
