@@ -1,6 +1,10 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <chrono>
+#include <optional>
+#include <string>
+
 #include "platform/http.h"
 #include "platform/proxy.h"
 #include "platform/windows/wide.h"
@@ -60,13 +64,19 @@ std::optional<std::string> AutomaticProxy(const UserSettings& settings, const st
   return ProxyFromWinHttpList(proxy.Utf8(), secure);
 }
 
-}  // namespace
+// The last answer on this thread, for a minute: the automatic
+// configuration may look for its script on the network each time it is
+// asked, and a download asks for every file.
+struct Remembered {
+  std::string host;
+  uint16_t port = 0;
+  bool secure = false;
+  std::optional<std::string> proxy;
+  std::chrono::steady_clock::time_point at;
+};
+thread_local std::optional<Remembered> tLast;
 
-// The user's settings as WinHTTP reads them: the automatic configuration
-// first, as the system's own programs do, then the manual proxy and its
-// bypass list.
-std::optional<std::string> SystemProxy(std::string_view host, uint16_t port, bool secure) {
-  if (IsLoopbackHost(host)) return std::string();
+std::optional<std::string> ReadSystemProxy(std::string_view host, uint16_t port, bool secure) {
   UserSettings settings;
   if (!settings.Read()) return std::nullopt;
   if (settings.raw.fAutoDetect || settings.raw.lpszAutoConfigUrl) {
@@ -78,6 +88,21 @@ std::optional<std::string> SystemProxy(std::string_view host, uint16_t port, boo
   if (!settings.raw.lpszProxy) return std::nullopt;
   if (WinHttpBypassCovers(settings.bypass.Utf8(), host)) return std::string();
   return ProxyFromWinHttpList(settings.proxy.Utf8(), secure);
+}
+
+}  // namespace
+
+// The user's settings as WinHTTP reads them: the automatic configuration
+// first, as the system's own programs do, then the manual proxy and its
+// bypass list.
+std::optional<std::string> SystemProxy(std::string_view host, uint16_t port, bool secure) {
+  if (IsLoopbackHost(host)) return std::string();
+  const auto now = std::chrono::steady_clock::now();
+  if (tLast && tLast->host == host && tLast->port == port && tLast->secure == secure &&
+      now - tLast->at < std::chrono::minutes(1))
+    return tLast->proxy;
+  tLast = Remembered{std::string(host), port, secure, ReadSystemProxy(host, port, secure), now};
+  return tLast->proxy;
 }
 
 }  // namespace tarn
