@@ -30,13 +30,19 @@ struct Reply {
   std::string reason;
 };
 
-Reply Get(uint16_t port, const std::string& target, int totalMs = 0, const std::string& host = "127.0.0.1") {
+// A GET of target from host:port, as the launcher sends it.
+HttpRequest RequestTo(uint16_t port, const std::string& target = "/", const std::string& host = "127.0.0.1") {
   HttpRequest request;
   request.host = host;
   request.port = port;
   request.method = "GET";
   request.target = target;
   request.userAgent = "TarnLauncher/1.0";
+  return request;
+}
+
+Reply Get(uint16_t port, const std::string& target, int totalMs = 0, const std::string& host = "127.0.0.1") {
+  HttpRequest request = RequestTo(port, target, host);
   request.timeouts.totalMs = totalMs;
   Reply reply;
   HttpSink sink;
@@ -184,11 +190,7 @@ class KeepingServer {
 // another on its kept session and share one connection.
 TEST(WinHttpTransport, AThreadsKeptRequestsShareOneConnection) {
   KeepingServer server;
-  HttpRequest request;
-  request.host = "127.0.0.1";
-  request.port = server.port();
-  request.target = "/";
-  request.userAgent = "TarnLauncher/1.0";
+  HttpRequest request = RequestTo(server.port());
   request.keepConnection = true;
   std::string body;
   HttpSink sink;
@@ -225,11 +227,7 @@ TEST(WinHttpTransport, PlainHttpGoesToThisMachineOnly) {
     const Reply refused = Get(server.port(), "/", 0, host);
     EXPECT_EQ(refused.status, 0u) << host;
     EXPECT_EQ(refused.reason, kRefusedInClearReason) << host;
-    HttpRequest request;
-    request.host = host;
-    request.port = server.port();
-    request.target = "/";
-    request.userAgent = "TarnLauncher/1.0";
+    HttpRequest request = RequestTo(server.port(), "/", host);
     request.rangeFrom = 5;
     request.keepConnection = true;
     const HttpResult result = SendHttpRequest(request, {});
@@ -246,11 +244,7 @@ TEST(WinHttpTransport, OnlyANamedProxyCarriesARequestAsATunnelAndItsRefusalIsNoA
   RedirectingServer proxy("HTTP/1.1 407 Proxy Authentication Required\r\nContent-Length: 0\r\n"
                           "Connection: close\r\n\r\n");
   RedirectingServer server;
-  HttpRequest request;
-  request.host = "127.0.0.1";
-  request.port = server.port();
-  request.target = "/";
-  request.userAgent = "TarnLauncher/1.0";
+  HttpRequest request = RequestTo(server.port());
   request.proxy = "http://127.0.0.1:" + std::to_string(proxy.port());
   // This machine is reached directly even when a proxy is named.
   EXPECT_EQ(SendHttpRequest(request, {}).status, 302u);

@@ -13,13 +13,8 @@
 # It runs in network and mount namespaces of its own (root or a user
 # namespace needed), as the TLS test does.
 set -euo pipefail
-if [ -z "${TARN_PROXY_INSIDE:-}" ]; then
-  if ! unshare -nm true 2>/dev/null; then
-    echo "proxy test skipped: no network and mount namespaces here" >&2
-    exit 77
-  fi
-  TARN_PROXY_INSIDE=1 exec unshare -nm --propagation private "$0" "$@"
-fi
+# shellcheck source=../support/own_namespaces.sh
+. "$(dirname "$0")/../support/own_namespaces.sh" "proxy test" "$@"
 build=$(realpath "$1")
 fail() { echo "proxy test FAILED: $*" >&2; exit 1; }
 # shellcheck source=../support/nginx.sh

@@ -18,13 +18,8 @@
 # by /etc/hosts and the system's certificate bundle, mounted over for this
 # test only.
 set -euo pipefail
-if [ -z "${TARN_TLS_INSIDE:-}" ]; then
-  if ! unshare -nm true 2>/dev/null; then
-    echo "TLS test skipped: no network and mount namespaces here" >&2
-    exit 77
-  fi
-  TARN_TLS_INSIDE=1 exec unshare -nm --propagation private "$0" "$@"
-fi
+# shellcheck source=../support/own_namespaces.sh
+. "$(dirname "$0")/../support/own_namespaces.sh" "TLS test" "$@"
 build=$(realpath "$1")
 fail() { echo "TLS test FAILED: $*" >&2; exit 1; }
 # shellcheck source=../support/nginx.sh
