@@ -40,17 +40,10 @@ pki="$work/pki"
 authority known
 server_cert good known tarn.test -days 2
 server_cert wrong-name known other.test -days 2
-cp /etc/hosts "$work/hosts"
-echo "10.77.0.1 tarn.test" >>"$work/hosts"
-mount --bind "$work/hosts" /etc/hosts
-bundle=$(curl-config --ca 2>/dev/null || echo /etc/ssl/certs/ca-certificates.crt)
-cp "$pki/known.crt" "$work/bundle.crt"
-mount --bind "$work/bundle.crt" "$bundle"
+known_to_system known "10.77.0.1 tarn.test"
 
 step "the reference service behind nginx, and the proxies"
-"$build/tools/tarn-publish" demo --site "$work/site" --size-mib 2 --files 6 >/dev/null
-"$build/tools/tarn-service" --site "$work/site" --port 8091 --ready-file "$work/service-ready" >/dev/null 2>&1 &
-pids+=($!)
+service_start "$build"
 tls() { echo "ssl_certificate $pki/$1.crt; ssl_certificate_key $pki/$1.key;"; }
 nginx_config "    log_format addr '\$server_addr \$request_method \$request_uri \$status';" \
   "    access_log $work/nginx/access.log addr;" \

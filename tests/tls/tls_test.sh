@@ -48,17 +48,10 @@ server_cert unknown-ca unknown tarn.test -days 2
 
 # The system's view, for this namespace only: the name, and the bundle
 # every program that trusts the system's authorities reads.
-cp /etc/hosts "$work/hosts"
-echo "10.77.0.1 tarn.test other.test" >>"$work/hosts"
-mount --bind "$work/hosts" /etc/hosts
-bundle=$(curl-config --ca 2>/dev/null || echo /etc/ssl/certs/ca-certificates.crt)
-cp "$pki/known.crt" "$work/bundle.crt"
-mount --bind "$work/bundle.crt" "$bundle"
+known_to_system known "10.77.0.1 tarn.test other.test"
 
 step "the reference service behind nginx"
-"$build/tools/tarn-publish" demo --site "$work/site" --size-mib 2 --files 6 >/dev/null
-"$build/tools/tarn-service" --site "$work/site" --port 8091 --ready-file "$work/service-ready" >/dev/null 2>&1 &
-pids+=($!)
+service_start "$build"
 # port: certificate name ("" for plain http)
 declare -A cases=([8442]=wrong-name [8443]=expired [8444]=unknown-ca [8445]="")
 # A good certificate that sends everything elsewhere, a ticket in the query.
