@@ -1,7 +1,7 @@
 #pragma once
 // What the host (window or headless) lends the core: the road for Events to
-// the page, the desktop shell, the folder dialog, the data folder and the
-// service's address. A host installs them once, before the page can send
+// the page, the desktop shell, the folder dialog, the data folder, the
+// desktop's proxy settings and the service's address. A host installs them once, before the page can send
 // its first Command; until then Events are dropped, shell requests do
 // nothing and requests go to the default address.
 #include <functional>
