@@ -1,6 +1,9 @@
 #include "bridge/host_slots.h"
 
 #include "bridge/context.h"
+#include "bridge/log.h"
+#include "platform/http.h"
+#include "platform/proxy.h"
 
 namespace tarn {
 
@@ -43,6 +46,31 @@ std::string DataFolder(LauncherContext& ctx) {
 ServiceEndpoint ServiceEndpointInUse(LauncherContext& ctx) {
   const auto lent = ctx.host.Snapshot();
   return lent ? lent->service : ServiceEndpoint{};
+}
+
+namespace {
+
+std::string FoundProxy(LauncherContext& ctx, const ServiceEndpoint& service) {
+  if (IsLoopbackHost(service.host)) return {};
+  if (std::optional<std::string> system = SystemProxy(service.host, service.port, service.secure)) return *system;
+  const auto lent = ctx.host.Snapshot();
+  if (!lent || !lent->slots.desktopProxy) return {};
+  return lent->slots.desktopProxy(ServiceUrlText(service));
+}
+
+}  // namespace
+
+std::string ServiceProxy(LauncherContext& ctx, const ServiceEndpoint& service) {
+  std::string proxy = FoundProxy(ctx, service);
+  if (proxy.empty()) return {};
+  // Support reads which road the requests took; the log never holds the
+  // proxy's user or password. One that cannot be read goes nowhere rather
+  // than to a guess: the service is then reached directly.
+  const std::string shown = ProxyShown(proxy);
+  if (ctx.log.FirstTime("proxy " + ServiceUrlText(service) + " " + shown))
+    LogLine(ctx.log, "прокси для службы %s: %s", ServiceUrlText(service).c_str(),
+            shown.empty() ? "не читается, соединение напрямую" : shown.c_str());
+  return shown.empty() ? std::string() : proxy;
 }
 
 }  // namespace tarn

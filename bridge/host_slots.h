@@ -1,7 +1,7 @@
 #pragma once
 // What the host (window or headless) lends the core: the road for Events to
-// the page, the desktop shell, the folder dialog, the data folder and the
-// service's address. A host installs them once, before the page can send
+// the page, the desktop shell, the folder dialog, the data folder, the
+// desktop's proxy settings and the service's address. A host installs them once, before the page can send
 // its first Command; until then Events are dropped, shell requests do
 // nothing and requests go to the default address.
 #include <functional>
@@ -32,6 +32,10 @@ struct HostSlots {
   std::function<std::optional<std::string>(const FolderDialog& dialog)> pickFolder;
   // Holds accounts.dat, install.cfg and install.done.
   std::string dataFolder;
+  // The desktop's proxy for a URL ("http://host:port"), empty for a direct
+  // connection; asked from task threads, and only when the environment
+  // names no proxy. Left empty by a host with no desktop settings to read.
+  std::function<std::string(const std::string& url)> desktopProxy = {};
 };
 
 // What one launcher was lent. Written by the host (and by tests between
@@ -71,5 +75,11 @@ std::string DataFolder(LauncherContext& ctx);
 
 // The service the host set up; the build's default before that.
 ServiceEndpoint ServiceEndpointInUse(LauncherContext& ctx);
+
+// The proxy requests to service go through, empty for a direct connection:
+// the system's (SystemProxy), else the desktop's the host lent. This
+// machine is always reached directly. It may carry a password: show it
+// through ProxyShown only.
+std::string ServiceProxy(LauncherContext& ctx, const ServiceEndpoint& service);
 
 }  // namespace tarn

@@ -310,6 +310,7 @@ HttpRequest FileRequest(DownloadContext& ctx, const std::string& requestPath, co
   // The next file of a task goes out on the connection this one leaves
   // open, without a new handshake or slow start.
   request.keepConnection = true;
+  request.proxy = ServiceProxy(ctx, endpoint);
   // A large receive buffer pays for itself only on a large file; each
   // transfer sets its own, and a small file keeps the library's default.
   request.bufferBytes = size && *size - offset < kReadBufferBytes ? 0 : kReadBufferBytes;

@@ -11,6 +11,7 @@
 #include "launch/runtime.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/proxy.h"
 #include "service/call.h"
 
 namespace tarn {
@@ -153,9 +154,12 @@ void PushEnv(ClientContext& ctx) {
   // "server" stays host:port as it always was; "service" adds the scheme,
   // so the page and support see whether the address is the default.
   const ServiceEndpoint endpoint = ServiceEndpointInUse(ctx);
+  // "proxy" names the road the requests take (empty when direct), never
+  // the proxy's user or password.
   PostToUi(ctx, R"({"env":{"clientDir":")" + JsonEscape(dir) + R"(","server":")" +
                     JsonEscape(ServiceHostPort(endpoint)) + R"(","launcher":"1.0","service":")" +
-                    JsonEscape(ServiceUrlText(endpoint)) + "\"}}");
+                    JsonEscape(ServiceUrlText(endpoint)) + R"(","proxy":")" +
+                    JsonEscape(ProxyShown(ServiceProxy(ctx, endpoint))) + "\"}}");
 }
 
 }  // namespace tarn

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/encoding.h"
+#include "platform/proxy.h"
 
 namespace tarn {
 namespace {
@@ -116,6 +117,12 @@ bool IsLoopbackHost(std::string_view host) {
     host.remove_prefix(end == std::string_view::npos ? host.size() : end + 1);
   }
   return true;
+}
+
+std::string ProxyRefusalReason(std::string_view proxy, uint32_t status) {
+  std::string reason = "прокси " + ProxyShown(proxy) + " не открыл соединение";
+  if (status != 0) reason += " (ответ " + std::to_string(status) + ")";
+  return reason;
 }
 
 std::string RangeValue(const HttpRequest& request) {

@@ -2,9 +2,9 @@
 // One HTTP/1.1 request and its response (plain or over TLS), for the short
 // service calls and the resumable downloader alike. The caller sees the
 // response as it arrives, piece by piece, never held whole, and can end the
-// exchange between two pieces or while the network is silent. No proxy is
-// ever used, whatever the environment says; no cookies; redirects are
-// never followed. A request goes out on a connection of its own, unless it
+// exchange between two pieces or while the network is silent. Only the
+// proxy the request names is used, never one the environment names behind
+// the caller's back; no cookies; redirects are never followed. A request goes out on a connection of its own, unless it
 // asks for the calling thread's kept connection (keepConnection).
 #include <cstdint>
 #include <functional>
@@ -73,6 +73,13 @@ struct HttpRequest {
   // A kept connection made with another value is closed and made anew.
   // WinHTTP offers no such setting: there it only chooses the connection.
   size_t receiveWindowBytes = 0;
+  // The proxy to go through ("http://[user:password@]host:port", as
+  // SystemProxy names it); empty for a direct connection. The request goes
+  // through it as a tunnel (CONNECT), so TLS and the certificate check are
+  // between the launcher and the service as on a direct connection, and
+  // plain HTTP is refused for another machine just the same. This machine
+  // (IsLoopbackHost) is always reached directly.
+  std::string proxy;
 };
 
 // What is known of the response once its header has arrived.
@@ -189,8 +196,13 @@ std::string WireTarget(std::string_view target);
 // when it asks for the whole body. Shared by every backend.
 std::string RangeValue(const HttpRequest& request);
 
-// Sends the request on a direct connection and hands the response to the
-// sink.
+// Reason of an exchange the proxy would not carry (it refused the tunnel
+// with that status, or could not be read); the proxy is named without its
+// user or password.
+std::string ProxyRefusalReason(std::string_view proxy, uint32_t status);
+
+// Sends the request (through its proxy, if it names one) and hands the
+// response to the sink.
 HttpResult SendHttpRequest(const HttpRequest& request, const HttpSink& sink);
 
 }  // namespace tarn

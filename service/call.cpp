@@ -29,6 +29,7 @@ bool HttpCall(LauncherContext& ctx, std::string_view method, std::string_view pa
   request.body = body;
   request.userAgent = std::string(ServiceUserAgent);
   request.keepConnection = true;
+  request.proxy = ServiceProxy(ctx, endpoint);
   request.timeouts = {
       .resolveMs = 5000, .connectMs = 5000, .sendMs = 15000, .receiveMs = 30000, .totalMs = kSmallRequestTotalMs};
   // The service reads the body as UTF-8 JSON; a request without a body

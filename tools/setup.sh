@@ -23,6 +23,8 @@ packages=(
   nsis osslsigncode
   # the static file site's test serves it with Debian's nginx
   nginx
+  # the proxy test sends the launcher through a real HTTP proxy
+  tinyproxy
   # the page's browser tests (playwright-core itself comes from npm, pinned in tests/ui)
   chromium nodejs
 )

@@ -20,6 +20,7 @@
 #include "bridge/log.h"
 #include "host/common/web_page.h"
 #include "host/common/window_layout.h"
+#include "host/gtk/desktop_proxy.h"
 #include "host/gtk/page_bridge.h"
 #include "host/gtk/single_instance.h"
 #include "host/gtk/ui_folder.h"
@@ -474,6 +475,7 @@ gboolean CreateWebView(gpointer) {
                        .open = OpenWithDesktop,
                        .pickFolder = PickFolderOnMainThread,
                        .dataFolder = dataFolder,
+                       .desktopProxy = DesktopProxy,
                    },
                    LoadServiceEndpoint(host.setup.launcher->context.log, host.setup.exeDir));
 

@@ -194,6 +194,8 @@ int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t ulnow)
   return now - x->receivedAt > milliseconds(x->timeouts->receiveMs) ? 1 : 0;
 }
 
+bool UsesProxy(const HttpRequest& r) { return !r.proxy.empty() && !IsLoopbackHost(r.host); }
+
 // Returns h to libcurl's defaults (its open connection stays) and sets what
 // every exchange shares: HTTP/1.1 (over TLS with the system's authorities
 // and a checked name when secure), no proxy whatever the environment says,
@@ -206,10 +208,17 @@ bool ApplyBasics(CURL* h, const HttpRequest& r, const std::string& url, curl_sli
   // here so that no later change of defaults can loosen them.
   ok = ok && curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L) == CURLE_OK;
   ok = ok && curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L) == CURLE_OK;
-  // The environment's http_proxy, ALL_PROXY and the like must never route
-  // the launcher's traffic elsewhere: an empty proxy and a bypass for all.
-  ok = ok && curl_easy_setopt(h, CURLOPT_PROXY, "") == CURLE_OK;
-  ok = ok && curl_easy_setopt(h, CURLOPT_NOPROXY, "*") == CURLE_OK;
+  // libcurl would read http_proxy, ALL_PROXY and the like on its own: only
+  // the proxy the request names is used, always as a tunnel, and never for
+  // this machine; otherwise an empty proxy and a bypass for all.
+  if (UsesProxy(r)) {
+    ok = ok && curl_easy_setopt(h, CURLOPT_PROXY, r.proxy.c_str()) == CURLE_OK;
+    ok = ok && curl_easy_setopt(h, CURLOPT_NOPROXY, "") == CURLE_OK;
+    ok = ok && curl_easy_setopt(h, CURLOPT_HTTPPROXYTUNNEL, 1L) == CURLE_OK;
+  } else {
+    ok = ok && curl_easy_setopt(h, CURLOPT_PROXY, "") == CURLE_OK;
+    ok = ok && curl_easy_setopt(h, CURLOPT_NOPROXY, "*") == CURLE_OK;
+  }
   ok = ok && curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1)) == CURLE_OK;
   ok = ok && curl_easy_setopt(h, CURLOPT_PATH_AS_IS, 1L) == CURLE_OK;
   // A redirect would carry the request, a stored password in its body
@@ -340,6 +349,12 @@ HttpResult Ended(Exchange& x, CURLcode code, const HttpRequest& request) {
 // redirect that came back as an answer of its own.
 HttpResult Outcome(Exchange& x, CURLcode code, const HttpRequest& request) {
   HttpResult result = Ended(x, code, request);
+  // A tunnel the proxy would not open is no answer of the service: its
+  // status must not pass for one.
+  long tunnel = 0;
+  if (UsesProxy(request) && curl_easy_getinfo(x.handle, CURLINFO_HTTP_CONNECTCODE, &tunnel) == CURLE_OK &&
+      tunnel != 0 && tunnel / 100 != 2)
+    return {0, HttpEnd::Failed, ProxyRefusalReason(request.proxy, static_cast<uint32_t>(tunnel))};
   if (code == CURLE_PEER_FAILED_VERIFICATION)
     result.reason = CertificateReason(ProblemOf(x.handle, x.error), x.error);
   else if (result.status != 0)

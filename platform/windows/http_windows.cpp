@@ -84,7 +84,8 @@ HttpResult SendHttpRequest(const HttpRequest& request, const HttpSink& sink) {
                              .resolveMs = limits.resolveMs,
                              .connectMs = limits.connectMs,
                              .sendMs = limits.sendMs,
-                             .receiveMs = limits.receiveMs};
+                             .receiveMs = limits.receiveMs,
+                             .proxy = request.proxy};
   HINTERNET session = nullptr, connection = nullptr;
   // Plain HTTP to another machine is refused by Open before any handle.
   const bool opened = request.keepConnection && !RefusedInClear(request.host, request.secure)
@@ -104,6 +105,10 @@ HttpResult SendHttpRequest(const HttpRequest& request, const HttpSink& sink) {
   const HttpHead head = HeadOf(x);
   const uint32_t status = head.status;
   if (status == 0) return {0, HttpEnd::BadReply, {}};
+  // WinHTTP hands a proxy's own refusal of the tunnel back as the answer:
+  // it must not pass for the service's.
+  if (status == 407 && !request.proxy.empty() && !IsLoopbackHost(request.host))
+    return {0, HttpEnd::Failed, ProxyRefusalReason(request.proxy, status)};
   std::string location;
   x.Header(WINHTTP_QUERY_LOCATION, location);
   const std::string redirect = RedirectReason(status, std::string_view(location).substr(0, 512));

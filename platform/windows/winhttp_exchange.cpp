@@ -5,6 +5,7 @@
 #include <charconv>
 
 #include "platform/http.h"
+#include "platform/proxy.h"
 #include "platform/windows/wide.h"
 
 namespace tarn {
@@ -68,9 +69,26 @@ WinHttpExchange::WinHttpExchange() : shared_(new Shared) {}
 
 namespace {
 
-HINTERNET OpenSession(const std::string& userAgent) {
-  return WinHttpOpen(ToWide(userAgent).c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                     WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
+// The proxy as WinHTTP names it ("host:port": Wine reads no scheme there),
+// without the user and password that go on the request; empty for a
+// direct connection.
+std::wstring ProxyName(const WinHttpTarget& t) {
+  if (t.proxy.empty() || IsLoopbackHost(t.host)) return {};
+  const std::optional<ProxyParts> parts = ParseProxy(t.proxy);
+  if (!parts) return {};
+  const bool v6 = parts->host.find(':') != std::string::npos;
+  return ToWide((v6 ? "[" + parts->host + "]" : parts->host) + ":" + std::to_string(parts->port));
+}
+
+// The session never reads the system's settings itself: only the proxy
+// the request names is used (this machine never gets one, see ProxyName).
+HINTERNET OpenSession(const WinHttpTarget& t) {
+  const std::wstring proxy = ProxyName(t);
+  if (proxy.empty())
+    return WinHttpOpen(ToWide(t.userAgent).c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                       WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
+  return WinHttpOpen(ToWide(t.userAgent).c_str(), WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy.c_str(), WINHTTP_NO_PROXY_BYPASS,
+                     WINHTTP_FLAG_ASYNC);
 }
 
 struct KeptHandles {
@@ -78,6 +96,7 @@ struct KeptHandles {
   uint16_t port = 0;
   bool secure = false;
   std::string userAgent;
+  std::string proxy;
   HINTERNET session = nullptr;
   HINTERNET connection = nullptr;
 
@@ -95,9 +114,9 @@ thread_local KeptHandles tKept;
 
 bool KeptWinHttp(const WinHttpTarget& t, HINTERNET& session, HINTERNET& connection) {
   if (!tKept.connection || tKept.host != t.host || tKept.port != t.port || tKept.secure != t.secure ||
-      tKept.userAgent != t.userAgent) {
+      tKept.userAgent != t.userAgent || tKept.proxy != t.proxy) {
     tKept.Close();
-    tKept.session = OpenSession(t.userAgent);
+    tKept.session = OpenSession(t);
     if (tKept.session) tKept.connection = WinHttpConnect(tKept.session, ToWide(t.host).c_str(), t.port, 0);
     if (!tKept.connection) {
       tKept.Close();
@@ -107,6 +126,7 @@ bool KeptWinHttp(const WinHttpTarget& t, HINTERNET& session, HINTERNET& connecti
     tKept.port = t.port;
     tKept.secure = t.secure;
     tKept.userAgent = t.userAgent;
+    tKept.proxy = t.proxy;
   }
   session = tKept.session;
   connection = tKept.connection;
@@ -124,7 +144,7 @@ WinHttpExchange::~WinHttpExchange() {
 
 bool WinHttpExchange::Open(const WinHttpTarget& t) {
   if (!shared_->done || RefusedInClear(t.host, t.secure)) return false;
-  session_ = OpenSession(t.userAgent);
+  session_ = OpenSession(t);
   if (!session_) return false;
   connection_ = WinHttpConnect(session_, ToWide(t.host).c_str(), t.port, 0);
   if (!connection_) return false;
@@ -165,6 +185,17 @@ bool WinHttpExchange::OpenRequest(const WinHttpTarget& t) {
   if (!WinHttpSetOption(request_, WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never)) return false;
   DWORD noCookies = WINHTTP_DISABLE_COOKIES;
   WinHttpSetOption(request_, WINHTTP_OPTION_DISABLE_FEATURE, &noCookies, sizeof noCookies);
+  // The proxy's user and password, when its address carries them, answer
+  // its challenge; they go nowhere else.
+  if (const std::optional<ProxyParts> parts = ProxyName(t).empty() ? std::nullopt : ParseProxy(t.proxy);
+      parts && !parts->user.empty()) {
+    const std::wstring user = ToWide(parts->user), password = ToWide(parts->password);
+    if (!WinHttpSetOption(request_, WINHTTP_OPTION_PROXY_USERNAME, const_cast<wchar_t*>(user.c_str()),
+                          static_cast<DWORD>(user.size())) ||
+        !WinHttpSetOption(request_, WINHTTP_OPTION_PROXY_PASSWORD, const_cast<wchar_t*>(password.c_str()),
+                          static_cast<DWORD>(password.size())))
+      return false;
+  }
   return true;
 }
 

@@ -28,6 +28,9 @@ struct WinHttpTarget {
   int connectMs = 0;
   int sendMs = 0;
   int receiveMs = 0;
+  // The proxy as HttpRequest::proxy names it; empty, or this machine as
+  // the host, for a direct connection.
+  std::string proxy;
 };
 
 class WinHttpExchange {
@@ -44,8 +47,8 @@ class WinHttpExchange {
   WinHttpExchange(const WinHttpExchange&) = delete;
   WinHttpExchange& operator=(const WinHttpExchange&) = delete;
 
-  // Session (no proxy), time-outs, connection and request; redirects and
-  // cookies are turned off. False when any of them cannot be made.
+  // Session (through the target's proxy, if any), time-outs, connection
+  // and request; redirects and cookies are turned off. False when any of them cannot be made.
   bool Open(const WinHttpTarget& target);
   // The same on a session and connection the caller keeps (KeptWinHttp):
   // WinHTTP gives the request the connection the last one left in its
@@ -88,8 +91,8 @@ class WinHttpExchange {
 };
 
 // The calling thread's kept session and connection for one endpoint
-// (asynchronous, no proxy), made on first use and again whenever the
-// endpoint or the agent changes; false when they cannot be made. WinHTTP
+// (asynchronous, through the target's proxy, if any), made on first use
+// and again whenever the endpoint, the proxy or the agent changes; false when they cannot be made. WinHTTP
 // keeps the connection open between requests made on them (and over TLS,
 // its session). ReleaseThreadState closes them.
 bool KeptWinHttp(const WinHttpTarget& target, HINTERNET& session, HINTERNET& connection);

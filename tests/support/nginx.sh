@@ -7,6 +7,8 @@
 #                          lines inside its http block
 #   nginx_start            starts it in the background
 #   free_port BUILD        prints a loopback port nothing listens on
+#   service_start BUILD    a demo site published in $work/site and the
+#                          reference service on 127.0.0.1:8091 serving it
 # Set KEEP=1 to keep the work folder for a look after a failure.
 
 nginx_workdir() {  # name
@@ -63,5 +65,11 @@ free_port() {  # build folder
 
 nginx_start() {
   "$nginx" -p "$work/nginx" -c "$work/nginx/nginx.conf" 2>"$work/nginx/stderr" &
+  pids+=($!)
+}
+
+service_start() {  # build folder
+  "$1/tools/tarn-publish" demo --site "$work/site" --size-mib 2 --files 6 >/dev/null
+  "$1/tools/tarn-service" --site "$work/site" --port 8091 --ready-file "$work/service-ready" >/dev/null 2>&1 &
   pids+=($!)
 }

@@ -18,17 +18,14 @@
 # by /etc/hosts and the system's certificate bundle, mounted over for this
 # test only.
 set -euo pipefail
-if [ -z "${TARN_TLS_INSIDE:-}" ]; then
-  if ! unshare -nm true 2>/dev/null; then
-    echo "TLS test skipped: no network and mount namespaces here" >&2
-    exit 77
-  fi
-  TARN_TLS_INSIDE=1 exec unshare -nm --propagation private "$0" "$@"
-fi
+# shellcheck source=../support/own_namespaces.sh
+. "$(dirname "$0")/../support/own_namespaces.sh" "TLS test" "$@"
 build=$(realpath "$1")
 fail() { echo "TLS test FAILED: $*" >&2; exit 1; }
 # shellcheck source=../support/nginx.sh
 . "$(dirname "$0")/../support/nginx.sh"
+# shellcheck source=../support/headless_checks.sh
+. "$(dirname "$0")/../support/headless_checks.sh"
 step() { echo "-- $*"; }
 
 # An address of another network, held by this namespace's only interface:
@@ -40,39 +37,8 @@ nginx_workdir tarn-tls
 
 step "two authorities and four server certificates"
 pki="$work/pki"
-mkdir -p "$pki"
-authority() {  # name
-  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 -subj "/CN=Tarn test $1" \
-    -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign \
-    -keyout "$pki/$1.key" -out "$pki/$1.crt" 2>/dev/null
-  mkdir -p "$pki/$1.db"
-  : >"$pki/$1.db/index.txt"
-  cat >"$pki/$1.cnf" <<CNF
-[ca]
-default_ca = d
-[d]
-database = $pki/$1.db/index.txt
-new_certs_dir = $pki/$1.db
-serial = $pki/$1.db/serial
-rand_serial = yes
-default_md = sha256
-policy = any
-unique_subject = no
-[any]
-commonName = supplied
-CNF
-}
-server_cert() {  # name, authority, DNS name, openssl ca date options...
-  local name=$1 ca=$2 dns=$3
-  shift 3
-  openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj "/CN=$dns" \
-    -keyout "$pki/$name.key" -out "$pki/$name.csr" 2>/dev/null
-  printf 'basicConstraints = CA:FALSE\nextendedKeyUsage = serverAuth\nsubjectAltName = DNS:%s\n' "$dns" \
-    >"$pki/$name.ext"
-  openssl ca -batch -notext -config "$pki/$ca.cnf" -cert "$pki/$ca.crt" -keyfile "$pki/$ca.key" \
-    -extfile "$pki/$name.ext" -in "$pki/$name.csr" -out "$pki/$name.crt" "$@" 2>/dev/null ||
-    fail "openssl ca: $name"
-}
+# shellcheck source=../support/pki.sh
+. "$(dirname "$0")/../support/pki.sh"
 authority known
 authority unknown
 server_cert good known tarn.test -days 2
@@ -82,17 +48,10 @@ server_cert unknown-ca unknown tarn.test -days 2
 
 # The system's view, for this namespace only: the name, and the bundle
 # every program that trusts the system's authorities reads.
-cp /etc/hosts "$work/hosts"
-echo "10.77.0.1 tarn.test other.test" >>"$work/hosts"
-mount --bind "$work/hosts" /etc/hosts
-bundle=$(curl-config --ca 2>/dev/null || echo /etc/ssl/certs/ca-certificates.crt)
-cp "$pki/known.crt" "$work/bundle.crt"
-mount --bind "$work/bundle.crt" "$bundle"
+known_to_system known "10.77.0.1 tarn.test other.test"
 
 step "the reference service behind nginx"
-"$build/tools/tarn-publish" demo --site "$work/site" --size-mib 2 --files 6 >/dev/null
-"$build/tools/tarn-service" --site "$work/site" --port 8091 --ready-file "$work/service-ready" >/dev/null 2>&1 &
-pids+=($!)
+service_start "$build"
 # port: certificate name ("" for plain http)
 declare -A cases=([8442]=wrong-name [8443]=expired [8444]=unknown-ca [8445]="")
 # A good certificate that sends everything elsewhere, a ticket in the query.
@@ -158,26 +117,17 @@ run() {  # folder, address
     HOME="$work/home" "$dir/tarn-headless" 2>>"$work/launcher.err"
 }
 requests() { awk -v p="$1" '$1 == p' "$work/nginx/access.log" | wc -l; }
-unreachable() {  # events, address
-  grep -qF '"text":"Неверный логин или пароль"' <<<"$1" || fail "$2: no refusal toast: $1"
-  grep -qF '{"news":[]}' <<<"$1" || fail "$2: news arrived: $1"
-  grep -qF '"error":"Не удалось связаться с сервером обновлений.' <<<"$1" || fail "$2: no install error: $1"
-  grep -qF 'Аккаунт добавлен' <<<"$1" && fail "$2: an account was added"
-  return 0
-}
 
 step "a good certificate: accounts, news and an install over HTTPS"
 events=$(run good https://tarn.test:8441)
 grep -qF 'Аккаунт добавлен' <<<"$events" || fail "good: no account: $events"
 grep -q '"news":\[ *{' <<<"$events" || fail "good: no news: $events"
 grep -qF '"service":"https://tarn.test:8441"' <<<"$events" || fail "good: env: $events"
-sums() { (cd "$1" && find . -type f ! -path ./config/element/version.sw -print0 | sort -z | xargs -0 sha256sum); }
 [ "$(sums "$work/site/client")" = "$(sums "$work/good-games/ТАРН")" ] ||
   fail "good: the installed client differs from the site's"
 [ "$(requests 8441)" -gt 6 ] || fail "good: too few requests reached nginx"
 
 # The log says which address is in use, and why nothing came of it.
-logs() { for f in "$@"; do iconv -f UTF-16LE -t UTF-8 "$f" | sed 's/^\xEF\xBB\xBF//; s/\r$//'; done; }
 said() {  # folder, address, reason: exactly one line, and no secret in the log
   local log
   log=$(logs "$work/$1/launcher.log")
