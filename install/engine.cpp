@@ -63,11 +63,6 @@ struct Refusal {
   uint64_t free = 0;
 };
 
-// Every refusal but the list's is about the folder or its disk.
-FailureCause CauseOf(const Refusal& r) {
-  return r.kind == RunRefusal::ListRefused ? FailureCause::Other : FailureCause::FolderOrDisk;
-}
-
 Failure<Refusal> Refuse(RunRefusal kind, std::string path = {}) {
   Refusal refusal;
   refusal.kind = kind;
@@ -262,16 +257,16 @@ RunEnd Run(InstallContext& ctx, InstallFolderSource source) {
     Refusal refusal;
     refusal.kind = RunRefusal::FolderRefused;
     refusal.folder = problem;
-    FailInstall(ctx, RefusalText(ctx, refusal, list), CauseOf(refusal));
+    FailInstall(ctx, RefusalText(ctx, refusal, list));
     return {};
   }
   if (const auto reached = CheckNoPathReachesLauncher(ctx, list, folder); !reached) {
-    FailInstall(ctx, RefusalText(ctx, reached.reason(), list), CauseOf(reached.reason()));
+    FailInstall(ctx, RefusalText(ctx, reached.reason(), list));
     return {};
   }
   ShowRunStart(ctx, list, folder);
   if (const auto takes = CheckFolderTakesFiles(folder); !takes) {
-    FailInstall(ctx, RefusalText(ctx, takes.reason(), list), CauseOf(takes.reason()));
+    FailInstall(ctx, RefusalText(ctx, takes.reason(), list));
     return {};
   }
 
@@ -285,8 +280,7 @@ RunEnd Run(InstallContext& ctx, InstallFolderSource source) {
     return {};
   }
   if (const auto room = CheckSpace(ctx, list, folder, plan); !room) {
-    FailWithCounts(ctx, RefusalText(ctx, room.reason(), list), counters.completedFiles, counters.completedBytes,
-                   CauseOf(room.reason()));
+    FailWithCounts(ctx, RefusalText(ctx, room.reason(), list), counters.completedFiles, counters.completedBytes);
     return {};
   }
   RecordRunStart(ctx, list, folder, plan);
