@@ -20,6 +20,7 @@
 #include "host/win/webview2.h"
 #include "platform/file.h"
 #include "platform/paths.h"
+#include "platform/program_update.h"
 #include "platform/windows/wide.h"
 #include "wiring/launcher.h"
 
@@ -516,6 +517,9 @@ int RunLauncher(HINSTANCE instance) {
     }
     return 0;
   }
+  // The only copy running now: what an earlier swap renamed aside is no
+  // longer anyone's program.
+  RemoveProgramLeftAside(DescribeRunningProgram());
 
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) return 1;
   MakeDpiAware();

@@ -77,7 +77,94 @@ Function WebViewInstalled
   Exch $0
 FunctionEnd
 
+; Started by the launcher to replace itself (/UPGRADE, always with /S): the
+; launcher closes as soon as this runs, and nothing is written while it or
+; another installer still holds the single-instance guard the launcher
+; takes at start (host/common/window_layout.h). /PORTABLE, with /D= the
+; folder of a copy unpacked from the zip: the program and its page only, no
+; uninstaller, shortcuts or registry entry; the launcher has renamed its
+; program aside (".old") and removes that at its next start.
+!define GUARD "Global\TarnLauncherSingleInstance"
+!define ERROR_ALREADY_EXISTS 183
+; 240 tries 250 ms apart: a minute, then the upgrade gives up untouched.
+!define GUARD_TRIES 240
+!define GUARD_BUSY_EXIT 3
+Var Upgrade
+Var Portable
+Var Guard
+
+; Holds the guard from here until the new launcher is started, so neither
+; the old launcher nor a second installer starts meanwhile. The handle is
+; made without taking ownership: the guard is free when no one holds a
+; handle to it, which is what the launcher asks at its start.
+Function WaitForGuard
+  StrCpy $R2 0
+  ${Do}
+    System::Call 'kernel32::CreateMutexW(p 0, i 0, w "${GUARD}") p .r0 ?e'
+    Pop $1
+    ; Made by us, or not to be made at all (the launcher goes on then too).
+    ${If} $0 == 0
+    ${OrIf} $1 <> ${ERROR_ALREADY_EXISTS}
+      ${Break}
+    ${EndIf}
+    System::Call 'kernel32::CloseHandle(p r0)'
+    IntOp $R2 $R2 + 1
+    ${If} $R2 >= ${GUARD_TRIES}
+      Call PutProgramBack
+      SetErrorLevel ${GUARD_BUSY_EXIT}
+      Quit
+    ${EndIf}
+    Sleep 250
+  ${Loop}
+  StrCpy $Guard $0
+FunctionEnd
+
+; A folder copy whose program was renamed aside and never replaced gets it
+; back, so the player still has a launcher to start.
+Function PutProgramBack
+  ${If} $Portable == 1
+  ${AndIfNot} ${FileExists} "$INSTDIR\${EXE}"
+    Rename "$INSTDIR\${EXE}.old" "$INSTDIR\${EXE}"
+  ${EndIf}
+FunctionEnd
+
+Function ReleaseGuard
+  ${If} $Guard != ""
+  ${AndIf} $Guard != 0
+    System::Call 'kernel32::CloseHandle(p $Guard)'
+    StrCpy $Guard ""
+  ${EndIf}
+FunctionEnd
+
+Function .onInstSuccess
+  ${If} $Upgrade == 1
+    Call ReleaseGuard
+    Exec '"$INSTDIR\${EXE}"'
+  ${EndIf}
+FunctionEnd
+
+Function .onInstFailed
+  ${If} $Upgrade == 1
+    Call ReleaseGuard
+    Call PutProgramBack
+    Exec '"$INSTDIR\${EXE}"'
+  ${EndIf}
+FunctionEnd
+
 Function .onInit
+  ${GetParameters} $R0
+  ClearErrors
+  ${GetOptions} $R0 "/UPGRADE" $R1
+  ${IfNot} ${Errors}
+    StrCpy $Upgrade 1
+    ClearErrors
+    ${GetOptions} $R0 "/PORTABLE" $R1
+    ${IfNot} ${Errors}
+      StrCpy $Portable 1
+    ${EndIf}
+    Call ChooseUpgradeSections
+    Call WaitForGuard
+  ${EndIf}
   Call WebViewInstalled
   Pop $0
   ${If} $0 == ""
@@ -95,6 +182,9 @@ Section "Лаунчер" SecProgram
   ; (accounts, the install record) stays as it is.
   RMDir /r "$INSTDIR\ui"
   File /r "${STAGE}\ui"
+  ${If} $Portable == 1
+    Return
+  ${EndIf}
   WriteUninstaller "$INSTDIR\${UNINSTALLER}"
   CreateShortcut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\${EXE}" "" "$INSTDIR\${EXE}" 0
 
@@ -117,6 +207,16 @@ Section "Ярлык на рабочем столе" SecDesktop
   SetShellVarContext current
   CreateShortcut "$DESKTOP\${PRODUCT}.lnk" "$INSTDIR\${EXE}" "" "$INSTDIR\${EXE}" 0
 SectionEnd
+
+; An upgrade keeps the shortcuts as the player left them: a desktop link the
+; player removed does not come back, and a folder copy gets none.
+Function ChooseUpgradeSections
+  SetShellVarContext current
+  ${If} $Portable == 1
+  ${OrIfNot} ${FileExists} "$DESKTOP\${PRODUCT}.lnk"
+    SectionSetFlags ${SecDesktop} 0
+  ${EndIf}
+FunctionEnd
 
 ; The uninstaller removes exactly what the installer put here and what the
 ; launcher writes beside itself; the game client's folder, wherever the
