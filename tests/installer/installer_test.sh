@@ -10,21 +10,9 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(realpath "$1")
-fail() { echo "installer test FAILED: $*" >&2; exit 1; }
-step() { echo "-- $*"; }
-for tool in makensis osslsigncode openssl Xvfb xdotool xwininfo; do
-  command -v "$tool" >/dev/null || fail "$tool is missing (tools/setup.sh installs it)"
-done
-
-work=$(mktemp -d /tmp/tarn-installer-test.XXXXXX)
-xvfb=""
-cleanup() {
-  set +e
-  [ -d "$work/prefix" ] && TARN_WINEPREFIX="$work/prefix" "$root/cmake/wine-run.sh" --end-server
-  [ -n "$xvfb" ] && kill "$xvfb" && wait "$xvfb"
-  rm -rf "$work"
-}
-trap cleanup EXIT
+test_name="installer test"
+. "$root/tests/installer/wine_desktop.sh"
+need_tools makensis osslsigncode openssl Xvfb xdotool xwininfo
 
 # Both packs from the one packing script the build uses: 0.9.0 unsigned, the
 # project's version signed with a certificate made here.
@@ -45,31 +33,9 @@ signed "$work/new/package/TarnLauncher/tarn-launcher.exe" || fail "the program's
 grep -q 'не подписана' "$work/old/package/TarnLauncher/README.txt" || fail "an unsigned build's read-me does not say so"
 ! grep -q 'не подписана' "$work/new/package/TarnLauncher/README.txt" || fail "a signed build's read-me says it is unsigned"
 
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
-xvfb=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-display=":$(head -n1 "$work/display")"
-mkdir -p "$work/home"
-export HOME="$work/home" TARN_WINEPREFIX="$work/prefix" TARN_WINE_DISPLAY="$display" LC_ALL=C.UTF-8
-wine() { "$root/cmake/wine-run.sh" "$@"; }
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f >/dev/null 2>&1
-
-user_dir="$work/prefix/drive_c/users/$(id -un)"
-[ -d "$user_dir" ] || fail "no user folder $user_dir in the prefix"
-dir="$user_dir/AppData/Local/Programs/TarnLauncher"
+start_desktop
 menu="$user_dir/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/ТАРН.lnk"
 desktop="$user_dir/Desktop/ТАРН.lnk"
-key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\TarnLauncher'
-# The entry as reg.exe exports it (UTF-16, so the names survive), and one
-# value of it without the file's quoting.
-entry() {
-  rm -f "$work/entry.reg"
-  wine reg export "$key" "Z:$work/entry.reg" /y >/dev/null 2>&1 || return 0
-  iconv -f UTF-16 -t UTF-8 "$work/entry.reg" | tr -d '\r'
-}
-value() {
-  entry | sed -n "s/^\"$1\"=//p" | sed -e 's/^"\(.*\)"$/\1/' -e 's/^dword:/0x/' -e 's/\\\(.\)/\1/g'
-}
 
 step "silent install of 0.9.0"
 wine "$work/old/tarn-launcher-setup.exe" /S

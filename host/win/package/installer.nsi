@@ -136,9 +136,12 @@ Function ReleaseGuard
   ${EndIf}
 FunctionEnd
 
+; A quiet install skips a file it cannot write; a folder copy must not be
+; left without its program for that.
 Function .onInstSuccess
   ${If} $Upgrade == 1
     Call ReleaseGuard
+    Call PutProgramBack
     Exec '"$INSTDIR\${EXE}"'
   ${EndIf}
 FunctionEnd
