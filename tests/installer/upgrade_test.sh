@@ -6,7 +6,8 @@
 # single-instance guard. Checked: which release files a signed program
 # accepts; the installed copy upgraded only once the guard is free, data\
 # kept, the new launcher started; a copy unpacked from the zip swapped by
-# renaming, and the renamed program gone at the new launcher's start. A
+# renaming, and the renamed program gone at the new launcher's start; an
+# installer that gives up waiting for the guard putting the program back. A
 # start that fails is in tests/platform/program_update_windows_test.cpp.
 #
 #   tests/installer/upgrade_test.sh WINDOWS_BUILD_DIR
@@ -43,6 +44,10 @@ sign ours "$work/signed/upgrade-probe.exe"
 # The same installer signed by someone else, and one changed after signing.
 cp "$work/old/tarn-launcher-setup.exe" "$work/other-setup.exe"
 sign other "$work/other-setup.exe"
+# One that waits for the guard 2 s, not a minute.
+makensis -V1 -INPUTCHARSET UTF8 -DVERSION="$version" -DSTAGE="$work/new/package/TarnLauncher" \
+  -DICON="$root/host/win/tarn.ico" -DOUTFILE="$work/impatient-setup.exe" -DGUARD_TRIES=8 \
+  "$root/host/win/package/installer.nsi"
 cp "$setup" "$work/tampered-setup.exe"
 printf 'X' | dd of="$work/tampered-setup.exe" bs=1 seek=20000 conv=notrunc status=none
 
@@ -115,6 +120,14 @@ echo accounts >"$copy/data/accounts.dat"
 echo stale >"$copy/ui/gone-in-new-version.js"
 # The probe in the program's place plays the running copy.
 cp "$work/probe/upgrade-probe.exe" "$copy/tarn-launcher.exe"
+# The launcher does not close in time: the installer gives up, the copy
+# keeps its program.
+upgrade "$copy/tarn-launcher.exe" "$work/impatient-setup.exe" 6000
+wait "$upgrade" || fail "the probe failed"
+said "folder started " || fail "the probe said: $(cat "$work/upgrade.out")"
+sleep 1
+cmp -s "$copy/tarn-launcher.exe" "$work/probe/upgrade-probe.exe" && [ ! -e "$copy/tarn-launcher.exe.old" ] &&
+  [ -e "$copy/ui/gone-in-new-version.js" ] || fail "an installer that gave up changed the copy: $(ls "$copy")"
 upgrade "$copy/tarn-launcher.exe" "$setup" 4000
 sleep 2
 said "folder started " || fail "the probe said: $(cat "$work/upgrade.out")"

@@ -86,8 +86,11 @@ FunctionEnd
 ; program aside (".old") and removes that at its next start.
 !define GUARD "Global\TarnLauncherSingleInstance"
 !define ERROR_ALREADY_EXISTS 183
-; 240 tries 250 ms apart: a minute, then the upgrade gives up untouched.
-!define GUARD_TRIES 240
+; 240 tries 250 ms apart: a minute, then the upgrade gives up untouched
+; (a test makes an impatient one).
+!ifndef GUARD_TRIES
+  !define GUARD_TRIES 240
+!endif
 !define GUARD_BUSY_EXIT 3
 Var Upgrade
 Var Portable
