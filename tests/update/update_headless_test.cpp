@@ -287,15 +287,27 @@ TEST_F(UpdateEndToEnd, APauseHoldsTheDownloadsAndTheResumeContinuesThePartFile) 
   EXPECT_EQ(ReadFile(game_ / "data" / "big.bin"), big);
   EXPECT_EQ(ReadFile(game_ / "readme.txt"), "new");
   EXPECT_EQ(ReadFile(VersionFile()), "9 0\n");
-  // The big file came in two requests that meet exactly: no byte twice.
+  // The big file came in two requests, the second from where the ".part"
+  // file ended and together exactly the file.
   std::vector<test::AccessEntry> got;
   for (const test::AccessEntry& e : FileRequests())
     if (e.target == test::FileTarget("data\\big.bin")) got.push_back(e);
   ASSERT_EQ(got.size(), 2u);
   EXPECT_EQ(got[0].range, "-");
   EXPECT_EQ(got[1].status, 206);
-  EXPECT_EQ(got[1].range, "bytes=" + std::to_string(got[0].bytes) + "-");
-  EXPECT_EQ(got[0].bytes + got[1].bytes, big.size());
+  ASSERT_TRUE(got[1].range.starts_with("bytes="));
+  const uint64_t resumedAt = std::stoull(got[1].range.substr(6));
+  EXPECT_EQ(resumedAt + got[1].bytes, big.size());
+  // No byte twice: the pause met a quiet moment, and closing the
+  // connection told the service at once. Wine's WinHTTP keeps a closed
+  // request's connection until its read under way returns, so there the
+  // service's next write (a twentieth of its second) still goes out.
+#ifdef _WIN32
+  EXPECT_LE(resumedAt, got[0].bytes);
+  EXPECT_LE(got[0].bytes - resumedAt, 1'000'000u / 20);
+#else
+  EXPECT_EQ(resumedAt, got[0].bytes);
+#endif
 }
 
 TEST_F(UpdateEndToEnd, ListsNoOneMayActOnAreRefusedWithTheClientUntouched) {
