@@ -95,7 +95,7 @@ class UpdateEndToEnd : public test::ServiceLauncherTest {
   void SetServerBuild(const std::string& text) { WriteFile(site_ / "TRN" / "element" / "version", text); }
   std::string Log() const { return ReadFile(launcher_ / "launcher.log"); }
 
-  fs::path game_ = root_.path() / "Игры" / "ТАРН";
+  fs::path game_ = root_.path() / test::Utf8Path("Игры") / test::Utf8Path("ТАРН");
 };
 
 TEST_F(UpdateEndToEnd, NothingToUpdateStampsTheServerBuild) {
