@@ -300,8 +300,9 @@ TEST_F(UpdateEndToEnd, APauseHoldsTheDownloadsAndTheResumeContinuesThePartFile) 
   EXPECT_EQ(resumedAt + got[1].bytes, big.size());
   // No byte twice: the pause met a quiet moment, and closing the
   // connection told the service at once. Wine's WinHTTP keeps a closed
-  // request's connection until its read under way returns, so there the
-  // service's next write (a twentieth of its second) still goes out.
+  // request's connection open until its read under way returns, so there
+  // the service's next write (it writes a twentieth of its rate at a time)
+  // still goes out.
 #ifdef _WIN32
   EXPECT_LE(resumedAt, got[0].bytes);
   EXPECT_LE(got[0].bytes - resumedAt, 1'000'000u / 20);
