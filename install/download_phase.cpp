@@ -249,8 +249,9 @@ bool DownloadPhase(InstallContext& ctx, const DownloadPlan& plan, const std::str
     uint64_t held = 0;
     for (size_t i = 0; i < plan.entries.size(); ++i)
       if (!placed[i]) held += BytesOnDisk(ClientFilePath(folder, plan.entries[i]->path), plan.entries[i]->size);
+    const bool disk = result == DownloadResult::DiskFull || result == DownloadResult::WriteError;
     FailWithCounts(ctx, "Не удалось скачать «" + entry.path + "». " + DownloadResultText(result), filesOnDisk,
-                   bytesOnDisk + held);
+                   bytesOnDisk + held, disk ? FailureCause::FolderOrDisk : FailureCause::Other);
     return false;
   };
   std::vector<size_t> todo(plan.entries.size());

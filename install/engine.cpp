@@ -63,6 +63,11 @@ struct Refusal {
   uint64_t free = 0;
 };
 
+// Every refusal but the list's is about the folder or its disk.
+FailureCause CauseOf(const Refusal& r) {
+  return r.kind == RunRefusal::ListRefused ? FailureCause::Other : FailureCause::FolderOrDisk;
+}
+
 Failure<Refusal> Refuse(RunRefusal kind, std::string path = {}) {
   Refusal refusal;
   refusal.kind = kind;
@@ -257,16 +262,16 @@ RunEnd Run(InstallContext& ctx, InstallFolderSource source) {
     Refusal refusal;
     refusal.kind = RunRefusal::FolderRefused;
     refusal.folder = problem;
-    FailInstall(ctx, RefusalText(ctx, refusal, list));
+    FailInstall(ctx, RefusalText(ctx, refusal, list), CauseOf(refusal));
     return {};
   }
   if (const auto reached = CheckNoPathReachesLauncher(ctx, list, folder); !reached) {
-    FailInstall(ctx, RefusalText(ctx, reached.reason(), list));
+    FailInstall(ctx, RefusalText(ctx, reached.reason(), list), CauseOf(reached.reason()));
     return {};
   }
   ShowRunStart(ctx, list, folder);
   if (const auto takes = CheckFolderTakesFiles(folder); !takes) {
-    FailInstall(ctx, RefusalText(ctx, takes.reason(), list));
+    FailInstall(ctx, RefusalText(ctx, takes.reason(), list), CauseOf(takes.reason()));
     return {};
   }
 
@@ -280,7 +285,8 @@ RunEnd Run(InstallContext& ctx, InstallFolderSource source) {
     return {};
   }
   if (const auto room = CheckSpace(ctx, list, folder, plan); !room) {
-    FailWithCounts(ctx, RefusalText(ctx, room.reason(), list), counters.completedFiles, counters.completedBytes);
+    FailWithCounts(ctx, RefusalText(ctx, room.reason(), list), counters.completedFiles, counters.completedBytes,
+                   CauseOf(room.reason()));
     return {};
   }
   RecordRunStart(ctx, list, folder, plan);

@@ -60,7 +60,10 @@ std::string InstallEventText(const InstallState& s) {
                 static_cast<unsigned long long>(s.freeBytes), static_cast<size_t>(s.totalFiles),
                 static_cast<size_t>(s.doneFiles), s.speed, static_cast<long long>(s.eta), static_cast<int>(s.version));
   return R"({"install":{"stage":)" + Quoted(InstallStageText(s.stage)) + R"(,"path":)" + Quoted(s.path) + R"(,"file":)" +
-         Quoted(s.file) + R"(,"error":)" + Quoted(s.error) + "," + numbers + "}}";
+         Quoted(s.file) + R"(,"error":)" + Quoted(s.error) + "," + numbers +
+         // Only a failure another folder may cure says so.
+         (s.stage == InstallStage::Failed && s.cause == FailureCause::FolderOrDisk ? R"(,"folderError":true)" : "") +
+         "}}";
 }
 
 void PostInstallEvent(InstallContext& ctx) {
@@ -138,12 +141,13 @@ void PostHalted(InstallContext& ctx, InstallStage stage) {
   PostInstallEvent(ctx);
 }
 
-void FailInstall(InstallContext& ctx, const std::string& message) {
+void FailInstall(InstallContext& ctx, const std::string& message, FailureCause cause) {
   {
     std::lock_guard lock(ctx.status.lock);
     InstallState& s = ctx.status.state;
     s.stage = InstallStage::Failed;
     s.error = message;
+    s.cause = cause;
     StopTheClock(s);
   }
   PostInstallEvent(ctx);
@@ -151,13 +155,14 @@ void FailInstall(InstallContext& ctx, const std::string& message) {
 
 // Stage "ошибка" with the counts of what is on the disk now, so a failed
 // run never shows files or bytes that did not land.
-void FailWithCounts(InstallContext& ctx, const std::string& message, uint64_t files, uint64_t bytes) {
+void FailWithCounts(InstallContext& ctx, const std::string& message, uint64_t files, uint64_t bytes,
+                    FailureCause cause) {
   {
     std::lock_guard lock(ctx.status.lock);
     ctx.status.state.doneFiles = files;
     ctx.status.state.doneBytes = bytes;
   }
-  FailInstall(ctx, message);
+  FailInstall(ctx, message, cause);
 }
 
 }  // namespace tarn

@@ -57,10 +57,11 @@ void PostHalted(InstallContext& ctx, InstallStage stage);
 
 // Stage "ошибка" with message, speed and time left cleared, and the Event.
 // Called by a run, which ends right after it.
-void FailInstall(InstallContext& ctx, const std::string& message);
+void FailInstall(InstallContext& ctx, const std::string& message, FailureCause cause = FailureCause::Other);
 
 // FailInstall with the counts of what is on the disk now, so a failed run
 // never shows files or bytes that did not land.
-void FailWithCounts(InstallContext& ctx, const std::string& message, uint64_t files, uint64_t bytes);
+void FailWithCounts(InstallContext& ctx, const std::string& message, uint64_t files, uint64_t bytes,
+                    FailureCause cause = FailureCause::Other);
 
 }  // namespace tarn

@@ -14,11 +14,16 @@
 
 namespace tarn {
 
+// Whether another folder may cure a failure (no room, no right to write,
+// a name the system forbids): the page then offers one beside the retry.
+enum class FailureCause : uint8_t { Other, FolderOrDisk };
+
 struct InstallState {
   InstallStage stage = InstallStage::Unknown;
   std::string path;   // install folder shown and used
   std::string file;   // list path of the file being downloaded
   std::string error;  // message shown with stage "ошибка"
+  FailureCause cause = FailureCause::Other;  // of the error
   uint64_t totalBytes = 0;
   uint64_t doneBytes = 0;
   uint64_t freeBytes = 0;

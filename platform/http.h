@@ -107,7 +107,9 @@ struct HttpSink {
   // Called with every piece of the body in arrival order.
   std::function<bool(std::string_view bytes)> body;
   // Polled while waiting for the network, at least once a second, so a
-  // pause or stop does not wait for the next piece.
+  // pause or stop does not wait for the next piece; and within a few tens
+  // of milliseconds of the network falling silent, so the caller can tell
+  // the quiet after a burst even from a server that sends several a second.
   std::function<bool()> idle;
 };
 

@@ -1,7 +1,9 @@
 #include "update/update.h"
 
 #include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bridge/host_slots.h"
@@ -138,19 +140,34 @@ struct WireCost {
   bool patched = false;
 };
 
+// How often a paused update looks at its flags again.
+constexpr auto kPauseRepeat = std::chrono::milliseconds(250);
+
+// Tells the page whether the update's downloads run ("идёт"), wait
+// ("пауза") or are over (""), so it shows the matching controls.
+void PostRunState(LauncherContext& ctx, std::string_view state) {
+  PostToUi(ctx, R"({"updateRun":{"state":")" + std::string(state) + R"("}})");
+}
+
 // Fetches every file of toUpdate into the client folder, several at once,
 // and returns how many did not arrive whole or could not be put in place.
-size_t DownloadFiles(DownloadContext& ctx, StatusRows& rows, const std::string& clientDir,
-                     const std::vector<FileEntry>& toUpdate, bool sizesKnown, WireCost& cost) {
+// A file is put in place only whole and checked, so the client on the disk
+// is always one the game can run. A pause lets the files in flight stop at
+// their next quiet moment with what arrived in their ".part" and starts no
+// new one until "client.resume"; a stop (the player's or closing the
+// launcher) does the same and ends the run, stopped then telling so.
+size_t DownloadFiles(UpdateContext& ctx, StatusRows& rows, const std::string& clientDir,
+                     const std::vector<FileEntry>& toUpdate, bool sizesKnown, WireCost& cost, bool& stopped) {
   const size_t count = toUpdate.size();
   rows.back() = MakeStateRow(RowState::Ok, "Требуют обновления: " + std::to_string(count) + " файлов", "Готово");
   rows.push_back(MakeStateRow(RowState::Run, "Загружаю", "0%"));
   PostVerifyRows(ctx, rows);
 
-  // The player cannot pause or stop an update; closing the launcher stops
-  // it at the next quiet moment, the ".part" files keeping what arrived.
-  const std::atomic<bool> pause{false};
-  const std::atomic<bool>& stop = ctx.launcher.tasks.stopping();
+  const std::atomic<bool>& pause = ctx.flags.pauseRequested;
+  const std::atomic<bool>& closing = ctx.launcher.tasks.stopping();
+  const auto stopping = [&] { return ctx.flags.stopRequested.load() || closing.load(); };
+  // The downloads' stop, set from the task thread when either stop comes.
+  std::atomic<bool> halt{false};
   size_t failures = 0;
   const auto failed = [&](const FileEntry& entry, DownloadResult result) {
     const std::string text = DownloadResultText(result);
@@ -164,42 +181,89 @@ size_t DownloadFiles(DownloadContext& ctx, StatusRows& rows, const std::string& 
     if (placed.result != DownloadResult::Ok) failed(toUpdate[placed.tag], placed.result);
   });
   std::vector<std::string> targets(count);
-  for (size_t j = 0; j < count; ++j) targets[j] = ClientFilePath(clientDir, toUpdate[j].path);
-  std::vector<DownloadResult> results(count, DownloadResult::Ok);
-  std::vector<FetchedFile> fetched(count);
-  FetchWorkers workers(
-      count, FetchWorkers::kMaxWorkers, [&targets](size_t j) -> const std::string& { return targets[j]; },
-      [&](size_t j, FetchWorkers& self) {
-        const FileEntry& entry = toUpdate[j];
-        results[j] = session.Fetch(FileRequestPath(entry.path, entry.md5), targets[j], entry.md5, entry.size,
-                                   {pause, stop}, {}, sizesKnown, fetched[j]);
-        if (results[j] == DownloadResult::Ok) return true;
-        self.Shrink();
-        return false;
-      },
-      &ctx);
-  // The rows and the percent follow the list, whichever worker finishes.
-  size_t j = 0;
-  while (workers.Next(j, [&session] { session.Poll(); })) {
-    if (results[j] == DownloadResult::Ok) {
-      cost.moved += fetched[j].movedBytes;
-      cost.whole += toUpdate[j].size;
-      cost.patched = cost.patched || fetched[j].patched;
-      session.Place(std::move(fetched[j]), j);
+  for (size_t i = 0; i < count; ++i) targets[i] = ClientFilePath(clientDir, toUpdate[i].path);
+  std::vector<size_t> todo(count);
+  for (size_t i = 0; i < count; ++i) todo[i] = i;
+  size_t done = 0;
+  PostRunState(ctx, "идёт");
+  while (!todo.empty()) {
+    if (pause.load() && !stopping()) {
+      PostRunState(ctx, "пауза");
+      PostProgress(ctx, "Обновление на паузе", static_cast<uint32_t>(done * 100 / count), ProgressStage::Busy);
+      while (pause.load() && !stopping()) {
+        session.Poll();
+        std::this_thread::sleep_for(kPauseRepeat);
+      }
+      if (!stopping()) PostRunState(ctx, "идёт");
     }
-    else
-      failed(toUpdate[j], results[j]);
-    ShowDownloaded(ctx, rows, j + 1, count, failures);
+    if (stopping()) break;
+    // One round: every file left, until all came or a pause or stop lets
+    // the round run dry.
+    std::vector<DownloadResult> results(todo.size(), DownloadResult::Ok);
+    std::vector<FetchedFile> fetched(todo.size());
+    std::vector<char> taken(todo.size(), 0);
+    {
+      FetchWorkers workers(
+          todo.size(), FetchWorkers::kMaxWorkers,
+          [&](size_t k) -> const std::string& { return targets[todo[k]]; },
+          [&](size_t k, FetchWorkers& self) {
+            if (halt.load() || pause.load()) {
+              results[k] = DownloadResult::Paused;
+              return false;
+            }
+            const FileEntry& entry = toUpdate[todo[k]];
+            results[k] = session.Fetch(FileRequestPath(entry.path, entry.md5), targets[todo[k]], entry.md5,
+                                       entry.size, {pause, halt}, {}, sizesKnown, fetched[k]);
+            if (results[k] == DownloadResult::Ok) return true;
+            if (results[k] != DownloadResult::Paused && results[k] != DownloadResult::Stopped) self.Shrink();
+            return false;
+          },
+          &ctx);
+      const auto idle = [&] {
+        session.Poll();
+        if (stopping()) halt.store(true);
+        if (halt.load() || pause.load()) workers.Halt();
+      };
+      // The rows and the percent follow the list, whichever worker finishes.
+      size_t k = 0;
+      while (workers.Next(k, idle)) {
+        idle();
+        if (results[k] == DownloadResult::Paused || results[k] == DownloadResult::Stopped) continue;
+        taken[k] = 1;
+        const size_t i = todo[k];
+        if (results[k] == DownloadResult::Ok) {
+          cost.moved += fetched[k].movedBytes;
+          cost.whole += toUpdate[i].size;
+          cost.patched = cost.patched || fetched[k].patched;
+          session.Place(std::move(fetched[k]), i);
+        } else {
+          failed(toUpdate[i], results[k]);
+        }
+        ShowDownloaded(ctx, rows, ++done, count, failures);
+      }
+    }
+    std::vector<size_t> left;
+    for (size_t k = 0; k < todo.size(); ++k)
+      if (!taken[k]) left.push_back(todo[k]);
+    todo = std::move(left);
   }
   // The build number is stamped only once every file is on the disk.
   session.Drain();
+  stopped = !todo.empty();
+  PostRunState(ctx, "");
   return failures;
 }
 
 // The last rows and "progress" of an update that had files to fetch.
 void FinishDownload(ClientContext& ctx, StatusRows& rows, const FileList& list, size_t failures,
-                    const WireCost& cost) {
-  if (failures > 0) {
+                    const WireCost& cost, bool stopped) {
+  if (stopped) {
+    // Nothing is stamped: the next check offers the update again, and the
+    // next update fetches only the files still differing, continuing their
+    // ".part" files.
+    rows[kDownloadRow] = MakeStateRow(RowState::Bad, "Обновление остановлено", "Стоп");
+    PostProgress(ctx, "Обновление остановлено — скачанное сохранено", 0, ProgressStage::Ready);
+  } else if (failures > 0) {
     // The old build number stays, so the next check still offers the update.
     rows[kDownloadRow] = MakeStateRow(RowState::Bad, "Обновление завершено с ошибками", "Ошибки");
     PostProgress(ctx, "Обновление завершено с ошибками", 100, ProgressStage::Ready);
@@ -224,7 +288,7 @@ void FinishUnchanged(ClientContext& ctx, StatusRows& rows, const FileList& list)
   PostVerifyRows(ctx, rows);
 }
 
-void RunUpdate(DownloadContext& ctx) {
+void RunUpdate(UpdateContext& ctx) {
   StatusRows rows;
   FileList list;
   if (const auto fetched = FetchListShowingRows(ctx, rows, list); !fetched) {
@@ -244,18 +308,29 @@ void RunUpdate(DownloadContext& ctx) {
     return;
   }
   WireCost cost;
-  const size_t failures = DownloadFiles(ctx, rows, clientDir, toUpdate, list.sizesKnown, cost);
-  FinishDownload(ctx, rows, list, failures, cost);
+  bool stopped = false;
+  const size_t failures = DownloadFiles(ctx, rows, clientDir, toUpdate, list.sizesKnown, cost, stopped);
+  FinishDownload(ctx, rows, list, failures, cost, stopped);
 }
 
 }  // namespace
 
-void UpdateClient(DownloadContext& ctx) {
+void RequestUpdateStop(UpdateFlags& flags) {
+  flags.stopRequested.exchange(true);
+  flags.pauseRequested.exchange(false);
+}
+
+void UpdateClient(UpdateContext& ctx) {
   // One guard for the install and the update: whichever takes it first
   // writes the client, the other is turned away.
   const ClientWriterHold hold(ctx.writer, ClientWriter::Update);
   if (hold.taken()) {
+    // A pause or stop sent before this run began was for no run.
+    ctx.flags.pauseRequested.exchange(false);
+    ctx.flags.stopRequested.exchange(false);
+    ctx.flags.running.exchange(true);
     RunUpdate(ctx);
+    ctx.flags.running.exchange(false);
   } else if (hold.holder() == ClientWriter::Install) {
     LogLine(ctx.launcher.log, "обновление не начато: идёт установка");
     // The page waits for a "progress" that says it may act again.

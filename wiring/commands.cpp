@@ -135,7 +135,16 @@ void RegisterCommands(Launcher& launcher) {
     LaunchGame(l.launch, login, PasswordFor(accounts.list, login), JsonString(payload, "character"));
   });
   AddCommand(t, "client.verify", kTask, [&l](std::string_view) { VerifyClient(l.client); });
-  AddCommand(t, "client.update", kTask, [&l](std::string_view) { UpdateClient(l.download); });
+  AddCommand(t, "client.update", kTask, [&l](std::string_view) { UpdateClient(l.update); });
+  // An update is paused, woken and stopped like the install; with none
+  // running these do nothing (a new one starts from "client.update").
+  AddCommand(t, "client.pause", kWindow, [&l](std::string_view) {
+    if (l.updateFlags.running.load()) l.updateFlags.pauseRequested.exchange(true);
+  });
+  AddCommand(t, "client.resume", kWindow, [&l](std::string_view) { l.updateFlags.pauseRequested.exchange(false); });
+  AddCommand(t, "client.stop", kWindow, [&l](std::string_view) {
+    if (l.updateFlags.running.load()) RequestUpdateStop(l.updateFlags);
+  });
   AddCommand(t, "install.begin", kTask, [&l](std::string_view) { InstallThenCatchUp(l, InstallFolderSource::Shown); });
   // A running install only wakes from its pause; otherwise a new run
   // continues from the saved folder.

@@ -13,6 +13,7 @@ void Dispatch(Launcher& launcher, std::string_view command) { Dispatch(launcher.
 
 bool CloseLauncher(Launcher& launcher, std::chrono::milliseconds limit, const std::function<void()>& pump) {
   RequestInstallStop(launcher.installFlags);
+  RequestUpdateStop(launcher.updateFlags);
   return StopTasks(launcher.context, limit, pump);
 }
 

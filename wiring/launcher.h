@@ -15,6 +15,7 @@
 #include "install/status.h"
 #include "launch/runtime.h"
 #include "service/account_store.h"
+#include "update/update.h"
 
 namespace tarn {
 
@@ -36,6 +37,7 @@ struct Launcher {
   SpeedLimit speedLimit;
   InstallStatus installStatus;
   InstallFlags installFlags;
+  UpdateFlags updateFlags;
   GameRuntimeLock gameRuntime;
 
   // What each job is handed: only the parts it uses.
@@ -44,6 +46,7 @@ struct Launcher {
                        [&flags = installFlags] { return flags.installRunning.load() && flags.stopRequested.load(); }};
   DownloadContext download{client, speedLimit};
   InstallContext install{download, installStatus, installFlags};
+  UpdateContext update{download, updateFlags};
   LaunchContext launch{client, gameRuntime};
 
   // Every command the page may send, filled by the constructor.

@@ -210,8 +210,8 @@ bool WinHttpExchange::PastDeadline() {
 }
 
 WinHttpExchange::Step WinHttpExchange::Wait(const Poll& poll) {
-  for (;;) {
-    const DWORD waited = WaitForSingleObject(shared_->done, kSliceMs);
+  for (DWORD slice = kQuietMs;; slice = kSliceMs) {
+    const DWORD waited = WaitForSingleObject(shared_->done, slice);
     if (waited == WAIT_OBJECT_0) {
       error_ = shared_->error;
       return error_ ? Step::Failed : Step::Done;

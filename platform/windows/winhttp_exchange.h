@@ -39,6 +39,11 @@ class WinHttpExchange {
   using Poll = std::function<bool()>;
   enum class Step { Done, Failed, Stopped };
   static constexpr DWORD kSliceMs = 200;
+  // The first slice of every wait is short: a step that outlasts it has
+  // met a quiet moment on the network (the server's burst has landed), and
+  // the caller hears of it then, not only after a whole slice of silence,
+  // which a server sending every few tens of milliseconds never leaves.
+  static constexpr DWORD kQuietMs = 20;
 
   WinHttpExchange();
   // Closes every handle and returns at once; a step still under way ends

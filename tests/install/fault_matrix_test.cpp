@@ -458,6 +458,90 @@ const PatchKillRow kPatchKillRows[] = {
 INSTANTIATE_TEST_SUITE_P(Points, KilledPatch, ::testing::ValuesIn(kPatchKillRows),
                          [](const auto& row) { return std::string(row.param.name); });
 
+// An update that brings a new file and changes a pack, halted midway (the
+// player's stop, closing the launcher, or a kill), then run again to the
+// end: at every halt each listed file is whole in its old or its new
+// version and the old build is the stamped one, so the old client still
+// runs; the next update is offered, finishes the next build and sends
+// little twice.
+
+enum class Halt { Stop, Close, Kill };
+
+struct UpdateHaltRow {
+  const char* name;
+  Halt halt;
+  const char* kill = "";
+};
+
+void PrintTo(const UpdateHaltRow& row, std::ostream* os) { *os << row.name; }
+
+class HaltedUpdate : public Matrix, public ::testing::WithParamInterface<UpdateHaltRow> {};
+
+TEST_P(HaltedUpdate, LeavesTheOldClientRunnableAndTheNextUpdateFinishes) {
+  const UpdateHaltRow& row = GetParam();
+  ASSERT_NO_FATAL_FAILURE(StartService({"--throttle", kThrottle}));
+  Completes(Begin());
+  // The next build: a new 4 MB file (about a second at the service's pace)
+  // and a pack changed through and through.
+  const std::string movie = Random(4'000'000, 5);
+  const std::string pack = Random(200'000, 6);
+  WriteFile(site_ / "client" / "data" / "movie.bin", movie);
+  WriteFile(site_ / "client" / "data" / "c.pck", pack);
+  ASSERT_TRUE(test::PublishSite(site_, 4));
+  const size_t before = service_.AccessLog().size();
+  TakeSnapshot();
+
+  const std::string update = ScriptLine("client.update");
+  switch (row.halt) {
+    case Halt::Stop: {
+      const test::ProgramRun run = Launch(update + ":sleep 500\n" + ScriptLine("client.stop") + ":wait\n");
+      EXPECT_EQ(run.exitCode, 0) << run.err;
+      EXPECT_NE(run.out.find("Обновление остановлено — скачанное сохранено"), std::string::npos) << run.out;
+      break;
+    }
+    case Halt::Close: EXPECT_EQ(Launch(update + ":sleep 500\n").exitCode, 0); break;
+    case Halt::Kill: Killed(update + ":wait\n", row.kill); break;
+  }
+  for (const auto& [path, bytes] : files_) {
+    const std::string now = ReadFile(InFolder(Folder(), path));
+    EXPECT_TRUE(now == bytes || (path == "data/c.pck" && now == pack)) << path;
+  }
+  const fs::path moviePath = Folder() / "data" / "movie.bin";
+  EXPECT_FALSE(fs::exists(moviePath)) << "the new file came whole before the halt";
+  EXPECT_EQ(ReadFile(Folder() / "config" / "element" / "version.sw"), "3 0\n");
+  ExpectNothingElseTouched();
+
+  // The next start still offers the update; it ends in the next build.
+  const test::ProgramRun next = Launch(ScriptLine("ui.ready") + ":wait\n" + update + ":wait\n");
+  EXPECT_EQ(next.exitCode, 0) << next.err;
+  EXPECT_NE(next.out.find(R"({"update":{"available":true}})"), std::string::npos) << next.out;
+  EXPECT_EQ(ReadFile(moviePath), movie);
+  EXPECT_EQ(ReadFile(Folder() / "data" / "c.pck"), pack);
+  EXPECT_EQ(ReadFile(Folder() / "config" / "element" / "version.sw").substr(0, 2), "4 ");
+  for (const auto& item : fs::recursive_directory_iterator(Folder()))
+    EXPECT_FALSE(item.path().string().ends_with(".part")) << item.path();
+  ExpectNothingElseTouched();
+  // What the halt cut short was continued, not fetched again: at most the
+  // allowance twice per file in flight.
+  uint64_t sent = 0;
+  const std::vector<test::AccessEntry> log = service_.AccessLog();
+  for (size_t i = before; i < log.size(); ++i)
+    if (log[i].target == test::FileTarget("data\\movie.bin")) sent += log[i].bytes;
+  EXPECT_GE(sent, movie.size());
+  EXPECT_LE(sent, movie.size() + kTwiceLimit);
+}
+
+// The new file takes about 250 writes of its ".part" file.
+const UpdateHaltRow kUpdateHaltRows[] = {
+    {"StoppedByThePlayer", Halt::Stop},
+    {"StoppedByClosing", Halt::Close},
+    {"KilledInTheNewFile", Halt::Kill, "write:part#60"},
+    {"KilledWhileItsPartIsFlushed", Halt::Kill, "fdatasync:part#1"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Points, HaltedUpdate, ::testing::ValuesIn(kUpdateHaltRows),
+                         [](const auto& row) { return std::string(row.param.name); });
+
 // ---------------------------------------------------------------------------
 // The service misbehaving. Rows that end in a retry wait its 2 s (the 500
 // row 2 + 4 s): the engine's retry waits are part of what is checked.

@@ -83,6 +83,14 @@ std::vector<std::string> Errors(const std::vector<std::string>& lines) {
   return errors;
 }
 
+// How many failures offered another folder.
+size_t FolderErrors(const std::vector<std::string>& lines) {
+  size_t n = 0;
+  for (const std::string& line : lines)
+    n += StartsWith(line, R"({"install":)") && line.find(R"(,"folderError":true}})") != std::string::npos;
+  return n;
+}
+
 // The top-level key of every Event (host lines and "env" left out).
 std::vector<std::string> Keys(const std::vector<std::string>& lines) {
   std::vector<std::string> keys;
@@ -407,6 +415,8 @@ TEST_F(InstallEndToEnd, InstallAndUpdateNeverWriteTheClientAtOnce) {
   EXPECT_EQ(Errors(lines).front(),
             "Сейчас идёт обновление клиента, а оно пишет в те же файлы. Дождитесь, пока оно закончится, и нажмите "
             "«Продолжить».");
+  // Another folder would not help here.
+  EXPECT_EQ(FolderErrors(lines), 0u);
   EXPECT_EQ(Folded(V(stages.begin() + 1, stages.end())), (V{"готовлюсь", "проверяю", "идёт", "готово"}));
   // The update turned away by the install tells the page it may act again.
   const std::string row = R"({"verify":[{"state":"bad","label":"Обновление не начато: идёт установка игры","text":"Ошибка"}]})";
@@ -416,6 +426,16 @@ TEST_F(InstallEndToEnd, InstallAndUpdateNeverWriteTheClientAtOnce) {
   ASSERT_NE(at + 1, lines.end());
   EXPECT_EQ(*(at + 1), ready);
   ExpectInstalled(games_ / "ТАРН");
+}
+
+TEST_F(InstallEndToEnd, AFolderNameWindowsForbidsIsRefusedUntouchedAndOffersAnotherFolder) {
+  ASSERT_NO_FATAL_FAILURE(StartService());
+  const auto lines = RunScript(Pick(games_ / "Игры?") + ScriptLine("install.folder") + ":wait\n");
+  const V errors = Errors(lines);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].find("Windows не допускает"), std::string::npos) << errors[0];
+  EXPECT_EQ(FolderErrors(lines), 1u);
+  EXPECT_FALSE(fs::exists(games_ / "Игры?"));
 }
 
 TEST_F(InstallEndToEnd, UnwritableFolderNotEnoughSpaceAndADiskFillingUp) {
@@ -431,6 +451,8 @@ TEST_F(InstallEndToEnd, UnwritableFolderNotEnoughSpaceAndADiskFillingUp) {
   if (!run) GTEST_SKIP() << "no mount namespace here: unshare -m or mount is not allowed";
   const V errors = Errors(run->lines());
   ASSERT_EQ(errors.size(), 2u);
+  // Both are the folder's or the disk's: the page offers another folder.
+  EXPECT_EQ(FolderErrors(run->lines()), 2u);
   EXPECT_EQ(errors[0], "В папку «" + disks +
                            "/ro/ТАРН» нельзя записывать. Обычно так ведут себя «Program Files» и системный диск: "
                            "выберите папку, которой распоряжаетесь вы.");
@@ -447,6 +469,7 @@ TEST_F(InstallEndToEnd, UnwritableFolderNotEnoughSpaceAndADiskFillingUp) {
       ":pick " + disks + "\n" + ScriptLine("install.folder") + ":wait\n");
   ASSERT_TRUE(full);
   EXPECT_EQ(Errors(full->lines()), (V{"Не удалось скачать «data\\big.pck». " + DownloadResultText(DownloadResult::DiskFull)}));
+  EXPECT_EQ(FolderErrors(full->lines()), 1u);
   EXPECT_EQ(Log().find(LogLineBytes("повтор")), std::string::npos);
 }
 

@@ -52,6 +52,12 @@ TEST(InstallEvent, TwelveKeysInOrderCompactAndEscaped) {
             R"({"install":{"stage":"ошибка","path":"/игры/\"ТАРН\"","file":"data\\a.pck","error":"line\none\t\u0001",)"
             R"("totalBytes":18446744073709551615,"doneBytes":5,"freeBytes":7,"totalFiles":300,"doneFiles":129,)"
             R"("speed":1235,"eta":42,"version":3}})");
+  // A failure another folder may cure says so, after the twelve; the same
+  // cause outside stage "ошибка" says nothing.
+  s.cause = FailureCause::FolderOrDisk;
+  EXPECT_TRUE(InstallEventText(s).ends_with(R"("version":3,"folderError":true}})")) << InstallEventText(s);
+  s.stage = InstallStage::Resumable;
+  EXPECT_TRUE(InstallEventText(s).ends_with(R"("version":3}})")) << InstallEventText(s);
 }
 
 // Catches the Events the install code posts.

@@ -252,10 +252,14 @@ describe('player page', { skip: startFailure ? `Chromium cannot start: ${startFa
         ['downloading-sizes-unknown', 'идёт', { ...run, totalBytes: 0, doneBytes: 700 * MiB, doneFiles: 240 }, ['pause', 'stop'],
           { '#run-bytes': '700,0 МБ', '#run-percent': '50%' }],
         ['paused', 'пауза', run, ['continue', 'stop'], { '#run-title': 'Установка на паузе', '#run-eta': '—' }],
-        ['error', 'ошибка', { error: spaceError }, ['retry'], { '#error-text': spaceError }],
+        ['error', 'ошибка', { error: 'Сервер обновлений не отвечает' }, ['retry'], { '#error-text': 'Сервер обновлений не отвечает' }],
+        // Only a failure the launcher marks as the folder's or the disk's
+        // offers another folder, and only for a true flag.
+        ['error-folder', 'ошибка', { error: spaceError, folderError: true }, ['retry', 'refolder'], { '#error-text': spaceError }],
+        ['error-folder-not-true', 'ошибка', { error: spaceError, folderError: 'true' }, ['retry'], { '#error-text': spaceError }],
         ['ready', 'готово', run, ['play'], { '#st-play h2': 'Готово к игре' }],
       ];
-      const buttons = ['begin', 'resume', 'folder', 'pause', 'continue', 'stop', 'retry', 'play'];
+      const buttons = ['begin', 'resume', 'folder', 'pause', 'continue', 'stop', 'retry', 'refolder', 'play'];
       const selector = (b) => (b === 'play' ? '#play' : `#install-${b}`);
       await p.deliver(readyEvents[2]);
       for (const [name, stage, fields, shownButtons, texts] of stages) {
@@ -317,6 +321,29 @@ describe('player page', { skip: startFailure ? `Chromium cannot start: ${startFa
         await expectCommand(`#${id}`, command);
         await expectCommand(() => page.focus(`#${id}`).then(() => page.keyboard.press(id === 'open-log' ? 'Space' : 'Enter')), command, `${id} by keyboard`);
       }
+      // The update's own controls follow its run in place of the check and
+      // the update: these before or after it (and for a state the page does
+      // not know), pause and stop while it downloads, continue and stop
+      // while it waits.
+      const runControls = {
+        '#client-verify': 'Проверить', '#client-update': 'Обновить',
+        '#client-pause': 'Пауза', '#client-continue': 'Продолжить', '#client-stop': 'Остановить',
+      };
+      const idle = ['#client-verify', '#client-update'];
+      const controls = (...shown) => Object.fromEntries(Object.entries(runControls).map(([s, t]) => [s, shown.includes(s) ? t : null]));
+      await expectShown(page, controls(...idle));
+      for (const [state, shown, sends] of [
+        ['идёт', ['#client-pause', '#client-stop'], [['#client-pause', 'client.pause'], ['#client-stop', 'client.stop']]],
+        ['пауза', ['#client-continue', '#client-stop'], [['#client-continue', 'client.resume'], ['#client-stop', 'client.stop']]],
+        ['', idle, []],
+        ['стоп?', idle, []],
+      ]) {
+        await p.deliver({ updateRun: { state } });
+        await expectShown(page, controls(...shown));
+        if (state === 'идёт') await screen(page, 'client-update-run');
+        assert.equal(await page.locator('.bar:has(#progress-bar)').evaluate((e) => e.classList.contains('paused')), state === 'пауза', state);
+        for (const [id, command] of sends) await expectCommand(id, command, `${state} ${id}`);
+      }
       // The speed limit: a whole number of KiB/s, or an empty field for none;
       // anything else never leaves the page, and the launcher's Event is what
       // the control then shows.
@@ -344,8 +371,9 @@ describe('player page', { skip: startFailure ? `Chromium cannot start: ${startFa
         ['нет', 'begin', 'install.begin'], ['нет', 'folder', 'install.folder'], ['продолжить', 'resume', 'install.resume'],
         ['продолжить', 'folder', 'install.folder'], ['идёт', 'pause', 'install.pause'], ['идёт', 'stop', 'install.stop'],
         ['пауза', 'continue', 'install.resume'], ['пауза', 'stop', 'install.stop'], ['ошибка', 'retry', 'install.resume'],
+        ['ошибка', 'refolder', 'install.folder'],
       ]) {
-        await p.deliver({ install: install(stage, { totalBytes: GiB, totalFiles: 3 }) });
+        await p.deliver({ install: install(stage, { totalBytes: GiB, totalFiles: 3, folderError: true }) });
         await expectCommand(`#install-${id}`, command, `${stage} ${id}`);
       }
       await expectCommand(() => page.evaluate(() => document.getElementById('play').click()), null, 'no launch before the client is ready');

@@ -68,7 +68,7 @@ class VerifyEndToEnd : public test::ServiceLauncherTest {
     return ParseFileList(text).entries;
   }
 
-  fs::path game_ = root_.path() / "Игры" / "ТАРН";
+  fs::path game_ = root_.path() / test::Utf8Path("Игры") / test::Utf8Path("ТАРН");
 };
 
 TEST_F(VerifyEndToEnd, ACleanClientShowsEveryPercentThenRunsTheUpdateCheck) {

@@ -80,7 +80,8 @@ TEST(Commands, ThePageAndTheTableAgreeOnEveryName) {
   // (what they start runs as a task); anything else there would freeze the
   // window on a slow disk or line.
   EXPECT_EQ(onWindow, (std::set<std::string>{"link.open", "open.log", "install.resume", "install.pause",
-                                              "install.stop", "speed.limit"}));
+                                              "install.stop", "speed.limit", "client.pause", "client.resume",
+                                              "client.stop"}));
   std::vector<std::string> unreadable;
   const std::set<std::string> sent = PageSends(unreadable);
   EXPECT_EQ(unreadable, V{}) << "a page send the test cannot read";
@@ -159,6 +160,25 @@ TEST_F(CommandsTest, InstallFlagsFollowThePage) {
   EXPECT_EQ(Run("install.resume"), V{});
   EXPECT_FALSE(f.pauseRequested.load());
   f.installRunning.exchange(false);
+}
+
+TEST_F(CommandsTest, UpdateFlagsFollowThePageOnlyWhileAnUpdateRuns) {
+  UpdateFlags& f = launcher_.updateFlags;
+  // With no update running a pause or stop would hold up the next one.
+  for (const char* command : {"client.pause", "client.stop"}) EXPECT_EQ(Run(command), V{}) << command;
+  EXPECT_FALSE(f.pauseRequested.load());
+  EXPECT_FALSE(f.stopRequested.load());
+  f.running.exchange(true);
+  EXPECT_EQ(Run("client.pause"), V{});
+  EXPECT_TRUE(f.pauseRequested.load());
+  EXPECT_EQ(Run("client.resume"), V{});
+  EXPECT_FALSE(f.pauseRequested.load());
+  // A stop also wakes a paused update, so it can end.
+  Run("client.pause");
+  EXPECT_EQ(Run("client.stop"), V{});
+  EXPECT_TRUE(f.stopRequested.load());
+  EXPECT_FALSE(f.pauseRequested.load());
+  f.running.exchange(false);
 }
 
 TEST_F(CommandsTest, TheSpeedLimitIsKeptOnlyWhenThePayloadGivesOne) {

@@ -42,10 +42,30 @@ function renderUpdate(update) {
   byId('client-update').classList.toggle('primary', available);
 }
 
+// The update's own controls while its downloads run or wait; none once
+// they are over.
+// A check or a second update while one runs would only be turned away or
+// read half-written files, so their buttons make room for these.
+function renderUpdateRun(run) {
+  if (!isObject(run)) return;
+  const state = str(run.state);
+  const running = state === 'идёт' || state === 'пауза';
+  byId('client-pause').hidden = state !== 'идёт';
+  byId('client-continue').hidden = state !== 'пауза';
+  byId('client-stop').hidden = !running;
+  byId('client-verify').hidden = running;
+  byId('client-update').hidden = running;
+  byId('progress-bar').parentElement.classList.toggle('paused', state === 'пауза');
+}
+
 export function mountChecks() {
   onClick(byId('client-verify'), () => send('client.verify'));
   onClick(byId('client-update'), () => send('client.update'));
+  onClick(byId('client-pause'), () => send('client.pause'));
+  onClick(byId('client-continue'), () => send('client.resume'));
+  onClick(byId('client-stop'), () => send('client.stop'));
   on('progress', renderProgress);
   on('verify', renderVerify);
   on('update', renderUpdate);
+  on('updateRun', renderUpdateRun);
 }

@@ -61,6 +61,13 @@ function renderRun(word, install, total, done, totalFiles, doneFiles) {
   byId('install-continue').hidden = !paused;
 }
 
+// A failure another folder may cure (no room, no right to write, a name the
+// system forbids) offers one beside the retry.
+function renderError(install) {
+  setText('error-text', str(install.error) || 'Причина неизвестна.');
+  byId('install-refolder').hidden = install.folderError !== true;
+}
+
 function render(install) {
   if (!isObject(install)) return;
   const word = str(install.stage);
@@ -79,7 +86,7 @@ function render(install) {
   else if (section === 'offer') renderOffer(word, install, path, total);
   else if (section === 'check') renderCheck(path, doneFiles, totalFiles);
   else if (section === 'run') renderRun(word, install, total, done, totalFiles, doneFiles);
-  else if (section === 'error') setText('error-text', str(install.error) || 'Причина неизвестна.');
+  else if (section === 'error') renderError(install);
 
   // A button the player just pressed may have gone with its stage; keyboard
   // focus then moves to the first control of the new one instead of the page.
@@ -95,6 +102,7 @@ export function mountInstall() {
   onClick(byId('install-resume'), () => send('install.resume'));
   onClick(byId('install-continue'), () => send('install.resume'));
   onClick(byId('install-retry'), () => send('install.resume'));
+  onClick(byId('install-refolder'), () => send('install.folder'));
   onClick(byId('install-pause'), () => send('install.pause'));
   onClick(byId('install-stop'), () => send('install.stop'));
   on('install', render);
