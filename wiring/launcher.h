@@ -15,6 +15,7 @@
 #include "install/status.h"
 #include "launch/runtime.h"
 #include "service/account_store.h"
+#include "update/launcher_update.h"
 
 namespace tarn {
 
@@ -37,6 +38,7 @@ struct Launcher {
   InstallStatus installStatus;
   InstallFlags installFlags;
   GameRuntimeLock gameRuntime;
+  LauncherReleaseState launcherRelease;
 
   // What each job is handed: only the parts it uses.
   AccountsContext accounts{context, accountLocks};
@@ -45,6 +47,7 @@ struct Launcher {
   DownloadContext download{client, speedLimit};
   InstallContext install{download, installStatus, installFlags};
   LaunchContext launch{client, gameRuntime};
+  LauncherUpdateContext launcherUpdate{download, launcherRelease};
 
   // Every command the page may send, filled by the constructor.
   CommandTable commands;
