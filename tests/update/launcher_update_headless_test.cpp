@@ -15,6 +15,8 @@
 #include "bridge/base64.h"
 #include "client/launcher_release.h"
 #include "platform/file_lock.h"
+#include "platform/unicode.h"
+#include "support/launcher.h"
 #include "support/run_program.h"
 #include "support/service_launcher.h"
 #include "tools/common/crypto.h"
@@ -43,6 +45,7 @@ class LauncherUpdateEndToEnd : public test::ServiceLauncherTest {
   void SetUp() override {
     ASSERT_NO_FATAL_FAILURE(MakeSite({"--size-mib", "1", "--files", "4"}));
     PlaceLauncher();
+    StartService();
     WriteFile(launcher_ / "ui" / "index.html", "old page");
     // The package: this build's program under the name it runs by, and a
     // page that tells the new one from the old.
@@ -73,7 +76,10 @@ class LauncherUpdateEndToEnd : public test::ServiceLauncherTest {
   }
   fs::path Record() const { return site_ / "TRN" / "launcher" / "release"; }
   fs::path Served() const { return site_ / "TRN" / "launcher" / deb_.filename(); }
-  std::string Log() const { return ReadFile(launcher_ / "launcher.log"); }
+  // Whether launcher.log (UTF-16) holds the text.
+  bool Logged(const std::string& text) const {
+    return test::LogUnits(ReadFile(launcher_ / "launcher.log")).find(Utf8ToWide(text)) != std::u16string::npos;
+  }
   std::vector<std::string> Start(const std::string& more = "") {
     return RunScript(ScriptLine("ui.ready") + ":wait\n" + more);
   }
@@ -104,13 +110,13 @@ TEST_F(LauncherUpdateEndToEnd, AGoodRecordIsOfferedInstalledAndTheNextStartRunsT
   EXPECT_TRUE(fs::exists(exe_.string() + ".old"));
   EXPECT_FALSE(fs::exists(launcher_ / "data" / "upgrade"));
   EXPECT_FALSE(fs::exists(launcher_ / "data" / deb_.filename()));
+  EXPECT_TRUE(Logged("лаунчер 9.9.9 на месте"));
 
   // The next start is the new program: it removes the old one it replaced,
   // and runs as a launcher does.
   Start();
   EXPECT_FALSE(fs::exists(exe_.string() + ".old"));
   EXPECT_FALSE(fs::exists(launcher_ / "ui.old"));
-  EXPECT_NE(Log().find("лаунчер 9.9.9 на месте"), std::string::npos);
 }
 
 TEST_F(LauncherUpdateEndToEnd, EveryRefusedRecordLeavesTheOldLauncherAndSaysWhy) {
@@ -124,27 +130,27 @@ TEST_F(LauncherUpdateEndToEnd, EveryRefusedRecordLeavesTheOldLauncherAndSaysWhy)
   tampered.replace(tampered.find("9.9.9"), 5, "9.9.8");
   WriteFile(Record(), tampered);
   EXPECT_FALSE(Has(Update(), kDone));
-  EXPECT_NE(Log().find("подпись записи не сходится"), std::string::npos);
+  EXPECT_TRUE(Logged("подпись записи не сходится"));
   EXPECT_FALSE(fs::exists(launcher_ / "data" / "launcher.serial"));
 
   WriteFile(Record(), five);
   EXPECT_TRUE(Has(Start(), kOffer));  // accepted: serial 5 is the floor now
   ASSERT_NO_FATAL_FAILURE(SignRecord(release));  // a validly signed replay of serial 4
   EXPECT_FALSE(Has(Update(), kDone));
-  EXPECT_NE(Log().find("номер записи 4 ниже уже принятого"), std::string::npos);
+  EXPECT_TRUE(Logged("номер записи 4 ниже уже принятого"));
 
   release.serial = 6;
   release.issued = now - 3 * 86400;
   release.expires = now - 86400;
   ASSERT_NO_FATAL_FAILURE(SignRecord(release));
   EXPECT_FALSE(Has(Update(), kDone));
-  EXPECT_NE(Log().find("срок записи истёк"), std::string::npos);
+  EXPECT_TRUE(Logged("срок записи истёк"));
 
   release.expires = now + 86400;
   release.version = "1.0.0";
   ASSERT_NO_FATAL_FAILURE(SignRecord(release));
   EXPECT_FALSE(Has(Start(), kOffer));
-  EXPECT_NE(Log().find("лаунчер 1.0.0 не новее этого"), std::string::npos);
+  EXPECT_TRUE(Logged("лаунчер 1.0.0 не новее этого"));
   ExpectOldLauncher();
 }
 
@@ -156,7 +162,7 @@ TEST_F(LauncherUpdateEndToEnd, ABadDownloadLeavesTheOldLauncherAndTheNextTryResu
   wrong[wrong.size() / 2] ^= 1;
   WriteFile(Served(), wrong);
   EXPECT_FALSE(Has(Update(), kDone));
-  EXPECT_NE(Log().find("SHA-256 не сошёлся"), std::string::npos);
+  EXPECT_TRUE(Logged("SHA-256 не сошёлся"));
   ExpectOldLauncher();
   EXPECT_FALSE(fs::exists(launcher_ / "data" / deb_.filename()));
   WriteFile(Served(), good);
@@ -164,7 +170,7 @@ TEST_F(LauncherUpdateEndToEnd, ABadDownloadLeavesTheOldLauncherAndTheNextTryResu
   // A connection cut part-way: the part stays, the launcher as it was.
   service_.SetFaults("--cut-after 2000*1");
   EXPECT_FALSE(Has(Update(), kDone));
-  EXPECT_NE(Log().find("загрузка не удалась"), std::string::npos);
+  EXPECT_TRUE(Logged("загрузка не удалась"));
   ExpectOldLauncher();
   const fs::path part = launcher_ / "data" / (deb_.filename().string() + ".part");
   ASSERT_TRUE(fs::exists(part));
@@ -189,7 +195,7 @@ TEST_F(LauncherUpdateEndToEnd, ASecondLauncherDoesNotStartASecondUpdate) {
     const FileLock other = TryLockFile((launcher_ / "data" / "launcher-update.lock").string());
     ASSERT_TRUE(other.held());
     EXPECT_FALSE(Has(Update(), kDone));
-    EXPECT_NE(Log().find("другой лаунчер уже обновляется"), std::string::npos);
+    EXPECT_TRUE(Logged("другой лаунчер уже обновляется"));
     ExpectOldLauncher();
   }
   EXPECT_TRUE(Has(Update(), kDone));

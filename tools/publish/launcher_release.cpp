@@ -1,5 +1,6 @@
 #include "tools/publish/launcher_release.h"
 
+#include <algorithm>
 #include <string_view>
 #include <system_error>
 
@@ -17,9 +18,8 @@ namespace {
 
 constexpr int64_t kDay = 24 * 60 * 60;
 
-// Copies file beside the record under its own name and describes it.
-bool AddFile(const fs::path& dir, std::string_view platform, const fs::path& file, LauncherRelease& release,
-             std::string& error) {
+// Describes file for platform in release (its name, size and SHA-256).
+bool Describe(std::string_view platform, const fs::path& file, LauncherRelease& release, std::string& error) {
   std::error_code ec;
   const uint64_t size = fs::file_size(file, ec);
   Sha256Digest digest{};
@@ -27,19 +27,24 @@ bool AddFile(const fs::path& dir, std::string_view platform, const fs::path& fil
     error = "cannot read " + file.string();
     return false;
   }
-  const std::string name = file.filename().string();
-  const fs::path copy = dir / name;
-  if (!fs::equivalent(file, copy, ec)) {
-    const fs::path temporary = dir / ("." + name + ".new");
-    fs::copy_file(file, temporary, fs::copy_options::overwrite_existing, ec);
-    if (!ec) fs::rename(temporary, copy, ec);
-    if (ec) {
-      error = "cannot copy " + file.string() + " to " + copy.string() + ": " + ec.message();
-      return false;
-    }
-  }
-  release.files.push_back({std::string(platform), name, size,
+  release.files.push_back({std::string(platform), file.filename().string(), size,
                            HexText(std::string_view(reinterpret_cast<const char*>(digest.data()), digest.size()))});
+  return true;
+}
+
+// Copies file beside the record under its own name, whole or not at all.
+bool CopyBeside(const fs::path& dir, const fs::path& file, std::string& error) {
+  std::error_code ec;
+  const fs::path copy = dir / file.filename();
+  if (fs::equivalent(file, copy, ec)) return true;
+  const fs::path temporary = dir / ("." + file.filename().string() + ".new");
+  fs::copy_file(file, temporary, fs::copy_options::overwrite_existing, ec);
+  if (!ec) fs::rename(temporary, copy, ec);
+  if (ec) {
+    fs::remove(temporary, ec);
+    error = "cannot copy " + file.string() + " to " + copy.string();
+    return false;
+  }
   return true;
 }
 
@@ -57,7 +62,7 @@ int32_t PublishedLauncherSerial(const fs::path& site) {
 
 bool PublishLauncher(const LauncherPublish& p, int32_t& serial, std::string& error) {
   const int32_t current = PublishedLauncherSerial(p.site);
-  serial = p.serial.value_or(current + 1);
+  serial = p.serial.value_or(std::max(current, 0) + 1);
   // Launchers keep the highest serial they accepted and refuse anything
   // below it: a record under an old number would reach none of them.
   if (serial <= current) {
@@ -76,20 +81,22 @@ bool PublishLauncher(const LauncherPublish& p, int32_t& serial, std::string& err
     error = "--expires-days wants a number of days from 1 to 3650";
     return false;
   }
-  const fs::path dir = SiteLauncherDir(p.site);
-  std::error_code ec;
-  fs::create_directories(dir, ec);
   LauncherRelease release{p.version, serial, p.now, p.now + p.expiresDays * kDay, p.package, {}};
-  if (!p.windowsFile.empty() && !AddFile(dir, "windows", p.windowsFile, release, error)) return false;
-  if (!p.linuxFile.empty() && !AddFile(dir, "linux", p.linuxFile, release, error)) return false;
+  if (!p.windowsFile.empty() && !Describe("windows", p.windowsFile, release, error)) return false;
+  if (!p.linuxFile.empty() && !Describe("linux", p.linuxFile, release, error)) return false;
   const std::string text = LauncherReleaseText(release);
-  // What the launcher would not read is not signed.
+  // What the launcher would not read is neither signed nor served.
   if (!ParseLauncherRelease(text)) {
     error = "a file name or the package name is not plain (letters, digits, . _ - + ~; no leading dot)";
     return false;
   }
   std::string signature;
   if (!SignRsaSha256(p.privatePem, text, signature, error)) return false;
+  const fs::path dir = SiteLauncherDir(p.site);
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  for (const fs::path& file : {p.windowsFile, p.linuxFile})
+    if (!file.empty() && !CopyBeside(dir, file, error)) return false;
   const std::string record = text + std::string(kReleaseSignatureMarker) + "\n" + EncodeBase64(signature) + "\n";
   return WriteFileAtomic(dir / "release", record, error);
 }
