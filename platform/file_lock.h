@@ -5,25 +5,19 @@
 // that nobody can take.
 #include <cstdint>
 #include <string>
-#include <utility>
+
+#include "platform/unique_handle.h"
 
 namespace tarn {
 
-class FileLock {
- public:
-  FileLock() = default;
-  explicit FileLock(intptr_t handle) : handle_(handle) {}
-  ~FileLock();
-  FileLock(FileLock&& other) noexcept : handle_(std::exchange(other.handle_, kNone)) {}
-  FileLock& operator=(FileLock&&) = delete;
-  FileLock(const FileLock&) = delete;
-  FileLock& operator=(const FileLock&) = delete;
-  bool held() const { return handle_ != kNone; }
-
- private:
-  static constexpr intptr_t kNone = -1;
-  intptr_t handle_ = kNone;
+// The backend's handle of a held lock, as a plain number; Free lets it go.
+struct FileLockTraits {
+  using Value = intptr_t;
+  static Value None() { return -1; }
+  static bool Free(Value lock);
 };
+// ok() while the lock is held.
+using FileLock = UniqueHandle<FileLockTraits>;
 
 // Takes the lock of path (made when missing, never through a link) without
 // waiting. Not held when another process (or another FileLock of this

@@ -173,7 +173,7 @@ void UpdateLauncher(LauncherUpdateContext& ctx) {
   // Held until this launcher is gone or gave up: a second launcher (a
   // window beside a headless run) cannot fetch or start the same file.
   const FileLock lock = TryLockFile(LauncherUpdateLockPath(launcher));
-  if (!lock.held()) return Failed(ctx, "другой лаунчер уже обновляется");
+  if (!lock.ok()) return Failed(ctx, "другой лаунчер уже обновляется");
 
   const std::string target = JoinPath(DataPath(launcher), file->name);
   LogLine(launcher.log, "обновление лаунчера до %s: загрузка %s (%llu байт)", release->version.c_str(),

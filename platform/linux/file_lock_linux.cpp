@@ -6,20 +6,14 @@
 
 namespace tarn {
 
-FileLock::~FileLock() {
-  if (held()) close(static_cast<int>(handle_));
-}
+bool FileLockTraits::Free(Value lock) { return close(static_cast<int>(lock)) == 0; }
 
 FileLock TryLockFile(const std::string& path) {
   // An open file description of its own: flock locks belong to it, so a
   // second FileLock of this process is turned away as another process is.
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return FileLock();
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    close(fd);
-    return FileLock();
-  }
-  return FileLock(fd);
+  FileLock file(open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (file.ok() && flock(static_cast<int>(file.get()), LOCK_EX | LOCK_NB) != 0) file.Close();
+  return file;
 }
 
 }  // namespace tarn

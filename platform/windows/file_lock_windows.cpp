@@ -5,17 +5,15 @@
 
 namespace tarn {
 
-FileLock::~FileLock() {
-  if (held()) CloseHandle(reinterpret_cast<HANDLE>(handle_));
-}
+bool FileLockTraits::Free(Value lock) { return CloseHandle(reinterpret_cast<HANDLE>(lock)) != 0; }
 
 FileLock TryLockFile(const std::string& path) {
   // Opened for nobody else: a second opener, in this process or another,
   // is refused until the handle closes, which the system does for a
   // process that dies. A reparse point is opened as itself, never followed.
+  // INVALID_HANDLE_VALUE is -1, the owner's "none".
   HANDLE file = CreateFileW(ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return FileLock();
   return FileLock(reinterpret_cast<intptr_t>(file));
 }
 

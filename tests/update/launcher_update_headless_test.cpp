@@ -193,7 +193,7 @@ TEST_F(LauncherUpdateEndToEnd, ASecondLauncherDoesNotStartASecondUpdate) {
   {
     // Another launcher of this folder in the middle of its update.
     const FileLock other = TryLockFile((launcher_ / "data" / "launcher-update.lock").string());
-    ASSERT_TRUE(other.held());
+    ASSERT_TRUE(other.ok());
     EXPECT_FALSE(Has(Update(), kDone));
     EXPECT_TRUE(Logged("другой лаунчер уже обновляется"));
     ExpectOldLauncher();
