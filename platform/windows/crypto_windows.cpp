@@ -103,8 +103,8 @@ bool PemToDer(std::string_view pem, std::vector<BYTE>& der) {
 }
 
 // Whether signature is an RSA PKCS #1 v1.5 signature with the digest
-// algorithm (from a provider of providerType) over data by publicKeyPem.
-bool VerifyRsaSignature(ALG_ID algorithm, DWORD providerType, std::string_view publicKeyPem, std::string_view data,
+// (from a provider of providerType) over data by publicKeyPem.
+bool VerifyRsaSignature(ALG_ID digest, DWORD providerType, std::string_view publicKeyPem, std::string_view data,
                         std::string_view signature) {
   if (publicKeyPem.empty() || publicKeyPem.size() > kLargestPem || signature.empty()) return false;
   std::vector<BYTE> der;
@@ -130,7 +130,7 @@ bool VerifyRsaSignature(ALG_ID algorithm, DWORD providerType, std::string_view p
     return false;
 
   Hash hash;
-  if (!CryptCreateHash(provider.get(), algorithm, 0, 0, hash.Out())) return false;
+  if (!CryptCreateHash(provider.get(), digest, 0, 0, hash.Out())) return false;
   for (size_t at = 0; at < data.size();) {
     const DWORD piece = static_cast<DWORD>(std::min<size_t>(data.size() - at, kHashPiece));
     if (!CryptHashData(hash.get(), reinterpret_cast<const BYTE*>(data.data() + at), piece, 0)) return false;
