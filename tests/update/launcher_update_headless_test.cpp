@@ -168,21 +168,33 @@ TEST_F(LauncherUpdateEndToEnd, ABadDownloadLeavesTheOldLauncherAndTheNextTryResu
   WriteFile(Served(), good);
 
   // A connection cut part-way: the part stays, the launcher as it was.
-  service_.SetFaults("--cut-after 2000*1");
+  ASSERT_TRUE(service_.SetFaults("--cut-after 2000*1"));
   EXPECT_FALSE(Has(Update(), kDone));
   EXPECT_TRUE(Logged("загрузка не удалась"));
   ExpectOldLauncher();
   const fs::path part = launcher_ / "data" / (deb_.filename().string() + ".part");
   ASSERT_TRUE(fs::exists(part));
 
-  // What a launcher killed mid-download leaves is a shorter part: the next
-  // one asks only for the rest.
-  fs::resize_file(part, 1000);
-  service_.SetFaults("");
+  // A launcher killed mid-download: the old one stays, the lock goes with
+  // the killed one, and the next asks only for the rest.
+  ASSERT_TRUE(service_.SetFaults("--throttle 1000000"));
+  test::TempDir io;
+  WriteFile(io.path() / "in", ScriptLine("ui.ready") + ":wait\n" + ScriptLine("launcher.update") + ":wait\n");
+  const auto killed = test::RunProgram(
+      "/bin/sh", "",
+      {"-c", "'" + exe_.string() + "' < '" + (io.path() / "in").string() +
+                 "' > /dev/null 2>&1 & p=$!; sleep 2; kill -9 $p; wait $p; exit 0"});
+  ASSERT_EQ(killed.exitCode, 0) << killed.err;
+  ExpectOldLauncher();
+  const uintmax_t kept = fs::file_size(part);
+  ASSERT_GT(kept, 2000u);
+  ASSERT_LT(kept, good.size());
+  ASSERT_TRUE(service_.SetFaults(""));
   EXPECT_TRUE(Has(Update(), kDone));
   bool ranged = false;
   for (const test::AccessEntry& e : service_.AccessLog())
-    if (e.target.find(deb_.filename().string()) != std::string::npos && e.range == "bytes=1000-") ranged = true;
+    if (e.target.find(deb_.filename().string()) != std::string::npos && e.range == "bytes=" + std::to_string(kept) + "-")
+      ranged = true;
   EXPECT_TRUE(ranged);
   EXPECT_EQ(ReadFile(launcher_ / "ui" / "index.html"), "new page");
 }
