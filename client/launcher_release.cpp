@@ -102,15 +102,15 @@ std::optional<LauncherRelease> ParseLauncherRelease(std::string_view text) {
     bool ok = true;
     if (key == "file") {
       ReleaseFile f;
-      ok = w.size() == 5 && (w[1] == "windows" || w[1] == "linux") && PlainName(w[2]) && Number(w[3], f.size) &&
-           f.size > 0 && f.size <= kLargestReleaseFile && Sha256Hex(w[4]) && !ReleaseFileFor(r, w[1]);
-      if (ok) {
-        f.platform = w[1];
-        f.name = w[2];
-        f.sha256 = w[4];
-        r.files.push_back(std::move(f));
-      }
+      // A file named as the record would be the record itself.
+      ok = w.size() == 5 && (w[1] == "windows" || w[1] == "linux") && PlainName(w[2]) && w[2] != "release" &&
+           Number(w[3], f.size) && f.size > 0 && f.size <= kLargestReleaseFile && Sha256Hex(w[4]) &&
+           !ReleaseFileFor(r, w[1]);
       if (!ok) return std::nullopt;
+      f.platform = w[1];
+      f.name = w[2];
+      f.sha256 = w[4];
+      r.files.push_back(std::move(f));
       continue;
     }
     const bool known = key == "version" || key == "serial" || key == "issued" || key == "expires" || key == "package";

@@ -76,6 +76,8 @@ TEST(LauncherRelease, EachRecordGetsItsVerdict) {
        kNow, ReleaseVerdict::Malformed},
       {"a hidden file", Signed(Text("1.2", "7", "file windows .setup.exe 5 " + kSha + "\n"), trusted), -1, kNow,
        ReleaseVerdict::Malformed},
+      {"a file named as the record", Signed(Text("1.2", "7", "file windows release 5 " + kSha + "\n"), trusted), -1,
+       kNow, ReleaseVerdict::Malformed},
       {"a short hash", Signed(Text("1.2", "7", "file windows s.exe 5 abc\n"), trusted), -1, kNow,
        ReleaseVerdict::Malformed},
       {"an empty file", Signed(Text("1.2", "7", "file windows s.exe 0 " + kSha + "\n"), trusted), -1, kNow,
