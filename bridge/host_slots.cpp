@@ -32,6 +32,11 @@ void ShellOpen(LauncherContext& ctx, const std::string& target, const std::strin
   if (lent && lent->slots.open) lent->slots.open(target, params);
 }
 
+void CloseThroughHost(LauncherContext& ctx) {
+  const auto lent = ctx.host.Snapshot();
+  if (lent && lent->slots.close) lent->slots.close();
+}
+
 std::optional<std::string> PickFolder(LauncherContext& ctx, const FolderDialog& dialog) {
   const auto lent = ctx.host.Snapshot();
   if (lent && lent->slots.pickFolder) return lent->slots.pickFolder(dialog);

@@ -36,6 +36,11 @@ struct HostSlots {
   // connection; asked from task threads, and only when the environment
   // names no proxy. Left empty by a host with no desktop settings to read.
   std::function<std::string(const std::string& url)> desktopProxy = {};
+  // Closes the launcher as the player's close does (the window's close
+  // button, "window.close"), from any thread, without waiting: a replaced
+  // launcher leaves once its successor is in place. Left empty by a host
+  // that cannot close itself.
+  std::function<void()> close = {};
 };
 
 // What one launcher was lent. Written by the host (and by tests between
@@ -66,6 +71,9 @@ void PostToUi(LauncherContext& ctx, const std::string& event);
 
 // Hands a target to the desktop shell; nothing happens without a host.
 void ShellOpen(LauncherContext& ctx, const std::string& target, const std::string& params = {});
+
+// Asks the host to close the launcher; nothing happens without a host.
+void CloseThroughHost(LauncherContext& ctx);
 
 // Shows the host's folder dialog; nullopt without a host.
 std::optional<std::string> PickFolder(LauncherContext& ctx, const FolderDialog& dialog);

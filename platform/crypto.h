@@ -70,4 +70,13 @@ bool Sha256Of(std::string_view bytes, Sha256Digest& digest);
 // mismatch.
 bool VerifyRsaMd5Signature(std::string_view publicKeyPem, std::string_view data, std::string_view signature);
 
+// The same check with SHA-256 as the digest: for documents whose format is
+// our own (the launcher's release record), where MD5's weakness need not be
+// inherited.
+bool VerifyRsaSha256Signature(std::string_view publicKeyPem, std::string_view data, std::string_view signature);
+
+// SHA-256 of a whole regular file, read in pieces (a release file of many
+// megabytes is never held whole). False as Md5OfFile is.
+bool Sha256OfFile(const std::string& path, Sha256Digest& digest);
+
 }  // namespace tarn

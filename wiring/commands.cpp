@@ -27,6 +27,7 @@
 #include "service/account_commands.h"
 #include "service/account_store.h"
 #include "service/news.h"
+#include "update/launcher_update.h"
 #include "update/update.h"
 #include "update/verify.h"
 
@@ -81,6 +82,9 @@ void InitialPush(Launcher& l) {
     RefreshInstallScreen(l.install);
   }
   PostSpeedLimit(l.download);
+  // The launcher's own release: checked now and then daily; a reloaded
+  // page hears of an offer again.
+  WatchLauncherReleases(l.launcherUpdate);
 }
 
 // Whether the payload gives key a value of its own, "" included: a field
@@ -166,6 +170,8 @@ void RegisterCommands(Launcher& launcher) {
   });
   AddCommand(t, "install.folder", kTask,
              [&l](std::string_view) { InstallThenCatchUp(l, InstallFolderSource::Dialog); });
+  // The launcher's own update, offered by the page.
+  AddCommand(t, "launcher.update", kTask, [&l](std::string_view) { UpdateLauncher(l.launcherUpdate); });
 }
 
 }  // namespace tarn

@@ -15,6 +15,7 @@
 #include "install/status.h"
 #include "launch/runtime.h"
 #include "service/account_store.h"
+#include "update/launcher_update.h"
 #include "update/update.h"
 
 namespace tarn {
@@ -39,6 +40,7 @@ struct Launcher {
   InstallFlags installFlags;
   UpdateFlags updateFlags;
   GameRuntimeLock gameRuntime;
+  LauncherReleaseState launcherRelease;
 
   // What each job is handed: only the parts it uses.
   AccountsContext accounts{context, accountLocks};
@@ -48,6 +50,7 @@ struct Launcher {
   InstallContext install{download, installStatus, installFlags};
   UpdateContext update{download, updateFlags};
   LaunchContext launch{client, gameRuntime};
+  LauncherUpdateContext launcherUpdate{download, launcherRelease};
 
   // Every command the page may send, filled by the constructor.
   CommandTable commands;

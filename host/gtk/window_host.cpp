@@ -348,6 +348,14 @@ void OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason re
   gtk_window_close(GTK_WINDOW(TheHost().window));
 }
 
+gboolean CloseWindow(gpointer) {
+  if (TheHost().window) gtk_window_close(GTK_WINDOW(TheHost().window));
+  return G_SOURCE_REMOVE;
+}
+
+// Asked from a task: the window is the main thread's.
+void CloseOnMainThread() { g_idle_add(CloseWindow, nullptr); }
+
 gboolean RefuseContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*, WebKitHitTestResult*, gpointer) {
   return TRUE;
 }
@@ -476,6 +484,7 @@ gboolean CreateWebView(gpointer) {
                        .pickFolder = PickFolderOnMainThread,
                        .dataFolder = dataFolder,
                        .desktopProxy = DesktopProxy,
+                       .close = CloseOnMainThread,
                    },
                    LoadServiceEndpoint(host.setup.launcher->context.log, host.setup.exeDir));
 

@@ -112,6 +112,8 @@ int Run() {
                            },
                        .pickFolder = [&host](const FolderDialog&) { return AnswerDialog(host); },
                        .dataFolder = dataFolder,
+                       // Input decides when this host ends; it tells what a window would do.
+                       .close = [&host] { WriteLine(host, R"({"host":{"window":"close"}})"); },
                    },
                    LoadServiceEndpoint(ctx.log, ExeDir()));
   LogHostLine(ctx.log, "без окна: команды из стандартного ввода");

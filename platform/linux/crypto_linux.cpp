@@ -40,9 +40,8 @@ struct ClearErrorsOnExit {
   ~ClearErrorsOnExit() { ERR_clear_error(); }
 };
 
-}  // namespace
-
-bool Md5OfFile(const std::string& path, Md5Digest& digest) {
+// The digest md of the whole regular file at path into out (size bytes).
+bool DigestOfFile(const std::string& path, const EVP_MD* md, unsigned char* out, size_t size) {
   const ClearErrorsOnExit clear;
   Fd file(OpenRegularFile(path, O_RDONLY));
   if (!file.ok()) return false;
@@ -51,7 +50,7 @@ bool Md5OfFile(const std::string& path, Md5Digest& digest) {
   posix_fadvise(file.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
   MdCtx ctx(EVP_MD_CTX_new());
-  if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) != 1) return false;
+  if (!ctx || EVP_DigestInit_ex(ctx.get(), md, nullptr) != 1) return false;
 
   const std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kReadPiece]);
   if (!buffer) return false;
@@ -65,8 +64,38 @@ bool Md5OfFile(const std::string& path, Md5Digest& digest) {
     if (EVP_DigestUpdate(ctx.get(), buffer.get(), static_cast<size_t>(n)) != 1) return false;
   }
   unsigned int length = 0;
-  if (EVP_DigestFinal_ex(ctx.get(), digest.data(), &length) != 1) return false;
-  return length == digest.size();
+  if (EVP_DigestFinal_ex(ctx.get(), out, &length) != 1) return false;
+  return length == size;
+}
+
+// Whether signature is an RSA PKCS #1 v1.5 signature with md over data by
+// the key of publicKeyPem.
+bool VerifyRsaSignature(const EVP_MD* md, std::string_view publicKeyPem, std::string_view data,
+                        std::string_view signature) {
+  if (publicKeyPem.empty() || signature.empty()) return false;
+  const ClearErrorsOnExit clear;
+  std::unique_ptr<BIO, FreeBio> bio(BIO_new_mem_buf(publicKeyPem.data(), static_cast<int>(publicKeyPem.size())));
+  if (!bio) return false;
+  std::unique_ptr<EVP_PKEY, FreePkey> key(PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));
+  if (!key || EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_RSA) return false;
+
+  MdCtx ctx(EVP_MD_CTX_new());
+  if (!ctx) return false;
+  // An RSA key verifies with PKCS #1 v1.5 padding unless told otherwise,
+  // which is the scheme the publisher signs with.
+  if (EVP_DigestVerifyInit(ctx.get(), nullptr, md, nullptr, key.get()) != 1) return false;
+  return EVP_DigestVerify(ctx.get(), reinterpret_cast<const unsigned char*>(signature.data()), signature.size(),
+                          reinterpret_cast<const unsigned char*>(data.data()), data.size()) == 1;
+}
+
+}  // namespace
+
+bool Md5OfFile(const std::string& path, Md5Digest& digest) {
+  return DigestOfFile(path, EVP_md5(), digest.data(), digest.size());
+}
+
+bool Sha256OfFile(const std::string& path, Sha256Digest& digest) {
+  return DigestOfFile(path, EVP_sha256(), digest.data(), digest.size());
 }
 
 struct Md5Stream::State {
@@ -130,20 +159,11 @@ bool Sha256Of(std::string_view bytes, Sha256Digest& digest) {
 }
 
 bool VerifyRsaMd5Signature(std::string_view publicKeyPem, std::string_view data, std::string_view signature) {
-  if (publicKeyPem.empty() || signature.empty()) return false;
-  const ClearErrorsOnExit clear;
-  std::unique_ptr<BIO, FreeBio> bio(BIO_new_mem_buf(publicKeyPem.data(), static_cast<int>(publicKeyPem.size())));
-  if (!bio) return false;
-  std::unique_ptr<EVP_PKEY, FreePkey> key(PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));
-  if (!key || EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_RSA) return false;
+  return VerifyRsaSignature(EVP_md5(), publicKeyPem, data, signature);
+}
 
-  MdCtx ctx(EVP_MD_CTX_new());
-  if (!ctx) return false;
-  // An RSA key verifies with PKCS #1 v1.5 padding unless told otherwise,
-  // which is the scheme the list publisher signs with.
-  if (EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_md5(), nullptr, key.get()) != 1) return false;
-  return EVP_DigestVerify(ctx.get(), reinterpret_cast<const unsigned char*>(signature.data()), signature.size(),
-                          reinterpret_cast<const unsigned char*>(data.data()), data.size()) == 1;
+bool VerifyRsaSha256Signature(std::string_view publicKeyPem, std::string_view data, std::string_view signature) {
+  return VerifyRsaSignature(EVP_sha256(), publicKeyPem, data, signature);
 }
 
 }  // namespace tarn

@@ -28,16 +28,16 @@ struct HashTraits {
 };
 using Hash = UniqueHandle<HashTraits>;
 
-}  // namespace
-
-bool Md5OfFile(const std::string& path, Md5Digest& digest) {
+// The digest algorithm of the whole file at path into out (size bytes),
+// from a provider of type providerType that has it.
+bool DigestOfFile(const std::string& path, ALG_ID algorithm, DWORD providerType, BYTE* out, DWORD size) {
   Handle file(CreateFileW(ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file.ok()) return false;
   Provider provider;
   Hash hash;
-  if (!CryptAcquireContextW(provider.Out(), nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) return false;
-  if (!CryptCreateHash(provider.get(), CALG_MD5, 0, 0, hash.Out())) return false;
+  if (!CryptAcquireContextW(provider.Out(), nullptr, nullptr, providerType, CRYPT_VERIFYCONTEXT)) return false;
+  if (!CryptCreateHash(provider.get(), algorithm, 0, 0, hash.Out())) return false;
   std::vector<BYTE> piece(kReadPiece);
   for (;;) {
     DWORD n = 0;
@@ -46,8 +46,19 @@ bool Md5OfFile(const std::string& path, Md5Digest& digest) {
     if (n == 0) break;
     if (!CryptHashData(hash.get(), piece.data(), n, 0)) return false;
   }
-  DWORD size = static_cast<DWORD>(digest.size());
-  return CryptGetHashParam(hash.get(), HP_HASHVAL, digest.data(), &size, 0) && size == digest.size();
+  const DWORD wanted = size;
+  return CryptGetHashParam(hash.get(), HP_HASHVAL, out, &size, 0) && size == wanted;
+}
+
+}  // namespace
+
+bool Md5OfFile(const std::string& path, Md5Digest& digest) {
+  return DigestOfFile(path, CALG_MD5, PROV_RSA_FULL, digest.data(), static_cast<DWORD>(digest.size()));
+}
+
+// The plain provider has no SHA-256; the AES one does.
+bool Sha256OfFile(const std::string& path, Sha256Digest& digest) {
+  return DigestOfFile(path, CALG_SHA_256, PROV_RSA_AES, digest.data(), static_cast<DWORD>(digest.size()));
 }
 
 bool Sha256Of(std::string_view bytes, Sha256Digest& digest) {
@@ -91,9 +102,10 @@ bool PemToDer(std::string_view pem, std::vector<BYTE>& der) {
   return true;
 }
 
-}  // namespace
-
-bool VerifyRsaMd5Signature(std::string_view publicKeyPem, std::string_view data, std::string_view signature) {
+// Whether signature is an RSA PKCS #1 v1.5 signature with the digest
+// (from a provider of providerType) over data by publicKeyPem.
+bool VerifyRsaSignature(ALG_ID digest, DWORD providerType, std::string_view publicKeyPem, std::string_view data,
+                        std::string_view signature) {
   if (publicKeyPem.empty() || publicKeyPem.size() > kLargestPem || signature.empty()) return false;
   std::vector<BYTE> der;
   if (!PemToDer(publicKeyPem, der)) return false;
@@ -106,7 +118,7 @@ bool VerifyRsaMd5Signature(std::string_view publicKeyPem, std::string_view data,
   if (!algorithm || std::string_view(algorithm) != szOID_RSA_RSA) return false;
 
   Provider provider;
-  if (!CryptAcquireContextW(provider.Out(), nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) return false;
+  if (!CryptAcquireContextW(provider.Out(), nullptr, nullptr, providerType, CRYPT_VERIFYCONTEXT)) return false;
   Key key;
   if (!CryptImportPublicKeyInfo(provider.get(), X509_ASN_ENCODING, decoded.get(), key.Out())) return false;
   // A signature is exactly as long as the modulus; the provider would pad
@@ -118,7 +130,7 @@ bool VerifyRsaMd5Signature(std::string_view publicKeyPem, std::string_view data,
     return false;
 
   Hash hash;
-  if (!CryptCreateHash(provider.get(), CALG_MD5, 0, 0, hash.Out())) return false;
+  if (!CryptCreateHash(provider.get(), digest, 0, 0, hash.Out())) return false;
   for (size_t at = 0; at < data.size();) {
     const DWORD piece = static_cast<DWORD>(std::min<size_t>(data.size() - at, kHashPiece));
     if (!CryptHashData(hash.get(), reinterpret_cast<const BYTE*>(data.data() + at), piece, 0)) return false;
@@ -127,6 +139,16 @@ bool VerifyRsaMd5Signature(std::string_view publicKeyPem, std::string_view data,
   // CryptoAPI takes the signature least significant byte first.
   std::vector<BYTE> reversed(signature.rbegin(), signature.rend());
   return CryptVerifySignatureW(hash.get(), reversed.data(), static_cast<DWORD>(reversed.size()), key.get(), nullptr, 0) != 0;
+}
+
+}  // namespace
+
+bool VerifyRsaMd5Signature(std::string_view publicKeyPem, std::string_view data, std::string_view signature) {
+  return VerifyRsaSignature(CALG_MD5, PROV_RSA_FULL, publicKeyPem, data, signature);
+}
+
+bool VerifyRsaSha256Signature(std::string_view publicKeyPem, std::string_view data, std::string_view signature) {
+  return VerifyRsaSignature(CALG_SHA_256, PROV_RSA_AES, publicKeyPem, data, signature);
 }
 
 }  // namespace tarn

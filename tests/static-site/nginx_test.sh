@@ -25,6 +25,8 @@ nginx_workdir tarn-static-site
 
 step "publish the site and write it as static files"
 "$publish" demo --site "$work/site" --size-mib 6 --files 10 >/dev/null
+printf 'stand-in package' >"$work/tarn-launcher_9.9.9_amd64.deb"
+"$publish" launcher --site "$work/site" --key "$key" --version 9.9.9 --linux "$work/tarn-launcher_9.9.9_amd64.deb" >/dev/null
 "$publish" static --site "$work/site" --out "$work/www" --news >/dev/null
 
 # The doc's nginx block, with this test's web root and ports; around
@@ -64,6 +66,11 @@ for query in 'n=../nginx/nginx.conf' 'n=..%2Fnginx%2Fnginx.conf' 'n=' 'x=1'; do
     fail "/api/file?$query was not refused"
 done
 [ "$(curl -s -o /dev/null -w '%{http_code}' "$site/files/")" = 404 ] || fail "the file folder is listed"
+# The launcher's record and its file, as the web root has them.
+cmp -s <(curl -sf "$site/TRN/launcher/release") "$work/site/TRN/launcher/release" ||
+  fail "the launcher's record is not served"
+[ "$(curl -sf "$site/TRN/launcher/tarn-launcher_9.9.9_amd64.deb")" = 'stand-in package' ] ||
+  fail "the launcher's package is not served"
 # The accounts reach the service behind nginx.
 [ "$(curl -s -o /dev/null -w '%{http_code}' -d '{"login":"demo","password":"demo"}' \
   "$site/api/auth")" = 200 ] || fail "/api/auth does not reach the service"

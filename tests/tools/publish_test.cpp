@@ -555,6 +555,64 @@ TEST_F(PublishTest, AnEpochTableIsSignedWithTheSiteAndGoesOutWithItsStaticCopy) 
   EXPECT_FALSE(fs::exists(web / "TRN" / "element" / "epochs"));
 }
 
+// The launcher's record: its SHA-256 signature verified by openssl alone,
+// serials that only grow, names the launcher would refuse never signed, and
+// the static web root carrying the record after its files.
+TEST_F(PublishTest, ALauncherRecordIsSignedOverSha256WithSerialsThatOnlyGrow) {
+  const fs::path site = dir.path() / "site";
+  WriteFile(dir.path() / "setup 1.2.exe", "installer");
+  WriteFile(dir.path() / "t.deb", "package");
+  const std::string key = " --key " + Quote((dir.path() / "priv.pem").string());
+  const auto publish = [&](const std::string& extra) {
+    return RunShell(Publish("launcher --site " + Quote(site.string()) + key + " " + extra));
+  };
+  const std::string deb = " --linux " + Quote((dir.path() / "t.deb").string());
+  struct Row {
+    std::string args;
+    int code;
+    std::string says;
+  } const rows[] = {
+      {"--version 1.2" + deb, 0, "as record 1"},
+      {"--version 1.2" + deb, 0, "as record 2"},
+      {"--version 1.3 --serial 2" + deb, 1, "a new one needs a higher serial"},
+      {"--version 1.3 --serial 9" + deb, 0, "as record 9"},
+      {"--version 1.x" + deb, 1, "--version wants"},
+      {"--version 1.3", 1, "name the release file"},
+      {"--version 1.3 --expires-days 0" + deb, 1, "--expires-days"},
+      {"--version 1.3 --windows " + Quote((dir.path() / "setup 1.2.exe").string()), 1, "not plain"},
+      {"--version 1.3 --package 'a/b'" + deb, 1, "not plain"},
+  };
+  for (const Row& row : rows) {
+    const auto run = publish(row.args);
+    EXPECT_EQ(run.code, row.code) << row.args << run.out;
+    EXPECT_NE(run.out.find(row.says), std::string::npos) << row.args << run.out;
+  }
+  const fs::path folder = site / "TRN" / "launcher";
+  EXPECT_EQ(ReadFile(folder / "t.deb"), "package");
+  EXPECT_FALSE(fs::exists(folder / "setup 1.2.exe")) << "a refused name is not served either";
+  const std::string record = ReadFile(folder / "release");
+  const std::string marker = "-----BEGIN TARN RELEASE SIGNATURE-----";
+  ASSERT_NE(record.find(marker), std::string::npos);
+  EXPECT_NE(record.find("serial 9\n"), std::string::npos);
+  EXPECT_NE(record.find("file linux t.deb 7 " + RunShell("printf package | sha256sum | cut -c1-64").out.substr(0, 64)),
+            std::string::npos)
+      << record;
+  WriteFile(dir.path() / "signed.txt", record.substr(0, record.find(marker)));
+  WriteFile(dir.path() / "sig.b64", record.substr(record.find(marker) + marker.size()));
+  const std::string d = Quote(dir.path().string());
+  const auto verified = RunShell("cd " + d + " && openssl base64 -d -in sig.b64 -out sig.bin && "
+                                 "openssl dgst -sha256 -verify pub.pem -signature sig.bin signed.txt");
+  EXPECT_EQ(verified.code, 0) << verified.out;
+
+  fs::copy(client, site / "client", fs::copy_options::recursive);
+  ASSERT_EQ(RunShell(Publish("site --site " + Quote(site.string()) + key + " --build 5")).code, 0);
+  ASSERT_EQ(RunShell(Publish("static --site " + Quote(site.string()) + " --out " + Quote((dir.path() / "www").string())))
+                .code,
+            0);
+  EXPECT_EQ(ReadFile(dir.path() / "www" / "TRN" / "launcher" / "release"), record);
+  EXPECT_EQ(ReadFile(dir.path() / "www" / "TRN" / "launcher" / "t.deb"), "package");
+}
+
 TEST(DemoSite, OneCommandMakesAVerifiableSiteAndTheSameSeedTheSameList) {
   TempDir dir;
   const fs::path site = dir.path() / "site";

@@ -458,5 +458,36 @@ describe('player page', { skip: startFailure ? `Chromium cannot start: ${startFa
       const trace = await page.evaluate(() => [window.__pwned, document.querySelectorAll('img, b, body script').length]);
       assert.deepEqual(trace, [undefined, 0]);
     }));
+
+  // The offer of a newer launcher: hidden until one is announced, its button
+  // the only way to start, busy while it downloads, back after a failure;
+  // a packaged launcher is only told how to get it.
+  test('a newer launcher is offered, never forced, and says how it went', () =>
+    withPage(async (p, page) => {
+      await p.deliver(...readyEvents);
+      await expectShown(page, { '#launcher-offer': null });
+      const text = (t) => ({ '#launcher-offer-text': t });
+      await p.deliver({ launcherUpdate: { version: '1.2' } });
+      await expectShown(page, { ...text('Доступна новая версия лаунчера 1.2 —'), '#launcher-offer-update': 'Обновить' });
+      await screen(page, 'launcher-offer');
+      await p.clearSent();
+      await page.click('#launcher-offer-update');
+      assert.deepEqual(await p.sent(), ['launcher.update']);
+      await p.deliver({ launcherUpdate: { version: '1.2', percent: 41.7 } });
+      await expectShown(page, text('Загружаю лаунчер 1.2 — 41%'));
+      assert.equal(await page.locator('#launcher-offer-update').isEnabled(), false);
+      await p.deliver({ launcherUpdate: { failed: 'другой лаунчер уже обновляется' } });
+      await expectShown(page, text('Лаунчер не обновлён: другой лаунчер уже обновляется'));
+      assert.equal(await page.locator('#launcher-offer-update').isEnabled(), true);
+      await p.deliver({ launcherUpdate: { version: '1.2', done: true } });
+      await expectShown(page, { ...text('Лаунчер 1.2 установлен — следующий запуск будет с ним'), '#launcher-offer-update': null });
+      await p.deliver({ launcherUpdate: { version: '1.2', package: 'tarn-launcher' } });
+      await expectShown(page, {
+        ...text('Доступна новая версия лаунчера 1.2 — обновите пакет tarn-launcher через менеджер пакетов'),
+        '#launcher-offer-update': null,
+      });
+      await p.deliver({ launcherUpdate: { version: '<img src=x onerror="window.__pwned=1">' } });
+      assert.deepEqual(await page.evaluate(() => [window.__pwned, document.querySelectorAll('#launcher-offer img').length]), [undefined, 0]);
+    }));
 });
 

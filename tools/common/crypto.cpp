@@ -72,7 +72,10 @@ bool GenerateKeyPair(std::string& privatePem, std::string& publicPem, std::strin
   return true;
 }
 
-bool SignRsaMd5(std::string_view privatePem, std::string_view data, std::string& signature, std::string& error) {
+namespace {
+
+bool SignRsa(const EVP_MD* md, std::string_view privatePem, std::string_view data, std::string& signature,
+             std::string& error) {
   signature.clear();
   BioPtr bio = MemoryBio(privatePem);
   PkeyPtr key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
@@ -91,7 +94,7 @@ bool SignRsaMd5(std::string_view privatePem, std::string_view data, std::string&
   }
   MdCtxPtr ctx(EVP_MD_CTX_new());
   EVP_PKEY_CTX* pctx = nullptr;  // owned by ctx
-  if (!ctx || EVP_DigestSignInit(ctx.get(), &pctx, EVP_md5(), nullptr, key.get()) != 1 ||
+  if (!ctx || EVP_DigestSignInit(ctx.get(), &pctx, md, nullptr, key.get()) != 1 ||
       EVP_PKEY_CTX_set_rsa_padding(pctx, RSA_PKCS1_PADDING) != 1) {
     error = "cannot start signing: " + LastOpenSslError();
     return false;
@@ -110,6 +113,16 @@ bool SignRsaMd5(std::string_view privatePem, std::string_view data, std::string&
   out.resize(length);
   signature = std::move(out);
   return true;
+}
+
+}  // namespace
+
+bool SignRsaMd5(std::string_view privatePem, std::string_view data, std::string& signature, std::string& error) {
+  return SignRsa(EVP_md5(), privatePem, data, signature, error);
+}
+
+bool SignRsaSha256(std::string_view privatePem, std::string_view data, std::string& signature, std::string& error) {
+  return SignRsa(EVP_sha256(), privatePem, data, signature, error);
 }
 
 bool VerifyRsaMd5(std::string_view publicPem, std::string_view data, std::string_view signature, std::string& error) {

@@ -23,6 +23,9 @@ bool GenerateKeyPair(std::string& privatePem, std::string& publicPem, std::strin
 // PKCS #1 order, most significant byte first.
 bool SignRsaMd5(std::string_view privatePem, std::string_view data, std::string& signature, std::string& error);
 
+// The same with SHA-256: the launcher's release record, a format of our own.
+bool SignRsaSha256(std::string_view privatePem, std::string_view data, std::string& signature, std::string& error);
+
 // Checks a signature made by SignRsaMd5 with the public key of publicPem.
 // error tells a key that cannot be read from a signature that does not match.
 bool VerifyRsaMd5(std::string_view publicPem, std::string_view data, std::string_view signature, std::string& error);

@@ -259,6 +259,33 @@ std::string StaticFileName(std::string_view listPath) {
 }
 
 
+namespace {
+
+// The launcher's release files, then its record (TRN/launcher/), as the
+// site has them: files first, so a launcher that reads the record finds
+// them. Only plain files are copied; a site without a record has none.
+bool CopyLauncherRelease(const fs::path& site, const fs::path& out, std::string& error) {
+  const fs::path from = SiteUpdateDir(site) / "launcher";
+  const fs::path to = SiteUpdateDir(out) / "launcher";
+  std::error_code ec;
+  if (!fs::is_directory(fs::symlink_status(from, ec))) return true;
+  fs::create_directories(to, ec);
+  for (const fs::directory_entry& e : fs::directory_iterator(from, ec)) {
+    const std::string name = e.path().filename().string();
+    if (name == "release" || name.starts_with(".") || !fs::is_regular_file(e.symlink_status(ec))) continue;
+    fs::copy_file(e.path(), to / name, fs::copy_options::update_existing, ec);
+    if (ec) {
+      error = "cannot copy " + e.path().string() + ": " + ec.message();
+      return false;
+    }
+  }
+  std::string record;
+  if (!ReadWholeFile(from / "release", record)) return !fs::exists(from / "release", ec);
+  return WriteFileAtomic(to / "release", record, error);
+}
+
+}  // namespace
+
 bool WriteStaticSite(const fs::path& site, const fs::path& out, bool news, int keepDays, size_t& fileCount,
                      std::string& error) {
   std::string list;
@@ -332,6 +359,7 @@ bool WriteStaticSite(const fs::path& site, const fs::path& out, bool news, int k
   } else {
     fs::remove(SiteEpochsPath(out), ec);
   }
+  if (!CopyLauncherRelease(site, out, error)) return false;
   if (!WriteFileAtomic(SiteListPath(out), list, error)) return false;
   if (!WriteFileAtomic(SiteVersionPath(out), version, error)) return false;
   if (!RetireObjects(SiteObjectsDir(out), listed, keepDays, error)) return false;

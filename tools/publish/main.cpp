@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <ctime>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -12,6 +13,7 @@
 #include "tools/common/file_list.h"
 #include "tools/common/site.h"
 #include "tools/publish/demo_site.h"
+#include "tools/publish/launcher_release.h"
 
 namespace fs = std::filesystem;
 using namespace tarn::tools;
@@ -37,6 +39,11 @@ const char kUsage[] =
     "      check a list's signature and content, and a client folder or a static web root against\n"
     "      it: files missing or not as listed, and files the list does not name; with --static also\n"
     "      the block indexes of large files, and with --client their blocks against DIR's files\n"
+    "  tarn-publish launcher --site DIR --key PRIVATE.pem --version V [--windows INSTALLER] [--linux PACKAGE.deb]\n"
+    "                        [--package NAME] [--expires-days N] [--serial N]\n"
+    "      sign a new launcher's record into DIR/TRN/launcher/release (SHA-256, the list's key) with its files\n"
+    "      beside it; the serial is the site's last plus one unless given (never lower), the record expires\n"
+    "      after N days (default 30), NAME is the Linux package (default tarn-launcher)\n"
     "  tarn-publish demo --site DIR [--key PRIVATE.pem] [--build N] [--size-mib N] [--files N] [--seed N] [--force]\n"
     "      make the demo site (default: the demo key, build 3, about 50 MiB in about 300 files)\n";
 
@@ -234,6 +241,31 @@ int Check(const Options& o) {
   return ok ? 0 : 1;
 }
 
+int Launcher(const Options& o) {
+  std::string why;
+  if (MissingOption(o, {"--site", "--key", "--version"}, why)) return Usage(why);
+  LauncherPublish publish;
+  publish.site = o.Get("--site");
+  publish.version = o.Get("--version");
+  if (o.Has("--windows")) publish.windowsFile = o.Get("--windows");
+  if (o.Has("--linux")) publish.linuxFile = o.Get("--linux");
+  if (o.Has("--package")) publish.package = o.Get("--package");
+  if (o.Has("--expires-days") && !ParseNumber(o.Get("--expires-days"), publish.expiresDays))
+    return Usage("--expires-days wants a number of days");
+  if (o.Has("--serial")) {
+    int32_t serial = 0;
+    if (!ParseNumber(o.Get("--serial"), serial) || serial < 0) return Usage("--serial wants a number of 0 or more");
+    publish.serial = serial;
+  }
+  publish.now = static_cast<int64_t>(std::time(nullptr));
+  if (!ReadKey(o, publish.privatePem, why)) return Fail(why);
+  int32_t serial = 0;
+  if (!PublishLauncher(publish, serial, why)) return Fail(why);
+  std::printf("published launcher %s as record %d in %s\n", publish.version.c_str(), static_cast<int>(serial),
+              SiteLauncherDir(publish.site).c_str());
+  return 0;
+}
+
 int Demo(const Options& o) {
   std::string why;
   if (MissingOption(o, {"--site"}, why)) return Usage(why);
@@ -283,6 +315,11 @@ int main(int argc, char** argv) {
   } else if (command == "check") {
     parsed = o.Parse(args, {"--list", "--static", "--key", "--client"}, {});
     run = Check;
+  } else if (command == "launcher") {
+    parsed = o.Parse(args, {"--site", "--key", "--version", "--windows", "--linux", "--package", "--expires-days",
+                            "--serial"},
+                     {});
+    run = Launcher;
   } else if (command == "demo") {
     parsed = o.Parse(args, {"--site", "--key", "--build", "--size-mib", "--files", "--seed"}, {"--force"});
     run = Demo;

@@ -1,0 +1,41 @@
+// The offer of a newer launcher: never forced, the player decides. A
+// packaged launcher is only told how to get it; a launcher that replaces
+// itself shows its download and, if it failed, why, and may be asked again.
+import { on, send } from '../bridge.js';
+import { byId, isObject, num, onClick, setText, str } from '../dom.js';
+
+function render(offer) {
+  if (!isObject(offer)) return;
+  const box = byId('launcher-offer');
+  const button = byId('launcher-offer-update');
+  const version = str(offer.version);
+  const failed = str(offer.failed);
+  if (failed) {
+    setText('launcher-offer-text', `Лаунчер не обновлён: ${failed}`);
+    button.hidden = false;
+    button.disabled = false;
+  } else if (offer.done === true) {
+    setText('launcher-offer-text', `Лаунчер ${version} установлен — следующий запуск будет с ним`);
+    button.hidden = true;
+  } else if (offer.percent !== undefined) {
+    setText('launcher-offer-text', `Загружаю лаунчер ${version} — ${Math.floor(num(offer.percent))}%`);
+    button.hidden = false;
+    button.disabled = true;
+  } else if (str(offer.package)) {
+    setText('launcher-offer-text',
+      `Доступна новая версия лаунчера ${version} — обновите пакет ${str(offer.package)} через менеджер пакетов`);
+    button.hidden = true;
+  } else if (version) {
+    setText('launcher-offer-text', `Доступна новая версия лаунчера ${version} —`);
+    button.hidden = false;
+    button.disabled = false;
+  } else {
+    return;
+  }
+  box.hidden = false;
+}
+
+export function mountLauncherOffer() {
+  onClick(byId('launcher-offer-update'), () => send('launcher.update'));
+  on('launcherUpdate', render);
+}
