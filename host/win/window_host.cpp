@@ -340,7 +340,9 @@ HRESULT OnController(HRESULT result, ICoreWebView2Controller* controller) {
       {.post = PostEvent,
        .open = OpenWithShell,
        .pickFolder = [](const FolderDialog& dialog) { return PickFolderWithDialog(dialog, TheHost().window.load()); },
-       .dataFolder = dataFolder},
+       .dataFolder = dataFolder,
+       // The window thread owns the window: the close goes through its queue.
+       .close = [] { PostMessageW(TheHost().window.load(), WM_CLOSE, 0, 0); }},
       LoadServiceEndpoint(host.launcher->context.log, host.exeDir));
 
   ApplySettings(webView);
