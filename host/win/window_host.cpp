@@ -13,10 +13,12 @@
 #include "bridge/context.h"
 #include "bridge/host_slots.h"
 #include "bridge/log.h"
+#include "host/common/job_watch.h"
 #include "host/common/web_page.h"
 #include "host/common/window_layout.h"
 #include "host/win/folder_dialog.h"
 #include "host/win/runtime_locator.h"
+#include "host/win/taskbar.h"
 #include "host/win/webview2.h"
 #include "platform/file.h"
 #include "platform/paths.h"
@@ -36,6 +38,10 @@ constexpr UINT kUiPostMessage = WM_APP + 1;
 // the button is up, and the runtime does not expect its handler to be
 // entered again meanwhile.
 constexpr UINT kDragMessage = WM_APP + 2;
+// A long job's begin or end (wParam: the job, and the phase in the second
+// byte), posted by the job's thread after its Events, so it comes to the
+// window in their order.
+constexpr UINT kJobMessage = WM_APP + 3;
 // Popup, system menu, sizing frame, minimize box: the frame is there for
 // the system's benefit (snap, taskbar menu), the client area covers it all.
 constexpr DWORD kWindowStyle = WS_POPUP | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX;
@@ -134,6 +140,10 @@ struct Host {
   bool errorPageComing = false;
   // What the message loop ends with: 1 when the web view could not be made.
   int exitCode = 0;
+  JobWatch jobs;
+  // Asked for at the first job; null when the system has no taskbar for us.
+  TaskbarList taskbar;
+  bool taskbarAsked = false;
 };
 
 Host& TheHost() {
@@ -152,6 +162,41 @@ void PostEvent(const std::string& event) {
   if (!window) return;
   auto* copy = new std::string(event);
   if (!PostMessageW(window, kUiPostMessage, 0, reinterpret_cast<LPARAM>(copy))) delete copy;
+}
+
+void PostJobSignal(const JobSignal& signal) {
+  const HWND window = TheHost().window.load();
+  if (!window) return;
+  const auto code = static_cast<WPARAM>(signal.job) | static_cast<WPARAM>(signal.phase) << 8;
+  PostMessageW(window, kJobMessage, code, 0);
+}
+
+// The taskbar follows the watched job; one that fails is not asked again.
+void ShowJobProgress(Host& host, HWND window) {
+  if (!host.taskbarAsked) {
+    host.taskbarAsked = true;
+    host.taskbar = ConnectTaskbar();
+    if (!host.taskbar) LogLine(host.launcher->context.log, "панель задач недоступна");
+  }
+  if (host.taskbar && !ShowTaskbarProgress(host.taskbar.get(), window, host.jobs.percent)) {
+    LogLine(host.launcher->context.log, "панель задач не показывает ход работы");
+    host.taskbar.reset();
+  }
+}
+
+// A job that ended while the player looks elsewhere flashes the button;
+// in front of the window, the page says it all.
+void ServeJobSignal(Host& host, HWND window, WPARAM code) {
+  const JobSignal signal{static_cast<LongJob>(code & 0xFF), static_cast<JobPhase>((code >> 8) & 0xFF)};
+  const std::optional<DesktopNotice> notice = WatchSignal(host.jobs, signal);
+  ShowJobProgress(host, window);
+  if (!notice) return;
+  if (WindowInFront(window)) {
+    LogLine(host.launcher->context.log, "окно впереди, без уведомления: %s", notice->summary.c_str());
+    return;
+  }
+  LogLine(host.launcher->context.log, "уведомление: %s", notice->summary.c_str());
+  FlashUntilInFront(window);
 }
 
 void OpenWithShell(const std::string& target, const std::string& params) {
@@ -339,7 +384,8 @@ HRESULT OnController(HRESULT result, ICoreWebView2Controller* controller) {
       {.post = PostEvent,
        .open = OpenWithShell,
        .pickFolder = [](const FolderDialog& dialog) { return PickFolderWithDialog(dialog, TheHost().window.load()); },
-       .dataFolder = dataFolder},
+       .dataFolder = dataFolder,
+       .job = PostJobSignal},
       LoadServiceEndpoint(host.launcher->context.log, host.exeDir));
 
   ApplySettings(webView);
@@ -414,6 +460,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
       host.webView.Reset();
       if (host.controller) host.controller->Close();
       host.controller.Reset();
+      host.taskbar.reset();
       PostQuitMessage(host.exitCode);
       return 0;
     case WM_MOVE:
@@ -440,8 +487,12 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case kUiPostMessage: {
       std::unique_ptr<std::string> event(reinterpret_cast<std::string*>(lParam));
       if (event && host.webView) host.webView->PostWebMessageAsJson(ToWide(*event).c_str());
+      if (event && WatchEvent(host.jobs, *event)) ShowJobProgress(host, window);
       return 0;
     }
+    case kJobMessage:
+      ServeJobSignal(host, window, wParam);
+      return 0;
     default:
       break;
   }
