@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bridge/context.h"
@@ -32,7 +33,9 @@ std::string Install(InstallStage stage, uint64_t done, uint64_t total, const std
 std::string Progress(const std::string& status, uint32_t percent, ProgressStage stage) {
   LauncherContext ctx;
   std::string posted;
-  InstallHostSlots(ctx, {.post = [&posted](const std::string& event) { posted = event; }});
+  HostSlots slots;
+  slots.post = [&posted](const std::string& event) { posted = event; };
+  InstallHostSlots(ctx, std::move(slots));
   PostProgress(ctx, status, percent, stage);
   return posted;
 }
