@@ -1,7 +1,6 @@
 // The Windows host's declarations of the web view's interfaces, checked
 // against the published interface identifiers and method slots, and the
-// search for the installed runtime, run against a made-up registry; the
-// taskbar calls on a real window.
+// search for the installed runtime, run against a made-up registry.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -10,7 +9,6 @@
 #include <string>
 
 #include "host/win/runtime_locator.h"
-#include "host/win/taskbar.h"
 #include "host/win/webview2.h"
 
 namespace tarn {
@@ -125,40 +123,6 @@ TEST(WebViewRuntimeSearch, ReadsTheUpdatersRecordsChannelByChannelAndDistrustsOd
   registry[L"U|" + user + L"Clients\\" + canary + L"|location"] = L"C:\\Users\\p\\..\\..\\Temp";
   EXPECT_TRUE(WebViewClientCandidates(read).empty());
   EXPECT_TRUE(WebViewClientCandidates([](const RegistryValueName&) { return std::nullopt; }).empty());
-}
-
-// The taskbar's interface may be missing or a stub (Wine's): whatever it
-// answers, the calls return, and "in front" never holds for a window the
-// player cannot see.
-TEST(Taskbar, AnswersQuietlyWhateverTheSystemOffersAndNeverCallsAHiddenWindowInFront) {
-  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
-  WNDCLASSEXW windowClass{};
-  windowClass.cbSize = sizeof windowClass;
-  windowClass.lpfnWndProc = DefWindowProcW;
-  windowClass.hInstance = GetModuleHandleW(nullptr);
-  windowClass.lpszClassName = L"TarnTaskbarTest";
-  RegisterClassExW(&windowClass);
-  const HWND window = CreateWindowExW(0, L"TarnTaskbarTest", L"test", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr,
-                                      nullptr, windowClass.hInstance, nullptr);
-  ASSERT_TRUE(window);
-
-  EXPECT_FALSE(WindowInFront(nullptr));
-  EXPECT_FALSE(WindowInFront(window)) << "never shown";
-  ShowWindow(window, SW_SHOWMINIMIZED);
-  EXPECT_TRUE(IsIconic(window));
-  EXPECT_FALSE(WindowInFront(window)) << "minimised";
-  FlashUntilInFront(window);
-  ShowWindow(window, SW_RESTORE);
-
-  EXPECT_FALSE(ShowTaskbarProgress(nullptr, window, 50));
-  if (TaskbarList list = ConnectTaskbar()) {
-    // Either every step is taken or the host stops asking; no other way out.
-    const bool shown = ShowTaskbarProgress(list.get(), window, 50);
-    if (shown) EXPECT_TRUE(ShowTaskbarProgress(list.get(), window, std::nullopt));
-    EXPECT_FALSE(ShowTaskbarProgress(list.get(), nullptr, 50));
-  }
-  DestroyWindow(window);
-  CoUninitialize();
 }
 
 }  // namespace
