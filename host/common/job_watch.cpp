@@ -86,4 +86,15 @@ std::optional<DesktopNotice> WatchSignal(JobWatch& watch, const JobSignal& signa
   return outcome;
 }
 
+std::optional<DesktopNotice> NoticeToShow(JobWatch& watch, const JobSignal& signal, bool inFront, Log& log) {
+  std::optional<DesktopNotice> notice = WatchSignal(watch, signal);
+  if (!notice) return std::nullopt;
+  if (inFront) {
+    LogLine(log, "окно впереди, без уведомления: %s", notice->summary.c_str());
+    return std::nullopt;
+  }
+  LogLine(log, "уведомление: %s", notice->summary.c_str());
+  return notice;
+}
+
 }  // namespace tarn

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "bridge/host_slots.h"
+#include "bridge/log.h"
 
 namespace tarn {
 
@@ -39,5 +40,10 @@ bool WatchEvent(JobWatch& watch, std::string_view event);
 // what to tell a player who is not looking, nullopt for nothing (a stop or
 // pause the player asked for, a job with no ending of its own).
 std::optional<DesktopNotice> WatchSignal(JobWatch& watch, const JobSignal& signal);
+
+// WatchSignal as a host acts on it: the notice to show when the player is
+// not looking (inFront false), nullopt in front of the window, where the
+// page says it all; the log names the end either way.
+std::optional<DesktopNotice> NoticeToShow(JobWatch& watch, const JobSignal& signal, bool inFront, Log& log);
 
 }  // namespace tarn

@@ -6,22 +6,10 @@
 #include <string>
 
 #include "host/common/window_layout.h"
+#include "host/gtk/glib_owners.h"
 
 namespace tarn {
 namespace {
-
-struct ErrorDeleter {
-  void operator()(GError* error) const { g_error_free(error); }
-};
-using ErrorPtr = std::unique_ptr<GError, ErrorDeleter>;
-
-struct ObjectDeleter {
-  void operator()(gpointer object) const { g_object_unref(object); }
-};
-
-struct VariantDeleter {
-  void operator()(GVariant* value) const { g_variant_unref(value); }
-};
 
 // What travels through the two asynchronous steps. The log is the
 // launcher's, which outlives the main loop that carries the answers.
@@ -39,9 +27,9 @@ constexpr gint kCallTimeoutMs = 5000;
 
 void OnNotified(GObject* source, GAsyncResult* result, gpointer data) {
   GError* failure = nullptr;
-  std::unique_ptr<GVariant, VariantDeleter> reply(
+  GVariantPtr reply(
       g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &failure));
-  const ErrorPtr error(failure);
+  const GErrorPtr error(failure);
   if (error) LogLine(*static_cast<Log*>(data), "уведомление не показано: %s", error->message);
 }
 
@@ -57,8 +45,8 @@ GVariant* NotifyArguments(const DesktopNotice& notice) {
 void OnBus(GObject*, GAsyncResult* result, gpointer data) {
   const std::unique_ptr<NoticeCall> call(static_cast<NoticeCall*>(data));
   GError* failure = nullptr;
-  const std::unique_ptr<GDBusConnection, ObjectDeleter> bus(g_bus_get_finish(result, &failure));
-  const ErrorPtr error(failure);
+  const GObjectPtr<GDBusConnection> bus(g_bus_get_finish(result, &failure));
+  const GErrorPtr error(failure);
   if (!bus) {
     LogLine(*call->log, "уведомление не показано: нет сеансовой шины (%s)", error ? error->message : "");
     return;

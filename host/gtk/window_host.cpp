@@ -23,6 +23,7 @@
 #include "host/common/window_layout.h"
 #include "host/gtk/desktop_notice.h"
 #include "host/gtk/desktop_proxy.h"
+#include "host/gtk/glib_owners.h"
 #include "host/gtk/page_bridge.h"
 #include "host/gtk/single_instance.h"
 #include "host/gtk/ui_folder.h"
@@ -32,23 +33,6 @@
 
 namespace tarn {
 namespace {
-
-// GLib allocations and references, released on every path.
-struct GFreeDeleter {
-  void operator()(void* p) const { g_free(p); }
-};
-using GCharPtr = std::unique_ptr<gchar, GFreeDeleter>;
-
-struct GErrorDeleter {
-  void operator()(GError* e) const { g_error_free(e); }
-};
-using GErrorPtr = std::unique_ptr<GError, GErrorDeleter>;
-
-struct GObjectDeleter {
-  void operator()(gpointer p) const { g_object_unref(p); }
-};
-template <typename T>
-using GObjectPtr = std::unique_ptr<T, GObjectDeleter>;
 
 constexpr GdkRGBA kBackground = {0x0B / 255.0, 0x11 / 255.0, 0x1A / 255.0, 1.0};
 
@@ -106,18 +90,11 @@ bool WindowInFront() {
 }
 
 // A job that ended while the player looks elsewhere is told on the
-// desktop; in front of the window, the page says it all.
+// desktop.
 void ServeJobSignal(const JobSignal& signal) {
   Host& host = TheHost();
-  const std::optional<DesktopNotice> notice = WatchSignal(host.jobs, signal);
-  if (!notice) return;
   Log& log = host.setup.launcher->context.log;
-  if (WindowInFront()) {
-    LogLine(log, "окно впереди, без уведомления: %s", notice->summary.c_str());
-    return;
-  }
-  LogLine(log, "уведомление: %s", notice->summary.c_str());
-  ShowDesktopNotice(log, *notice);
+  if (const auto notice = NoticeToShow(host.jobs, signal, WindowInFront(), log)) ShowDesktopNotice(log, *notice);
 }
 
 gboolean DeliverEvents(gpointer) {

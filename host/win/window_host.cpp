@@ -184,19 +184,12 @@ void ShowJobProgress(Host& host, HWND window) {
   }
 }
 
-// A job that ended while the player looks elsewhere flashes the button;
-// in front of the window, the page says it all.
+// A job that ended while the player looks elsewhere flashes the button.
 void ServeJobSignal(Host& host, HWND window, WPARAM code) {
   const JobSignal signal{static_cast<LongJob>(code & 0xFF), static_cast<JobPhase>((code >> 8) & 0xFF)};
-  const std::optional<DesktopNotice> notice = WatchSignal(host.jobs, signal);
+  const bool shown = NoticeToShow(host.jobs, signal, WindowInFront(window), host.launcher->context.log).has_value();
   ShowJobProgress(host, window);
-  if (!notice) return;
-  if (WindowInFront(window)) {
-    LogLine(host.launcher->context.log, "окно впереди, без уведомления: %s", notice->summary.c_str());
-    return;
-  }
-  LogLine(host.launcher->context.log, "уведомление: %s", notice->summary.c_str());
-  FlashUntilInFront(window);
+  if (shown) FlashUntilInFront(window);
 }
 
 void OpenWithShell(const std::string& target, const std::string& params) {
