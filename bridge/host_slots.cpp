@@ -43,6 +43,11 @@ std::optional<std::string> PickFolder(LauncherContext& ctx, const FolderDialog& 
   return std::nullopt;
 }
 
+void SignalJob(LauncherContext& ctx, const JobSignal& signal) {
+  const auto lent = ctx.host.Snapshot();
+  if (lent && lent->slots.job) lent->slots.job(signal);
+}
+
 std::string DataFolder(LauncherContext& ctx) {
   const auto lent = ctx.host.Snapshot();
   return lent ? lent->slots.dataFolder : std::string();

@@ -1,9 +1,11 @@
 #pragma once
 // What the host (window or headless) lends the core: the road for Events to
 // the page, the desktop shell, the folder dialog, the data folder, the
-// desktop's proxy settings and the service's address. A host installs them once, before the page can send
-// its first Command; until then Events are dropped, shell requests do
+// desktop's proxy settings, a word of the long jobs' beginnings and ends,
+// and the service's address. A host installs them once, before the page
+// can send its first Command; until then Events are dropped, shell requests do
 // nothing and requests go to the default address.
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -18,6 +20,15 @@ struct FolderDialog {
   std::string title;
   std::string acceptLabel;
   std::string startFolder;
+};
+
+// The long jobs the desktop may show outside the window: an install, and
+// an update (a repair is an update of the files a check found wrong).
+enum class LongJob : uint8_t { Install, Update };
+enum class JobPhase : uint8_t { Began, Ended };
+struct JobSignal {
+  LongJob job = LongJob::Install;
+  JobPhase phase = JobPhase::Began;
 };
 
 struct HostSlots {
@@ -41,6 +52,11 @@ struct HostSlots {
   // launcher leaves once its successor is in place. Left empty by a host
   // that cannot close itself.
   std::function<void()> close = {};
+  // A long job began or ended (its Events in between say how it went).
+  // Called on the job's thread, after the Events it posted before: the host
+  // must keep that order and must not block. Left empty by a host with no
+  // desktop to show it on.
+  std::function<void(const JobSignal& signal)> job = {};
 };
 
 // What one launcher was lent. Written by the host (and by tests between
@@ -77,6 +93,9 @@ void CloseThroughHost(LauncherContext& ctx);
 
 // Shows the host's folder dialog; nullopt without a host.
 std::optional<std::string> PickFolder(LauncherContext& ctx, const FolderDialog& dialog);
+
+// Tells the host a long job began or ended; nothing happens without a host.
+void SignalJob(LauncherContext& ctx, const JobSignal& signal);
 
 // The data folder the host set up; empty before that.
 std::string DataFolder(LauncherContext& ctx);

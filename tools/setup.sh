@@ -25,6 +25,8 @@ packages=(
   nginx
   # the proxy test sends the launcher through a real HTTP proxy
   tinyproxy
+  # the desktop notification test: a notification daemon on the test's own session bus
+  dunst
   # the page's browser tests (playwright-core itself comes from npm, pinned in tests/ui)
   chromium nodejs
 )

@@ -61,9 +61,29 @@ void CatchUp(Launcher& l, std::optional<int32_t> serviceBuild) {
   PostUpdateCheck(l.client, serviceBuild);
 }
 
+// A long job's span as the host hears it: begun here, ended on every way
+// out, and ended before anything else the caller posts, so the host reads
+// the job's own last Events as its outcome.
+class JobSpan {
+ public:
+  JobSpan(LauncherContext& ctx, LongJob job) : ctx_(ctx), job_(job) { SignalJob(ctx_, {job_, JobPhase::Began}); }
+  ~JobSpan() { SignalJob(ctx_, {job_, JobPhase::Ended}); }
+  JobSpan(const JobSpan&) = delete;
+  JobSpan& operator=(const JobSpan&) = delete;
+
+ private:
+  LauncherContext& ctx_;
+  LongJob job_;
+};
+
+InstallOutcome InstallInSpan(Launcher& l, InstallFolderSource source) {
+  const JobSpan span(l.context, LongJob::Install);
+  return RunInstall(l.install, source);
+}
+
 // What a finished install changes beyond its own screen.
 void InstallThenCatchUp(Launcher& l, InstallFolderSource source) {
-  const InstallOutcome outcome = RunInstall(l.install, source);
+  const InstallOutcome outcome = InstallInSpan(l, source);
   if (outcome.installed) CatchUp(l, outcome.serviceBuild);
 }
 
@@ -139,7 +159,10 @@ void RegisterCommands(Launcher& launcher) {
     LaunchGame(l.launch, login, PasswordFor(accounts.list, login), JsonString(payload, "character"));
   });
   AddCommand(t, "client.verify", kTask, [&l](std::string_view) { VerifyClient(l.client); });
-  AddCommand(t, "client.update", kTask, [&l](std::string_view) { UpdateClient(l.update); });
+  AddCommand(t, "client.update", kTask, [&l](std::string_view) {
+    const JobSpan span(l.context, LongJob::Update);
+    UpdateClient(l.update);
+  });
   // An update is paused, woken and stopped like the install; with none
   // running these do nothing (a new one starts from "client.update").
   AddCommand(t, "client.pause", kWindow, [&l](std::string_view) {

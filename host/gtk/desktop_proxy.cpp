@@ -5,14 +5,13 @@
 #include <memory>
 #include <string_view>
 
+#include "host/gtk/glib_owners.h"
+
 namespace tarn {
 namespace {
 
 struct StrvDeleter {
   void operator()(gchar** list) const { g_strfreev(list); }
-};
-struct ErrorDeleter {
-  void operator()(GError* error) const { g_error_free(error); }
 };
 
 // GIO's schemes in libcurl's words: a SOCKS proxy named by the desktop
@@ -32,7 +31,7 @@ std::string DesktopProxy(const std::string& url) {
   if (!resolver) return {};
   GError* failure = nullptr;
   std::unique_ptr<gchar*, StrvDeleter> found(g_proxy_resolver_lookup(resolver, url.c_str(), nullptr, &failure));
-  std::unique_ptr<GError, ErrorDeleter> error(failure);
+  const GErrorPtr error(failure);
   // The first is the one the desktop prefers; "direct://" means none.
   if (error || !found || !found.get()[0]) return {};
   const std::string_view first = found.get()[0];

@@ -18,9 +18,12 @@
 #include "bridge/context.h"
 #include "bridge/host_slots.h"
 #include "bridge/log.h"
+#include "host/common/job_watch.h"
 #include "host/common/web_page.h"
 #include "host/common/window_layout.h"
+#include "host/gtk/desktop_notice.h"
 #include "host/gtk/desktop_proxy.h"
+#include "host/gtk/glib_owners.h"
 #include "host/gtk/page_bridge.h"
 #include "host/gtk/single_instance.h"
 #include "host/gtk/ui_folder.h"
@@ -30,23 +33,6 @@
 
 namespace tarn {
 namespace {
-
-// GLib allocations and references, released on every path.
-struct GFreeDeleter {
-  void operator()(void* p) const { g_free(p); }
-};
-using GCharPtr = std::unique_ptr<gchar, GFreeDeleter>;
-
-struct GErrorDeleter {
-  void operator()(GError* e) const { g_error_free(e); }
-};
-using GErrorPtr = std::unique_ptr<GError, GErrorDeleter>;
-
-struct GObjectDeleter {
-  void operator()(gpointer p) const { g_object_unref(p); }
-};
-template <typename T>
-using GObjectPtr = std::unique_ptr<T, GObjectDeleter>;
 
 constexpr GdkRGBA kBackground = {0x0B / 255.0, 0x11 / 255.0, 0x1A / 255.0, 1.0};
 
@@ -65,6 +51,7 @@ struct Host {
   WebKitWebView* view = nullptr;
   bool pageCommitted = false;
   std::thread::id mainThread;
+  JobWatch jobs;
 };
 
 Host& TheHost() {
@@ -74,10 +61,16 @@ Host& TheHost() {
 
 // Events from any thread, delivered on the main loop in posting order. One
 // idle source drains the whole queue, so a burst of progress Events costs
-// one wake-up rather than one each.
+// one wake-up rather than one each. A long job's begin and end travel in
+// the same queue, so they fall where the job put them among its Events.
+struct Posted {
+  std::string event;
+  std::optional<JobSignal> signal;
+};
+
 struct EventQueue {
   std::mutex mutex;
-  std::deque<std::string> events;
+  std::deque<Posted> events;
   bool scheduled = false;
 };
 
@@ -86,8 +79,26 @@ EventQueue& TheQueue() {
   return *queue;
 }
 
+// Whether the player has the window before them: shown, not minimised and
+// holding the focus.
+bool WindowInFront() {
+  GtkWidget* window = TheHost().window;
+  GdkWindow* gdkWindow = window ? gtk_widget_get_window(window) : nullptr;
+  if (!gdkWindow || !gtk_widget_get_visible(window)) return false;
+  if (gdk_window_get_state(gdkWindow) & (GDK_WINDOW_STATE_ICONIFIED | GDK_WINDOW_STATE_WITHDRAWN)) return false;
+  return gtk_window_is_active(GTK_WINDOW(window));
+}
+
+// A job that ended while the player looks elsewhere is told on the
+// desktop.
+void ServeJobSignal(const JobSignal& signal) {
+  Host& host = TheHost();
+  Log& log = host.setup.launcher->context.log;
+  if (const auto notice = NoticeToShow(host.jobs, signal, WindowInFront(), log)) ShowDesktopNotice(log, *notice);
+}
+
 gboolean DeliverEvents(gpointer) {
-  std::deque<std::string> batch;
+  std::deque<Posted> batch;
   {
     EventQueue& q = TheQueue();
     std::lock_guard lock(q.mutex);
@@ -96,7 +107,13 @@ gboolean DeliverEvents(gpointer) {
   }
   WebKitWebView* view = TheHost().view;
   if (!view) return G_SOURCE_REMOVE;
-  for (const std::string& event : batch) {
+  for (const Posted& posted : batch) {
+    if (posted.signal) {
+      ServeJobSignal(*posted.signal);
+      continue;
+    }
+    const std::string& event = posted.event;
+    WatchEvent(TheHost().jobs, event);
     const std::string script = EventDeliveryScript(event);
     webkit_web_view_evaluate_javascript(view, script.data(), static_cast<gssize>(script.size()), nullptr, nullptr,
                                         nullptr, nullptr, nullptr);
@@ -104,15 +121,19 @@ gboolean DeliverEvents(gpointer) {
   return G_SOURCE_REMOVE;
 }
 
-void QueueEvent(const std::string& event) {
+void Queue(Posted posted) {
   EventQueue& q = TheQueue();
   std::lock_guard lock(q.mutex);
-  q.events.push_back(event);
+  q.events.push_back(std::move(posted));
   if (!q.scheduled) {
     q.scheduled = true;
     g_idle_add_full(G_PRIORITY_DEFAULT, DeliverEvents, nullptr, nullptr);
   }
 }
+
+void QueueEvent(const std::string& event) { Queue({event, std::nullopt}); }
+
+void QueueJobSignal(const JobSignal& signal) { Queue({{}, signal}); }
 
 // Addresses go to the desktop's default handler for their scheme; a local
 // path becomes a file:// address first. Whether anything opened is not
@@ -485,6 +506,7 @@ gboolean CreateWebView(gpointer) {
                        .dataFolder = dataFolder,
                        .desktopProxy = DesktopProxy,
                        .close = CloseOnMainThread,
+                       .job = QueueJobSignal,
                    },
                    LoadServiceEndpoint(host.setup.launcher->context.log, host.setup.exeDir));
 

@@ -13,10 +13,12 @@
 #include "bridge/context.h"
 #include "bridge/host_slots.h"
 #include "bridge/log.h"
+#include "host/common/job_watch.h"
 #include "host/common/web_page.h"
 #include "host/common/window_layout.h"
 #include "host/win/folder_dialog.h"
 #include "host/win/runtime_locator.h"
+#include "host/win/taskbar.h"
 #include "host/win/webview2.h"
 #include "platform/file.h"
 #include "platform/paths.h"
@@ -37,6 +39,10 @@ constexpr UINT kUiPostMessage = WM_APP + 1;
 // the button is up, and the runtime does not expect its handler to be
 // entered again meanwhile.
 constexpr UINT kDragMessage = WM_APP + 2;
+// A long job's begin or end (wParam: the job, and the phase in the second
+// byte), posted by the job's thread after its Events, so it comes to the
+// window in their order.
+constexpr UINT kJobMessage = WM_APP + 3;
 // Popup, system menu, sizing frame, minimize box: the frame is there for
 // the system's benefit (snap, taskbar menu), the client area covers it all.
 constexpr DWORD kWindowStyle = WS_POPUP | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX;
@@ -135,6 +141,10 @@ struct Host {
   bool errorPageComing = false;
   // What the message loop ends with: 1 when the web view could not be made.
   int exitCode = 0;
+  JobWatch jobs;
+  // Asked for at the first job; null when the system has no taskbar for us.
+  TaskbarList taskbar;
+  bool taskbarAsked = false;
 };
 
 Host& TheHost() {
@@ -153,6 +163,34 @@ void PostEvent(const std::string& event) {
   if (!window) return;
   auto* copy = new std::string(event);
   if (!PostMessageW(window, kUiPostMessage, 0, reinterpret_cast<LPARAM>(copy))) delete copy;
+}
+
+void PostJobSignal(const JobSignal& signal) {
+  const HWND window = TheHost().window.load();
+  if (!window) return;
+  const auto code = static_cast<WPARAM>(signal.job) | static_cast<WPARAM>(signal.phase) << 8;
+  PostMessageW(window, kJobMessage, code, 0);
+}
+
+// The taskbar follows the watched job; one that fails is not asked again.
+void ShowJobProgress(Host& host, HWND window) {
+  if (!host.taskbarAsked) {
+    host.taskbarAsked = true;
+    host.taskbar = ConnectTaskbar();
+    if (!host.taskbar) LogLine(host.launcher->context.log, "панель задач недоступна");
+  }
+  if (host.taskbar && !ShowTaskbarProgress(host.taskbar.get(), window, host.jobs.percent)) {
+    LogLine(host.launcher->context.log, "панель задач не показывает ход работы");
+    host.taskbar.reset();
+  }
+}
+
+// A job that ended while the player looks elsewhere flashes the button.
+void ServeJobSignal(Host& host, HWND window, WPARAM code) {
+  const JobSignal signal{static_cast<LongJob>(code & 0xFF), static_cast<JobPhase>((code >> 8) & 0xFF)};
+  const bool shown = NoticeToShow(host.jobs, signal, WindowInFront(window), host.launcher->context.log).has_value();
+  ShowJobProgress(host, window);
+  if (shown) FlashUntilInFront(window);
 }
 
 void OpenWithShell(const std::string& target, const std::string& params) {
@@ -342,7 +380,8 @@ HRESULT OnController(HRESULT result, ICoreWebView2Controller* controller) {
        .pickFolder = [](const FolderDialog& dialog) { return PickFolderWithDialog(dialog, TheHost().window.load()); },
        .dataFolder = dataFolder,
        // The window thread owns the window: the close goes through its queue.
-       .close = [] { PostMessageW(TheHost().window.load(), WM_CLOSE, 0, 0); }},
+       .close = [] { PostMessageW(TheHost().window.load(), WM_CLOSE, 0, 0); },
+       .job = PostJobSignal},
       LoadServiceEndpoint(host.launcher->context.log, host.exeDir));
 
   ApplySettings(webView);
@@ -417,6 +456,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
       host.webView.Reset();
       if (host.controller) host.controller->Close();
       host.controller.Reset();
+      host.taskbar.reset();
       PostQuitMessage(host.exitCode);
       return 0;
     case WM_MOVE:
@@ -443,8 +483,12 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case kUiPostMessage: {
       std::unique_ptr<std::string> event(reinterpret_cast<std::string*>(lParam));
       if (event && host.webView) host.webView->PostWebMessageAsJson(ToWide(*event).c_str());
+      if (event && WatchEvent(host.jobs, *event)) ShowJobProgress(host, window);
       return 0;
     }
+    case kJobMessage:
+      ServeJobSignal(host, window, wParam);
+      return 0;
     default:
       break;
   }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -10,6 +11,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "bridge/host_slots.h"
@@ -110,11 +112,16 @@ class CommandsTest : public ::testing::Test {
                      {.post = [this](const std::string& e) { Add(e); },
                       .open = [this](const std::string& t, const std::string& p) { Add("open|" + t + "|" + p); },
                       .pickFolder = {},
-                      .dataFolder = data_.str()},
+                      .dataFolder = data_.str(),
+                      .job = [this](const JobSignal& s) { Add(JobText(s)); }},
                      ServiceEndpoint{.secure = false, .host = "127.0.0.1", .port = test::kNoServicePort});
   }
   void TearDown() override { WaitForTasks(launcher_.context.tasks); }
 
+  static std::string JobText(const JobSignal& s) {
+    return std::string(s.job == LongJob::Install ? "job|install|" : "job|update|") +
+           (s.phase == JobPhase::Began ? "began" : "ended");
+  }
   void Add(std::string call) {
     std::lock_guard lock(mutex_);
     calls_.push_back(std::move(call));
@@ -198,6 +205,28 @@ TEST_F(CommandsTest, TheInitialPushWithoutAClientShowsNewsThenTheInstallScreenTh
   for (size_t i = 1; i + 1 < events.size(); ++i) EXPECT_EQ(events[i].rfind(R"({"install":)", 0), 0u) << events[i];
   EXPECT_NE(events[events.size() - 2].find("Не удалось связаться с сервером обновлений"), std::string::npos);
   EXPECT_EQ(events.back(), R"({"limit":{"kibps":0}})");
+}
+
+// The host hears a long job's begin before its first Event and its end
+// after its last, before whatever the launcher does next: the host reads
+// the job's outcome from what lies between.
+TEST_F(CommandsTest, LongJobsAreFramedAroundTheirOwnEventsOnly) {
+  for (const auto& [command, job, event] : {std::tuple{"install.resume", "install", R"({"install":)"},
+                                            std::tuple{"install.begin", "install", R"({"install":)"},
+                                            std::tuple{"client.update", "update", R"({"verify":)"}}) {
+    const V calls = Run(command);
+    const std::string began = std::string("job|") + job + "|began", ended = std::string("job|") + job + "|ended";
+    ASSERT_GE(calls.size(), 3u) << testing::PrintToString(calls);
+    EXPECT_EQ(calls.front(), began) << command;
+    const auto end = std::find(calls.begin(), calls.end(), ended);
+    ASSERT_NE(end, calls.end()) << testing::PrintToString(calls);
+    EXPECT_EQ(std::count_if(calls.begin(), calls.end(), [](const std::string& c) { return c.starts_with("job|"); }), 2)
+        << testing::PrintToString(calls);
+    // Only the job's own Events lie between (the update's rows and its
+    // progress line).
+    for (auto it = calls.begin() + 1; it != end; ++it)
+      EXPECT_TRUE(it->starts_with(event) || it->starts_with(R"({"progress":)")) << command << ": " << *it;
+  }
 }
 
 }  // namespace
