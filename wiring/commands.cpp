@@ -27,6 +27,7 @@
 #include "service/account_commands.h"
 #include "service/account_store.h"
 #include "service/news.h"
+#include "update/move.h"
 #include "update/update.h"
 #include "update/verify.h"
 
@@ -157,6 +158,11 @@ void RegisterCommands(Launcher& launcher) {
   });
   AddCommand(t, "install.folder", kTask,
              [&l](std::string_view) { InstallThenCatchUp(l, InstallFolderSource::Dialog); });
+  // Moving the client: the page shows its new folder once it is there.
+  AddCommand(t, "client.move", kTask, [&l](std::string_view) {
+    if (MoveClient(l.client, l.moveFlags)) PushEnv(l.client);
+  });
+  AddCommand(t, "client.move.stop", kWindow, [&l](std::string_view) { RequestMoveStop(l.moveFlags); });
 }
 
 }  // namespace tarn

@@ -15,6 +15,7 @@
 #include "install/status.h"
 #include "launch/runtime.h"
 #include "service/account_store.h"
+#include "update/move.h"
 
 namespace tarn {
 
@@ -37,6 +38,8 @@ struct Launcher {
   InstallStatus installStatus;
   InstallFlags installFlags;
   GameRuntimeLock gameRuntime;
+  // Moving the client: its stop.
+  MoveFlags moveFlags;
 
   // What each job is handed: only the parts it uses.
   AccountsContext accounts{context, accountLocks};
