@@ -71,6 +71,15 @@ std::vector<std::string> ListedFolders(const std::string& base, const std::vecto
   return folders;
 }
 
+bool ShowStopped(ClientContext& ctx, StatusRows& rows, const std::string& from) {
+  LogLine(ctx.launcher.log, "перенос клиента остановлен, игра осталась в %s", from.c_str());
+  const std::string why = "Перенос остановлен — игра осталась в «" + from + "»";
+  rows.push_back(MakeStateRow(RowState::Bad, why, "Остановлено"));
+  PostVerifyRows(ctx, rows);
+  PostProgress(ctx, why, 0, ProgressStage::Ready);
+  return false;
+}
+
 // Removes the listed files, the marker and the folders they leave empty;
 // the folder itself too when nothing else is left. Nothing unlisted is
 // touched, so a player's own files stay.
@@ -134,6 +143,17 @@ void AddVersionFile(ClientContext& ctx, const std::string& from, std::vector<Fil
   entries.push_back(std::move(entry));
 }
 
+// The marker goes first, so a copy cut off anywhere is known for a
+// leftover of this launcher's own. Its name is what counts, so it is made
+// under that name at once: a temporary name would leave, when cut off, a
+// folder no move takes for its own.
+bool PutMarker(const std::string& to, const std::string& from) {
+  const std::string marker = JoinPath(to, kMoveMarker);
+  OutputFile file;
+  return EnsureParentDirs(marker) && OpenOutputFile(marker, 0, file).ok() && WriteOutputFile(file, from).ok() &&
+         CommitOutputFile(file).ok();
+}
+
 struct Move {
   std::string from;
   std::string to;
@@ -145,9 +165,7 @@ struct Move {
 // copy stopped or failed: what it wrote is gone again.
 bool CopyAndCheck(ClientContext& ctx, MoveFlags& flags, StatusRows& rows, const Move& m) {
   const std::atomic<bool>& closing = ctx.launcher.tasks.stopping();
-  // The marker goes first, so a copy cut off anywhere is known for a
-  // leftover of this launcher's own.
-  if (!EnsureParentDirs(JoinPath(m.to, kMoveMarker)) || !ReplaceFileAtomically(JoinPath(m.to, kMoveMarker), m.from))
+  if (!PutMarker(m.to, m.from))
     return Refuse(ctx, rows, "Не удалось создать папку «" + m.to + "». Игра осталась на прежнем месте.");
   LogLine(ctx.launcher.log, "перенос клиента копированием: %s -> %s, файлов %zu (%s)", m.from.c_str(), m.to.c_str(),
           m.entries.size(), FormatSize(m.bytes).c_str());
@@ -162,15 +180,8 @@ bool CopyAndCheck(ClientContext& ctx, MoveFlags& flags, StatusRows& rows, const 
                                   closing, stopped, copied);
     if (!done) {
       RemoveListedCopy(m.to, m.entries);
-      if (stopped) {
-        LogLine(ctx.launcher.log, "перенос клиента остановлен, игра осталась в %s", m.from.c_str());
-        const std::string why = "Перенос остановлен — игра осталась в «" + m.from + "»";
-        rows.back() = MakeStateRow(RowState::Bad, why, "Остановлено");
-        PostVerifyRows(ctx, rows);
-        PostProgress(ctx, why, 0, ProgressStage::Ready);
-        return false;
-      }
       rows.pop_back();
+      if (stopped) return ShowStopped(ctx, rows, m.from);
       return Refuse(ctx, rows,
                     done.reason() == FileError::DiskFull
                         ? "На диске новой папки закончилось место. Игра осталась на прежнем месте."
@@ -260,10 +271,10 @@ bool RunMove(ClientContext& ctx, MoveFlags& flags) {
       return Refuse(ctx, rows, "В папке «" + m.to + "» уже есть файлы. Выберите пустую или новую папку.");
   }
 
+  if (flags.stopRequested.load() || ctx.launcher.tasks.stopping().load()) return ShowStopped(ctx, rows, m.from);
   PostMoveState(ctx, true);
   PostProgress(ctx, kMoving, 0, ProgressStage::Busy);
-  const bool sameDisk = OnSameFileSystem(m.from, m.to).value_or(false);
-  if (sameDisk && !flags.stopRequested.load()) {
+  if (OnSameFileSystem(m.from, m.to).value_or(false)) {
     if (target == TargetState::Empty) RemoveEmptyFolder(m.to);
     // Should the launcher die between the rename and the record, the
     // record names where the folder went.
