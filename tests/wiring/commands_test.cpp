@@ -80,7 +80,9 @@ TEST(Commands, ThePageAndTheTableAgreeOnEveryName) {
   // (what they start runs as a task); anything else there would freeze the
   // window on a slow disk or line.
   EXPECT_EQ(onWindow, (std::set<std::string>{"link.open", "open.log", "install.resume", "install.pause",
-                                              "install.stop", "speed.limit"}));
+                                              "install.stop", "speed.limit",
+                                              // Moving the client: its stop flag.
+                                              "client.move.stop"}));
   std::vector<std::string> unreadable;
   const std::set<std::string> sent = PageSends(unreadable);
   EXPECT_EQ(unreadable, V{}) << "a page send the test cannot read";
