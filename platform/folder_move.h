@@ -28,8 +28,8 @@ enum class RenameProblem : uint8_t { OtherFileSystem, Failed };
 Result<void, RenameProblem> RenameFolder(const std::string& from, const std::string& to);
 
 // The names in folder ("." and ".." left out), at most limit of them (the
-// caller decides what more would mean). Missing when there is no folder of
-// that name or it is a link; Failed when it cannot be read.
+// caller decides what more would mean). Missing when nothing has that
+// name; Failed when it is a link, a file or a folder that cannot be read.
 Result<std::vector<std::string>, FileError> FolderNames(const std::string& folder, size_t limit);
 
 // Removes one folder when it is empty; false when it is not, or is a link,

@@ -13,6 +13,7 @@
 #include "client/file_list.h"
 #include "client/install_folder.h"
 #include "client/install_record.h"
+#include "client/install_stage.h"
 #include "client/version_file.h"
 #include "client/writer_guard.h"
 #include "download/session.h"
@@ -36,6 +37,9 @@ constexpr size_t kCopyPiece = 1024 * 1024;
 constexpr size_t kNamesLooked = 4096;
 
 const std::string kMoving = "Перенос клиента";
+// A client found beside the launcher has no record yet; the one a move
+// writes says it is whole, as the copy is.
+std::string Finished() { return std::string(InstallStageText(InstallStage::Installed)); }
 
 bool IsSeparator(char c) { return c == '/' || c == NativeSeparator(); }
 
@@ -223,6 +227,9 @@ bool CopyAndCheck(ClientContext& ctx, MoveFlags& flags, StatusRows& rows, const 
 
 bool RunMove(ClientContext& ctx, MoveFlags& flags) {
   StatusRows rows;
+  // Only a finished client moves: an unfinished one is the install's to
+  // finish where it stands.
+  if (!IsClientInstalled(ctx)) return Refuse(ctx, rows, "Игра ещё не установлена до конца — перенести её нельзя");
   const std::string from = FindClientDir(ctx);
   if (from.empty()) return Refuse(ctx, rows, "Не найден каталог клиента");
   const std::optional<std::string> chosen =
@@ -281,7 +288,7 @@ bool RunMove(ClientContext& ctx, MoveFlags& flags) {
     SetConfigValue(ctx, "moving", m.to);
     if (EnsureParentDirs(m.to)) {
       if (const auto renamed = RenameFolder(m.from, m.to); renamed) {
-        SetConfigValues(ctx, {{"path", m.to}, {"moving", ""}});
+        SetConfigValues(ctx, {{"path", m.to}, {"state", Finished()}, {"moving", ""}});
         LogLine(ctx.launcher.log, "клиент перенесён переименованием: %s -> %s", m.from.c_str(), m.to.c_str());
         rows.push_back(MakeStateRow(RowState::Ok, "Игра перенесена в «" + m.to + "»", "Готово"));
         PostVerifyRows(ctx, rows);
@@ -304,7 +311,7 @@ bool RunMove(ClientContext& ctx, MoveFlags& flags) {
   if (!CopyAndCheck(ctx, flags, rows, m)) return false;
   // The record switches in one rewrite, and only now: the copy is whole
   // and on the disk. The old copy goes after it.
-  SetConfigValue(ctx, "path", m.to);
+  SetConfigValues(ctx, {{"path", m.to}, {"state", Finished()}});
   RemoveFile(JoinPath(m.to, kMoveMarker));
   RemoveListedCopy(m.from, m.entries);
   LogLine(ctx.launcher.log, "клиент перенесён: %s -> %s", m.from.c_str(), m.to.c_str());

@@ -58,7 +58,8 @@ Result<void, RenameProblem> RenameFolder(const std::string& from, const std::str
 
 Result<std::vector<std::string>, FileError> FolderNames(const std::string& folder, size_t limit) {
   struct stat st{};
-  if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return Fail(FileError::Missing);
+  if (lstat(folder.c_str(), &st) != 0) return Fail(errno == ENOENT ? FileError::Missing : FileError::Failed);
+  if (!S_ISDIR(st.st_mode)) return Fail(FileError::Failed);
   const Folder listing(opendir(folder.c_str()));
   if (!listing.ok()) return Fail(FileError::Failed);
   std::vector<std::string> names;

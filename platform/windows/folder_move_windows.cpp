@@ -59,7 +59,11 @@ Result<void, RenameProblem> RenameFolder(const std::string& from, const std::str
 
 Result<std::vector<std::string>, FileError> FolderNames(const std::string& folder, size_t limit) {
   const std::wstring wide = ToWide(folder);
-  if (!IsRealFolder(wide)) return Fail(FileError::Missing);
+  if (GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    return Fail(error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? FileError::Missing : FileError::Failed);
+  }
+  if (!IsRealFolder(wide)) return Fail(FileError::Failed);
   WIN32_FIND_DATAW data{};
   const FindHandle find(FindFirstFileExW((wide + L"\\*").c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
                                          nullptr, 0));

@@ -162,6 +162,10 @@ TEST_F(MoveEndToEnd, RefusedTargetsLeaveTheClientAndTheRecordAsTheyWere) {
   const Files before = Contents(game_);
   const std::string record = ReadFile(Config());
   WriteFile(root_.path() / "Занято" / "ТАРН" / "чужой.txt", "not ours");
+  // A link where the folder would go is never written through.
+  fs::create_directories(root_.path() / "Ссылка");
+  fs::create_directories(root_.path() / "Куда ведёт");
+  fs::create_directory_symlink(root_.path() / "Куда ведёт", root_.path() / "Ссылка" / "ТАРН");
   const std::string game = test::PathUtf8(game_);
   const struct {
     fs::path pick;
@@ -174,11 +178,15 @@ TEST_F(MoveEndToEnd, RefusedTargetsLeaveTheClientAndTheRecordAsTheyWere) {
       {root_.path() / "Занято",
        "В папке «" + test::PathUtf8(root_.path() / "Занято" / "ТАРН") +
            "» уже есть файлы. Выберите пустую или новую папку — чужие файлы перенос не трогает."},
+      {root_.path() / "Ссылка",
+       "В папке «" + test::PathUtf8(root_.path() / "Ссылка" / "ТАРН") +
+           "» уже есть файлы. Выберите пустую или новую папку — чужие файлы перенос не трогает."},
   };
   for (const auto& row : rows) ExpectRefused(Move(row.pick), row.text, before, record);
   EXPECT_FALSE(fs::exists(game_ / "Моды"));
   EXPECT_FALSE(fs::exists(launcher_ / "data" / "ТАРН"));
   EXPECT_EQ(ReadFile(root_.path() / "Занято" / "ТАРН" / "чужой.txt"), "not ours");
+  EXPECT_TRUE(fs::is_empty(root_.path() / "Куда ведёт"));
 
   // A disk too small for the copy: a 1 MiB tmpfs in a mount namespace of
   // the launcher's own.
