@@ -41,14 +41,6 @@ const std::string kMoving = "Перенос клиента";
 // writes says it is whole, as the copy is.
 std::string Finished() { return std::string(InstallStageText(InstallStage::Installed)); }
 
-bool IsSeparator(char c) { return c == '/' || c == NativeSeparator(); }
-
-// Whether inner is outer or lies below it; both resolved.
-bool SameOrInside(const std::string& inner, const std::string& outer) {
-  if (outer.empty() || inner.size() < outer.size() || inner.compare(0, outer.size(), outer) != 0) return false;
-  return inner.size() == outer.size() || IsSeparator(outer.back()) || IsSeparator(inner[outer.size()]);
-}
-
 void PostMoveState(LauncherContext& ctx, bool running) {
   PostToUi(ctx, std::string(R"({"move":{"running":)") + (running ? "true" : "false") + "}}");
 }
@@ -135,7 +127,7 @@ Result<void, FileError> CopyOneFile(const std::string& from, const std::string& 
 // its own checksum.
 void AddVersionFile(ClientContext& ctx, const std::string& from, std::vector<FileEntry>& entries) {
   const std::string file = FindVersionFile(ctx);
-  if (file.size() <= from.size() + 1 || !SameOrInside(file, from)) return;
+  if (file.size() <= from.size() + 1 || !IsSameOrInside(file, from)) return;
   std::string relative = file.substr(from.size() + 1);
   std::replace(relative.begin(), relative.end(), NativeSeparator(), '\\');
   for (const FileEntry& e : entries)
@@ -245,7 +237,7 @@ bool RunMove(ClientContext& ctx, MoveFlags& flags) {
   if (IsLauncherPlace(ctx, m.to)) return Refuse(ctx, rows, FolderProblemText(FolderProblem::LauncherPlace));
   const std::string here = ResolvedPath(m.from), there = ResolvedPath(m.to);
   if (here == there) return Refuse(ctx, rows, "Игра уже лежит в папке «" + m.from + "».");
-  if (SameOrInside(there, here))
+  if (IsSameOrInside(there, here))
     return Refuse(ctx, rows, "Папка «" + m.to + "» лежит внутри нынешней папки игры — выберите папку вне «" + m.from + "».");
   // The old folder inside the new one makes the new one hold files.
   TargetState target = LookAtTarget(m.to);
