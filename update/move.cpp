@@ -14,6 +14,7 @@
 #include "client/install_folder.h"
 #include "client/install_record.h"
 #include "client/install_stage.h"
+#include "client/list_fetch.h"
 #include "client/version_file.h"
 #include "client/writer_guard.h"
 #include "download/session.h"
@@ -84,6 +85,15 @@ void RemoveListedCopy(const std::string& base, const std::vector<FileEntry>& ent
   RemoveFile(JoinPath(base, kMoveMarker));
   for (const std::string& folder : ListedFolders(base, entries)) RemoveEmptyFolder(folder);
   RemoveEmptyFolder(base);
+}
+
+// The move's words for a list it cannot go on with.
+std::string ListFailureText(ClientContext& ctx, ListFetch fetched, const FileList& list) {
+  switch (fetched) {
+    case ListFetch::Unreachable: return "Сервер не отвечает — без списка файлов игру не перенести";
+    case ListFetch::BadSignature: return "Подпись списка неверна — перенос отменён";
+    default: return ListRefusalText(ctx, fetched, list) + " Перенос отменён.";
+  }
 }
 
 enum class TargetState { Fresh, Empty, Leftover, Taken };
@@ -217,6 +227,44 @@ bool CopyAndCheck(ClientContext& ctx, MoveFlags& flags, StatusRows& rows, const 
   return true;
 }
 
+// Why a copy cannot be made, or nothing.
+std::string CopyProblem(ClientContext& ctx, const FileList& list, const Move& m) {
+  // The copy is checked against the list: a client of another build would
+  // be copied whole only to be refused.
+  if (const int32_t build = ReadClientVersion(ctx); list.version >= 0 && build >= 0 && build != list.version)
+    return "Клиент сборки " + std::to_string(build) + ", а на сервере — " + std::to_string(list.version) +
+           ": сначала обновите его («Обновить»), затем перенесите. Игра осталась на прежнем месте.";
+  // Room for the whole copy beside the old one.
+  const uint64_t free = FreeSpaceOf(m.to);
+  const uint64_t need = m.bytes + m.bytes / 32 + kSpaceReserve;
+  if (list.sizesKnown && free != 0 && free < need)
+    return "На диске новой папки не хватает места. Нужно " + FormatSize(need) + ", а свободно " + FormatSize(free) +
+           ". Игра осталась на прежнем месте.";
+  return {};
+}
+
+enum class RenameEnd { Moved, Refused, OtherFileSystem };
+
+// The whole folder in one rename. Should the launcher die between the
+// rename and the record, the record names where the folder went.
+RenameEnd RenameWhole(ClientContext& ctx, StatusRows& rows, const Move& m, bool emptyTarget) {
+  if (emptyTarget) RemoveEmptyFolder(m.to);
+  SetConfigValue(ctx, "moving", m.to);
+  const auto renamed = EnsureParentDirs(m.to) ? RenameFolder(m.from, m.to) : Fail(RenameProblem::Failed);
+  if (renamed) {
+    SetConfigValues(ctx, {{"path", m.to}, {"state", Finished()}, {"moving", ""}});
+    LogLine(ctx.launcher.log, "клиент перенесён переименованием: %s -> %s", m.from.c_str(), m.to.c_str());
+    rows.push_back(MakeStateRow(RowState::Ok, "Игра перенесена в «" + m.to + "»", "Готово"));
+    PostVerifyRows(ctx, rows);
+    PostProgress(ctx, "Игра перенесена", 100, ProgressStage::Ready);
+    return RenameEnd::Moved;
+  }
+  SetConfigValue(ctx, "moving", "");
+  if (renamed.reason() == RenameProblem::OtherFileSystem) return RenameEnd::OtherFileSystem;
+  Refuse(ctx, rows, "Не удалось перенести папку «" + m.from + "» в «" + m.to + "». Игра осталась на прежнем месте.");
+  return RenameEnd::Refused;
+}
+
 bool RunMove(ClientContext& ctx, MoveFlags& flags) {
   StatusRows rows;
   // Only a finished client moves: an unfinished one is the install's to
@@ -248,7 +296,7 @@ bool RunMove(ClientContext& ctx, MoveFlags& flags) {
 
   FileList list;
   if (const auto fetched = FetchListShowingRows(ctx, rows, list); !fetched) {
-    ShowListRefused(ctx, rows, ListRefusalText(ctx, fetched.reason(), list) + " Перенос отменён.");
+    ShowListRefused(ctx, rows, ListFailureText(ctx, fetched.reason(), list));
     PostProgress(ctx, "Перенос отменён", 0, ProgressStage::Ready);
     return false;
   }
@@ -271,35 +319,16 @@ bool RunMove(ClientContext& ctx, MoveFlags& flags) {
   }
 
   if (flags.stopRequested.load() || ctx.launcher.tasks.stopping().load()) return ShowStopped(ctx, rows, m.from);
+  const bool sameDisk = OnSameFileSystem(m.from, m.to).value_or(false);
+  std::string problem = sameDisk ? std::string() : CopyProblem(ctx, list, m);
+  if (!problem.empty()) return Refuse(ctx, rows, problem);
   PostMoveState(ctx, true);
   PostProgress(ctx, kMoving, 0, ProgressStage::Busy);
-  if (OnSameFileSystem(m.from, m.to).value_or(false)) {
-    if (target == TargetState::Empty) RemoveEmptyFolder(m.to);
-    // Should the launcher die between the rename and the record, the
-    // record names where the folder went.
-    SetConfigValue(ctx, "moving", m.to);
-    if (EnsureParentDirs(m.to)) {
-      if (const auto renamed = RenameFolder(m.from, m.to); renamed) {
-        SetConfigValues(ctx, {{"path", m.to}, {"state", Finished()}, {"moving", ""}});
-        LogLine(ctx.launcher.log, "клиент перенесён переименованием: %s -> %s", m.from.c_str(), m.to.c_str());
-        rows.push_back(MakeStateRow(RowState::Ok, "Игра перенесена в «" + m.to + "»", "Готово"));
-        PostVerifyRows(ctx, rows);
-        PostProgress(ctx, "Игра перенесена", 100, ProgressStage::Ready);
-        return true;
-      } else if (renamed.reason() == RenameProblem::Failed) {
-        SetConfigValue(ctx, "moving", "");
-        return Refuse(ctx, rows, "Не удалось перенести папку «" + m.from + "» в «" + m.to + "». Игра осталась на прежнем месте.");
-      }
-    }
-    SetConfigValue(ctx, "moving", "");
+  if (sameDisk) {
+    const RenameEnd renamed = RenameWhole(ctx, rows, m, target == TargetState::Empty);
+    if (renamed != RenameEnd::OtherFileSystem) return renamed == RenameEnd::Moved;
+    if (problem = CopyProblem(ctx, list, m); !problem.empty()) return Refuse(ctx, rows, problem);
   }
-  // Room for the whole copy beside the old one.
-  const uint64_t free = FreeSpaceOf(m.to);
-  const uint64_t need = m.bytes + m.bytes / 32 + kSpaceReserve;
-  if (list.sizesKnown && free != 0 && free < need)
-    return Refuse(ctx, rows,
-                  "На диске новой папки не хватает места. Нужно " + FormatSize(need) + ", а свободно " +
-                      FormatSize(free) + ". Игра осталась на прежнем месте.");
   if (!CopyAndCheck(ctx, flags, rows, m)) return false;
   // The record switches in one rewrite, and only now: the copy is whole
   // and on the disk. The old copy goes after it.

@@ -136,8 +136,18 @@ TEST_F(MoveEndToEnd, OnOneDiskTheFolderIsRenamedWholeAndTheGameStartsThere) {
 TEST_F(MoveEndToEnd, ToAnotherDiskEveryFileIsCopiedCheckedAndOnlyTheListedOnesLeave) {
   ShmDir disk;
   if (!OtherDisk(root_.path(), disk.path)) GTEST_SKIP() << "/dev/shm is on the test folder's own file system here";
-  const Files before = Contents(game_);
   const fs::path to = disk.path / "ТАРН";
+  // A client of another build than the list's is not copied only to fail
+  // the check.
+  WriteFile(game_ / "config" / "element" / "version.sw", "2\r\n");
+  ExpectRefused(Move(to),
+                "Клиент сборки 2, а на сервере — 3: сначала обновите его («Обновить»), затем перенесите. Игра "
+                "осталась на прежнем месте.",
+                Contents(game_), ReadFile(Config()));
+  EXPECT_FALSE(fs::exists(to));
+  WriteFile(game_ / "config" / "element" / "version.sw", "3\r\n");
+
+  const Files before = Contents(game_);
   const V lines = Move(to);
   EXPECT_EQ(ReadFile(Config()), RecordFor(to) + "state=готово\r\n");
   // The listed files and the version stamp moved; the player's file stays
