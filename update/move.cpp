@@ -37,7 +37,7 @@ constexpr size_t kCopyPiece = 1024 * 1024;
 // leftover of a move, whatever it holds.
 constexpr size_t kNamesLooked = 4096;
 
-const std::string kMoving = "Перенос клиента";
+constexpr const char* kMoving = "Перенос клиента";
 // A client found beside the launcher has no record yet; the one a move
 // writes says it is whole, as the copy is.
 std::string Finished() { return std::string(InstallStageText(InstallStage::Installed)); }
@@ -66,6 +66,18 @@ std::vector<std::string> ListedFolders(const std::string& base, const std::vecto
   std::sort(folders.begin(), folders.end(), [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
   for (std::string& folder : folders) folder = ClientFilePath(base, folder);
   return folders;
+}
+
+bool ShowMoved(ClientContext& ctx, StatusRows& rows, const std::string& to) {
+  rows.push_back(MakeStateRow(RowState::Ok, "Игра перенесена в «" + to + "»", "Готово"));
+  PostVerifyRows(ctx, rows);
+  PostProgress(ctx, "Игра перенесена", 100, ProgressStage::Ready);
+  return true;
+}
+
+// Whether install.cfg now says exactly this: its rewrite reports nothing.
+bool Recorded(ClientContext& ctx, const std::string& key, const std::string& value) {
+  return GetConfigValue(ctx, key) == value;
 }
 
 bool ShowStopped(ClientContext& ctx, StatusRows& rows, const std::string& from) {
@@ -109,13 +121,13 @@ TargetState LookAtTarget(const std::string& to) {
 // Copies one file, never through a link, with its data on the disk before
 // it counts. Stopped: false with stopped set.
 Result<void, FileError> CopyOneFile(const std::string& from, const std::string& to, const std::atomic<bool>& stop,
-                                    const std::atomic<bool>& closing, bool& stopped, uint64_t& copied) {
+                                    const std::atomic<bool>& closing, std::string& piece, bool& stopped,
+                                    uint64_t& copied) {
   InputFile input;
   if (!OpenInputFile(from, input)) return Fail(FileError::Missing);
   if (!EnsureParentDirs(to)) return Fail(FileError::Failed);
   OutputFile output;
   if (auto opened = OpenOutputFile(to, 0, output); !opened) return Fail(opened.reason());
-  std::string piece(kCopyPiece, '\0');
   for (uint64_t offset = 0;;) {
     if (stop.load() || closing.load()) {
       stopped = true;
@@ -179,11 +191,12 @@ bool CopyAndCheck(ClientContext& ctx, MoveFlags& flags, StatusRows& rows, const 
   rows.push_back(MakeStateRow(RowState::Run, "Копирую файлы", "0%"));
   uint64_t copied = 0;
   uint32_t shown = 101;
+  std::string piece(kCopyPiece, '\0');
   for (size_t i = 0; i < count; ++i) {
     const FileEntry& e = m.entries[i];
     bool stopped = false;
     const auto done = CopyOneFile(ClientFilePath(m.from, e.path), ClientFilePath(m.to, e.path), flags.stopRequested,
-                                  closing, stopped, copied);
+                                  closing, piece, stopped, copied);
     if (!done) {
       RemoveListedCopy(m.to, m.entries);
       rows.pop_back();
@@ -250,13 +263,16 @@ enum class RenameEnd { Moved, Refused, OtherFileSystem };
 RenameEnd RenameWhole(ClientContext& ctx, StatusRows& rows, const Move& m, bool emptyTarget) {
   if (emptyTarget) RemoveEmptyFolder(m.to);
   SetConfigValue(ctx, "moving", m.to);
-  const auto renamed = EnsureParentDirs(m.to) ? RenameFolder(m.from, m.to) : Fail(RenameProblem::Failed);
+  // Without the note a launcher dying after the rename would not find the
+  // client again.
+  const bool noted = Recorded(ctx, "moving", m.to);
+  const auto renamed =
+      noted && EnsureParentDirs(m.to) ? RenameFolder(m.from, m.to) : Fail(RenameProblem::Failed);
   if (renamed) {
+    // Should this rewrite fail, the note still leads to the client.
     SetConfigValues(ctx, {{"path", m.to}, {"state", Finished()}, {"moving", ""}});
     LogLine(ctx.launcher.log, "клиент перенесён переименованием: %s -> %s", m.from.c_str(), m.to.c_str());
-    rows.push_back(MakeStateRow(RowState::Ok, "Игра перенесена в «" + m.to + "»", "Готово"));
-    PostVerifyRows(ctx, rows);
-    PostProgress(ctx, "Игра перенесена", 100, ProgressStage::Ready);
+    ShowMoved(ctx, rows, m.to);
     return RenameEnd::Moved;
   }
   SetConfigValue(ctx, "moving", "");
@@ -333,13 +349,14 @@ bool RunMove(ClientContext& ctx, MoveFlags& flags) {
   // The record switches in one rewrite, and only now: the copy is whole
   // and on the disk. The old copy goes after it.
   SetConfigValues(ctx, {{"path", m.to}, {"state", Finished()}});
+  if (!Recorded(ctx, "path", m.to)) {
+    RemoveListedCopy(m.to, m.entries);
+    return Refuse(ctx, rows, "Не удалось записать, где теперь игра, — перенос отменён, игра осталась на прежнем месте.");
+  }
   RemoveFile(JoinPath(m.to, kMoveMarker));
   RemoveListedCopy(m.from, m.entries);
   LogLine(ctx.launcher.log, "клиент перенесён: %s -> %s", m.from.c_str(), m.to.c_str());
-  rows.push_back(MakeStateRow(RowState::Ok, "Игра перенесена в «" + m.to + "»", "Готово"));
-  PostVerifyRows(ctx, rows);
-  PostProgress(ctx, "Игра перенесена", 100, ProgressStage::Ready);
-  return true;
+  return ShowMoved(ctx, rows, m.to);
 }
 
 }  // namespace
