@@ -23,7 +23,9 @@
 #include "support/run_program.h"
 #include "support/service_launcher.h"
 #include "support/temp_dir.h"
+#include "launch/game.h"
 #include "update/move.h"
+#include "update/update.h"
 #include "wiring/launcher.h"
 
 namespace tarn {
@@ -218,7 +220,8 @@ TEST_F(MoveEndToEnd, RefusedTargetsLeaveTheClientAndTheRecordAsTheyWere) {
   EXPECT_EQ(Contents(game_), before);
 }
 
-// The copy stopped once its first file is in: the old copy stays whole and
+// While the copy runs, the game does not start and no update runs beside
+// it; stopped once its first file is in, the old copy stays whole and
 // recorded, and what the copy wrote is gone.
 TEST_F(MoveEndToEnd, AStoppedCopyRemovesWhatItWroteAndKeepsTheOldClient) {
   ShmDir disk;
@@ -230,10 +233,18 @@ TEST_F(MoveEndToEnd, AStoppedCopyRemovesWhatItWroteAndKeepsTheOldClient) {
   HostSlots slots;
   slots.dataFolder = (launcher_ / "data").string();
   slots.pickFolder = [&](const FolderDialog&) -> std::optional<std::string> { return (disk.path / "ТАРН").string(); };
+  bool asked = false;
   slots.post = [&](const std::string& event) {
-    std::lock_guard hold(lock);
-    events.push_back(event);
-    if (event.find("Копирую файлы — 1 из") != std::string::npos) RequestMoveStop(launcher.moveFlags);
+    {
+      std::lock_guard hold(lock);
+      events.push_back(event);
+      if (asked || event.find("Копирую файлы — 1 из") == std::string::npos) return;
+      asked = true;
+    }
+    LaunchGame(launcher.launch, "demo", "", "");
+    UpdateClient(launcher.download);
+    EXPECT_FALSE(MoveClient(launcher.client, launcher.moveFlags));
+    RequestMoveStop(launcher.moveFlags);
   };
   InstallHostSlots(ctx, slots, test::EndpointOf(service_));
   // On a thread of its own, as a task runs: the connection it keeps to the
@@ -247,6 +258,8 @@ TEST_F(MoveEndToEnd, AStoppedCopyRemovesWhatItWroteAndKeepsTheOldClient) {
   EXPECT_FALSE(fs::exists(disk.path / "ТАРН"));
   const std::string stopped = "Перенос остановлен — игра осталась в «" + test::PathUtf8(game_) + "»";
   EXPECT_TRUE(Has(events, test::Progress(stopped, 0, true)));
+  EXPECT_TRUE(Has(events, test::Progress("Дождитесь окончания переноса игры", 0, true)));
+  EXPECT_TRUE(Has(events, test::Progress("Обновление не начато: идёт перенос игры", 0, true)));
   EXPECT_EQ(events.back(), R"({"move":{"running":false}})");
 }
 
