@@ -88,16 +88,22 @@ struct Rule {
   bool parsed = false;
 };
 
+// Reads "EVENT#N" at the start of text into event and n; what follows, or
+// nullptr when text is no such thing.
+const char* ParseEvent(const char* text, char (&event)[64], long& n) {
+  const char* hash = text ? strchr(text, '#') : nullptr;
+  if (hash == nullptr || static_cast<size_t>(hash - text) >= sizeof event) return nullptr;
+  memcpy(event, text, static_cast<size_t>(hash - text));
+  const char* end = hash + 1;
+  for (; *end >= '0' && *end <= '9'; ++end) n = n * 10 + (*end - '0');
+  return end;
+}
+
 Rule& TheRule() {
   static Rule rule = [] {
     Rule r;
-    const char* text = getenv("TARN_KILL");
-    if (text == nullptr) return r;
-    const char* hash = strchr(text, '#');
-    if (hash == nullptr || static_cast<size_t>(hash - text) >= sizeof r.event) return r;
-    memcpy(r.event, text, static_cast<size_t>(hash - text));
-    const char* end = hash + 1;
-    for (; *end >= '0' && *end <= '9'; ++end) r.n = r.n * 10 + (*end - '0');
+    const char* end = ParseEvent(getenv("TARN_KILL"), r.event, r.n);
+    if (end == nullptr) return r;
     r.after = *end == '+';
     r.parsed = r.n > 0;
     return r;
@@ -117,13 +123,8 @@ struct Stall {
 Stall& TheStall() {
   static Stall stall = [] {
     Stall s;
-    const char* text = getenv("TARN_STALL");
-    const char* hash = text ? strchr(text, '#') : nullptr;
-    if (hash == nullptr || static_cast<size_t>(hash - text) >= sizeof s.event) return s;
-    memcpy(s.event, text, static_cast<size_t>(hash - text));
-    const char* end = hash + 1;
-    for (; *end >= '0' && *end <= '9'; ++end) s.n = s.n * 10 + (*end - '0');
-    if (*end == ':')
+    const char* end = ParseEvent(getenv("TARN_STALL"), s.event, s.n);
+    if (end != nullptr && *end == ':')
       for (++end; *end >= '0' && *end <= '9'; ++end) s.ms = s.ms * 10 + (*end - '0');
     return s;
   }();
