@@ -109,8 +109,9 @@ bool LaunchValuesAcceptable(std::string_view login, std::string_view password, s
 
 void LaunchGame(LaunchContext& ctx, const std::string& login, const std::string& password,
                 const std::string& character) {
-  // A client half written by the install or the update would start broken,
-  // or not at all, and hold its files open against the writer.
+  // A client half written by the install or the update, or half moved,
+  // would start broken, or not at all, and hold its files open against the
+  // writer.
   if (const ClientWriter writer = CurrentClientWriter(ctx.writer); writer != ClientWriter::Nobody) {
     const bool install = writer == ClientWriter::Install, move = writer == ClientWriter::Move;
     LogLine(ctx.launcher.log, "запуск игры отклонён: идёт %s",
