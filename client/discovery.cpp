@@ -28,6 +28,20 @@ constexpr int kSearchLevels = 6;
 
 bool HoldsClient(const std::string& folder) { return IsFile(JoinPath(folder, kClientExe)); }
 
+// The recorded folder. A move renames the folder after noting where to
+// ("moving") and switches "path" after the rename: a launcher that died
+// between the two finds the client where "moving" says, and the record
+// follows it now.
+std::string RecordedFolder(ClientContext& ctx) {
+  const std::string recorded = GetConfigValue(ctx, "path");
+  if (recorded.empty() || HoldsClient(recorded)) return recorded;
+  const std::string moving = GetConfigValue(ctx, "moving");
+  if (moving.empty() || !HoldsClient(moving)) return recorded;
+  SetConfigValues(ctx, {{"path", moving}, {"moving", ""}});
+  LogLine(ctx.launcher.log, "клиент найден там, куда его переносили: %s", moving.c_str());
+  return moving;
+}
+
 }  // namespace
 
 std::string SearchClientDirFrom(const std::string& base) {
@@ -47,7 +61,7 @@ std::string SearchClientDirFrom(const std::string& base) {
 std::string SearchClientDir() { return SearchClientDirFrom(ExeDir()); }
 
 std::string FindClientDir(ClientContext& ctx) {
-  const std::string recorded = GetConfigValue(ctx, "path");
+  const std::string recorded = RecordedFolder(ctx);
   if (!recorded.empty() && HoldsClient(recorded)) return recorded;
   std::string found = SearchClientDir();
   if (found.empty()) LogLine(ctx.launcher.log, "клиент не найден: ни записи об установке, ни рядом с лаунчером");
@@ -55,7 +69,7 @@ std::string FindClientDir(ClientContext& ctx) {
 }
 
 bool IsClientInstalled(ClientContext& ctx) {
-  const std::string recorded = GetConfigValue(ctx, "path");
+  const std::string recorded = RecordedFolder(ctx);
   if (!recorded.empty()) return GetConfigValue(ctx, "state") == InstallStageText(InstallStage::Installed) && HoldsClient(recorded);
   return !SearchClientDir().empty();
 }

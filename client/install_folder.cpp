@@ -18,12 +18,6 @@ bool IsSeparator(char c) { return c == '/' || c == NativeSeparator(); }
 // are refused on their own).
 constexpr std::string_view kForbiddenInNames = "\"<>|?*";
 
-// Whether inner is outer or lies below it; both resolved.
-bool SameOrInside(std::string_view inner, std::string_view outer) {
-  if (outer.empty() || inner.size() < outer.size() || inner.substr(0, outer.size()) != outer) return false;
-  return inner.size() == outer.size() || IsSeparator(outer.back()) || IsSeparator(inner[outer.size()]);
-}
-
 std::string DataFolderPath(LauncherContext& ctx) {
   const std::string folder = DataFolder(ctx);
   return folder.empty() ? JoinPath(StateDir(), "data") : folder;
@@ -36,6 +30,11 @@ std::string ParentOf(const std::string& path) {
 }
 
 }  // namespace
+
+bool IsSameOrInside(std::string_view inner, std::string_view outer) {
+  if (outer.empty() || inner.size() < outer.size() || inner.substr(0, outer.size()) != outer) return false;
+  return inner.size() == outer.size() || IsSeparator(outer.back()) || IsSeparator(inner[outer.size()]);
+}
 
 uint64_t FreeSpaceOf(const std::string& path) { return DiskFreeBytes(path).value_or(0); }
 
@@ -99,8 +98,8 @@ bool IsLauncherPlace(LauncherContext& ctx, const std::string& folder) {
   const std::string place = ResolvedPath(folder);
   if (place.empty()) return false;
   for (const std::string& own : {ExeDir(), StateDir()})
-    if (!own.empty() && SameOrInside(ResolvedPath(own), place)) return true;
-  return SameOrInside(place, ResolvedPath(DataFolderPath(ctx)));
+    if (!own.empty() && IsSameOrInside(ResolvedPath(own), place)) return true;
+  return IsSameOrInside(place, ResolvedPath(DataFolderPath(ctx)));
 }
 
 LauncherFiles::LauncherFiles(LauncherContext& ctx) {
@@ -122,7 +121,7 @@ bool LauncherFiles::Reached(const std::string& target) {
   // the file, never written through.
   const std::string file = JoinPath(folder, target.substr(parent.size() + 1));
   for (const std::string& own : folders_)
-    if (SameOrInside(file, own)) return true;
+    if (IsSameOrInside(file, own)) return true;
   return std::find(files_.begin(), files_.end(), file) != files_.end();
 }
 

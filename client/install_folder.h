@@ -5,6 +5,7 @@
 // decisions are here, so they hold alike on every platform.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -84,6 +85,10 @@ class LauncherFiles {
   // thousands of files in a few folders.
   std::unordered_map<std::string, std::string> resolved_;
 };
+
+// Whether inner is outer or lies below it, as texts (resolve both first
+// where links count): "/a/b" is inside "/a", "/ab" is not.
+bool IsSameOrInside(std::string_view inner, std::string_view outer);
 
 // The player's message for a refused folder.
 std::string FolderProblemText(FolderProblem problem);

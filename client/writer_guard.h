@@ -1,14 +1,15 @@
 #pragma once
 // Who writes client files and ".part" files right now. An install and an
-// update would otherwise download into the same files side by side, so both
-// take this one guard for their whole run; whoever comes second is turned
+// update would otherwise download into the same files side by side, and a
+// move takes the files from under both, so each takes this one guard for
+// its whole run; whoever comes second is turned
 // away and told who holds it, and a game start waits for neither.
 #include <atomic>
 #include <cstdint>
 
 namespace tarn {
 
-enum class ClientWriter : uint8_t { Nobody = 0, Install = 1, Update = 2 };
+enum class ClientWriter : uint8_t { Nobody = 0, Install = 1, Update = 2, Move = 3 };
 
 // One per launcher; the jobs that write or start the client share it.
 struct ClientWriterGuard {

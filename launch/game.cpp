@@ -74,6 +74,7 @@ void ShowLaunchProblem(LauncherContext& ctx, LaunchProblem problem) {
   switch (problem) {
     case LaunchProblem::InstallRunning: status = "Дождитесь окончания установки"; break;
     case LaunchProblem::UpdateRunning: status = "Дождитесь окончания обновления клиента"; break;
+    case LaunchProblem::MoveRunning: status = "Дождитесь окончания переноса игры"; break;
     case LaunchProblem::NoWine:
       status = "Не удалось запустить игру: нужен Wine. Установите пакет wine (sudo apt install wine)";
       break;
@@ -108,12 +109,16 @@ bool LaunchValuesAcceptable(std::string_view login, std::string_view password, s
 
 void LaunchGame(LaunchContext& ctx, const std::string& login, const std::string& password,
                 const std::string& character) {
-  // A client half written by the install or the update would start broken,
-  // or not at all, and hold its files open against the writer.
+  // A client half written by the install or the update, or half moved,
+  // would start broken, or not at all, and hold its files open against the
+  // writer.
   if (const ClientWriter writer = CurrentClientWriter(ctx.writer); writer != ClientWriter::Nobody) {
-    const bool install = writer == ClientWriter::Install;
-    LogLine(ctx.launcher.log, "запуск игры отклонён: идёт %s", install ? "установка" : "обновление клиента");
-    ShowLaunchProblem(ctx, install ? LaunchProblem::InstallRunning : LaunchProblem::UpdateRunning);
+    const bool install = writer == ClientWriter::Install, move = writer == ClientWriter::Move;
+    LogLine(ctx.launcher.log, "запуск игры отклонён: идёт %s",
+            install ? "установка" : move ? "перенос клиента" : "обновление клиента");
+    ShowLaunchProblem(ctx, install ? LaunchProblem::InstallRunning
+                           : move  ? LaunchProblem::MoveRunning
+                                   : LaunchProblem::UpdateRunning);
     return;
   }
   const std::string dir = FindClientDir(ctx);

@@ -25,6 +25,7 @@ struct LaunchContext : ClientContext {
 enum class LaunchProblem {
   InstallRunning,  // the install writes the client
   UpdateRunning,   // the update writes the client
+  MoveRunning,     // the client is being moved to another folder
   BadValues,       // a control character in the login or character, NUL in the password
   NoWine,          // a Windows program and no `wine` to run it
   WineNotReady,    // Wine could not make the game's prefix

@@ -336,6 +336,10 @@ void UpdateClient(UpdateContext& ctx) {
     // The page waits for a "progress" that says it may act again.
     PostVerifyRows(ctx, {MakeStateRow(RowState::Bad, "Обновление не начато: идёт установка игры", "Ошибка")});
     PostProgress(ctx, "Обновление не начато: идёт установка игры", 0, ProgressStage::Ready);
+  } else if (hold.holder() == ClientWriter::Move) {
+    LogLine(ctx.launcher.log, "обновление не начато: идёт перенос клиента");
+    PostVerifyRows(ctx, {MakeStateRow(RowState::Bad, "Обновление не начато: идёт перенос игры", "Ошибка")});
+    PostProgress(ctx, "Обновление не начато: идёт перенос игры", 0, ProgressStage::Ready);
   } else {
     // The running update reports for both.
     LogLine(ctx.launcher.log, "обновление не начато: предыдущее ещё идёт");

@@ -28,6 +28,7 @@
 #include "service/account_store.h"
 #include "service/news.h"
 #include "update/launcher_update.h"
+#include "update/move.h"
 #include "update/update.h"
 #include "update/verify.h"
 
@@ -195,6 +196,11 @@ void RegisterCommands(Launcher& launcher) {
              [&l](std::string_view) { InstallThenCatchUp(l, InstallFolderSource::Dialog); });
   // The launcher's own update, offered by the page.
   AddCommand(t, "launcher.update", kTask, [&l](std::string_view) { UpdateLauncher(l.launcherUpdate); });
+  // Moving the client: the page shows its new folder once it is there.
+  AddCommand(t, "client.move", kTask, [&l](std::string_view) {
+    if (MoveClient(l.client, l.moveFlags)) PushEnv(l.client);
+  });
+  AddCommand(t, "client.move.stop", kWindow, [&l](std::string_view) { RequestMoveStop(l.moveFlags); });
 }
 
 }  // namespace tarn

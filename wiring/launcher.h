@@ -16,6 +16,7 @@
 #include "launch/runtime.h"
 #include "service/account_store.h"
 #include "update/launcher_update.h"
+#include "update/move.h"
 #include "update/update.h"
 
 namespace tarn {
@@ -41,6 +42,8 @@ struct Launcher {
   UpdateFlags updateFlags;
   GameRuntimeLock gameRuntime;
   LauncherReleaseState launcherRelease;
+  // Moving the client: its stop.
+  MoveFlags moveFlags;
 
   // What each job is handed: only the parts it uses.
   AccountsContext accounts{context, accountLocks};

@@ -25,10 +25,12 @@
 #include "client/file_list.h"
 #include "download/session.h"
 #include "install/progress.h"
+#include "support/launcher.h"
 #include "support/run_program.h"
 #include "support/service_launcher.h"
 #include "support/temp_dir.h"
 #include "tools/common/file_list.h"
+#include "update/move.h"
 
 namespace tarn {
 namespace {
@@ -964,6 +966,136 @@ const ListRow kListRows[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Lists, HostileLists, ::testing::ValuesIn(kListRows),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+// ---------------------------------------------------------------------------
+// Moving the installed client, killed at one point or stopped (by the
+// player or by closing) while a file is held up, then moved again to the
+// end. Until the record switches, the old copy is whole and recorded; a
+// copy cut off leaves at most the target half filled, with the move's
+// marker, which the next move into it clears and fills again. The copy
+// rows move to /dev/shm, another file system here; the rename rows stay
+// on the test's disk.
+
+struct MoveRow {
+  const char* name;
+  bool otherDisk = false;
+  const char* kill = nullptr;   // the kill point, or nullptr
+  const char* stall = nullptr;  // held back while stop is sent (kill nullptr)
+  const char* stop = nullptr;   // "client.move.stop" or "window.close"
+  bool recordFollowed = false;  // the kill came after the client's record followed it
+};
+
+void PrintTo(const MoveRow& row, std::ostream* os) { *os << row.name; }
+
+class InterruptedMove : public Matrix, public ::testing::WithParamInterface<MoveRow> {
+ protected:
+  void SetUp() override {
+    Matrix::SetUp();
+    fs::copy(site_ / "client", Folder(), fs::copy_options::recursive);
+    WriteFile(Folder() / "config" / "element" / "version.sw", "3 0\n");
+    WriteFile(launcher_ / "data" / "install.cfg", Record(Folder()));
+    if (GetParam().otherDisk) {
+      shm_ = fs::path("/dev/shm") / ("tarn-move-" + std::to_string(std::random_device{}()));
+      fs::create_directories(shm_);
+      target_ = shm_ / "ТАРН";
+    } else {
+      target_ = games_ / "Новое" / "ТАРН";
+    }
+    alsoAllowed_ = {target_.parent_path()};
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    if (!shm_.empty()) fs::remove_all(shm_, ignored);
+    Matrix::TearDown();
+  }
+  static std::string Record(const fs::path& folder) {
+    return "path=" + test::PathUtf8(folder) + "\r\nstate=готово\r\nversion=3\r\n";
+  }
+  std::string Path() const {
+    const std::string text = ReadFile(launcher_ / "data" / "install.cfg");
+    const size_t at = text.find("path=");
+    return at == std::string::npos ? "" : text.substr(at + 5, text.find("\r\n", at) - at - 5);
+  }
+  // The move's events count below the folder the kill or stall concerns.
+  test::ProgramRun Move(const std::string& tail, const char* kill, const char* stall) {
+    const fs::path watched = GetParam().otherDisk ? target_ : games_;
+    V args = {"LD_PRELOAD=" + std::string(TARN_KILL_SHIM), "TARN_KILL=" + std::string(kill ? kill : ""),
+              "TARN_STALL=" + std::string(stall ? stall : ""), "TARN_SHIM_CLIENT=" + watched.string() + "/",
+              "ASAN_OPTIONS=verify_asan_link_order=0", exe_.string()};
+    return test::RunProgram("/usr/bin/env",
+                            ":pick " + test::PathUtf8(target_) + "\n" + ScriptLine("client.move") + tail, args);
+  }
+
+  fs::path shm_;
+  fs::path target_;
+};
+
+TEST_P(InterruptedMove, LeavesTheOldClientRecordedUntilTheNewOneIsWhole) {
+  const MoveRow& row = GetParam();
+  if (row.otherDisk) {
+    struct stat a{}, b{};
+    if (stat(root_.path().c_str(), &a) != 0 || stat(shm_.c_str(), &b) != 0 || a.st_dev == b.st_dev)
+      GTEST_SKIP() << "/dev/shm is on the test folder's own file system here";
+  }
+  ASSERT_NO_FATAL_FAILURE(StartService());
+  TakeSnapshot();
+  if (row.kill) {
+    const auto run = Move(":wait\n", row.kill, nullptr);
+    EXPECT_TRUE(run.exitCode == 128 + 9 || run.exitCode == -1) << row.kill << ": not killed there\n" << run.out;
+  } else {
+    const auto run = Move(":sleep 600\n" + ScriptLine(row.stop) + ":wait\n", nullptr, row.stall);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    // Closing takes the page away before the stop's last words.
+    if (std::string_view(row.stop) == "client.move.stop") {
+      EXPECT_NE(run.out.find("Перенос остановлен — игра осталась в «" + test::PathUtf8(Folder()) + "»"),
+                std::string::npos)
+          << run.out;
+    }
+    // What the copy wrote went with the stop.
+    EXPECT_FALSE(fs::exists(target_));
+  }
+
+  if (row.recordFollowed) {
+    // The next look for the client finds it in its new place.
+    const auto run = test::RunProgram(exe_, ScriptLine("client.verify") + ":wait\n");
+    EXPECT_NE(run.out.find("Расхождений нет — клиент целый"), std::string::npos) << run.out;
+    EXPECT_EQ(Path(), test::PathUtf8(target_));
+    // A marker the kill left beside the copy is the move's own, and harmless.
+    fs::remove(target_ / kMoveMarker);
+    ExpectInstalled(target_);
+  } else {
+    EXPECT_EQ(Path(), test::PathUtf8(Folder()));
+    ExpectInstalled(Folder());
+    // Moved again: a half-filled target is cleared and filled anew.
+    const auto run = Move(":wait\n", nullptr, nullptr);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find(test::Progress("Игра перенесена", 100, true)), std::string::npos) << run.out;
+    EXPECT_EQ(Path(), test::PathUtf8(target_));
+    ExpectInstalled(target_);
+    EXPECT_FALSE(fs::exists(Folder()));
+  }
+  ExpectNothingElseTouched();
+}
+
+// On the copy road the marker is the first write below the target, then
+// ElementClient.exe, config/game.cfg, a.pck and big.pck (each one write);
+// the record's rewrite is the first rename of install.cfg. On the rename
+// road the folder's rename is the first of a client folder, after the
+// record has noted where it goes.
+const MoveRow kMoveRows[] = {
+    {"CopyKilledWhileTheMarkerIsWritten", true, "write:client#1"},
+    {"CopyKilledInTheBigPack", true, "write:client#5"},
+    {"CopyKilledBeforeItsCheckIsOver", true, "open:client#12"},
+    {"CopyKilledAsTheRecordSwitches", true, "rename:cfg#1"},
+    {"CopyKilledAfterTheRecordSwitched", true, "rename:cfg#1+", nullptr, nullptr, true},
+    {"CopyStoppedByThePlayer", true, nullptr, "write:client#5:1500", "client.move.stop"},
+    {"CopyStoppedByClosing", true, nullptr, "write:client#5:1500", "window.close"},
+    {"RenameKilledBeforeTheRename", false, "rename:client#1"},
+    {"RenameKilledBeforeTheRecordFollows", false, "rename:client#1+", nullptr, nullptr, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Moves, InterruptedMove, ::testing::ValuesIn(kMoveRows),
                          [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace

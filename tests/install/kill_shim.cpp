@@ -6,6 +6,8 @@
 //   TARN_KILL=EVENT#N    SIGKILL just before the Nth EVENT
 //   TARN_KILL=EVENT#N+   SIGKILL just after it
 //   TARN_SHIM_TRACE=FILE appends every EVENT as a line
+//   TARN_STALL=EVENT#N:MS holds the Nth EVENT back MS milliseconds, so a
+//                        command sent meanwhile meets the launcher there
 //   TARN_SHIM_CLIENT=DIR files below DIR count as "client"
 //
 // An EVENT is "call:kind": call is open, write, fsync, fdatasync, rename or
@@ -32,6 +34,7 @@ using mode_t = unsigned int;
 int kill(int, int) noexcept;
 int getpid() noexcept;
 char* getenv(const char*) noexcept;
+int usleep(unsigned) noexcept;
 }
 
 namespace {
@@ -85,16 +88,22 @@ struct Rule {
   bool parsed = false;
 };
 
+// Reads "EVENT#N" at the start of text into event and n; what follows, or
+// nullptr when text is no such thing.
+const char* ParseEvent(const char* text, char (&event)[64], long& n) {
+  const char* hash = text ? strchr(text, '#') : nullptr;
+  if (hash == nullptr || static_cast<size_t>(hash - text) >= sizeof event) return nullptr;
+  memcpy(event, text, static_cast<size_t>(hash - text));
+  const char* end = hash + 1;
+  for (; *end >= '0' && *end <= '9'; ++end) n = n * 10 + (*end - '0');
+  return end;
+}
+
 Rule& TheRule() {
   static Rule rule = [] {
     Rule r;
-    const char* text = getenv("TARN_KILL");
-    if (text == nullptr) return r;
-    const char* hash = strchr(text, '#');
-    if (hash == nullptr || static_cast<size_t>(hash - text) >= sizeof r.event) return r;
-    memcpy(r.event, text, static_cast<size_t>(hash - text));
-    const char* end = hash + 1;
-    for (; *end >= '0' && *end <= '9'; ++end) r.n = r.n * 10 + (*end - '0');
+    const char* end = ParseEvent(getenv("TARN_KILL"), r.event, r.n);
+    if (end == nullptr) return r;
     r.after = *end == '+';
     r.parsed = r.n > 0;
     return r;
@@ -104,6 +113,32 @@ Rule& TheRule() {
 
 std::atomic<long> gCount{0};
 std::atomic<bool> gTracing{false};
+
+struct Stall {
+  char event[64] = {};
+  long n = 0;
+  long ms = 0;
+};
+
+Stall& TheStall() {
+  static Stall stall = [] {
+    Stall s;
+    const char* end = ParseEvent(getenv("TARN_STALL"), s.event, s.n);
+    if (end != nullptr && *end == ':')
+      for (++end; *end >= '0' && *end <= '9'; ++end) s.ms = s.ms * 10 + (*end - '0');
+    return s;
+  }();
+  return stall;
+}
+
+std::atomic<long> gStallCount{0};
+
+void MaybeStall(const char* event) {
+  const Stall& stall = TheStall();
+  if (stall.n <= 0 || strcmp(stall.event, event) != 0) return;
+  if (gStallCount.fetch_add(1) + 1 != stall.n) return;
+  for (long left = stall.ms; left > 0; left -= 100) usleep(100000);
+}
 
 void Trace(const char* event) {
   const char* file = getenv("TARN_SHIM_TRACE");
@@ -134,6 +169,7 @@ bool Before(const char* call, const char* kind) {
   event[a] = ':';
   memcpy(event + a + 1, kind, b + 1);
   Trace(event);
+  MaybeStall(event);
   const Rule& rule = TheRule();
   if (!rule.parsed || strcmp(rule.event, event) != 0) return false;
   if (gCount.fetch_add(1) + 1 != rule.n) return false;

@@ -355,6 +355,17 @@ describe('player page', { skip: startFailure ? `Chromium cannot start: ${startFa
         await expectCommand('#limit-apply', kibps === null ? null : `speed.limit\n{"kibps":"${kibps}"}`, `limit ${typed}`);
         if (status) await expectShown(page, { '#limit-status': status });
       }
+      // Moving the game: the move asks for a folder; while a move runs its
+      // stop takes the move's place, and a move's end brings the move back.
+      await expectCommand('#client-move', 'client.move');
+      await p.deliver({ move: { running: true } });
+      await expectShown(page, { '#client-move': null, '#client-move-stop': 'Остановить перенос' });
+      await screen(page, 'client-moving');
+      await expectCommand(() => page.focus('#client-move-stop').then(() => page.keyboard.press('Enter')), 'client.move.stop', 'move stop by keyboard');
+      for (const odd of [null, 'yes', 7]) await p.deliver({ move: odd });
+      await expectShown(page, { '#client-move': null, '#client-move-stop': 'Остановить перенос' });
+      await p.deliver({ move: { running: false } });
+      await expectShown(page, { '#client-move': 'Переместить', '#client-move-stop': null });
       await page.fill('#limit-kibps', '2048');
       await expectCommand(() => page.press('#limit-kibps', 'Enter'), 'speed.limit\n{"kibps":"2048"}', 'limit by keyboard');
       for (const [kibps, status, value] of [

@@ -83,7 +83,9 @@ TEST(Commands, ThePageAndTheTableAgreeOnEveryName) {
   // window on a slow disk or line.
   EXPECT_EQ(onWindow, (std::set<std::string>{"link.open", "open.log", "install.resume", "install.pause",
                                               "install.stop", "speed.limit", "client.pause", "client.resume",
-                                              "client.stop"}));
+                                              "client.stop",
+                                              // Moving the client: its stop flag.
+                                              "client.move.stop"}));
   std::vector<std::string> unreadable;
   const std::set<std::string> sent = PageSends(unreadable);
   EXPECT_EQ(unreadable, V{}) << "a page send the test cannot read";
