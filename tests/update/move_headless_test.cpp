@@ -242,7 +242,7 @@ TEST_F(MoveEndToEnd, AStoppedCopyRemovesWhatItWroteAndKeepsTheOldClient) {
       asked = true;
     }
     LaunchGame(launcher.launch, "demo", "", "");
-    UpdateClient(launcher.download);
+    UpdateClient(launcher.update);
     EXPECT_FALSE(MoveClient(launcher.client, launcher.moveFlags));
     RequestMoveStop(launcher.moveFlags);
   };
