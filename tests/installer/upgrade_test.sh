@@ -74,9 +74,10 @@ wine "$work/signed/upgrade-probe.exe" trust "$(win "$work/other.der")" || fail "
 
 # Whether a program of that name has a window on the X server.
 has_window() { DISPLAY=$display xwininfo -root -tree 2>/dev/null | grep -q "(\"$1\" "; }
+# Two minutes: a loaded machine runs Wine's installers slowly.
 wait_for() {
   local what=$1; shift
-  for _ in $(seq 120); do "$@" && return 0; sleep 0.5; done
+  for _ in $(seq 240); do "$@" && return 0; sleep 0.5; done
   fail "$what"
 }
 # upgrade PROBE INSTALLER HOLD_MS: the probe's run in the background, its
