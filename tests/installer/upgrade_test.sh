@@ -103,8 +103,9 @@ said "installer started " || fail "the probe said: $(cat "$work/upgrade.out")"
 [ "$(value DisplayVersion)" = 0.9.0 ] && [ "$(md5sum <"$dir/tarn-launcher.exe")" = "$old_exe" ] ||
   fail "the installer did not wait for the guard"
 wait "$upgrade" || fail "the probe failed"
-wait_for "the installer did not upgrade: version $(value DisplayVersion)" \
-  test "$(value DisplayVersion)" = "$version"
+# Read anew at every try: the installer is still at work when the wait begins.
+upgraded() { [ "$(value DisplayVersion)" = "$version" ]; }
+wait_for "the installer did not upgrade: version $(value DisplayVersion)" upgraded
 wait_for "the new launcher did not start" has_window tarn-launcher.exe
 cmp -s "$dir/tarn-launcher.exe" "$new_exe" || fail "the program was not upgraded"
 [ "$(cat "$dir/data/accounts.dat")" = accounts ] || fail "the upgrade lost data\\"
