@@ -481,6 +481,17 @@ describe('player page', { skip: startFailure ? `Chromium cannot start: ${startFa
       await p.deliver({ launcherUpdate: { version: '1.2' } });
       await expectShown(page, { ...text('Доступна новая версия лаунчера 1.2 —'), '#launcher-offer-update': 'Обновить' });
       await screen(page, 'launcher-offer');
+      // A running update, move or install holds the bare offer back.
+      for (const [busy, idle] of [
+        [{ updateRun: { state: 'пауза' } }, { updateRun: { state: '' } }],
+        [{ move: { running: true } }, { move: { running: false } }],
+        [{ install: { stage: 'проверяю' } }, { install: { stage: 'готово' } }],
+      ]) {
+        await p.deliver(busy);
+        await expectShown(page, { '#launcher-offer': null });
+        await p.deliver(idle);
+        await expectShown(page, text('Доступна новая версия лаунчера 1.2 —'));
+      }
       await p.clearSent();
       await page.click('#launcher-offer-update');
       assert.deepEqual(await p.sent(), ['launcher.update']);
