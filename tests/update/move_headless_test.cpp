@@ -151,7 +151,7 @@ TEST_F(MoveEndToEnd, ToAnotherDiskEveryFileIsCopiedCheckedAndOnlyTheListedOnesLe
 
   const Files before = Contents(game_);
   const V lines = Move(to);
-  EXPECT_EQ(ReadFile(Config()), RecordFor(to) + "state=готово\r\n");
+  EXPECT_EQ(ReadFile(Config()), RecordFor(to) + "state=готово\r\nmovedFrom=\r\n");
   // The listed files and the version stamp moved; the player's file stays
   // in the old folder, which is therefore kept.
   Files moved = before;
