@@ -92,12 +92,15 @@ bool ShowStopped(ClientContext& ctx, StatusRows& rows, const std::string& from) 
 // Removes the listed files, the marker and the folders they leave empty;
 // the folder itself too when nothing else is left. Nothing unlisted is
 // touched, so a player's own files stay; nor is a file reached through a
-// link below base, which would lie elsewhere.
+// link below base, which would lie elsewhere. The resolved name is
+// compared as the list's names are, since Windows answers with the case
+// the disk keeps.
 void RemoveListedCopy(const std::string& base, const std::vector<FileEntry>& entries) {
   const std::string resolved = ResolvedPath(base);
   for (const FileEntry& e : entries) {
     const std::string file = ClientFilePath(base, e.path);
-    if (!resolved.empty() && ResolvedPath(file) == ClientFilePath(resolved, e.path)) RemoveFile(file);
+    if (!resolved.empty() && ListPathKey(ResolvedPath(file)) == ListPathKey(ClientFilePath(resolved, e.path)))
+      RemoveFile(file);
   }
   RemoveFile(JoinPath(base, kMoveMarker));
   for (const std::string& folder : ListedFolders(base, entries)) RemoveEmptyFolder(folder);
