@@ -117,10 +117,11 @@ std::string ListFailureText(ClientContext& ctx, ListFetch fetched, const FileLis
 }
 
 // Whether the old copy an earlier move left may lose its listed files: a
-// real folder (no link), neither the client's folder nor around or inside
-// it, and no place of the launcher's own.
+// real folder (no link) that the folder rules would take, neither the
+// client's folder nor around or inside it, and no place of the launcher's
+// own. A hand-edited note such as "." names no place of its own.
 bool OldCopyRemovable(ClientContext& ctx, const std::string& old, const std::string& current) {
-  if (!FolderNames(old, 1)) return false;
+  if (CheckChosenFolder(TrimTrailingSeparators(old)) != FolderProblem::None || !FolderNames(old, 1)) return false;
   const std::string there = ResolvedPath(old);
   if (there.empty() || IsLauncherPlace(ctx, old)) return false;
   for (const std::string& client : {current, GetConfigValue(ctx, "path")}) {

@@ -223,7 +223,7 @@ TEST_F(MoveEndToEnd, RefusedTargetsLeaveTheClientAndTheRecordAsTheyWere) {
 // A note of an old copy, as a move killed after its record switched
 // leaves it, is acted on by the next verification: never on the client's
 // own folder or one around it, never through a link, and a note naming no
-// folder is just cleared.
+// folder (or only a relative one) is just cleared.
 TEST_F(MoveEndToEnd, AnOldCopyNotedInTheRecordGoesOnlyWhereItIsNoClientsAndNoLinks) {
   const Files client = Contents(game_);
   const fs::path old = root_.path() / "Старое" / "ТАРН";
@@ -243,7 +243,8 @@ TEST_F(MoveEndToEnd, AnOldCopyNotedInTheRecordGoesOnlyWhereItIsNoClientsAndNoLin
     EXPECT_EQ(ReadFile(Config()), "path=" + test::PathUtf8(game_) + "\r\nstate=готово\r\nmovedFrom=\r\n") << noted;
     EXPECT_EQ(Contents(game_), client) << noted;
   };
-  for (const fs::path& noted : {game_, game_.parent_path(), game_ / "Скриншоты", root_.path() / "Нет такой"}) verify(noted);
+  for (const fs::path& noted : {game_, game_.parent_path(), game_ / "Скриншоты", root_.path() / "Нет такой", fs::path(".")})
+    verify(noted);
   EXPECT_FALSE(fs::exists(root_.path() / "Нет такой"));
   verify(old);
   // The listed files and the stamp went, the player's file and what lies
