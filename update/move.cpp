@@ -91,9 +91,17 @@ bool ShowStopped(ClientContext& ctx, StatusRows& rows, const std::string& from) 
 
 // Removes the listed files, the marker and the folders they leave empty;
 // the folder itself too when nothing else is left. Nothing unlisted is
-// touched, so a player's own files stay.
+// touched, so a player's own files stay; nor is a file reached through a
+// link below base, which would lie elsewhere. The resolved name is
+// compared as the list's names are, since Windows answers with the case
+// the disk keeps.
 void RemoveListedCopy(const std::string& base, const std::vector<FileEntry>& entries) {
-  for (const FileEntry& e : entries) RemoveFile(ClientFilePath(base, e.path));
+  const std::string resolved = ResolvedPath(base);
+  for (const FileEntry& e : entries) {
+    const std::string file = ClientFilePath(base, e.path);
+    if (!resolved.empty() && ListPathKey(ResolvedPath(file)) == ListPathKey(ClientFilePath(resolved, e.path)))
+      RemoveFile(file);
+  }
   RemoveFile(JoinPath(base, kMoveMarker));
   for (const std::string& folder : ListedFolders(base, entries)) RemoveEmptyFolder(folder);
   RemoveEmptyFolder(base);
@@ -106,6 +114,21 @@ std::string ListFailureText(ClientContext& ctx, ListFetch fetched, const FileLis
     case ListFetch::BadSignature: return "Подпись списка неверна — перенос отменён";
     default: return ListRefusalText(ctx, fetched, list) + " Перенос отменён.";
   }
+}
+
+// Whether the old copy an earlier move left may lose its listed files: a
+// real folder (no link) that the folder rules would take, neither the
+// client's folder nor around or inside it, and no place of the launcher's
+// own. A hand-edited note such as "." names no place of its own.
+bool OldCopyRemovable(ClientContext& ctx, const std::string& old, const std::string& current) {
+  if (CheckChosenFolder(TrimTrailingSeparators(old)) != FolderProblem::None || !FolderNames(old, 1)) return false;
+  const std::string there = ResolvedPath(old);
+  if (there.empty() || IsLauncherPlace(ctx, old)) return false;
+  for (const std::string& client : {current, GetConfigValue(ctx, "path")}) {
+    const std::string here = ResolvedPath(client);
+    if (here.empty() || IsSameOrInside(here, there) || IsSameOrInside(there, here)) return false;
+  }
+  return true;
 }
 
 enum class TargetState { Fresh, Empty, Leftover, Taken };
@@ -316,6 +339,7 @@ bool RunMove(ClientContext& ctx, MoveFlags& flags) {
     PostProgress(ctx, "Перенос отменён", 0, ProgressStage::Ready);
     return false;
   }
+  FinishEarlierMove(ctx, list);
   m.entries = list.entries;
   AddVersionFile(ctx, m.from, m.entries);
   LauncherFiles launcher(ctx);
@@ -348,18 +372,51 @@ bool RunMove(ClientContext& ctx, MoveFlags& flags) {
   if (!CopyAndCheck(ctx, flags, rows, m)) return false;
   // The record switches in one rewrite, and only now: the copy is whole
   // and on the disk. The old copy goes after it.
-  SetConfigValues(ctx, {{"path", m.to}, {"state", Finished()}});
+  SetConfigValues(ctx, {{"path", m.to}, {"state", Finished()}, {kMovedFromKey, m.from}});
   if (!Recorded(ctx, "path", m.to)) {
     RemoveListedCopy(m.to, m.entries);
     return Refuse(ctx, rows, "Не удалось записать, где теперь игра, — перенос отменён, игра осталась на прежнем месте.");
   }
   RemoveFile(JoinPath(m.to, kMoveMarker));
   RemoveListedCopy(m.from, m.entries);
+  SetConfigValue(ctx, kMovedFromKey, "");
   LogLine(ctx.launcher.log, "клиент перенесён: %s -> %s", m.from.c_str(), m.to.c_str());
   return ShowMoved(ctx, rows, m.to);
 }
 
 }  // namespace
+
+void FinishEarlierMove(ClientContext& ctx, const FileList& list) {
+  const std::string old = GetConfigValue(ctx, kMovedFromKey);
+  if (old.empty()) return;
+  // Without the client found, nothing says where the old copy must not be
+  // touched: the note waits for a look that finds it.
+  const std::string current = FindClientDir(ctx);
+  if (current.empty()) return;
+  RemoveFile(JoinPath(current, kMoveMarker));
+  if (OldCopyRemovable(ctx, old, current)) {
+    std::vector<FileEntry> entries = list.entries;
+    // The version stamp is named by no list: it goes only when it is the
+    // twin of the one the copy took along.
+    AddVersionFile(ctx, current, entries);
+    if (entries.size() > list.entries.size()) {
+      std::string md5;
+      if (!FileMd5Hex(ClientFilePath(old, entries.back().path), md5) || !SameChecksum(md5, entries.back().md5))
+        entries.pop_back();
+    }
+    RemoveListedCopy(old, entries);
+    LogLine(ctx.launcher.log, "прежняя копия клиента убрана: %s", old.c_str());
+  } else {
+    LogLine(ctx.launcher.log, "прежняя копия клиента не тронута: %s", old.c_str());
+  }
+  SetConfigValue(ctx, kMovedFromKey, "");
+}
+
+void FinishEarlierMoveIfFree(ClientContext& ctx, const FileList& list) {
+  if (GetConfigValue(ctx, kMovedFromKey).empty()) return;
+  const ClientWriterHold hold(ctx.writer, ClientWriter::Move);
+  if (hold.taken()) FinishEarlierMove(ctx, list);
+}
 
 bool MoveClient(ClientContext& ctx, MoveFlags& flags) {
   if (flags.running.exchange(true)) return false;

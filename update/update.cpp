@@ -21,6 +21,7 @@
 #include "download/request_path.h"
 #include "download/session.h"
 #include "service/call.h"
+#include "update/move.h"
 #include "update/verify.h"
 
 namespace tarn {
@@ -295,6 +296,7 @@ void RunUpdate(UpdateContext& ctx) {
     ShowListRefused(ctx, rows, ListFailureText(ctx, fetched.reason(), list));
     return;
   }
+  FinishEarlierMove(ctx, list);
   const std::string clientDir = FindClientDir(ctx);
   if (clientDir.empty() || list.entries.empty()) {
     rows.push_back(MakeStateRow(RowState::Bad, "Нечего обновлять", "Готово"));

@@ -15,6 +15,7 @@
 #include "client/signed_build.h"
 #include "client/version_file.h"
 #include "platform/crypto.h"
+#include "update/move.h"
 #include "update/update.h"
 
 namespace tarn {
@@ -98,6 +99,7 @@ void VerifyClient(ClientContext& ctx) {
     ShowListRefused(ctx, rows, ListFailureText(ctx, fetched.reason(), list));
     return;
   }
+  FinishEarlierMoveIfFree(ctx, list);
   const std::vector<FileEntry>& entries = list.entries;
 
   const std::string clientDir = FindClientDir(ctx);

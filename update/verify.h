@@ -38,7 +38,8 @@ std::vector<std::string> FindMismatches(const std::string& clientDir, const std:
 
 // The task behind "client.verify": fetches and checks the list, hashes the
 // client and shows the outcome as status rows; a clean client goes on to
-// the update check. Never changes a file.
+// the update check. Never changes a client file; an old copy an earlier
+// move left behind goes first (FinishEarlierMoveIfFree).
 void VerifyClient(ClientContext& ctx);
 
 }  // namespace tarn

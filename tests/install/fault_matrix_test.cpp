@@ -1057,12 +1057,17 @@ TEST_P(InterruptedMove, LeavesTheOldClientRecordedUntilTheNewOneIsWhole) {
   }
 
   if (row.recordFollowed) {
-    // The next look for the client finds it in its new place.
+    // The next look for the client finds it in its new place, and the old
+    // copy left behind goes with its listed files, but not the player's.
+    WriteFile(Folder() / "Скриншоты" / "мой.png", "screenshot");
     const auto run = test::RunProgram(exe_, ScriptLine("client.verify") + ":wait\n");
     EXPECT_NE(run.out.find("Расхождений нет — клиент целый"), std::string::npos) << run.out;
     EXPECT_EQ(Path(), test::PathUtf8(target_));
-    // A marker the kill left beside the copy is the move's own, and harmless.
-    fs::remove(target_ / kMoveMarker);
+    EXPECT_EQ(ReadFile(launcher_ / "data" / "install.cfg").find("movedFrom=/"), std::string::npos);
+    for (const FileEntry& e : list_.entries) EXPECT_FALSE(fs::exists(InFolder(Folder(), e.path))) << e.path;
+    EXPECT_FALSE(fs::exists(Folder() / "config" / "element" / "version.sw"));
+    EXPECT_EQ(ReadFile(Folder() / "Скриншоты" / "мой.png"), "screenshot");
+    EXPECT_FALSE(fs::exists(target_ / kMoveMarker));
     ExpectInstalled(target_);
   } else {
     EXPECT_EQ(Path(), test::PathUtf8(Folder()));

@@ -151,7 +151,7 @@ TEST_F(MoveEndToEnd, ToAnotherDiskEveryFileIsCopiedCheckedAndOnlyTheListedOnesLe
 
   const Files before = Contents(game_);
   const V lines = Move(to);
-  EXPECT_EQ(ReadFile(Config()), RecordFor(to) + "state=готово\r\n");
+  EXPECT_EQ(ReadFile(Config()), RecordFor(to) + "state=готово\r\nmovedFrom=\r\n");
   // The listed files and the version stamp moved; the player's file stays
   // in the old folder, which is therefore kept.
   Files moved = before;
@@ -218,6 +218,40 @@ TEST_F(MoveEndToEnd, RefusedTargetsLeaveTheClientAndTheRecordAsTheyWere) {
   EXPECT_TRUE(refused) << run.out;
   EXPECT_EQ(ReadFile(Config()), record);
   EXPECT_EQ(Contents(game_), before);
+}
+
+// A note of an old copy, as a move killed after its record switched
+// leaves it, is acted on by the next verification: never on the client's
+// own folder or one around it, never through a link, and a note naming no
+// folder (or only a relative one) is just cleared.
+TEST_F(MoveEndToEnd, AnOldCopyNotedInTheRecordGoesOnlyWhereItIsNoClientsAndNoLinks) {
+  const Files client = Contents(game_);
+  const fs::path old = root_.path() / "Старое" / "ТАРН";
+  fs::create_directories(old);
+  fs::copy(game_, old, fs::copy_options::recursive);
+  // The list's folder "data" is a link out of the old copy here.
+  const fs::path elsewhere = root_.path() / "Чужое";
+  fs::create_directories(elsewhere);
+  fs::rename(old / "data", elsewhere / "data");
+  fs::create_directory_symlink(elsewhere / "data", old / "data");
+  const Files behindLink = Contents(elsewhere);
+  const auto verify = [&](const fs::path& noted) {
+    WriteFile(Config(), "path=" + test::PathUtf8(game_) + "\r\nstate=готово\r\nmovedFrom=" + test::PathUtf8(noted) + "\r\n");
+    const V lines = RunScript(ScriptLine("client.verify") + ":wait\n");
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines.back().find("Расхождений нет — клиент целый"), std::string::npos) << lines.back();
+    EXPECT_EQ(ReadFile(Config()), "path=" + test::PathUtf8(game_) + "\r\nstate=готово\r\nmovedFrom=\r\n") << noted;
+    EXPECT_EQ(Contents(game_), client) << noted;
+  };
+  for (const fs::path& noted : {game_, game_.parent_path(), game_ / "Скриншоты", root_.path() / "Нет такой", fs::path(".")})
+    verify(noted);
+  EXPECT_FALSE(fs::exists(root_.path() / "Нет такой"));
+  verify(old);
+  // The listed files and the stamp went, the player's file and what lies
+  // behind the link stayed.
+  EXPECT_EQ(Contents(old), (Files{{"Скриншоты/мой.png", "screenshot"}}));
+  EXPECT_TRUE(fs::is_symlink(old / "data"));
+  EXPECT_EQ(Contents(elsewhere), behindLink);
 }
 
 // While the copy runs, the game does not start and no update runs beside
