@@ -52,6 +52,11 @@ constexpr size_t kMaxPendingMemory = 8u << 20;
 
 std::string PartPath(const std::string& targetPath) { return targetPath + ".part"; }
 
+uint64_t PartBytesHeld(const std::string& targetPath, uint64_t size) {
+  const uint64_t held = FileSize(PartPath(targetPath)).value_or(0);
+  return size != 0 && held > size ? 0 : held;
+}
+
 DownloadResult DownloadFile(DownloadContext& ctx, const std::string& requestPath, const std::string& targetPath,
                             std::string_view expectedMd5, uint64_t expectedSize, DownloadFlags flags,
                             const ProgressCallback& progress, bool sizeKnown) {

@@ -43,6 +43,11 @@ using ProgressCallback = std::function<void(uint64_t receivedBytes)>;
 // downloads.
 std::string PartPath(const std::string& targetPath);
 
+// Bytes targetPath's ".part" file already holds towards a file of the
+// listed size (0: unknown); 0 for one longer than that, which the
+// downloader throws away.
+uint64_t PartBytesHeld(const std::string& targetPath, uint64_t size);
+
 // Fetches requestPath (path and query on the service) into targetPath.
 // expectedMd5 empty skips the checksum test. expectedSize 0 means the size is
 // unknown, unless sizeKnown says the list carries sizes: then it is exact,

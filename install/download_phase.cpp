@@ -29,15 +29,6 @@ constexpr auto kPauseRepeat = 250ms;
 constexpr int kFileTries = 3;
 constexpr int64_t kWaitStepSeconds = 2;
 
-// Bytes a ".part" file already holds towards a file of the listed size.
-uint64_t BytesOnDisk(const std::string& target, uint64_t size) {
-  const uint64_t held = FileSize(PartPath(target)).value_or(0);
-  if (held == 0) return 0;
-  // A longer ".part" file is thrown away by the downloader.
-  if (size != 0 && held > size) return 0;
-  return static_cast<uint64_t>(held);
-}
-
 enum class FileOutcome { Done, Again, Failed };
 
 // Tells the player of a wait the service asked for, once for the workers
@@ -175,7 +166,7 @@ RoundEnd DownloadRound(InstallContext& ctx, const DownloadPlan& plan, const std:
           std::lock_guard lock(ctx.status.lock);
           ctx.status.state.file = entry.path;
         }
-        inFlight.Start(j, BytesOnDisk(targets[j], entry.size));
+        inFlight.Start(j, PartBytesHeld(targets[j], entry.size));
         slot.outcome = DownloadOne(
             ctx, session, self, entry, plan.sizesKnown, targets[j], flags,
             [&inFlight, j](uint64_t received) { inFlight.Update(j, received); }, toldUntil, slot.result,
@@ -248,7 +239,7 @@ bool DownloadPhase(InstallContext& ctx, const DownloadPlan& plan, const std::str
     // The ".part" files keep what arrived, for the resume, and count.
     uint64_t held = 0;
     for (size_t i = 0; i < plan.entries.size(); ++i)
-      if (!placed[i]) held += BytesOnDisk(ClientFilePath(folder, plan.entries[i]->path), plan.entries[i]->size);
+      if (!placed[i]) held += PartBytesHeld(ClientFilePath(folder, plan.entries[i]->path), plan.entries[i]->size);
     const bool disk = result == DownloadResult::DiskFull || result == DownloadResult::WriteError;
     FailWithCounts(ctx, "Не удалось скачать «" + entry.path + "». " + DownloadResultText(result), filesOnDisk,
                    bytesOnDisk + held, disk ? FailureCause::FolderOrDisk : FailureCause::Other);

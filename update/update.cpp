@@ -1,5 +1,6 @@
 #include "update/update.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -124,14 +125,55 @@ std::vector<FileEntry> FilesThatDiffer(ClientContext& ctx, StatusRows& rows, con
   return toUpdate;
 }
 
-// The download row and the percent after the done-th of count files.
+// The download row after the done-th of count files; its percent counts
+// files, as its "N из M" does.
 void ShowDownloaded(LauncherContext& ctx, StatusRows& rows, size_t done, size_t count, size_t failures) {
-  const size_t percent = done * 100 / count;
-  rows[kDownloadRow] =
-      MakeStateRow(failures > 0 ? RowState::Bad : RowState::Run, OfCount("Загружаю", done, count), Percent(percent));
+  rows[kDownloadRow] = MakeStateRow(failures > 0 ? RowState::Bad : RowState::Run, OfCount("Загружаю", done, count),
+                                    Percent(done * 100 / count));
   PostVerifyRows(ctx, rows);
-  PostProgress(ctx, "Обновление клиента", static_cast<uint32_t>(percent), ProgressStage::Busy);
 }
+
+// How far the update's downloads are, by bytes when the list names sizes,
+// so one large pack moves the bar while it arrives; by files otherwise.
+// Each file counts what it has held at most, so a patch that falls back to
+// the whole file or a ".part" thrown away never takes the bar back, and a
+// file taken (placed or failed) counts whole, so the last one makes 100.
+// What a ".part" held from an earlier run counts from the start.
+class DownloadShare {
+ public:
+  DownloadShare(const std::vector<FileEntry>& files, const std::vector<std::string>& targets, bool sizesKnown)
+      : files_(files), held_(files.size()) {
+    for (const FileEntry& entry : files) total_ += entry.size;
+    byBytes_ = sizesKnown && total_ > 0;
+    for (size_t i = 0; byBytes_ && i < files.size(); ++i) Holds(i, PartBytesHeld(targets[i], files[i].size));
+  }
+
+  // File i holds bytes of its whole. Any thread, one at a time per file:
+  // a file is fetched by one worker at once and taken after it returned.
+  void Holds(size_t i, uint64_t bytes) {
+    bytes = std::min(bytes, files_[i].size);
+    const uint64_t was = held_[i].load();
+    if (bytes <= was) return;
+    held_[i].store(bytes);
+    sum_.fetch_add(bytes - was);
+  }
+  void Taken(size_t i) {
+    ++taken_;
+    Holds(i, files_[i].size);
+  }
+  uint32_t Percent() const {
+    const uint64_t percent = byBytes_ ? sum_.load() * 100 / total_ : taken_ * 100 / files_.size();
+    return static_cast<uint32_t>(percent);
+  }
+
+ private:
+  const std::vector<FileEntry>& files_;
+  std::vector<std::atomic<uint64_t>> held_;
+  std::atomic<uint64_t> sum_{0};
+  uint64_t total_ = 0;
+  bool byBytes_ = false;
+  size_t taken_ = 0;  // the caller's thread only
+};
 
 // What the files fetched cost on the wire against their whole sizes, when
 // any of them came as a patch.
@@ -186,11 +228,22 @@ size_t DownloadFiles(UpdateContext& ctx, StatusRows& rows, const std::string& cl
   std::vector<size_t> todo(count);
   for (size_t i = 0; i < count; ++i) todo[i] = i;
   size_t done = 0;
+  DownloadShare share(toUpdate, targets, sizesKnown);
+  // The bar hears of the share from this thread alone, and only when its
+  // whole percent grew, so a fast line does not flood the page.
+  uint32_t shown = 0;
+  const auto showShare = [&] {
+    const uint32_t percent = share.Percent();
+    if (percent <= shown) return;
+    shown = percent;
+    PostProgress(ctx, "Обновление клиента", percent, ProgressStage::Busy);
+  };
   PostRunState(ctx, "идёт");
   while (!todo.empty()) {
     if (pause.load() && !stopping()) {
       PostRunState(ctx, "пауза");
-      PostProgress(ctx, "Обновление на паузе", static_cast<uint32_t>(done * 100 / count), ProgressStage::Busy);
+      shown = std::max(shown, share.Percent());
+      PostProgress(ctx, "Обновление на паузе", shown, ProgressStage::Busy);
       while (pause.load() && !stopping()) {
         session.Poll();
         std::this_thread::sleep_for(kPauseRepeat);
@@ -214,7 +267,9 @@ size_t DownloadFiles(UpdateContext& ctx, StatusRows& rows, const std::string& cl
             }
             const FileEntry& entry = toUpdate[todo[k]];
             results[k] = session.Fetch(FileRequestPath(entry.path, entry.md5), targets[todo[k]], entry.md5,
-                                       entry.size, {pause, halt}, {}, sizesKnown, fetched[k]);
+                                       entry.size, {pause, halt},
+                                       [&share, i = todo[k]](uint64_t held) { share.Holds(i, held); }, sizesKnown,
+                                       fetched[k]);
             if (results[k] == DownloadResult::Ok) return true;
             if (results[k] != DownloadResult::Paused && results[k] != DownloadResult::Stopped) self.Shrink();
             return false;
@@ -224,8 +279,9 @@ size_t DownloadFiles(UpdateContext& ctx, StatusRows& rows, const std::string& cl
         session.Poll();
         if (stopping()) halt.store(true);
         if (halt.load() || pause.load()) workers.Halt();
+        showShare();
       };
-      // The rows and the percent follow the list, whichever worker finishes.
+      // The rows follow the list, whichever worker finishes.
       size_t k = 0;
       while (workers.Next(k, idle)) {
         idle();
@@ -240,7 +296,9 @@ size_t DownloadFiles(UpdateContext& ctx, StatusRows& rows, const std::string& cl
         } else {
           failed(toUpdate[i], results[k]);
         }
+        share.Taken(i);
         ShowDownloaded(ctx, rows, ++done, count, failures);
+        showShare();
       }
     }
     std::vector<size_t> left;
