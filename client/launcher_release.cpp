@@ -47,17 +47,6 @@ std::optional<std::vector<uint32_t>> VersionParts(std::string_view text) {
   }
 }
 
-// A name that stays beside the record wherever it is used: no folder, no
-// leading dot, nothing a shell or a URL would read otherwise.
-bool PlainName(std::string_view name) {
-  if (name.empty() || name.size() > kLongestName || name.front() == '.') return false;
-  for (const char c : name) {
-    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
-                       c == '_' || c == '-' || c == '+' || c == '~';
-    if (!plain) return false;
-  }
-  return true;
-}
 
 bool Sha256Hex(std::string_view text) {
   return text.size() == 64 && text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
@@ -77,6 +66,16 @@ std::vector<std::string_view> Words(std::string_view line) {
 std::string SerialPath(LauncherContext& ctx) { return JoinPath(DataPath(ctx), "launcher.serial"); }
 
 }  // namespace
+
+bool IsPlainReleaseFileName(std::string_view name) {
+  if (name.empty() || name.size() > kLongestName || name.front() == '.') return false;
+  for (const char c : name) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+                       c == '_' || c == '-' || c == '+' || c == '~';
+    if (!plain) return false;
+  }
+  return true;
+}
 
 std::string LauncherReleaseText(const LauncherRelease& r) {
   std::string text = std::string(kReleaseHeader) + "\nversion " + r.version + "\nserial " + std::to_string(r.serial) +
@@ -103,7 +102,7 @@ std::optional<LauncherRelease> ParseLauncherRelease(std::string_view text) {
     if (key == "file") {
       ReleaseFile f;
       // A file named as the record would be the record itself.
-      ok = w.size() == 5 && (w[1] == "windows" || w[1] == "linux") && PlainName(w[2]) && w[2] != "release" &&
+      ok = w.size() == 5 && (w[1] == "windows" || w[1] == "linux") && IsPlainReleaseFileName(w[2]) && w[2] != "release" &&
            Number(w[3], f.size) && f.size > 0 && f.size <= kLargestReleaseFile && Sha256Hex(w[4]) &&
            !ReleaseFileFor(r, w[1]);
       if (!ok) return std::nullopt;
@@ -126,7 +125,7 @@ std::optional<LauncherRelease> ParseLauncherRelease(std::string_view text) {
     } else if (key == "expires") {
       ok = Number(w[1], r.expires);
     } else {
-      ok = PlainName(w[1]);
+      ok = IsPlainReleaseFileName(w[1]);
       r.package = w[1];
     }
     if (!ok) return std::nullopt;

@@ -55,6 +55,10 @@ struct LauncherRelease {
 // The text the publisher signs for release (every line, each ending "\n").
 std::string LauncherReleaseText(const LauncherRelease& release);
 
+// A name that stays beside the record wherever it is used: no folder, no
+// leading dot, nothing a shell or a URL would read otherwise.
+bool IsPlainReleaseFileName(std::string_view name);
+
 // The record of a signed text; nothing when a line is malformed, a field
 // the launcher needs is missing or given twice, or a file's entry is not a
 // plain name with a size and a SHA-256. Lines it does not know are

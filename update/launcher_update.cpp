@@ -14,6 +14,7 @@
 #include "platform/encoding.h"
 #include "platform/file.h"
 #include "platform/file_lock.h"
+#include "platform/file_ops.h"
 #include "platform/paths.h"
 #include "platform/program_update.h"
 #include "platform/thread.h"
@@ -67,6 +68,41 @@ std::string UpgradeErrorText(UpgradeError error) {
     case UpgradeError::Start: return "установщик не запустился — лаунчер оставлен как был";
   }
   return "не удалось";
+}
+
+// Names the release file an update handed to its installer when the file
+// could not go at once: Windows keeps a running program's file, and the
+// installer still runs when it starts the new launcher.
+constexpr std::string_view kHandedOverNote = "launcher-update.handed";
+constexpr size_t kHandedOverNoteCap = 256;
+
+std::string HandedOverNotePath(LauncherContext& ctx) { return JoinPath(DataPath(ctx), std::string(kHandedOverNote)); }
+
+std::string Sha256Hex(const std::string& path) {
+  Sha256Digest digest{};
+  if (!Sha256OfFile(path, digest)) return "";
+  return HexText(std::string_view(reinterpret_cast<const char*>(digest.data()), digest.size()));
+}
+
+// Removes the file the note names ("name sha256") once its installer has
+// ended, and only when it still holds the bytes the record named, so the
+// note can take nothing else from the data folder. A file still held keeps
+// the note for the next try. Never while a launcher of this data folder is
+// updating, whose download may bear the same name.
+void RemoveHandedOverFile(LauncherContext& ctx) {
+  const std::string note = HandedOverNotePath(ctx);
+  std::string text;
+  if (!ReadFileStart(note, kHandedOverNoteCap, text)) return;
+  const FileLock lock = TryLockFile(LauncherUpdateLockPath(ctx));
+  if (!lock.ok()) return;
+  const size_t space = text.find(' ');
+  const std::string name = text.substr(0, space);
+  const std::string sha256 = space == std::string::npos ? "" : text.substr(space + 1, 64);
+  const std::string file = JoinPath(DataPath(ctx), name);
+  if (IsPlainReleaseFileName(name) && sha256.size() == 64 && IsFile(file) && Sha256Hex(file) == sha256 &&
+      !RemoveFile(file))
+    return;
+  RemoveFile(note);
 }
 
 }  // namespace
@@ -125,6 +161,7 @@ void WatchLauncherReleases(LauncherUpdateContext ctx) {
   }
   // What the last update left of the old launcher goes first.
   RemoveProgramLeftAside(DescribeRunningProgram());
+  RemoveHandedOverFile(ctx.download.launcher);
   CheckLauncherReleaseOnce(ctx);
   std::lock_guard guard(ctx.state.timerLock);
   if (ctx.state.ending) return;
@@ -140,6 +177,7 @@ void WatchLauncherReleases(LauncherUpdateContext ctx) {
         CheckLauncherReleaseOnce(ctx);
         next = std::chrono::steady_clock::now() + kCheckEvery;
       } else {
+        RemoveHandedOverFile(ctx.download.launcher);
         bool held;
         {
           std::lock_guard offer(ctx.state.lock);
@@ -190,10 +228,7 @@ void UpdateLauncher(LauncherUpdateContext& ctx) {
       },
       true);
   if (got != DownloadResult::Ok) return Failed(ctx, "загрузка не удалась: " + DownloadResultText(got));
-  Sha256Digest digest{};
-  const bool hashed = Sha256OfFile(target, digest);
-  const std::string hex = hashed ? HexText(std::string_view(reinterpret_cast<const char*>(digest.data()), digest.size())) : "";
-  if (hex != file->sha256) {
+  if (Sha256Hex(target) != file->sha256) {
     RemoveFile(target);
     return Failed(ctx, "скачанный файл не тот, что подписан (SHA-256 не сошёлся) — он удалён, лаунчер оставлен как был");
   }
@@ -203,7 +238,7 @@ void UpdateLauncher(LauncherUpdateContext& ctx) {
   }
   const Result<void, UpgradeError> started = StartUpgrade(program, target);
   if (!started.ok()) return Failed(ctx, UpgradeErrorText(started.reason()));
-  RemoveFile(target);
+  if (!RemoveFile(target)) ReplaceFileAtomically(HandedOverNotePath(launcher), file->name + " " + file->sha256 + "\n");
   LogLine(launcher.log, "лаунчер %s на месте — закрываюсь, следующий запуск будет новым", release->version.c_str());
   PostLauncherEvent(ctx, R"("version":")" + JsonEscape(release->version) + R"(","done":true)");
   CloseThroughHost(launcher);

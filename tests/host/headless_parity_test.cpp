@@ -448,5 +448,73 @@ TEST_F(WindowParity, PageInstallAnswersAsHeadless) {
   EXPECT_LE(LinesStarting(log, "панель задач"), 1u) << log;
 }
 
+
+// The launcher's own update taken through the page of the Windows window
+// host, from the offer to the new launcher: the service's record names a
+// newer launcher whose installer is the one this Windows build packs. The
+// page's «Обновить» fetches and checks it; the launcher starts it and
+// closes; the installer, once the guard is free, puts the new program and
+// page into this copy unpacked from the zip and starts it; the new launcher
+// removes the program it replaced and finds the player's account, password
+// and all, where it was.
+TEST_F(WindowParity, ANewerLauncherAcceptedOnThePageRunsInPlaceOfTheOldWithTheAccountsKept) {
+  const fs::path setup = fs::path(TARN_WINDOWS_BUILD_DIR) / "tarn-launcher-setup.exe";
+  const fs::path newProgram = fs::path(TARN_WINDOWS_BUILD_DIR) / "package" / "TarnLauncher" / "tarn-launcher.exe";
+  ASSERT_TRUE(fs::is_regular_file(setup) && fs::is_regular_file(newProgram)) << "the Windows build has not packed";
+  ASSERT_EQ(std::system(("'" + test::PublishProgram().string() + "' launcher --site '" + site_.string() + "' --key '" +
+                         test::DemoPrivateKey().string() + "' --version 9.9.9 --windows '" + setup.string() +
+                         "' >/dev/null")
+                            .c_str()),
+            0);
+  const fs::path program = window_->exe();
+  const std::string oldProgram = test::ReadFile(program);
+  ASSERT_NE(oldProgram, test::ReadFile(newProgram));  // the packed one is stripped
+  test::WriteFile(windowDir_ / "ui" / "left-by-the-old-version.js", "x");
+
+  const std::string offer = R"({"launcherUpdate":{"version":"9.9.9"}})";
+  const std::string first = "message ui.ready\nawait-after 0 " + offer +
+                            "\nmessage account.add\\n{\"login\":\"demo\",\"password\":\"demo\"}\n"
+                            "await-after 0 {\"accounts\":[{\"login\":\"demo\"\nmessage launcher.update\n";
+  const std::string accounts = R"({"accounts":[{"login":"demo","chars":[)";
+  const std::string later = "message ui.ready\nmessage accounts.refresh\nawait-after 0 " + accounts + "\nclose\n";
+  const test::LauncherRun run = window_->Run(first, 0, std::chrono::seconds(180), false, later);
+  // The old launcher closed itself once the installer was started.
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(test::Lines(run.records, "visible 1").size(), 1u);
+  EXPECT_TRUE(test::Lines(run.records, "await-timeout").empty());
+  EXPECT_EQ(test::Lines(run.records, R"(posted {"launcherUpdate":{"version":"9.9.9","done":true}})").size(), 1u);
+
+  // The new launcher: started by the installer, shown, told the page of the
+  // account, and closed by its script.
+  EXPECT_TRUE(test::WaitUntil(
+      [&] {
+        const test::LauncherRun now = window_->Recorded();
+        return test::Lines(now.records, "visible 1").size() >= 2 && now.records.back() == "close";
+      },
+      180s));
+  Capture("TARN_WINEPREFIX=" TARN_SERVICE_WINE_PREFIX " " TARN_WINE_RUN " --end-server");
+  const test::LauncherRun all = window_->Recorded();
+  const std::vector<std::string> shown = test::Lines(all.records, "posted " + accounts);
+  ASSERT_FALSE(shown.empty());
+  EXPECT_NE(shown.back().find("Арина"), std::string::npos) << shown.back();
+  std::string recorded;
+  for (const std::string& line : all.records) recorded += line.substr(0, 160) + "\n";
+  EXPECT_TRUE(test::Lines(all.records, "await-timeout").empty()) << recorded;
+
+  EXPECT_EQ(test::ReadFile(program), test::ReadFile(newProgram));
+  EXPECT_FALSE(fs::exists(program.string() + ".old"));
+  EXPECT_FALSE(fs::exists(windowDir_ / "ui" / "left-by-the-old-version.js"));
+  EXPECT_TRUE(fs::is_regular_file(windowDir_ / "ui" / "index.html"));
+  EXPECT_FALSE(fs::exists(windowDir_ / "uninstall.exe"));  // a folder copy stays one
+  EXPECT_EQ(test::ReadFile(windowDir_ / "data" / "launcher.serial"), "1\n");
+
+  // The installer's own file could not go while it ran; the next start
+  // removes it.
+  const test::LauncherRun next = window_->Run("message ui.ready\nawait-after 0 " + offer + "\nclose\n");
+  EXPECT_EQ(next.exitCode, 0);
+  EXPECT_FALSE(fs::exists(windowDir_ / "data" / "tarn-launcher-setup.exe"));
+  EXPECT_FALSE(fs::exists(windowDir_ / "data" / "launcher-update.handed"));
+}
+
 }  // namespace
 }  // namespace tarn

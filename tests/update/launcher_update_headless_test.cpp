@@ -14,6 +14,8 @@
 
 #include "bridge/base64.h"
 #include "client/launcher_release.h"
+#include "platform/crypto.h"
+#include "platform/encoding.h"
 #include "platform/file_lock.h"
 #include "platform/unicode.h"
 #include "support/launcher.h"
@@ -211,6 +213,36 @@ TEST_F(LauncherUpdateEndToEnd, ASecondLauncherDoesNotStartASecondUpdate) {
     ExpectOldLauncher();
   }
   EXPECT_TRUE(Has(Update(), kDone));
+}
+
+// Windows keeps a running installer's file, so an update notes it for the
+// next start (the Wine run is WindowParity's). The note takes only the
+// bytes the record named, from beside itself: a name leading out of the
+// data folder, or the player's accounts under a wrong hash, stay.
+TEST_F(LauncherUpdateEndToEnd, OnlyTheInstallerAnUpdateHandedOverGoesAtTheNextStart) {
+  const fs::path data = launcher_ / "data";
+  fs::create_directories(data);
+  const auto hashOf = [](const std::string& bytes) {
+    Sha256Digest digest{};
+    EXPECT_TRUE(Sha256Of(bytes, digest));
+    return HexText(std::string_view(reinterpret_cast<const char*>(digest.data()), digest.size()));
+  };
+  WriteFile(root_.path() / "outside.exe", "outside");
+  WriteFile(data / "accounts.dat", "accounts");
+  for (const std::string& note : {"../outside.exe " + hashOf("outside"), "accounts.dat " + std::string(64, 'a'),
+                                  std::string("accounts.dat"), std::string(300, 'x')}) {
+    WriteFile(data / "launcher-update.handed", note + "\n");
+    Start();
+    EXPECT_FALSE(fs::exists(data / "launcher-update.handed")) << note;
+  }
+  EXPECT_EQ(ReadFile(root_.path() / "outside.exe"), "outside");
+  EXPECT_EQ(ReadFile(data / "accounts.dat"), "accounts");
+
+  WriteFile(data / "tarn-launcher-setup.exe", "installer");
+  WriteFile(data / "launcher-update.handed", "tarn-launcher-setup.exe " + hashOf("installer") + "\n");
+  Start();
+  EXPECT_FALSE(fs::exists(data / "tarn-launcher-setup.exe"));
+  EXPECT_FALSE(fs::exists(data / "launcher-update.handed"));
 }
 
 }  // namespace

@@ -114,7 +114,7 @@ bool StandInLauncher::Install(const std::vector<RuntimeInstall>& installs) {
 }
 
 LauncherRun StandInLauncher::Run(const std::string& script, size_t opens, std::chrono::seconds timeout,
-                                 bool answerBoxes) {
+                                 bool answerBoxes, const std::string& later) {
   const fs::path scriptFile = dir_.path() / "script.txt";
   const fs::path recordFile = dir_.path() / "record.txt";
   WriteFile(scriptFile, script);
@@ -126,8 +126,15 @@ LauncherRun StandInLauncher::Run(const std::string& script, size_t opens, std::c
   {
     Child launcher(TARN_WINE_RUN, exe_.parent_path().string(), env, {exe_.string()});
     const auto deadline = std::chrono::steady_clock::now() + timeout;
+    bool laterWritten = later.empty();
     while (!run.exitCode && std::chrono::steady_clock::now() < deadline) {
       run.exitCode = launcher.Wait(500ms);
+      // The stand-in reads its script before it records anything.
+      std::error_code error;
+      if (!laterWritten && fs::file_size(recordFile, error) > 0 && !error) {
+        WriteFile(scriptFile, later);
+        laterWritten = true;
+      }
       if (!run.exitCode && answerBoxes)
         // The main window stays hidden, so what shows is a box; its OK
         // button sits at the foot of it, in the middle.
@@ -137,30 +144,33 @@ LauncherRun StandInLauncher::Run(const std::string& script, size_t opens, std::c
                 " mousemove $((X + WIDTH / 2)) $((Y + HEIGHT - 25)) click 1; done");
     }
   }
+  const std::optional<int> exitCode = run.exitCode;
   // The shell's openers run on their own, and may finish after the launcher.
-  const auto read = [&] {
-    run.records.clear();
-    run.opened.clear();
-    std::istringstream lines(ReadFile(recordFile));
-    for (std::string line; std::getline(lines, line);) {
-      std::string text;
-      for (size_t i = 0; i < line.size(); ++i) {
-        if (line[i] == '\\' && i + 1 < line.size()) {
-          const char next = line[++i];
-          text += next == 'n' ? '\n' : next == 'r' ? '\r' : next;
-        } else {
-          text += line[i];
-        }
-      }
-      (text.rfind("opened ", 0) == 0 ? run.opened : run.records).push_back(text);
-    }
-  };
-  read();
+  run = Recorded();
   if (opens > 0) {
-    WaitUntil([&] { return read(), run.opened.size() >= opens; }, 30s);
+    WaitUntil([&] { return run = Recorded(), run.opened.size() >= opens; }, 30s);
     // Any opening beyond those expected would come about as quickly.
     std::this_thread::sleep_for(1s);
-    read();
+    run = Recorded();
+  }
+  run.exitCode = exitCode;
+  return run;
+}
+
+LauncherRun StandInLauncher::Recorded() const {
+  LauncherRun run;
+  std::istringstream lines(ReadFile(dir_.path() / "record.txt"));
+  for (std::string line; std::getline(lines, line);) {
+    std::string text;
+    for (size_t i = 0; i < line.size(); ++i) {
+      if (line[i] == '\\' && i + 1 < line.size()) {
+        const char next = line[++i];
+        text += next == 'n' ? '\n' : next == 'r' ? '\r' : next;
+      } else {
+        text += line[i];
+      }
+    }
+    (text.rfind("opened ", 0) == 0 ? run.opened : run.records).push_back(text);
   }
   std::sort(run.opened.begin(), run.opened.end());
   return run;

@@ -66,9 +66,13 @@ class StandInLauncher {
   // Runs the launcher with the stand-in's script until it ends (killed
   // after the timeout), then waits for the desktop to have opened at least
   // `opens` addresses (and a moment for any more). Message boxes that
-  // appear are answered with their button when answerBoxes is set.
+  // appear are answered with their button when answerBoxes is set. A
+  // launcher started later from this one (by its own update) plays `later`
+  // and records into the same record, which Recorded reads.
   LauncherRun Run(const std::string& script, size_t opens = 0, std::chrono::seconds timeout = std::chrono::seconds(60),
-                  bool answerBoxes = false);
+                  bool answerBoxes = false, const std::string& later = "");
+  // The record of the last Run as it stands now.
+  LauncherRun Recorded() const;
 
  private:
   std::string Wine(const std::string& args) const;
