@@ -166,14 +166,14 @@ class InstallEndToEnd : public test::ServiceLauncherTest {
     return run;
   }
 
-  fs::path games_ = root_.path() / "Игры";
+  fs::path games_ = root_.path() / test::Utf8Path("Игры");
   FileList list_;
   uint64_t total_ = 0;
 };
 
 TEST_F(InstallEndToEnd, AFreshInstallLandsWholeAndTheNextStartSeesIt) {
   ASSERT_NO_FATAL_FAILURE(StartService());
-  const fs::path folder = games_ / "ТАРН";
+  const fs::path folder = games_ / test::Utf8Path("ТАРН");
   const auto lines = RunScript(Pick(games_) + ScriptLine("install.folder") + ":wait\n" + ScriptLine("ui.ready") + ":wait\n");
 
   EXPECT_EQ(Folded(Stages(lines)), (V{"готовлюсь", "проверяю", "идёт", "готово"}));
@@ -198,7 +198,7 @@ TEST_F(InstallEndToEnd, AFreshInstallLandsWholeAndTheNextStartSeesIt) {
                                      lines.begin()];
   const std::string n = std::to_string(list_.entries.size());
   const std::string t = std::to_string(total_);
-  EXPECT_NE(finished.find(R"("path":")" + test::PathUtf8(folder) + R"(","file":"","error":"","totalBytes":)" + t +
+  EXPECT_NE(finished.find(R"("path":")" + JsonEscape(test::PathUtf8(folder)) + R"(","file":"","error":"","totalBytes":)" + t +
                           R"(,"doneBytes":)" + t),
             std::string::npos)
       << finished;
@@ -220,7 +220,7 @@ TEST_F(InstallEndToEnd, TheStampIsTheSignedListsBuildWhateverTheVersionDocumentS
   // Stamped 8, build 3's files would never be offered the real build 8.
   WriteFile(site_ / "TRN" / "element" / "version", "8\n");
   ASSERT_NO_FATAL_FAILURE(StartService());
-  const fs::path folder = games_ / "ТАРН";
+  const fs::path folder = games_ / test::Utf8Path("ТАРН");
   const auto lines = RunScript(Pick(games_) + ScriptLine("install.folder") + ":wait\n");
   ExpectInstalled(folder);
   EXPECT_EQ(ReadFile(launcher_ / "data" / "build.floor"), "3\n");
@@ -232,16 +232,23 @@ TEST_F(InstallEndToEnd, TheStampIsTheSignedListsBuildWhateverTheVersionDocumentS
 
 TEST_F(InstallEndToEnd, FolderRulesRefusalsAndCancel) {
   ASSERT_NO_FATAL_FAILURE(StartService());
-  const fs::path plainFile = root_.path() / "файл";
+  const fs::path plainFile = root_.path() / test::Utf8Path("файл");
   WriteFile(plainFile, "x");
   const std::string control = test::PathUtf8(games_) + "/a\tb";
   const std::string quote = test::PathUtf8(games_) + "/\"Игры\"";
+  // Another spelling of "ТАРН"; Windows folds case, so there it is the
+  // folder itself and another name stands in.
+#ifdef _WIN32
+  const fs::path spelling = test::Utf8Path("ТАРН-2");
+#else
+  const fs::path spelling = test::Utf8Path("тарн");
+#endif
   const auto lines = RunScript(":pick-cancel\n" + ScriptLine("install.folder") + ":wait\n" +  //
                          ":pick //server/share\n" + ScriptLine("install.folder") + ":wait\n" +
                          ":pick " + control + "\n" + ScriptLine("install.folder") + ":wait\n" +
                          Pick(plainFile) + ScriptLine("install.folder") + ":wait\n" +
-                         ":pick " + test::PathUtf8(games_ / "ТАРН") + "//\n" + ScriptLine("install.folder") + ":wait\n" +
-                         Pick(games_ / "тарн") + ScriptLine("install.folder") + ":wait\n" +
+                         ":pick " + test::PathUtf8(games_ / test::Utf8Path("ТАРН")) + "//\n" + ScriptLine("install.folder") + ":wait\n" +
+                         Pick(games_ / spelling) + ScriptLine("install.folder") + ":wait\n" +
                          ":pick " + quote + "\n" + ScriptLine("install.folder") + ":wait\n" +
                          ":pick relative/Игры\n" + ScriptLine("install.folder") + ":wait\n");
 
@@ -252,7 +259,7 @@ TEST_F(InstallEndToEnd, FolderRulesRefusalsAndCancel) {
   ASSERT_EQ(errors.size(), 5u);
   EXPECT_TRUE(StartsWith(errors[0], "Сетевые папки для установки не подходят")) << errors[0];
   EXPECT_NE(errors[1].find("управляющие символы"), std::string::npos) << errors[1];
-  EXPECT_EQ(errors[2], "Не удалось создать папку «" + test::PathUtf8(plainFile / "ТАРН") +
+  EXPECT_EQ(errors[2], "Не удалось создать папку «" + test::PathUtf8(plainFile / test::Utf8Path("ТАРН")) +
                            "». Выберите другое место — например, на диске с играми, а не в системных папках Windows.");
   // A quote would break the game's command line; a relative path would land
   // wherever the launcher happened to be started from.
@@ -261,9 +268,9 @@ TEST_F(InstallEndToEnd, FolderRulesRefusalsAndCancel) {
   for (const std::string& refused : {control, quote}) EXPECT_FALSE(fs::exists(test::Utf8Path(refused))) << refused;
   EXPECT_FALSE(fs::exists("relative"));
   // A folder named exactly "ТАРН" is used as it is; another spelling gets one.
-  ExpectInstalled(games_ / "ТАРН");
-  ExpectInstalled(games_ / "тарн" / "ТАРН");
-  EXPECT_EQ(Cfg(), CfgText(games_ / "тарн" / "ТАРН", "готово"));
+  ExpectInstalled(games_ / test::Utf8Path("ТАРН"));
+  ExpectInstalled(games_ / spelling / test::Utf8Path("ТАРН"));
+  EXPECT_EQ(Cfg(), CfgText(games_ / spelling / test::Utf8Path("ТАРН"), "готово"));
 }
 
 TEST_F(InstallEndToEnd, StopDuringTheCheckAndDuringTheDownload) {
@@ -279,8 +286,8 @@ TEST_F(InstallEndToEnd, StopDuringTheCheckAndDuringTheDownload) {
   ASSERT_TRUE(service_.SetFaults("--throttle 500000"));
   lines = RunScript(Pick(games_) + ScriptLine("install.folder") + ":sleep 2500\n" + ScriptLine("install.stop") + ":wait\n");
   EXPECT_EQ(Folded(Stages(lines)), (V{"готовлюсь", "проверяю", "идёт", "продолжить"}));
-  EXPECT_EQ(Cfg(), CfgText(games_ / "ТАРН", "идёт"));
-  const fs::path part = Below(games_ / "ТАРН", "data\\big.pck.part");
+  EXPECT_EQ(Cfg(), CfgText(games_ / test::Utf8Path("ТАРН"), "идёт"));
+  const fs::path part = Below(games_ / test::Utf8Path("ТАРН"), "data\\big.pck.part");
   ASSERT_TRUE(fs::exists(part));
   const uint64_t held = fs::file_size(part);
   EXPECT_GT(held, 0u);
@@ -288,7 +295,7 @@ TEST_F(InstallEndToEnd, StopDuringTheCheckAndDuringTheDownload) {
   // What the disk holds is exactly what the service sent.
   uint64_t onDisk = held;
   for (const FileEntry& e : list_.entries)
-    if (fs::exists(Below(games_ / "ТАРН", e.path))) onDisk += e.size;
+    if (fs::exists(Below(games_ / test::Utf8Path("ТАРН"), e.path))) onDisk += e.size;
   EXPECT_EQ(FileBytesSent(), onDisk);
 }
 
@@ -307,17 +314,27 @@ TEST_F(InstallEndToEnd, PauseRepeatsAndResumeContinuesThePartFile) {
   const V stages = Stages(lines);
   EXPECT_EQ(Folded(stages), (V{"готовлюсь", "проверяю", "идёт", "пауза", "идёт", "готово"}));
   EXPECT_GE(std::count(stages.begin(), stages.end(), "пауза"), 4);
-  ExpectInstalled(games_ / "ТАРН");
+  ExpectInstalled(games_ / test::Utf8Path("ТАРН"));
 
   // The big file came in two requests that meet exactly: no byte twice.
+  // Wine's WinHTTP keeps a closed request's connection until its read under
+  // way returns, so there the service's next write (a twentieth of its
+  // rate) still goes out.
   std::vector<test::AccessEntry> big;
   for (const test::AccessEntry& e : FileRequests())
     if (e.target == test::FileTarget("data\\big.pck")) big.push_back(e);
   ASSERT_EQ(big.size(), 2u);
   EXPECT_EQ(big[0].range, "-");
   EXPECT_EQ(big[1].status, 206);
-  EXPECT_EQ(big[1].range, "bytes=" + std::to_string(big[0].bytes) + "-");
+  ASSERT_EQ(big[1].range.rfind("bytes=", 0), 0u);
+  const uint64_t resumedAt = std::stoull(big[1].range.substr(6));
+#ifdef _WIN32
+  EXPECT_LE(resumedAt, big[0].bytes);
+  EXPECT_LE(FileBytesSent() - total_, 1'000'000u / 20);
+#else
+  EXPECT_EQ(resumedAt, big[0].bytes);
   EXPECT_EQ(FileBytesSent(), total_);
+#endif
 }
 
 TEST_F(InstallEndToEnd, AFileFailingThreeTimesIsRetriedAfter2And4SecondsAndNotWaitedForAfter) {
@@ -340,14 +357,14 @@ TEST_F(InstallEndToEnd, AFileFailingThreeTimesIsRetriedAfter2And4SecondsAndNotWa
   size_t tries = 0;
   for (const test::AccessEntry& e : FileRequests()) tries += e.target == test::FileTarget("data\\a.pck");
   EXPECT_EQ(tries, 3u);
-  EXPECT_EQ(Cfg(), CfgText(games_ / "ТАРН", "идёт"));
+  EXPECT_EQ(Cfg(), CfgText(games_ / test::Utf8Path("ТАРН"), "идёт"));
 }
 
 TEST_F(InstallEndToEnd, TheJournalIsTrustedOnlyForItsOwnFolder) {
   ASSERT_NO_FATAL_FAILURE(StartService());
   // An interrupted install into mine/ТАРН recorded every file; one of them
   // has since changed on disk without changing its size.
-  const fs::path mine = games_ / "ТАРН";
+  const fs::path mine = games_ / test::Utf8Path("ТАРН");
   fs::create_directories(mine.parent_path());
   fs::copy(site_ / "client", mine, fs::copy_options::recursive);
   const std::string changed = std::string(100'000, 'x');
@@ -360,7 +377,7 @@ TEST_F(InstallEndToEnd, TheJournalIsTrustedOnlyForItsOwnFolder) {
   };
   record();
   // The same files in another folder, with the same change.
-  const fs::path other = root_.path() / "другое" / "ТАРН";
+  const fs::path other = root_.path() / test::Utf8Path("другое") / test::Utf8Path("ТАРН");
   fs::create_directories(other.parent_path());
   fs::copy(mine, other, fs::copy_options::recursive);
 
@@ -383,6 +400,9 @@ TEST_F(InstallEndToEnd, TheJournalIsTrustedOnlyForItsOwnFolder) {
 }
 
 TEST_F(InstallEndToEnd, AKilledLauncherResumesWithLittleSentTwice) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the launcher is killed by the Linux suite's shell";
+#endif
   ASSERT_NO_FATAL_FAILURE(StartService({"--throttle", "1000000"}));
   test::TempDir io;
   WriteFile(io.path() / "in", Pick(games_) + ScriptLine("install.folder") + ":wait\n");
@@ -391,13 +411,13 @@ TEST_F(InstallEndToEnd, AKilledLauncherResumesWithLittleSentTwice) {
       {"-c", "'" + exe_.string() + "' < '" + (io.path() / "in").string() +
                  "' > /dev/null 2>&1 & p=$!; sleep 1.5; kill -9 $p; wait $p; exit 0"});
   ASSERT_EQ(killed.exitCode, 0) << killed.err;
-  EXPECT_EQ(Cfg(), CfgText(games_ / "ТАРН", "идёт"));
-  ASSERT_TRUE(fs::exists(Below(games_ / "ТАРН", "data\\big.pck.part")));
+  EXPECT_EQ(Cfg(), CfgText(games_ / test::Utf8Path("ТАРН"), "идёт"));
+  ASSERT_TRUE(fs::exists(Below(games_ / test::Utf8Path("ТАРН"), "data\\big.pck.part")));
 
   ASSERT_TRUE(service_.SetFaults(""));
   const auto lines = RunScript(ScriptLine("install.resume") + ":wait\n");
   EXPECT_EQ(Folded(Stages(lines)).back(), "готово");
-  ExpectInstalled(games_ / "ТАРН");
+  ExpectInstalled(games_ / test::Utf8Path("ТАРН"));
   EXPECT_GE(FileBytesSent(), total_);
   EXPECT_LE(FileBytesSent(), total_ + 256 * 1024);
 }
@@ -425,17 +445,17 @@ TEST_F(InstallEndToEnd, InstallAndUpdateNeverWriteTheClientAtOnce) {
   ASSERT_NE(at, lines.end());
   ASSERT_NE(at + 1, lines.end());
   EXPECT_EQ(*(at + 1), ready);
-  ExpectInstalled(games_ / "ТАРН");
+  ExpectInstalled(games_ / test::Utf8Path("ТАРН"));
 }
 
 TEST_F(InstallEndToEnd, AFolderNameWindowsForbidsIsRefusedUntouchedAndOffersAnotherFolder) {
   ASSERT_NO_FATAL_FAILURE(StartService());
-  const auto lines = RunScript(Pick(games_ / "Игры?") + ScriptLine("install.folder") + ":wait\n");
+  const auto lines = RunScript(Pick(games_ / test::Utf8Path("Игры?")) + ScriptLine("install.folder") + ":wait\n");
   const V errors = Errors(lines);
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_NE(errors[0].find("Windows не допускает"), std::string::npos) << errors[0];
   EXPECT_EQ(FolderErrors(lines), 1u);
-  EXPECT_FALSE(fs::exists(games_ / "Игры?"));
+  EXPECT_FALSE(fs::exists(games_ / test::Utf8Path("Игры?")));
 }
 
 TEST_F(InstallEndToEnd, UnwritableFolderNotEnoughSpaceAndADiskFillingUp) {
@@ -474,10 +494,13 @@ TEST_F(InstallEndToEnd, UnwritableFolderNotEnoughSpaceAndADiskFillingUp) {
 }
 
 TEST_F(InstallEndToEnd, InstallBeginTakesTheShownFolderWithoutADialog) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the suggestion is made from HOME by the Linux suite; Windows asks its shell";
+#else
   ASSERT_NO_FATAL_FAILURE(StartService());
   // The suggestion is made from the home folder's disk: a home of the
   // test's own, so nothing lands in the real one.
-  const fs::path home = root_.path() / "дом";
+  const fs::path home = root_.path() / test::Utf8Path("дом");
   fs::create_directories(home);
   const char* realHome = std::getenv("HOME");
   const std::string savedHome = realHome ? realHome : "";
@@ -488,7 +511,7 @@ TEST_F(InstallEndToEnd, InstallBeginTakesTheShownFolderWithoutADialog) {
     return std::string();
   };
   const std::string shown = shownBy(RunScript(ScriptLine("ui.ready") + ":wait\n"));
-  if (shown != test::PathUtf8(home / "Игры" / "ТАРН")) {
+  if (shown != test::PathUtf8(home / test::Utf8Path("Игры") / test::Utf8Path("ТАРН"))) {
     setenv("HOME", savedHome.c_str(), 1);
     GTEST_SKIP() << "another disk here has more room than the home folder's: " << shown;
   }
@@ -497,38 +520,46 @@ TEST_F(InstallEndToEnd, InstallBeginTakesTheShownFolderWithoutADialog) {
   EXPECT_EQ(shownBy(lines), shown);
   EXPECT_EQ(std::count(lines.begin(), lines.end(), R"({"host":{"dialog":"folder"}})"), 0);
   EXPECT_EQ(Folded(Stages(lines)), (V{"готовлюсь", "нет", "готовлюсь", "проверяю", "идёт", "готово"}));
-  ExpectInstalled(home / "Игры" / "ТАРН");
-  EXPECT_EQ(Cfg(), CfgText(home / "Игры" / "ТАРН", "готово"));
+  ExpectInstalled(home / test::Utf8Path("Игры") / test::Utf8Path("ТАРН"));
+  EXPECT_EQ(Cfg(), CfgText(home / test::Utf8Path("Игры") / test::Utf8Path("ТАРН"), "готово"));
+#endif
 }
 
 TEST_F(InstallEndToEnd, TheLauncherOwnFoldersAreRefusedBeforeAnythingIsWritten) {
   ASSERT_NO_FATAL_FAILURE(StartService());
   // A portable launcher in …/ТАРН/bin keeps its state beside itself.
-  const fs::path own = root_.path() / "ТАРН" / "bin";
+  const fs::path own = root_.path() / test::Utf8Path("ТАРН") / "bin";
   fs::create_directories(own / "data");
   const fs::path exe = PlaceLauncher(own);
-  // A game folder whose "data" leads into the launcher's data by a link.
-  fs::create_directories(games_ / "ТАРН");
-  fs::create_directory_symlink(own / "data", games_ / "ТАРН" / "data");
+  // A game folder whose "data" leads into the launcher's data by a link
+  // (folder links are made by the Linux suite).
+  std::string linked;
+#ifndef _WIN32
+  fs::create_directories(games_ / test::Utf8Path("ТАРН"));
+  fs::create_directory_symlink(own / "data", games_ / test::Utf8Path("ТАРН") / "data");
+  linked = Pick(games_) + ScriptLine("install.folder") + ":wait\n";
+#endif
   const auto run = test::RunProgram(exe, Pick(root_.path()) + ScriptLine("install.folder") + ":wait\n" +  // holds it
                                              Pick(own / "data") + ScriptLine("install.folder") + ":wait\n" +
                                              Pick(own.parent_path()) + ScriptLine("install.folder") + ":wait\n" +
-                                             Pick(games_) + ScriptLine("install.folder") + ":wait\n");
+                                             linked);
   const V errors = Errors(run.lines());
-  ASSERT_EQ(errors.size(), 4u) << run.out;
+  ASSERT_EQ(errors.size(), linked.empty() ? 3u : 4u) << run.out;
   for (size_t i = 0; i < 3; ++i)
     EXPECT_TRUE(StartsWith(errors[i], "В этой папке лежат сам лаунчер или его данные")) << errors[i];
-  EXPECT_TRUE(StartsWith(errors[3], "Файл списка «data\\")) << errors[3];
+  if (!linked.empty()) {
+    EXPECT_TRUE(StartsWith(errors[3], "Файл списка «data\\")) << errors[3];
+  }
   EXPECT_FALSE(fs::exists(own / "data" / "install.cfg"));
-  EXPECT_FALSE(fs::exists(own / "data" / "ТАРН"));
+  EXPECT_FALSE(fs::exists(own / "data" / test::Utf8Path("ТАРН")));
   EXPECT_EQ(std::distance(fs::directory_iterator(own / "data"), fs::directory_iterator()), 0);
   EXPECT_EQ(FileRequests().size(), 0u);
 
   // A game folder inside the launcher's own, beside its data, is fine.
-  fs::remove(games_ / "ТАРН" / "data");
+  fs::remove(games_ / test::Utf8Path("ТАРН") / "data");
   const auto inside = test::RunProgram(exe, Pick(own) + ScriptLine("install.folder") + ":wait\n");
   EXPECT_EQ(Folded(Stages(inside.lines())).back(), "готово");
-  ExpectInstalled(own / "ТАРН");
+  ExpectInstalled(own / test::Utf8Path("ТАРН"));
 }
 
 // The service's toasts asking to wait, in order: the seconds each names.
@@ -557,7 +588,7 @@ TEST_F(InstallEndToEnd, AServiceThatAsksToWaitIsWaitedForAndThePlayerIsTold) {
   EXPECT_GE(SecondsSince(start), 6.0);
   EXPECT_EQ(ServiceWaits(lines), (V{"3", "3"}));
   ASSERT_EQ(Folded(Stages(lines)).back(), "готово");
-  ExpectInstalled(games_ / "ТАРН");
+  ExpectInstalled(games_ / test::Utf8Path("ТАРН"));
 }
 
 TEST_F(InstallEndToEnd, AServiceWaitIsBoundedAndAStopEndsIt) {
@@ -565,9 +596,9 @@ TEST_F(InstallEndToEnd, AServiceWaitIsBoundedAndAStopEndsIt) {
   // ends that wait at once.
   const std::time_t later = std::time(nullptr) + 86400;
   char date[40];
-  std::tm tm{};
-  gmtime_r(&later, &tm);
-  ASSERT_GT(std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S GMT", &tm), 0u);
+  const std::tm* tm = std::gmtime(&later);
+  ASSERT_NE(tm, nullptr);
+  ASSERT_GT(std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S GMT", tm), 0u);
   ASSERT_NO_FATAL_FAILURE(StartService({"--status", "data/a.pck=503*1", "--retry-after", date}));
   const auto start = std::chrono::steady_clock::now();
   const auto lines = RunScript(Pick(games_) + ScriptLine("install.folder") + ":sleep 2500\n" +
@@ -588,7 +619,7 @@ TEST_F(InstallEndToEnd, AServiceWaitIsBoundedAndAStopEndsIt) {
 
 TEST_F(InstallEndToEnd, OversizedStateFilesCostLittleAndKeepTheirUsefulPart) {
   ASSERT_NO_FATAL_FAILURE(StartService());
-  const fs::path folder = games_ / "ТАРН";
+  const fs::path folder = games_ / test::Utf8Path("ТАРН");
   // Each record as the launcher wrote it, then 200 MiB of damage (sparse:
   // the disk is not filled, the reader sees zeros).
   const auto damaged = [](const fs::path& file, const std::string& start) {
@@ -603,7 +634,9 @@ TEST_F(InstallEndToEnd, OversizedStateFilesCostLittleAndKeepTheirUsefulPart) {
                                               ScriptLine("open.clientdir") + ":wait\n" +
                                               ScriptLine("install.resume") + ":wait\n");
   ASSERT_EQ(run.exitCode, 0) << run.err;
+#ifndef _WIN32  // a program under Wine tells the test no peak
   EXPECT_GT(run.maxRssKiB, 0);
+#endif
   EXPECT_LT(run.maxRssKiB, kPeakLimitKiB) << "KiB at the peak";
   const auto lines = run.lines();
   // The start-up saw the interrupted install and the stored account.
