@@ -9,9 +9,10 @@
 #include <atomic>
 
 #include "client/context.h"
-#include "client/file_list.h"
 
 namespace tarn {
+
+struct FileList;
 
 // The page's stop reaches a running move through these; set and cleared
 // only by exchange.
