@@ -19,6 +19,8 @@
 //   new-window <uri>          the page asks for a new window
 //   download <uri>            a download starts
 //   await <n>                 waits until the host has posted n messages
+//   await-except <n> <text>   waits until n messages not holding <text>
+//                             have been posted
 //   await-after <n> <text>    waits until n messages followed the first
 //                             one holding <text>
 //   sleep <ms>                waits
@@ -30,6 +32,7 @@
 #include <objbase.h>
 
 #include <cstdlib>
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <sstream>
@@ -531,16 +534,20 @@ bool Step(const std::string& line) {
     Call(rt.onDownload, reinterpret_cast<ICoreWebView2*>(rt.webView), args);
     Record("download " + rest + " cancel=" + (args->cancel_ ? "1" : "0"));
     args->Release();
-  } else if (verb == "await" || verb == "await-after") {
+  } else if (verb == "await" || verb == "await-after" || verb == "await-except") {
     int want = atoi(rest.c_str());
+    int have = rt.posted;
+    const std::string text = rest.substr(rest.find(' ') + 1);
     if (verb == "await-after") {
-      const std::string text = rest.substr(rest.find(' ') + 1);
       size_t at = 0;
       while (at < rt.postedTexts.size() && rt.postedTexts[at].find(text) == std::string::npos) ++at;
       want += at < rt.postedTexts.size() ? static_cast<int>(at) + 1 : 1 << 30;
+    } else if (verb == "await-except") {
+      have = static_cast<int>(std::count_if(rt.postedTexts.begin(), rt.postedTexts.end(),
+                                            [&](const std::string& t) { return t.find(text) == std::string::npos; }));
     }
     if (!rt.awaitSince) rt.awaitSince = GetTickCount();
-    if (rt.posted < want) {
+    if (have < want) {
       if (GetTickCount() - rt.awaitSince < 60000) return false;
       Record("await-timeout " + rest + " posted=" + std::to_string(rt.posted));
     }
