@@ -16,4 +16,8 @@ std::string Md5DigestHex(const Md5Digest& digest) {
   return HexText(std::string_view(reinterpret_cast<const char*>(digest.data()), digest.size()));
 }
 
+std::string Sha256DigestHex(const Sha256Digest& digest) {
+  return HexText(std::string_view(reinterpret_cast<const char*>(digest.data()), digest.size()));
+}
+
 }  // namespace tarn

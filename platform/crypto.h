@@ -19,16 +19,13 @@ using Md5Digest = std::array<unsigned char, 16>;
 // exist), or the digest cannot be computed; digest is then unspecified.
 bool Md5OfFile(const std::string& path, Md5Digest& digest);
 
-// A digest as 32 lower-case hex digits.
+// A digest as 32 lower-case hex digits, the way lists write checksums.
 std::string Md5DigestHex(const Md5Digest& digest);
 
 // The MD5 of the file as 32 lower-case hex digits. False with hex empty
 // when the file is not a regular file or cannot be opened or read to its
 // end.
 bool FileMd5Hex(const std::string& path, std::string& hex);
-
-// A digest as 32 lower-case hex digits, the way lists write checksums.
-std::string Md5DigestHex(const Md5Digest& digest);
 
 // MD5 of bytes that arrive piece by piece, such as a download, so the
 // finished file never has to be read back. A step that fails spoils the
@@ -78,5 +75,8 @@ bool VerifyRsaSha256Signature(std::string_view publicKeyPem, std::string_view da
 // SHA-256 of a whole regular file, read in pieces (a release file of many
 // megabytes is never held whole). False as Md5OfFile is.
 bool Sha256OfFile(const std::string& path, Sha256Digest& digest);
+
+// A digest as 64 lower-case hex digits, the way release records write it.
+std::string Sha256DigestHex(const Sha256Digest& digest);
 
 }  // namespace tarn

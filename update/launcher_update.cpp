@@ -11,7 +11,6 @@
 #include "client/writer_guard.h"
 #include "download/session.h"
 #include "platform/crypto.h"
-#include "platform/encoding.h"
 #include "platform/file.h"
 #include "platform/file_lock.h"
 #include "platform/file_ops.h"
@@ -81,7 +80,7 @@ std::string HandedOverNotePath(LauncherContext& ctx) { return JoinPath(DataPath(
 std::string Sha256Hex(const std::string& path) {
   Sha256Digest digest{};
   if (!Sha256OfFile(path, digest)) return "";
-  return HexText(std::string_view(reinterpret_cast<const char*>(digest.data()), digest.size()));
+  return Sha256DigestHex(digest);
 }
 
 // Removes the file the note names ("name sha256") once its installer has

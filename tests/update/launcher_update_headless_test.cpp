@@ -15,7 +15,6 @@
 #include "bridge/base64.h"
 #include "client/launcher_release.h"
 #include "platform/crypto.h"
-#include "platform/encoding.h"
 #include "platform/file_lock.h"
 #include "platform/unicode.h"
 #include "support/launcher.h"
@@ -225,7 +224,7 @@ TEST_F(LauncherUpdateEndToEnd, OnlyTheInstallerAnUpdateHandedOverGoesAtTheNextSt
   const auto hashOf = [](const std::string& bytes) {
     Sha256Digest digest{};
     EXPECT_TRUE(Sha256Of(bytes, digest));
-    return HexText(std::string_view(reinterpret_cast<const char*>(digest.data()), digest.size()));
+    return Sha256DigestHex(digest);
   };
   WriteFile(root_.path() / "outside.exe", "outside");
   WriteFile(data / "accounts.dat", "accounts");

@@ -7,7 +7,6 @@
 #include "bridge/base64.h"
 #include "client/launcher_release.h"
 #include "platform/crypto.h"
-#include "platform/encoding.h"
 #include "tools/common/crypto.h"
 #include "tools/common/site.h"
 
@@ -28,7 +27,7 @@ bool Describe(std::string_view platform, const fs::path& file, LauncherRelease& 
     return false;
   }
   release.files.push_back({std::string(platform), file.filename().string(), size,
-                           HexText(std::string_view(reinterpret_cast<const char*>(digest.data()), digest.size()))});
+                           Sha256DigestHex(digest)});
   return true;
 }
 
