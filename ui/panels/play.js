@@ -32,7 +32,7 @@ function fillAccountChoice() {
   const previous = select.selectedIndex >= 0 ? select.options[select.selectedIndex].dataset.login : undefined;
   select.replaceChildren();
   if (accounts.length === 0) {
-    select.append(option('', 'нет аккаунтов — добавьте на вкладке «Аккаунты»'));
+    select.append(option('', 'добавьте аккаунт в «Аккаунтах»'));
   }
   accounts.forEach((account, index) => {
     const node = option(String(index), account.login);
